@@ -1,0 +1,247 @@
+#include "app/appstate.h"
+
+#include <QDir>
+#include <QSettings>
+
+#include "app/configfile.h"
+
+AppState* gAppState = nullptr;
+
+namespace {
+
+// Defaults are given as text and converted like a value read from the file.
+QString readString(QSettings* s, const char* key, const QString& def)
+{
+    return s->value(QLatin1String(key), def).toString();
+}
+
+int readInt(QSettings* s, const char* key, const char* def)
+{
+    return s->value(QLatin1String(key), QString::fromLatin1(def)).toInt();
+}
+
+double readDouble(QSettings* s, const char* key, const char* def)
+{
+    return s->value(QLatin1String(key), QString::fromLatin1(def)).toDouble();
+}
+
+bool readBool(QSettings* s, const char* key)
+{
+    return s->value(QLatin1String(key), QStringLiteral("false")).toBool();
+}
+
+QColor readColor(QSettings* s, const char* key, const char* def)
+{
+    QColor c;
+    c.setNamedColor(s->value(QLatin1String(key), QString::fromLatin1(def)).toString());
+    return c;
+}
+
+}  // namespace
+
+AppState::AppState()
+{
+    gAppState = this;
+}
+
+AppState::~AppState()
+{
+    qDeleteAll(sensors);
+    qDeleteAll(locations);
+    if (gAppState == this)
+        gAppState = nullptr;
+}
+
+bool AppState::loadConfig()
+{
+    QSettings* s = new QSettings(QString::fromLatin1(kConfigPath), QSettings::IniFormat, settingsParent());
+    delete configSettings;
+    configSettings = s;
+
+    PortName = readString(s, "Modem/PortName", QStringLiteral("COM1"));
+    NetworkPort = quint16(readInt(s, "Modem/NetworkPort", "0"));
+
+    TemperatureMinCritical = readDouble(s, "DataWarning/TemperatureMinCritical", "5");
+    TemperatureMinWarning = readDouble(s, "DataWarning/TemperatureMinWarning", "10");
+    TemperatureMaxWarning = readDouble(s, "DataWarning/TemperatureMaxWarning", "25");
+    TemperatureMaxCritical = readDouble(s, "DataWarning/TemperatureMaxCritical", "30");
+    WetnessMinCritical = readDouble(s, "DataWarning/WetnessMinCritical", "60");
+    WetnessMinWarning = readDouble(s, "DataWarning/WetnessMinWarning", "70");
+    WetnessMaxWarning = readDouble(s, "DataWarning/WetnessMaxWarning", "98");
+    WetnessMaxCritical = readDouble(s, "DataWarning/WetnessMaxCritical", "99");
+    BatteryMinCritical = readDouble(s, "DataWarning/BatteryMinCritical", "100");
+    BatteryMinWarning = readDouble(s, "DataWarning/BatteryMinWarning", "300");
+
+    BreakInterval = readInt(s, "Other/BreakInterval", "120");
+    MaxTableRows = readInt(s, "Other/MaxTableRows", "500");
+    DateTimeStyle = readInt(s, "Other/DateTimeStyle", "0");
+    DaysSave = readInt(s, "Other/DaysSave", "730");
+    HideStart = readBool(s, "Other/HideStart");
+    TrayMessages = readBool(s, "Other/TrayMessages");
+    ViewVoltage = readBool(s, "Other/ViewVoltage");
+    ExportDBF = readBool(s, "Other/ExportDBF");
+    IntervalExportDBF = readInt(s, "Other/IntervalExportDBF", "5");
+    PathExportDBF = s->value(QStringLiteral("Other/PathExportDBF"), QDir::currentPath()).toString();
+
+    Hostname = readString(s, "DB/Hostname", QStringLiteral("localhost\\SQLEXPRESS"));
+    Database = readString(s, "DB/Database", QStringLiteral("Kestrum_ravok_1"));
+    Username = readString(s, "DB/Username", QString());
+    Password = readString(s, "DB/Password", QString());
+    Port = readInt(s, "DB/Port", "1433");
+    DBType = readInt(s, "DB/DBType", "0");
+
+    maximalCriticalHumidity = readColor(s, "Color/maximalCriticalHumidity", "#3232FF");
+    maximalCriticalTemperature = readColor(s, "Color/maximalCriticalTemperature", "#FF3232");
+    maximalNonCriticalHumidity = readColor(s, "Color/maximalNonCriticalHumidity", "#6EAAD2");
+    maximalNonCriticalTemperature = readColor(s, "Color/maximalNonCriticalTemperature", "#F0BE0A");
+    minimalCriticalHumidity = readColor(s, "Color/minimalCriticalHumidity", "#FF3232");
+    minimalCriticalTemperature = readColor(s, "Color/minimalCriticalTemperature", "#3232FF");
+    minimalNonCriticalHumidity = readColor(s, "Color/minimalNonCriticalHumidity", "#F0BE0A");
+    minimalNonCriticalTemperature = readColor(s, "Color/minimalNonCriticalTemperature", "#6EAAD2");
+    node = readColor(s, "Color/node", "#ff0000");
+    font = readColor(s, "Color/font", "#ffffff");
+    line = readColor(s, "Color/line", "#000000");
+
+    isActive = readBool(s, "EmailNotifications/isActive");
+    serverSMTP = readString(s, "EmailNotifications/serverSMTP", QString());
+    serverPort = readInt(s, "EmailNotifications/serverPort", "25");
+    serverLogin = readString(s, "EmailNotifications/serverLogin", QString());
+    serverPassword = readString(s, "EmailNotifications/serverPassword", QString());
+    notificationEmail = readString(s, "EmailNotifications/notificationEmail", QString());
+    isMinCriticalTemperature = readBool(s, "EmailNotifications/isMinCriticalTemperature");
+    isMinNonCriticalTemperature = readBool(s, "EmailNotifications/isMinNonCriticalTemperature");
+    isMaxNonCriticalTemperature = readBool(s, "EmailNotifications/isMaxNonCriticalTemperature");
+    isMaxCriticalTemperature = readBool(s, "EmailNotifications/isMaxCriticalTemperature");
+    isMinCriticalHumidity = readBool(s, "EmailNotifications/isMinCriticalHumidity");
+    isMinNonCriticalHumidity = readBool(s, "EmailNotifications/isMinNonCriticalHumidity");
+    isMaxNonCriticalHumidity = readBool(s, "EmailNotifications/isMaxNonCriticalHumidity");
+    isMaxCriticalHumidity = readBool(s, "EmailNotifications/isMaxCriticalHumidity");
+    isSensorLost = readBool(s, "EmailNotifications/isSensorLost");
+    isBatteryLow = readBool(s, "EmailNotifications/isBatteryLow");
+    return true;
+}
+
+void AppState::saveConfig()
+{
+    QSettings* s = configSettings;
+    if (!s)
+        return;
+    // A colour's name is "#rrggbb" in lower case, "#000000" for an invalid one.
+    auto color = [](const QColor& c) { return c.name(); };
+
+    s->setValue(QStringLiteral("Modem/PortName"), PortName);
+    s->setValue(QStringLiteral("Modem/NetworkPort"), int(NetworkPort));
+
+    s->setValue(QStringLiteral("DataWarning/TemperatureMinCritical"), TemperatureMinCritical);
+    s->setValue(QStringLiteral("DataWarning/TemperatureMinWarning"), TemperatureMinWarning);
+    s->setValue(QStringLiteral("DataWarning/TemperatureMaxWarning"), TemperatureMaxWarning);
+    s->setValue(QStringLiteral("DataWarning/TemperatureMaxCritical"), TemperatureMaxCritical);
+    s->setValue(QStringLiteral("DataWarning/WetnessMinCritical"), WetnessMinCritical);
+    s->setValue(QStringLiteral("DataWarning/WetnessMinWarning"), WetnessMinWarning);
+    s->setValue(QStringLiteral("DataWarning/WetnessMaxWarning"), WetnessMaxWarning);
+    s->setValue(QStringLiteral("DataWarning/WetnessMaxCritical"), WetnessMaxCritical);
+    s->setValue(QStringLiteral("DataWarning/BatteryMinCritical"), BatteryMinCritical);
+    s->setValue(QStringLiteral("DataWarning/BatteryMinWarning"), BatteryMinWarning);
+
+    s->setValue(QStringLiteral("Other/BreakInterval"), BreakInterval);
+    s->setValue(QStringLiteral("Other/MaxTableRows"), MaxTableRows);
+    s->setValue(QStringLiteral("Other/DateTimeStyle"), DateTimeStyle);
+    s->setValue(QStringLiteral("Other/DaysSave"), DaysSave);
+    s->setValue(QStringLiteral("Other/HideStart"), HideStart);
+    s->setValue(QStringLiteral("Other/TrayMessages"), TrayMessages);
+    s->setValue(QStringLiteral("Other/ViewVoltage"), ViewVoltage);
+    s->setValue(QStringLiteral("Other/ExportDBF"), ExportDBF);
+    s->setValue(QStringLiteral("Other/IntervalExportDBF"), IntervalExportDBF);
+    s->setValue(QStringLiteral("Other/PathExportDBF"), PathExportDBF);
+
+    s->setValue(QStringLiteral("Color/maximalCriticalHumidity"), color(maximalCriticalHumidity));
+    s->setValue(QStringLiteral("Color/maximalCriticalTemperature"), color(maximalCriticalTemperature));
+    s->setValue(QStringLiteral("Color/maximalNonCriticalHumidity"), color(maximalNonCriticalHumidity));
+    s->setValue(QStringLiteral("Color/maximalNonCriticalTemperature"), color(maximalNonCriticalTemperature));
+    s->setValue(QStringLiteral("Color/minimalCriticalHumidity"), color(minimalCriticalHumidity));
+    s->setValue(QStringLiteral("Color/minimalCriticalTemperature"), color(minimalCriticalTemperature));
+    s->setValue(QStringLiteral("Color/minimalNonCriticalHumidity"), color(minimalNonCriticalHumidity));
+    s->setValue(QStringLiteral("Color/minimalNonCriticalTemperature"), color(minimalNonCriticalTemperature));
+    s->setValue(QStringLiteral("Color/node"), color(node));
+    s->setValue(QStringLiteral("Color/font"), color(font));
+    s->setValue(QStringLiteral("Color/line"), color(line));
+
+    s->setValue(QStringLiteral("DB/Hostname"), Hostname);
+    s->setValue(QStringLiteral("DB/Database"), Database);
+    s->setValue(QStringLiteral("DB/Username"), Username);
+    s->setValue(QStringLiteral("DB/Password"), Password);
+    s->setValue(QStringLiteral("DB/Port"), Port);
+    s->setValue(QStringLiteral("DB/DBType"), DBType);
+
+    s->setValue(QStringLiteral("EmailNotifications/isActive"), isActive);
+    s->setValue(QStringLiteral("EmailNotifications/serverSMTP"), serverSMTP);
+    s->setValue(QStringLiteral("EmailNotifications/serverPort"), serverPort);
+    s->setValue(QStringLiteral("EmailNotifications/serverLogin"), serverLogin);
+    s->setValue(QStringLiteral("EmailNotifications/serverPassword"), serverPassword);
+    s->setValue(QStringLiteral("EmailNotifications/notificationEmail"), notificationEmail);
+    s->setValue(QStringLiteral("EmailNotifications/isMinCriticalTemperature"), isMinCriticalTemperature);
+    s->setValue(QStringLiteral("EmailNotifications/isMinNonCriticalTemperature"), isMinNonCriticalTemperature);
+    s->setValue(QStringLiteral("EmailNotifications/isMaxNonCriticalTemperature"), isMaxNonCriticalTemperature);
+    s->setValue(QStringLiteral("EmailNotifications/isMaxCriticalTemperature"), isMaxCriticalTemperature);
+    s->setValue(QStringLiteral("EmailNotifications/isMinCriticalHumidity"), isMinCriticalHumidity);
+    s->setValue(QStringLiteral("EmailNotifications/isMinNonCriticalHumidity"), isMinNonCriticalHumidity);
+    s->setValue(QStringLiteral("EmailNotifications/isMaxNonCriticalHumidity"), isMaxNonCriticalHumidity);
+    s->setValue(QStringLiteral("EmailNotifications/isMaxCriticalHumidity"), isMaxCriticalHumidity);
+    s->setValue(QStringLiteral("EmailNotifications/isSensorLost"), isSensorLost);
+    s->setValue(QStringLiteral("EmailNotifications/isBatteryLow"), isBatteryLow);
+
+    configSaved();
+}
+
+QColor* AppState::colorMember(unsigned index)
+{
+    switch (index) {
+    case 0: return &minimalCriticalHumidity;
+    case 1: return &maximalCriticalHumidity;
+    case 2: return &minimalCriticalTemperature;
+    case 3: return &maximalCriticalTemperature;
+    case 4: return &minimalNonCriticalHumidity;
+    case 5: return &maximalNonCriticalHumidity;
+    case 6: return &minimalNonCriticalTemperature;
+    case 7: return &maximalNonCriticalTemperature;
+    case 8: return &font;
+    case 9: return &line;
+    case 10: return &node;
+    default: return nullptr;
+    }
+}
+
+QColor AppState::colorByIndex(unsigned index) const
+{
+    const QColor* c = const_cast<AppState*>(this)->colorMember(index);
+    return c ? *c : QColor();
+}
+
+void AppState::setColorByIndex(unsigned index, const QColor& color)
+{
+    if (QColor* c = colorMember(index))
+        *c = color;
+}
+
+Sensor* AppState::findSensor(const QString& eui64) const
+{
+    for (Sensor* s : sensors) {
+        if (s->EUI64 == eui64)
+            return s;
+    }
+    return nullptr;
+}
+
+int AppState::findLocation(const QString& name) const
+{
+    for (int i = 0; i < locations.size(); ++i) {
+        if (locations[i]->name == name)
+            return i;
+    }
+    return -1;
+}
+
+QString AppState::locationName(int index) const
+{
+    return isValidLocation(index) ? locations[index]->name : QString();
+}

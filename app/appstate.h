@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <QVector>
+
+#include "app/records.h"
+
+class QObject;
+class QSettings;
+
+// The configuration of "data/config.ini" and the registry of locations and sensors.
+// The application object derives from it; tests and tools build one on its own.
+class AppState
+{
+public:
+    AppState();
+    virtual ~AppState();
+    AppState(const AppState&) = delete;
+    AppState& operator=(const AppState&) = delete;
+
+    // Opens "data/config.ini" (relative to the working directory) and reads every key,
+    // taking the default of a missing one. Never fails.
+    bool loadConfig();
+    // Writes every key back, then announces the new settings. Does nothing while the
+    // configuration was never loaded (start-up ended before that).
+    void saveConfig();
+
+    QColor colorByIndex(unsigned index) const;
+    void setColorByIndex(unsigned index, const QColor& color);
+
+    // Registry helpers: none of them reads past the end of a list.
+    Sensor* findSensor(const QString& eui64) const;
+    int findLocation(const QString& name) const;
+    QString locationName(int index) const;
+    bool isValidLocation(int index) const { return index >= 0 && index < locations.size(); }
+
+    QString PortName;
+    QVector<Location*> locations;
+    QVector<Sensor*> sensors;
+
+    double TemperatureMinCritical = 0;
+    double TemperatureMinWarning = 0;
+    double TemperatureMaxWarning = 0;
+    double TemperatureMaxCritical = 0;
+    double WetnessMinCritical = 0;
+    double WetnessMinWarning = 0;
+    double WetnessMaxWarning = 0;
+    double WetnessMaxCritical = 0;
+    double BatteryMinCritical = 0;
+    double BatteryMinWarning = 0;
+    int BreakInterval = 0;
+    int MaxTableRows = 0;
+    int DateTimeStyle = 0;
+    int DaysSave = 0;
+    quint16 NetworkPort = 0;
+    QColor minimalNonCriticalHumidity;
+    QColor minimalNonCriticalTemperature;
+    QColor minimalCriticalHumidity;
+    QColor minimalCriticalTemperature;
+    QColor maximalNonCriticalHumidity;
+    QColor maximalNonCriticalTemperature;
+    QColor maximalCriticalHumidity;
+    QColor maximalCriticalTemperature;
+    QColor font;
+    QColor node;
+    QColor line;
+    bool HideStart = false;
+    bool TrayMessages = false;
+    bool ViewVoltage = false;
+    bool ExportDBF = false;
+    int IntervalExportDBF = 0;
+    QString PathExportDBF;
+    QString Hostname;
+    QString Username;
+    QString Password;
+    QString Database;
+    int Port = 0;
+    int DBType = 0;
+    bool isActive = false;
+    QString serverSMTP;
+    int serverPort = 0;
+    QString serverLogin;
+    QString serverPassword;
+    QString notificationEmail;
+    bool isMinCriticalTemperature = false;
+    bool isMinNonCriticalTemperature = false;
+    bool isMaxNonCriticalTemperature = false;
+    bool isMaxCriticalTemperature = false;
+    bool isMinCriticalHumidity = false;
+    bool isMinNonCriticalHumidity = false;
+    bool isMaxNonCriticalHumidity = false;
+    bool isMaxCriticalHumidity = false;
+    bool isSensorLost = false;
+    bool isBatteryLow = false;
+
+    QSettings* configSettings = nullptr;
+
+protected:
+    // Called at the end of every saveConfig; the application object pushes the export
+    // interval and the mail settings to their modules from here.
+    virtual void configSaved() {}
+    // Parent of the settings store; the application object passes itself.
+    virtual QObject* settingsParent() { return nullptr; }
+
+private:
+    QColor* colorMember(unsigned index);
+};
+
+// The one configuration and registry of the process (the application object, or a test's own).
+extern AppState* gAppState;

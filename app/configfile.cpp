@@ -1,0 +1,129 @@
+#include "app/configfile.h"
+
+#include <QDir>
+#include <QFile>
+
+QByteArray iniValueText(const QString& input)
+{
+    // Same escaping as the settings store's own writer, so that a reader sees the value
+    // exactly as written: a leading '@' would otherwise be taken for a typed value.
+    const QString value = input.startsWith(QLatin1Char('@')) ? QLatin1Char('@') + input : input;
+    QByteArray out;
+    bool needsQuotes = false;
+    bool escapeNextIfDigit = false;
+    for (const QChar qc : value) {
+        const uint ch = qc.unicode();
+        if (ch == ';' || ch == ',' || ch == '=')
+            needsQuotes = true;
+        const bool hexDigit = (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+        if (escapeNextIfDigit && hexDigit) {
+            out += "\\x" + QByteArray::number(ch, 16);
+            continue;
+        }
+        escapeNextIfDigit = false;
+        switch (ch) {
+        case '\0': out += "\\0"; escapeNextIfDigit = true; break;
+        case '\a': out += "\\a"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\v': out += "\\v"; break;
+        case '"':
+        case '\\':
+            out += '\\';
+            out += char(ch);
+            break;
+        default:
+            if (ch <= 0x1F || ch >= 0x7F) {
+                out += "\\x" + QByteArray::number(ch, 16);
+                escapeNextIfDigit = true;
+            } else {
+                out += char(ch);
+            }
+        }
+    }
+    if (needsQuotes || (!out.isEmpty() && (out.startsWith(' ') || out.endsWith(' '))))
+        out = '"' + out + '"';
+    return out;
+}
+
+QByteArray defaultConfigText(const QString& currentDir)
+{
+    QByteArray text;
+    text += "\n[Modem]\n"
+            "PortName = COM1\n"
+            "NetworkPort = 6238\n"
+            "\n[Other]\n"
+            "BreakInterval=120\n"
+            "MaxTableRows=500\n"
+            "DateTimeStyle=0\n"
+            "DaysSave=365\n"
+            "HideStart=false\n"
+            "TrayMessages=false\n"
+            "ViewVoltage=false\n"
+            "ExportDBF=false\n"
+            "IntervalExportDBF=5\n";
+    text += "PathExportDBF=" + iniValueText(currentDir) + "\n";
+    text += "\n[Color]\n"
+            "maximalCriticalHumidity=#3232FF\n"
+            "maximalCriticalTemperature=#FF3232\n"
+            "maximalNonCriticalHumidity=#6EAAD2\n"
+            "maximalNonCriticalTemperature=#F0BE0A\n"
+            "minimalCriticalHumidity=#FF3232\n"
+            "minimalCriticalTemperature=#3232FF\n"
+            "minimalNonCriticalHumidity=#F0BE0A\n"
+            "minimalNonCriticalTemperature=#6EAAD2\n"
+            "node=#ff0000\n"
+            "font=#ffffff\n"
+            "line=#000000\n"
+            "\n[DB]\n";
+    // The backslash is escaped: the settings store would swallow "\S" otherwise.
+    text += "Hostname=" + iniValueText(QStringLiteral("localhost\\SQLEXPRESS")) + "\n";
+    text += "Database=Kestrum_ravok_1\n"
+            "Username=\n"
+            "Password=\n"
+            "Port=1433\n"
+            "DBType=0\n"
+            "\n[DataWarning]\n"
+            "TemperatureMinCritical=5\n"
+            "TemperatureMinWarning=10\n"
+            "TemperatureMaxWarning=25\n"
+            "TemperatureMaxCritical=30\n"
+            "WetnessMinCritical=60\n"
+            "WetnessMinWarning=70\n"
+            "WetnessMaxWarning=98\n"
+            "WetnessMaxCritical=99\n"
+            "BatteryMinCritical=100\n"
+            "BatteryMinWarning=300\n"
+            "\n[EmailNotifications]\n"
+            "isActive=false\n"
+            "serverSMTP=\n"
+            "serverPort=25\n"
+            "serverLogin=\n"
+            "serverPassword=\n"
+            "notificationEmail=\n"
+            "isMinCriticalTemperature=false\n"
+            "isMinNonCriticalTemperature=false\n"
+            "isMaxNonCriticalTemperature=false\n"
+            "isMaxCriticalTemperature=false\n"
+            "isMinNonCriticalHumidity=false\n"
+            "isMinCriticalHumidity=false\n"
+            "isMaxNonCriticalHumidity=false\n"
+            "isMaxCriticalHumidity=false\n"
+            "isSensorLost=false\n"
+            "isBatteryLow=false\n";
+    return text;
+}
+
+bool createDefaultConfig()
+{
+    QFile file(QString::fromLatin1(kConfigPath));
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate))
+        return false;
+    const QByteArray text = defaultConfigText(QDir::currentPath());
+    const bool written = file.write(text) == text.size();
+    file.close();
+    return written && file.error() == QFileDevice::NoError;
+}

@@ -1,0 +1,258 @@
+#include "app/mainclass.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+#include "app/configfile.h"
+#include "app/prompt.h"
+#include "links/modemmodule.h"
+#include "links/networkmodule.h"
+#include "links/zigbeeclient.h"
+#include "mail/notifications.h"
+#include "storage/dbfexport.h"
+#include "storage/sqlbasemodule.h"
+#include "ui/interfacemodule.h"
+
+MainClass* gMainClass = nullptr;
+
+template <typename Sender, typename Signal, typename Receiver, typename Slot>
+void MainClass::wire(Sender* sender, Signal signal, Receiver* receiver, Slot slot)
+{
+    const bool ok = bool(QObject::connect(sender, signal, receiver, slot));
+    if (!ok)
+        qWarning("MainClass: connection %d failed", connectionResults.size() + 1);
+    connectionResults.append(ok);
+}
+
+MainClass::MainClass(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+    qRegisterMetaType<NotificationsMessage>("NotificationsMessage");
+    addLibraryPath(QStringLiteral("plugins/"));
+    gMainClass = this;
+    exitCode = 0;
+    configSettings = nullptr;
+    networkModule = nullptr;
+    setQuitOnLastWindowClosed(false);
+
+    interfaceModule = new InterfaceModule(nullptr);
+    showInitText(tr("Инициализация модулей"));
+
+    sqlBaseModule = new SQLBaseModule(nullptr);
+    modemModule = new ModemModule(nullptr);
+    modemModule->moveToThread(modemModule);
+    dbfExport = new DbfExport(nullptr);
+    dbfExport->moveToThread(dbfExport);
+    notifications = new Notifications(nullptr);
+    notifications->moveToThread(notifications);
+
+    connectModules();
+
+    showInitText(tr("Проверка ресурсов"));
+    if (!checkResources() || closing)
+        return;
+
+    setOrganizationName(tr("ООО \"Kestrum\""));
+    setOrganizationDomain(QStringLiteral("kestrum.ru"));
+    setApplicationName(tr("Ostrivel"));
+
+    viewSettings = new QSettings(QStringLiteral("data/view.conf"), QSettings::IniFormat, this);
+
+    showInitText(tr("Загрузка data/config.ini"));
+    loadConfig();
+
+    networkModule = new NetworkModule(NetworkPort);
+    connectNetworkModule();
+
+    showInitText(tr("Инициалищация базы данных"));
+    sqlBaseModule->init(DBType, Hostname, Username, Password, Database, Port);
+    if (closing)
+        return;
+
+    showInitText(tr("Инициализация модема"));
+    modemModule->start();
+    dbfExport->start();
+    notifications->start();
+
+    emit signalSetIntervalExportDBF(IntervalExportDBF);
+    emit signalSetNotificationsSettings(serverSMTP, serverPort, serverLogin, serverPassword, notificationEmail);
+
+    exec();
+}
+
+MainClass::~MainClass()
+{
+    saveConfig();
+    delete interfaceModule;
+    delete sqlBaseModule;
+    delete modemModule;
+    delete networkModule;
+    delete viewSettings;
+    delete dbfExport;
+    delete notifications;
+    interfaceModule = nullptr;
+    sqlBaseModule = nullptr;
+    modemModule = nullptr;
+    networkModule = nullptr;
+    viewSettings = nullptr;
+    dbfExport = nullptr;
+    notifications = nullptr;
+    if (gMainClass == this)
+        gMainClass = nullptr;
+}
+
+void MainClass::showInitText(const QString& text)
+{
+    if (interfaceModule)
+        interfaceModule->slotSetInitInfoString(text);
+}
+
+void MainClass::connectModules()
+{
+    wire(interfaceModule, &InterfaceModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
+    wire(this, &MainClass::signalStopInterfaceModule, interfaceModule, &InterfaceModule::slotStopModule);
+    wire(this, &MainClass::signalSetStatusTest, interfaceModule, &InterfaceModule::slotSetStatusText);
+    wire(this, &MainClass::signalNewSensor, interfaceModule, &InterfaceModule::slotNewSensor);
+    wire(sqlBaseModule, &SQLBaseModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
+    wire(this, &MainClass::signalStopSQLBaseModule, sqlBaseModule, &SQLBaseModule::slotStopModule);
+    wire(this, &MainClass::signalSensorDataReceived, sqlBaseModule, &SQLBaseModule::slotSensorDataReceived);
+    wire(modemModule, &ModemModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
+    wire(modemModule, &ModemModule::signalCloseWithMessage, this, &MainClass::slotCloseWithMessage);
+    wire(this, &MainClass::signalStopModemModule, modemModule, &ModemModule::slotStopModule);
+    wire(modemModule, &ModemModule::signalEndInitialization, this, &MainClass::slotModemModuleStopInitialization);
+    wire(modemModule, &ModemModule::signalSetInitInfoString, interfaceModule, &InterfaceModule::slotSetInitInfoString);
+    wire(modemModule, &ModemModule::signalCastReceived, this, &MainClass::slotModemCastReceived);
+    wire(this, &MainClass::signalModemSendData, modemModule, &ModemModule::slotSendData);
+    wire(modemModule, &ModemModule::signalDataReaded, interfaceModule, &InterfaceModule::signalModemDataReaded);
+    wire(interfaceModule, &InterfaceModule::signalModemSendData, modemModule, &ModemModule::slotSendData);
+    wire(modemModule, &ModemModule::signalSetStatusText, interfaceModule, &InterfaceModule::slotSetStatusText);
+    wire(this, &MainClass::signalRefrSensorList, interfaceModule, &InterfaceModule::slotRefrSensorList);
+    wire(this, &MainClass::signalRefrSensorData, interfaceModule, &InterfaceModule::slotRefrSensorData);
+    wire(this, &MainClass::signalStopDbfExportModule, dbfExport, &DbfExport::slotStopModule);
+    wire(this, &MainClass::signalStopNotificationModule, notifications, &Notifications::slotStopModule);
+    wire(dbfExport, &DbfExport::signalUpdateStatus, interfaceModule, &InterfaceModule::slotSetStatusText);
+    wire(this, &MainClass::signalSetIntervalExportDBF, dbfExport, &DbfExport::slotSetInterval);
+    wire(this, &MainClass::signalAddNotificationMessage, notifications, &Notifications::slotAddMessage);
+    wire(this, &MainClass::signalSetNotificationsSettings, notifications, &Notifications::slotSetEmailSettings);
+}
+
+void MainClass::connectNetworkModule()
+{
+    wire(networkModule, &NetworkModule::signalNewConnection, this, &MainClass::slotNewConnection);
+    wire(networkModule, &NetworkModule::signalDisconnected, this, &MainClass::slotNetworkDisconnected);
+    wire(networkModule, &NetworkModule::signalInitReceived, this, &MainClass::slotNetworkInitReceived);
+    wire(networkModule, &NetworkModule::signalClosReceived, this, &MainClass::slotNetworkClosReceived);
+    wire(networkModule, &NetworkModule::signalStatReceived, this, &MainClass::slotNetworkStatReceived);
+    wire(networkModule, &NetworkModule::signalNetworkCastReceived, this, &MainClass::slotNetworkCastReceived);
+    wire(networkModule, &NetworkModule::signalInterfNetworkMess, interfaceModule, &InterfaceModule::slotNetworkMessage);
+    wire(this, &MainClass::signalNetworkSleepSend, networkModule, &NetworkModule::slotSlepSend);
+    wire(this, &MainClass::signalNetworkSleepSend2, networkModule, &NetworkModule::slotSlepSend2);
+}
+
+// Asks one question for the first missing resource (folder, configuration, database) and,
+// on Yes, creates the folder and the default configuration. False ends start-up.
+bool MainClass::checkResources()
+{
+    QString question;
+    if (!QFileInfo::exists(QStringLiteral("data")))
+        question = tr("Поддиректория \"data\" не найдена.\nСоздать её и вложенные ресурсы?");
+    else if (!QFileInfo::exists(QString::fromLatin1(kConfigPath)))
+        question = tr("Файл \"data/config.ini\" не найден.\nСоздать его и другие не найденные ресурсы?");
+    else if (!QFileInfo::exists(QStringLiteral("data/measurement.db3")))
+        question = tr("Файл \"data/measurement.db3\" не найден.\nСоздать его и другие не найденные ресурсы?");
+    if (question.isEmpty())
+        return true;
+
+    const bool yes = prompt()->question(question);
+    if (closing)
+        return false;
+    if (!yes) {
+        slotCloseApplication(1);
+        return false;
+    }
+    interfaceModule->showInitInfoWindow();
+    if (!QFileInfo::exists(QStringLiteral("data")) && !QDir::current().mkdir(QStringLiteral("data"))) {
+        slotCloseApplication(2);
+        return false;
+    }
+    if (!QFileInfo::exists(QString::fromLatin1(kConfigPath)) && !createDefaultConfig()) {
+        slotCloseApplication(3);
+        return false;
+    }
+    return true;
+}
+
+void MainClass::slotCloseApplication(int code)
+{
+    exitCode = code;
+    // A second request (a window closed during shutdown, a late module error) only
+    // changes the code that main returns.
+    if (closing)
+        return;
+    closing = true;
+
+    emit signalStopDbfExportModule();
+    emit signalStopNotificationModule();
+    emit signalStopModemModule();
+    emit signalStopInterfaceModule();
+    modemModule->wait();
+    dbfExport->wait();
+    notifications->wait();
+    // The database goes last, once no module thread can reach it any more.
+    emit signalStopSQLBaseModule();
+    exit(code);
+}
+
+void MainClass::slotCloseWithMessage(int code, QString text)
+{
+    prompt()->critical(tr("Ошибка!"), text);
+    slotCloseApplication(code);
+}
+
+void MainClass::slotModemModuleStopInitialization(QString text)
+{
+    if (!text.isEmpty())
+        prompt()->warning(tr("Внимание!"), text);
+    if (closing)
+        return;
+    interfaceModule->slotStopInitializing();
+}
+
+void MainClass::configSaved()
+{
+    emit signalSetIntervalExportDBF(IntervalExportDBF);
+    emit signalSetNotificationsSettings(serverSMTP, serverPort, serverLogin, serverPassword, notificationEmail);
+}
+
+void MainClass::slotModemCastReceived(QString, QString, QByteArray)
+{
+}
+
+void MainClass::slotNetworkCastReceived(ZigBeeClient*, QString, QByteArray)
+{
+}
+
+void MainClass::slotNewSleepInterval(Sensor*, int)
+{
+}
+
+void MainClass::slotNewConnection(ZigBeeClient*)
+{
+}
+
+void MainClass::slotNetworkInitReceived(ZigBeeClient*)
+{
+}
+
+void MainClass::slotNetworkClosReceived(ZigBeeClient*)
+{
+}
+
+void MainClass::slotNetworkStatReceived(ZigBeeClient*)
+{
+}
+
+void MainClass::slotNetworkDisconnected(ZigBeeClient*)
+{
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QApplication>
+#include <QByteArray>
+#include <QMetaObject>
+#include <QString>
+#include <QVector>
+
+#include "app/appstate.h"
+#include "app/records.h"
+
+class QSettings;
+class InterfaceModule;
+class SQLBaseModule;
+class ModemModule;
+class NetworkModule;
+class DbfExport;
+class Notifications;
+class ZigBeeClient;
+
+// The application object: creates, wires, starts and stops every module, and holds the
+// configuration and the registry. Its constructor runs the whole program.
+class MainClass : public QApplication, public AppState
+{
+    Q_OBJECT
+public:
+    MainClass(int& argc, char** argv);
+    ~MainClass() override;
+
+    int exitCode = 0;
+    QSettings* viewSettings = nullptr;
+    InterfaceModule* interfaceModule = nullptr;
+    SQLBaseModule* sqlBaseModule = nullptr;
+    ModemModule* modemModule = nullptr;
+    NetworkModule* networkModule = nullptr;
+    DbfExport* dbfExport = nullptr;
+    Notifications* notifications = nullptr;
+
+    // Outcome of every connection the constructor made, in order.
+    QVector<bool> connectionResults;
+
+signals:
+    void signalStopInterfaceModule();
+    void signalStopSQLBaseModule();
+    void signalStopModemModule();
+    void signalStopDbfExportModule();
+    void signalStopNotificationModule();
+    void signalModemSendData(QByteArray data);
+    void signalSensorDataReceived(QString eui64, SensorData data);
+    void signalSetStatusTest(QString text);
+    void signalNewSensor();
+    void signalSetIntervalExportDBF(int minutes);
+    void signalAddNotificationMessage(NotificationsMessage message);
+    void signalRefrSensorList();
+    void signalRefrSensorData();
+    void signalSetNotificationsSettings(QString server, int port, QString login, QString password, QString address);
+    void signalNetworkSleepSend(ZigBeeClient* client, QByteArray data);
+    void signalNetworkSleepSend2(ZigBeeClient* client, QString eui64, int interval);
+
+public slots:
+    void slotCloseApplication(int code);
+    void slotCloseWithMessage(int code, QString text);
+    void slotModemCastReceived(QString kind, QString eui64, QByteArray payload);
+    void slotNetworkCastReceived(ZigBeeClient* client, QString eui64, QByteArray payload);
+    void slotNewSleepInterval(Sensor* sensor, int interval);
+    void slotNewConnection(ZigBeeClient* client);
+    void slotNetworkInitReceived(ZigBeeClient* client);
+    void slotNetworkClosReceived(ZigBeeClient* client);
+    void slotNetworkStatReceived(ZigBeeClient* client);
+    void slotNetworkDisconnected(ZigBeeClient* client);
+    void slotModemModuleStopInitialization(QString text);
+
+protected:
+    void configSaved() override;
+    QObject* settingsParent() override { return this; }
+
+private:
+    bool checkResources();
+    void showInitText(const QString& text);
+    void connectModules();
+    void connectNetworkModule();
+    template <typename Sender, typename Signal, typename Receiver, typename Slot>
+    void wire(Sender* sender, Signal signal, Receiver* receiver, Slot slot);
+
+    // Set by the first close request: start-up stops at its next step, and the shutdown
+    // sequence runs only once.
+    bool closing = false;
+};
+
+// The one application object of the process.
+extern MainClass* gMainClass;

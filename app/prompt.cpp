@@ -1,0 +1,43 @@
+#include "app/prompt.h"
+
+#include <QMessageBox>
+
+namespace {
+
+class MessageBoxPrompt : public Prompt
+{
+public:
+    bool question(const QString& text) override
+    {
+        QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() != QMessageBox::No;
+    }
+    void critical(const QString& title, const QString& text) override
+    {
+        QMessageBox::critical(nullptr, title, text, QMessageBox::Ok);
+    }
+    void warning(const QString& title, const QString& text) override
+    {
+        QMessageBox::warning(nullptr, title, text, QMessageBox::Ok);
+    }
+    void information(const QString& title, const QString& text) override
+    {
+        QMessageBox::information(nullptr, title, text, QMessageBox::Ok);
+    }
+};
+
+Prompt* gPrompt = nullptr;
+
+}  // namespace
+
+Prompt* prompt()
+{
+    static MessageBoxPrompt boxes;
+    return gPrompt ? gPrompt : &boxes;
+}
+
+void setPrompt(Prompt* p)
+{
+    gPrompt = p;
+}

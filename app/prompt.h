@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// Every modal question and message box of the program goes through this interface, so that
+// tests can answer them. The default shows real message boxes without a parent.
+class Prompt
+{
+public:
+    virtual ~Prompt() = default;
+    // Yes/No question without title or icon, Yes being the default; true for Yes.
+    virtual bool question(const QString& text) = 0;
+    virtual void critical(const QString& title, const QString& text) = 0;
+    virtual void warning(const QString& title, const QString& text) = 0;
+    virtual void information(const QString& title, const QString& text) = 0;
+};
+
+// The prompt in use; the message-box prompt unless one was installed.
+Prompt* prompt();
+// Installs a prompt (not owned); nullptr restores the message boxes.
+void setPrompt(Prompt* p);

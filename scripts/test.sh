@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, builds everything with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs every test.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+top="$(dirname "$here")"
+source "$here/lib.sh"
+
+install_packages $BUILD_PACKAGES $TEST_PACKAGES
+
+build="$top/build-test"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTRIVEL_SANITIZE=ON -DOSTRIVEL_TESTS=ON >/dev/null
+cmake --build "$build" -j "$(build_jobs)"
+cd "$build"
+ctest --output-on-failure -j "$(build_jobs)" "$@"
