@@ -46,6 +46,9 @@ AppState::AppState()
 
 AppState::~AppState()
 {
+    // The application object owns its store as a child; a store of our own goes with us.
+    if (configSettings && !configSettings->parent())
+        delete configSettings;
     qDeleteAll(sensors);
     qDeleteAll(locations);
     if (gAppState == this)

@@ -11,19 +11,23 @@ namespace {
 
 const char* const kInstanceKey = "29da3771-651b-405b-abd6-4e601f7bda3f";
 
-// Takes the single-instance segment. A segment left behind by a copy that was killed is
-// attached and detached first: the last detach removes it, while a segment of a copy that
-// still runs stays. Only "already exists" means another copy is running.
+// Takes the single-instance segment. A segment left behind by a copy that was killed keeps
+// its key (and a new key file can land on the key of another one); attaching and detaching
+// such a segment removes it, because the last detach deletes a segment, while the segment of
+// a copy that still runs stays. Only "already exists" after that means another copy runs.
 bool takeInstanceSegment(QSharedMemory& guard)
 {
-    if (guard.attach())
-        guard.detach();
-    if (guard.create(512, QSharedMemory::ReadWrite))
-        return true;
-    if (guard.error() == QSharedMemory::AlreadyExists)
-        return false;
-    qWarning("Single-instance guard unavailable: %s", qPrintable(guard.errorString()));
-    return true;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (guard.create(512, QSharedMemory::ReadWrite))
+            return true;
+        if (guard.error() != QSharedMemory::AlreadyExists) {
+            qWarning("Single-instance guard unavailable: %s", qPrintable(guard.errorString()));
+            return true;
+        }
+        if (guard.attach())
+            guard.detach();
+    }
+    return false;
 }
 
 }  // namespace

@@ -1,0 +1,113 @@
+// Runs the whole program as main() does, with scripted answers to its questions and boxes,
+// and reports what happened on stdout. Driven by environment variables:
+//   DRIVER_ANSWER   yes | no | close  (close: the user closes the start-up window while the
+//                                      question is up, then answers Yes)
+//   DRIVER_CLOSE_MS close the program like a user this long after the event loop starts
+//                   (unset: run until killed)
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+
+#include "app/mainclass.h"
+#include "app/program.h"
+#include "app/prompt.h"
+#include "ui/initinfowindow.h"
+#include "ui/interfacemodule.h"
+
+namespace {
+
+void say(const QString& line)
+{
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// Closes the topmost window of the program the way a user would; without one, asks the
+// application object to close directly.
+void closeLikeUser()
+{
+    if (gMainClass) {
+        int ok = 0;
+        for (bool b : gMainClass->connectionResults)
+            ok += b ? 1 : 0;
+        say(QStringLiteral("CONNECTIONS %1/%2").arg(ok).arg(gMainClass->connectionResults.size()));
+    }
+    if (gInterfaceModule && gInterfaceModule->initInfoWindow) {
+        gInterfaceModule->initInfoWindow->close();
+        return;
+    }
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && w->inherits("QMainWindow")) {
+            w->close();
+            return;
+        }
+    }
+    if (gMainClass)
+        gMainClass->slotCloseApplication(0);
+}
+
+class ScriptedPrompt : public Prompt
+{
+public:
+    bool question(const QString& text) override
+    {
+        say(QStringLiteral("QUESTION ") + QString(text).replace('\n', QLatin1String("\\n")));
+        const QByteArray answer = qgetenv("DRIVER_ANSWER");
+        if (answer == "close") {
+            gInterfaceModule->initInfoWindow->close();
+            QEventLoop loop;
+            QTimer::singleShot(200, &loop, &QEventLoop::quit);
+            loop.exec();
+            return true;
+        }
+        return answer != "no";
+    }
+    void critical(const QString& title, const QString& text) override { report("CRITICAL", title, text); }
+    void warning(const QString& title, const QString& text) override { report("WARNING", title, text); }
+    void information(const QString& title, const QString& text) override { report("INFORMATION", title, text); }
+
+private:
+    void report(const char* kind, const QString& title, const QString& text)
+    {
+        say(QString::fromLatin1(kind) + QLatin1Char(' ') + title + QLatin1Char('|')
+            + QString(text).replace('\n', QLatin1String("\\n")));
+    }
+};
+
+ScriptedPrompt scripted;
+
+void messages(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (context.category && QByteArray(context.category) == "ostrivel.startup")
+        say(QStringLiteral("STARTUP ") + text);
+    else if (text.startsWith(QLatin1String("This plugin does not support")))
+        return;  // the offscreen platform cannot raise windows
+    else if (type != QtDebugMsg && type != QtInfoMsg)
+        say(QStringLiteral("LOG ") + text);
+}
+
+// Runs when the application object's base is built, before its constructor goes on.
+void onApplicationCreated()
+{
+    const QByteArray closeMs = qgetenv("DRIVER_CLOSE_MS");
+    if (!closeMs.isEmpty())
+        QTimer::singleShot(closeMs.toInt(), &closeLikeUser);
+    QTimer::singleShot(0, [] { say(QStringLiteral("EVENT LOOP")); });
+}
+
+}  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(onApplicationCreated)
+
+int main(int argc, char** argv)
+{
+    setPrompt(&scripted);
+    qInstallMessageHandler(&messages);
+    const int code = runProgram(argc, argv);
+    say(QStringLiteral("EXIT %1").arg(code));
+    return code;
+}

@@ -1,0 +1,246 @@
+// Reading and writing data/config.ini: the default file, loader defaults, and values that the
+// INI store would mangle if written carelessly.
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/appstate.h"
+#include "app/configfile.h"
+
+namespace {
+
+class CountingState : public AppState
+{
+public:
+    int saves = 0;
+
+protected:
+    void configSaved() override { ++saves; }
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+}  // namespace
+
+class TestConfig : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir* dir = nullptr;
+    QString previousDir;
+
+    // Each case runs in a working directory of its own, with an existing "data" folder,
+    // whose name holds the characters an INI file treats specially.
+    void enter(const QString& name)
+    {
+        const QString path = dir->path() + QLatin1Char('/') + name;
+        QVERIFY(QDir().mkpath(path + QStringLiteral("/data")));
+        QVERIFY(QDir::setCurrent(path));
+    }
+
+private slots:
+    void init()
+    {
+        previousDir = QDir::currentPath();
+        dir = new QTemporaryDir;
+        QVERIFY(dir->isValid());
+    }
+    void cleanup()
+    {
+        QDir::setCurrent(previousDir);
+        delete dir;
+    }
+
+    void defaultFile_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("plain") << "plain";
+        QTest::newRow("comma, semicolon") << "a,b;c";
+        QTest::newRow("cyrillic") << QStringLiteral("Отчёты");
+        QTest::newRow("backslash and quote") << "x\\y\"z";
+        QTest::newRow("leading at, blanks") << "@at =eq ";
+    }
+    void defaultFile()
+    {
+        QFETCH(QString, folder);
+        enter(folder);
+        QVERIFY(createDefaultConfig());
+
+        QByteArray expected = readAll(QStringLiteral(OSTRIVEL_TEST_DATA "/default-config.ini"));
+        QVERIFY(!expected.isEmpty());
+        const QByteArray bytes = readAll(QStringLiteral("data/config.ini"));
+        if (folder == QLatin1String("plain")) {
+            // A plain folder is written as it is.
+            expected.replace("@CWD@", QDir::currentPath().toLatin1());
+            QCOMPARE(bytes, expected);
+        }
+
+        // Every folder reads back unchanged, and so does the backslash of the host name.
+        AppState state;
+        state.loadConfig();
+        QCOMPARE(state.PathExportDBF, QDir::currentPath());
+        QCOMPARE(state.Hostname, QStringLiteral("localhost\\SQLEXPRESS"));
+        QCOMPARE(int(state.NetworkPort), 6238);
+        QCOMPARE(state.DaysSave, 365);
+        QCOMPARE(state.PortName, QStringLiteral("COM1"));
+        QCOMPARE(state.maximalCriticalHumidity, QColor(0x32, 0x32, 0xff));
+        state.configSettings->sync();
+    }
+
+    void defaultFileCannotBeOpened()
+    {
+        enter(QStringLiteral("blocked"));
+        // A dangling link into a missing folder cannot be opened, even by root.
+        QVERIFY(QFile::link(QStringLiteral("missing/config.ini"), QStringLiteral("data/config.ini")));
+        QVERIFY(!createDefaultConfig());
+    }
+
+    void loaderDefaults_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("networkPort");
+        QTest::addColumn<int>("daysSave");
+        QTest::addColumn<int>("breakInterval");
+        QTest::addColumn<double>("tMinCritical");
+        QTest::addColumn<QString>("minimalCriticalTemperature");
+        QTest::newRow("empty file") << QByteArray() << 0 << 730 << 120 << 5.0 << "#3232ff";
+        QTest::newRow("no modem section") << QByteArray("[Other]\nDaysSave=10\n") << 0 << 10 << 120 << 5.0 << "#3232ff";
+        QTest::newRow("port keeps low 16 bits") << QByteArray("[Modem]\nNetworkPort = 70000\n") << 4464 << 730 << 120 << 5.0
+                                                << "#3232ff";
+        QTest::newRow("not a number reads 0")
+            << QByteArray("[Other]\nBreakInterval=abc\n[DataWarning]\nTemperatureMinCritical=x\n") << 0 << 730 << 0
+            << 0.0 << "#3232ff";
+        QTest::newRow("bad colour is invalid") << QByteArray("[Color]\nminimalCriticalTemperature=nocolour\n") << 0 << 730
+                                               << 120 << 5.0 << "#000000";
+    }
+    void loaderDefaults()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, networkPort);
+        QFETCH(int, daysSave);
+        QFETCH(int, breakInterval);
+        QFETCH(double, tMinCritical);
+        QFETCH(QString, minimalCriticalTemperature);
+        enter(QStringLiteral("defaults"));
+        writeFile(QStringLiteral("data/config.ini"), file);
+
+        CountingState state;
+        QVERIFY(state.loadConfig());
+        QCOMPARE(int(state.NetworkPort), networkPort);
+        QCOMPARE(state.DaysSave, daysSave);
+        QCOMPARE(state.BreakInterval, breakInterval);
+        QCOMPARE(state.TemperatureMinCritical, tMinCritical);
+        QCOMPARE(state.IntervalExportDBF, 5);
+        QCOMPARE(state.Port, 1433);
+        QCOMPARE(state.serverPort, 25);
+        QCOMPARE(state.PathExportDBF, QDir::currentPath());
+        QCOMPARE(state.Hostname, QStringLiteral("localhost\\SQLEXPRESS"));
+
+        state.saveConfig();
+        QCOMPARE(state.saves, 1);
+        state.configSettings->sync();
+        QSettings written(QStringLiteral("data/config.ini"), QSettings::IniFormat);
+        QCOMPARE(written.value("Color/minimalCriticalTemperature").toString(), minimalCriticalTemperature);
+        QCOMPARE(written.value("Modem/NetworkPort").toInt(), networkPort);
+    }
+
+    void roundTripKeepsAwkwardValues()
+    {
+        enter(QStringLiteral("roundtrip"));
+        QVERIFY(createDefaultConfig());
+        {
+            CountingState state;
+            state.loadConfig();
+            state.PortName = QStringLiteral("/dev/ttyUSB0");
+            state.PathExportDBF = QStringLiteral("C:\\Выгрузка\\a,b;c \"q\"");
+            state.Hostname = QStringLiteral("db\\inst;x=1");
+            state.Password = QStringLiteral("@p;a,s=s\\w\"d");
+            state.serverLogin = QStringLiteral(" padded ");
+            state.notificationEmail = QStringLiteral("дежурный@пример.рф");
+            state.TemperatureMinCritical = -12.5;
+            state.NetworkPort = 65535;
+            state.isBatteryLow = true;
+            state.setColorByIndex(8, QColor(0x12, 0xab, 0xef));
+            state.saveConfig();
+            QCOMPARE(state.saves, 1);
+            state.configSettings->sync();
+        }
+        AppState again;
+        again.loadConfig();
+        QCOMPARE(again.PortName, QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(again.PathExportDBF, QStringLiteral("C:\\Выгрузка\\a,b;c \"q\""));
+        QCOMPARE(again.Hostname, QStringLiteral("db\\inst;x=1"));
+        QCOMPARE(again.Password, QStringLiteral("@p;a,s=s\\w\"d"));
+        QCOMPARE(again.serverLogin, QStringLiteral(" padded "));
+        QCOMPARE(again.notificationEmail, QStringLiteral("дежурный@пример.рф"));
+        QCOMPARE(again.TemperatureMinCritical, -12.5);
+        QCOMPARE(int(again.NetworkPort), 65535);
+        QCOMPARE(again.isBatteryLow, true);
+        QCOMPARE(again.font, QColor(0x12, 0xab, 0xef));
+        QCOMPARE(again.DaysSave, 365);
+        
+        // Colours of the default file come back in lower case.
+        const QByteArray bytes = readAll(QStringLiteral("data/config.ini"));
+        QVERIFY(bytes.contains("maximalCriticalHumidity=#3232ff"));
+        QVERIFY(!bytes.contains("#3232FF"));
+    }
+
+    void saveWithoutLoadWritesNothing()
+    {
+        enter(QStringLiteral("noload"));
+        CountingState state;
+        state.saveConfig();
+        QCOMPARE(state.saves, 0);
+        QVERIFY(!QFile::exists(QStringLiteral("data/config.ini")));
+    }
+
+    void colourIndex_data()
+    {
+        QTest::addColumn<unsigned>("index");
+        QTest::addColumn<QString>("member");
+        const char* names[] = { "minimalCriticalHumidity", "maximalCriticalHumidity", "minimalCriticalTemperature",
+            "maximalCriticalTemperature", "minimalNonCriticalHumidity", "maximalNonCriticalHumidity",
+            "minimalNonCriticalTemperature", "maximalNonCriticalTemperature", "font", "line", "node" };
+        for (unsigned i = 0; i < 11; ++i)
+            QTest::newRow(names[i]) << i << QString::fromLatin1(names[i]);
+    }
+    void colourIndex()
+    {
+        QFETCH(unsigned, index);
+        QFETCH(QString, member);
+        enter(QStringLiteral("colours"));
+        writeFile(QStringLiteral("data/config.ini"), QByteArray());
+        AppState state;
+        state.loadConfig();
+        const QColor marker(1, 2, 3);
+        state.setColorByIndex(index, marker);
+        state.setColorByIndex(11, QColor(9, 9, 9));  // out of range: nothing changes
+        QCOMPARE(state.colorByIndex(index), marker);
+        QVERIFY(!state.colorByIndex(11).isValid());
+        state.saveConfig();
+        state.configSettings->sync();
+        QSettings written(QStringLiteral("data/config.ini"), QSettings::IniFormat);
+        QCOMPARE(written.value(QStringLiteral("Color/") + member).toString(), QStringLiteral("#010203"));
+        int markers = 0;
+        for (const QString& key : written.allKeys())
+            markers += written.value(key).toString() == QLatin1String("#010203") ? 1 : 0;
+        QCOMPARE(markers, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConfig)
+#include "tst_config.moc"

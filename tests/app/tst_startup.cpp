@@ -1,0 +1,268 @@
+// The program as a process: the single-instance guard, the resource check and its exit codes,
+// the start-up sequence, and an orderly close.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QProcess::ExitStatus status = QProcess::NormalExit;
+    QStringList lines;
+
+    QStringList startupTexts() const
+    {
+        QStringList texts;
+        for (const QString& l : lines) {
+            if (l.startsWith(QLatin1String("STARTUP ")))
+                texts << l.mid(8);
+        }
+        return texts;
+    }
+    QStringList starting(const QString& prefix) const
+    {
+        QStringList found;
+        for (const QString& l : lines) {
+            if (l.startsWith(prefix))
+                found << l;
+        }
+        return found;
+    }
+};
+
+const QString kFolderQuestion = QStringLiteral("QUESTION Поддиректория \"data\" не найдена.\\nСоздать её и вложенные ресурсы?");
+const QString kConfigQuestion
+    = QStringLiteral("QUESTION Файл \"data/config.ini\" не найден.\\nСоздать его и другие не найденные ресурсы?");
+const QString kDatabaseQuestion
+    = QStringLiteral("QUESTION Файл \"data/measurement.db3\" не найден.\\nСоздать его и другие не найденные ресурсы?");
+
+// A configuration that keeps parallel runs off each other's ports.
+const QByteArray kQuietConfig = "[Modem]\nPortName=/nonexistent/tty\nNetworkPort=0\n";
+
+}  // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir* tmp = nullptr;  // shared temp folder: the instance key lives there
+
+    QProcess* start(const QString& workdir, const QByteArray& answer, int closeMs)
+    {
+        auto* p = new QProcess(this);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), tmp->path());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp->path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("DRIVER_ANSWER"), QString::fromLatin1(answer));
+        if (closeMs >= 0)
+            env.insert(QStringLiteral("DRIVER_CLOSE_MS"), QString::number(closeMs));
+        else
+            env.remove(QStringLiteral("DRIVER_CLOSE_MS"));
+        p->setProcessEnvironment(env);
+        p->setWorkingDirectory(workdir);
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(QStringLiteral(STARTUP_DRIVER), QStringList());
+        return p;
+    }
+
+    static Run finish(QProcess* p, int timeoutMs = 60000)
+    {
+        Run r;
+        if (!p->waitForFinished(timeoutMs)) {
+            p->kill();
+            p->waitForFinished();
+        }
+        r.exitCode = p->exitCode();
+        r.status = p->exitStatus();
+        r.lines = QString::fromUtf8(p->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return r;
+    }
+
+    // Waits until the program's event loop runs; returns what it printed so far.
+    static QString waitForEventLoop(QProcess* p)
+    {
+        QString out;
+        QElapsedTimer clock;
+        clock.start();
+        while (!out.contains(QLatin1String("EVENT LOOP")) && clock.elapsed() < 60000) {
+            p->waitForReadyRead(200);
+            out += QString::fromUtf8(p->readAllStandardOutput());
+        }
+        return out;
+    }
+
+    QString newFolder(const QString& name)
+    {
+        const QString path = tmp->path() + QLatin1Char('/') + name;
+        QDir().mkpath(path);
+        return path;
+    }
+
+private slots:
+    void init()
+    {
+        tmp = new QTemporaryDir;
+        QVERIFY(tmp->isValid());
+    }
+    void cleanup()
+    {
+        delete tmp;
+        tmp = nullptr;
+    }
+
+    void resourceCheck_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<bool>("configAfter");
+
+        QTest::newRow("empty folder, yes") << "empty" << QByteArray("yes") << 0 << kFolderQuestion << true;
+        QTest::newRow("empty folder, no") << "empty" << QByteArray("no") << 1 << kFolderQuestion << false;
+        QTest::newRow("no configuration, yes") << "data" << QByteArray("yes") << 0 << kConfigQuestion << true;
+        QTest::newRow("no configuration, no") << "data" << QByteArray("no") << 1 << kConfigQuestion << false;
+        QTest::newRow("no database, yes") << "config" << QByteArray("yes") << 0 << kDatabaseQuestion << true;
+        QTest::newRow("no database, no") << "config" << QByteArray("no") << 1 << kDatabaseQuestion << true;
+        QTest::newRow("everything present") << "all" << QByteArray("no") << 0 << QString() << true;
+        QTest::newRow("folder cannot be made") << "blocked-folder" << QByteArray("yes") << 2 << kFolderQuestion
+                                               << false;
+        QTest::newRow("configuration cannot be written")
+            << "blocked-config" << QByteArray("yes") << 3 << kConfigQuestion << false;
+    }
+    void resourceCheck()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, exitCode);
+        QFETCH(QString, question);
+        QFETCH(bool, configAfter);
+
+        const QString dir = newFolder(QStringLiteral("work"));
+        QDir d(dir);
+        auto writeConfig = [&] {
+            QFile f(dir + QStringLiteral("/data/config.ini"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(kQuietConfig);
+        };
+        // Links into a missing folder stand for what cannot be created, even for root.
+        if (setup == QLatin1String("blocked-folder"))
+            QVERIFY(QFile::link(dir + QStringLiteral("/missing/data"), dir + QStringLiteral("/data")));
+        if (setup == QLatin1String("data") || setup == QLatin1String("config") || setup == QLatin1String("all")
+            || setup == QLatin1String("blocked-config"))
+            QVERIFY(d.mkdir(QStringLiteral("data")));
+        if (setup == QLatin1String("config") || setup == QLatin1String("all"))
+            writeConfig();
+        if (setup == QLatin1String("all")) {
+            QFile db(dir + QStringLiteral("/data/measurement.db3"));
+            QVERIFY(db.open(QIODevice::WriteOnly));
+        }
+        if (setup == QLatin1String("blocked-config"))
+            QVERIFY(QFile::link(dir + QStringLiteral("/missing/config.ini"), dir + QStringLiteral("/data/config.ini")));
+
+        const Run run = finish(start(dir, answer, 500));
+        QCOMPARE(run.status, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.starting(QStringLiteral("QUESTION")), question.isEmpty() ? QStringList() : QStringList{ question });
+        QCOMPARE(QFile::exists(dir + QStringLiteral("/data/config.ini")), configAfter);
+        if (exitCode == 1)
+            QCOMPARE(QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).contains(QStringLiteral("data")),
+                setup != QLatin1String("empty"));
+        if (exitCode != 0) {
+            // Start-up ended before the configuration was loaded: nothing further happened.
+            QVERIFY(!run.startupTexts().contains(QStringLiteral("Загрузка data/config.ini")));
+            QVERIFY(run.starting(QStringLiteral("CONNECTIONS")).isEmpty());
+        }
+    }
+
+    void fullStartAndClose()
+    {
+        const QString dir = newFolder(QStringLiteral("fresh"));
+        const Run run = finish(start(dir, "yes", 1500));
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.starting(QStringLiteral("CONNECTIONS")), QStringList{ QStringLiteral("CONNECTIONS 34/34") });
+        QCOMPARE(run.starting(QStringLiteral("LOG")), QStringList());
+
+        const QStringList expected{ QStringLiteral("Инициализация модулей"), QStringLiteral("Проверка ресурсов"),
+            QStringLiteral("Загрузка data/config.ini"), QStringLiteral("Инициалищация базы данных"),
+            QStringLiteral("Инициализация модема") };
+        QCOMPARE(run.startupTexts().mid(0, 5), expected);
+        // The question comes between the resource check and loading the configuration.
+        const int question = run.lines.indexOf(kFolderQuestion);
+        QVERIFY(question > run.lines.indexOf(QStringLiteral("STARTUP Проверка ресурсов")));
+        QVERIFY(question < run.lines.indexOf(QStringLiteral("STARTUP Загрузка data/config.ini")));
+
+        // The configuration was loaded and written back on the way out.
+        QSettings config(dir + QStringLiteral("/data/config.ini"), QSettings::IniFormat);
+        QCOMPARE(config.value(QStringLiteral("Modem/NetworkPort")).toInt(), 6238);
+        QCOMPARE(config.value(QStringLiteral("Color/maximalCriticalHumidity")).toString(), QStringLiteral("#3232ff"));
+        QCOMPARE(config.value(QStringLiteral("DB/Hostname")).toString(), QStringLiteral("localhost\\SQLEXPRESS"));
+    }
+
+    void closeDuringQuestionEndsStartUp()
+    {
+        const QString dir = newFolder(QStringLiteral("closing"));
+        const Run run = finish(start(dir, "close", -1));
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(!QFile::exists(dir + QStringLiteral("/data")));
+        QVERIFY(!run.startupTexts().contains(QStringLiteral("Загрузка data/config.ini")));
+    }
+
+    void secondCopyIsTurnedAway()
+    {
+        const QString firstDir = newFolder(QStringLiteral("first"));
+        QDir(firstDir).mkdir(QStringLiteral("data"));
+        QFile cfg(firstDir + QStringLiteral("/data/config.ini"));
+        QVERIFY(cfg.open(QIODevice::WriteOnly));
+        cfg.write(kQuietConfig);
+        cfg.close();
+        QProcess* first = start(firstDir, "yes", -1);
+        QVERIFY(waitForEventLoop(first).contains(QLatin1String("EVENT LOOP")));
+
+        const QString secondDir = newFolder(QStringLiteral("second"));
+        const Run second = finish(start(secondDir, "yes", 500));
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(second.starting(QStringLiteral("CRITICAL")), QStringList{ QStringLiteral("CRITICAL |Приложение уже запущено") });
+        QVERIFY(second.starting(QStringLiteral("QUESTION")).isEmpty());
+        QVERIFY(QDir(secondDir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+
+        // The first copy goes on undisturbed.
+        QCOMPARE(first->state(), QProcess::Running);
+        first->terminate();
+        finish(first);
+    }
+
+    void killedCopyDoesNotLockOut()
+    {
+        const QString dir = newFolder(QStringLiteral("killed"));
+        QDir(dir).mkdir(QStringLiteral("data"));
+        QFile cfg(dir + QStringLiteral("/data/config.ini"));
+        QVERIFY(cfg.open(QIODevice::WriteOnly));
+        cfg.write(kQuietConfig);
+        cfg.close();
+
+        QProcess* first = start(dir, "yes", -1);
+        const QString out = waitForEventLoop(first);
+        QVERIFY2(out.contains(QLatin1String("EVENT LOOP")), qPrintable(out));
+        ::kill(pid_t(first->processId()), SIGKILL);
+        QVERIFY(first->waitForFinished(10000));
+        QCOMPARE(first->exitStatus(), QProcess::CrashExit);
+
+        const Run next = finish(start(dir, "yes", 500));
+        QCOMPARE(next.exitCode, 0);
+        QVERIFY(next.starting(QStringLiteral("CRITICAL")).isEmpty());
+        QVERIFY(!next.starting(QStringLiteral("CONNECTIONS")).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"
