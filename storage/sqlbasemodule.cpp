@@ -1,33 +1,307 @@
 #include "storage/sqlbasemodule.h"
 
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSet>
+#include <QSqlError>
+#include <QTimerEvent>
+
+#include <cmath>
+
+#include "app/appstate.h"
+#include "app/prompt.h"
+#include "storage/sqlquerybuilder.h"
+
+namespace {
+
+// A measured value as it is stored: rounded to hundredths where asked, then cut to the six
+// significant digits the database has always been given; NULL when absent or not a number.
+QVariant storedValue(bool present, double value, bool round)
+{
+    if (!present || !std::isfinite(value))
+        return QVariant(QVariant::Double);
+    const double shown = QString::number(round ? SQLBaseModule::roundToHundredths(value) : value, 'g', 6).toDouble();
+    return std::isfinite(shown) ? QVariant(shown) : QVariant(QVariant::Double);
+}
+
+bool isDigitAt(const QString& s, int i)
+{
+    return s.at(i) >= QLatin1Char('0') && s.at(i) <= QLatin1Char('9');
+}
+
+}  // namespace
+
 SQLBaseModule::SQLBaseModule(QObject* parent)
     : QObject(parent)
 {
 }
 
-SQLBaseModule::~SQLBaseModule() = default;
+SQLBaseModule::~SQLBaseModule()
+{
+    if (!db.isValid())
+        return;
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+}
 
 void SQLBaseModule::init(int type, QString hostname, QString username, QString password, QString database, int port)
 {
     dbType = type;
+    const bool odbc = type == SqlQueryBuilder::MySQL || type == SqlQueryBuilder::SQLServer;
+    db = QSqlDatabase::addDatabase(odbc ? QStringLiteral("QODBC3") : QStringLiteral("QSQLITE"));
+    if (!odbc)
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     dbHostname = hostname;
     dbUsername = username;
-    dbPassword = password;
-    dbDatabase = database;
     dbPort = port;
+    dbPassword = password;
+    dbName = database;
+
+    if (dbType != SqlQueryBuilder::SQLite || !QFileInfo::exists(SqlQueryBuilder::sqliteFileName())) {
+        if (!createTables())
+            return;
+    }
+    if (!openAndLoad())
+        return;
+    purgeTimerId = startTimer(purgeInterval, Qt::CoarseTimer);
+}
+
+bool SQLBaseModule::openConnection(int failureCode)
+{
+    db.setDatabaseName(
+        SqlQueryBuilder::databaseName(dbType, dbHostname, dbUsername, dbPassword, dbName, dbPort));
+    bool ok = db.open();
+    QString error = db.lastError().text();
+    if (ok && db.driverName() == QLatin1String("QSQLITE")) {
+        // SQLite opens lazily: the first statement is what finds a file that is no database.
+        // WAL lets the export and the reports read while the intake writes; NORMAL
+        // synchronisation is safe with WAL and keeps one commit per measurement cheap.
+        QSqlQuery pragma(db);
+        ok = pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"))
+            && pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        if (!ok) {
+            error = pragma.lastError().text();
+            pragma.finish();
+            db.close();
+        }
+    }
+    if (ok)
+        return true;
+    prompt()->critical(tr("Ошибка"), error);
+    emit signalCloseApplication(failureCode);
+    return false;
+}
+
+bool SQLBaseModule::createTables()
+{
+    if (!openConnection(114))
+        return false;
+    runSchema(true);
+    db.close();
+    return true;
+}
+
+bool SQLBaseModule::openAndLoad()
+{
+    if (!openConnection(115))
+        return false;
+    // Tables missing from an existing SQLite file are created, but the first location is
+    // only ever written into a new file.
+    if (dbType == SqlQueryBuilder::SQLite)
+        runSchema(false);
+    purge();
+    loadSensors();
+    loadLocations();
+    const QString cleanup = SqlQueryBuilder::locationCleanupStatement(dbType);
+    if (!cleanup.isEmpty())
+        QSqlQuery(db).exec(cleanup);
+    return true;
+}
+
+void SQLBaseModule::runSchema(bool withLocationRow)
+{
+    QSqlQuery query(db);
+    for (const QString& statement : SqlQueryBuilder::schemaStatements(dbType, withLocationRow))
+        query.exec(statement);
+    if (dbType == SqlQueryBuilder::SQLite) {
+        for (const QString& statement : SqlQueryBuilder::sqliteIndexStatements())
+            query.exec(statement);
+    } else if (dbType == SqlQueryBuilder::MySQL) {
+        mendMySqlSchema();
+    }
+}
+
+void SQLBaseModule::mendMySqlSchema()
+{
+    // Both checks read information_schema first: MySQL has no CREATE INDEX IF NOT EXISTS, and
+    // an ALTER of a large removed table at every start would copy it every time.
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    for (const QString& name : SqlQueryBuilder::mysqlIndexNames()) {
+        query.prepare(SqlQueryBuilder::mysqlIndexExists());
+        query.addBindValue(name);
+        if (query.exec() && query.next() && query.value(0).toInt() == 0) {
+            query.finish();
+            query.exec(SqlQueryBuilder::mysqlIndexStatement(name));
+        }
+        query.finish();
+    }
+    // Tables made before removed.id was AUTO_INCREMENT refuse the rows the sensors dialog
+    // moves there without an id.
+    if (query.exec(SqlQueryBuilder::mysqlRemovedIdAutoIncrement()) && query.next() && query.value(0).toInt() == 0) {
+        query.finish();
+        query.exec(SqlQueryBuilder::mysqlRemovedIdMend());
+    }
+}
+
+void SQLBaseModule::purge()
+{
+    const QString statement = SqlQueryBuilder::purgeStatement(dbType);
+    if (statement.isEmpty() || !gAppState || !db.isOpen())
+        return;
+    QSqlQuery query(db);
+    query.prepare(statement);
+    query.addBindValue(qint64(gAppState->DaysSave) * 86400);
+    query.exec();
+}
+
+void SQLBaseModule::timerEvent(QTimerEvent*)
+{
+    purge();
+}
+
+void SQLBaseModule::loadSensors()
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!gAppState || !query.exec(SqlQueryBuilder::sensorLoadStatement()))
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    while (query.next()) {
+        auto* sensor = new Sensor;
+        sensor->EUI64 = query.value(0).toString();
+        sensor->name = query.value(1).toString();
+        sensor->location = query.value(2).toInt();
+        sensor->datecheck = dateFromColumn(query.value(3));
+        sensor->sleepInterval = query.value(4).toInt();
+        sensor->tMinNoncritical = query.value(5).toDouble();
+        sensor->tMaxNoncritical = query.value(6).toDouble();
+        sensor->tMinCritical = query.value(7).toDouble();
+        sensor->tMaxCritical = query.value(8).toDouble();
+        sensor->hMinNoncritical = query.value(9).toDouble();
+        sensor->hMaxNoncritical = query.value(10).toDouble();
+        sensor->hMinCritical = query.value(11).toDouble();
+        sensor->hMaxCritical = query.value(12).toDouble();
+        sensor->isLowBattery = query.value(13).toInt() != 0;
+        sensor->isLostConnection = query.value(14).toInt() != 0;
+        sensor->isEnabled = query.value(15).toInt() != 0;
+        sensor->lastSeen = now;
+        gAppState->sensors.append(sensor);
+    }
+}
+
+void SQLBaseModule::loadLocations()
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!gAppState || !query.exec(SqlQueryBuilder::locationLoadStatement()))
+        return;
+    QSet<int> ids;
+    while (query.next()) {
+        auto* location = new Location;
+        location->name = query.value(0).toString();
+        location->EUI64 = query.value(1).toString();
+        location->ip = query.value(2).toString();
+        ids.insert(query.value(3).toInt());
+        gAppState->locations.append(location);
+    }
+    // The cleanup that follows sets such a sensor's row to NULL, which loads as 0; memory
+    // follows now, so that no reader ever indexes past the location list.
+    for (Sensor* sensor : qAsConst(gAppState->sensors)) {
+        if (!ids.contains(sensor->location) || !gAppState->isValidLocation(sensor->location))
+            sensor->location = 0;
+    }
 }
 
 void SQLBaseModule::slotStopModule()
 {
+    if (purgeTimerId) {
+        killTimer(purgeTimerId);
+        purgeTimerId = 0;
+    }
     if (db.isOpen())
         db.close();
 }
 
-void SQLBaseModule::slotSensorDataReceived(QString, SensorData)
+void SQLBaseModule::slotSensorDataReceived(QString eui64, SensorData data)
 {
+    if (!db.isOpen())
+        return;
+    const QVariantList values{ storedValue(data.hasTemperature, data.temperature, true),
+                               storedValue(data.hasWetness, data.wetness, true),
+                               storedValue(data.hasBattery, data.battery, false) };
+    // The clock is read once so that the measure row and the last row carry the same second.
+    db.transaction();
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(SqlQueryBuilder::clockStatement(dbType)) || !query.next()) {
+        query.finish();
+        db.rollback();
+        return;
+    }
+    const qint64 now = query.value(0).toLongLong();
+    query.finish();
+    for (const QString& statement : { SqlQueryBuilder::measureInsert(dbType), SqlQueryBuilder::lastUpsert(dbType) }) {
+        query.prepare(statement);
+        query.addBindValue(now);
+        for (const QVariant& value : values)
+            query.addBindValue(value);
+        query.addBindValue(eui64);
+        query.exec();
+    }
+    query.finish();
+    db.commit();
 }
 
 QSqlQuery SQLBaseModule::slotExportDBF()
 {
-    return QSqlQuery();
+    return exportQuery(db);
+}
+
+QSqlQuery SQLBaseModule::exportQuery(const QSqlDatabase& connection) const
+{
+    QSqlQuery query(connection);
+    query.setForwardOnly(true);
+    query.exec(SqlQueryBuilder::exportStatement(dbType));
+    return query;
+}
+
+QSqlDatabase SQLBaseModule::openSeparateConnection(const QString& connectionName)
+{
+    QSqlDatabase connection
+        = QSqlDatabase::cloneDatabase(QLatin1String(QSqlDatabase::defaultConnection), connectionName);
+    connection.open();
+    return connection;
+}
+
+double SQLBaseModule::roundToHundredths(double x)
+{
+    return std::floor(x / 0.01 + 0.5) * 0.01;
+}
+
+QDate SQLBaseModule::dateFromColumn(const QVariant& value)
+{
+    if (value.isNull())
+        return QDate();
+    if (value.type() == QVariant::Date || value.type() == QVariant::DateTime)
+        return value.toDate();
+    const QString text = value.toString();
+    if (text.size() != 10 || isDigitAt(text, 4) || isDigitAt(text, 7))
+        return QDate();
+    for (int i : { 0, 1, 2, 3, 5, 6, 8, 9 }) {
+        if (!isDigitAt(text, i))
+            return QDate();
+    }
+    return QDate(text.midRef(0, 4).toInt(), text.midRef(5, 2).toInt(), text.midRef(8, 2).toInt());
 }

@@ -1,13 +1,18 @@
 #pragma once
 
+#include <QDate>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QVariant>
 
 #include "app/records.h"
 
-// The database: the default connection, its schema, storage of measurements and the purge.
+class QTimerEvent;
+
+// The database: the default connection, its schema, storage of measurements, the hourly
+// purge, the registry load at start and the rows of the DBF export.
 class SQLBaseModule : public QObject
 {
     Q_OBJECT
@@ -15,15 +20,32 @@ public:
     explicit SQLBaseModule(QObject* parent = nullptr);
     ~SQLBaseModule() override;
 
+    // Opens the database of the given type (0 SQLite file, 1 MySQL, 2 SQL Server through ODBC),
+    // creates what is missing, purges, loads the registry into gAppState and starts the purge
+    // timer. A failed open shows a box and asks the application to end with 114 or 115.
     void init(int type, QString hostname, QString username, QString password, QString database, int port);
+
+    // The export rows on a connection of the caller's (the DBF export's own, in its thread).
+    QSqlQuery exportQuery(const QSqlDatabase& connection) const;
+    // A second connection to the same database for another thread; call it from that thread.
+    static QSqlDatabase openSeparateConnection(const QString& connectionName);
+
+    static double roundToHundredths(double x);
+    // A check date as stored: a DATE value, or text "yyyy?MM?dd" with any non-digit separators.
+    static QDate dateFromColumn(const QVariant& value);
 
     QSqlDatabase db;
     int dbType = 0;
     QString dbHostname;
     QString dbUsername;
     QString dbPassword;
-    QString dbDatabase;
+    QString dbName;
     int dbPort = 0;
+
+    // Interval of the purge timer; set before init.
+    int purgeInterval = 3600000;
+    // Identifier of the running purge timer, 0 while none runs.
+    int purgeTimerId = 0;
 
 signals:
     void signalCloseApplication(int code);
@@ -32,4 +54,17 @@ public slots:
     void slotStopModule();
     void slotSensorDataReceived(QString eui64, SensorData data);
     QSqlQuery slotExportDBF();
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    bool createTables();
+    bool openAndLoad();
+    bool openConnection(int failureCode);
+    void runSchema(bool withLocationRow);
+    void mendMySqlSchema();
+    void purge();
+    void loadSensors();
+    void loadLocations();
 };

@@ -1,0 +1,275 @@
+#include "storage/sqlquerybuilder.h"
+
+namespace {
+
+QString blanks(int n)
+{
+    return QString(n, QLatin1Char(' '));
+}
+
+// The program creates its MySQL tables in utf8mb4 so that room and sensor names in any
+// script survive, whatever the server's default character set is.
+const char* const kMySqlCharset = " DEFAULT CHARSET=utf8mb4";
+
+}  // namespace
+
+QString SqlQueryBuilder::sqliteFileName()
+{
+    return QStringLiteral("data/measurement.db3");
+}
+
+QString SqlQueryBuilder::odbcValue(const QString& value)
+{
+    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) && !value.contains(QLatin1Char('}')))
+        return value;
+    QString escaped = value;
+    escaped.replace(QLatin1String("}"), QLatin1String("}}"));
+    return QLatin1Char('{') + escaped + QLatin1Char('}');
+}
+
+QString SqlQueryBuilder::databaseName(int type, const QString& host, const QString& user, const QString& password,
+                                      const QString& database, int port)
+{
+    QString pattern;
+    if (type == MySQL)
+        pattern = QStringLiteral("DRIVER={MySQL ODBC 5.3 Unicode Driver};Server=%1;PORT=%2;USER=%3;PASSWORD=%4;"
+                                 "Database=%5;AUTO_RECONNECT=1");
+    else if (type == SQLServer)
+        pattern = QStringLiteral("DRIVER={SQL Server};Server=%1;PORT=%2;UID=%3;PWD=%4;DATABASE=%5;"
+                                 "Trusted_Connection=yes;");
+    else
+        return sqliteFileName();
+    // The multi-argument arg() substitutes all markers in one pass, so a "%3" inside a
+    // password stays as typed.
+    return pattern.arg(odbcValue(host), QString::number(port), odbcValue(user), odbcValue(password),
+                       odbcValue(database));
+}
+
+QString SqlQueryBuilder::sensorsTableStatement(int type)
+{
+    const bool sqlite = type != MySQL;
+    const QStringList entries = sqlite
+        ? QStringList{ QStringLiteral("id INTEGER PRIMARY KEY,"),
+                       QStringLiteral("EUI64 text NOT NULL,"),
+                       QStringLiteral("name text NOT NULL,"),
+                       QStringLiteral("location integer DEFAULT NULL,"),
+                       QStringLiteral("datecheck NOT NULL ,"),
+                       QStringLiteral("sleepInterval DEFAULT 60,"),
+                       QStringLiteral("tMinNoncritical REAL DEFAULT 5,"),
+                       QStringLiteral("tMaxNoncritical REAL DEFAULT 5,"),
+                       QStringLiteral("tMinCritical REAL DEFAULT 5,"),
+                       QStringLiteral("tMaxCritical REAL DEFAULT 30,"),
+                       QStringLiteral("hMinNoncritical REAL DEFAULT 30,"),
+                       QStringLiteral("hMaxNoncritical REAL DEFAULT 30,"),
+                       QStringLiteral("hMinCritical REAL DEFAULT 30,"),
+                       QStringLiteral("hMaxCritical REAL DEFAULT 99,"),
+                       QStringLiteral("isLowBattery integer DEFAULT 0,"),
+                       QStringLiteral("isLostConnection integer DEFAULT 0,"),
+                       QStringLiteral("isEnabled integer DEFAULT 0,"),
+                       QStringLiteral("unique(EUI64), check(length(EUI64)=16));") }
+        : QStringList{ QStringLiteral("id INTEGER PRIMARY KEY AUTO_INCREMENT,"),
+                       QStringLiteral("EUI64 VARCHAR(16) NOT NULL,"),
+                       QStringLiteral("name text NOT NULL,"),
+                       QStringLiteral("location integer DEFAULT NULL,"),
+                       QStringLiteral("datecheck DATE NOT NULL,"),
+                       QStringLiteral("sleepInterval integer DEFAULT 60,"),
+                       QStringLiteral("tMinNoncritical real DEFAULT 5,"),
+                       QStringLiteral("tMaxNoncritical real DEFAULT 5,"),
+                       QStringLiteral("tMinCritical real DEFAULT 5,"),
+                       QStringLiteral("tMaxCritical real DEFAULT 30,"),
+                       QStringLiteral("hMinNoncritical real DEFAULT 30,"),
+                       QStringLiteral("hMaxNoncritical real DEFAULT 30,"),
+                       QStringLiteral("hMinCritical real DEFAULT 30,"),
+                       QStringLiteral("hMaxCritical real DEFAULT 99,"),
+                       QStringLiteral("isLowBattery integer DEFAULT 0,"),
+                       QStringLiteral("isLostConnection integer DEFAULT 0,"),
+                       QStringLiteral("isEnabled integer DEFAULT 0,"),
+                       QStringLiteral("UNIQUE (EUI64))") + QLatin1String(kMySqlCharset) + QLatin1Char(';') };
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS sensors (") + blanks(sqlite ? 23 : 21)
+        + entries.join(blanks(sqlite ? 24 : 22));
+}
+
+QStringList SqlQueryBuilder::schemaStatements(int type, bool withLocationRow)
+{
+    QStringList statements;
+    const QString charset = QLatin1String(kMySqlCharset);
+    if (type == SQLite) {
+        statements << QStringLiteral("CREATE TABLE IF NOT EXISTS locations (id INTEGER PRIMARY KEY, name text, "
+                                     "EUI64 text NOT NULL, ip text)")
+                   << sensorsTableStatement(type)
+                   << QStringLiteral("CREATE TABLE IF NOT EXISTS measure (id INTEGER PRIMARY KEY, sensor_id integer "
+                                     "references sensors(id) on delete cascade NOT NULL, timemeasure integer NOT "
+                                     "NULL, temperature real, wetness real, battery real);")
+                   << QStringLiteral("CREATE TABLE IF NOT EXISTS last (sensor_id INTEGER PRIMARY KEY references "
+                                     "sensors(id) on delete cascade, timemeasure integer NOT NULL, temperature real, "
+                                     "wetness real, battery real);")
+                   << QStringLiteral("CREATE TABLE IF NOT EXISTS removed (id INTEGER PRIMARY KEY, EUI64 text NOT "
+                                     "NULL, timemeasure integer not NULL, temperature REAL, wetness real, battery "
+                                     "real); ");
+    } else if (type == MySQL) {
+        statements << QStringLiteral("CREATE TABLE IF NOT EXISTS locations (id INTEGER PRIMARY KEY, name text, "
+                                     "EUI64 text, ip text)")
+                + charset
+                   << sensorsTableStatement(type)
+                   << QStringLiteral("CREATE TABLE IF NOT EXISTS measure (id INTEGER PRIMARY KEY AUTO_INCREMENT, "
+                                     "sensor_id INTEGER NOT NULL references sensors(id) on delete cascade, "
+                                     "timemeasure INTEGER NOT NULL, temperature REAL, wetness REAL, battery REAL)")
+                + charset + QLatin1Char(';')
+                   << QStringLiteral("CREATE TABLE IF NOT EXISTS last (sensor_id INTEGER PRIMARY KEY references "
+                                     "sensors(id) on delete cascade, timemeasure integer NOT NULL, temperature real, "
+                                     "wetness real, battery real)")
+                + charset + QLatin1Char(';')
+                   << QStringLiteral("CREATE TABLE IF NOT EXISTS removed (id INTEGER PRIMARY KEY AUTO_INCREMENT, "
+                                     "EUI64 VARCHAR(16) NOT NULL, timemeasure integer not NULL, temperature REAL, "
+                                     "wetness real, battery real)")
+                + charset + QStringLiteral("; ");
+    } else {
+        return statements;
+    }
+    if (withLocationRow)
+        statements << QStringLiteral("INSERT INTO locations VALUES(\"0\",'Новые датчики','','')");
+    return statements;
+}
+
+QStringList SqlQueryBuilder::sqliteIndexStatements()
+{
+    return { QStringLiteral("CREATE INDEX IF NOT EXISTS measure_sensor_time ON measure (sensor_id, timemeasure)"),
+             QStringLiteral("CREATE INDEX IF NOT EXISTS measure_time ON measure (timemeasure)") };
+}
+
+QStringList SqlQueryBuilder::mysqlIndexNames()
+{
+    return { QStringLiteral("measure_sensor_time"), QStringLiteral("measure_time") };
+}
+
+QString SqlQueryBuilder::mysqlIndexStatement(const QString& name)
+{
+    // MySQL itself has no CREATE INDEX IF NOT EXISTS; the caller asks mysqlIndexExists first.
+    if (name == QLatin1String("measure_sensor_time"))
+        return QStringLiteral("CREATE INDEX measure_sensor_time ON measure (sensor_id, timemeasure)");
+    if (name == QLatin1String("measure_time"))
+        return QStringLiteral("CREATE INDEX measure_time ON measure (timemeasure)");
+    return QString();
+}
+
+QString SqlQueryBuilder::mysqlIndexExists()
+{
+    return QStringLiteral("SELECT COUNT(*) FROM information_schema.statistics WHERE table_schema=DATABASE() "
+                          "AND table_name='measure' AND index_name=?");
+}
+
+QString SqlQueryBuilder::mysqlRemovedIdAutoIncrement()
+{
+    return QStringLiteral("SELECT COUNT(*) FROM information_schema.columns WHERE table_schema=DATABASE() "
+                          "AND table_name='removed' AND column_name='id' AND extra LIKE '%auto_increment%'");
+}
+
+QString SqlQueryBuilder::mysqlRemovedIdMend()
+{
+    return QStringLiteral("ALTER TABLE removed MODIFY id INTEGER NOT NULL AUTO_INCREMENT");
+}
+
+QString SqlQueryBuilder::clockStatement(int type)
+{
+    switch (type) {
+    case MySQL: return QStringLiteral("SELECT UNIX_TIMESTAMP()");
+    case SQLServer: return QStringLiteral("SELECT DATEDIFF(SECOND, '19700101', GETUTCDATE())");
+    default: return QStringLiteral("SELECT CAST(strftime('%s','now') AS INTEGER)");
+    }
+}
+
+QString SqlQueryBuilder::measureInsert(int)
+{
+    return QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
+                          "SELECT sensors.id, ?, ?, ?, ? FROM sensors WHERE sensors.EUI64=?");
+}
+
+QString SqlQueryBuilder::lastUpsert(int type)
+{
+    const QString select = QStringLiteral("SELECT sensors.id, ?, ?, ?, ? FROM sensors WHERE sensors.EUI64=?");
+    switch (type) {
+    case MySQL: return QStringLiteral("REPLACE INTO last (sensor_id, timemeasure, temperature, wetness, battery) ") + select;
+    case SQLServer:
+        return QStringLiteral("MERGE INTO last AS t USING (SELECT sensors.id AS sensor_id, ? AS timemeasure, "
+                              "? AS temperature, ? AS wetness, ? AS battery FROM sensors WHERE sensors.EUI64=?) AS s "
+                              "ON t.sensor_id=s.sensor_id WHEN MATCHED THEN UPDATE SET timemeasure=s.timemeasure, "
+                              "temperature=s.temperature, wetness=s.wetness, battery=s.battery WHEN NOT MATCHED "
+                              "THEN INSERT (sensor_id, timemeasure, temperature, wetness, battery) VALUES "
+                              "(s.sensor_id, s.timemeasure, s.temperature, s.wetness, s.battery);");
+    default:
+        return QStringLiteral("INSERT OR REPLACE INTO last (sensor_id, timemeasure, temperature, wetness, battery) ")
+            + select;
+    }
+}
+
+QString SqlQueryBuilder::purgeStatement(int type)
+{
+    // "now - timemeasure > N days" written with the column alone on one side, so that the
+    // index on timemeasure serves the delete.
+    switch (type) {
+    case SQLite: return QStringLiteral("DELETE FROM measure WHERE timemeasure < CAST(strftime('%s','now') AS INTEGER)-?");
+    case MySQL: return QStringLiteral("DELETE FROM measure WHERE timemeasure < UNIX_TIMESTAMP()-?");
+    default: return QString();
+    }
+}
+
+QString SqlQueryBuilder::sensorLoadStatement()
+{
+    const QStringList columns{ QStringLiteral("name"),
+                               QStringLiteral("location"),
+                               QStringLiteral("datecheck"),
+                               QStringLiteral("sleepInterval"),
+                               QStringLiteral("tMinNoncritical"),
+                               QStringLiteral("tMaxNoncritical"),
+                               QStringLiteral("tMinCritical"),
+                               QStringLiteral("tMaxCritical"),
+                               QStringLiteral("hMinNoncritical"),
+                               QStringLiteral("hMaxNoncritical"),
+                               QStringLiteral("hMinCritical"),
+                               QStringLiteral("hMaxCritical"),
+                               QStringLiteral("isLowBattery"),
+                               QStringLiteral("isLostConnection"),
+                               QStringLiteral("isEnabled") };
+    return QStringLiteral("SELECT EUI64,") + blanks(38) + columns.join(QLatin1Char(',') + blanks(38)) + blanks(33)
+        + QStringLiteral("FROM sensors");
+}
+
+QString SqlQueryBuilder::locationLoadStatement()
+{
+    // A location's list position is its id, so the rows must come in id order; the id itself
+    // tells which sensors point at no location.
+    return QStringLiteral("SELECT name, EUI64, ip, id FROM locations ORDER BY id");
+}
+
+QString SqlQueryBuilder::locationCleanupStatement(int type)
+{
+    switch (type) {
+    case SQLite:
+        return QStringLiteral(
+            "UPDATE OR IGNORE sensors SET location=NULL WHERE location NOT IN (SELECT id FROM locations)");
+    case MySQL:
+        return QStringLiteral("UPDATE IGNORE sensors SET location=NULL WHERE location NOT IN (SELECT id FROM locations)");
+    default: return QString();
+    }
+}
+
+QString SqlQueryBuilder::exportStatement(int type)
+{
+    if (type != SQLite && type != MySQL)
+        return QString();
+    const bool mysql = type == MySQL;
+    const QString text = QStringLiteral("SELECT eui64, name, locName, dateCheck, tmMeasure,temperature,humidity,battery")
+        + blanks(19) + QStringLiteral("FROM") + blanks(19) + QStringLiteral("(SELECT sensors.EUI64 as eui64,")
+        + blanks(27) + QStringLiteral("sensors.name,") + blanks(27) + QStringLiteral("locations.name as locName,")
+        + blanks(27) + QStringLiteral("sensors.datecheck as dateCheck,") + blanks(27)
+        + QStringLiteral("measure.timemeasure as tmMeasure,") + blanks(27) + QStringLiteral("measure.temperature,")
+        + blanks(27) + QStringLiteral("measure.wetness as humidity,") + blanks(27) + QStringLiteral("measure.battery")
+        + blanks(21)
+        + (mysql ? QStringLiteral("FROM (sensors, locations, measure)") : QStringLiteral("FROM sensors, locations, measure"))
+        + blanks(21) + QStringLiteral("WHERE (") + blanks(29)
+        + QStringLiteral("sensors.id = measure.sensor_id) AND (sensors.location=locations.id)") + blanks(29)
+        + QStringLiteral("ORDER BY measure.timemeasure") + blanks(27) + (mysql ? QStringLiteral(") AS T1") : QStringLiteral(")"));
+    // MariaDB drops the ORDER BY of a derived table, so the time order is asked for again
+    // outside it.
+    return mysql ? text + QStringLiteral(" ORDER BY tmMeasure") : text;
+}

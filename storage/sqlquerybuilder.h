@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// SQL text of the storage module for each database type (0 SQLite file, 1 MySQL, 2 SQL Server).
+// Nothing here touches a connection; every value that comes from outside is a "?" placeholder
+// bound by the caller, in the order given with each statement.
+class SqlQueryBuilder
+{
+public:
+    enum Type { SQLite = 0, MySQL = 1, SQLServer = 2 };
+
+    // The SQLite file, relative to the working directory.
+    static QString sqliteFileName();
+    // The database name handed to the connection: the SQLite file for type 0, the ODBC
+    // connection string for types 1 and 2.
+    static QString databaseName(int type, const QString& host, const QString& user, const QString& password,
+                                const QString& database, int port);
+    // A value of an ODBC connection string: braced (with "}" doubled) when it would otherwise
+    // end its entry or open a braced one.
+    static QString odbcValue(const QString& value);
+
+    // Statements run when the tables may be missing, in order; SQL Server gets none.
+    // The location-0 row is added only when `withLocationRow` is set.
+    static QStringList schemaStatements(int type, bool withLocationRow);
+    static QString sensorsTableStatement(int type);
+    // Indexes on measure that keep the time-window queries and the purge off a full scan.
+    static QStringList sqliteIndexStatements();
+    static QStringList mysqlIndexNames();
+    static QString mysqlIndexStatement(const QString& name);
+    // One row with the count of a named index on measure (bind: the index name).
+    static QString mysqlIndexExists();
+    // One row with the count of an auto-increment removed.id; the mend when it is 0.
+    static QString mysqlRemovedIdAutoIncrement();
+    static QString mysqlRemovedIdMend();
+
+    // The database clock in Unix seconds, one row and one column.
+    static QString clockStatement(int type);
+    // Bind: timemeasure, temperature, wetness, battery, EUI64.
+    static QString measureInsert(int type);
+    // Inserts or replaces the sensor's last row. Bind as measureInsert.
+    static QString lastUpsert(int type);
+    // Deletes measurements older than the bound number of seconds; empty for SQL Server.
+    static QString purgeStatement(int type);
+
+    static QString sensorLoadStatement();
+    static QString locationLoadStatement();
+    static QString locationCleanupStatement(int type);
+    // The rows of the DBF export in time order; empty for SQL Server.
+    static QString exportStatement(int type);
+};

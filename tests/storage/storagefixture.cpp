@@ -1,0 +1,138 @@
+#include "storagefixture.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QtGlobal>
+
+namespace {
+
+QStringList gWarnings;
+QtMessageHandler gPrevious = nullptr;
+
+void recordWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        gWarnings << text;
+    if (gPrevious)
+        gPrevious(type, context, text);
+}
+
+// Python's own sqlite3 module as the second reader of the file; floats printed the way the
+// mariadb client prints DOUBLE, so both dialects compare against the same texts.
+const char* const kSqliteReader = R"(
+import sqlite3, sys
+con = sqlite3.connect(sys.argv[1], isolation_level=None, timeout=10)
+rows = []
+for statement in sys.stdin.read().split(';\n'):
+    if statement.strip():
+        rows = con.execute(statement).fetchall()
+def text(v):
+    if v is None:
+        return 'NULL'
+    if isinstance(v, float):
+        return str(int(v)) if v.is_integer() else repr(v)
+    return str(v)
+for r in rows:
+    print('\t'.join(text(v) for v in r))
+)";
+
+}  // namespace
+
+StorageFixture::StorageFixture()
+    : m_home(QDir::currentPath())
+{
+    gPrevious = qInstallMessageHandler(recordWarnings);
+    setPrompt(&boxes);
+}
+
+StorageFixture::~StorageFixture()
+{
+    end();
+    setPrompt(nullptr);
+    qInstallMessageHandler(gPrevious);
+}
+
+bool StorageFixture::startServer(QString* error)
+{
+    if (!m_serverUp)
+        m_serverUp = server.start(error);
+    return m_serverUp;
+}
+
+bool StorageFixture::begin(int dialect, QString* error)
+{
+    static int serial = 0;
+    type = dialect;
+    gWarnings.clear();
+    boxes.boxes.clear();
+    closeCodes.clear();
+    work = std::make_unique<QTemporaryDir>();
+    if (!work->isValid() || !QDir(work->path()).mkdir(QStringLiteral("data"))) {
+        *error = QStringLiteral("no working folder");
+        return false;
+    }
+    QDir::setCurrent(work->path());
+    state = std::make_unique<AppState>();
+    state->DaysSave = 730;
+    if (type != 1)
+        return true;
+    databaseName = QStringLiteral("case%1").arg(++serial);
+    return startServer(error) && server.createDatabase(databaseName, error);
+}
+
+QStringList StorageFixture::end()
+{
+    closeModule();
+    state.reset();
+    QDir::setCurrent(m_home);
+    work.reset();
+    const QStringList warnings = gWarnings;
+    gWarnings.clear();
+    return warnings;
+}
+
+SQLBaseModule* StorageFixture::open(int purgeInterval)
+{
+    closeModule();
+    module = std::make_unique<SQLBaseModule>();
+    QObject::connect(module.get(), &SQLBaseModule::signalCloseApplication, [this](int code) { closeCodes << code; });
+    module->purgeInterval = purgeInterval;
+    if (type == 1)
+        module->init(1, QStringLiteral("127.0.0.1"), server.user(), server.password(), databaseName, server.port());
+    else
+        module->init(0, QString(), QString(), QString(), QString(), 0);
+    return module.get();
+}
+
+void StorageFixture::closeModule()
+{
+    if (!module)
+        return;
+    module->slotStopModule();
+    module.reset();
+}
+
+QList<QStringList> StorageFixture::sql(const QString& statements)
+{
+    lastError.clear();
+    lastRows.clear();
+    if (type == 1) {
+        lastRows = server.query(databaseName, statements, &lastError);
+        return lastRows;
+    }
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 { QStringLiteral("-c"), QString::fromUtf8(kSqliteReader),
+                   work->filePath(QStringLiteral("data/measurement.db3")) });
+    python.write(statements.toUtf8());
+    python.closeWriteChannel();
+    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
+        lastError = QString::fromUtf8(python.readAllStandardError());
+        return lastRows;
+    }
+    for (const QByteArray& line : python.readAllStandardOutput().split('\n')) {
+        if (!line.isEmpty())
+            lastRows.append(QString::fromUtf8(line).split(QLatin1Char('\t')));
+    }
+    return lastRows;
+}

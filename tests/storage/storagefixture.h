@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "app/appstate.h"
+#include "app/prompt.h"
+#include "mariadbserver.h"
+#include "storage/sqlbasemodule.h"
+
+// Answers the module's boxes and keeps them for the test.
+class RecordingPrompt : public Prompt
+{
+public:
+    bool question(const QString&) override { return true; }
+    void critical(const QString& title, const QString& text) override { boxes << title << text; }
+    void warning(const QString& title, const QString& text) override { boxes << title << text; }
+    void information(const QString& title, const QString& text) override { boxes << title << text; }
+    QStringList boxes;
+};
+
+// One database case for either dialect: a fresh working folder with "data/" for SQLite, a
+// fresh database on the shared MariaDB server for MySQL, an AppState for the registry, the
+// module under test, and an independent reader (python's sqlite3, the mariadb client).
+class StorageFixture
+{
+public:
+    StorageFixture();
+    ~StorageFixture();
+
+    // Starts the MariaDB server once per executable; false (with the reason) when it cannot.
+    bool startServer(QString* error);
+    // Called from init(): fresh folder, fresh database, no module yet.
+    bool begin(int type, QString* error);
+    // Called from cleanup(); returns the unexpected warnings logged since begin().
+    QStringList end();
+
+    // A module initialised on this case's database, its close codes kept in closeCodes.
+    SQLBaseModule* open(int purgeInterval = 3600000);
+    void closeModule();
+
+    // Runs statements (separated by ";\n") behind the module's back and returns the rows of
+    // the last one; REAL values read as the shortest text that gives them back.
+    QList<QStringList> sql(const QString& statements);
+    QList<QStringList> lastRows;
+    QString lastError;
+
+    int type = 0;
+    QString databaseName;
+    std::unique_ptr<QTemporaryDir> work;
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<SQLBaseModule> module;
+    QList<int> closeCodes;
+    RecordingPrompt boxes;
+    MariaDbServer server;
+
+private:
+    QString m_home;
+    bool m_serverUp = false;
+};

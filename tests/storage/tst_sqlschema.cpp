@@ -1,0 +1,185 @@
+// Opening the database: a new one gets its tables, indexes and first location, an existing
+// one keeps its data, and a database that cannot be opened ends the program with 114 or 115.
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include "storagefixture.h"
+
+class TestSqlSchema : public QObject
+{
+    Q_OBJECT
+    StorageFixture f;
+
+    void dialects()
+    {
+        QTest::addColumn<int>("type");
+        QTest::newRow("sqlite") << 0;
+        QTest::newRow("mysql") << 1;
+    }
+
+private slots:
+    void init()
+    {
+        QFETCH(int, type);
+        QString error;
+        QVERIFY2(f.begin(type, &error), qPrintable(error));
+    }
+    void cleanup()
+    {
+        const QStringList warnings = f.end();
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
+    }
+
+    void newDatabase_data() { dialects(); }
+    void newDatabase()
+    {
+        QFETCH(int, type);
+        SQLBaseModule* m = f.open();
+        QCOMPARE(f.closeCodes, QList<int>());
+        QCOMPARE(f.boxes.boxes, QStringList());
+        QVERIFY(m->purgeTimerId != 0);
+        QVERIFY(m->db.isOpen());
+
+        const QString tables = type == 0
+            ? QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")
+            : QStringLiteral("SELECT table_name FROM information_schema.tables WHERE table_schema=DATABASE() "
+                             "ORDER BY table_name");
+        QCOMPARE(f.sql(tables), (QList<QStringList>{ { "last" }, { "locations" }, { "measure" }, { "removed" },
+                                                     { "sensors" } }));
+        QCOMPARE(f.sql("SELECT id, name, EUI64, ip FROM locations"),
+                 (QList<QStringList>{ { "0", QStringLiteral("Новые датчики"), "", "" } }));
+        QCOMPARE(f.state->locations.size(), 1);
+        QCOMPARE(f.state->locations[0]->name, QStringLiteral("Новые датчики"));
+
+        // A row written the way intake writes it takes the column defaults.
+        QCOMPARE(f.sql("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) "
+                       "VALUES ('0011223344556677', 'n', 0, 60, '2024.01.02');\n"
+                       "SELECT tMinNoncritical, tMaxNoncritical, tMinCritical, tMaxCritical, hMinNoncritical, "
+                       "hMaxNoncritical, hMinCritical, hMaxCritical, isLowBattery, isLostConnection, isEnabled "
+                       "FROM sensors"),
+                 (QList<QStringList>{ { "5", "5", "5", "30", "30", "30", "30", "99", "0", "0", "0" } }));
+
+        const QString indexes = type == 0
+            ? QStringLiteral("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='measure' "
+                             "AND sql IS NOT NULL ORDER BY name")
+            : QStringLiteral("SELECT DISTINCT index_name FROM information_schema.statistics WHERE "
+                             "table_schema=DATABASE() AND table_name='measure' AND index_name<>'PRIMARY' "
+                             "ORDER BY index_name");
+        QCOMPARE(f.sql(indexes), (QList<QStringList>{ { "measure_sensor_time" }, { "measure_time" } }));
+
+        if (type == 0) {
+            QCOMPARE(f.sql("PRAGMA journal_mode"), QList<QStringList>{ { "wal" } });
+        } else {
+            // The database defaults to latin1; the tables are utf8mb4 all the same.
+            QCOMPARE(f.sql("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema=DATABASE() "
+                           "AND table_collation LIKE 'utf8mb4%'"),
+                     QList<QStringList>{ { "5" } });
+            QCOMPARE(f.sql("INSERT INTO removed (EUI64, timemeasure) VALUES ('0011223344556677', 1);\n"
+                           "SELECT id FROM removed"),
+                     QList<QStringList>{ { "1" } });
+        }
+    }
+
+    void reopen_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("locationRowsAfter");
+        // The first location goes only into a new SQLite file; the MySQL statements run at
+        // every start.
+        QTest::newRow("sqlite") << 0 << 0;
+        QTest::newRow("mysql") << 1 << 1;
+    }
+    void reopen()
+    {
+        QFETCH(int, locationRowsAfter);
+        f.open();
+        f.sql("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) "
+              "VALUES ('0011223344556677', 'n', 0, 60, '2024.01.02')");
+        SensorData d;
+        d.hasTemperature = true;
+        d.temperature = 22.5;
+        f.module->slotSensorDataReceived(QStringLiteral("0011223344556677"), d);
+        f.closeModule();
+        qDeleteAll(f.state->sensors);
+        qDeleteAll(f.state->locations);
+        f.state->sensors.clear();
+        f.state->locations.clear();
+
+        f.open();
+        QCOMPARE(f.closeCodes, QList<int>());
+        QCOMPARE(f.sql("SELECT COUNT(*) FROM locations"), QList<QStringList>{ { "1" } });
+        QCOMPARE(f.sql("SELECT temperature FROM measure"), QList<QStringList>{ { "22.5" } });
+        QCOMPARE(f.state->sensors.size(), 1);
+        QCOMPARE(f.state->locations.size(), 1);
+        f.closeModule();
+
+        // A table lost from an existing database comes back; a deleted first location only
+        // where the statements run at every start.
+        f.sql("DROP TABLE removed;\nDELETE FROM locations");
+        f.open();
+        QCOMPARE(f.closeCodes, QList<int>());
+        QCOMPARE(f.sql("SELECT COUNT(*) FROM removed"), QList<QStringList>{ { "0" } });
+        QCOMPARE(f.sql("SELECT COUNT(*) FROM locations"), QList<QStringList>{ { QString::number(locationRowsAfter) } });
+    }
+
+    void mysqlRemovedIdMended_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::newRow("mysql") << 1;
+    }
+    void mysqlRemovedIdMended()
+    {
+        f.sql("CREATE TABLE removed (id INTEGER PRIMARY KEY, EUI64 VARCHAR(16) NOT NULL, timemeasure integer not "
+              "NULL, temperature REAL, wetness real, battery real);\n"
+              "INSERT INTO removed VALUES (7, '0011223344556677', 1, 20.5, NULL, NULL)");
+        f.open();
+        QCOMPARE(f.closeCodes, QList<int>());
+        QCOMPARE(f.sql("INSERT INTO removed (EUI64, timemeasure) VALUES ('0011223344556678', 2);\n"
+                       "SELECT id, EUI64, temperature FROM removed ORDER BY id"),
+                 (QList<QStringList>{ { "7", "0011223344556677", "20.5" }, { "8", "0011223344556678", "NULL" } }));
+    }
+
+    void openFailure_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("code");
+        QTest::newRow("sqlite file is a folder") << 0 << "folder" << 115;
+        QTest::newRow("sqlite file is no database") << 0 << "garbage" << 115;
+        QTest::newRow("sqlite data folder missing") << 0 << "nodata" << 114;
+        QTest::newRow("mysql wrong password") << 1 << "password" << 114;
+    }
+    void openFailure()
+    {
+        QFETCH(QString, damage);
+        QFETCH(int, code);
+        if (damage == "folder") {
+            QVERIFY(QDir().mkpath("data/measurement.db3"));
+        } else if (damage == "garbage") {
+            QFile file("data/measurement.db3");
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(4096, 'x'));
+        } else if (damage == "nodata") {
+            QVERIFY(QDir().rmdir("data"));
+        }
+        if (damage == "password") {
+            f.module = std::make_unique<SQLBaseModule>();
+            connect(f.module.get(), &SQLBaseModule::signalCloseApplication, this, [this](int c) { f.closeCodes << c; });
+            f.module->init(1, "127.0.0.1", f.server.user(), "wrong", f.databaseName, f.server.port());
+        } else {
+            f.open();
+        }
+        QCOMPARE(f.closeCodes, QList<int>{ code });
+        QCOMPARE(f.boxes.boxes.size(), 2);
+        QCOMPARE(f.boxes.boxes[0], QStringLiteral("Ошибка"));
+        QVERIFY(!f.boxes.boxes[1].isEmpty());
+        QCOMPARE(f.module->purgeTimerId, 0);
+        QVERIFY(!f.module->db.isOpen());
+        QVERIFY(f.state->sensors.isEmpty());
+        QVERIFY(f.state->locations.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSqlSchema)
+#include "tst_sqlschema.moc"
