@@ -12,7 +12,8 @@
 #include "app/prompt.h"
 #include "storage/sqlquerybuilder.h"
 
-namespace {
+namespace
+{
 
 // A measured value as it is stored: rounded to hundredths where asked, then cut to the six
 // significant digits the database has always been given; NULL when absent or not a number.
@@ -29,7 +30,7 @@ bool isDigitAt(const QString& s, int i)
     return s.at(i) >= QLatin1Char('0') && s.at(i) <= QLatin1Char('9');
 }
 
-}  // namespace
+} // namespace
 
 SQLBaseModule::SQLBaseModule(QObject* parent)
     : QObject(parent)
@@ -69,8 +70,7 @@ void SQLBaseModule::init(int type, QString hostname, QString username, QString p
 
 bool SQLBaseModule::openConnection(int failureCode)
 {
-    db.setDatabaseName(
-        SqlQueryBuilder::databaseName(dbType, dbHostname, dbUsername, dbPassword, dbName, dbPort));
+    db.setDatabaseName(SqlQueryBuilder::databaseName(dbType, dbHostname, dbUsername, dbPassword, dbName, dbPort));
     bool ok = db.open();
     QString error = db.lastError().text();
     if (ok && db.driverName() == QLatin1String("QSQLITE")) {
@@ -238,9 +238,8 @@ void SQLBaseModule::slotSensorDataReceived(QString eui64, SensorData data)
 {
     if (!db.isOpen())
         return;
-    const QVariantList values{ storedValue(data.hasTemperature, data.temperature, true),
-                               storedValue(data.hasWetness, data.wetness, true),
-                               storedValue(data.hasBattery, data.battery, false) };
+    const QVariantList values { storedValue(data.hasTemperature, data.temperature, true),
+        storedValue(data.hasWetness, data.wetness, true), storedValue(data.hasBattery, data.battery, false) };
     // The clock is read once so that the measure row and the last row carry the same second.
     db.transaction();
     QSqlQuery query(db);

@@ -1,6 +1,7 @@
 #include "storage/sqlquerybuilder.h"
 
-namespace {
+namespace
+{
 
 QString blanks(int n)
 {
@@ -11,7 +12,7 @@ QString blanks(int n)
 // script survive, whatever the server's default character set is.
 const char* const kMySqlCharset = " DEFAULT CHARSET=utf8mb4";
 
-}  // namespace
+} // namespace
 
 QString SqlQueryBuilder::sqliteFileName()
 {
@@ -27,8 +28,8 @@ QString SqlQueryBuilder::odbcValue(const QString& value)
     return QLatin1Char('{') + escaped + QLatin1Char('}');
 }
 
-QString SqlQueryBuilder::databaseName(int type, const QString& host, const QString& user, const QString& password,
-                                      const QString& database, int port)
+QString SqlQueryBuilder::databaseName(
+    int type, const QString& host, const QString& user, const QString& password, const QString& database, int port)
 {
     QString pattern;
     if (type == MySQL)
@@ -41,50 +42,34 @@ QString SqlQueryBuilder::databaseName(int type, const QString& host, const QStri
         return sqliteFileName();
     // The multi-argument arg() substitutes all markers in one pass, so a "%3" inside a
     // password stays as typed.
-    return pattern.arg(odbcValue(host), QString::number(port), odbcValue(user), odbcValue(password),
-                       odbcValue(database));
+    return pattern.arg(
+        odbcValue(host), QString::number(port), odbcValue(user), odbcValue(password), odbcValue(database));
 }
 
 QString SqlQueryBuilder::sensorsTableStatement(int type)
 {
     const bool sqlite = type != MySQL;
     const QStringList entries = sqlite
-        ? QStringList{ QStringLiteral("id INTEGER PRIMARY KEY,"),
-                       QStringLiteral("EUI64 text NOT NULL,"),
-                       QStringLiteral("name text NOT NULL,"),
-                       QStringLiteral("location integer DEFAULT NULL,"),
-                       QStringLiteral("datecheck NOT NULL ,"),
-                       QStringLiteral("sleepInterval DEFAULT 60,"),
-                       QStringLiteral("tMinNoncritical REAL DEFAULT 5,"),
-                       QStringLiteral("tMaxNoncritical REAL DEFAULT 5,"),
-                       QStringLiteral("tMinCritical REAL DEFAULT 5,"),
-                       QStringLiteral("tMaxCritical REAL DEFAULT 30,"),
-                       QStringLiteral("hMinNoncritical REAL DEFAULT 30,"),
-                       QStringLiteral("hMaxNoncritical REAL DEFAULT 30,"),
-                       QStringLiteral("hMinCritical REAL DEFAULT 30,"),
-                       QStringLiteral("hMaxCritical REAL DEFAULT 99,"),
-                       QStringLiteral("isLowBattery integer DEFAULT 0,"),
-                       QStringLiteral("isLostConnection integer DEFAULT 0,"),
-                       QStringLiteral("isEnabled integer DEFAULT 0,"),
-                       QStringLiteral("unique(EUI64), check(length(EUI64)=16));") }
-        : QStringList{ QStringLiteral("id INTEGER PRIMARY KEY AUTO_INCREMENT,"),
-                       QStringLiteral("EUI64 VARCHAR(16) NOT NULL,"),
-                       QStringLiteral("name text NOT NULL,"),
-                       QStringLiteral("location integer DEFAULT NULL,"),
-                       QStringLiteral("datecheck DATE NOT NULL,"),
-                       QStringLiteral("sleepInterval integer DEFAULT 60,"),
-                       QStringLiteral("tMinNoncritical real DEFAULT 5,"),
-                       QStringLiteral("tMaxNoncritical real DEFAULT 5,"),
-                       QStringLiteral("tMinCritical real DEFAULT 5,"),
-                       QStringLiteral("tMaxCritical real DEFAULT 30,"),
-                       QStringLiteral("hMinNoncritical real DEFAULT 30,"),
-                       QStringLiteral("hMaxNoncritical real DEFAULT 30,"),
-                       QStringLiteral("hMinCritical real DEFAULT 30,"),
-                       QStringLiteral("hMaxCritical real DEFAULT 99,"),
-                       QStringLiteral("isLowBattery integer DEFAULT 0,"),
-                       QStringLiteral("isLostConnection integer DEFAULT 0,"),
-                       QStringLiteral("isEnabled integer DEFAULT 0,"),
-                       QStringLiteral("UNIQUE (EUI64))") + QLatin1String(kMySqlCharset) + QLatin1Char(';') };
+        ? QStringList { QStringLiteral("id INTEGER PRIMARY KEY,"), QStringLiteral("EUI64 text NOT NULL,"),
+              QStringLiteral("name text NOT NULL,"), QStringLiteral("location integer DEFAULT NULL,"),
+              QStringLiteral("datecheck NOT NULL ,"), QStringLiteral("sleepInterval DEFAULT 60,"),
+              QStringLiteral("tMinNoncritical REAL DEFAULT 5,"), QStringLiteral("tMaxNoncritical REAL DEFAULT 5,"),
+              QStringLiteral("tMinCritical REAL DEFAULT 5,"), QStringLiteral("tMaxCritical REAL DEFAULT 30,"),
+              QStringLiteral("hMinNoncritical REAL DEFAULT 30,"), QStringLiteral("hMaxNoncritical REAL DEFAULT 30,"),
+              QStringLiteral("hMinCritical REAL DEFAULT 30,"), QStringLiteral("hMaxCritical REAL DEFAULT 99,"),
+              QStringLiteral("isLowBattery integer DEFAULT 0,"), QStringLiteral("isLostConnection integer DEFAULT 0,"),
+              QStringLiteral("isEnabled integer DEFAULT 0,"),
+              QStringLiteral("unique(EUI64), check(length(EUI64)=16));") }
+        : QStringList { QStringLiteral("id INTEGER PRIMARY KEY AUTO_INCREMENT,"),
+              QStringLiteral("EUI64 VARCHAR(16) NOT NULL,"), QStringLiteral("name text NOT NULL,"),
+              QStringLiteral("location integer DEFAULT NULL,"), QStringLiteral("datecheck DATE NOT NULL,"),
+              QStringLiteral("sleepInterval integer DEFAULT 60,"), QStringLiteral("tMinNoncritical real DEFAULT 5,"),
+              QStringLiteral("tMaxNoncritical real DEFAULT 5,"), QStringLiteral("tMinCritical real DEFAULT 5,"),
+              QStringLiteral("tMaxCritical real DEFAULT 30,"), QStringLiteral("hMinNoncritical real DEFAULT 30,"),
+              QStringLiteral("hMaxNoncritical real DEFAULT 30,"), QStringLiteral("hMinCritical real DEFAULT 30,"),
+              QStringLiteral("hMaxCritical real DEFAULT 99,"), QStringLiteral("isLowBattery integer DEFAULT 0,"),
+              QStringLiteral("isLostConnection integer DEFAULT 0,"), QStringLiteral("isEnabled integer DEFAULT 0,"),
+              QStringLiteral("UNIQUE (EUI64))") + QLatin1String(kMySqlCharset) + QLatin1Char(';') };
     return QStringLiteral("CREATE TABLE IF NOT EXISTS sensors (") + blanks(sqlite ? 23 : 21)
         + entries.join(blanks(sqlite ? 24 : 22));
 }
@@ -134,7 +119,7 @@ QStringList SqlQueryBuilder::schemaStatements(int type, bool withLocationRow)
 QStringList SqlQueryBuilder::sqliteIndexStatements()
 {
     return { QStringLiteral("CREATE INDEX IF NOT EXISTS measure_sensor_time ON measure (sensor_id, timemeasure)"),
-             QStringLiteral("CREATE INDEX IF NOT EXISTS measure_time ON measure (timemeasure)") };
+        QStringLiteral("CREATE INDEX IF NOT EXISTS measure_time ON measure (timemeasure)") };
 }
 
 QStringList SqlQueryBuilder::mysqlIndexNames()
@@ -172,9 +157,12 @@ QString SqlQueryBuilder::mysqlRemovedIdMend()
 QString SqlQueryBuilder::clockStatement(int type)
 {
     switch (type) {
-    case MySQL: return QStringLiteral("SELECT UNIX_TIMESTAMP()");
-    case SQLServer: return QStringLiteral("SELECT DATEDIFF(SECOND, '19700101', GETUTCDATE())");
-    default: return QStringLiteral("SELECT CAST(strftime('%s','now') AS INTEGER)");
+    case MySQL:
+        return QStringLiteral("SELECT UNIX_TIMESTAMP()");
+    case SQLServer:
+        return QStringLiteral("SELECT DATEDIFF(SECOND, '19700101', GETUTCDATE())");
+    default:
+        return QStringLiteral("SELECT CAST(strftime('%s','now') AS INTEGER)");
     }
 }
 
@@ -188,7 +176,8 @@ QString SqlQueryBuilder::lastUpsert(int type)
 {
     const QString select = QStringLiteral("SELECT sensors.id, ?, ?, ?, ? FROM sensors WHERE sensors.EUI64=?");
     switch (type) {
-    case MySQL: return QStringLiteral("REPLACE INTO last (sensor_id, timemeasure, temperature, wetness, battery) ") + select;
+    case MySQL:
+        return QStringLiteral("REPLACE INTO last (sensor_id, timemeasure, temperature, wetness, battery) ") + select;
     case SQLServer:
         return QStringLiteral("MERGE INTO last AS t USING (SELECT sensors.id AS sensor_id, ? AS timemeasure, "
                               "? AS temperature, ? AS wetness, ? AS battery FROM sensors WHERE sensors.EUI64=?) AS s "
@@ -207,29 +196,22 @@ QString SqlQueryBuilder::purgeStatement(int type)
     // "now - timemeasure > N days" written with the column alone on one side, so that the
     // index on timemeasure serves the delete.
     switch (type) {
-    case SQLite: return QStringLiteral("DELETE FROM measure WHERE timemeasure < CAST(strftime('%s','now') AS INTEGER)-?");
-    case MySQL: return QStringLiteral("DELETE FROM measure WHERE timemeasure < UNIX_TIMESTAMP()-?");
-    default: return QString();
+    case SQLite:
+        return QStringLiteral("DELETE FROM measure WHERE timemeasure < CAST(strftime('%s','now') AS INTEGER)-?");
+    case MySQL:
+        return QStringLiteral("DELETE FROM measure WHERE timemeasure < UNIX_TIMESTAMP()-?");
+    default:
+        return QString();
     }
 }
 
 QString SqlQueryBuilder::sensorLoadStatement()
 {
-    const QStringList columns{ QStringLiteral("name"),
-                               QStringLiteral("location"),
-                               QStringLiteral("datecheck"),
-                               QStringLiteral("sleepInterval"),
-                               QStringLiteral("tMinNoncritical"),
-                               QStringLiteral("tMaxNoncritical"),
-                               QStringLiteral("tMinCritical"),
-                               QStringLiteral("tMaxCritical"),
-                               QStringLiteral("hMinNoncritical"),
-                               QStringLiteral("hMaxNoncritical"),
-                               QStringLiteral("hMinCritical"),
-                               QStringLiteral("hMaxCritical"),
-                               QStringLiteral("isLowBattery"),
-                               QStringLiteral("isLostConnection"),
-                               QStringLiteral("isEnabled") };
+    const QStringList columns { QStringLiteral("name"), QStringLiteral("location"), QStringLiteral("datecheck"),
+        QStringLiteral("sleepInterval"), QStringLiteral("tMinNoncritical"), QStringLiteral("tMaxNoncritical"),
+        QStringLiteral("tMinCritical"), QStringLiteral("tMaxCritical"), QStringLiteral("hMinNoncritical"),
+        QStringLiteral("hMaxNoncritical"), QStringLiteral("hMinCritical"), QStringLiteral("hMaxCritical"),
+        QStringLiteral("isLowBattery"), QStringLiteral("isLostConnection"), QStringLiteral("isEnabled") };
     return QStringLiteral("SELECT EUI64,") + blanks(38) + columns.join(QLatin1Char(',') + blanks(38)) + blanks(33)
         + QStringLiteral("FROM sensors");
 }
@@ -248,8 +230,10 @@ QString SqlQueryBuilder::locationCleanupStatement(int type)
         return QStringLiteral(
             "UPDATE OR IGNORE sensors SET location=NULL WHERE location NOT IN (SELECT id FROM locations)");
     case MySQL:
-        return QStringLiteral("UPDATE IGNORE sensors SET location=NULL WHERE location NOT IN (SELECT id FROM locations)");
-    default: return QString();
+        return QStringLiteral(
+            "UPDATE IGNORE sensors SET location=NULL WHERE location NOT IN (SELECT id FROM locations)");
+    default:
+        return QString();
     }
 }
 
@@ -258,17 +242,20 @@ QString SqlQueryBuilder::exportStatement(int type)
     if (type != SQLite && type != MySQL)
         return QString();
     const bool mysql = type == MySQL;
-    const QString text = QStringLiteral("SELECT eui64, name, locName, dateCheck, tmMeasure,temperature,humidity,battery")
-        + blanks(19) + QStringLiteral("FROM") + blanks(19) + QStringLiteral("(SELECT sensors.EUI64 as eui64,")
-        + blanks(27) + QStringLiteral("sensors.name,") + blanks(27) + QStringLiteral("locations.name as locName,")
-        + blanks(27) + QStringLiteral("sensors.datecheck as dateCheck,") + blanks(27)
+    const QString text
+        = QStringLiteral("SELECT eui64, name, locName, dateCheck, tmMeasure,temperature,humidity,battery") + blanks(19)
+        + QStringLiteral("FROM") + blanks(19) + QStringLiteral("(SELECT sensors.EUI64 as eui64,") + blanks(27)
+        + QStringLiteral("sensors.name,") + blanks(27) + QStringLiteral("locations.name as locName,") + blanks(27)
+        + QStringLiteral("sensors.datecheck as dateCheck,") + blanks(27)
         + QStringLiteral("measure.timemeasure as tmMeasure,") + blanks(27) + QStringLiteral("measure.temperature,")
         + blanks(27) + QStringLiteral("measure.wetness as humidity,") + blanks(27) + QStringLiteral("measure.battery")
         + blanks(21)
-        + (mysql ? QStringLiteral("FROM (sensors, locations, measure)") : QStringLiteral("FROM sensors, locations, measure"))
+        + (mysql ? QStringLiteral("FROM (sensors, locations, measure)")
+                 : QStringLiteral("FROM sensors, locations, measure"))
         + blanks(21) + QStringLiteral("WHERE (") + blanks(29)
         + QStringLiteral("sensors.id = measure.sensor_id) AND (sensors.location=locations.id)") + blanks(29)
-        + QStringLiteral("ORDER BY measure.timemeasure") + blanks(27) + (mysql ? QStringLiteral(") AS T1") : QStringLiteral(")"));
+        + QStringLiteral("ORDER BY measure.timemeasure") + blanks(27)
+        + (mysql ? QStringLiteral(") AS T1") : QStringLiteral(")"));
     // MariaDB drops the ORDER BY of a derived table, so the time order is asked for again
     // outside it.
     return mysql ? text + QStringLiteral(" ORDER BY tmMeasure") : text;

@@ -15,8 +15,8 @@ public:
     static QString sqliteFileName();
     // The database name handed to the connection: the SQLite file for type 0, the ODBC
     // connection string for types 1 and 2.
-    static QString databaseName(int type, const QString& host, const QString& user, const QString& password,
-                                const QString& database, int port);
+    static QString databaseName(
+        int type, const QString& host, const QString& user, const QString& password, const QString& database, int port);
     // A value of an ODBC connection string: braced (with "}" doubled) when it would otherwise
     // end its entry or open a braced one.
     static QString odbcValue(const QString& value);

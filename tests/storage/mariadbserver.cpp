@@ -7,10 +7,11 @@
 #include <QTcpServer>
 #include <QThread>
 
-namespace {
+namespace
+{
 
 bool runTool(const QString& program, const QStringList& args, QString* error, QByteArray* out = nullptr,
-             const QByteArray& input = QByteArray())
+    const QByteArray& input = QByteArray())
 {
     QProcess p;
     p.start(program, args);
@@ -51,7 +52,7 @@ QString driverLibrary(QString* error)
     return QString();
 }
 
-}  // namespace
+} // namespace
 
 MariaDbServer::~MariaDbServer()
 {
@@ -85,10 +86,10 @@ bool MariaDbServer::start(QString* error)
     qputenv("ODBCSYSINI", QFile::encodeName(m_dir->path()));
 
     if (!runTool(QStringLiteral("mariadb-install-db"),
-                 { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + m_dir->filePath(QStringLiteral("data")),
-                   QStringLiteral("--user=root"), QStringLiteral("--auth-root-authentication-method=socket"),
-                   QStringLiteral("--skip-test-db"), QStringLiteral("--skip-name-resolve") },
-                 error))
+            { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + m_dir->filePath(QStringLiteral("data")),
+                QStringLiteral("--user=root"), QStringLiteral("--auth-root-authentication-method=socket"),
+                QStringLiteral("--skip-test-db"), QStringLiteral("--skip-name-resolve") },
+            error))
         return false;
 
     // The port is free when probed but another test may take it first: try a few.
@@ -111,13 +112,13 @@ bool MariaDbServer::launch(QString* error)
     QFile::remove(log);
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_server.start(QStringLiteral("/usr/sbin/mariadbd"),
-                   { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + m_dir->filePath(QStringLiteral("data")),
-                     QStringLiteral("--user=root"), QStringLiteral("--port=%1").arg(m_port),
-                     QStringLiteral("--bind-address=127.0.0.1"), QStringLiteral("--socket=") + m_socket,
-                     QStringLiteral("--pid-file=") + m_dir->filePath(QStringLiteral("server.pid")),
-                     QStringLiteral("--log-error=") + log, QStringLiteral("--skip-log-bin"),
-                     QStringLiteral("--skip-name-resolve"), QStringLiteral("--innodb-buffer-pool-size=32M"),
-                     QStringLiteral("--innodb-log-file-size=16M"), QStringLiteral("--innodb-flush-log-at-trx-commit=2") });
+        { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + m_dir->filePath(QStringLiteral("data")),
+            QStringLiteral("--user=root"), QStringLiteral("--port=%1").arg(m_port),
+            QStringLiteral("--bind-address=127.0.0.1"), QStringLiteral("--socket=") + m_socket,
+            QStringLiteral("--pid-file=") + m_dir->filePath(QStringLiteral("server.pid")),
+            QStringLiteral("--log-error=") + log, QStringLiteral("--skip-log-bin"),
+            QStringLiteral("--skip-name-resolve"), QStringLiteral("--innodb-buffer-pool-size=32M"),
+            QStringLiteral("--innodb-log-file-size=16M"), QStringLiteral("--innodb-flush-log-at-trx-commit=2") });
     if (!m_server.waitForStarted(10000)) {
         *error = QStringLiteral("mariadbd cannot start");
         return false;
@@ -151,10 +152,9 @@ void MariaDbServer::stop()
 
 bool MariaDbServer::runClient(const QStringList& args, const QString& sql, QByteArray* out, QString* error) const
 {
-    const QStringList all = QStringList{ QStringLiteral("--no-defaults"), QStringLiteral("-S"), m_socket,
-                                         QStringLiteral("-u"), QStringLiteral("root"),
-                                         QStringLiteral("--default-character-set=utf8mb4"), QStringLiteral("-N"),
-                                         QStringLiteral("-B") }
+    const QStringList all = QStringList { QStringLiteral("--no-defaults"), QStringLiteral("-S"), m_socket,
+        QStringLiteral("-u"), QStringLiteral("root"), QStringLiteral("--default-character-set=utf8mb4"),
+        QStringLiteral("-N"), QStringLiteral("-B") }
         + args;
     return runTool(QStringLiteral("mariadb"), all, error, out, sql.toUtf8());
 }

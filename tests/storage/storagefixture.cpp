@@ -4,7 +4,8 @@
 #include <QProcess>
 #include <QtGlobal>
 
-namespace {
+namespace
+{
 
 QStringList gWarnings;
 QtMessageHandler gPrevious = nullptr;
@@ -36,7 +37,7 @@ for r in rows:
     print('\t'.join(text(v) for v in r))
 )";
 
-}  // namespace
+} // namespace
 
 StorageFixture::StorageFixture()
     : m_home(QDir::currentPath())
@@ -122,8 +123,8 @@ QList<QStringList> StorageFixture::sql(const QString& statements)
     }
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"),
-                 { QStringLiteral("-c"), QString::fromUtf8(kSqliteReader),
-                   work->filePath(QStringLiteral("data/measurement.db3")) });
+        { QStringLiteral("-c"), QString::fromUtf8(kSqliteReader),
+            work->filePath(QStringLiteral("data/measurement.db3")) });
     python.write(statements.toUtf8());
     python.closeWriteChannel();
     if (!python.waitForFinished(30000) || python.exitCode() != 0) {

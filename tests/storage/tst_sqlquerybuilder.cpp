@@ -16,20 +16,26 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("database");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("sqlite") << 0 << "pw" << "db" << "data/measurement.db3";
-        QTest::newRow("mysql") << 1 << "pw" << "db"
+        QTest::newRow("sqlite") << 0 << "pw"
+                                << "db"
+                                << "data/measurement.db3";
+        QTest::newRow("mysql") << 1 << "pw"
+                               << "db"
                                << "DRIVER={MySQL ODBC 5.3 Unicode Driver};Server=db.local;PORT=3306;USER=user;"
                                   "PASSWORD=pw;Database=db;AUTO_RECONNECT=1";
         QTest::newRow("mysql braced values")
-            << 1 << "a;b}c" << "{x}"
+            << 1 << "a;b}c"
+            << "{x}"
             << "DRIVER={MySQL ODBC 5.3 Unicode Driver};Server=db.local;PORT=3306;USER=user;"
                "PASSWORD={a;b}}c};Database={{x}}};AUTO_RECONNECT=1";
         // Markers inside a value are not markers.
         QTest::newRow("mysql marker in password")
-            << 1 << "%5%1" << "db"
+            << 1 << "%5%1"
+            << "db"
             << "DRIVER={MySQL ODBC 5.3 Unicode Driver};Server=db.local;PORT=3306;USER=user;"
                "PASSWORD=%5%1;Database=db;AUTO_RECONNECT=1";
-        QTest::newRow("sql server") << 2 << "pw" << "db"
+        QTest::newRow("sql server") << 2 << "pw"
+                                    << "db"
                                     << "DRIVER={SQL Server};Server=db.local;PORT=3306;UID=user;PWD=pw;DATABASE=db;"
                                        "Trusted_Connection=yes;";
     }
@@ -50,7 +56,7 @@ private slots:
         QVERIFY(SqlQueryBuilder::locationCleanupStatement(sqlServer).isEmpty());
         QVERIFY(SqlQueryBuilder::exportStatement(sqlServer).isEmpty());
         QCOMPARE(SqlQueryBuilder::clockStatement(sqlServer),
-                 QStringLiteral("SELECT DATEDIFF(SECOND, '19700101', GETUTCDATE())"));
+            QStringLiteral("SELECT DATEDIFF(SECOND, '19700101', GETUTCDATE())"));
         // Every value is bound: time, three values, EUI64.
         QCOMPARE(SqlQueryBuilder::measureInsert(sqlServer).count('?'), 5);
         const QString last = SqlQueryBuilder::lastUpsert(sqlServer);

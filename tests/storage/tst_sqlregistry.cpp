@@ -7,7 +7,8 @@
 
 #include "storagefixture.h"
 
-namespace {
+namespace
+{
 
 QList<QStringList> readExport(QSqlQuery& query)
 {
@@ -15,12 +16,12 @@ QList<QStringList> readExport(QSqlQuery& query)
     while (query.next()) {
         // eui64, name, locName, tmMeasure, temperature
         rows.append({ query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
-                      query.value(4).toString(), query.value(5).toString() });
+            query.value(4).toString(), query.value(5).toString() });
     }
     return rows;
 }
 
-}  // namespace
+} // namespace
 
 class TestSqlRegistry : public QObject
 {
@@ -90,9 +91,9 @@ private slots:
         QCOMPARE(a->location, 0);
         QCOMPARE(a->datecheck, QDate(2023, 4, 5));
         QCOMPARE(a->sleepInterval, 120);
-        const QVector<double> own{ a->tMinNoncritical, a->tMaxNoncritical, a->tMinCritical, a->tMaxCritical,
-                                   a->hMinNoncritical, a->hMaxNoncritical, a->hMinCritical, a->hMaxCritical };
-        QCOMPARE(own, (QVector<double>{ 1.5, 2, 3, 4, 5, 6, 7, 8.25 }));
+        const QVector<double> own { a->tMinNoncritical, a->tMaxNoncritical, a->tMinCritical, a->tMaxCritical,
+            a->hMinNoncritical, a->hMaxNoncritical, a->hMinCritical, a->hMaxCritical };
+        QCOMPARE(own, (QVector<double> { 1.5, 2, 3, 4, 5, 6, 7, 8.25 }));
         QCOMPARE(a->isLowBattery, true);
         QCOMPARE(a->isLostConnection, false);
         QCOMPARE(a->isEnabled, true);
@@ -109,7 +110,7 @@ private slots:
         QCOMPARE(sensors[2]->sleepInterval, 300);
         // The dangling location is cleared in the database as well.
         QCOMPARE(f.sql("SELECT id, location FROM sensors ORDER BY id"),
-                 (QList<QStringList>{ { "1", "NULL" }, { "2", "NULL" }, { "3", "2" } }));
+            (QList<QStringList> { { "1", "NULL" }, { "2", "NULL" }, { "3", "2" } }));
     }
 
     void exportRows_data() { dialects(); }
@@ -133,17 +134,19 @@ private slots:
               "INSERT INTO measure (sensor_id, timemeasure, temperature) VALUES (3, 2000, 22.5);\n"
               "INSERT INTO measure (sensor_id, timemeasure, temperature) VALUES (1, 500, 23.5)");
         QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
-        const QList<QStringList> expected{ { "0000000000000001", "s1", QStringLiteral("Новые датчики"), "500", "23.5" },
-                                           { "0000000000000002", "s2", QStringLiteral("Офис"), "1000", "20.5" },
-                                           { "0000000000000001", "s1", QStringLiteral("Новые датчики"), "3000", "21.5" } };
+        const QList<QStringList> expected { { "0000000000000001", "s1", QStringLiteral("Новые датчики"), "500",
+                                                "23.5" },
+            { "0000000000000002", "s2", QStringLiteral("Офис"), "1000", "20.5" },
+            { "0000000000000001", "s1", QStringLiteral("Новые датчики"), "3000", "21.5" } };
 
         QSqlQuery query = f.module->slotExportDBF();
         const QSqlRecord record = query.record();
         QStringList columns;
         for (int i = 0; i < record.count(); ++i)
             columns << record.fieldName(i);
-        QCOMPARE(columns, (QStringList{ "eui64", "name", "locName", "dateCheck", "tmMeasure", "temperature",
-                                        "humidity", "battery" }));
+        QCOMPARE(columns,
+            (QStringList {
+                "eui64", "name", "locName", "dateCheck", "tmMeasure", "temperature", "humidity", "battery" }));
         QCOMPARE(readExport(query), expected);
         query.finish();
 

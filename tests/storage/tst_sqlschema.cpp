@@ -45,10 +45,10 @@ private slots:
             ? QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")
             : QStringLiteral("SELECT table_name FROM information_schema.tables WHERE table_schema=DATABASE() "
                              "ORDER BY table_name");
-        QCOMPARE(f.sql(tables), (QList<QStringList>{ { "last" }, { "locations" }, { "measure" }, { "removed" },
-                                                     { "sensors" } }));
+        QCOMPARE(f.sql(tables),
+            (QList<QStringList> { { "last" }, { "locations" }, { "measure" }, { "removed" }, { "sensors" } }));
         QCOMPARE(f.sql("SELECT id, name, EUI64, ip FROM locations"),
-                 (QList<QStringList>{ { "0", QStringLiteral("Новые датчики"), "", "" } }));
+            (QList<QStringList> { { "0", QStringLiteral("Новые датчики"), "", "" } }));
         QCOMPARE(f.state->locations.size(), 1);
         QCOMPARE(f.state->locations[0]->name, QStringLiteral("Новые датчики"));
 
@@ -58,7 +58,7 @@ private slots:
                        "SELECT tMinNoncritical, tMaxNoncritical, tMinCritical, tMaxCritical, hMinNoncritical, "
                        "hMaxNoncritical, hMinCritical, hMaxCritical, isLowBattery, isLostConnection, isEnabled "
                        "FROM sensors"),
-                 (QList<QStringList>{ { "5", "5", "5", "30", "30", "30", "30", "99", "0", "0", "0" } }));
+            (QList<QStringList> { { "5", "5", "5", "30", "30", "30", "30", "99", "0", "0", "0" } }));
 
         const QString indexes = type == 0
             ? QStringLiteral("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='measure' "
@@ -66,18 +66,18 @@ private slots:
             : QStringLiteral("SELECT DISTINCT index_name FROM information_schema.statistics WHERE "
                              "table_schema=DATABASE() AND table_name='measure' AND index_name<>'PRIMARY' "
                              "ORDER BY index_name");
-        QCOMPARE(f.sql(indexes), (QList<QStringList>{ { "measure_sensor_time" }, { "measure_time" } }));
+        QCOMPARE(f.sql(indexes), (QList<QStringList> { { "measure_sensor_time" }, { "measure_time" } }));
 
         if (type == 0) {
-            QCOMPARE(f.sql("PRAGMA journal_mode"), QList<QStringList>{ { "wal" } });
+            QCOMPARE(f.sql("PRAGMA journal_mode"), QList<QStringList> { { "wal" } });
         } else {
             // The database defaults to latin1; the tables are utf8mb4 all the same.
             QCOMPARE(f.sql("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema=DATABASE() "
                            "AND table_collation LIKE 'utf8mb4%'"),
-                     QList<QStringList>{ { "5" } });
+                QList<QStringList> { { "5" } });
             QCOMPARE(f.sql("INSERT INTO removed (EUI64, timemeasure) VALUES ('0011223344556677', 1);\n"
                            "SELECT id FROM removed"),
-                     QList<QStringList>{ { "1" } });
+                QList<QStringList> { { "1" } });
         }
     }
 
@@ -108,8 +108,8 @@ private slots:
 
         f.open();
         QCOMPARE(f.closeCodes, QList<int>());
-        QCOMPARE(f.sql("SELECT COUNT(*) FROM locations"), QList<QStringList>{ { "1" } });
-        QCOMPARE(f.sql("SELECT temperature FROM measure"), QList<QStringList>{ { "22.5" } });
+        QCOMPARE(f.sql("SELECT COUNT(*) FROM locations"), QList<QStringList> { { "1" } });
+        QCOMPARE(f.sql("SELECT temperature FROM measure"), QList<QStringList> { { "22.5" } });
         QCOMPARE(f.state->sensors.size(), 1);
         QCOMPARE(f.state->locations.size(), 1);
         f.closeModule();
@@ -119,8 +119,9 @@ private slots:
         f.sql("DROP TABLE removed;\nDELETE FROM locations");
         f.open();
         QCOMPARE(f.closeCodes, QList<int>());
-        QCOMPARE(f.sql("SELECT COUNT(*) FROM removed"), QList<QStringList>{ { "0" } });
-        QCOMPARE(f.sql("SELECT COUNT(*) FROM locations"), QList<QStringList>{ { QString::number(locationRowsAfter) } });
+        QCOMPARE(f.sql("SELECT COUNT(*) FROM removed"), QList<QStringList> { { "0" } });
+        QCOMPARE(
+            f.sql("SELECT COUNT(*) FROM locations"), QList<QStringList> { { QString::number(locationRowsAfter) } });
     }
 
     void mysqlRemovedIdMended_data()
@@ -137,7 +138,7 @@ private slots:
         QCOMPARE(f.closeCodes, QList<int>());
         QCOMPARE(f.sql("INSERT INTO removed (EUI64, timemeasure) VALUES ('0011223344556678', 2);\n"
                        "SELECT id, EUI64, temperature FROM removed ORDER BY id"),
-                 (QList<QStringList>{ { "7", "0011223344556677", "20.5" }, { "8", "0011223344556678", "NULL" } }));
+            (QList<QStringList> { { "7", "0011223344556677", "20.5" }, { "8", "0011223344556678", "NULL" } }));
     }
 
     void openFailure_data()
@@ -170,7 +171,7 @@ private slots:
         } else {
             f.open();
         }
-        QCOMPARE(f.closeCodes, QList<int>{ code });
+        QCOMPARE(f.closeCodes, QList<int> { code });
         QCOMPARE(f.boxes.boxes.size(), 2);
         QCOMPARE(f.boxes.boxes[0], QStringLiteral("Ошибка"));
         QVERIFY(!f.boxes.boxes[1].isEmpty());

@@ -7,7 +7,8 @@
 
 #include "storagefixture.h"
 
-namespace {
+namespace
+{
 
 SensorData reading(double t, double w, double b, bool hasT = true, bool hasW = true, bool hasB = true)
 {
@@ -25,7 +26,7 @@ const QString kSensorA = QStringLiteral("00137A000004D2A1");
 // A quote inside the key: it must reach the database as a value, not as SQL.
 const QString kSensorQuote = QStringLiteral("00137A'0000'D2A2");
 
-}  // namespace
+} // namespace
 
 Q_DECLARE_METATYPE(SensorData)
 
@@ -75,25 +76,26 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("eui64");
         QTest::addColumn<SensorData>("data");
-        QTest::addColumn<QStringList>("stored");  // empty: nothing stored
+        QTest::addColumn<QStringList>("stored"); // empty: nothing stored
         const double nan = std::numeric_limits<double>::quiet_NaN();
         const double inf = std::numeric_limits<double>::infinity();
         for (int type : { 0, 1 }) {
             const char* d = type == 0 ? "sqlite" : "mysql";
-            QTest::addRow("%s: all three", d) << type << kSensorA << reading(21.456, 40.5, 3.456)
-                                              << QStringList{ "21.46", "40.5", "3.456" };
+            QTest::addRow("%s: all three", d)
+                << type << kSensorA << reading(21.456, 40.5, 3.456) << QStringList { "21.46", "40.5", "3.456" };
             QTest::addRow("%s: none", d) << type << kSensorA << reading(0, 0, 0, false, false, false)
-                                         << QStringList{ "NULL", "NULL", "NULL" };
-            QTest::addRow("%s: whole and negative", d) << type << kSensorA << reading(20.0, -0.004, -1.234)
-                                                       << QStringList{ "20", "0", "-1.234" };
-            QTest::addRow("%s: rounding half up", d) << type << kSensorA << reading(-1.234, 55.996, 0, true, true, false)
-                                                     << QStringList{ "-1.23", "56", "NULL" };
-            QTest::addRow("%s: not finite", d) << type << kSensorA << reading(nan, inf, 3.1)
-                                               << QStringList{ "NULL", "NULL", "3.1" };
-            QTest::addRow("%s: quote in EUI64", d) << type << kSensorQuote << reading(1.5, 2.5, 3.5)
-                                                   << QStringList{ "1.5", "2.5", "3.5" };
-            QTest::addRow("%s: unknown sensor", d) << type << QStringLiteral("FFFFFFFFFFFFFFFF")
-                                                   << reading(1, 2, 3) << QStringList{};
+                                         << QStringList { "NULL", "NULL", "NULL" };
+            QTest::addRow("%s: whole and negative", d)
+                << type << kSensorA << reading(20.0, -0.004, -1.234) << QStringList { "20", "0", "-1.234" };
+            QTest::addRow("%s: rounding half up", d)
+                << type << kSensorA << reading(-1.234, 55.996, 0, true, true, false)
+                << QStringList { "-1.23", "56", "NULL" };
+            QTest::addRow("%s: not finite", d)
+                << type << kSensorA << reading(nan, inf, 3.1) << QStringList { "NULL", "NULL", "3.1" };
+            QTest::addRow("%s: quote in EUI64", d)
+                << type << kSensorQuote << reading(1.5, 2.5, 3.5) << QStringList { "1.5", "2.5", "3.5" };
+            QTest::addRow("%s: unknown sensor", d)
+                << type << QStringLiteral("FFFFFFFFFFFFFFFF") << reading(1, 2, 3) << QStringList {};
         }
     }
     void store()
@@ -108,8 +110,8 @@ private slots:
         const qint64 after = QDateTime::currentSecsSinceEpoch();
 
         if (stored.isEmpty()) {
-            QCOMPARE(f.sql("SELECT COUNT(*) FROM measure"), QList<QStringList>{ { "0" } });
-            QCOMPARE(f.sql("SELECT COUNT(*) FROM last"), QList<QStringList>{ { "0" } });
+            QCOMPARE(f.sql("SELECT COUNT(*) FROM measure"), QList<QStringList> { { "0" } });
+            QCOMPARE(f.sql("SELECT COUNT(*) FROM last"), QList<QStringList> { { "0" } });
             return;
         }
         const QList<QStringList> measure = rowsOf("measure", eui64);
@@ -134,9 +136,9 @@ private slots:
         const QList<QStringList> measure = rowsOf("measure", kSensorA);
         QCOMPARE(measure.size(), 2);
         QVERIFY(measure[1][3].toLongLong() > measure[0][3].toLongLong());
-        QCOMPARE(rowsOf("last", kSensorA), QList<QStringList>{ measure[1] });
-        QCOMPARE(measure[1].mid(0, 3), (QStringList{ "11", "NULL", "NULL" }));
-        QCOMPARE(f.sql("SELECT COUNT(*) FROM last"), QList<QStringList>{ { "2" } });
+        QCOMPARE(rowsOf("last", kSensorA), QList<QStringList> { measure[1] });
+        QCOMPARE(measure[1].mid(0, 3), (QStringList { "11", "NULL", "NULL" }));
+        QCOMPARE(f.sql("SELECT COUNT(*) FROM last"), QList<QStringList> { { "2" } });
     }
 
     void closedConnectionStoresNothing_data() { dialects(); }
@@ -146,7 +148,7 @@ private slots:
         addSensors();
         f.module->slotStopModule();
         f.module->slotSensorDataReceived(kSensorA, reading(1, 2, 3));
-        QCOMPARE(f.sql("SELECT COUNT(*) FROM measure"), QList<QStringList>{ { "0" } });
+        QCOMPARE(f.sql("SELECT COUNT(*) FROM measure"), QList<QStringList> { { "0" } });
     }
 
     void purge_data() { dialects(); }
@@ -170,15 +172,15 @@ private slots:
 
         // Once at start...
         f.open(20);
-        QCOMPARE(f.sql("SELECT temperature FROM measure ORDER BY temperature"),
-                 (QList<QStringList>{ { "1" }, { "3" } }));
+        QCOMPARE(
+            f.sql("SELECT temperature FROM measure ORDER BY temperature"), (QList<QStringList> { { "1" }, { "3" } }));
         // ...then on every tick of the timer, with the setting read at each run.
         insertAged(days + 1, 4);
-        QTRY_COMPARE_WITH_TIMEOUT(f.sql("SELECT COUNT(*) FROM measure"), QList<QStringList>{ { "2" } }, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.sql("SELECT COUNT(*) FROM measure"), QList<QStringList> { { "2" } }, 10000);
         f.state->DaysSave = days - 2;
-        QTRY_COMPARE_WITH_TIMEOUT(f.sql("SELECT temperature FROM measure"), QList<QStringList>{ { "3" } }, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.sql("SELECT temperature FROM measure"), QList<QStringList> { { "3" } }, 10000);
         // Only measure is purged.
-        QCOMPARE(f.sql("SELECT COUNT(*) FROM last"), QList<QStringList>{ { "1" } });
+        QCOMPARE(f.sql("SELECT COUNT(*) FROM last"), QList<QStringList> { { "1" } });
     }
 };
 

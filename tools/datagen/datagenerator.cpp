@@ -13,7 +13,8 @@
 #include "storage/sqlbasemodule.h"
 #include "storage/sqlquerybuilder.h"
 
-namespace {
+namespace
+{
 
 // Rows per INSERT: one statement carries many rows, which is what makes MySQL over ODBC fast;
 // 200 rows of 5 values stay far below the bound-value limits of both databases.
@@ -36,7 +37,7 @@ QString multiRowInsert(int rows)
         + tuples.join(QLatin1Char(','));
 }
 
-}  // namespace
+} // namespace
 
 DataGenerator::DataGenerator(QSqlDatabase db, const Options& options)
     : m_db(db)
@@ -156,8 +157,8 @@ bool DataGenerator::addMeasurements(QString* error)
         const qint64 t = start + minute * 60;
         const double day = 2 * M_PI * double(t % 86400) / 86400.0;
         for (int s = 0; s < count; ++s) {
-            const double temperature = SQLBaseModule::roundToHundredths(
-                21 + 3 * std::sin(day + phase[s]) + random.bounded(0.4) - 0.2);
+            const double temperature
+                = SQLBaseModule::roundToHundredths(21 + 3 * std::sin(day + phase[s]) + random.bounded(0.4) - 0.2);
             const double wetness
                 = SQLBaseModule::roundToHundredths(50 + 15 * std::sin(day + phase[s] + 1) + random.bounded(2.0) - 1);
             const double battery = std::round((3.1 - 0.4 * double(minute) / double(minutes)) * 1000) / 1000;

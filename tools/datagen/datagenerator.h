@@ -9,13 +9,12 @@
 class DataGenerator
 {
 public:
-    struct Options
-    {
+    struct Options {
         int type = 0;
         int sensors = 20;
         int locations = 4;
         int days = 30;
-        qint64 end = 0;  // Unix seconds of the last reading
+        qint64 end = 0; // Unix seconds of the last reading
         quint32 seed = 1;
     };
 

@@ -14,7 +14,8 @@
 #include "datagenerator.h"
 #include "storage/sqlbasemodule.h"
 
-namespace {
+namespace
+{
 
 // The module's failure boxes, printed instead of shown.
 class ConsolePrompt : public Prompt
@@ -32,7 +33,7 @@ private:
     }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -44,8 +45,8 @@ int main(int argc, char** argv)
         "Fills the Ostrivel database with generated sensors, rooms and one reading a minute per sensor."));
     parser.addHelpOption();
     const QCommandLineOption type({ "t", "type" }, "Database type: 0 SQLite file, 1 MySQL through ODBC.", "type", "0");
-    const QCommandLineOption dir({ "C", "dir" }, "Working folder of the program (SQLite: its data/measurement.db3).",
-                                 "folder", ".");
+    const QCommandLineOption dir(
+        { "C", "dir" }, "Working folder of the program (SQLite: its data/measurement.db3).", "folder", ".");
     const QCommandLineOption sensors({ "n", "sensors" }, "Number of sensors.", "N", "20");
     const QCommandLineOption locations({ "m", "locations" }, "Number of rooms the sensors are spread over.", "M", "4");
     const QCommandLineOption days({ "d", "days" }, "Days of readings, one a minute per sensor.", "D", "30");
@@ -97,7 +98,7 @@ int main(int argc, char** argv)
         SQLBaseModule module;
         QObject::connect(&module, &SQLBaseModule::signalCloseApplication, [&](int code) { closeCode = code; });
         module.init(options.type, parser.value(host), parser.value(user), parser.value(password),
-                    parser.value(database), serverPort);
+            parser.value(database), serverPort);
         if (closeCode != 0)
             return closeCode;
 
