@@ -136,10 +136,8 @@ void ModemModule::handleReply(const ModemReply& reply)
 {
     static const int keep = -1;
     switch (reply.type) {
-    case ModemReply::Identity: {
-        QMutexLocker lock(&stateLock);
-        modemInfo = reply.info;
-    }
+    case ModemReply::Identity:
+        setModemInfo(reply.info);
         advanceScript(1, QT_TRANSLATE_NOOP("ModemModule", "Установка мощности передатчика"), "ATS01=-7,mirvasol\r");
         break;
     case ModemReply::PowerAccepted:
@@ -156,8 +154,8 @@ void ModemModule::handleReply(const ModemReply& reply)
         break;
     case ModemReply::NetworkInfo:
         setPan(reply.pan);
-        // The progress text names the acknowledgement register as the firmware manual does,
-        // not the value actually written.
+        // This step's text and the next one's name other values than the commands write; the
+        // start-up window has always shown them so.
         advanceScript(
             3, QT_TRANSLATE_NOOP("ModemModule", "Удаление подтверждений (ACK,NACK): ATS0E=10C0"), "ATS0E=94C0\r");
         break;
@@ -214,6 +212,12 @@ void ModemModule::addNode(const ModemNode& node, const char* statusText)
     }
     qCDebug(lcModem) << "node" << nodes.size() << node.EUI64 << node.DeviceType << (known ? "known" : "new");
     emit signalSetStatusText(tr(statusText) + node.DeviceType + QStringLiteral(" EUI64:") + node.EUI64);
+}
+
+void ModemModule::setModemInfo(const ModemInfo& info)
+{
+    QMutexLocker lock(&stateLock);
+    modemInfo = info;
 }
 
 void ModemModule::setPan(const PanInfo& pan)

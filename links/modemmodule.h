@@ -61,6 +61,7 @@ private:
     void handleReply(const ModemReply& reply);
     void advanceScript(int newState, const char* progress, const QByteArray& command);
     void addNode(const ModemNode& node, const char* statusText);
+    void setModemInfo(const ModemInfo& info);
     void setPan(const PanInfo& pan);
     void clearPan();
     void sendCommand(const QByteArray& command);
