@@ -44,8 +44,12 @@ public:
     QString lastError() const { return lastErrorText; }
 
 signals:
+    // May come from inside a socket signal: a listener that starts the next letter from its
+    // slot should do so through a queued call.
     void done(bool success);
+    // Emitted by the users to abort the letter under way.
     void cloleConection();
+    // Kept for users that connect to it; failures come through done(false) and lastError().
     void error(QString text);
 
 public slots:
