@@ -1,11 +1,32 @@
 #include "links/modemmodule.h"
 
+#include <QLoggingCategory>
+#include <QMutexLocker>
 #include <QSerialPort>
+#include <QTimer>
+
+#include <chrono>
+
+#include "app/appstate.h"
 
 ModemModule* gModemModule = nullptr;
 
+Q_LOGGING_CATEGORY(lcModem, "ostrivel.modem")
+
+namespace
+{
+
+qint64 steadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
 ModemModule::ModemModule(QObject* parent)
     : QThread(parent)
+    , clock(steadyMs)
 {
     gModemModule = this;
 }
@@ -16,11 +37,58 @@ ModemModule::~ModemModule()
         gModemModule = nullptr;
 }
 
+ModemState ModemModule::state() const
+{
+    QMutexLocker lock(&stateLock);
+    ModemState s;
+    s.initialized = initialized;
+    s.initState = initState;
+    s.modemInfo = modemInfo;
+    s.panInfo = panInfo;
+    s.nodes = nodes;
+    return s;
+}
+
 void ModemModule::run()
 {
-    initialized = false;
-    initState = 0;
+    {
+        QMutexLocker lock(&stateLock);
+        initialized = false;
+        initState = 0;
+        modemInfo.model.clear();
+        panInfo.pan = false;
+    }
+
+    const QString portName = gAppState ? gAppState->PortName : QString();
+    port = new QSerialPort(portName);
+    port->setBaudRate(QSerialPort::Baud19200);
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!port->open(QIODevice::ReadWrite)) {
+        // The port was made in this thread, so it is released here; no event loop will run to
+        // do it later.
+        delete port;
+        port = nullptr;
+        emit signalEndInitialization(tr("Последовательный порт ") + portName
+            + tr(" не открыт!\nВозможно он уже открыт в другом приложении\nили его не существует")
+            + tr("\nПопробуйте выбрать другой COM порт в настройках приложения\n"));
+        return;
+    }
+    connect(port, &QSerialPort::readyRead, this, &ModemModule::slotReadyRead);
+    // Qt SerialPort reports no DSR changes; slotDsrChanged stays for its callers and does nothing.
+
+    emit signalSetInitInfoString(tr("Информация о модеме : ATI"));
+    sendCommand("ATI\r");
+    parser.lastChunkTime = clock();
+    QTimer::singleShot(watchdogInterval, this, &ModemModule::slotInitializeControl);
+
     exec();
+
+    // A loop ended by other means than slotStopModule still leaves no port behind.
+    delete port;
+    port = nullptr;
 }
 
 void ModemModule::slotStopModule()
@@ -44,12 +112,128 @@ void ModemModule::slotSendData(QByteArray data)
 
 void ModemModule::slotReadyRead()
 {
+    const QByteArray chunk = port ? port->readAll() : QByteArray();
+    emit signalDataReaded(chunk);
+    const QVector<ModemReply> replies = parser.feed(chunk, clock(), initialized);
+    for (const ModemReply& reply : replies)
+        handleReply(reply);
 }
 
-void ModemModule::slotDsrChanged(bool)
-{
-}
+void ModemModule::slotDsrChanged(bool) { }
 
 void ModemModule::slotInitializeControl()
 {
+    if (initialized)
+        return;
+    emit signalEndInitialization(tr("Прошло много времени, но корректного ответа\nиз последовательного порта не "
+                                    "поступило.\nСкорее всего это порт не ZigBee модема.")
+        + tr("\nПопробуйте выбрать другой COM порт в настройках приложения"));
+}
+
+// Each reply of the initialisation script starts the next step. Once initialized, the same
+// replies still update what they describe but drive nothing: the terminal may repeat commands.
+void ModemModule::handleReply(const ModemReply& reply)
+{
+    static const int keep = -1;
+    switch (reply.type) {
+    case ModemReply::Identity:
+        setModemInfo(reply.info);
+        advanceScript(1, QT_TRANSLATE_NOOP("ModemModule", "Установка мощности передатчика"), "ATS01=-7,mirvasol\r");
+        break;
+    case ModemReply::PowerAccepted:
+        clearPan();
+        advanceScript(keep, QT_TRANSLATE_NOOP("ModemModule", "Информация о сети: AT+N"), "AT+N\r");
+        break;
+    case ModemReply::NoNetwork:
+        clearPan();
+        advanceScript(keep, QT_TRANSLATE_NOOP("ModemModule", "Создание сети (PAN): AT+EN"), "AT+EN\r");
+        break;
+    case ModemReply::NetworkCreated:
+        clearPan();
+        advanceScript(2, QT_TRANSLATE_NOOP("ModemModule", "Информация о сети: AT+N"), "AT+N\r");
+        break;
+    case ModemReply::NetworkInfo:
+        setPan(reply.pan);
+        // This step's text and the next one's name other values than the commands write; the
+        // start-up window has always shown them so.
+        advanceScript(
+            3, QT_TRANSLATE_NOOP("ModemModule", "Удаление подтверждений (ACK,NACK): ATS0E=10C0"), "ATS0E=94C0\r");
+        break;
+    case ModemReply::S0EAccepted:
+        advanceScript(4, QT_TRANSLATE_NOOP("ModemModule", "Режим снифера: ATS104=1"), "ATS10=0010\r");
+        break;
+    case ModemReply::S10Accepted:
+        advanceScript(5, QT_TRANSLATE_NOOP("ModemModule", "Обновить список устройств: AT+SN"), "AT+SN\r");
+        break;
+    case ModemReply::DeviceListAccepted:
+        // The main window's periodic "AT+SN" ends here too and is consumed silently.
+        if (!initialized) {
+            {
+                QMutexLocker lock(&stateLock);
+                initialized = true;
+                initState = 6;
+            }
+            emit signalEndInitialization(QString());
+        }
+        break;
+    case ModemReply::NewNode:
+        addNode(reply.node, QT_TRANSLATE_NOOP("ModemModule", "Подключено новое устройство. Тип:"));
+        break;
+    case ModemReply::NodeAnnounced:
+        addNode(reply.node, QT_TRANSLATE_NOOP("ModemModule", "Устройство вышло на связь. Тип:"));
+        break;
+    case ModemReply::Cast:
+        emit signalCastReceived(reply.castKind, reply.sender, reply.payload);
+        break;
+    }
+}
+
+void ModemModule::advanceScript(int newState, const char* progress, const QByteArray& command)
+{
+    if (initialized)
+        return;
+    if (newState >= 0) {
+        QMutexLocker lock(&stateLock);
+        initState = newState;
+    }
+    emit signalSetInitInfoString(tr(progress));
+    sendCommand(command);
+}
+
+// A device keeps the entry of its first report; every report is still shown.
+void ModemModule::addNode(const ModemNode& node, const char* statusText)
+{
+    bool known = false;
+    for (const ModemNode& n : qAsConst(nodes))
+        known = known || n.EUI64 == node.EUI64;
+    if (!known) {
+        QMutexLocker lock(&stateLock);
+        nodes.append(node);
+    }
+    qCDebug(lcModem) << "node" << nodes.size() << node.EUI64 << node.DeviceType << (known ? "known" : "new");
+    emit signalSetStatusText(tr(statusText) + node.DeviceType + QStringLiteral(" EUI64:") + node.EUI64);
+}
+
+void ModemModule::setModemInfo(const ModemInfo& info)
+{
+    QMutexLocker lock(&stateLock);
+    modemInfo = info;
+}
+
+void ModemModule::setPan(const PanInfo& pan)
+{
+    QMutexLocker lock(&stateLock);
+    panInfo = pan;
+}
+
+void ModemModule::clearPan()
+{
+    QMutexLocker lock(&stateLock);
+    panInfo.pan = false;
+}
+
+void ModemModule::sendCommand(const QByteArray& command)
+{
+    port->write(command);
+    port->flush();
 }

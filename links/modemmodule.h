@@ -1,42 +1,29 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDateTime>
+#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <QVector>
 
+#include <functional>
+
+#include "links/modemrecords.h"
+#include "links/modemreplyparser.h"
+
 class QSerialPort;
 
-// Identity of the local modem, from its "ATI" reply.
-struct ModemInfo
-{
-    QString model;
-    QString revision;
-    QString EUI64;
+// What the windows may know about the modem, copied out at one instant.
+struct ModemState {
+    bool initialized = false;
+    int initState = 0;
+    ModemInfo modemInfo;
+    PanInfo panInfo;
+    QVector<ModemNode> nodes;
 };
 
-// Network state of the local modem, from its "AT+N" replies.
-struct PanInfo
-{
-    bool pan = false;
-    QString deviceType;
-    int channel = 0;
-    int power = 0;
-    QString panId;
-    QString extendedPanId;
-};
-
-// One ZigBee device the modem has reported.
-struct ModemNode
-{
-    QString NodeID;
-    QString EUI64;
-    QString ParentNodeID;
-    QString DeviceType;
-};
-
-// The serial link to the local ZigBee modem; runs in a thread of its own.
+// The serial link to the local ZigBee modem. The application object moves the module into
+// itself and starts it: the port, the script and every slot then live in the module's thread.
 class ModemModule : public QThread
 {
     Q_OBJECT
@@ -44,15 +31,12 @@ public:
     explicit ModemModule(QObject* parent = nullptr);
     ~ModemModule() override;
 
-    bool initialized = false;
-    ModemInfo modemInfo;
-    PanInfo panInfo;
-    QVector<ModemNode> nodes;
-    QSerialPort* port = nullptr;
-    int initState = 0;
-    QString textBuffer;
-    QByteArray byteBuffer;
-    QDateTime lastChunkTime;
+    // The module's thread is the only writer; any other thread reads through this copy.
+    ModemState state() const;
+
+    // Seams for tests: both must be set before start().
+    void setWatchdogInterval(int ms) { watchdogInterval = ms; }
+    void setClock(std::function<qint64()> monotonicMs) { clock = std::move(monotonicMs); }
 
 signals:
     void signalSetInitInfoString(QString text);
@@ -72,6 +56,29 @@ public slots:
 
 protected:
     void run() override;
+
+private:
+    void handleReply(const ModemReply& reply);
+    void advanceScript(int newState, const char* progress, const QByteArray& command);
+    void addNode(const ModemNode& node, const char* statusText);
+    void setModemInfo(const ModemInfo& info);
+    void setPan(const PanInfo& pan);
+    void clearPan();
+    void sendCommand(const QByteArray& command);
+
+    // Written only by the module's thread, always under stateLock; the same thread reads them
+    // without it.
+    mutable QMutex stateLock;
+    bool initialized = false;
+    ModemInfo modemInfo;
+    PanInfo panInfo;
+    QVector<ModemNode> nodes;
+    int initState = 0;
+
+    QSerialPort* port = nullptr;
+    ModemReplyParser parser;
+    int watchdogInterval = 15000;
+    std::function<qint64()> clock;
 };
 
 // The one modem module of the process.

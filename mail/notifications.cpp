@@ -2,6 +2,9 @@
 
 #include <QTimer>
 
+#include "mail/mailaccount.h"
+#include "mail/smtp.h"
+
 Notifications::Notifications(QObject* parent)
     : QThread(parent)
 {
@@ -9,12 +12,91 @@ Notifications::Notifications(QObject* parent)
 
 Notifications::~Notifications() = default;
 
+QString Notifications::eventText(int type)
+{
+    switch (type) {
+    case NotifyTest:
+        return tr("тестовое письмо с целью проверки настроек");
+    case NotifyTemperatureMinCritical:
+        return tr("минимально допустимая критическая температура");
+    case NotifyTemperatureMinNoncritical:
+        return tr("минимально допустимая некритическая температура");
+    case NotifyTemperatureMaxNoncritical:
+        return tr("максимально допустимая некритическая температура");
+    case NotifyTemperatureMaxCritical:
+        return tr("максимально допустимая критическая температура");
+    case NotifyWetnessMinCritical:
+        return tr("минимально допустимая критическая влажность");
+    case NotifyWetnessMinNoncritical:
+        return tr("минимально допустимая некритическая влажность");
+    case NotifyWetnessMaxNoncritical:
+        return tr("максимально допустимая некритическая влажность");
+    case NotifyWetnessMaxCritical:
+        return tr("максимально допустимая критическая влажность");
+    case NotifyBatteryLow:
+        return tr("необходимо заменить элементы питания");
+    case NotifySensorLost:
+        return tr("датчик на выходит на связь");
+    default:
+        return QString();
+    }
+}
+
+QString Notifications::letterLine(const NotificationsMessage& message)
+{
+    // All placeholders are filled in one pass, so a sensor or room name that contains "%3"
+    // stays as it is.
+    const QString event = eventText(message.type);
+    if (message.type == NotifyTest) {
+        return tr("В датчике \"%1\" [EUI64=%2, Помещение=\"%3\"], сработало событие: %4 ")
+            .arg(message.sensorName, message.EUI64, message.locationName, event);
+    }
+    if (message.type == NotifySensorLost) {
+        return tr("В датчике \"%1\" [EUI64=%2, Помещение=\"%3\"], сработало событие: %4 %5")
+            .arg(message.sensorName, message.EUI64, message.locationName, event, message.value.toString());
+    }
+    const QString value = QString::number(float(message.value.toDouble()), 'f', 2);
+    return tr("В датчике \"%1\" [EUI64=%2, Помещение=\"%3\"], сработало событие: %4                             со "
+              "значением %5")
+        .arg(message.sensorName, message.EUI64, message.locationName, event, value);
+}
+
+QString Notifications::letterBody(const QList<NotificationsMessage>& messages)
+{
+    QString body;
+    for (const NotificationsMessage& m : messages)
+        body += letterLine(m) + QStringLiteral("\r\n");
+    return body;
+}
+
+QString Notifications::letterSubject()
+{
+    return QStringLiteral("Уведомления Tarnel Ravok");
+}
+
+void Notifications::setIntervals(int queueIntervalMs, int smtpTimeoutMs)
+{
+    queueInterval = queueIntervalMs;
+    smtpTimeout = smtpTimeoutMs;
+}
+
+void Notifications::setSslConfiguration(const QSslConfiguration& configuration)
+{
+    sslConfiguration = configuration;
+}
+
 void Notifications::run()
 {
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &Notifications::slotQueueSend);
-    timer->start(30000);
+    timer->start(queueInterval);
+    ensureSmtp();
     exec();
+    // Whatever slotStopModule did not get to goes with the thread that owns it.
+    delete timer;
+    timer = nullptr;
+    delete smtp;
+    smtp = nullptr;
 }
 
 void Notifications::slotStopModule()
@@ -24,6 +106,11 @@ void Notifications::slotStopModule()
         delete timer;
         timer = nullptr;
     }
+    if (smtp) {
+        emit smtp->cloleConection();
+        delete smtp;
+        smtp = nullptr;
+    }
     exit(0);
 }
 
@@ -32,14 +119,44 @@ void Notifications::slotAddMessage(NotificationsMessage message)
     queue.append(message);
 }
 
-void Notifications::slotSetEmailSettings(QString, int, QString, QString, QString)
+void Notifications::slotSetEmailSettings(QString server, int port, QString login, QString password, QString address)
 {
+    const MailAccount account = MailAccount::forAlarms(MailAccount::builtIn(), { server, port, login, password });
+    smtpServer = account.host;
+    smtpPort = account.port;
+    smtpUser = account.login;
+    smtpPass = account.password;
+    recipient = address;
+    ensureSmtp();
+    smtp->setParams(smtpUser, smtpPass, smtpServer, smtpPort);
 }
 
 void Notifications::slotSendTestLetter()
 {
+    ensureSmtp();
+    NotificationsMessage test;
+    test.type = NotifyTest;
+    test.value = QVariant(0.0);
+    queue.append(test);
 }
 
 void Notifications::slotQueueSend()
 {
+    if (queue.isEmpty())
+        return;
+    ensureSmtp();
+    // The previous letter is still on its way: this one waits for the next tick.
+    if (smtp->isBusy())
+        return;
+    const QString body = letterBody(queue);
+    queue.clear();
+    smtp->sendMail(smtpUser, recipient, letterSubject(), body, QStringList());
+}
+
+void Notifications::ensureSmtp()
+{
+    if (smtp)
+        return;
+    smtp = new Smtp(smtpUser, smtpPass, smtpServer, smtpPort, smtpTimeout);
+    smtp->setSslConfiguration(sslConfiguration);
 }

@@ -92,22 +92,25 @@ QStringList SqlQueryBuilder::schemaStatements(int type, bool withLocationRow)
                                      "NULL, timemeasure integer not NULL, temperature REAL, wetness real, battery "
                                      "real); ");
     } else if (type == MySQL) {
-        statements << QStringLiteral("CREATE TABLE IF NOT EXISTS locations (id INTEGER PRIMARY KEY, name text, "
-                                     "EUI64 text, ip text)")
-                + charset
-                   << sensorsTableStatement(type)
-                   << QStringLiteral("CREATE TABLE IF NOT EXISTS measure (id INTEGER PRIMARY KEY AUTO_INCREMENT, "
-                                     "sensor_id INTEGER NOT NULL references sensors(id) on delete cascade, "
-                                     "timemeasure INTEGER NOT NULL, temperature REAL, wetness REAL, battery REAL)")
-                + charset + QLatin1Char(';')
-                   << QStringLiteral("CREATE TABLE IF NOT EXISTS last (sensor_id INTEGER PRIMARY KEY references "
-                                     "sensors(id) on delete cascade, timemeasure integer NOT NULL, temperature real, "
-                                     "wetness real, battery real)")
-                + charset + QLatin1Char(';')
-                   << QStringLiteral("CREATE TABLE IF NOT EXISTS removed (id INTEGER PRIMARY KEY AUTO_INCREMENT, "
-                                     "EUI64 VARCHAR(16) NOT NULL, timemeasure integer not NULL, temperature REAL, "
-                                     "wetness real, battery real)")
-                + charset + QStringLiteral("; ");
+        // Each MySQL table text keeps its own ending (";", "; " or nothing) after the options.
+        auto withCharset = [&](const QString& table, const QString& ending) { return table + charset + ending; };
+        statements << withCharset(QStringLiteral("CREATE TABLE IF NOT EXISTS locations (id INTEGER PRIMARY KEY, "
+                                                 "name text, EUI64 text, ip text)"),
+            QString());
+        statements << sensorsTableStatement(type);
+        statements << withCharset(QStringLiteral("CREATE TABLE IF NOT EXISTS measure (id INTEGER PRIMARY KEY "
+                                                 "AUTO_INCREMENT, sensor_id INTEGER NOT NULL references sensors(id) "
+                                                 "on delete cascade, timemeasure INTEGER NOT NULL, temperature REAL, "
+                                                 "wetness REAL, battery REAL)"),
+            QStringLiteral(";"));
+        statements << withCharset(QStringLiteral("CREATE TABLE IF NOT EXISTS last (sensor_id INTEGER PRIMARY KEY "
+                                                 "references sensors(id) on delete cascade, timemeasure integer NOT "
+                                                 "NULL, temperature real, wetness real, battery real)"),
+            QStringLiteral(";"));
+        statements << withCharset(QStringLiteral("CREATE TABLE IF NOT EXISTS removed (id INTEGER PRIMARY KEY "
+                                                 "AUTO_INCREMENT, EUI64 VARCHAR(16) NOT NULL, timemeasure integer not "
+                                                 "NULL, temperature REAL, wetness real, battery real)"),
+            QStringLiteral("; "));
     } else {
         return statements;
     }

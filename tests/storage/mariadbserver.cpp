@@ -110,7 +110,9 @@ bool MariaDbServer::launch(QString* error)
     m_port = freePort();
     const QString log = m_dir->filePath(QStringLiteral("server.log"));
     QFile::remove(log);
-    m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // What the server says before its log file opens is noise; failures are read from the log.
+    m_server.setStandardOutputFile(QProcess::nullDevice());
+    m_server.setStandardErrorFile(QProcess::nullDevice());
     m_server.start(QStringLiteral("/usr/sbin/mariadbd"),
         { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + m_dir->filePath(QStringLiteral("data")),
             QStringLiteral("--user=root"), QStringLiteral("--port=%1").arg(m_port),

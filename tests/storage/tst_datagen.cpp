@@ -4,32 +4,14 @@
 #include <QProcess>
 #include <QtTest>
 
-#include "storagefixture.h"
+#include "storagetest.h"
 
-class TestDatagen : public QObject
+class TestDatagen : public StorageTest
 {
     Q_OBJECT
-    StorageFixture f;
 
 private slots:
-    void init()
-    {
-        QFETCH(int, type);
-        QString error;
-        QVERIFY2(f.begin(type, &error), qPrintable(error));
-    }
-    void cleanup()
-    {
-        const QStringList warnings = f.end();
-        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
-    }
-
-    void fills_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::newRow("sqlite") << 0;
-        QTest::newRow("mysql") << 1;
-    }
+    void fills_data() { dialects(); }
     void fills()
     {
         QFETCH(int, type);

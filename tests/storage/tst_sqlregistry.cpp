@@ -5,7 +5,7 @@
 #include <QThread>
 #include <QtTest>
 
-#include "storagefixture.h"
+#include "storagetest.h"
 
 namespace
 {
@@ -23,31 +23,11 @@ QList<QStringList> readExport(QSqlQuery& query)
 
 } // namespace
 
-class TestSqlRegistry : public QObject
+class TestSqlRegistry : public StorageTest
 {
     Q_OBJECT
-    StorageFixture f;
-
-    void dialects()
-    {
-        QTest::addColumn<int>("type");
-        QTest::newRow("sqlite") << 0;
-        QTest::newRow("mysql") << 1;
-    }
 
 private slots:
-    void init()
-    {
-        QFETCH(int, type);
-        QString error;
-        QVERIFY2(f.begin(type, &error), qPrintable(error));
-    }
-    void cleanup()
-    {
-        const QStringList warnings = f.end();
-        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
-    }
-
     void load_data() { dialects(); }
     void load()
     {

@@ -4,33 +4,13 @@
 #include <QFile>
 #include <QtTest>
 
-#include "storagefixture.h"
+#include "storagetest.h"
 
-class TestSqlSchema : public QObject
+class TestSqlSchema : public StorageTest
 {
     Q_OBJECT
-    StorageFixture f;
-
-    void dialects()
-    {
-        QTest::addColumn<int>("type");
-        QTest::newRow("sqlite") << 0;
-        QTest::newRow("mysql") << 1;
-    }
 
 private slots:
-    void init()
-    {
-        QFETCH(int, type);
-        QString error;
-        QVERIFY2(f.begin(type, &error), qPrintable(error));
-    }
-    void cleanup()
-    {
-        const QStringList warnings = f.end();
-        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
-    }
-
     void newDatabase_data() { dialects(); }
     void newDatabase()
     {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "storagefixture.h"
+#include "storagetest.h"
 
 namespace
 {
@@ -30,17 +30,10 @@ const QString kSensorQuote = QStringLiteral("00137A'0000'D2A2");
 
 Q_DECLARE_METATYPE(SensorData)
 
-class TestSqlStorage : public QObject
+class TestSqlStorage : public StorageTest
 {
     Q_OBJECT
-    StorageFixture f;
 
-    void dialects()
-    {
-        QTest::addColumn<int>("type");
-        QTest::newRow("sqlite") << 0;
-        QTest::newRow("mysql") << 1;
-    }
     void addSensors()
     {
         f.sql("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES "
@@ -59,18 +52,6 @@ class TestSqlStorage : public QObject
     }
 
 private slots:
-    void init()
-    {
-        QFETCH(int, type);
-        QString error;
-        QVERIFY2(f.begin(type, &error), qPrintable(error));
-    }
-    void cleanup()
-    {
-        const QStringList warnings = f.end();
-        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
-    }
-
     void store_data()
     {
         QTest::addColumn<int>("type");

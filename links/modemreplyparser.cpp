@@ -1,0 +1,234 @@
+#include "links/modemreplyparser.h"
+
+#include <QRegularExpression>
+
+#include <cstring>
+
+namespace
+{
+
+// The identity reply is the longest the modem sends: six line feeds from the echoed "ATI" to
+// its final "OK". No reply needs to look further, so a rule never waits on more lines than that.
+constexpr int maxReplyLines = 6;
+
+enum Rule {
+    RuleIdentity,
+    RulePower,
+    RuleNoPan,
+    RuleJoined,
+    RulePanInfo,
+    RuleS0E,
+    RuleS10,
+    RuleDeviceList,
+    RuleNewNode,
+    RuleAnnounce,
+    RuleEcho,
+    RuleCast,
+    RuleCount
+};
+
+// A field of a reply: as little text as possible, never past the end of its line, so one
+// garbled line cannot swallow the replies behind it.
+#define FIELD "([^\r\n]*?)"
+
+const QRegularExpression* rules()
+{
+    static const QRegularExpression table[RuleCount] = {
+        QRegularExpression(
+            "^ATI\r\r\n(TELEGESIS|Telegesis|telegesis) " FIELD "\r\nR" FIELD "\r\n" FIELD "\r\n\r\nOK\r\n"),
+        QRegularExpression("^ATS01=-7,mirvasol\r\r\nOK\r\n"),
+        QRegularExpression("^AT[+]N\r\r\n[+]N=NoPAN\r\n\r\nOK\r\n"),
+        QRegularExpression("^AT[+]EN\r\r\nJPAN[:]" FIELD "," FIELD "," FIELD "\r\n\r\nOK\r\n"),
+        QRegularExpression(
+            "^AT[+]N\r\r\n[+]N=(FFD|COO|ZED|SED|MED),(\\d\\d)," FIELD "," FIELD "," FIELD "\r\n\r\nOK\r\n"),
+        QRegularExpression("^ATS0E=94C0\r\r\nOK\r\n"),
+        QRegularExpression("^ATS10=0010\r\r\nOK\r\n"),
+        QRegularExpression("^AT[+]SN\r\r\nOK\r\n"),
+        QRegularExpression(
+            "^NEWNODE[:]" FIELD "," FIELD "," FIELD "\r\n\r\n(COO|FFD|SED|MED|ZED)[:]" FIELD "," FIELD "\r\n"),
+        QRegularExpression("^(COO|FFD|SED|MED|ZED)[:]" FIELD "," FIELD "\r\n"),
+        QRegularExpression("^AT[+]UCASTB[:]([^\r\n]{2})," FIELD "\r"),
+        QRegularExpression("^(UCAST|MCAST|BCAST)[:]" FIELD "," FIELD "="),
+    };
+    return table;
+}
+
+#undef FIELD
+
+// Lengths on the line are hexadecimal and never negative; anything else counts as 0.
+qint64 hexLength(const QString& text)
+{
+    bool ok = false;
+    const uint value = text.toUInt(&ok, 16);
+    return ok ? qint64(value) : 0;
+}
+
+ModemNode node(const QString& id, const QString& eui64, const QString& parent, const QString& type)
+{
+    ModemNode n;
+    n.NodeID = id;
+    n.EUI64 = eui64;
+    n.ParentNodeID = parent;
+    n.DeviceType = type;
+    return n;
+}
+
+} // namespace
+
+QVector<ModemReply> ModemReplyParser::feed(const QByteArray& chunk, qint64 nowMs, bool initialized)
+{
+    // Before initialisation the script waits for its replies however slowly they come; after it,
+    // a pause means whatever is left over will never be completed.
+    if (initialized && nowMs - lastChunkTime > pauseMs)
+        clear();
+    lastChunkTime = nowMs;
+    byteBuffer.append(chunk);
+
+    QVector<ModemReply> out;
+    while (head < byteBuffer.size()) {
+        const char c = byteBuffer.at(head);
+        if (c == '\r' || c == '\n') {
+            ++head;
+            continue;
+        }
+        if (parseOne(out) == Step::Wait)
+            break;
+    }
+    // One compaction per chunk keeps the cost linear however many replies a chunk holds.
+    byteBuffer.remove(0, head);
+    head = 0;
+    return out;
+}
+
+void ModemReplyParser::clear()
+{
+    byteBuffer.clear();
+    head = 0;
+}
+
+void ModemReplyParser::removeFront(int n)
+{
+    head += qBound(0, n, buffered());
+}
+
+// The text the rules may look at: up to the first zero byte (a binary payload is cut out by its
+// length, never matched), no further than one reply can reach, and never past the cap.
+int ModemReplyParser::lineWindow() const
+{
+    const char* begin = byteBuffer.constData() + head;
+    const char* end = begin + qMin(buffered(), maxBuffered);
+    const char* p = begin;
+    for (int lines = 0; lines < maxReplyLines && p < end; ++lines) {
+        const void* lf = std::memchr(p, '\n', size_t(end - p));
+        p = lf ? static_cast<const char*>(lf) + 1 : end;
+    }
+    const void* zero = std::memchr(begin, 0, size_t(p - begin));
+    return int((zero ? static_cast<const char*>(zero) : p) - begin);
+}
+
+ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
+{
+    const int window = lineWindow();
+    const QString text = QString::fromLatin1(byteBuffer.constData() + head, window);
+
+    bool couldComplete = false;
+    QRegularExpressionMatch m;
+    int rule = 0;
+    for (; rule < RuleCount; ++rule) {
+        m = rules()[rule].match(
+            text, 0, QRegularExpression::PartialPreferCompleteMatch, QRegularExpression::AnchoredMatchOption);
+        if (m.hasMatch())
+            break;
+        couldComplete = couldComplete || m.hasPartialMatch();
+    }
+    if (rule == RuleCount) {
+        // A prefix of some reply is worth waiting for only if nothing hides the rest of it.
+        if (couldComplete && window == buffered() && buffered() < maxBuffered)
+            return Step::Wait;
+        return dropNoise();
+    }
+
+    ModemReply r;
+    switch (rule) {
+    case RuleIdentity:
+        r.type = ModemReply::Identity;
+        r.info.model = m.captured(2);
+        r.info.revision = m.captured(3);
+        r.info.EUI64 = m.captured(4);
+        break;
+    case RulePower:
+        r.type = ModemReply::PowerAccepted;
+        break;
+    case RuleNoPan:
+        r.type = ModemReply::NoNetwork;
+        break;
+    case RuleJoined:
+        r.type = ModemReply::NetworkCreated;
+        break;
+    case RulePanInfo:
+        r.type = ModemReply::NetworkInfo;
+        r.pan.pan = true;
+        r.pan.deviceType = m.captured(1);
+        r.pan.channel = m.captured(2).toInt();
+        r.pan.power = m.captured(3).toInt();
+        r.pan.panId = m.captured(4);
+        r.pan.extendedPanId = m.captured(5);
+        break;
+    case RuleS0E:
+        r.type = ModemReply::S0EAccepted;
+        break;
+    case RuleS10:
+        r.type = ModemReply::S10Accepted;
+        break;
+    case RuleDeviceList:
+        r.type = ModemReply::DeviceListAccepted;
+        break;
+    case RuleNewNode:
+        r.type = ModemReply::NewNode;
+        r.node = node(m.captured(1), m.captured(2), m.captured(3), m.captured(4));
+        break;
+    case RuleAnnounce:
+        r.type = ModemReply::NodeAnnounced;
+        r.node = node(m.captured(3), m.captured(2), QStringLiteral("0000"), m.captured(1));
+        break;
+    case RuleEcho: {
+        // Our own reply to a sensor comes back as a 30-byte command head, the data and six
+        // more bytes; the data may hold anything, so the whole echo is skipped by count.
+        const qint64 echo = hexLength(m.captured(1)) + 36;
+        if (buffered() < echo)
+            return echo > maxBuffered ? dropNoise() : Step::Wait;
+        removeFront(int(echo));
+        return Step::Consumed;
+    }
+    case RuleCast: {
+        // The payload is binary and announced by length; at least one byte must follow it so
+        // that a length cut short by the line is never taken for a whole message.
+        const qint64 length = hexLength(m.captured(3));
+        const qint64 matched = m.capturedLength(0);
+        if (matched + length >= buffered())
+            return matched + length + 1 > maxBuffered ? dropNoise() : Step::Wait;
+        r.type = ModemReply::Cast;
+        r.castKind = m.captured(1);
+        r.sender = m.captured(2);
+        r.payload = byteBuffer.mid(head + int(matched), int(length));
+        removeFront(int(matched + length));
+        out.append(r);
+        return Step::Consumed;
+    }
+    }
+    removeFront(m.capturedLength(0));
+    out.append(r);
+    return Step::Consumed;
+}
+
+// Text that no reply can start with (a stray "OK", line noise, a zero byte) is dropped up to
+// its line end, so everything behind it is still read.
+ModemReplyParser::Step ModemReplyParser::dropNoise()
+{
+    const char* begin = byteBuffer.constData() + head;
+    int n = 0;
+    while (n < buffered() && begin[n] != '\r' && begin[n] != '\n')
+        ++n;
+    removeFront(qMax(n, 1));
+    return Step::Consumed;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include "links/modemrecords.h"
+
+// One thing the modem told us, in the order it arrived on the line.
+struct ModemReply {
+    enum Type {
+        Identity, // "ATI" answered: info
+        PowerAccepted, // "ATS01=…" accepted
+        NoNetwork, // "AT+N" answered with no PAN
+        NetworkCreated, // "AT+EN" formed a PAN
+        NetworkInfo, // "AT+N" answered with a PAN: pan
+        S0EAccepted, // "ATS0E=…" accepted
+        S10Accepted, // "ATS10=…" accepted
+        DeviceListAccepted, // "AT+SN" accepted
+        NewNode, // a device joined: node
+        NodeAnnounced, // a device announced itself: node
+        Cast, // a sensor message: castKind, sender, payload
+    };
+
+    Type type = Identity;
+    ModemInfo info;
+    PanInfo pan;
+    ModemNode node;
+    QString castKind;
+    QString sender;
+    QByteArray payload;
+};
+
+// Turns the modem's byte stream into replies. It reads no port and no clock: the caller hands
+// over each chunk with its arrival time, so the framing can be replayed byte for byte.
+class ModemReplyParser
+{
+public:
+    // Nothing waiting for completion may grow past this; a partial line that does is noise.
+    static constexpr int maxBuffered = 8192;
+    // After initialisation, a pause longer than this between chunks discards what is pending.
+    static constexpr qint64 pauseMs = 500;
+
+    // Appends one chunk that arrived at nowMs (any monotonic milliseconds) and returns every
+    // reply it completes. Once the modem is initialized, a pause of more than pauseMs since the
+    // previous chunk first drops whatever was left unconsumed.
+    QVector<ModemReply> feed(const QByteArray& chunk, qint64 nowMs, bool initialized);
+
+    // Bytes received but not consumed yet.
+    int buffered() const { return byteBuffer.size() - head; }
+    void clear();
+
+    // Arrival time of the previous chunk; the module sets it when it sends "ATI".
+    qint64 lastChunkTime = 0;
+
+private:
+    enum class Step { Consumed, Wait };
+
+    Step parseOne(QVector<ModemReply>& out);
+    Step dropNoise();
+    void removeFront(int n);
+    int lineWindow() const;
+
+    QByteArray byteBuffer;
+    int head = 0; // bytes before head are consumed; compacted once per chunk
+};

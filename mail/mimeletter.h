@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Builds the text of one letter as it goes after "DATA": a multipart/mixed message with the
+// boundary "frontier", a UTF-8 plain-text part and base64 attachments. Everything here is
+// pure, so the whole layout can be checked without a server.
+class MimeLetter
+{
+public:
+    struct Attachment {
+        QString name; // file name only, without folders
+        QByteArray content;
+    };
+
+    // The message with CRLF line ends and dot-stuffing applied, ready for the DATA phase.
+    static QByteArray build(const QString& from, const QString& to, const QString& subject, const QString& body,
+        const QList<Attachment>& attachments);
+
+    // Header text as it stands when it is printable ASCII, else RFC 2047 encoded words
+    // (UTF-8, base64), folded so that no word is longer than 75 characters.
+    static QByteArray encodeHeaderText(const QString& text);
+    // The value of the filename parameter: a token as it stands, a quoted string, or an
+    // RFC 2231 extended value for a non-ASCII name (including the "filename" key itself).
+    static QByteArray fileNameParameter(const QString& name);
+    // Base64 in lines of 76 characters, each ended by "\n".
+    static QByteArray base64Lines(const QByteArray& data);
+    // Every line end (CRLF, LF or a lone CR) becomes CRLF; every line starting with "." gets
+    // another "." so that no line of the letter can end the DATA phase early.
+    static QByteArray toWireText(const QByteArray& text);
+    // A header value with CR or LF in it could add headers or commands of its own.
+    static bool hasLineBreak(const QString& text);
+};

@@ -1,0 +1,302 @@
+#include <QtTest>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutex>
+
+#include "app/appstate.h"
+#include "links/modemmodule.h"
+#include "tools/modemsim/modempeer.h"
+
+namespace
+{
+
+const QString atiText = QStringLiteral("Информация о модеме : ATI");
+const QString powerText = QStringLiteral("Установка мощности передатчика");
+const QString netText = QStringLiteral("Информация о сети: AT+N");
+const QString formText = QStringLiteral("Создание сети (PAN): AT+EN");
+const QString s0eText = QStringLiteral("Удаление подтверждений (ACK,NACK): ATS0E=10C0");
+const QString s10Text = QStringLiteral("Режим снифера: ATS104=1");
+const QString snText = QStringLiteral("Обновить список устройств: AT+SN");
+const QString watchdogText
+    = QStringLiteral("Прошло много времени, но корректного ответа\nиз последовательного порта не "
+                     "поступило.\nСкорее всего это порт не ZigBee модема.\nПопробуйте выбрать "
+                     "другой COM порт в настройках приложения");
+const QByteArray sensor = "000D6F0000C0A001";
+const QByteArray payload("\x03\x01\x01\x04\x00\x00\xa8\x41\x02\x01\x04\x0d\x0a\x80\xff", 15);
+const QByteArray noise("OK\r\n\0\xff line noise\r\n", 19);
+
+// Anything the module logs above debug level fails the test that caused it.
+QMutex logLock;
+QStringList unexpectedLog;
+void recordWarnings(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        return;
+    QMutexLocker lock(&logLock);
+    unexpectedLog << text;
+}
+
+// Descriptors of this process open on the given terminal: the peer's own, plus the module's.
+int openCount(const QString& terminal)
+{
+    int n = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+        n += fd.symLinkTarget() == terminal;
+    return n;
+}
+
+} // namespace
+
+// Everything the module tells the GUI thread, collected there as the application would see it.
+class Recorder : public QObject
+{
+public:
+    QStringList progress;
+    QList<int> states; // initState at each progress text
+    QStringList ends;
+    QStringList status;
+    QStringList casts;
+    QByteArray data;
+
+    void attach(ModemModule* m)
+    {
+        connect(m, &ModemModule::signalSetInitInfoString, this, [this](const QString& t) { progress << t; });
+        connect(
+            m, &ModemModule::signalSetInitInfoString, m,
+            [this, m](const QString&) {
+                const int s = m->state().initState;
+                QMetaObject::invokeMethod(this, [this, s] { states << s; });
+            },
+            Qt::DirectConnection);
+        connect(m, &ModemModule::signalEndInitialization, this, [this](const QString& t) { ends << t; });
+        connect(m, &ModemModule::signalSetStatusText, this, [this](const QString& t) { status << t; });
+        connect(m, &ModemModule::signalDataReaded, this, [this](const QByteArray& d) { data += d; });
+        connect(m, &ModemModule::signalCastReceived, this,
+            [this](const QString& kind, const QString& eui, const QByteArray& p) {
+                casts << kind + '|' + eui + '|' + p.toHex();
+            });
+    }
+};
+
+class TestModemModule : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void script_data();
+    void script();
+    void silentModemThenLateAnswer();
+    void missingPort();
+    void trafficAfterInitialisation();
+    void noiseOnTheLine();
+    void stopClosesThePort();
+
+private:
+    void startModule(int watchdogMs = 15000);
+    void stopModule();
+    void initialise();
+
+    AppState* appState = nullptr;
+    ModemPeer* peer = nullptr;
+    ModemModule* module = nullptr;
+    Recorder* recorder = nullptr;
+};
+
+void TestModemModule::initTestCase()
+{
+    qInstallMessageHandler(recordWarnings);
+}
+
+void TestModemModule::init()
+{
+    appState = new AppState;
+    peer = new ModemPeer;
+    recorder = new Recorder;
+    QString error;
+    QVERIFY2(peer->open(&error), qPrintable(error));
+    appState->PortName = peer->portName();
+}
+
+void TestModemModule::cleanup()
+{
+    if (module)
+        stopModule();
+    delete recorder;
+    delete peer;
+    delete appState;
+    QMutexLocker lock(&logLock);
+    const QStringList log = std::exchange(unexpectedLog, {});
+    QVERIFY2(log.isEmpty(), qPrintable(log.join('\n')));
+}
+
+void TestModemModule::startModule(int watchdogMs)
+{
+    module = new ModemModule;
+    module->setWatchdogInterval(watchdogMs);
+    module->moveToThread(module);
+    recorder->attach(module);
+    module->start();
+}
+
+void TestModemModule::stopModule()
+{
+    QMetaObject::invokeMethod(module, &ModemModule::slotStopModule, Qt::QueuedConnection);
+    QVERIFY(module->wait(5000));
+    delete module;
+    module = nullptr;
+}
+
+void TestModemModule::initialise()
+{
+    startModule();
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->ends, QStringList { QString() }, 5000);
+}
+
+void TestModemModule::script_data()
+{
+    QTest::addColumn<bool>("formed");
+    QTest::addColumn<QByteArray>("commands");
+    QTest::addColumn<QStringList>("progress");
+    QTest::addColumn<QList<int>>("states");
+    QTest::addColumn<QString>("panState");
+
+    QTest::newRow("network formed") << true
+                                    << QByteArray("ATI\rATS01=-7,mirvasol\rAT+N\rATS0E=94C0\rATS10=0010\rAT+SN\r")
+                                    << QStringList { atiText, powerText, netText, s0eText, s10Text, snText }
+                                    << QList<int> { 0, 1, 1, 3, 4, 5 } << "COO|11|-7|1A2B|0123456789ABCDEF";
+    QTest::newRow("no network") << false
+                                << QByteArray(
+                                       "ATI\rATS01=-7,mirvasol\rAT+N\rAT+EN\rAT+N\rATS0E=94C0\rATS10=0010\rAT+SN\r")
+                                << QStringList { atiText, powerText, netText, formText, netText, s0eText, s10Text,
+                                       snText }
+                                << QList<int> { 0, 1, 1, 1, 2, 3, 4, 5 } << "COO|11|-7|1A2B|0123456789ABCDEF";
+}
+
+void TestModemModule::script()
+{
+    QFETCH(bool, formed);
+    QFETCH(QByteArray, commands);
+    QFETCH(QStringList, progress);
+    QFETCH(QList<int>, states);
+    QFETCH(QString, panState);
+
+    peer->setNetwork(formed ? ModemPeer::Network::Formed : ModemPeer::Network::None);
+    startModule(1500);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->ends, QStringList { QString() }, 5000);
+    QCOMPARE(peer->received(), commands);
+    QTRY_COMPARE(recorder->progress, progress);
+    QTRY_COMPARE(recorder->states, states);
+    QTRY_COMPARE(recorder->data, peer->sent());
+
+    const ModemState s = module->state();
+    QVERIFY(s.initialized);
+    QCOMPARE(s.initState, 6);
+    QCOMPARE(QStringList({ s.modemInfo.model, s.modemInfo.revision, s.modemInfo.EUI64 }),
+        QStringList({ "ETRX357", "309C", "000D6F0000A1B2C3" }));
+    QVERIFY(s.panInfo.pan);
+    QCOMPARE(QStringList({ s.panInfo.deviceType, QString::number(s.panInfo.channel), QString::number(s.panInfo.power),
+                             s.panInfo.panId, s.panInfo.extendedPanId })
+                 .join('|'),
+        panState);
+
+    // A modem that answered in time never hears from the watchdog.
+    QTest::qWait(1700);
+    QCOMPARE(recorder->ends, QStringList { QString() });
+}
+
+void TestModemModule::silentModemThenLateAnswer()
+{
+    peer->setSilent(true);
+    startModule(300);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->ends, QStringList { watchdogText }, 5000);
+    QCOMPARE(peer->received(), QByteArray("ATI\r"));
+    QVERIFY(!module->state().initialized);
+
+    peer->setSilent(false);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder->ends, QStringList({ watchdogText, QString() }), 5000);
+    QVERIFY(module->state().initialized);
+}
+
+void TestModemModule::missingPort()
+{
+    const QString name = QDir::current().absoluteFilePath(QStringLiteral("no-such-port"));
+    appState->PortName = name;
+    startModule(200);
+    QVERIFY(module->wait(5000));
+    QTest::qWait(400); // long enough for a watchdog that should not exist
+    QCOMPARE(recorder->ends,
+        QStringList { "Последовательный порт " + name
+            + " не открыт!\nВозможно он уже открыт в другом приложении\nили его не "
+              "существует\nПопробуйте выбрать другой COM порт в настройках приложения\n" });
+    QVERIFY(recorder->progress.isEmpty());
+    module->slotSendData("AT+SN\r"); // no port: nothing to write to, nothing happens
+    QVERIFY(peer->received().isEmpty());
+}
+
+void TestModemModule::trafficAfterInitialisation()
+{
+    initialise();
+    const QByteArray commands = peer->received();
+
+    // A device seen twice is listed once, with its first node id; both reports are shown.
+    peer->send("SED:" + sensor + ",4A10\r\n");
+    peer->send("NEWNODE:5B20," + sensor + ",0000\r\n\r\nSED:" + sensor + ",5B20\r\n");
+    peer->send("FFD:000D6F0000C0B0FF,7B3C\r\n");
+    QTRY_COMPARE(recorder->status,
+        QStringList({ "Устройство вышло на связь. Тип:SED EUI64:" + sensor,
+            "Подключено новое устройство. Тип:SED EUI64:" + sensor,
+            "Устройство вышло на связь. Тип:FFD EUI64:000D6F0000C0B0FF" }));
+    const QVector<ModemNode> nodes = module->state().nodes;
+    QCOMPARE(nodes.size(), 2);
+    QCOMPARE(QStringList({ nodes[0].NodeID, nodes[0].EUI64, nodes[0].ParentNodeID, nodes[0].DeviceType }),
+        QStringList({ "4A10", sensor, "0000", "SED" }));
+    QCOMPARE(nodes[1].DeviceType, QStringLiteral("FFD"));
+
+    // A sensor message, our answer to it, its echo, and the next message behind the echo.
+    peer->sendCast("UCAST", sensor, payload);
+    QTRY_COMPARE(recorder->casts, QStringList { "UCAST|" + sensor + '|' + payload.toHex() });
+    const QByteArray reply = "AT+UCASTB:08," + sensor + "\r" + QByteArray("\x01\x04\x01\x04\x14\x00\x00\x00\r", 9);
+    QMetaObject::invokeMethod(
+        module, [this, reply] { module->slotSendData(reply); }, Qt::QueuedConnection);
+    QTRY_COMPARE(peer->received(), commands + reply);
+    peer->sendCast("MCAST", sensor, "\x01");
+    QTRY_COMPARE(recorder->casts.size(), 2);
+    QCOMPARE(recorder->casts.last(), "MCAST|" + sensor + "|01");
+
+    // Identity and network replies still update the state, and start nothing.
+    peer->send("ATI\r" + ModemPeer::identityReply().replace("R309C", "R400"));
+    peer->send("AT+N\r\r\n+N=FFD,20,3,0BAD,00000000000000FF\r\n\r\nOK\r\n");
+    QTRY_COMPARE(module->state().panInfo.channel, 20);
+    QCOMPARE(module->state().modemInfo.revision, QStringLiteral("400"));
+    QCOMPARE(module->state().panInfo.power, 3);
+    QTRY_COMPARE(recorder->data, peer->sent());
+    QCOMPARE(peer->received(), commands + reply);
+    QCOMPARE(recorder->progress.size(), 6);
+}
+
+void TestModemModule::noiseOnTheLine()
+{
+    peer->setNoise(noise);
+    initialise();
+    const QByteArray second = QByteArray("\x02\x00\r\n", 4);
+    peer->send(noise + ModemPeer::castFrame("UCAST", sensor, payload) + noise
+        + ModemPeer::castFrame("BCAST", sensor, second) + noise);
+    QTRY_COMPARE(recorder->casts,
+        QStringList({ "UCAST|" + sensor + '|' + payload.toHex(), "BCAST|" + sensor + '|' + second.toHex() }));
+}
+
+void TestModemModule::stopClosesThePort()
+{
+    QCOMPARE(openCount(peer->portName()), 1);
+    initialise();
+    QCOMPARE(openCount(peer->portName()), 2);
+    stopModule();
+    QCOMPARE(openCount(peer->portName()), 1);
+}
+
+QTEST_GUILESS_MAIN(TestModemModule)
+#include "tst_modemmodule.moc"
