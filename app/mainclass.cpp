@@ -1,5 +1,6 @@
 #include "app/mainclass.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -27,6 +28,7 @@ void MainClass::wire(Sender* sender, Signal signal, Receiver* receiver, Slot slo
 
 MainClass::MainClass(int& argc, char** argv)
     : QApplication(argc, argv)
+    , intake(*this, *this, [] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     qRegisterMetaType<NotificationsMessage>("NotificationsMessage");
     addLibraryPath(QStringLiteral("plugins/"));
@@ -225,12 +227,70 @@ void MainClass::configSaved()
     emit signalSetNotificationsSettings(serverSMTP, serverPort, serverLogin, serverPassword, notificationEmail);
 }
 
-void MainClass::slotModemCastReceived(QString, QString, QByteArray)
+void MainClass::slotModemCastReceived(QString kind, QString eui64, QByteArray payload)
 {
+    intake.modemCast(kind, eui64, payload);
 }
 
-void MainClass::slotNetworkCastReceived(ZigBeeClient*, QString, QByteArray)
+void MainClass::slotNetworkCastReceived(ZigBeeClient* client, QString eui64, QByteArray payload)
 {
+    intake.networkCast(client, eui64, payload);
+}
+
+void MainClass::checkNotifications(
+    int index, double value, int kind, const QString& eui64, const QString& name, const QString& locationName)
+{
+    intake.checkNotifications(index, value, kind, eui64, name, locationName);
+}
+
+void MainClass::sendModemReply(const QByteArray& frame)
+{
+    emit signalModemSendData(frame);
+}
+
+void MainClass::sensorRegistered()
+{
+    emit signalNewSensor();
+}
+
+void MainClass::sensorMoved()
+{
+    emit signalRefrSensorList();
+}
+
+void MainClass::announceSleepInterval(const QString& eui64, int interval)
+{
+    emit signalNetworkSleepSend2(nullptr, eui64, interval);
+}
+
+void MainClass::registryChanged()
+{
+    saveConfig();
+}
+
+void MainClass::storeMeasurement(const QString& eui64, const SensorData& data)
+{
+    emit signalSensorDataReceived(eui64, data);
+}
+
+void MainClass::refreshIfLive()
+{
+    interfaceModule->refreshIfLive();
+}
+
+void MainClass::raiseNotification(const NotificationsMessage& message)
+{
+    emit signalAddNotificationMessage(message);
+}
+
+void MainClass::showStatus(const QString& text)
+{
+    emit signalSetStatusTest(text);
+}
+
+void MainClass::resendSensorList(ZigBeeClient* client)
+{
+    slotNewConnection(client);
 }
 
 void MainClass::slotNewSleepInterval(Sensor*, int)

@@ -8,6 +8,7 @@
 
 #include "app/appstate.h"
 #include "app/records.h"
+#include "app/sensorintake.h"
 
 class QSettings;
 class InterfaceModule;
@@ -20,7 +21,7 @@ class ZigBeeClient;
 
 // The application object: creates, wires, starts and stops every module, and holds the
 // configuration and the registry. Its constructor runs the whole program.
-class MainClass : public QApplication, public AppState
+class MainClass : public QApplication, public AppState, private IntakeSink
 {
     Q_OBJECT
 public:
@@ -35,6 +36,10 @@ public:
     NetworkModule* networkModule = nullptr;
     DbfExport* dbfExport = nullptr;
     Notifications* notifications = nullptr;
+
+    // One notification message per threshold that the value crosses.
+    void checkNotifications(int index, double value, int kind, const QString& eui64, const QString& name,
+        const QString& locationName);
 
     // Outcome of every connection the constructor made, in order.
     QVector<bool> connectionResults;
@@ -75,6 +80,17 @@ protected:
     QObject* settingsParent() override { return this; }
 
 private:
+    void sendModemReply(const QByteArray& frame) override;
+    void sensorRegistered() override;
+    void sensorMoved() override;
+    void announceSleepInterval(const QString& eui64, int interval) override;
+    void registryChanged() override;
+    void storeMeasurement(const QString& eui64, const SensorData& data) override;
+    void refreshIfLive() override;
+    void raiseNotification(const NotificationsMessage& message) override;
+    void showStatus(const QString& text) override;
+    void resendSensorList(ZigBeeClient* client) override;
+
     bool checkResources();
     void showInitText(const QString& text);
     void connectModules();
@@ -85,6 +101,7 @@ private:
     // Set by the first close request: start-up stops at its next step, and the shutdown
     // sequence runs only once.
     bool closing = false;
+    SensorIntake intake;
 };
 
 // The one application object of the process.

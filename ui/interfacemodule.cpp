@@ -1,12 +1,31 @@
 #include "ui/interfacemodule.h"
 
 #include <QLoggingCategory>
+#include <QStatusBar>
 
+#include "dialogs/dialogabout.h"
+#include "dialogs/dialogreport.h"
+#include "dialogs/dialogsendreport.h"
+#include "dialogs/dialogsensors.h"
+#include "dialogs/dialogsettings.h"
+#include "ui/dialoginfo.h"
 #include "ui/initinfowindow.h"
+#include "ui/mainwindow.h"
 
 Q_LOGGING_CATEGORY(lcStartup, "ostrivel.startup")
 
 InterfaceModule* gInterfaceModule = nullptr;
+
+namespace {
+
+template <typename T>
+void deleteWindow(T*& window)
+{
+    delete window;
+    window = nullptr;
+}
+
+}  // namespace
 
 InterfaceModule::InterfaceModule(QObject* parent)
     : QObject(parent)
@@ -30,15 +49,21 @@ void InterfaceModule::createInitInfoWindow()
 
 void InterfaceModule::showInitInfoWindow()
 {
-    delete initInfoWindow;
+    deleteWindow(initInfoWindow);
     createInitInfoWindow();
 }
 
 void InterfaceModule::slotStopModule()
 {
     initializingDone = true;
-    delete initInfoWindow;
-    initInfoWindow = nullptr;
+    deleteWindow(initInfoWindow);
+    deleteWindow(mainWindow);
+    deleteWindow(dialogInfo);
+    deleteWindow(dialogSettings);
+    deleteWindow(dialogSensors);
+    deleteWindow(dialogReport);
+    deleteWindow(dialogAbout);
+    deleteWindow(dialogSendReport);
 }
 
 void InterfaceModule::slotSetInitInfoString(QString text)
@@ -51,38 +76,69 @@ void InterfaceModule::slotSetInitInfoString(QString text)
 
 void InterfaceModule::slotStopInitializing()
 {
-    // The modem can report the end of its initialisation twice (its watchdog, then a late
-    // success); the windows are built once.
     if (initializingDone)
         return;
     initializingDone = true;
     slotSetInitInfoString(tr("Создание главного окна"));
-    delete initInfoWindow;
-    initInfoWindow = nullptr;
+
+    // The main window connects itself to the dialogs, so they come first.
+    dialogInfo = new DialogInfo(nullptr);
+    dialogSettings = new DialogSettings(nullptr);
+    dialogSensors = new DialogSensors(nullptr);
+    dialogReport = new DialogReport(nullptr);
+    dialogAbout = new DialogAbout(nullptr);
+    dialogSendReport = new DialogSendReport(nullptr);
+    mainWindow = new MainWindow(nullptr);
+    connect(mainWindow, &MainWindow::signalWindowClose, this, &InterfaceModule::slotMainWindowClose);
+    mainWindow->statusBar()->showMessage(tr("Ожидание событий..."));
+
+    deleteWindow(initInfoWindow);
+    if (mainWindow->hideStart)
+        mainWindow->hide();
+    else
+        mainWindow->show();
 }
 
-void InterfaceModule::slotSetStatusText(QString)
+void InterfaceModule::slotSetStatusText(QString text)
 {
+    if (mainWindow)
+        mainWindow->statusBar()->showMessage(text, 10000);
 }
 
 void InterfaceModule::slotNewSensor()
 {
+    if (mainWindow)
+        mainWindow->slotRefrSensorList();
 }
 
-void InterfaceModule::slotNetworkMessage(QString)
+QString InterfaceModule::networkLogLine(const QTime& time, const QString& text)
 {
+    return QStringLiteral("<div style=\"text-indent: -12px; left: 40px; margin-left: 10px;\"><span style=\"color:#A0A0A0;\">")
+        + time.toString(Qt::TextDate) + QStringLiteral("</span> ") + text + QStringLiteral("</div>");
+}
+
+void InterfaceModule::slotNetworkMessage(QString text)
+{
+    if (mainWindow)
+        mainWindow->slotNetworkMessage(networkLogLine(QTime::currentTime(), text));
 }
 
 void InterfaceModule::slotRefrSensorList()
 {
+    if (mainWindow)
+        mainWindow->slotRefrSensorList();
 }
 
 void InterfaceModule::slotRefrSensorData()
 {
+    if (mainWindow)
+        mainWindow->slotRefresh();
 }
 
 void InterfaceModule::refreshIfLive()
 {
+    if (mainWindow && mainWindow->refreshOnArrival)
+        mainWindow->slotRefresh();
 }
 
 // A close asked for from inside a window's own close handler is carried out once that

@@ -3,10 +3,19 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTime>
 
 class InitInfoWindow;
+class MainWindow;
+class DialogInfo;
+class DialogSettings;
+class DialogSensors;
+class DialogReport;
+class DialogAbout;
+class DialogSendReport;
 
-// The one object through which the rest of the program reaches the windows.
+// The one object through which the rest of the program reaches the windows. It owns every
+// top-level window; forwards that arrive while the main window does not exist are dropped.
 class InterfaceModule : public QObject
 {
     Q_OBJECT
@@ -17,7 +26,17 @@ public:
     void refreshIfLive();
     void showInitInfoWindow();
 
+    // One line of the network log: the grey time, then the message as it came.
+    static QString networkLogLine(const QTime& time, const QString& text);
+
+    MainWindow* mainWindow = nullptr;
     InitInfoWindow* initInfoWindow = nullptr;
+    DialogInfo* dialogInfo = nullptr;
+    DialogSettings* dialogSettings = nullptr;
+    DialogSensors* dialogSensors = nullptr;
+    DialogReport* dialogReport = nullptr;
+    DialogAbout* dialogAbout = nullptr;
+    DialogSendReport* dialogSendReport = nullptr;
 
 signals:
     void signalCloseApplication(int code);
@@ -39,6 +58,8 @@ public slots:
 private:
     void requestClose();
     void createInitInfoWindow();
+    // The windows are built once; a second end of initialisation, or one after shutdown,
+    // finds this set.
     bool initializingDone = false;
 };
 

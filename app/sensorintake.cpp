@@ -1,0 +1,163 @@
+#include "app/sensorintake.h"
+
+#include <QDateTime>
+
+#include "app/appstate.h"
+#include "app/thresholds.h"
+#include "links/sensorpayload.h"
+#include "links/zigbeeclient.h"
+#include "storage/registrywriter.h"
+
+namespace {
+
+// Interval told to a sensor that is not registered yet.
+constexpr int kUnknownSensorInterval = 20;
+
+int indexOfSensor(const AppState& state, const QString& eui64)
+{
+    for (int i = 0; i < state.sensors.size(); ++i) {
+        if (state.sensors[i]->EUI64 == eui64)
+            return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+SensorIntake::SensorIntake(AppState& state, IntakeSink& sink, Clock now)
+    : state(state)
+    , sink(sink)
+    , now(std::move(now))
+{
+}
+
+const QString& SensorIntake::newSensorsLocation()
+{
+    static const QString name = QStringLiteral("Новые датчики");
+    return name;
+}
+
+void SensorIntake::modemCast(const QString& kind, const QString& eui64, const QByteArray& payload)
+{
+    int index = indexOfSensor(state, eui64);
+    // The sensor is answered first: it listens only briefly after sending.
+    sink.sendModemReply(sensorReplyFrame(eui64, index >= 0 ? state.sensors[index]->sleepInterval : kUnknownSensorInterval));
+    if (index < 0)
+        index = registerModemSensor(eui64);
+    update(index, decodeSensorPayload(payload, PresenceRule::AnyRecord));
+    sink.showStatus(QStringLiteral("Получен ") + kind + QStringLiteral(" от ") + eui64);
+}
+
+void SensorIntake::networkCast(ZigBeeClient* client, const QString& eui64, const QByteArray& payload)
+{
+    int g = -1;
+    for (int i = 0; i < state.locations.size(); ++i) {
+        if (state.locations[i]->client == client) {
+            g = i;
+            break;
+        }
+    }
+    if (g < 0 || !client || !client->modemConnected) {
+        // Not bound yet, or its modem is down: the gateway gets the sensor list again and
+        // the measurement is dropped.
+        sink.resendSensorList(client);
+        return;
+    }
+    int index = indexOfSensor(state, eui64);
+    if (index < 0) {
+        const QString name = QStringLiteral("Датчик ") + QString::number(state.sensors.size() + 1);
+        Sensor* s = newSensor(eui64, name, g);
+        RegistryWriter::insertSensor(s->EUI64, s->name, s->location, s->sleepInterval, s->datecheck);
+        state.sensors.append(s);
+        index = state.sensors.size() - 1;
+        sink.sensorRegistered();
+        sink.announceSleepInterval(eui64, s->sleepInterval);
+    } else if (state.sensors[index]->location != g) {
+        RegistryWriter::updateSensorLocation(eui64, g);
+        state.sensors[index]->location = g;
+        sink.sensorMoved();
+    }
+    update(index, decodeSensorPayload(payload, PresenceRule::FlagByte));
+}
+
+int SensorIntake::locationForNewSensors()
+{
+    for (int i = 0; i < state.locations.size(); ++i) {
+        if (state.locations[i]->name.compare(newSensorsLocation(), Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    const int id = state.locations.size();
+    RegistryWriter::insertLocation(id, newSensorsLocation(), QString(), QString());
+    auto* location = new Location;
+    location->name = newSensorsLocation();
+    state.locations.append(location);
+    return id;
+}
+
+Sensor* SensorIntake::newSensor(const QString& eui64, const QString& name, int location)
+{
+    auto* s = new Sensor;
+    s->EUI64 = eui64;
+    s->name = name;
+    s->location = location;
+    s->sleepInterval = 60;
+    s->lastSeen = now();
+    s->datecheck = QDateTime::fromMSecsSinceEpoch(s->lastSeen).date();
+    return s;
+}
+
+int SensorIntake::registerModemSensor(const QString& eui64)
+{
+    const int location = locationForNewSensors();
+    Sensor* s = newSensor(eui64, QStringLiteral("Датчик") + QString::number(state.sensors.size() + 1), location);
+    RegistryWriter::insertSensor(s->EUI64, s->name, s->location, s->sleepInterval, s->datecheck);
+    state.sensors.append(s);
+    sink.registryChanged();
+    sink.sensorRegistered();
+    return state.sensors.size() - 1;
+}
+
+void SensorIntake::update(int index, const SensorData& data)
+{
+    Sensor* s = state.sensors[index];
+    s->lastData = data;
+    s->online = true;
+    const qint64 previous = s->lastSeen;
+    s->lastSeen = now();
+    sink.storeMeasurement(s->EUI64, data);
+    sink.refreshIfLive();
+
+    const QString location = state.locationName(s->location);
+    if (data.hasTemperature)
+        checkNotifications(index, data.temperature, KindTemperature, s->EUI64, s->name, location);
+    if (data.hasWetness)
+        checkNotifications(index, data.wetness, KindHumidity, s->EUI64, s->name, location);
+    if (data.hasBattery)
+        checkNotifications(index, data.battery, KindBattery, s->EUI64, s->name, location);
+
+    if (lostContactEvent(state, *s, (s->lastSeen - previous) / 1000)) {
+        NotificationsMessage m;
+        m.EUI64 = s->EUI64;
+        m.sensorName = s->name;
+        m.locationName = location;
+        m.type = NotifySensorLost;
+        m.value = QVariant(0);
+        sink.raiseNotification(m);
+    }
+}
+
+void SensorIntake::checkNotifications(
+    int index, double value, int kind, const QString& eui64, const QString& name, const QString& locationName)
+{
+    if (index < 0 || index >= state.sensors.size())
+        return;
+    NotificationsMessage m;
+    m.EUI64 = eui64;
+    m.sensorName = name;
+    m.locationName = locationName;
+    m.value = QVariant(value);
+    for (int type : thresholdEvents(state, *state.sensors[index], value, kind)) {
+        m.type = type;
+        sink.raiseNotification(m);
+    }
+}

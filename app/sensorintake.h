@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+#include "app/records.h"
+
+class AppState;
+class ZigBeeClient;
+
+// Where the intake's results go; the application object turns each into its signal or call.
+class IntakeSink
+{
+public:
+    virtual ~IntakeSink() = default;
+    virtual void sendModemReply(const QByteArray& frame) = 0;
+    virtual void sensorRegistered() = 0;
+    virtual void sensorMoved() = 0;
+    virtual void announceSleepInterval(const QString& eui64, int interval) = 0;
+    virtual void registryChanged() = 0;
+    virtual void storeMeasurement(const QString& eui64, const SensorData& data) = 0;
+    virtual void refreshIfLive() = 0;
+    virtual void raiseNotification(const NotificationsMessage& message) = 0;
+    virtual void showStatus(const QString& text) = 0;
+    virtual void resendSensorList(ZigBeeClient* client) = 0;
+};
+
+// The road of one measurement, from the modem or a gateway: registration of new sensors,
+// decoding, the registry update, storage, thresholds and the lost-contact test.
+class SensorIntake
+{
+public:
+    using Clock = std::function<qint64()>;  // ms since the epoch
+
+    SensorIntake(AppState& state, IntakeSink& sink, Clock now);
+
+    void modemCast(const QString& kind, const QString& eui64, const QByteArray& payload);
+    void networkCast(ZigBeeClient* client, const QString& eui64, const QByteArray& payload);
+
+    // One notification message per threshold that the value crosses.
+    void checkNotifications(int index, double value, int kind, const QString& eui64, const QString& name,
+        const QString& locationName);
+
+    static const QString& newSensorsLocation();
+
+private:
+    int registerModemSensor(const QString& eui64);
+    int locationForNewSensors();
+    Sensor* newSensor(const QString& eui64, const QString& name, int location);
+    void update(int index, const SensorData& data);
+
+    AppState& state;
+    IntakeSink& sink;
+    Clock now;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include "app/records.h"
+
+// One record of a sensor payload: type, presence flag and value bytes.
+struct CastRecord
+{
+    int type = 0;
+    quint8 flag = 0;
+    QByteArray value;
+};
+
+// The modem road marks a value present whenever a record of its type arrives; gateways
+// send a flag byte that says whether the value is there.
+enum class PresenceRule { AnyRecord, FlagByte };
+
+// Sensor payload: a count byte, then records of type, flag, length and value bytes. Reading
+// stops at the end of the payload: a record head that does not fit is not read, a value
+// cut short keeps the bytes that are there.
+QVector<CastRecord> splitSensorPayload(const QByteArray& payload);
+
+// Temperature (1), humidity (2) and battery (3) from a payload. A value needs 4 (float) or 8
+// (double) little-endian bytes; the last such record of a type gives it.
+SensorData decodeSensorPayload(const QByteArray& payload, PresenceRule rule);
+
+// The modem command that tells a sensor how long to sleep: "AT+UCASTB:08,<EUI64>\r" then a
+// payload of one record of type 4 with the interval as a 32-bit little-endian integer.
+QByteArray sensorReplyFrame(const QString& eui64, int sleepInterval);
