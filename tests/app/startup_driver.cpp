@@ -4,8 +4,11 @@
 //                                      question is up, then answers Yes)
 //   DRIVER_CLOSE_MS close the program like a user this long after the event loop starts
 //                   (unset: run until killed)
+//   DRIVER_CLOSE_FILE close the program like a user once this file exists
+// Alarms and status texts of the running program are reported as ALARM and STATUS lines.
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 #include <QWidget>
 
@@ -96,7 +99,27 @@ void onApplicationCreated()
     const QByteArray closeMs = qgetenv("DRIVER_CLOSE_MS");
     if (!closeMs.isEmpty())
         QTimer::singleShot(closeMs.toInt(), &closeLikeUser);
-    QTimer::singleShot(0, [] { say(QStringLiteral("EVENT LOOP")); });
+    QTimer::singleShot(0, [] {
+        say(QStringLiteral("EVENT LOOP"));
+        if (!gMainClass)
+            return;
+        QObject::connect(gMainClass, &MainClass::signalAddNotificationMessage, [](const NotificationsMessage& m) {
+            say(QStringLiteral("ALARM %1 %2 %3").arg(m.type).arg(m.EUI64, m.value.toString()));
+        });
+        QObject::connect(gMainClass, &MainClass::signalSetStatusTest,
+            [](const QString& text) { say(QStringLiteral("STATUS ") + text); });
+    });
+    const QString closeFile = qEnvironmentVariable("DRIVER_CLOSE_FILE");
+    if (!closeFile.isEmpty()) {
+        auto* poll = new QTimer(QCoreApplication::instance());
+        QObject::connect(poll, &QTimer::timeout, [poll, closeFile] {
+            if (QFile::exists(closeFile)) {
+                poll->stop();
+                closeLikeUser();
+            }
+        });
+        poll->start(50);
+    }
 }
 
 }  // namespace
