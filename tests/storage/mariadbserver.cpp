@@ -85,10 +85,13 @@ bool MariaDbServer::start(QString* error)
     ini.close();
     qputenv("ODBCSYSINI", QFile::encodeName(m_dir->path()));
 
+    // Servers of tests running side by side must not share the temporary files of /tmp.
+    QDir(m_dir->path()).mkdir(QStringLiteral("tmp"));
+    const QString tmpdir = QStringLiteral("--tmpdir=") + m_dir->filePath(QStringLiteral("tmp"));
     if (!runTool(QStringLiteral("mariadb-install-db"),
             { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + m_dir->filePath(QStringLiteral("data")),
                 QStringLiteral("--user=root"), QStringLiteral("--auth-root-authentication-method=socket"),
-                QStringLiteral("--skip-test-db"), QStringLiteral("--skip-name-resolve") },
+                QStringLiteral("--skip-test-db"), QStringLiteral("--skip-name-resolve"), tmpdir },
             error))
         return false;
 
@@ -120,7 +123,8 @@ bool MariaDbServer::launch(QString* error)
             QStringLiteral("--pid-file=") + m_dir->filePath(QStringLiteral("server.pid")),
             QStringLiteral("--log-error=") + log, QStringLiteral("--skip-log-bin"),
             QStringLiteral("--skip-name-resolve"), QStringLiteral("--innodb-buffer-pool-size=32M"),
-            QStringLiteral("--innodb-log-file-size=16M"), QStringLiteral("--innodb-flush-log-at-trx-commit=2") });
+            QStringLiteral("--innodb-log-file-size=16M"), QStringLiteral("--innodb-flush-log-at-trx-commit=2"),
+            QStringLiteral("--tmpdir=") + m_dir->filePath(QStringLiteral("tmp")) });
     if (!m_server.waitForStarted(10000)) {
         *error = QStringLiteral("mariadbd cannot start");
         return false;
