@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QMainWindow>
 #include <QString>
+
+class GraphWidget;
 
 // The program's main window: tables, sensor tree, graph, modem terminal and network log.
 class MainWindow : public QMainWindow
@@ -14,6 +17,15 @@ public:
 
     // Every stored measurement refreshes the window while set.
     bool refreshOnArrival = false;
+    // Condition of the time filter on m.timemeasure, and the period it selects; the graph
+    // loads exactly [graphFrom, graphTo].
+    QString timeFilter;
+    GraphWidget* graphWidget = nullptr;
+    QDateTime graphFrom;
+    QDateTime graphTo;
+    // The sensor chosen in the sensor tree; empty until the user chooses one.
+    QString currentEUI64;
+    int currentSensorIndex = -1;
     // Copy of Other/HideStart: the window starts hidden.
     bool hideStart = false;
     // While non-zero, slotRefresh returns at once.
