@@ -1,6 +1,16 @@
 #include "storage/dbfexport.h"
 
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTimer>
+
+#include "storage/dbffilewriter.h"
+#include "storage/dbfrecordformat.h"
+#include "storage/sqlquerybuilder.h"
 
 DbfExport::DbfExport(QObject* parent)
     : QThread(parent)
@@ -9,16 +19,22 @@ DbfExport::DbfExport(QObject* parent)
 
 DbfExport::~DbfExport() = default;
 
+int DbfExport::clampInterval(int minutes)
+{
+    return qBound(kMinInterval, minutes, kMaxInterval);
+}
+
+QString DbfExport::connectionName()
+{
+    return QStringLiteral("dbfDatabase");
+}
+
 void DbfExport::run()
 {
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &DbfExport::slotExportDBF);
-    timer->start(300000);
+    timer->start(intervalMinutes * minuteMs);
     exec();
-}
-
-void DbfExport::slotExportDBF()
-{
 }
 
 void DbfExport::slotStopModule()
@@ -33,6 +49,91 @@ void DbfExport::slotStopModule()
 
 void DbfExport::slotSetInterval(int minutes)
 {
+    intervalMinutes = clampInterval(minutes);
+    // A running timer starts counting the new interval afresh.
     if (timer)
-        timer->setInterval(minutes * 60000);
+        timer->setInterval(intervalMinutes * minuteMs);
+}
+
+void DbfExport::slotSetSettings(bool enabled, QString path)
+{
+    exportEnabled = enabled;
+    exportPath = path;
+}
+
+void DbfExport::slotSetDatabase(
+    int type, QString hostname, QString username, QString password, QString database, int port)
+{
+    dbType = type;
+    dbHostname = hostname;
+    dbUsername = username;
+    dbPassword = password;
+    dbName = database;
+    dbPort = port;
+}
+
+void DbfExport::slotExportDBF()
+{
+    if (!exportEnabled)
+        return;
+    // The export runs start to end without letting events in: a time-out or a stop request
+    // that falls due meanwhile waits for the finished file.
+    if (exportTo(exportPath))
+        emit signalUpdateStatus(tr("Данные экпортированны в базу данных .DBF"));
+    else
+        emit signalUpdateStatus(tr("Не удалось загрузить драйвер ODBC для базы данных .DBF"));
+}
+
+bool DbfExport::exportTo(const QString& folder)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return false;
+    DbfFileWriter writer(QDir(folder).filePath(QStringLiteral("export.dbf")));
+    const QString statement = SqlQueryBuilder::exportStatement(dbType);
+    if (statement.isEmpty()) {
+        // SQL Server has no export rows: the file is written with its fields and no record.
+        return writer.open(DbfRecordFormat::fields(), DbfRecordFormat::kLanguageDriver, QDate::currentDate())
+            && writer.commit();
+    }
+
+    const bool sqlite = dbType == SqlQueryBuilder::SQLite;
+    // Opening a missing SQLite file would create an empty database in its place.
+    if (sqlite && !QFileInfo(SqlQueryBuilder::sqliteFileName()).isFile())
+        return false;
+    bool written = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(
+            sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QODBC3"), connectionName());
+        if (sqlite)
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        db.setDatabaseName(
+            SqlQueryBuilder::databaseName(dbType, dbHostname, dbUsername, dbPassword, dbName, dbPort));
+        if (db.open()) {
+            QSqlQuery query(db);
+            query.setForwardOnly(true);
+            written = query.exec(statement)
+                && writer.open(DbfRecordFormat::fields(), DbfRecordFormat::kLanguageDriver, QDate::currentDate())
+                && writeRows(query, writer);
+            query.finish();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connectionName());
+    return written && writer.commit();
+}
+
+bool DbfExport::writeRows(QSqlQuery& query, DbfFileWriter& writer)
+{
+    const int columns = DbfRecordFormat::fields().size() - 1;
+    qint64 id = 0;
+    QVariantList row;
+    while (query.next()) {
+        row.clear();
+        for (int i = 0; i < columns; ++i)
+            row << query.value(i);
+        if (!writer.append(DbfRecordFormat::record(id++, row)))
+            return false;
+    }
+    // next() also ends on a read error (a busy or damaged file): that export is incomplete.
+    return query.lastError().type() == QSqlError::NoError;
 }
