@@ -293,26 +293,43 @@ void MainClass::resendSensorList(ZigBeeClient* client)
     slotNewConnection(client);
 }
 
-void MainClass::slotNewSleepInterval(Sensor*, int)
+void MainClass::slotNewSleepInterval(Sensor* sensor, int interval)
 {
+    if (binding.setSleepInterval(sensor, interval))
+        emit signalNetworkSleepSend2(nullptr, sensor->EUI64, interval);
 }
 
-void MainClass::slotNewConnection(ZigBeeClient*)
+void MainClass::slotNewConnection(ZigBeeClient* client)
 {
+    emit signalNetworkSleepSend(client, binding.sleepList());
 }
 
-void MainClass::slotNetworkInitReceived(ZigBeeClient*)
+void MainClass::slotNetworkInitReceived(ZigBeeClient* client)
 {
+    slotNetworkStatReceived(client);
 }
 
 void MainClass::slotNetworkClosReceived(ZigBeeClient*)
 {
+    emit signalRefrSensorData();
 }
 
-void MainClass::slotNetworkStatReceived(ZigBeeClient*)
+void MainClass::slotNetworkStatReceived(ZigBeeClient* client)
 {
+    switch (binding.bind(client, NetworkModule::peerText(client))) {
+    case GatewayBinding::Outcome::Created:
+        emit signalRefrSensorList();
+        break;
+    case GatewayBinding::Outcome::Bound:
+        emit signalRefrSensorData();
+        break;
+    case GatewayBinding::Outcome::Ignored:
+        break;
+    }
 }
 
-void MainClass::slotNetworkDisconnected(ZigBeeClient*)
+void MainClass::slotNetworkDisconnected(ZigBeeClient* client)
 {
+    binding.release(client);
+    emit signalRefrSensorData();
 }

@@ -7,6 +7,7 @@
 #include <QVector>
 
 #include "app/appstate.h"
+#include "app/gatewaybinding.h"
 #include "app/records.h"
 #include "app/sensorintake.h"
 
@@ -102,6 +103,7 @@ private:
     // sequence runs only once.
     bool closing = false;
     SensorIntake intake;
+    GatewayBinding binding { *this };
 };
 
 // The one application object of the process.

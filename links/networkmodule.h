@@ -1,23 +1,35 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
 
 class QTcpSocket;
+class QTimer;
 class ZigBeeClient;
 
-// TCP server through which remote gateways reach the program.
+// TCP server through which remote gateways reach the program: one record per accepted
+// connection, the stream cut into messages, one log line per connection event.
 class NetworkModule : public QObject
 {
     Q_OBJECT
 public:
+    // Listens on every local address; a port of 0 or a failed listen is logged as a warning
+    // and the program runs without gateways.
     explicit NetworkModule(quint16 port);
     ~NetworkModule() override;
 
     QMap<QTcpSocket*, ZigBeeClient*> clients;
+
+    bool isListening() const { return server.isListening(); }
+    quint16 serverPort() const { return server.serverPort(); }
+    // Seam for tests: the pause that ends a read, for connections accepted from now on.
+    void setReadGap(int ms) { readGap = ms; }
+    // The client's peer address as text, as the log and the gateway binding show it.
+    static QString peerText(const ZigBeeClient* client);
 
 signals:
     void signalNewConnection(ZigBeeClient* client);
@@ -37,5 +49,27 @@ public slots:
     void slotSocketReadyRead();
 
 private:
+    // What a connection keeps between two reads of its socket.
+    struct Pending
+    {
+        QByteArray buffer;
+        QTimer* gap = nullptr;
+        QString peer;
+        bool discarding = false;  // the rest of this read belongs to an unknown head
+        int busy = 0;             // messages of this connection are being handled
+        bool ended = false;       // disconnected while busy: finished when the handling unwinds
+    };
+
+    void takeBytes(QTcpSocket* socket);
+    void readEnded(QTcpSocket* socket);
+    void handleKnown(QTcpSocket* socket, Pending* p);
+    void handleMessage(ZigBeeClient* client, const QString& peer, const QByteArray& message);
+    void finish(QTcpSocket* socket);
+    void release(QTcpSocket* socket, Pending* p);
+    void sendTo(ZigBeeClient* client, const QByteArray& data);
+    void write(QTcpSocket* socket, const QByteArray& data);
+
     QTcpServer server;
+    QHash<QTcpSocket*, Pending*> pending;
+    int readGap = 10;
 };
