@@ -95,6 +95,8 @@ public:
     bool isBatteryLow = false;
 
     QSettings* configSettings = nullptr;
+    // Window and view state, "data/view.conf"; opened by the application object.
+    QSettings* viewSettings = nullptr;
 
 protected:
     // Called at the end of every saveConfig; the application object pushes the export

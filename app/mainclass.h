@@ -30,7 +30,6 @@ public:
     ~MainClass() override;
 
     int exitCode = 0;
-    QSettings* viewSettings = nullptr;
     InterfaceModule* interfaceModule = nullptr;
     SQLBaseModule* sqlBaseModule = nullptr;
     ModemModule* modemModule = nullptr;

@@ -1,29 +1,301 @@
 #include "ui/mainwindow.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
+#include <QDebug>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QSettings>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStatusBar>
-#include <QTextEdit>
 
 #include "app/appstate.h"
+#include "app/mainclass.h"
+#include "dialogs/dialogabout.h"
+#include "dialogs/dialogreport.h"
+#include "dialogs/dialogsendreport.h"
+#include "dialogs/dialogsensors.h"
+#include "dialogs/dialogsettings.h"
+#include "links/modemmodule.h"
+#include "storage/sqlbasemodule.h"
+#include "ui/dialoginfo.h"
+#include "ui/interfacemodule.h"
+#include "ui/mymodel.h"
+#include "ui/sensortreelook.h"
+#include "ui/tablequeries.h"
+#include "ui_mainwindow.h"
+
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
 
 MainWindow* gMainWindow = nullptr;
+int MainWindow::checkDateInterval = 20000;
+int MainWindow::updateDevsInterval = 300000;
+int MainWindow::retransCountDelay = 60000;
+
+namespace {
+
+const char* const kRefreshActions[] = { "actRefrDirect", "actRefr2sec", "actRefr5sec", "actRefr10sec", "actRefr30sec",
+    "actRefr1min" };
+
+QSettings* viewSettings()
+{
+    return gAppState ? gAppState->viewSettings : nullptr;
+}
+
+AppState& config()
+{
+    Q_ASSERT(gAppState);
+    return *gAppState;
+}
+
+}  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+    , labelRetransCount(new QLabel(this))
 {
+    initResources();
     gMainWindow = this;
+    ui->setupUi(this);
+    fontBold = fontNormal;
+    fontBold.setWeight(75);
+    setWindowTitle(tr("Tarnel - Ostrivel v") + tr("1.4.2.0"));
+    setupTray();
+
+    refreshOnArrival = false;
     refreshBlockCount = 1;
-    setWindowTitle(tr("Tarnel - Ostrivel"));
-    resize(1579, 522);
-    setStatusBar(new QStatusBar(this));
-    refreshBlockCount = 0;
-    hideStart = gAppState && gAppState->HideStart;
+    if (QSettings* view = viewSettings()) {
+        restoreGeometry(view->value(QStringLiteral("MainWindow/geometry")).toByteArray());
+        restoreState(view->value(QStringLiteral("MainWindow/windowState")).toByteArray(), 0);
+    }
+    ui->menu_3->addAction(ui->dockSensors->toggleViewAction());
+    ui->menu_3->addAction(ui->dockTerminal->toggleViewAction());
+    ui->menu_3->addAction(ui->dockNetwork->toggleViewAction());
+
+    slotSensorListInitialisation();
+
+    refreshGroup = new QActionGroup(this);
+    refreshGroup->setExclusive(true);
+    for (QAction* a : { ui->actRefrDirect, ui->actRefr2sec, ui->actRefr5sec, ui->actRefr10sec, ui->actRefr30sec,
+             ui->actRefr1min })
+        refreshGroup->addAction(a);
+
+    setupModels();
+    ui->horizontalLayout_8->setContentsMargins(0, 0, 0, 0);
+    connectSignals();
+    restoreView();
+
+    if (!config().sensors.isEmpty() && config().sensors.first()->treeItem)
+        ui->listSensors->setCurrentItem(config().sensors.first()->treeItem);
+
+    timerCheckDate.start(checkDateInterval);
+    timerUpdateDevs.setInterval(updateDevsInterval);
+    timerUpdateDevs.start();
+
+    --refreshBlockCount;
+    slotRefresh();
+
+    retransCount = 0;
+    hideStart = config().HideStart;
+    if (hideStart && !trayIcon) {
+        // Without a system tray a hidden window could never be brought back.
+        hideStart = false;
+        statusBar()->showMessage(tr("Системный трей недоступен: окно не будет скрываться"), 10000);
+    }
+    labelRetransCount->setText(tr("Количество ретрансляторов в сети: 0"));
+    statusBar()->addPermanentWidget(labelRetransCount, 0);
 }
 
 MainWindow::~MainWindow()
 {
+    saveView();
     if (gMainWindow == this)
         gMainWindow = nullptr;
+    for (Sensor* s : config().sensors)
+        s->treeItem = nullptr;
+    for (Location* l : config().locations)
+        l->treeItem = nullptr;
+    delete modelTable;
+    delete modelLocations;
+    delete modelSensors;
+    delete ui;
+}
+
+void MainWindow::setupTray()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    trayMenu = new QMenu(this);
+    actTrayExit = new QAction(tr("Выйти"), this);
+    connect(actTrayExit, &QAction::triggered, this, &QWidget::close);
+    actTrayRestore = new QAction(tr("Развернуть"), this);
+    connect(actTrayRestore, &QAction::triggered, this, &QWidget::showMaximized);
+    trayMenu->addAction(actTrayRestore);
+    trayMenu->addSeparator();
+    trayMenu->addAction(actTrayExit);
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setIcon(QIcon(QStringLiteral(":/Brisvane.png")));
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->setVisible(true);
+    trayIcon->setToolTip(windowTitle());
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayIconActivated);
+}
+
+void MainWindow::setupModels()
+{
+    struct Column
+    {
+        const char* header;
+        const char* toolTip;
+        int kind;
+    };
+    const Column locations[] = {
+        { "Помещение", "Помещение", MyModel::Plain },
+        { "Тмин, °C", "Минимальная температура в помещении среди датчиков\nза выбранный промежуток времени", MyModel::Temperature },
+        { "Тмакс, °C", "Максимальная температура в помещении среди датчиков\nза выбранный промежуток времени", MyModel::Temperature },
+        { "Tср, °C", "Средняя температура в помещении\nза выбранный промежуток времени", MyModel::Temperature },
+        { "Вмин, %", "Минимальная влажность в помещении среди датчиков\nза выбранный промежуток времени", MyModel::Humidity },
+        { "Вмакс, %", "Максимальная влажность в помещении среди датчиков\nза выбранный промежуток времени", MyModel::Humidity },
+        { "Вср, %", "Средняя влажность в помещении\nза выбранный промежуток времени", MyModel::Humidity },
+    };
+    const Column sensors[] = {
+        { "Датчик", "Сенсор", MyModel::Plain },
+        { "Тмин, °C", "Минимальная температура на датчике\nза выбранный промежуток времени", MyModel::Temperature },
+        { "Тмакс, °C", "Максимальная температура на датчике\nза выбранный промежуток времени", MyModel::Temperature },
+        { "Tср, °C", "Средняя температура на датчике\nза выбранный промежуток времени", MyModel::Temperature },
+        { "Вмин, %", "Минимальная влажность на датчике\nза выбранный промежуток времени", MyModel::Humidity },
+        { "Вмакс, %", "Максимальная влажность на датчике\nза выбранный промежуток времени", MyModel::Humidity },
+        { "Вср, %", "Средняя влажность на датчике\nза выбранный промежуток времени", MyModel::Humidity },
+        { "Батарея", "Последний измеренный заряд батареи", MyModel::Battery },
+    };
+    const Column table[] = {
+        { "Сенсор", nullptr, MyModel::Plain },
+        { "Время", nullptr, MyModel::Plain },
+        { "Темп.", nullptr, MyModel::Temperature },
+        { "Влажн.", nullptr, MyModel::Humidity },
+        { "Батарея", nullptr, MyModel::Battery },
+    };
+    auto make = [](const Column* columns, int count, const char* priming) {
+        auto* model = new MyModel(nullptr);
+        model->setQuery(QString::fromLatin1(priming));
+        for (int i = 0; i < count; ++i) {
+            model->setHeaderData(i, Qt::Horizontal, tr(columns[i].header), Qt::EditRole);
+            if (columns[i].toolTip)
+                model->setHeaderData(i, Qt::Horizontal, tr(columns[i].toolTip), Qt::ToolTipRole);
+            model->columnKinds[i] = columns[i].kind;
+        }
+        return model;
+    };
+    modelLocations = make(locations, 7, "SELECT 1,2,3,4,5,6,7");
+    modelSensors = make(sensors, 8, "SELECT 1,2,3,4,5,6,7,8");
+    modelTable = make(table, 5, "SELECT 1,2,3,4,5");
+    ui->tableViewLocations->setModel(modelLocations);
+    ui->tableViewSensors->setModel(modelSensors);
+    ui->tableViewTable->setModel(modelTable);
+    if (QSettings* view = viewSettings()) {
+        ui->tableViewLocations->horizontalHeader()->restoreState(
+            view->value(QStringLiteral("MainWindow/TableViewLocations")).toByteArray());
+        ui->tableViewSensors->horizontalHeader()->restoreState(
+            view->value(QStringLiteral("MainWindow/TableViewSensors")).toByteArray());
+        ui->tableViewTable->horizontalHeader()->restoreState(
+            view->value(QStringLiteral("MainWindow/TableViewTable")).toByteArray());
+    }
+}
+
+void MainWindow::connectSignals()
+{
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, &MainWindow::slotRefresh);
+    connect(refreshGroup, &QActionGroup::triggered, this, &MainWindow::slotActRefrTriggered);
+    connect(&timerRefresh, &QTimer::timeout, this, &MainWindow::slotRefresh);
+    connect(&timerCheckDate, &QTimer::timeout, this, &MainWindow::slotCheckDate);
+    connect(&timerUpdateDevs, &QTimer::timeout, this, &MainWindow::slotUpdateNetworkDevs);
+    connect(ui->toolCheckAll, &QToolButton::clicked, this, &MainWindow::slotCheckAll);
+    connect(ui->toolUncheckAll, &QToolButton::clicked, this, &MainWindow::slotUncheckAll);
+    connect(ui->listSensors, &QTreeWidget::itemChanged, this, &MainWindow::slotSensorsItemChanged);
+    connect(ui->listSensors, &QTreeWidget::currentItemChanged, this, &MainWindow::slotCurrentItemChanged);
+    connect(ui->terminalCheckEnabled, &QCheckBox::stateChanged, this, &MainWindow::slotTerminalCheckEnabledStateChanged);
+    connect(ui->terminalPushSend, &QPushButton::clicked, this, &MainWindow::slotTerminalPushSendClicked);
+    for (QTableView* view : { ui->tableViewTable, ui->tableViewLocations, ui->tableViewSensors })
+        connect(view->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, &MainWindow::slotRefresh);
+    connect(ui->radioLast, &QRadioButton::toggled, this, &MainWindow::slotRadioTimeToggled);
+    connect(ui->radioStart, &QRadioButton::toggled, this, &MainWindow::slotRadioTimeToggled);
+    connect(ui->comboLast, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWindow::slotDateTimeCompute);
+    connect(ui->dateTimeStart, &QDateTimeEdit::dateTimeChanged, this, &MainWindow::slotDateTimeCompute);
+    connect(ui->dateTimeEnd, &QDateTimeEdit::dateTimeChanged, this, &MainWindow::slotDateTimeCompute);
+    if (InterfaceModule* im = gInterfaceModule) {
+        auto run = [this](QAction* action, QDialog* dialog) {
+            if (dialog)
+                connect(action, &QAction::triggered, dialog, &QDialog::exec);
+        };
+        run(ui->actInfo, im->dialogInfo);
+        run(ui->actSettings, im->dialogSettings);
+        run(ui->actAbout, im->dialogAbout);
+        run(ui->actSensors, im->dialogSensors);
+        run(ui->actReport, im->dialogReport);
+        run(ui->actSendReport, im->dialogSendReport);
+        if (im->dialogSettings)
+            connect(im->dialogSettings, &DialogSettings::signalMainWindowRefresh, this, &MainWindow::slotRefresh);
+        if (im->dialogSensors) {
+            connect(im->dialogSensors, &DialogSensors::signalMainWindowRefresh, this, &MainWindow::slotRefresh);
+            connect(im->dialogSensors, &DialogSensors::signalMainWindowRefrSensorList, this, &MainWindow::slotRefrSensorList);
+            connect(im->dialogSensors, &DialogSensors::signalMainWindowRefrSensorList, this, &MainWindow::slotRefrSensorData);
+        }
+    }
+    connect(ui->actUpdateDevs, &QAction::triggered, this, &MainWindow::slotUpdateNetworkDevs);
+}
+
+void MainWindow::restoreView()
+{
+    QSettings* view = viewSettings();
+    auto value = [view](const char* key, const QVariant& def) {
+        return view ? view->value(QLatin1String("MainWindow/") + QLatin1String(key), def) : def;
+    };
+    if (value("TimeFilterType", QStringLiteral("0")).toInt() == 0)
+        ui->radioLast->setChecked(true);
+    else
+        ui->radioStart->setChecked(true);
+    ui->comboLast->setCurrentIndex(value("TimeFilterLast", QStringLiteral("10")).toInt());
+    const QVariant start = value("TimeFilterStart", QVariant());
+    if (start.isValid())
+        ui->dateTimeStart->setDateTime(start.toDateTime());
+    const QVariant stop = value("TimeFilterStop", QVariant());
+    if (stop.isValid())
+        ui->dateTimeEnd->setDateTime(stop.toDateTime());
+    const QString refresh = value("RefreshIndex", QStringLiteral("actRefrDirect")).toString();
+    for (QAction* a : refreshGroup->actions()) {
+        if (a->objectName() == refresh) {
+            a->activate(QAction::Trigger);
+            break;
+        }
+    }
+    ui->tabWidget->setCurrentIndex(value("TabIndex", QStringLiteral("0")).toInt());
+}
+
+void MainWindow::saveView()
+{
+    QSettings* view = viewSettings();
+    if (!view)
+        return;
+    view->setValue(QStringLiteral("MainWindow/geometry"), saveGeometry());
+    view->setValue(QStringLiteral("MainWindow/windowState"), saveState(0));
+    view->setValue(QStringLiteral("MainWindow/TableViewTable"), ui->tableViewTable->horizontalHeader()->saveState());
+    view->setValue(
+        QStringLiteral("MainWindow/TableViewLocations"), ui->tableViewLocations->horizontalHeader()->saveState());
+    view->setValue(QStringLiteral("MainWindow/TableViewSensors"), ui->tableViewSensors->horizontalHeader()->saveState());
+    view->setValue(QStringLiteral("MainWindow/TimeFilterType"), ui->radioLast->isChecked() ? 0 : 1);
+    view->setValue(QStringLiteral("MainWindow/TimeFilterLast"), ui->comboLast->currentIndex());
+    view->setValue(QStringLiteral("MainWindow/TimeFilterStart"), ui->dateTimeStart->dateTime());
+    view->setValue(QStringLiteral("MainWindow/TimeFilterStop"), ui->dateTimeEnd->dateTime());
+    QAction* checked = refreshGroup->checkedAction();
+    view->setValue(QStringLiteral("MainWindow/RefreshIndex"), checked ? checked->objectName() : QString());
+    view->setValue(QStringLiteral("MainWindow/TabIndex"), ui->tabWidget->currentIndex());
+    view->sync();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -32,14 +304,143 @@ void MainWindow::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void MainWindow::slotRefresh()
+void MainWindow::changeEvent(QEvent* event)
 {
-    if (refreshBlockCount)
+    QMainWindow::changeEvent(event);
+    // Minimising hides the window into the tray, when there is one to bring it back from.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && trayIcon)
+        hide();
+}
+
+void MainWindow::trayIconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) {
+        setFocus();
+        showMaximized();
+        activateWindow();
+    }
+}
+
+void MainWindow::slotActRefrTriggered(QAction* action)
+{
+    if (action == ui->actRefrDirect) {
+        refreshOnArrival = true;
+        slotRefresh();
+        timerRefresh.stop();
         return;
+    }
+    refreshOnArrival = false;
+    int interval = 60000;
+    if (action == ui->actRefr30sec)
+        interval = 30000;
+    else if (action == ui->actRefr10sec)
+        interval = 10000;
+    else if (action == ui->actRefr5sec)
+        interval = 5000;
+    else if (action == ui->actRefr2sec)
+        interval = 2000;
+    timerRefresh.start(interval);
+}
+
+void MainWindow::slotRadioTimeToggled(bool checked)
+{
+    if (!checked)
+        return;
+    const bool last = sender() == ui->radioLast || (sender() != ui->radioStart && ui->radioLast->isChecked());
+    ui->frameStart->setVisible(!last);
+    ui->frameLast->setVisible(last);
+    slotDateTimeCompute();
+}
+
+void MainWindow::slotUpdateNetworkDevs()
+{
+    emit signalModemSendData(QByteArray("AT+SN\r"));
+    QTimer::singleShot(retransCountDelay, this, &MainWindow::slotUpdateRetransCount);
+}
+
+void MainWindow::slotTerminalCheckEnabledStateChanged(int state)
+{
+    const bool enabled = state == Qt::Checked;
+    ui->terminalPlain->setEnabled(enabled);
+    ui->terminalLineEdit->setEnabled(enabled);
+    ui->terminalPushSend->setEnabled(enabled);
+    InterfaceModule* im = gInterfaceModule;
+    if (!im)
+        return;
+    // Connected once however often the box changes between its checked states.
+    if (state != Qt::Unchecked && !terminalConnected) {
+        connect(im, &InterfaceModule::signalModemDataReaded, this, &MainWindow::slotModemDataReaded);
+        connect(this, &MainWindow::signalModemSendData, im, &InterfaceModule::signalModemSendData);
+        terminalConnected = true;
+    } else if (state == Qt::Unchecked && terminalConnected) {
+        disconnect(im, &InterfaceModule::signalModemDataReaded, this, &MainWindow::slotModemDataReaded);
+        disconnect(this, &MainWindow::signalModemSendData, im, &InterfaceModule::signalModemSendData);
+        terminalConnected = false;
+    }
+}
+
+void MainWindow::slotModemDataReaded(QByteArray data)
+{
+    const int zero = data.indexOf('\0');
+    if (zero >= 0)
+        data.truncate(zero);
+    // Appended at the end rather than rewriting the whole text on every chunk.
+    QTextCursor cursor(ui->terminalPlain->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QString::fromUtf8(data));
+}
+
+void MainWindow::slotTerminalPushSendClicked()
+{
+    emit signalModemSendData((ui->terminalLineEdit->text() + QLatin1Char('\r')).toLatin1());
+}
+
+void MainWindow::slotNetworkMessage(QString html)
+{
+    ui->networkPlain->append(html);
+}
+
+// --- Sensor tree -------------------------------------------------------------------------
+
+void MainWindow::buildTree(bool expand)
+{
+    ++refreshBlockCount;
+    treeUpdating = true;
+    ui->listSensors->clear();
+    const AppState& c = config();
+    for (Location* location : c.locations) {
+        auto* item = new QTreeWidgetItem(ui->listSensors);
+        item->setText(0, location->name);
+        item->setCheckState(0, Qt::Checked);
+        location->treeItem = item;
+    }
+    for (Sensor* sensor : c.sensors) {
+        sensor->treeItem = nullptr;
+        const int count = ui->listSensors->topLevelItemCount();
+        if (count == 0)
+            continue;  // no room to hang it under
+        QTreeWidgetItem* parent = ui->listSensors->topLevelItem(
+            sensor->location >= 0 && sensor->location < count ? sensor->location : 0);
+        auto* item = new QTreeWidgetItem(parent);
+        item->setText(0, sensor->name + QStringLiteral("  -  ") + sensor->EUI64);
+        item->setCheckState(0, Qt::Checked);
+        sensor->treeItem = item;
+    }
+    if (expand)
+        ui->listSensors->expandAll();
+    treeUpdating = false;
+    --refreshBlockCount;
+    slotRefresh();
+}
+
+void MainWindow::slotSensorListInitialisation()
+{
+    buildTree(true);
 }
 
 void MainWindow::slotRefrSensorList()
 {
+    buildTree(false);
 }
 
 void MainWindow::slotRefrSensorData()
@@ -47,10 +448,226 @@ void MainWindow::slotRefrSensorData()
     slotRefresh();
 }
 
-void MainWindow::slotNetworkMessage(QString)
+void MainWindow::setAllChecks(Qt::CheckState state)
 {
+    const QSignalBlocker blocker(ui->listSensors);
+    for (Location* l : config().locations) {
+        if (l->treeItem)
+            l->treeItem->setCheckState(0, state);
+    }
+    for (Sensor* s : config().sensors) {
+        if (s->treeItem)
+            s->treeItem->setCheckState(0, state);
+    }
 }
 
-void MainWindow::slotModemDataReaded(QByteArray)
+void MainWindow::slotCheckAll()
 {
+    setAllChecks(Qt::Checked);
+    slotRefresh();
+}
+
+void MainWindow::slotUncheckAll()
+{
+    setAllChecks(Qt::Unchecked);
+    slotRefresh();
+}
+
+void MainWindow::slotSensorsItemChanged(QTreeWidgetItem* item, int)
+{
+    if (treeUpdating || !item)
+        return;
+    treeUpdating = true;
+    if (QTreeWidgetItem* parent = item->parent()) {
+        int checked = 0;
+        for (int i = 0; i < parent->childCount(); ++i)
+            checked += parent->child(i)->checkState(0) == Qt::Checked ? 1 : 0;
+        parent->setCheckState(0, checked == 0 ? Qt::Unchecked
+                                 : checked == parent->childCount() ? Qt::Checked
+                                                                   : Qt::PartiallyChecked);
+    } else {
+        for (int i = 0; i < item->childCount(); ++i)
+            item->child(i)->setCheckState(0, item->checkState(0));
+    }
+    slotRefresh();
+    treeUpdating = false;
+}
+
+void MainWindow::slotCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem*)
+{
+    if (!current)
+        return;
+    const QVector<Sensor*>& sensors = config().sensors;
+    for (int i = 0; i < sensors.size(); ++i) {
+        if (sensors[i]->treeItem != current)
+            continue;
+        const bool changed = sensors[i]->EUI64 != currentEUI64;
+        currentSensorIndex = i;
+        currentEUI64 = sensors[i]->EUI64;
+        if (changed && ui->tabWidget->currentIndex() == 2)
+            loadGraph();
+        return;
+    }
+}
+
+void MainWindow::decorateTree(qint64 nowMs)
+{
+    treeUpdating = true;
+    const AppState& c = config();
+    auto apply = [this](QTreeWidgetItem* item, const ItemLook& look) {
+        item->setData(0, Qt::BackgroundRole, QBrush(look.background));
+        item->setData(0, Qt::FontRole, look.bold ? fontBold : fontNormal);
+        item->setData(0, Qt::ToolTipRole, look.toolTip);
+        item->setData(0, Qt::ForegroundRole, QBrush(look.foreground));
+    };
+    for (Location* l : c.locations) {
+        if (l->ip.isEmpty() || !l->treeItem)
+            continue;
+        const ItemLook look = SensorTreeLook::gatewayLocation(*l);
+        l->treeItem->setText(0, look.text);
+        apply(l->treeItem, look);
+    }
+    static const QIcon alert(QStringLiteral(":/alert.png"));
+    for (Sensor* s : c.sensors) {
+        if (!s->treeItem)
+            continue;
+        const ItemLook look = SensorTreeLook::sensor(*s, c, nowMs);
+        s->treeItem->setIcon(0, look.alertIcon ? alert : QIcon());
+        apply(s->treeItem, look);
+    }
+    treeUpdating = false;
+}
+
+void MainWindow::slotCheckDate()
+{
+    const QDate today = QDate::currentDate();
+    for (Sensor* s : config().sensors)
+        s->calibrationDue = SensorTreeLook::calibrationDue(today, s->datecheck);
+}
+
+void MainWindow::slotUpdateRetransCount()
+{
+    const int n = gModemModule ? SensorTreeLook::repeaterCount(gModemModule->state().nodes) : 0;
+    labelRetransCount->setText(tr("Количество ретрансляторов в сети: ") + QString::number(n));
+    if (n != retransCount && config().TrayMessages && trayIcon)
+        trayIcon->showMessage(tr("Внимание"),
+            tr("Кол-во ретрансляторов в сети изменилось с ") + QString::number(retransCount) + tr(" на ")
+                + QString::number(n),
+            QSystemTrayIcon::Information, 4000);
+    retransCount = n;
+}
+
+// --- Tables and time filter --------------------------------------------------------------
+
+int MainWindow::activeDbType() const
+{
+    // The type the database was opened with, not one saved since.
+    if (gMainClass && gMainClass->sqlBaseModule)
+        return gMainClass->sqlBaseModule->dbType;
+    return config().DBType;
+}
+
+void MainWindow::slotDateTimeCompute()
+{
+    timeFilter = ui->radioLast->isChecked() ? TableQueries::relativeFilter(0, 0).condition
+                                            : TableQueries::rangeFilter(0, 0).condition;
+    slotRefresh();
+}
+
+QVariantList MainWindow::timeFilterValues(qint64 nowSeconds) const
+{
+    if (ui->radioLast->isChecked())
+        return TableQueries::relativeFilter(nowSeconds, ui->comboLast->currentIndex()).values;
+    return TableQueries::rangeFilter(ui->dateTimeStart->dateTime().toMSecsSinceEpoch() / 1000,
+        ui->dateTimeEnd->dateTime().toMSecsSinceEpoch() / 1000)
+        .values;
+}
+
+QStringList MainWindow::checkedSensors() const
+{
+    QStringList list;
+    for (const Sensor* s : config().sensors) {
+        if (s->treeItem && s->treeItem->checkState(0) == Qt::Checked)
+            list << s->EUI64;
+    }
+    return list;
+}
+
+// Requests that arrive in one turn of the event loop (a tab change, a timer, every stored
+// measurement) are served by one refresh.
+void MainWindow::slotRefresh()
+{
+    if (refreshBlockCount || refreshPending)
+        return;
+    refreshPending = true;
+    QMetaObject::invokeMethod(this, &MainWindow::refreshNow, Qt::QueuedConnection);
+}
+
+void MainWindow::runTableQuery(MyModel* model, const QString& text, const QStringList& sensors, bool fetchAll)
+{
+    if (text.isEmpty()) {
+        model->clear();
+        return;
+    }
+    QSqlQuery query;
+    query.prepare(text);
+    for (const QString& eui : sensors)
+        query.addBindValue(eui);
+    for (const QVariant& v : timeFilterValues(QDateTime::currentSecsSinceEpoch()))
+        query.addBindValue(v);
+    if (!query.exec())
+        qDebug() << "table query failed:" << query.lastError().text();
+    // Keep the header texts: setQuery on an executed query resets only the rows.
+    model->setQuery(query);
+    if (fetchAll) {
+        while (model->canFetchMore())
+            model->fetchMore();
+    }
+}
+
+void MainWindow::refreshNow()
+{
+    refreshPending = false;
+    if (refreshBlockCount)
+        return;
+    ++refreshes;
+    decorateTree(QDateTime::currentMSecsSinceEpoch());
+    const int tab = ui->tabWidget->currentIndex();
+    const int type = activeDbType();
+    if (tab == 0 || tab == 1) {
+        const QStringList sensors = checkedSensors();
+        auto order = [](QTableView* view, TableQueries::Table table) {
+            const QHeaderView* h = view->horizontalHeader();
+            return TableQueries::orderClause(table, h->sortIndicatorSection(), h->sortIndicatorOrder() == Qt::AscendingOrder);
+        };
+        if (tab == 0) {
+            const QString locations = TableQueries::locationsQuery(
+                type, sensors.size(), timeFilter, order(ui->tableViewLocations, TableQueries::Locations));
+            qDebug().noquote() << locations;
+            runTableQuery(modelLocations, locations, sensors, false);
+            const QString perSensor = TableQueries::sensorsQuery(
+                type, sensors.size(), timeFilter, order(ui->tableViewSensors, TableQueries::Sensors));
+            qDebug().noquote() << perSensor;
+            runTableQuery(modelSensors, perSensor, sensors, false);
+        } else {
+            runTableQuery(modelTable,
+                TableQueries::measurementsQuery(type, sensors.size(), timeFilter,
+                    order(ui->tableViewTable, TableQueries::Measurements), config().DateTimeStyle, config().MaxTableRows),
+                sensors, true);
+        }
+    } else if (tab == 2) {
+        loadGraph();
+    }
+}
+
+void MainWindow::loadGraph()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    if (ui->radioLast->isChecked()) {
+        graphTo = now;
+        graphFrom = now.addSecs(-TableQueries::relativeSeconds(ui->comboLast->currentIndex()));
+    } else {
+        graphFrom = ui->dateTimeStart->dateTime();
+        graphTo = ui->dateTimeEnd->dateTime();
+    }
 }

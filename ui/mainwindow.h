@@ -2,12 +2,26 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFont>
 #include <QMainWindow>
 #include <QString>
+#include <QSystemTrayIcon>
+#include <QTimer>
 
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QTreeWidgetItem;
 class GraphWidget;
+class MyModel;
 
-// The program's main window: tables, sensor tree, graph, modem terminal and network log.
+namespace Ui {
+class MainWindow;
+}
+
+// The program's main window: summary and measurement tables, graph, sensor tree, modem
+// terminal, network log and tray icon. Its view state lives in "data/view.conf".
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -15,10 +29,15 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // Intervals of the periodic work, in ms; tests shorten them before building a window.
+    static int checkDateInterval;
+    static int updateDevsInterval;
+    static int retransCountDelay;
+
     // Every stored measurement refreshes the window while set.
     bool refreshOnArrival = false;
-    // Condition of the time filter on m.timemeasure, and the period it selects; the graph
-    // loads exactly [graphFrom, graphTo].
+    // Condition of the time filter on m.timemeasure ("?" for its bounds), and the period the
+    // graph loads; the graph reads exactly [graphFrom, graphTo].
     QString timeFilter;
     GraphWidget* graphWidget = nullptr;
     QDateTime graphFrom;
@@ -26,10 +45,20 @@ public:
     // The sensor chosen in the sensor tree; empty until the user chooses one.
     QString currentEUI64;
     int currentSensorIndex = -1;
-    // Copy of Other/HideStart: the window starts hidden.
+    // Copy of Other/HideStart: the window starts hidden (only with a system tray).
     bool hideStart = false;
     // While non-zero, slotRefresh returns at once.
     int refreshBlockCount = 0;
+    int retransCount = 0;
+    // Refreshes run so far; several requests in one turn of the event loop make one.
+    int refreshes = 0;
+
+    Ui::MainWindow* ui = nullptr;
+    MyModel* modelTable = nullptr;
+    MyModel* modelLocations = nullptr;
+    MyModel* modelSensors = nullptr;
+    QSystemTrayIcon* trayIcon = nullptr;
+    QLabel* labelRetransCount = nullptr;
 
 signals:
     void signalWindowClose();
@@ -38,12 +67,56 @@ signals:
 public slots:
     void slotRefresh();
     void slotRefrSensorList();
+    void slotSensorListInitialisation();
     void slotRefrSensorData();
     void slotNetworkMessage(QString html);
+    void changeEvent(QEvent* event) override;
+    void slotActRefrTriggered(QAction* action);
+    void slotCheckDate();
+    void slotCheckAll();
+    void slotUncheckAll();
+    void slotSensorsItemChanged(QTreeWidgetItem* item, int column);
+    void slotTerminalCheckEnabledStateChanged(int state);
     void slotModemDataReaded(QByteArray data);
+    void slotTerminalPushSendClicked();
+    void slotRadioTimeToggled(bool checked);
+    void slotDateTimeCompute();
+    void slotCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
+    void slotUpdateNetworkDevs();
+    void slotUpdateRetransCount();
+    void trayIconActivated(QSystemTrayIcon::ActivationReason reason);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+
+private:
+    void setupTray();
+    void setupModels();
+    void connectSignals();
+    void restoreView();
+    void saveView();
+    void buildTree(bool expand);
+    void setAllChecks(Qt::CheckState state);
+    void refreshNow();
+    void loadGraph();
+    void decorateTree(qint64 nowMs);
+    QStringList checkedSensors() const;
+    void runTableQuery(MyModel* model, const QString& text, const QStringList& sensors, bool fetchAll);
+    QVariantList timeFilterValues(qint64 nowSeconds) const;
+    int activeDbType() const;
+
+    QTimer timerRefresh;
+    QTimer timerCheckDate;
+    QTimer timerUpdateDevs;
+    QFont fontNormal;
+    QFont fontBold;
+    QActionGroup* refreshGroup = nullptr;
+    QMenu* trayMenu = nullptr;
+    QAction* actTrayRestore = nullptr;
+    QAction* actTrayExit = nullptr;
+    bool refreshPending = false;
+    bool treeUpdating = false;
+    bool terminalConnected = false;
 };
 
 // The one main window of the process, while it exists.

@@ -1,0 +1,226 @@
+// What the table cells and the sensor tree show: texts, colours, silence and calibration.
+#include <QtTest>
+
+#include "app/appstate.h"
+#include "links/modemmodule.h"
+#include "links/zigbeeclient.h"
+#include "ui/mymodel.h"
+#include "ui/sensortreelook.h"
+
+namespace {
+
+void defaults(AppState& c)
+{
+    c.TemperatureMinCritical = 5;
+    c.TemperatureMinWarning = 10;
+    c.TemperatureMaxWarning = 25;
+    c.TemperatureMaxCritical = 30;
+    c.WetnessMinCritical = 60;
+    c.WetnessMinWarning = 70;
+    c.WetnessMaxWarning = 98;
+    c.WetnessMaxCritical = 99;
+    c.BreakInterval = 120;
+    c.maximalCriticalTemperature = QColor("#ff3232");
+    c.maximalNonCriticalTemperature = QColor("#f0be0a");
+    c.minimalCriticalTemperature = QColor("#3232ff");
+    c.minimalNonCriticalTemperature = QColor("#6eaad2");
+    c.maximalCriticalHumidity = QColor("#3232fe");
+    c.maximalNonCriticalHumidity = QColor("#6eaad1");
+    c.minimalCriticalHumidity = QColor("#ff3231");
+    c.minimalNonCriticalHumidity = QColor("#f0be0b");
+}
+
+}  // namespace
+
+class TestCells : public QObject
+{
+    Q_OBJECT
+private slots:
+    void display_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<bool>("voltage");
+        QTest::addColumn<QVariant>("shown");
+        QTest::newRow("plain") << 0 << QVariant(QStringLiteral("Склад")) << false << QVariant(QStringLiteral("Склад"));
+        QTest::newRow("temperature") << 1 << QVariant(25.5) << false << QVariant(QStringLiteral("25.50"));
+        QTest::newRow("humidity rounds") << 2 << QVariant(45.456) << false << QVariant(QStringLiteral("45.46"));
+        QTest::newRow("temperature NULL") << 1 << QVariant(QVariant::Double) << false << QVariant(QString());
+        QTest::newRow("battery 3.61") << 3 << QVariant(3.61) << false << QVariant(QStringLiteral("Неверные данные"));
+        QTest::newRow("battery 3.6") << 3 << QVariant(3.6) << false << QVariant(QStringLiteral("Заряжена"));
+        QTest::newRow("battery 2.5") << 3 << QVariant(2.5) << false << QVariant(QStringLiteral("Заряжена"));
+        QTest::newRow("battery 2.49") << 3 << QVariant(2.49) << false << QVariant(QStringLiteral("Требуется замена"));
+        QTest::newRow("battery NULL") << 3 << QVariant(QVariant::Double) << false << QVariant(QStringLiteral("Разряжена"));
+        QTest::newRow("voltage 3.61") << 3 << QVariant(3.61) << true << QVariant(QStringLiteral("3.61"));
+        QTest::newRow("voltage 3.6") << 3 << QVariant(3.6) << true << QVariant(QStringLiteral("3.60"));
+        QTest::newRow("voltage NULL") << 3 << QVariant(QVariant::Double) << true << QVariant(QStringLiteral("0.00"));
+    }
+    void display()
+    {
+        QFETCH(int, kind);
+        QFETCH(QVariant, stored);
+        QFETCH(bool, voltage);
+        QFETCH(QVariant, shown);
+        QCOMPARE(MyModel::displayText(kind, stored, voltage), shown);
+    }
+
+    void background_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("rowName");
+        QTest::addColumn<QVariant>("colour");
+        const QVariant none;
+        QTest::newRow("25.5 above warning") << 1 << QVariant(25.5) << "Цех" << QVariant(QColor("#f0be0a"));
+        QTest::newRow("25 on warning") << 1 << QVariant(25.0) << "Цех" << none;
+        QTest::newRow("30.1 above critical") << 1 << QVariant(30.1) << "Цех" << QVariant(QColor("#ff3232"));
+        QTest::newRow("4 below critical") << 1 << QVariant(4.0) << "Цех" << QVariant(QColor("#3232ff"));
+        QTest::newRow("9 below warning") << 1 << QVariant(9.0) << "Цех" << QVariant(QColor("#6eaad2"));
+        QTest::newRow("humidity NULL grey") << 2 << QVariant(QVariant::Double) << "Цех" << QVariant(QColor(200, 200, 200));
+        QTest::newRow("humidity 99.5") << 2 << QVariant(99.5) << "Цех" << QVariant(QColor("#3232fe"));
+        QTest::newRow("battery NULL red") << 3 << QVariant(QVariant::Double) << "Цех" << QVariant(QColor(255, 50, 50));
+        QTest::newRow("battery fine") << 3 << QVariant(3.0) << "Цех" << none;
+        // The second sensor named "Twin" has its own thresholds on: humidity above 80 warns.
+        QTest::newRow("own thresholds by name") << 2 << QVariant(85.0) << "Twin" << QVariant(QColor("#6eaad1"));
+        QTest::newRow("configured for others") << 2 << QVariant(85.0) << "Цех" << none;
+    }
+    void background()
+    {
+        QFETCH(int, kind);
+        QFETCH(QVariant, stored);
+        QFETCH(QString, rowName);
+        QFETCH(QVariant, colour);
+        AppState c;
+        defaults(c);
+        auto* off = new Sensor;
+        off->name = QStringLiteral("Twin");
+        off->hMaxNoncritical = 50;
+        auto* on = new Sensor;
+        on->name = QStringLiteral("Twin");
+        on->isEnabled = true;
+        on->hMinCritical = 10;
+        on->hMinNoncritical = 20;
+        on->hMaxNoncritical = 80;
+        on->hMaxCritical = 90;
+        c.sensors << off << on;
+        QCOMPARE(MyModel::background(kind, stored, MyModel::limitsFor(kind, rowName, c), c), colour);
+    }
+
+    void silence_data()
+    {
+        QTest::addColumn<qint64>("elapsed");
+        QTest::addColumn<QString>("text");
+        const QString head = QStringLiteral("Датчик не выходил на связь\n");
+        QTest::newRow("3600") << qint64(3600) << head + "1 часов ";
+        QTest::newRow("3660") << qint64(3660) << head + "1 часов 1 минут ";
+        QTest::newRow("3659") << qint64(3659) << head + "1 часов 59 секунд";
+        QTest::newRow("121") << qint64(121) << head + "2 минут 1 секунд";
+    }
+    void silence()
+    {
+        QFETCH(qint64, elapsed);
+        QFETCH(QString, text);
+        QCOMPARE(SensorTreeLook::silenceText(elapsed), text);
+    }
+
+    void sensorLook_data()
+    {
+        QTest::addColumn<qint64>("silentMs");
+        QTest::addColumn<bool>("online");
+        QTest::addColumn<double>("temperature");
+        QTest::addColumn<QColor>("background");
+        QTest::addColumn<QColor>("foreground");
+        QTest::addColumn<bool>("bold");
+        QTest::addColumn<QString>("toolTip");
+        QTest::newRow("fine") << qint64(1000) << true << 20.0 << QColor(Qt::white) << QColor(Qt::black) << false
+                              << "Темп: 20.00  Влажн: 80.00";
+        QTest::newRow("critical bound included") << qint64(1000) << true << 30.0 << QColor(Qt::white) << QColor(230, 0, 0)
+                                                 << true << "Темп: 30.00  Влажн: 80.00";
+        QTest::newRow("warning bound included") << qint64(1000) << true << 25.0 << QColor(Qt::white) << QColor(150, 0, 0)
+                                                << false << "Темп: 25.00  Влажн: 80.00";
+        QTest::newRow("just before the break") << qint64(119999) << true << 20.0 << QColor(Qt::white) << QColor(Qt::black)
+                                               << false << "Темп: 20.00  Влажн: 80.00";
+        QTest::newRow("at the break") << qint64(120000) << true << 20.0 << QColor(Qt::red) << QColor(Qt::black) << true
+                                      << "Датчик не выходил на связь\n2 минут ";
+        QTest::newRow("never heard") << qint64(120000) << false << 20.0 << QColor(Qt::red) << QColor(Qt::black) << true
+                                     << "Датчик ещё не выходил на связь";
+        QTest::newRow("clock set back") << qint64(-3600000) << true << 20.0 << QColor(Qt::white) << QColor(Qt::black)
+                                        << false << "Темп: 20.00  Влажн: 80.00";
+    }
+    void sensorLook()
+    {
+        QFETCH(qint64, silentMs);
+        QFETCH(bool, online);
+        QFETCH(double, temperature);
+        QFETCH(QColor, background);
+        QFETCH(QColor, foreground);
+        QFETCH(bool, bold);
+        QFETCH(QString, toolTip);
+        AppState c;
+        defaults(c);
+        Sensor s;
+        s.online = online;
+        s.lastSeen = 1000000000000;
+        s.lastData.hasTemperature = s.lastData.hasWetness = true;
+        s.lastData.temperature = temperature;
+        s.lastData.wetness = 80;
+        const ItemLook look = SensorTreeLook::sensor(s, c, s.lastSeen + silentMs);
+        QCOMPARE(look.background, background);
+        QCOMPARE(look.foreground, foreground);
+        QCOMPARE(look.bold, bold);
+        QCOMPARE(look.toolTip, toolTip);
+    }
+
+    void gatewayLook()
+    {
+        Location room;
+        room.name = QStringLiteral("Склад");
+        room.ip = QStringLiteral("10.0.0.7");
+        room.EUI64 = QStringLiteral("000D6F0000000001");
+        ItemLook look = SensorTreeLook::gatewayLocation(room);
+        QCOMPARE(look.text, QStringLiteral("Склад  (10.0.0.7)  -  000D6F0000000001"));
+        QCOMPARE(look.background, QColor(Qt::red));
+        QCOMPARE(look.toolTip, QStringLiteral("Клиент в данный момент не подключен к серверу"));
+        ZigBeeClient client;
+        client.statusText = QStringLiteral("Нет ответа");
+        room.client = &client;
+        look = SensorTreeLook::gatewayLocation(room);
+        QCOMPARE(look.foreground, QColor(Qt::red));
+        QCOMPARE(look.toolTip, QStringLiteral("ZigBee модем не инициализирован : Нет ответа"));
+        client.modemConnected = true;
+        client.PanID = QStringLiteral("1A2B");
+        client.ExtendedPanID = QStringLiteral("00112233AABBCCDD");
+        look = SensorTreeLook::gatewayLocation(room);
+        QCOMPARE(look.toolTip, QStringLiteral("EPID сети: 00112233AABBCCDD\nPID сети: 1A2B"));
+    }
+
+    void calibration_data()
+    {
+        QTest::addColumn<int>("daysToAnniversary");
+        QTest::addColumn<bool>("due");
+        QTest::newRow("59 days") << 59 << true;
+        QTest::newRow("60 days") << 60 << false;
+        QTest::newRow("already past") << -3 << true;
+    }
+    void calibration()
+    {
+        QFETCH(int, daysToAnniversary);
+        QFETCH(bool, due);
+        const QDate today(2026, 12, 7);
+        QCOMPARE(SensorTreeLook::calibrationDue(today, today.addDays(daysToAnniversary).addYears(-1)), due);
+        QVERIFY(SensorTreeLook::calibrationDue(today, QDate()));
+    }
+
+    void repeaters()
+    {
+        QVector<ModemNode> nodes(4);
+        nodes[0].DeviceType = QStringLiteral("FFD");
+        nodes[1].DeviceType = QStringLiteral("ffd");
+        nodes[2].DeviceType = QStringLiteral("SED");
+        nodes[3].DeviceType = QStringLiteral("FFD");
+        QCOMPARE(SensorTreeLook::repeaterCount(nodes), 2);
+    }
+};
+
+QTEST_MAIN(TestCells)
+#include "tst_cells.moc"

@@ -1,0 +1,161 @@
+// The main window's table queries on a real database of each dialect: aggregates, the
+// checked sensors, the time bounds, the order and the date styles.
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QtTest>
+
+#include "storagetest.h"
+#include "ui/tablequeries.h"
+
+namespace {
+
+// 2026-01-01 00:00:00 UTC, 03:00 in Moscow (the tests' pinned zone).
+const qint64 T = 1767225600;
+
+const QString A = QStringLiteral("000D6F000000000A");
+const QString B = QStringLiteral("000D6F000000000B");
+const QString C = QStringLiteral("000D6F000000000C");  // no last row
+const QString D = QStringLiteral("000D6F000000000D");  // in another room, later
+
+}  // namespace
+
+class TestTableQueries : public StorageTest
+{
+    Q_OBJECT
+
+    QStringList run(const QString& text, const QStringList& sensors, const QVariantList& bounds)
+    {
+        QSqlQuery q;
+        if (!q.prepare(text))
+            return { QStringLiteral("prepare failed") };
+        for (const QString& s : sensors)
+            q.addBindValue(s);
+        for (const QVariant& v : bounds)
+            q.addBindValue(v);
+        if (!q.exec())
+            return { QStringLiteral("exec failed") };
+        QStringList rows;
+        while (q.next()) {
+            // Numbers as the shortest text, whatever type the driver hands back.
+            QStringList cells;
+            for (int i = 0; i < q.record().count(); ++i) {
+                const QVariant v = q.value(i);
+                bool ok = false;
+                const double d = v.toString().toDouble(&ok);
+                cells << (v.isNull() ? QStringLiteral("NULL") : ok ? QString::number(d, 'g', 6) : v.toString());
+            }
+            rows << cells.join(QLatin1Char('|'));
+        }
+        return rows;
+    }
+
+    void fill()
+    {
+        QVERIFY(f.open());
+        const QString sensor = QStringLiteral(
+            "INSERT INTO sensors (id, EUI64, name, location, sleepInterval, datecheck) VALUES (%1, '%2', '%3', %4, 60, "
+            "'2026.01.01')");
+        const QString measure = QStringLiteral(
+            "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES (%1, %2, %3, %4, %5)");
+        const QString last = QStringLiteral(
+            "INSERT INTO last (sensor_id, timemeasure, temperature, wetness, battery) VALUES (%1, %2, 0, 0, %3)");
+        QStringList sql{ QStringLiteral("INSERT INTO locations VALUES (1, 'Цех', '', '')"),
+            sensor.arg(1).arg(A, QStringLiteral("Альфа")).arg(1), sensor.arg(2).arg(B, QStringLiteral("Бета")).arg(1),
+            sensor.arg(3).arg(C, QStringLiteral("Вега")).arg(1), sensor.arg(4).arg(D, QStringLiteral("Дельта")).arg(0),
+            measure.arg(1).arg(T).arg(10).arg(40).arg(3.0), measure.arg(1).arg(T + 60).arg(20).arg(60).arg(3.0),
+            measure.arg(2).arg(T + 120).arg(30).arg(70).arg(2.4), measure.arg(3).arg(T).arg(100).arg(99).arg(3.0),
+            measure.arg(4).arg(T + 3600).arg(-5).arg(50).arg(3.1), last.arg(1).arg(T + 60).arg(3.0),
+            last.arg(2).arg(T + 120).arg(2.4), last.arg(4).arg(T + 3600).arg(3.1) };
+        f.sql(sql.join(QStringLiteral(";\n")));
+        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
+    }
+
+private slots:
+    void summaries_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<QStringList>("locations");
+        QTest::addColumn<QStringList>("sensors");
+        const QStringList all{ QStringLiteral("Цех|10|30|22.5|40|70|60") };
+        const QStringList perSensor{ QStringLiteral("Альфа|10|20|15|40|60|50|3"), QStringLiteral("Бета|30|30|30|70|70|70|2.4") };
+        for (int type : { 0, 1 }) {
+            const char* dialect = type == 0 ? "sqlite" : "mysql";
+            // A room's average is the average of its sensors' averages; C has no last row.
+            QTest::newRow(qPrintable(QStringLiteral("%1: all").arg(dialect))) << type << "all" << all << perSensor;
+            QTest::newRow(qPrintable(QStringLiteral("%1: none checked").arg(dialect)))
+                << type << "none" << QStringList() << QStringList();
+            QTest::newRow(qPrintable(QStringLiteral("%1: bounds included").arg(dialect)))
+                << type << "inclusive" << QStringList{ QStringLiteral("Цех|20|30|25|60|70|65") }
+                << QStringList{ QStringLiteral("Альфа|20|20|20|60|60|60|3"), QStringLiteral("Бета|30|30|30|70|70|70|2.4") };
+            QTest::newRow(qPrintable(QStringLiteral("%1: inverted sort").arg(dialect)))
+                << type << "desc" << all
+                << QStringList{ QStringLiteral("Бета|30|30|30|70|70|70|2.4"), QStringLiteral("Альфа|10|20|15|40|60|50|3") };
+        }
+    }
+    void summaries()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, variant);
+        QFETCH(QStringList, locations);
+        QFETCH(QStringList, sensors);
+        fill();
+        const QStringList checked = variant == QLatin1String("none") ? QStringList() : QStringList{ A, B, C, D };
+        const TableQueries::TimeFilter filter = variant == QLatin1String("inclusive")
+            ? TableQueries::rangeFilter(T + 60, T + 120)
+            : TableQueries::rangeFilter(T, T + 120);
+        // The ascending arrow means " DESC".
+        const bool ascendingArrow = variant == QLatin1String("desc");
+        QCOMPARE(run(TableQueries::locationsQuery(type, checked.size(), filter.condition,
+                         TableQueries::orderClause(TableQueries::Locations, 0, ascendingArrow)),
+                     checked, filter.values),
+            locations);
+        QCOMPARE(run(TableQueries::sensorsQuery(type, checked.size(), filter.condition,
+                         TableQueries::orderClause(TableQueries::Sensors, 0, ascendingArrow)),
+                     checked, filter.values),
+            sensors);
+    }
+
+    void measurements_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QStringList>("rows");
+        const char* times[] = { "2026-01-01 03:0%1:00", "01-01 03:0%1:00", "01 03:0%1:00", "03:0%1:00" };
+        for (int type : { 0, 1 }) {
+            for (int style = 0; style < 4; ++style) {
+                // The newest two rows of the window, newest first, in local time.
+                const QString t = QString::fromLatin1(times[style]);
+                QTest::newRow(qPrintable(QStringLiteral("%1 style %2").arg(type == 0 ? "sqlite" : "mysql").arg(style)))
+                    << type << style
+                    << QStringList{ QStringLiteral("Бета|") + t.arg(2) + QStringLiteral("|30|70|2.4"),
+                           QStringLiteral("Альфа|") + t.arg(1) + QStringLiteral("|20|60|3") };
+            }
+        }
+    }
+    void measurements()
+    {
+        QFETCH(int, type);
+        QFETCH(int, style);
+        QFETCH(QStringList, rows);
+        fill();
+        const QStringList checked{ A, B };
+        const TableQueries::TimeFilter filter = TableQueries::rangeFilter(T, T + 120);
+        const QString text = TableQueries::measurementsQuery(type, checked.size(), filter.condition,
+            TableQueries::orderClause(TableQueries::Measurements, 1, true), style, 2);
+        QCOMPARE(run(text, checked, filter.values), rows);
+    }
+
+    void relativeFilterSelectsTheRecentRows_data() { dialects(); }
+    void relativeFilterSelectsTheRecentRows()
+    {
+        QFETCH(int, type);
+        fill();
+        const TableQueries::TimeFilter filter = TableQueries::relativeFilter(T + 3600 + 60, 0);  // "1 минуту"
+        QCOMPARE(run(TableQueries::sensorsQuery(type, 1, filter.condition, QString()), { D }, filter.values),
+            QStringList{ QStringLiteral("Дельта|-5|-5|-5|50|50|50|3.1") });
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTableQueries)
+#include "tst_tablequeries.moc"

@@ -1,0 +1,122 @@
+#include "ui/tablequeries.h"
+
+namespace TableQueries {
+
+namespace {
+
+const qint64 kMinute = 60;
+const qint64 kHour = 60 * kMinute;
+const qint64 kDay = 24 * kHour;
+const qint64 kWeek = 7 * kDay;
+const qint64 kMonth = 4 * kWeek;
+const qint64 kYear = 12 * kMonth;
+
+const qint64 kRelative[] = { 1 * kMinute, 5 * kMinute, 10 * kMinute, 30 * kMinute, 1 * kHour, 4 * kHour, 8 * kHour,
+    12 * kHour, 1 * kDay, 3 * kDay, 5 * kDay, 1 * kWeek, 2 * kWeek, 3 * kWeek, 1 * kMonth, 3 * kMonth, 6 * kMonth,
+    1 * kYear };
+
+const char* const kLocationColumns[] = { "nam", "Tmin1", "Tmax1", "Tavg1", "Wmin1", "Wmax1", "Wavg1" };
+const char* const kSensorColumns[] = { "nam", "Tmin", "Tmax", "Tavg", "Wmin", "Wmax", "Wavg", "bat" };
+const char* const kMeasureColumns[] = { "sensors.name", "timemeasure", "temperature", "wetness", "battery" };
+
+bool supported(int dbType)
+{
+    return dbType == 0 || dbType == 1;
+}
+
+}  // namespace
+
+qint64 relativeSeconds(int index)
+{
+    const int count = int(sizeof kRelative / sizeof kRelative[0]);
+    return index >= 0 && index < count ? kRelative[index] : 0;
+}
+
+TimeFilter relativeFilter(qint64 nowSeconds, int comboIndex)
+{
+    return { QStringLiteral("m.timemeasure>=?"), { nowSeconds - relativeSeconds(comboIndex) } };
+}
+
+TimeFilter rangeFilter(qint64 startSeconds, qint64 endSeconds)
+{
+    return { QStringLiteral("(m.timemeasure>=? AND m.timemeasure<=?)"), { startSeconds, endSeconds } };
+}
+
+QString inList(int count)
+{
+    if (count <= 0)
+        return QStringLiteral(" IN (NULL)");
+    QString list = QStringLiteral(" IN (?");
+    for (int i = 1; i < count; ++i)
+        list += QStringLiteral(",?");
+    return list + QLatin1Char(')');
+}
+
+QString orderClause(Table table, int section, bool ascendingIndicator)
+{
+    const char* const* columns = table == Locations ? kLocationColumns : table == Sensors ? kSensorColumns : kMeasureColumns;
+    const int count = table == Locations ? 7 : table == Sensors ? 8 : 5;
+    if (section < 0 || section >= count)
+        return QString();
+    return QStringLiteral(" ORDER BY ") + QLatin1String(columns[section])
+        + (ascendingIndicator ? QStringLiteral(" DESC") : QString());
+}
+
+QString dateFormat(int dbType, int style)
+{
+    static const char* const sqlite[] = { "'%Y-%m-%d %H:%M:%S'", "'%m-%d %H:%M:%S'", "'%d %H:%M:%S'", "'%H:%M:%S'" };
+    static const char* const mysql[] = { "'%Y-%m-%d %H:%i:%S'", "'%m-%d %H:%i:%S'", "'%d %H:%i:%S'", "'%H:%i:%S'" };
+    if (style < 0 || style > 3)
+        style = 0;
+    return QLatin1String(dbType == 1 ? mysql[style] : sqlite[style]);
+}
+
+QString locationsQuery(int dbType, int checkedCount, const QString& timeCondition, const QString& order)
+{
+    if (!supported(dbType))
+        return QString();
+    return QStringLiteral("SELECT l.name nam, min(Tmin) Tmin1, max(Tmax) Tmax1, avg(Tavg) Tavg1, min(Wmin) Wmin1, "
+                          "max(Wmax) Wmax1, avg(Wavg) Wavg1"
+                          " FROM locations l INNER JOIN"
+                          " (SELECT s.location loc, min(m.temperature) Tmin, max(m.temperature) Tmax, avg(m.temperature) Tavg,"
+                          " min(m.wetness) Wmin, max(m.wetness) Wmax, avg(m.wetness) Wavg"
+                          " FROM sensors s INNER JOIN measure m ON s.id=m.sensor_id INNER JOIN last l ON s.id=l.sensor_id"
+                          " WHERE s.EUI64")
+        + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition
+        + QStringLiteral(" GROUP BY s.id) abc"
+                         " ON l.id=abc.loc"
+                         " GROUP BY l.id")
+        + order;
+}
+
+QString sensorsQuery(int dbType, int checkedCount, const QString& timeCondition, const QString& order)
+{
+    if (!supported(dbType))
+        return QString();
+    return QStringLiteral("SELECT s.name nam, min(m.temperature) Tmin, max(m.temperature) Tmax, avg(m.temperature) Tavg,"
+                          " min(m.wetness) Wmin, max(m.wetness) Wmax, avg(m.wetness) Wavg,"
+                          " l.battery bat"
+                          " FROM sensors s INNER JOIN measure m ON s.id=m.sensor_id INNER JOIN last l ON s.id=l.sensor_id"
+                          " WHERE s.EUI64")
+        + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition + QStringLiteral(" GROUP BY s.id") + order;
+}
+
+QString measurementsQuery(
+    int dbType, int checkedCount, const QString& timeCondition, const QString& order, int style, int maxRows)
+{
+    if (!supported(dbType))
+        return QString();
+    const QString time = dbType == 1
+        // FROM_UNIXTIME already gives the server's local time; converting it once more as if
+        // it were UTC would shift every row by the zone's offset.
+        ? QStringLiteral("DATE_FORMAT(FROM_UNIXTIME(timemeasure),") + dateFormat(dbType, style) + QLatin1Char(')')
+        : QStringLiteral("strftime(") + dateFormat(dbType, style) + QStringLiteral(",timemeasure, 'unixepoch', 'localtime')");
+    return QStringLiteral("SELECT sensors.name, ") + time
+        + QStringLiteral(", temperature, wetness, battery FROM sensors"
+                         " INNER JOIN measure m ON m.sensor_id=sensors.id"
+                         " WHERE sensors.EUI64")
+        + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition + order + QStringLiteral(" LIMIT ")
+        + QString::number(qMax(0, maxRows));
+}
+
+}  // namespace TableQueries

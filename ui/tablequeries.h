@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+// The SQL of the main window's tables, built from fixed pieces; every value (the checked
+// sensors, the time bounds) is a "?" placeholder bound in the order given.
+namespace TableQueries {
+
+enum Table { Locations = 0, Sensors = 1, Measurements = 2 };
+
+// Seconds of each choice of the relative filter; a month is four weeks, a year twelve
+// such months. An index outside the list gives 0.
+qint64 relativeSeconds(int index);
+
+// The time condition on m.timemeasure and its bound values: from `now - seconds` on for the
+// relative filter, [start, end] for the range filter. Both let an index serve the query.
+struct TimeFilter
+{
+    QString condition;
+    QVariantList values;
+};
+TimeFilter relativeFilter(qint64 nowSeconds, int comboIndex);
+TimeFilter rangeFilter(qint64 startSeconds, qint64 endSeconds);
+
+// " IN (?,?)" for the checked sensors; " IN (NULL)" when none is checked, which no row meets.
+QString inList(int count);
+
+// " ORDER BY <column>[ DESC]": the ascending arrow of a header means " DESC"; a section that
+// names no column gives no order clause.
+QString orderClause(Table table, int section, bool ascendingIndicator);
+
+// The date format of the measurement table by Other/DateTimeStyle (0 for values outside 0-3).
+QString dateFormat(int dbType, int style);
+
+// Empty when the database type has no such query (SQL Server).
+QString locationsQuery(int dbType, int checkedCount, const QString& timeCondition, const QString& order);
+QString sensorsQuery(int dbType, int checkedCount, const QString& timeCondition, const QString& order);
+QString measurementsQuery(
+    int dbType, int checkedCount, const QString& timeCondition, const QString& order, int style, int maxRows);
+
+}  // namespace TableQueries
