@@ -50,6 +50,8 @@ public:
     // While non-zero, slotRefresh returns at once.
     int refreshBlockCount = 0;
     int retransCount = 0;
+    // Interval of the periodic refresh, 0 while it does not run.
+    int refreshInterval() const { return timerRefresh.isActive() ? timerRefresh.interval() : 0; }
     // Refreshes run so far; several requests in one turn of the event loop make one.
     int refreshes = 0;
 

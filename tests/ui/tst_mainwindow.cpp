@@ -1,0 +1,243 @@
+// The main window as a user meets it: its remembered view, refresh choices, terminal, sensor
+// tree and tables, on a SQLite database of its own.
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/appstate.h"
+#include "storage/sqlbasemodule.h"
+#include "ui/interfacemodule.h"
+#include "ui/mainwindow.h"
+#include "ui/mymodel.h"
+#include "ui_mainwindow.h"
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir* dir = nullptr;
+    QString previous;
+    AppState* state = nullptr;
+    SQLBaseModule* sql = nullptr;
+    InterfaceModule* interface = nullptr;
+
+    void addSensor(const QString& eui, const QString& name, int location)
+    {
+        auto* s = new Sensor;
+        s->EUI64 = eui;
+        s->name = name;
+        s->location = location;
+        s->lastSeen = QDateTime::currentMSecsSinceEpoch();
+        state->sensors << s;
+        QSqlQuery q;
+        q.prepare(QStringLiteral("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES (?,?,?,60,'2026.01.01')"));
+        q.addBindValue(eui);
+        q.addBindValue(name);
+        q.addBindValue(location);
+        QVERIFY(q.exec());
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
+                                      "SELECT id, strftime('%s','now') - 10, 21.5, 40, 3 FROM sensors WHERE EUI64='") + eui + "'"));
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO last (sensor_id, timemeasure, temperature, wetness, battery) "
+                                      "SELECT id, strftime('%s','now') - 10, 21.5, 40, 3 FROM sensors WHERE EUI64='") + eui + "'"));
+    }
+
+    MainWindow* window()
+    {
+        auto* w = new MainWindow;
+        QTest::qWait(20);  // the refresh at the end of construction
+        return w;
+    }
+
+private slots:
+    void init()
+    {
+        previous = QDir::currentPath();
+        dir = new QTemporaryDir;
+        QDir::setCurrent(dir->path());
+        QDir().mkdir(QStringLiteral("data"));
+        state = new AppState;
+        state->BreakInterval = 120;
+        state->MaxTableRows = 500;
+        state->viewSettings = new QSettings(QStringLiteral("data/view.conf"), QSettings::IniFormat);
+        sql = new SQLBaseModule;
+        sql->init(0, QString(), QString(), QString(), QString(), 0);
+        auto* room = new Location;
+        room->name = QStringLiteral("Цех");
+        state->locations << room;
+        QSqlQuery(QStringLiteral("INSERT INTO locations VALUES (1, 'Цех', '', '')"));
+        addSensor(QStringLiteral("000D6F0000000001"), QStringLiteral("Первый"), 1);
+        addSensor(QStringLiteral("000D6F0000000002"), QStringLiteral("Второй"), 1);
+        addSensor(QStringLiteral("000D6F0000000003"), QStringLiteral("Третий"), 1);
+        interface = new InterfaceModule;
+    }
+    void cleanup()
+    {
+        delete interface;
+        sql->slotStopModule();
+        delete sql;
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+        delete state->viewSettings;
+        delete state;
+        QDir::setCurrent(previous);
+        delete dir;
+    }
+
+    void firstStartDefaults()
+    {
+        MainWindow* w = window();
+        QCOMPARE(w->size(), QSize(1579, 522));
+        QVERIFY(w->ui->radioLast->isChecked());
+        QVERIFY(w->ui->frameStart->isHidden());
+        QCOMPARE(w->ui->comboLast->currentText(), QStringLiteral("5 суток"));
+        QVERIFY(w->ui->actRefrDirect->isChecked());
+        QVERIFY(w->refreshOnArrival);
+        QCOMPARE(w->refreshInterval(), 0);
+        QCOMPARE(w->ui->tabWidget->currentIndex(), 0);
+        QCOMPARE(w->ui->dateTimeStart->dateTime(), QDateTime(QDate(2011, 1, 1), QTime(0, 0)));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Tarnel - Ostrivel v1.4.2.0"));
+        // One refresh for the whole construction, with the summary filled.
+        QCOMPARE(w->refreshes, 1);
+        QCOMPARE(w->modelSensors->rowCount(), 3);
+        QCOMPARE(w->modelLocations->rowCount(), 1);
+        QCOMPARE(w->modelSensors->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Датчик"));
+        delete w;
+    }
+
+    void viewRoundTrip()
+    {
+        MainWindow* w = window();
+        w->ui->actRefr30sec->trigger();
+        QCOMPARE(w->refreshInterval(), 30000);
+        QVERIFY(!w->refreshOnArrival);
+        w->ui->radioStart->setChecked(true);
+        w->ui->comboLast->setCurrentIndex(3);
+        w->ui->dateTimeStart->setDateTime(QDateTime(QDate(2026, 2, 3), QTime(4, 5, 6)));
+        w->ui->tabWidget->setCurrentIndex(1);
+        delete w;
+
+        QSettings written(QStringLiteral("data/view.conf"), QSettings::IniFormat);
+        QCOMPARE(written.value(QStringLiteral("MainWindow/RefreshIndex")).toString(), QStringLiteral("actRefr30sec"));
+        QCOMPARE(written.value(QStringLiteral("MainWindow/TimeFilterType")).toInt(), 1);
+        QVERIFY(written.value(QStringLiteral("MainWindow/geometry")).toByteArray().size() > 0);
+
+        w = window();
+        QVERIFY(w->ui->actRefr30sec->isChecked());
+        QCOMPARE(w->refreshInterval(), 30000);
+        QVERIFY(!w->refreshOnArrival);
+        QVERIFY(w->ui->radioStart->isChecked());
+        QVERIFY(w->ui->frameLast->isHidden());
+        QCOMPARE(w->ui->comboLast->currentIndex(), 3);
+        QCOMPARE(w->ui->dateTimeStart->dateTime(), QDateTime(QDate(2026, 2, 3), QTime(4, 5, 6)));
+        QCOMPARE(w->ui->tabWidget->currentIndex(), 1);
+        delete w;
+    }
+
+    void unknownRefreshChoiceRunsNeither()
+    {
+        state->viewSettings->setValue(QStringLiteral("MainWindow/RefreshIndex"), QStringLiteral("actRefrNever"));
+        state->viewSettings->setValue(QStringLiteral("MainWindow/TimeFilterLast"), 99);
+        MainWindow* w = window();
+        QVERIFY(!w->refreshOnArrival);
+        QCOMPARE(w->refreshInterval(), 0);
+        QCOMPARE(w->modelSensors->rowCount(), 0);  // a window of no length selects nothing
+        delete w;
+    }
+
+    void terminal()
+    {
+        MainWindow* w = window();
+        QSignalSpy toModem(interface, &InterfaceModule::signalModemSendData);
+        w->ui->terminalLineEdit->setText(QStringLiteral("ATI"));
+        w->slotTerminalPushSendClicked();
+        w->slotUpdateNetworkDevs();
+        emit interface->signalModemDataReaded("lost");
+        QCOMPARE(toModem.size(), 0);
+        QVERIFY(w->ui->terminalPlain->toPlainText().isEmpty());
+
+        // Checked, unchecked and checked again: still one road each way.
+        w->ui->terminalCheckEnabled->setChecked(true);
+        w->ui->terminalCheckEnabled->setChecked(false);
+        w->ui->terminalCheckEnabled->setChecked(true);
+        QVERIFY(w->ui->terminalLineEdit->isEnabled());
+        QTest::keyClick(w->ui->terminalLineEdit, Qt::Key_Return);
+        QCOMPARE(toModem.size(), 1);
+        QCOMPARE(toModem.takeFirst().at(0).toByteArray(), QByteArray("ATI\r"));
+        QCOMPARE(w->ui->terminalLineEdit->text(), QStringLiteral("ATI"));
+        w->slotUpdateNetworkDevs();
+        QCOMPARE(toModem.size(), 1);
+        QCOMPARE(toModem.takeFirst().at(0).toByteArray(), QByteArray("AT+SN\r"));
+
+        emit interface->signalModemDataReaded(QByteArray("Telegesis\n"));
+        emit interface->signalModemDataReaded(QByteArray("OK\0junk", 7));
+        QCOMPARE(w->ui->terminalPlain->toPlainText(), QStringLiteral("Telegesis\nOK"));
+
+        w->ui->terminalCheckEnabled->setChecked(false);
+        emit interface->signalModemDataReaded("more");
+        w->slotTerminalPushSendClicked();
+        QCOMPARE(toModem.size(), 0);
+        QCOMPARE(w->ui->terminalPlain->toPlainText(), QStringLiteral("Telegesis\nOK"));
+        delete w;
+    }
+
+    void treePropagation()
+    {
+        MainWindow* w = window();
+        QTreeWidgetItem* room = state->locations[1]->treeItem;
+        QCOMPARE(room->childCount(), 3);
+        const int before = w->refreshes;
+        state->sensors[0]->treeItem->setCheckState(0, Qt::Unchecked);
+        QCOMPARE(room->checkState(0), Qt::PartiallyChecked);
+        QTest::qWait(20);
+        QCOMPARE(w->refreshes, before + 1);
+        QCOMPARE(w->modelSensors->rowCount(), 2);
+
+        state->sensors[1]->treeItem->setCheckState(0, Qt::Unchecked);
+        state->sensors[2]->treeItem->setCheckState(0, Qt::Unchecked);
+        QCOMPARE(room->checkState(0), Qt::Unchecked);
+        QTest::qWait(20);
+        QCOMPARE(w->modelSensors->rowCount(), 0);
+
+        room->setCheckState(0, Qt::Checked);
+        for (const Sensor* s : state->sensors)
+            QCOMPARE(s->treeItem->checkState(0), Qt::Checked);
+        QTest::qWait(20);
+        QCOMPARE(w->modelSensors->rowCount(), 3);
+
+        w->slotUncheckAll();
+        QTest::qWait(20);
+        QCOMPARE(w->modelLocations->rowCount(), 0);
+        delete w;
+    }
+
+    void currentSensorFollowsTheTree()
+    {
+        MainWindow* w = window();
+        QCOMPARE(w->currentEUI64, QStringLiteral("000D6F0000000001"));
+        w->ui->listSensors->setCurrentItem(state->sensors[2]->treeItem);
+        QCOMPARE(w->currentEUI64, QStringLiteral("000D6F0000000003"));
+        QCOMPARE(w->currentSensorIndex, 2);
+        w->ui->listSensors->setCurrentItem(state->locations[1]->treeItem);
+        QCOMPARE(w->currentEUI64, QStringLiteral("000D6F0000000003"));
+        delete w;
+    }
+
+    void minimiseWithoutTrayKeepsTheWindow()
+    {
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        state->HideStart = true;
+        MainWindow* w = window();
+        QVERIFY(!w->hideStart);
+        w->show();
+        w->showMinimized();
+        QTest::qWait(20);
+        QVERIFY(w->isVisible());
+        delete w;
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
