@@ -106,8 +106,7 @@ bool DbfExport::exportTo(const QString& folder)
             sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QODBC3"), connectionName());
         if (sqlite)
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        db.setDatabaseName(
-            SqlQueryBuilder::databaseName(dbType, dbHostname, dbUsername, dbPassword, dbName, dbPort));
+        db.setDatabaseName(SqlQueryBuilder::databaseName(dbType, dbHostname, dbUsername, dbPassword, dbName, dbPort));
         if (db.open()) {
             QSqlQuery query(db);
             query.setForwardOnly(true);

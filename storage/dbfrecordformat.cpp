@@ -21,8 +21,8 @@ QTextCodec* windows1251()
 QString numberText(double x, int decimals)
 {
     QString text = QString::number(DbfRecordFormat::rounded(x, decimals), 'f', decimals);
-    const bool zero = std::all_of(
-        text.cbegin(), text.cend(), [](QChar c) { return c < QLatin1Char('1') || c > QLatin1Char('9'); });
+    const bool zero
+        = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c < QLatin1Char('1') || c > QLatin1Char('9'); });
     if (zero && text.startsWith(QLatin1Char('-')))
         text.remove(0, 1);
     return text;
@@ -97,6 +97,7 @@ double DbfRecordFormat::rounded(double x, int decimals)
     // a binary value just below it, and x * 100 would round that down.
     const QString shortest = QString::number(x, 'e', QLocale::FloatingPointShortest);
     const int e = shortest.indexOf(QLatin1Char('e'));
-    const double scaled = (shortest.left(e) + QLatin1Char('e') + QString::number(shortest.midRef(e + 1).toInt() + decimals)).toDouble();
+    const double scaled
+        = (shortest.left(e) + QLatin1Char('e') + QString::number(shortest.midRef(e + 1).toInt() + decimals)).toDouble();
     return std::round(scaled) / std::pow(10.0, decimals);
 }

@@ -92,8 +92,8 @@ private slots:
         QTest::newRow("latin") << QVariant(QStringLiteral("00137A000004D2A1")) << 20 << QByteArray("00137A000004D2A1");
         QTest::newRow("cyrillic") << QVariant(QStringLiteral("Склад №2 ёЁ")) << 254
                                   << QByteArray("\xD1\xEA\xEB\xE0\xE4 \xB9\x32 \xB8\xA8");
-        QTest::newRow("quotes and percent") << QVariant(QStringLiteral("O'Brien \"A\" 50% %1")) << 254
-                                            << QByteArray("O'Brien \"A\" 50% %1");
+        QTest::newRow("quotes and percent")
+            << QVariant(QStringLiteral("O'Brien \"A\" 50% %1")) << 254 << QByteArray("O'Brien \"A\" 50% %1");
         QTest::newRow("not in the code page") << QVariant(QStringLiteral("a\u4E2Db")) << 254 << QByteArray("a?b");
         QTest::newRow("zero byte") << QVariant(QStringLiteral("a") + QChar(0) + QStringLiteral("b")) << 254
                                    << QByteArray("a b");
@@ -114,19 +114,20 @@ private slots:
         QTest::addColumn<qlonglong>("id");
         QTest::addColumn<QVariantList>("columns");
         QTest::addColumn<QList<QByteArray>>("expected");
-        QTest::newRow("all present")
-            << 7LL
-            << QVariantList { "00137A000004D2A1", QStringLiteral("Датчик"), QStringLiteral("Цех"), "2024.05.01",
-                   qlonglong(1700000123), 21.46, 40.5, 3.046 }
-            << QList<QByteArray> { padded("7", 10), "00137A000004D2A1", "\xC4\xE0\xF2\xF7\xE8\xEA", "\xD6\xE5\xF5",
-                   "2024.05.01", padded("1700000123", 11), padded("21.46", 10), padded("40.50", 10),
-                   padded("3.05", 10) };
-        QTest::newRow("absent values")
-            << 0LL
-            << QVariantList { "00137A000004D2A1", "n", "l", QVariant(QVariant::String), qlonglong(5),
-                   QVariant(QVariant::Double), 0.0, QVariant(QVariant::Double) }
-            << QList<QByteArray> { padded("0", 10), "00137A000004D2A1", "n", "l", "", padded("5", 11), "",
-                   padded("0.00", 10), "" };
+        QTest::newRow("all present") << 7LL
+                                     << QVariantList { "00137A000004D2A1", QStringLiteral("Датчик"),
+                                            QStringLiteral("Цех"), "2024.05.01", qlonglong(1700000123), 21.46, 40.5,
+                                            3.046 }
+                                     << QList<QByteArray> { padded("7", 10), "00137A000004D2A1",
+                                            "\xC4\xE0\xF2\xF7\xE8\xEA", "\xD6\xE5\xF5", "2024.05.01",
+                                            padded("1700000123", 11), padded("21.46", 10), padded("40.50", 10),
+                                            padded("3.05", 10) };
+        QTest::newRow("absent values") << 0LL
+                                       << QVariantList { "00137A000004D2A1", "n", "l", QVariant(QVariant::String),
+                                              qlonglong(5), QVariant(QVariant::Double), 0.0,
+                                              QVariant(QVariant::Double) }
+                                       << QList<QByteArray> { padded("0", 10), "00137A000004D2A1", "n", "l", "",
+                                              padded("5", 11), "", padded("0.00", 10), "" };
         QTest::newRow("short row") << 1LL << QVariantList { "E" }
                                    << QList<QByteArray> { padded("1", 10), "E", "", "", "", "", "", "", "" };
     }
