@@ -1,0 +1,93 @@
+#include "gatewaypeer.h"
+
+#include <QMutexLocker>
+#include <QTcpSocket>
+
+GatewayPeer::GatewayPeer()
+{
+    context = new QObject;
+    context->moveToThread(&thread);
+    thread.start();
+}
+
+GatewayPeer::~GatewayPeer()
+{
+    onPeerThread([this] {
+        delete socket;
+        socket = nullptr;
+    });
+    context->deleteLater();
+    thread.quit();
+    thread.wait();
+}
+
+template <typename F>
+void GatewayPeer::onPeerThread(F&& f)
+{
+    QMetaObject::invokeMethod(context, std::forward<F>(f), Qt::BlockingQueuedConnection);
+}
+
+bool GatewayPeer::connectTo(quint16 port, QString* error)
+{
+    bool ok = false;
+    onPeerThread([&] {
+        socket = new QTcpSocket;
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this] {
+            const QByteArray data = socket->readAll();
+            QMutexLocker locker(&lock);
+            bytes += data;
+        });
+        socket->connectToHost(QStringLiteral("127.0.0.1"), port);
+        ok = socket->waitForConnected(5000);
+        if (!ok)
+            *error = socket->errorString();
+    });
+    return ok;
+}
+
+bool GatewayPeer::send(const QByteArray& data)
+{
+    bool ok = false;
+    onPeerThread([&] {
+        ok = socket && socket->write(data) == data.size() && socket->waitForBytesWritten(5000);
+    });
+    return ok;
+}
+
+bool GatewayPeer::sendAndClose(const QByteArray& data)
+{
+    bool ok = false;
+    onPeerThread([&] {
+        ok = socket && socket->write(data) == data.size() && socket->waitForBytesWritten(5000);
+        if (socket)
+            socket->disconnectFromHost();
+    });
+    return ok;
+}
+
+void GatewayPeer::close()
+{
+    onPeerThread([&] {
+        if (socket)
+            socket->disconnectFromHost();
+    });
+}
+
+bool GatewayPeer::isConnected()
+{
+    bool connected = false;
+    onPeerThread([&] {
+        // Notices a close by the program.
+        if (socket)
+            socket->waitForReadyRead(0);
+        connected = socket && socket->state() == QAbstractSocket::ConnectedState;
+    });
+    return connected;
+}
+
+QByteArray GatewayPeer::received() const
+{
+    QMutexLocker locker(&lock);
+    return bytes;
+}

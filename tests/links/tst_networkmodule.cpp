@@ -1,0 +1,404 @@
+// The gateway server against real gateways on loopback: what the program makes of their bytes
+// (records, signals, log lines, in order) and exactly which bytes they receive.
+#include <QtTest>
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <memory>
+
+#include "gatewaypeer.h"
+#include "links/networkmodule.h"
+#include "links/zigbeeclient.h"
+
+namespace {
+
+QByteArray z(const char* text)
+{
+    return QByteArray(text) + '\0';
+}
+
+const QString kPeer = QStringLiteral("::ffff:127.0.0.1");  // an IPv4 peer of a server on every address
+const QByteArray kConnected = z("Connected") + z("ETRX357") + z("R309C") + z("000D6F0000AB0001") + z("COO")
+    + z("11") + z("3") + z("1A2B") + z("000D6F0000AB1A2B");
+const QByteArray kPayload = QByteArray::fromHex("03010004000020410201040000004203010400004040");
+const QString kGreen = QStringLiteral("<B><span style=\"color:#008000;\">");
+const QString kRed = QStringLiteral("<B><span style=\"color:#A00000;\">");
+const QString kClose = QStringLiteral("</B></span>");
+
+QString describe(const ZigBeeClient* c)
+{
+    if (!c->modemConnected)
+        return QStringLiteral("off|") + c->statusText;
+    return QStringList { "on", c->modem.DeviceName, c->modem.FirmwareRevision, c->modem.EUI64, c->DeviceType,
+        QString::number(c->Channel), QString::number(c->Power), c->PanID, c->ExtendedPanID }
+        .join('|');
+}
+
+// Everything the module tells the rest of the program, in order, with the record as it was
+// at each signal.
+struct Recorder : QObject
+{
+    QStringList events;
+    QSet<ZigBeeClient*> gone;
+
+    explicit Recorder(NetworkModule* m)
+    {
+        connect(m, &NetworkModule::signalInterfNetworkMess, this, [this](const QString& t) { events << "log " + t; });
+        connect(m, &NetworkModule::signalNewConnection, this, [this](ZigBeeClient* c) { add("conn", c, c->name); });
+        connect(m, &NetworkModule::signalNetworkCastReceived, this,
+            [this](ZigBeeClient* c, const QString& eui, const QByteArray& p) {
+                add("cast", c, c->name + ' ' + eui + ' ' + p.toHex());
+            });
+        connect(m, &NetworkModule::signalStatReceived, this, [this](ZigBeeClient* c) { add("stat", c, describe(c)); });
+        connect(m, &NetworkModule::signalInitReceived, this, [this](ZigBeeClient* c) { add("init", c, describe(c)); });
+        connect(m, &NetworkModule::signalClosReceived, this, [this](ZigBeeClient* c) { add("clos", c, describe(c)); });
+        connect(m, &NetworkModule::signalDisconnected, this, [this](ZigBeeClient* c) {
+            add("disc", c, c->name);
+            gone.insert(c);
+        });
+    }
+    void add(const char* kind, ZigBeeClient* c, const QString& text)
+    {
+        // A record is never used after its connection has been reported gone.
+        QVERIFY(!gone.contains(c));
+        events << QString::fromLatin1(kind) + ' ' + text;
+    }
+    QStringList without(const char* prefix) const
+    {
+        QStringList l;
+        for (const QString& e : events)
+            if (!e.startsWith(QLatin1String(prefix)))
+                l << e;
+        return l;
+    }
+};
+
+// A module on a port that was free a moment ago; tries again when another test took it.
+std::unique_ptr<NetworkModule> startModule()
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::Any, 0))
+            continue;
+        const quint16 port = probe.serverPort();
+        probe.close();
+        auto m = std::make_unique<NetworkModule>(port);
+        if (m->isListening())
+            return m;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+class TestNetworkModule : public QObject
+{
+    Q_OBJECT
+private slots:
+    void announcesGatewayAndModem_data();
+    void announcesGatewayAndModem();
+    void passesCastsExactly_data();
+    void passesCastsExactly();
+    void handlesPendingBytesBeforeRecordGoes_data();
+    void handlesPendingBytesBeforeRecordGoes();
+    void survivesMalformedInput_data();
+    void survivesMalformedInput();
+    void sendsExactFrames_data();
+    void sendsExactFrames();
+    void endsConnectionWithoutConn();
+    void destructorLeavesNoSignal();
+    void refusesUnusablePort();
+};
+
+void TestNetworkModule::announcesGatewayAndModem_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("events");
+    const QString conn = kGreen + "Новое подключение." + kClose + " \"Шлюз 1\" (" + kPeer + ")";
+    const QString up = kGreen + "Модем подсоединён" + kClose + " к \"Шлюз 1\" (" + kPeer + ")"
+        + " &nbsp; DeviceName: ETRX357 &nbsp; FirmwareRevision: R309C &nbsp; EUI64: 000D6F0000AB0001";
+    const QString on = "on|ETRX357|R309C|000D6F0000AB0001|COO|11|3|1A2B|000D6F0000AB1A2B";
+    for (const char* head : { "Stat", "Init", "Clos" }) {
+        QTest::addRow("Conn and connected %s", head)
+            << "Conn" + z("Шлюз 1") + head + kConnected
+            << QStringList { "log " + conn, "conn Шлюз 1", "log " + up, QString(head).toLower() + ' ' + on };
+    }
+    QTest::newRow("other form") << "Conn" + z("Шлюз 1") + "Stat" + z("Disconnected") + z("Нет модема")
+                                << QStringList { "log " + conn, "conn Шлюз 1",
+                                       "log " + kRed + "Модем отсоеденён от " + kClose + "\"Шлюз 1\" (" + kPeer
+                                           + ")  Нет модема",
+                                       "stat off|Нет модема" };
+    QTest::newRow("word Connected in other case") << "Conn" + z("Шлюз 1") + "Init" + z("CONNECTED") + z("x")
+                                                  << QStringList { "log " + conn, "conn Шлюз 1",
+                                                         "log " + kRed + "Модем отсоеденён от " + kClose
+                                                             + "\"Шлюз 1\" (" + kPeer + ")  x",
+                                                         "init off|x" };
+    QTest::newRow("markup in peer text") << "Conn" + z("<b>&") + "Stat" + z("No") + z("<i>")
+                                         << QStringList { "log " + kGreen + "Новое подключение." + kClose
+                                                              + " \"&lt;b&gt;&amp;\" (" + kPeer + ")",
+                                                "conn <b>&",
+                                                "log " + kRed + "Модем отсоеденён от " + kClose
+                                                    + "\"&lt;b&gt;&amp;\" (" + kPeer + ")  &lt;i&gt;",
+                                                "stat off|<i>" };
+    QTest::newRow("status before Conn, empty name")
+        << "Stat" + kConnected
+        << QStringList { "log " + kGreen + "Модем подсоединён" + kClose + " к \"\" (" + kPeer + ")"
+                             + " &nbsp; DeviceName: ETRX357 &nbsp; FirmwareRevision: R309C &nbsp; EUI64: 000D6F0000AB0001",
+               "stat " + on };
+}
+
+void TestNetworkModule::announcesGatewayAndModem()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, events);
+    auto module = startModule();
+    QVERIFY(module);
+    Recorder rec(module.get());
+    GatewayPeer peer;
+    QString error;
+    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
+    QVERIFY(peer.send(bytes));
+    QTRY_COMPARE(rec.events, events);
+    QCOMPARE(module->clients.size(), 1);
+    const ZigBeeClient* c = module->clients.first();
+    QCOMPARE(NetworkModule::peerText(c), kPeer);
+    QVERIFY(qAbs(c->connectTime.secsTo(QDateTime::currentDateTime())) < 10);
+}
+
+void TestNetworkModule::passesCastsExactly_data()
+{
+    QTest::addColumn<QList<QByteArray>>("writes");
+    QTest::addColumn<QStringList>("casts");
+    const QByteArray eui = "000D6F0000C0A001";
+    const QByteArray zeros = QByteArray::fromHex("02010004000000000300040000a040");
+    QTest::newRow("payload with zero bytes") << QList<QByteArray> { "Mess" + eui + zeros }
+                                             << QStringList { "cast  " + eui + ' ' + zeros.toHex() };
+    QTest::newRow("address ended early by a zero")
+        << QList<QByteArray> { "Mess" + QByteArray("ABCD\0\0\0\0\0\0\0\0\0\0\0\0", 16) + kPayload }
+        << QStringList { "cast  ABCD " + kPayload.toHex() };
+    QTest::newRow("two in one write") << QList<QByteArray> { "Mess" + eui + kPayload + "Mess" + eui + zeros }
+                                      << QStringList { "cast  " + eui + ' ' + kPayload.toHex(),
+                                             "cast  " + eui + ' ' + zeros.toHex() };
+    QTest::newRow("Conn, then a Mess without zero bytes, one write")
+        << QList<QByteArray> { "Conn" + z("gw") + "Mess" + eui + QByteArray::fromHex("01010104cdcc0c41") }
+        << QStringList { "conn gw", "cast gw " + eui + " 01010104cdcc0c41" };
+    QTest::newRow("cut into three writes")
+        << QList<QByteArray> { "Me", "ss" + eui.left(5), eui.mid(5) + kPayload.left(9), kPayload.mid(9) }
+        << QStringList { "cast  " + eui + ' ' + kPayload.toHex() };
+    QTest::newRow("payload shorter than it says: the rest of the read")
+        << QList<QByteArray> { "Mess" + eui + QByteArray::fromHex("0501010400") }
+        << QStringList { "cast  " + eui + " 0501010400" };
+    QTest::newRow("under 16 address bytes") << QList<QByteArray> { "MessABC" } << QStringList { "cast  ABC " };
+}
+
+void TestNetworkModule::passesCastsExactly()
+{
+    QFETCH(QList<QByteArray>, writes);
+    QFETCH(QStringList, casts);
+    auto module = startModule();
+    QVERIFY(module);
+    Recorder rec(module.get());
+    GatewayPeer peer;
+    QString error;
+    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
+    for (const QByteArray& w : writes)
+        QVERIFY(peer.send(w));
+    QTRY_COMPARE(rec.without("log"), casts);
+    // Nothing more comes once the read is over.
+    QTest::qWait(50);
+    QCOMPARE(rec.without("log"), casts);
+}
+
+void TestNetworkModule::handlesPendingBytesBeforeRecordGoes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("events");
+    const QByteArray eui = "000D6F0000C0A001";
+    QTest::newRow("Mess") << "Conn" + z("gw") + "Mess" + eui + kPayload
+                          << QStringList { "conn gw", "cast gw " + eui + ' ' + kPayload.toHex(), "disc gw" };
+    QTest::newRow("Mess whose end only the pause tells") << "Conn" + z("gw") + "Mess" + eui + "\x05"
+                                                         << QStringList { "conn gw", "cast gw " + eui + " 05", "disc gw" };
+    QTest::newRow("status") << "Conn" + z("gw") + "Clos" + z("Off") + z("bye")
+                            << QStringList { "conn gw", "clos off|bye", "disc gw" };
+}
+
+void TestNetworkModule::handlesPendingBytesBeforeRecordGoes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, events);
+    auto module = startModule();
+    QVERIFY(module);
+    // The pause never comes before the close: only the close can end the read.
+    module->setReadGap(60000);
+    Recorder rec(module.get());
+    GatewayPeer peer;
+    QString error;
+    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
+    QVERIFY(peer.sendAndClose(bytes));
+    QTRY_COMPARE(rec.without("log"), events);
+    QVERIFY(rec.events.value(rec.events.size() - 2).startsWith("log " + kRed + "Отсоединение клиента" + kClose + " \"gw\" (" + kPeer));
+    QVERIFY(module->clients.isEmpty());
+}
+
+void TestNetworkModule::survivesMalformedInput_data()
+{
+    QTest::addColumn<QList<QByteArray>>("writes");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("debug");
+    QByteArray noise(1 << 20, '\0');
+    for (int i = 0; i < noise.size(); ++i)
+        noise[i] = char((quint32(i) * 7919u + 13u) % 251u);
+    const QString noiseHead = "Unknown head: " + QString::fromLatin1(noise.left(4));
+    QTest::newRow("Conn without zero byte") << QList<QByteArray> { "Conngw" } << QStringList {}
+                                            << QStringList { "Conn without a name dropped" };
+    QTest::newRow("connected status, 3 fields") << QList<QByteArray> { "Stat" + z("Connected") + z("a") + z("b") }
+                                                << QStringList {} << QStringList { "Stat with too few fields dropped" };
+    QTest::newRow("other status, 1 field") << QList<QByteArray> { "Init" + z("Off") } << QStringList {}
+                                           << QStringList { "Init with too few fields dropped" };
+    QTest::newRow("lower-case head") << QList<QByteArray> { "conn" + z("gw") } << QStringList {}
+                                     << QStringList { "Unknown head: conn" };
+    QTest::newRow("unknown head") << QList<QByteArray> { "Ping" + z("gw") } << QStringList {}
+                                  << QStringList { "Unknown head: Ping" };
+    QTest::newRow("under 4 bytes") << QList<QByteArray> { "Co" } << QStringList {} << QStringList { "Unknown head: Co" };
+    QTest::newRow("Mess with empty address") << QList<QByteArray> { "Mess" + QByteArray(16, '\0') + kPayload }
+                                             << QStringList {} << QStringList { "Mess without a sensor address dropped" };
+    QTest::newRow("1 MB of noise") << QList<QByteArray> { noise } << QStringList {} << QStringList { noiseHead };
+    QTest::newRow("noise behind a Conn") << QList<QByteArray> { "Conn" + z("gw") + noise } << QStringList { "conn gw" }
+                                         << QStringList { noiseHead };
+    QTest::newRow("status cut by a pause")
+        << QList<QByteArray> { "Stat" + kConnected.left(30), kConnected.mid(30) } << QStringList {}
+        << QStringList { "Stat with too few fields dropped", "Unknown head: 0000" };
+}
+
+void TestNetworkModule::survivesMalformedInput()
+{
+    QFETCH(QList<QByteArray>, writes);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, debug);
+    auto module = startModule();
+    QVERIFY(module);
+    module->setReadGap(20);
+    Recorder rec(module.get());
+    GatewayPeer peer;
+    QString error;
+    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
+    for (const QString& line : debug)
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(line));
+    for (const QByteArray& w : writes) {
+        QVERIFY(peer.send(w));
+        QTest::qWait(150);
+    }
+    QCOMPARE(rec.without("log"), events);
+    // The connection still works once the gateway has paused.
+    QVERIFY(peer.send("Conn" + z("after") + "Stat" + z("Off") + z("x")));
+    const QStringList after = events + QStringList { "conn after", "stat off|x" };
+    QTRY_COMPARE(rec.without("log"), after);
+    QVERIFY(peer.isConnected());
+    QCOMPARE(module->clients.size(), 1);
+}
+
+void TestNetworkModule::sendsExactFrames_data()
+{
+    QTest::addColumn<int>("kind");  // 0 slotSlepSend, 1 slotSlepSend2, 2 slotStatSend
+    QTest::addColumn<bool>("toAll");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("list, 0 sensors, one") << 0 << false << QByteArray("Slep") << QByteArray("Slep");
+    QTest::newRow("list, 1 sensor, all") << 0 << true << "Slep" + z("000D6F0000C0A001") + z("60")
+                                         << "Slep" + z("000D6F0000C0A001") + z("60");
+    const QByteArray three = "Slep" + z("000D6F0000C0A001") + z("60") + z("000D6F0000C0A002") + z("300")
+        + z("000D6F0000C0A003") + z("86399");
+    QTest::newRow("list, 3 sensors, one") << 0 << false << three << three;
+    QTest::newRow("one pair, all") << 1 << true << QByteArray("000D6F0000C0A001")
+                                   << "Slep" + z("000D6F0000C0A001") + z("60");
+    QTest::newRow("one pair, one") << 1 << false << QByteArray("000D6F0000C0A001")
+                                   << "Slep" + z("000D6F0000C0A001") + z("60");
+    QTest::newRow("status request") << 2 << false << QByteArray() << QByteArray("Stat");
+}
+
+void TestNetworkModule::sendsExactFrames()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, toAll);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, expected);
+    auto module = startModule();
+    QVERIFY(module);
+    Recorder rec(module.get());
+    GatewayPeer announced, silent;
+    QString error;
+    QVERIFY2(announced.connectTo(module->serverPort(), &error), qPrintable(error));
+    QVERIFY(announced.send("Conn" + z("gw")));
+    QTRY_COMPARE(rec.without("log"), QStringList { "conn gw" });
+    // A gateway that never sent "Conn" counts as well.
+    QVERIFY2(silent.connectTo(module->serverPort(), &error), qPrintable(error));
+    QTRY_COMPARE(module->clients.size(), 2);
+    ZigBeeClient* target = nullptr;
+    for (ZigBeeClient* c : qAsConst(module->clients))
+        if (c->name == "gw")
+            target = c;
+    QVERIFY(target);
+    ZigBeeClient* to = toAll ? nullptr : target;
+    if (kind == 0)
+        module->slotSlepSend(to, bytes);
+    else if (kind == 1)
+        module->slotSlepSend2(to, QString::fromLatin1(bytes), 60);
+    else
+        module->slotStatSend(to);
+    QTRY_COMPARE(announced.received(), expected);
+    QTest::qWait(50);
+    QCOMPARE(announced.received(), expected);
+    QCOMPARE(silent.received(), toAll ? expected : QByteArray());
+}
+
+void TestNetworkModule::endsConnectionWithoutConn()
+{
+    auto module = startModule();
+    QVERIFY(module);
+    Recorder rec(module.get());
+    GatewayPeer peer;
+    QString error;
+    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
+    QTRY_COMPARE(module->clients.size(), 1);
+    peer.close();
+    QTRY_COMPARE(rec.events, QStringList({ "log " + kRed + "Отсоединение клиента" + kClose + " \"\" (" + kPeer + ")",
+                                 "disc " }));
+    QVERIFY(module->clients.isEmpty());
+}
+
+void TestNetworkModule::destructorLeavesNoSignal()
+{
+    auto module = startModule();
+    QVERIFY(module);
+    module->setReadGap(60000);
+    Recorder rec(module.get());
+    GatewayPeer a, b;
+    QString error;
+    QVERIFY2(a.connectTo(module->serverPort(), &error), qPrintable(error));
+    QVERIFY2(b.connectTo(module->serverPort(), &error), qPrintable(error));
+    QVERIFY(a.send("Conn" + z("a") + "Mess000D6F"));
+    QTRY_COMPARE(rec.without("log"), QStringList { "conn a" });
+    QTRY_COMPARE(module->clients.size(), 2);
+    module.reset();
+    QCOMPARE(rec.without("log"), QStringList { "conn a" });
+    QTRY_VERIFY(!a.isConnected());
+    QTRY_VERIFY(!b.isConnected());
+}
+
+void TestNetworkModule::refusesUnusablePort()
+{
+    QTest::ignoreMessage(QtWarningMsg, "Gateway server not started: the network port 0 is outside 1-65535");
+    NetworkModule zero(0);
+    QVERIFY(!zero.isListening());
+
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::Any, 0));
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression(QStringLiteral("^Gateway server cannot listen on port %1: .+").arg(taken.serverPort())));
+    NetworkModule busy(taken.serverPort());
+    QVERIFY(!busy.isListening());
+}
+
+QTEST_GUILESS_MAIN(TestNetworkModule)
+#include "tst_networkmodule.moc"
