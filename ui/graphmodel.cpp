@@ -1,0 +1,188 @@
+#include "ui/graphmodel.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/appstate.h"
+#include "app/records.h"
+
+namespace
+{
+
+// Thresholds given the wrong way round would turn the axis upside down, and a range that
+// truncation closed would leave no scale: keep every axis at least one unit long.
+void keepOpen(int& low, int& high)
+{
+    if (high < low)
+        std::swap(low, high);
+    if (high == low)
+        ++high;
+}
+
+} // namespace
+
+void GraphModel::readConfig(const AppState& state, const Sensor* sensor)
+{
+    if (sensor && sensor->isEnabled) {
+        thresholds = { float(sensor->tMinCritical), float(sensor->tMinNoncritical), float(sensor->tMaxNoncritical),
+            float(sensor->tMaxCritical), float(sensor->hMinCritical), float(sensor->hMinNoncritical),
+            float(sensor->hMaxNoncritical), float(sensor->hMaxCritical) };
+    } else {
+        thresholds = { float(state.TemperatureMinCritical), float(state.TemperatureMinWarning),
+            float(state.TemperatureMaxWarning), float(state.TemperatureMaxCritical), float(state.WetnessMinCritical),
+            float(state.WetnessMinWarning), float(state.WetnessMaxWarning), float(state.WetnessMaxCritical) };
+    }
+    thresholdColors = { state.minimalCriticalTemperature, state.minimalNonCriticalTemperature,
+        state.maximalNonCriticalTemperature, state.maximalCriticalTemperature, state.minimalCriticalHumidity,
+        state.minimalNonCriticalHumidity, state.maximalNonCriticalHumidity, state.maximalCriticalHumidity };
+    background = state.font;
+    line = state.line;
+    node = state.node;
+    breakInterval = state.BreakInterval;
+    dateTimeStyle = state.DateTimeStyle;
+}
+
+void GraphModel::setRanges(const QVector<GraphSample>& samples)
+{
+    tempMin = truncated(thresholds[TMinCritical] - 1.0);
+    tempMax = truncated(thresholds[TMaxCritical] + 1.0);
+    wetnessMin = truncated(thresholds[HMinCritical] - 2.0);
+    wetnessMax = truncated(thresholds[HMaxCritical] + 2.0);
+    for (const GraphSample& s : samples) {
+        if (s.hasTemperature) {
+            if (tempMin > s.temperature - 1.0)
+                tempMin = truncated(s.temperature - 1.0);
+            if (s.temperature + 1.0 > tempMax)
+                tempMax = truncated(s.temperature + 1.0);
+        }
+        if (s.hasWetness) {
+            if (wetnessMin > s.wetness - 2.0)
+                wetnessMin = truncated(s.wetness - 2.0);
+            if (s.wetness + 2.0 > wetnessMax)
+                wetnessMax = truncated(s.wetness + 2.0);
+        }
+    }
+    keepOpen(tempMin, tempMax);
+    keepOpen(wetnessMin, wetnessMax);
+    tempRange = float(tempMax - tempMin);
+    wetnessRange = float(wetnessMax - wetnessMin);
+}
+
+void GraphModel::setPeriod(qint64 fromMs, qint64 toMs, const QVector<GraphSample>& samples)
+{
+    startMs = fromMs;
+    if (!samples.isEmpty() && samples.first().msecs < startMs)
+        startMs = samples.first().msecs;
+    endMs = toMs;
+    spanMs = endMs - startMs;
+}
+
+void GraphModel::layout(int w, int h)
+{
+    width = w;
+    height = h;
+    const int half = h / 2;
+    const double paneWidth = std::max(0.0, (w - 18) - 24.5);
+    tempPane = QRectF(24.5, 10.5, paneWidth, std::max(0.0, half - 12.5 - 10.5));
+    wetnessPane = QRectF(24.5, 10.5 + half, paneWidth, std::max(0.0, h - 12.5 - (10.5 + half)));
+    tempScale = tempPane.height() / tempRange;
+    wetnessScale = wetnessPane.height() / wetnessRange;
+    // A period of no length (one instant chosen, nothing earlier loaded) is drawn as one
+    // millisecond long, so everything sits at its start.
+    timeScale = paneWidth / double(std::max<qint64>(spanMs, 1));
+}
+
+double GraphModel::x(qint64 msecs) const
+{
+    return tempPane.left() + double(msecs - startMs) * timeScale;
+}
+
+double GraphModel::y(GraphPane which, double value) const
+{
+    return pane(which).bottom() - (value - minimum(which)) * scale(which);
+}
+
+qint64 GraphModel::msecsAt(double column) const
+{
+    if (timeScale <= 0)
+        return startMs;
+    // ±1e15 ms is some 30,000 years each way: beyond any axis, within qint64.
+    const double offset = std::clamp((column - tempPane.left()) / timeScale, -1e15, 1e15);
+    return startMs + qint64(offset);
+}
+
+QString GraphModel::valueTextAt(double row) const
+{
+    for (GraphPane which : { GraphPane::Temperature, GraphPane::Wetness }) {
+        const QRectF& p = pane(which);
+        if (row < p.top() || row > p.bottom())
+            continue;
+        if (scale(which) <= 0)
+            return QString();
+        const float value = float((p.top() - row + p.height() - 0.5) / scale(which) + minimum(which));
+        return QString::number(double(value), 'f', 1);
+    }
+    return QString();
+}
+
+QVector<int> GraphModel::gridColumns() const
+{
+    QVector<int> columns;
+    for (int k = 1; k <= 9; ++k)
+        columns << k * (width / 10);
+    return columns;
+}
+
+QRectF GraphModel::timeLabelBox(double column) const
+{
+    return QRectF(column - 45, tempPane.bottom(), 110, wetnessPane.top() - tempPane.bottom());
+}
+
+QRectF GraphModel::cursorTimeBox(double column) const
+{
+    QRectF box = timeLabelBox(column);
+    if (box.left() < 0)
+        box.moveLeft(0);
+    else if (box.left() + 110 > width - 1)
+        box.moveLeft(width - 1 - 110);
+    return box;
+}
+
+double GraphModel::thresholdY(Threshold which) const
+{
+    return y(which < HMinCritical ? GraphPane::Temperature : GraphPane::Wetness, thresholds[which]);
+}
+
+QRectF GraphModel::thresholdLabelBox(double row) const
+{
+    return QRectF(0, row - 7, tempPane.left(), row + 5);
+}
+
+QString GraphModel::timeFormat(int dateTimeStyle)
+{
+    switch (dateTimeStyle) {
+    case 0:
+        return QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    case 2:
+        return QStringLiteral("dd hh:mm:ss");
+    case 3:
+        // The trailing apostrophe opens an empty literal and prints nothing.
+        return QStringLiteral("hh:mm:ss'");
+    default:
+        return QStringLiteral("MM-dd hh:mm:ss");
+    }
+}
+
+QString GraphModel::timeLabel(qint64 msecs, int dateTimeStyle)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecs).toString(timeFormat(dateTimeStyle));
+}
+
+int GraphModel::truncated(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    return int(std::clamp(value, -1e6, 1e6));
+}
