@@ -14,6 +14,7 @@
 
 DbfExport::DbfExport(QObject* parent)
     : QThread(parent)
+    , dbDatabaseName(SqlQueryBuilder::sqliteFileName())
 {
 }
 
@@ -65,11 +66,7 @@ void DbfExport::slotSetDatabase(
     int type, QString hostname, QString username, QString password, QString database, int port)
 {
     dbType = type;
-    dbHostname = hostname;
-    dbUsername = username;
-    dbPassword = password;
-    dbName = database;
-    dbPort = port;
+    dbDatabaseName = SqlQueryBuilder::databaseName(type, hostname, username, password, database, port);
 }
 
 void DbfExport::slotExportDBF()
@@ -98,7 +95,7 @@ bool DbfExport::exportTo(const QString& folder)
 
     const bool sqlite = dbType == SqlQueryBuilder::SQLite;
     // Opening a missing SQLite file would create an empty database in its place.
-    if (sqlite && !QFileInfo(SqlQueryBuilder::sqliteFileName()).isFile())
+    if (sqlite && !QFileInfo(dbDatabaseName).isFile())
         return false;
     bool written = false;
     {
@@ -106,7 +103,7 @@ bool DbfExport::exportTo(const QString& folder)
             sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QODBC3"), connectionName());
         if (sqlite)
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        db.setDatabaseName(SqlQueryBuilder::databaseName(dbType, dbHostname, dbUsername, dbPassword, dbName, dbPort));
+        db.setDatabaseName(dbDatabaseName);
         if (db.open()) {
             QSqlQuery query(db);
             query.setForwardOnly(true);

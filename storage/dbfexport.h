@@ -55,9 +55,6 @@ private:
     bool exportEnabled = false;
     QString exportPath;
     int dbType = 0;
-    QString dbHostname;
-    QString dbUsername;
-    QString dbPassword;
-    QString dbName;
-    int dbPort = 0;
+    // The SQLite file or the ODBC connection string.
+    QString dbDatabaseName;
 };
