@@ -1,0 +1,257 @@
+// Gateways on loopback through the whole road: the server, the binding and the intake wired as
+// the application object wires them, with the database behind them.
+#include <QDir>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+#include "app/appstate.h"
+#include "app/gatewaybinding.h"
+#include "app/sensorintake.h"
+#include "links/gatewaypeer.h"
+#include "links/networkmodule.h"
+#include "links/zigbeeclient.h"
+#include "storage/sqlbasemodule.h"
+
+namespace {
+
+QByteArray z(const char* text)
+{
+    return QByteArray(text) + '\0';
+}
+
+QByteArray hello(const char* name, const char* modemEui)
+{
+    const QByteArray status = modemEui
+        ? z("Connected") + z("ETRX357") + z("R309C") + z(modemEui) + z("COO") + z("11") + z("3") + z("1A2B")
+            + z("000D6F0000AB1A2B")
+        : z("Disconnected") + z("no modem");
+    return "Conn" + z(name) + "Stat" + status;
+}
+
+// count 3: 21.5 °C, 40 %, 3.0 V as little-endian floats, flags set
+const QByteArray kPayload = QByteArray::fromHex("03010104000" "0ac41020104000020420301040000404" "0");
+
+QByteArray cast(const char* eui)
+{
+    return "Mess" + QByteArray(eui) + kPayload;
+}
+
+int count(const QString& statement)
+{
+    QSqlQuery q;
+    return q.exec(statement) && q.next() ? q.value(0).toInt() : -1;
+}
+
+// The network part of the application object's wiring.
+class Hub : public QObject, public IntakeSink
+{
+public:
+    Hub(AppState& state, NetworkModule& net, SQLBaseModule& sql)
+        : net(net)
+        , sql(sql)
+        , binding(state)
+        , intake(state, *this, [] { return QDateTime::currentMSecsSinceEpoch(); })
+    {
+        connect(&net, &NetworkModule::signalNewConnection, this, [this](ZigBeeClient* c) { resendSensorList(c); });
+        auto bind = [this](ZigBeeClient* c) { binding.bind(c, NetworkModule::peerText(c)); };
+        connect(&net, &NetworkModule::signalStatReceived, this, bind);
+        connect(&net, &NetworkModule::signalInitReceived, this, bind);
+        connect(&net, &NetworkModule::signalDisconnected, this, [this](ZigBeeClient* c) { binding.release(c); });
+        connect(&net, &NetworkModule::signalNetworkCastReceived, this,
+            [this](ZigBeeClient* c, const QString& eui, const QByteArray& p) { intake.networkCast(c, eui, p); });
+    }
+
+    void sendModemReply(const QByteArray&) override {}
+    void sensorRegistered() override {}
+    void sensorMoved() override {}
+    void announceSleepInterval(const QString& eui64, int interval) override
+    {
+        net.slotSlepSend2(nullptr, eui64, interval);
+    }
+    void registryChanged() override {}
+    void storeMeasurement(const QString& eui64, const SensorData& data) override
+    {
+        sql.slotSensorDataReceived(eui64, data);
+    }
+    void refreshIfLive() override {}
+    void raiseNotification(const NotificationsMessage&) override {}
+    void showStatus(const QString&) override {}
+    void resendSensorList(ZigBeeClient* client) override { net.slotSlepSend(client, binding.sleepList()); }
+
+private:
+    NetworkModule& net;
+    SQLBaseModule& sql;
+    GatewayBinding binding;
+    SensorIntake intake;
+};
+
+}  // namespace
+
+class TestGatewayRoad : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir* dir = nullptr;
+    QString previous;
+    AppState* state = nullptr;
+    SQLBaseModule* sql = nullptr;
+    std::unique_ptr<NetworkModule> net;
+    Hub* hub = nullptr;
+
+    void connectPeer(GatewayPeer& peer)
+    {
+        QString error;
+        QVERIFY2(peer.connectTo(net->serverPort(), &error), qPrintable(error));
+    }
+    int locationOf(const QString& eui)
+    {
+        const Sensor* s = state->findSensor(eui);
+        return s ? s->location : -1;
+    }
+
+private slots:
+    void init()
+    {
+        previous = QDir::currentPath();
+        dir = new QTemporaryDir;
+        QVERIFY(dir->isValid());
+        QDir::setCurrent(dir->path());
+        QDir().mkdir(QStringLiteral("data"));
+        state = new AppState;
+        sql = new SQLBaseModule;
+        sql->init(0, QString(), QString(), QString(), QString(), 0);
+        QVERIFY(sql->db.isOpen());
+        for (int attempt = 0; attempt < 20 && !(net && net->isListening()); ++attempt) {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::Any, 0));
+            const quint16 port = probe.serverPort();
+            probe.close();
+            net = std::make_unique<NetworkModule>(port);
+        }
+        QVERIFY(net->isListening());
+        hub = new Hub(*state, *net, *sql);
+    }
+    void cleanup()
+    {
+        delete hub;
+        net.reset();
+        sql->slotStopModule();
+        delete sql;
+        delete state;
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+        QDir::setCurrent(previous);
+        delete dir;
+    }
+
+    void newSensorThroughGateway()
+    {
+        GatewayPeer a, b;
+        connectPeer(a);
+        connectPeer(b);
+        QVERIFY(a.send(hello("Шлюз A", "000D6F0000AB0001")));
+        QTRY_COMPARE(a.received(), QByteArray("Slep"));
+        QTRY_COMPARE(state->locations.size(), 2);
+        QVERIFY(a.send(cast("000D6F0000C0A001")));
+        QTRY_COMPARE(count("SELECT COUNT(*) FROM measure"), 1);
+        // Registered in the gateway's room and announced to every gateway, also one that has
+        // not introduced itself.
+        QCOMPARE(locationOf("000D6F0000C0A001"), 1);
+        QCOMPARE(state->findSensor("000D6F0000C0A001")->name, QString("Датчик 1"));
+        const QByteArray announce = "Slep" + z("000D6F0000C0A001") + z("60");
+        QTRY_COMPARE(a.received(), "Slep" + announce);
+        QTRY_COMPARE(b.received(), announce);
+        QCOMPARE(count("SELECT COUNT(*) FROM sensors WHERE location=1 AND name='Датчик 1'"), 1);
+        QCOMPARE(count("SELECT COUNT(*) FROM locations WHERE id=1 AND EUI64='000D6F0000AB0001'"), 1);
+    }
+
+    void castWithoutBoundModemIsDropped_data()
+    {
+        QTest::addColumn<QByteArray>("introduction");
+        QTest::newRow("Conn only") << "Conn" + z("gw");
+        QTest::newRow("modem not connected") << hello("gw", nullptr);
+    }
+    void castWithoutBoundModemIsDropped()
+    {
+        QFETCH(QByteArray, introduction);
+        auto* known = new Sensor;
+        known->EUI64 = "000D6F0000C0A009";
+        known->sleepInterval = 300;
+        state->sensors.append(known);
+        const QByteArray list = "Slep" + z("000D6F0000C0A009") + z("300");
+        GatewayPeer peer;
+        connectPeer(peer);
+        QVERIFY(peer.send(introduction));
+        QTRY_COMPARE(peer.received(), list);
+        QVERIFY(peer.send(cast("000D6F0000C0A001")));
+        // The gateway is told the list again and nothing is stored.
+        QTRY_COMPARE(peer.received(), list + list);
+        QCOMPARE(count("SELECT COUNT(*) FROM measure"), 0);
+        QCOMPARE(state->sensors.size(), 1);
+    }
+
+    void sensorMovesBetweenGateways()
+    {
+        GatewayPeer a, b;
+        connectPeer(a);
+        connectPeer(b);
+        QVERIFY(a.send(hello("A", "000D6F0000AB0001")));
+        QTRY_COMPARE(state->locations.size(), 2);
+        QVERIFY(b.send(hello("B", "000D6F0000AB0002")));
+        QTRY_COMPARE(state->locations.size(), 3);
+        QVERIFY(a.send(cast("000D6F0000C0A001")));
+        QTRY_COMPARE(locationOf("000D6F0000C0A001"), 1);
+        QVERIFY(b.send(cast("000D6F0000C0A001")));
+        QTRY_COMPARE(count("SELECT location FROM sensors WHERE EUI64='000D6F0000C0A001'"), 2);
+        QCOMPARE(locationOf("000D6F0000C0A001"), 2);
+        QVERIFY(b.send(cast("000D6F0000C0A001")));
+        QTRY_COMPARE(count("SELECT COUNT(*) FROM measure"), 3);
+        QCOMPARE(count("SELECT COUNT(*) FROM sensors"), 1);
+    }
+
+    void castThenCloseIsStored()
+    {
+        GatewayPeer peer;
+        connectPeer(peer);
+        QVERIFY(peer.sendAndClose(hello("gw", "000D6F0000AB0001") + cast("000D6F0000C0A001")));
+        QTRY_COMPARE(count("SELECT COUNT(*) FROM measure"), 1);
+        QTRY_VERIFY(net->clients.isEmpty());
+        // Released, and found again by the next connection.
+        QCOMPARE(state->locations[1]->client, nullptr);
+        GatewayPeer again;
+        connectPeer(again);
+        QVERIFY(again.send(hello("gw", "000D6F0000AB0001") + cast("000D6F0000C0A001")));
+        QTRY_COMPARE(count("SELECT COUNT(*) FROM measure"), 2);
+        QCOMPARE(state->locations.size(), 2);
+    }
+
+    void simulatorGateways()
+    {
+        QProcess sim;
+        sim.start(QStringLiteral(GATEWAYSIM),
+            { "--port", QString::number(net->serverPort()), "--gateways", "3", "--sensors", "2", "--interval", "20",
+                "--count", "5", "--quiet" });
+        QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
+        QTRY_COMPARE_WITH_TIMEOUT(sim.state(), QProcess::NotRunning, 30000);
+        QCOMPARE(sim.exitCode(), 0);
+        const QString out = QString::fromUtf8(sim.readAllStandardOutput());
+        QVERIFY2(out.contains("total sent: 30"), qPrintable(out));
+        // Each gateway printed the list it got on arrival, and every new sensor's interval.
+        for (int g = 1; g <= 3; ++g)
+            QVERIFY2(out.contains(QStringLiteral("Шлюз %1: Slep").arg(g)), qPrintable(out));
+        QVERIFY2(out.contains("Slep 000D6F0000C0A005=60"), qPrintable(out));
+        QTRY_COMPARE(count("SELECT COUNT(*) FROM measure"), 30);
+        QCOMPARE(state->locations.size(), 4);
+        QCOMPARE(state->sensors.size(), 6);
+        for (const Sensor* s : state->sensors)
+            QVERIFY(s->location >= 1 && s->location <= 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGatewayRoad)
+#include "tst_gatewayroad.moc"
