@@ -13,9 +13,9 @@ class GatewayBinding
 {
 public:
     enum class Outcome {
-        Ignored,  // no client
-        Created,  // a new location was appended (the sensor list changed)
-        Bound,    // an existing location was bound or updated
+        Ignored, // no client
+        Created, // a new location was appended (the sensor list changed)
+        Bound, // an existing location was bound or updated
     };
 
     explicit GatewayBinding(AppState& state);

@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 
-namespace GatewayLog {
+namespace GatewayLog
+{
 
-namespace {
+namespace
+{
 
 const QString kGreen = QStringLiteral("<B><span style=\"color:#008000;\">");
 const QString kRed = QStringLiteral("<B><span style=\"color:#A00000;\">");
@@ -25,7 +27,7 @@ QString who(const QString& name, const QString& ip)
     return QStringLiteral("\"") + esc(name) + QStringLiteral("\" (") + esc(ip) + QStringLiteral(")");
 }
 
-}  // namespace
+} // namespace
 
 QString connected(const QString& name, const QString& ip)
 {
@@ -50,4 +52,4 @@ QString disconnected(const QString& name, const QString& ip)
     return kRed + tr("Отсоединение клиента") + kClose + QStringLiteral(" ") + who(name, ip);
 }
 
-}  // namespace GatewayLog
+} // namespace GatewayLog

@@ -4,7 +4,8 @@
 
 // The network log's HTML lines for gateway events. Every text that a gateway supplies (its
 // name, its modem's strings, its status) is escaped: the log shows it, never renders it.
-namespace GatewayLog {
+namespace GatewayLog
+{
 
 QString connected(const QString& name, const QString& ip);
 QString modemConnected(const QString& name, const QString& ip, const QString& deviceName,
@@ -12,4 +13,4 @@ QString modemConnected(const QString& name, const QString& ip, const QString& de
 QString modemDisconnected(const QString& name, const QString& ip, const QString& statusText);
 QString disconnected(const QString& name, const QString& ip);
 
-}  // namespace GatewayLog
+} // namespace GatewayLog

@@ -1,8 +1,10 @@
 #include "links/gatewayprotocol.h"
 
-namespace GatewayProtocol {
+namespace GatewayProtocol
+{
 
-namespace {
+namespace
+{
 
 constexpr int kHeadSize = 4;
 const char kConnected[] = "Connected";
@@ -48,7 +50,7 @@ int statusLength(const QByteArray& bytes)
     return pastZero(bytes, kHeadSize, connected ? kConnectedFields : kOtherFields);
 }
 
-}  // namespace
+} // namespace
 
 Head headOf(const QByteArray& message)
 {
@@ -148,4 +150,4 @@ QByteArray slepFrame(const QVector<QPair<QString, int>>& intervals)
     return frame;
 }
 
-}  // namespace GatewayProtocol
+} // namespace GatewayProtocol

@@ -10,7 +10,8 @@
 // case-sensitively, then text fields each ended by a zero byte. Nothing marks the end of a
 // message, so where one ends follows either from its own bytes (below) or from a pause in
 // the stream.
-namespace GatewayProtocol {
+namespace GatewayProtocol
+{
 
 enum class Head { Unknown, Conn, Mess, Stat, Init, Clos };
 
@@ -32,8 +33,7 @@ QStringList splitFields(const QByteArray& bytes);
 int knownLength(const QByteArray& bytes);
 
 // A "Stat", "Init" or "Clos" body.
-struct Status
-{
+struct Status {
     bool connected = false;
     QString statusText;
     QString deviceName;
@@ -50,8 +50,7 @@ bool parseStatus(const QByteArray& body, Status* status);
 
 // A "Mess" body: the sensor address, up to the first zero byte of its 16-byte block, and
 // the payload, every byte behind the block.
-struct Cast
-{
+struct Cast {
     QString eui64;
     QByteArray payload;
 };
@@ -60,4 +59,4 @@ Cast parseCast(const QByteArray& body);
 // "Slep" followed by one EUI64, zero byte, interval in decimal, zero byte per sensor.
 QByteArray slepFrame(const QVector<QPair<QString, int>>& intervals);
 
-}  // namespace GatewayProtocol
+} // namespace GatewayProtocol

@@ -10,12 +10,13 @@
 
 using namespace GatewayProtocol;
 
-namespace {
+namespace
+{
 
 // A message whose end its bytes do not tell is handled once this much waits for the pause.
 constexpr int kMaxPending = 1 << 20;
 
-}  // namespace
+} // namespace
 
 NetworkModule::NetworkModule(quint16 port)
 {
@@ -262,8 +263,8 @@ void NetworkModule::handleMessage(ZigBeeClient* client, const QString& peer, con
             client->Power = s.power;
             client->PanID = s.panId;
             client->ExtendedPanID = s.extendedPanId;
-            emit signalInterfNetworkMess(GatewayLog::modemConnected(
-                client->name, peer, s.deviceName, s.firmwareRevision, s.eui64));
+            emit signalInterfNetworkMess(
+                GatewayLog::modemConnected(client->name, peer, s.deviceName, s.firmwareRevision, s.eui64));
         } else {
             client->statusText = s.statusText;
             emit signalInterfNetworkMess(GatewayLog::modemDisconnected(client->name, peer, s.statusText));

@@ -50,14 +50,13 @@ public slots:
 
 private:
     // What a connection keeps between two reads of its socket.
-    struct Pending
-    {
+    struct Pending {
         QByteArray buffer;
         QTimer* gap = nullptr;
         QString peer;
-        bool discarding = false;  // the rest of this read belongs to an unknown head
-        int busy = 0;             // messages of this connection are being handled
-        bool ended = false;       // disconnected while busy: finished when the handling unwinds
+        bool discarding = false; // the rest of this read belongs to an unknown head
+        int busy = 0; // messages of this connection are being handled
+        bool ended = false; // disconnected while busy: finished when the handling unwinds
     };
 
     void takeBytes(QTcpSocket* socket);

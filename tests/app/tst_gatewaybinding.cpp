@@ -11,7 +11,8 @@
 #include "links/zigbeeclient.h"
 #include "storage/sqlbasemodule.h"
 
-namespace {
+namespace
+{
 
 using Outcome = GatewayBinding::Outcome;
 const QString kNone = QStringLiteral("0000000000000000");
@@ -40,7 +41,7 @@ QStringList rows(const QString& statement)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 class TestGatewayBinding : public QObject
 {
@@ -103,9 +104,13 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("modemEui");
         QTest::addColumn<QString>("storedEui");
-        QTest::newRow("modem connected") << "Шлюз 1" << "000D6F0000AB0001" << "000D6F0000AB0001";
+        QTest::newRow("modem connected") << "Шлюз 1"
+                                         << "000D6F0000AB0001"
+                                         << "000D6F0000AB0001";
         QTest::newRow("modem not connected") << "Шлюз 1" << QString() << kNone;
-        QTest::newRow("quote in the name") << "O'Brien's \"hall\"" << "000D6F0000AB0001" << "000D6F0000AB0001";
+        QTest::newRow("quote in the name") << "O'Brien's \"hall\""
+                                           << "000D6F0000AB0001"
+                                           << "000D6F0000AB0001";
         QTest::newRow("status before Conn: empty name") << "" << QString() << kNone;
     }
     void firstStatusCreatesLocation()
@@ -128,14 +133,20 @@ private slots:
         QTest::addColumn<QString>("modemEui");
         QTest::addColumn<bool>("connected");
         QTest::addColumn<QString>("peer");
-        QTest::addColumn<int>("found");  // index of the location bound
+        QTest::addColumn<int>("found"); // index of the location bound
         // Locations 1-3 stand ready: one per pass that can find them.
-        QTest::newRow("by the modem's EUI64") << "new name" << "000D6F0000AB0002" << true << "10.9.9.9" << 2;
-        QTest::newRow("EUI64 before address") << "gw C" << "000D6F0000AB0002" << true << "10.0.0.1" << 2;
-        QTest::newRow("by address") << "new name" << "" << false << "10.0.0.1" << 1;
-        QTest::newRow("modem down: no EUI64 pass") << "new name" << "000D6F0000AB0002" << false << "10.0.0.1" << 1;
-        QTest::newRow("address before name") << "gw C" << "" << false << "10.0.0.2" << 2;
-        QTest::newRow("by name") << "gw C" << "" << false << "10.9.9.9" << 3;
+        QTest::newRow("by the modem's EUI64") << "new name"
+                                              << "000D6F0000AB0002" << true << "10.9.9.9" << 2;
+        QTest::newRow("EUI64 before address") << "gw C"
+                                              << "000D6F0000AB0002" << true << "10.0.0.1" << 2;
+        QTest::newRow("by address") << "new name"
+                                    << "" << false << "10.0.0.1" << 1;
+        QTest::newRow("modem down: no EUI64 pass") << "new name"
+                                                   << "000D6F0000AB0002" << false << "10.0.0.1" << 1;
+        QTest::newRow("address before name") << "gw C"
+                                             << "" << false << "10.0.0.2" << 2;
+        QTest::newRow("by name") << "gw C"
+                                 << "" << false << "10.9.9.9" << 3;
     }
     void reconnectFindsLocation()
     {
@@ -205,9 +216,18 @@ private slots:
         QTest::addColumn<int>("sensors");
         QTest::addColumn<QByteArray>("frame");
         QTest::newRow("none") << 0 << QByteArray("Slep");
-        QTest::newRow("one") << 1 << QByteArray("Slep000D6F0000C0A000\0" "60\0", 24);
-        QTest::newRow("three, several locations")
-            << 3 << QByteArray("Slep000D6F0000C0A000\0" "60\0" "000D6F0000C0A001\0" "61\0" "000D6F0000C0A002\0" "62\0", 64);
+        QTest::newRow("one") << 1
+                             << QByteArray("Slep000D6F0000C0A000\0"
+                                           "60\0",
+                                    24);
+        QTest::newRow("three, several locations") << 3
+                                                  << QByteArray("Slep000D6F0000C0A000\0"
+                                                                "60\0"
+                                                                "000D6F0000C0A001\0"
+                                                                "61\0"
+                                                                "000D6F0000C0A002\0"
+                                                                "62\0",
+                                                         64);
     }
     void sleepList()
     {
@@ -230,7 +250,10 @@ private slots:
         state->sensors.append(s);
         QVERIFY(binding->setSleepInterval(s, 900));
         QCOMPARE(s->sleepInterval, 900);
-        QCOMPARE(binding->sleepList(), QByteArray("Slep000D6F0000C0A000\0" "900\0", 25));
+        QCOMPARE(binding->sleepList(),
+            QByteArray("Slep000D6F0000C0A000\0"
+                       "900\0",
+                25));
         QVERIFY(!binding->setSleepInterval(nullptr, 900));
     }
 };

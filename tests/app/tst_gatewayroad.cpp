@@ -3,21 +3,20 @@
 #include <QDir>
 #include <QProcess>
 #include <QSqlQuery>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 #include "app/appstate.h"
-#include "app/gatewaybinding.h"
-#include "app/sensorintake.h"
+#include "gatewayhub.h"
 #include "links/gatewaypeer.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"
 #include "storage/sqlbasemodule.h"
 
-namespace {
+namespace
+{
 
 QByteArray z(const char* text)
 {
@@ -26,15 +25,16 @@ QByteArray z(const char* text)
 
 QByteArray hello(const char* name, const char* modemEui)
 {
-    const QByteArray status = modemEui
-        ? z("Connected") + z("ETRX357") + z("R309C") + z(modemEui) + z("COO") + z("11") + z("3") + z("1A2B")
-            + z("000D6F0000AB1A2B")
-        : z("Disconnected") + z("no modem");
+    const QByteArray status = modemEui ? z("Connected") + z("ETRX357") + z("R309C") + z(modemEui) + z("COO") + z("11")
+            + z("3") + z("1A2B") + z("000D6F0000AB1A2B")
+                                       : z("Disconnected") + z("no modem");
     return "Conn" + z(name) + "Stat" + status;
 }
 
 // count 3: 21.5 °C, 40 %, 3.0 V as little-endian floats, flags set
-const QByteArray kPayload = QByteArray::fromHex("03010104000" "0ac41020104000020420301040000404" "0");
+const QByteArray kPayload = QByteArray::fromHex("03010104000"
+                                                "0ac41020104000020420301040000404"
+                                                "0");
 
 QByteArray cast(const char* eui)
 {
@@ -47,50 +47,7 @@ int count(const QString& statement)
     return q.exec(statement) && q.next() ? q.value(0).toInt() : -1;
 }
 
-// The network part of the application object's wiring.
-class Hub : public QObject, public IntakeSink
-{
-public:
-    Hub(AppState& state, NetworkModule& net, SQLBaseModule& sql)
-        : net(net)
-        , sql(sql)
-        , binding(state)
-        , intake(state, *this, [] { return QDateTime::currentMSecsSinceEpoch(); })
-    {
-        connect(&net, &NetworkModule::signalNewConnection, this, [this](ZigBeeClient* c) { resendSensorList(c); });
-        auto bind = [this](ZigBeeClient* c) { binding.bind(c, NetworkModule::peerText(c)); };
-        connect(&net, &NetworkModule::signalStatReceived, this, bind);
-        connect(&net, &NetworkModule::signalInitReceived, this, bind);
-        connect(&net, &NetworkModule::signalDisconnected, this, [this](ZigBeeClient* c) { binding.release(c); });
-        connect(&net, &NetworkModule::signalNetworkCastReceived, this,
-            [this](ZigBeeClient* c, const QString& eui, const QByteArray& p) { intake.networkCast(c, eui, p); });
-    }
-
-    void sendModemReply(const QByteArray&) override {}
-    void sensorRegistered() override {}
-    void sensorMoved() override {}
-    void announceSleepInterval(const QString& eui64, int interval) override
-    {
-        net.slotSlepSend2(nullptr, eui64, interval);
-    }
-    void registryChanged() override {}
-    void storeMeasurement(const QString& eui64, const SensorData& data) override
-    {
-        sql.slotSensorDataReceived(eui64, data);
-    }
-    void refreshIfLive() override {}
-    void raiseNotification(const NotificationsMessage&) override {}
-    void showStatus(const QString&) override {}
-    void resendSensorList(ZigBeeClient* client) override { net.slotSlepSend(client, binding.sleepList()); }
-
-private:
-    NetworkModule& net;
-    SQLBaseModule& sql;
-    GatewayBinding binding;
-    SensorIntake intake;
-};
-
-}  // namespace
+} // namespace
 
 class TestGatewayRoad : public QObject
 {
@@ -102,7 +59,7 @@ private:
     AppState* state = nullptr;
     SQLBaseModule* sql = nullptr;
     std::unique_ptr<NetworkModule> net;
-    Hub* hub = nullptr;
+    GatewayHub* hub = nullptr;
 
     void connectPeer(GatewayPeer& peer)
     {
@@ -127,15 +84,9 @@ private slots:
         sql = new SQLBaseModule;
         sql->init(0, QString(), QString(), QString(), QString(), 0);
         QVERIFY(sql->db.isOpen());
-        for (int attempt = 0; attempt < 20 && !(net && net->isListening()); ++attempt) {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::Any, 0));
-            const quint16 port = probe.serverPort();
-            probe.close();
-            net = std::make_unique<NetworkModule>(port);
-        }
-        QVERIFY(net->isListening());
-        hub = new Hub(*state, *net, *sql);
+        net = startGatewayServer();
+        QVERIFY(net);
+        hub = new GatewayHub(*state, *net, *sql);
     }
     void cleanup()
     {

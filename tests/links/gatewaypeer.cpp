@@ -1,7 +1,25 @@
 #include "gatewaypeer.h"
 
 #include <QMutexLocker>
+#include <QTcpServer>
 #include <QTcpSocket>
+
+#include "links/networkmodule.h"
+
+std::unique_ptr<NetworkModule> startGatewayServer()
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::Any, 0))
+            continue;
+        const quint16 port = probe.serverPort();
+        probe.close();
+        auto server = std::make_unique<NetworkModule>(port);
+        if (server->isListening())
+            return server;
+    }
+    return nullptr;
+}
 
 GatewayPeer::GatewayPeer()
 {
@@ -21,8 +39,7 @@ GatewayPeer::~GatewayPeer()
     thread.wait();
 }
 
-template <typename F>
-void GatewayPeer::onPeerThread(F&& f)
+template <typename F> void GatewayPeer::onPeerThread(F&& f)
 {
     QMetaObject::invokeMethod(context, std::forward<F>(f), Qt::BlockingQueuedConnection);
 }
@@ -49,9 +66,7 @@ bool GatewayPeer::connectTo(quint16 port, QString* error)
 bool GatewayPeer::send(const QByteArray& data)
 {
     bool ok = false;
-    onPeerThread([&] {
-        ok = socket && socket->write(data) == data.size() && socket->waitForBytesWritten(5000);
-    });
+    onPeerThread([&] { ok = socket && socket->write(data) == data.size() && socket->waitForBytesWritten(5000); });
     return ok;
 }
 

@@ -6,7 +6,14 @@
 #include <QString>
 #include <QThread>
 
+#include <memory>
+
+class NetworkModule;
 class QTcpSocket;
+
+// The gateway server on a port that was free a moment ago; tries again when another process
+// took it meanwhile. Null when no port could be had.
+std::unique_ptr<NetworkModule> startGatewayServer();
 
 // A gateway on loopback, in a thread of its own: every send is one write that has left the
 // socket before the call returns, so the program sees exactly these boundaries.
@@ -28,11 +35,10 @@ public:
     QByteArray received() const;
 
 private:
-    template <typename F>
-    void onPeerThread(F&& f);
+    template <typename F> void onPeerThread(F&& f);
 
     QThread thread;
-    QObject* context = nullptr;  // lives in the thread
+    QObject* context = nullptr; // lives in the thread
     QTcpSocket* socket = nullptr;
     mutable QMutex lock;
     QByteArray bytes;

@@ -6,7 +6,8 @@
 
 using namespace GatewayProtocol;
 
-namespace {
+namespace
+{
 
 QByteArray z(const char* text)
 {
@@ -21,7 +22,7 @@ const QByteArray kEui = "000D6F0000C0A001";
 
 using Intervals = QVector<QPair<QString, int>>;
 
-}  // namespace
+} // namespace
 
 Q_DECLARE_METATYPE(Intervals)
 
@@ -99,24 +100,24 @@ void TestGatewayProtocol::parsesStatus_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<bool>("connected");
-    QTest::addColumn<QStringList>("texts");  // status, name, firmware, EUI64, type, PAN, extended PAN
+    QTest::addColumn<QStringList>("texts"); // status, name, firmware, EUI64, type, PAN, extended PAN
     QTest::addColumn<int>("channel");
     QTest::addColumn<int>("power");
     QTest::newRow("connected") << kConnectedBody << true << true
                                << QStringList { "", "ETRX357", "R309C", "000D6F0000AB0001", "COO", "1A2B",
                                       "000D6F0000AB1A2B" }
                                << 11 << 3;
-    QTest::newRow("numbers that are none") << z("Connected") + z("") + z("") + z("") + z("") + z("x") + z("-4")
-            + z("") + z("")
-                                           << true << true << QStringList { "", "", "", "", "", "", "" } << 0 << -4;
+    QTest::newRow("numbers that are none")
+        << z("Connected") + z("") + z("") + z("") + z("") + z("x") + z("-4") + z("") + z("") << true << true
+        << QStringList { "", "", "", "", "", "", "" } << 0 << -4;
     QTest::newRow("other") << z("Disconnected") + z("Нет модема") << true << false
                            << QStringList { "Нет модема", "", "", "", "", "", "" } << 0 << 0;
     QTest::newRow("other, extra fields") << z("No") + z("text") + z("more") << true << false
                                          << QStringList { "text", "", "", "", "", "", "" } << 0 << 0;
     QTest::newRow("connected, 8 fields") << kConnectedBody.left(kConnectedBody.size() - 17) << false << false
                                          << QStringList { "", "", "", "", "", "", "" } << 0 << 0;
-    QTest::newRow("other, 1 field") << z("Disconnected") << false << false
-                                    << QStringList { "", "", "", "", "", "", "" } << 0 << 0;
+    QTest::newRow("other, 1 field") << z("Disconnected") << false << false << QStringList { "", "", "", "", "", "", "" }
+                                    << 0 << 0;
     QTest::newRow("no field") << QByteArray("Disconnected") << false << false
                               << QStringList { "", "", "", "", "", "", "" } << 0 << 0;
 }
@@ -132,8 +133,8 @@ void TestGatewayProtocol::parsesStatus()
     Status s;
     QCOMPARE(parseStatus(body, &s), ok);
     QCOMPARE(s.connected, connected);
-    QCOMPARE(QStringList({ s.statusText, s.deviceName, s.firmwareRevision, s.eui64, s.deviceType, s.panId,
-                 s.extendedPanId }),
+    QCOMPARE(QStringList(
+                 { s.statusText, s.deviceName, s.firmwareRevision, s.eui64, s.deviceType, s.panId, s.extendedPanId }),
         texts);
     QCOMPARE(s.channel, channel);
     QCOMPARE(s.power, power);
@@ -145,8 +146,8 @@ void TestGatewayProtocol::parsesCast_data()
     QTest::addColumn<QString>("eui64");
     QTest::addColumn<QByteArray>("payload");
     QTest::newRow("whole") << kEui + kPayload << QString(kEui) << kPayload;
-    QTest::newRow("zero ends the address early") << QByteArray("ABCD\0xxxxxxxxxxx", 16) + kPayload << "ABCD"
-                                                 << kPayload;
+    QTest::newRow("zero ends the address early")
+        << QByteArray("ABCD\0xxxxxxxxxxx", 16) + kPayload << "ABCD" << kPayload;
     QTest::newRow("zero bytes in the payload") << kEui + QByteArray("\x01\x01\x00\x04\x00\x00\x00\x00", 8)
                                                << QString(kEui) << QByteArray("\x01\x01\x00\x04\x00\x00\x00\x00", 8);
     QTest::newRow("short address") << QByteArray("ABC") << "ABC" << QByteArray();
@@ -169,11 +170,9 @@ void TestGatewayProtocol::buildsSlep_data()
     QTest::addColumn<Intervals>("intervals");
     QTest::addColumn<QByteArray>("frame");
     QTest::newRow("no sensor") << Intervals {} << QByteArray("Slep");
-    QTest::newRow("one") << Intervals { { "000D6F0000C0A001", 60 } }
-                         << "Slep" + z("000D6F0000C0A001") + z("60");
-    QTest::newRow("three, negative and zero")
-        << Intervals { { "A", 600 }, { "B", -5 }, { "C", 0 } }
-        << "Slep" + z("A") + z("600") + z("B") + z("-5") + z("C") + z("0");
+    QTest::newRow("one") << Intervals { { "000D6F0000C0A001", 60 } } << "Slep" + z("000D6F0000C0A001") + z("60");
+    QTest::newRow("three, negative and zero") << Intervals { { "A", 600 }, { "B", -5 }, { "C", 0 } }
+                                              << "Slep" + z("A") + z("600") + z("B") + z("-5") + z("C") + z("0");
 }
 
 void TestGatewayProtocol::buildsSlep()

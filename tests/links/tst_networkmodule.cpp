@@ -3,24 +3,22 @@
 #include <QtTest>
 
 #include <QTcpServer>
-#include <QTcpSocket>
-
-#include <memory>
 
 #include "gatewaypeer.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"
 
-namespace {
+namespace
+{
 
 QByteArray z(const char* text)
 {
     return QByteArray(text) + '\0';
 }
 
-const QString kPeer = QStringLiteral("::ffff:127.0.0.1");  // an IPv4 peer of a server on every address
-const QByteArray kConnected = z("Connected") + z("ETRX357") + z("R309C") + z("000D6F0000AB0001") + z("COO")
-    + z("11") + z("3") + z("1A2B") + z("000D6F0000AB1A2B");
+const QString kPeer = QStringLiteral("::ffff:127.0.0.1"); // an IPv4 peer of a server on every address
+const QByteArray kConnected = z("Connected") + z("ETRX357") + z("R309C") + z("000D6F0000AB0001") + z("COO") + z("11")
+    + z("3") + z("1A2B") + z("000D6F0000AB1A2B");
 const QByteArray kPayload = QByteArray::fromHex("03010004000020410201040000004203010400004040");
 const QString kGreen = QStringLiteral("<B><span style=\"color:#008000;\">");
 const QString kRed = QStringLiteral("<B><span style=\"color:#A00000;\">");
@@ -37,8 +35,7 @@ QString describe(const ZigBeeClient* c)
 
 // Everything the module tells the rest of the program, in order, with the record as it was
 // at each signal.
-struct Recorder : QObject
-{
+struct Recorder : QObject {
     QStringList events;
     QSet<ZigBeeClient*> gone;
 
@@ -74,23 +71,7 @@ struct Recorder : QObject
     }
 };
 
-// A module on a port that was free a moment ago; tries again when another test took it.
-std::unique_ptr<NetworkModule> startModule()
-{
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::Any, 0))
-            continue;
-        const quint16 port = probe.serverPort();
-        probe.close();
-        auto m = std::make_unique<NetworkModule>(port);
-        if (m->isListening())
-            return m;
-    }
-    return nullptr;
-}
-
-}  // namespace
+} // namespace
 
 class TestNetworkModule : public QObject
 {
@@ -129,22 +110,21 @@ void TestNetworkModule::announcesGatewayAndModem_data()
                                        "log " + kRed + "Модем отсоеденён от " + kClose + "\"Шлюз 1\" (" + kPeer
                                            + ")  Нет модема",
                                        "stat off|Нет модема" };
-    QTest::newRow("word Connected in other case") << "Conn" + z("Шлюз 1") + "Init" + z("CONNECTED") + z("x")
-                                                  << QStringList { "log " + conn, "conn Шлюз 1",
-                                                         "log " + kRed + "Модем отсоеденён от " + kClose
-                                                             + "\"Шлюз 1\" (" + kPeer + ")  x",
-                                                         "init off|x" };
+    QTest::newRow("word Connected in other case")
+        << "Conn" + z("Шлюз 1") + "Init" + z("CONNECTED") + z("x")
+        << QStringList { "log " + conn, "conn Шлюз 1",
+               "log " + kRed + "Модем отсоеденён от " + kClose + "\"Шлюз 1\" (" + kPeer + ")  x", "init off|x" };
     QTest::newRow("markup in peer text") << "Conn" + z("<b>&") + "Stat" + z("No") + z("<i>")
                                          << QStringList { "log " + kGreen + "Новое подключение." + kClose
-                                                              + " \"&lt;b&gt;&amp;\" (" + kPeer + ")",
+                                                    + " \"&lt;b&gt;&amp;\" (" + kPeer + ")",
                                                 "conn <b>&",
-                                                "log " + kRed + "Модем отсоеденён от " + kClose
-                                                    + "\"&lt;b&gt;&amp;\" (" + kPeer + ")  &lt;i&gt;",
+                                                "log " + kRed + "Модем отсоеденён от " + kClose + "\"&lt;b&gt;&amp;\" ("
+                                                    + kPeer + ")  &lt;i&gt;",
                                                 "stat off|<i>" };
     QTest::newRow("status before Conn, empty name")
         << "Stat" + kConnected
         << QStringList { "log " + kGreen + "Модем подсоединён" + kClose + " к \"\" (" + kPeer + ")"
-                             + " &nbsp; DeviceName: ETRX357 &nbsp; FirmwareRevision: R309C &nbsp; EUI64: 000D6F0000AB0001",
+                   + " &nbsp; DeviceName: ETRX357 &nbsp; FirmwareRevision: R309C &nbsp; EUI64: 000D6F0000AB0001",
                "stat " + on };
 }
 
@@ -152,7 +132,7 @@ void TestNetworkModule::announcesGatewayAndModem()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, events);
-    auto module = startModule();
+    auto module = startGatewayServer();
     QVERIFY(module);
     Recorder rec(module.get());
     GatewayPeer peer;
@@ -172,14 +152,13 @@ void TestNetworkModule::passesCastsExactly_data()
     QTest::addColumn<QStringList>("casts");
     const QByteArray eui = "000D6F0000C0A001";
     const QByteArray zeros = QByteArray::fromHex("02010004000000000300040000a040");
-    QTest::newRow("payload with zero bytes") << QList<QByteArray> { "Mess" + eui + zeros }
-                                             << QStringList { "cast  " + eui + ' ' + zeros.toHex() };
+    QTest::newRow("payload with zero bytes")
+        << QList<QByteArray> { "Mess" + eui + zeros } << QStringList { "cast  " + eui + ' ' + zeros.toHex() };
     QTest::newRow("address ended early by a zero")
         << QList<QByteArray> { "Mess" + QByteArray("ABCD\0\0\0\0\0\0\0\0\0\0\0\0", 16) + kPayload }
         << QStringList { "cast  ABCD " + kPayload.toHex() };
-    QTest::newRow("two in one write") << QList<QByteArray> { "Mess" + eui + kPayload + "Mess" + eui + zeros }
-                                      << QStringList { "cast  " + eui + ' ' + kPayload.toHex(),
-                                             "cast  " + eui + ' ' + zeros.toHex() };
+    QTest::newRow("two in one write") << QList<QByteArray> { "Mess" + eui + kPayload + "Mess" + eui
+        + zeros } << QStringList { "cast  " + eui + ' ' + kPayload.toHex(), "cast  " + eui + ' ' + zeros.toHex() };
     QTest::newRow("Conn, then a Mess without zero bytes, one write")
         << QList<QByteArray> { "Conn" + z("gw") + "Mess" + eui + QByteArray::fromHex("01010104cdcc0c41") }
         << QStringList { "conn gw", "cast gw " + eui + " 01010104cdcc0c41" };
@@ -196,7 +175,7 @@ void TestNetworkModule::passesCastsExactly()
 {
     QFETCH(QList<QByteArray>, writes);
     QFETCH(QStringList, casts);
-    auto module = startModule();
+    auto module = startGatewayServer();
     QVERIFY(module);
     Recorder rec(module.get());
     GatewayPeer peer;
@@ -217,8 +196,8 @@ void TestNetworkModule::handlesPendingBytesBeforeRecordGoes_data()
     const QByteArray eui = "000D6F0000C0A001";
     QTest::newRow("Mess") << "Conn" + z("gw") + "Mess" + eui + kPayload
                           << QStringList { "conn gw", "cast gw " + eui + ' ' + kPayload.toHex(), "disc gw" };
-    QTest::newRow("Mess whose end only the pause tells") << "Conn" + z("gw") + "Mess" + eui + "\x05"
-                                                         << QStringList { "conn gw", "cast gw " + eui + " 05", "disc gw" };
+    QTest::newRow("Mess whose end only the pause tells")
+        << "Conn" + z("gw") + "Mess" + eui + "\x05" << QStringList { "conn gw", "cast gw " + eui + " 05", "disc gw" };
     QTest::newRow("status") << "Conn" + z("gw") + "Clos" + z("Off") + z("bye")
                             << QStringList { "conn gw", "clos off|bye", "disc gw" };
 }
@@ -227,7 +206,7 @@ void TestNetworkModule::handlesPendingBytesBeforeRecordGoes()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, events);
-    auto module = startModule();
+    auto module = startGatewayServer();
     QVERIFY(module);
     // The pause never comes before the close: only the close can end the read.
     module->setReadGap(60000);
@@ -237,7 +216,8 @@ void TestNetworkModule::handlesPendingBytesBeforeRecordGoes()
     QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
     QVERIFY(peer.sendAndClose(bytes));
     QTRY_COMPARE(rec.without("log"), events);
-    QVERIFY(rec.events.value(rec.events.size() - 2).startsWith("log " + kRed + "Отсоединение клиента" + kClose + " \"gw\" (" + kPeer));
+    QVERIFY(rec.events.value(rec.events.size() - 2)
+                .startsWith("log " + kRed + "Отсоединение клиента" + kClose + " \"gw\" (" + kPeer));
     QVERIFY(module->clients.isEmpty());
 }
 
@@ -250,8 +230,8 @@ void TestNetworkModule::survivesMalformedInput_data()
     for (int i = 0; i < noise.size(); ++i)
         noise[i] = char((quint32(i) * 7919u + 13u) % 251u);
     const QString noiseHead = "Unknown head: " + QString::fromLatin1(noise.left(4));
-    QTest::newRow("Conn without zero byte") << QList<QByteArray> { "Conngw" } << QStringList {}
-                                            << QStringList { "Conn without a name dropped" };
+    QTest::newRow("Conn without zero byte")
+        << QList<QByteArray> { "Conngw" } << QStringList {} << QStringList { "Conn without a name dropped" };
     QTest::newRow("connected status, 3 fields") << QList<QByteArray> { "Stat" + z("Connected") + z("a") + z("b") }
                                                 << QStringList {} << QStringList { "Stat with too few fields dropped" };
     QTest::newRow("other status, 1 field") << QList<QByteArray> { "Init" + z("Off") } << QStringList {}
@@ -260,9 +240,11 @@ void TestNetworkModule::survivesMalformedInput_data()
                                      << QStringList { "Unknown head: conn" };
     QTest::newRow("unknown head") << QList<QByteArray> { "Ping" + z("gw") } << QStringList {}
                                   << QStringList { "Unknown head: Ping" };
-    QTest::newRow("under 4 bytes") << QList<QByteArray> { "Co" } << QStringList {} << QStringList { "Unknown head: Co" };
-    QTest::newRow("Mess with empty address") << QList<QByteArray> { "Mess" + QByteArray(16, '\0') + kPayload }
-                                             << QStringList {} << QStringList { "Mess without a sensor address dropped" };
+    QTest::newRow("under 4 bytes") << QList<QByteArray> { "Co" } << QStringList {}
+                                   << QStringList { "Unknown head: Co" };
+    QTest::newRow("Mess with empty address")
+        << QList<QByteArray> { "Mess" + QByteArray(16, '\0') + kPayload } << QStringList {}
+        << QStringList { "Mess without a sensor address dropped" };
     QTest::newRow("1 MB of noise") << QList<QByteArray> { noise } << QStringList {} << QStringList { noiseHead };
     QTest::newRow("noise behind a Conn") << QList<QByteArray> { "Conn" + z("gw") + noise } << QStringList { "conn gw" }
                                          << QStringList { noiseHead };
@@ -276,7 +258,7 @@ void TestNetworkModule::survivesMalformedInput()
     QFETCH(QList<QByteArray>, writes);
     QFETCH(QStringList, events);
     QFETCH(QStringList, debug);
-    auto module = startModule();
+    auto module = startGatewayServer();
     QVERIFY(module);
     module->setReadGap(20);
     Recorder rec(module.get());
@@ -300,7 +282,7 @@ void TestNetworkModule::survivesMalformedInput()
 
 void TestNetworkModule::sendsExactFrames_data()
 {
-    QTest::addColumn<int>("kind");  // 0 slotSlepSend, 1 slotSlepSend2, 2 slotStatSend
+    QTest::addColumn<int>("kind"); // 0 slotSlepSend, 1 slotSlepSend2, 2 slotStatSend
     QTest::addColumn<bool>("toAll");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QByteArray>("expected");
@@ -323,7 +305,7 @@ void TestNetworkModule::sendsExactFrames()
     QFETCH(bool, toAll);
     QFETCH(QByteArray, bytes);
     QFETCH(QByteArray, expected);
-    auto module = startModule();
+    auto module = startGatewayServer();
     QVERIFY(module);
     Recorder rec(module.get());
     GatewayPeer announced, silent;
@@ -354,7 +336,7 @@ void TestNetworkModule::sendsExactFrames()
 
 void TestNetworkModule::endsConnectionWithoutConn()
 {
-    auto module = startModule();
+    auto module = startGatewayServer();
     QVERIFY(module);
     Recorder rec(module.get());
     GatewayPeer peer;
@@ -362,14 +344,14 @@ void TestNetworkModule::endsConnectionWithoutConn()
     QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
     QTRY_COMPARE(module->clients.size(), 1);
     peer.close();
-    QTRY_COMPARE(rec.events, QStringList({ "log " + kRed + "Отсоединение клиента" + kClose + " \"\" (" + kPeer + ")",
-                                 "disc " }));
+    QTRY_COMPARE(rec.events,
+        QStringList({ "log " + kRed + "Отсоединение клиента" + kClose + " \"\" (" + kPeer + ")", "disc " }));
     QVERIFY(module->clients.isEmpty());
 }
 
 void TestNetworkModule::destructorLeavesNoSignal()
 {
-    auto module = startModule();
+    auto module = startGatewayServer();
     QVERIFY(module);
     module->setReadGap(60000);
     Recorder rec(module.get());

@@ -11,7 +11,8 @@
 
 #include "tools/gatewaysim/simulatedgateway.h"
 
-namespace {
+namespace
+{
 
 QTextStream& out()
 {
@@ -19,7 +20,7 @@ QTextStream& out()
     return stream;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -27,8 +28,8 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("gatewaysim"));
 
     QCommandLineParser options;
-    options.setApplicationDescription(QStringLiteral(
-        "Simulated remote gateways. Each forwards its own sensors to the program's Modem/NetworkPort."));
+    options.setApplicationDescription(
+        QStringLiteral("Simulated remote gateways. Each forwards its own sensors to the program's Modem/NetworkPort."));
     options.addHelpOption();
     const QCommandLineOption hostOption("host", "Address of the program.", "address", "127.0.0.1");
     const QCommandLineOption portOption({ "p", "port" }, "The program's Modem/NetworkPort.", "port", "6238");
@@ -38,13 +39,15 @@ int main(int argc, char** argv)
         { "i", "interval" }, "Milliseconds between two messages of one sensor.", "ms", "10000");
     const QCommandLineOption countOption(
         { "c", "count" }, "Messages per sensor, then the gateway leaves (0: run until stopped).", "count", "0");
+    const QCommandLineOption lingerOption(
+        "linger", "Milliseconds a gateway stays connected after its last message.", "ms", "500");
     const QCommandLineOption burstOption("burst", "Send every message as soon as the program takes it.");
     const QCommandLineOption nameOption("name", "Gateway names: this text and the gateway's number.", "text", "Шлюз ");
     const QCommandLineOption unconnectedOption("unconnected", "Report the gateways' modems as not connected.");
     const QCommandLineOption seedOption("seed", "Seed of the simulated readings.", "number", "1");
-    const QCommandLineOption quietOption({ "q", "quiet" }, "Print only the sleep intervals and the totals.");
+    const QCommandLineOption quietOption({ "q", "quiet" }, "Print only the sleep intervals, errors and totals.");
     options.addOptions({ hostOption, portOption, gatewaysOption, sensorsOption, intervalOption, countOption,
-        burstOption, nameOption, unconnectedOption, seedOption, quietOption });
+        lingerOption, burstOption, nameOption, unconnectedOption, seedOption, quietOption });
     options.process(app);
 
     bool portOk = false;
@@ -56,11 +59,12 @@ int main(int argc, char** argv)
     settings.sensors = options.value(sensorsOption).toInt();
     settings.interval = options.value(intervalOption).toInt();
     settings.count = options.value(countOption).toInt();
+    settings.linger = options.value(lingerOption).toInt();
     settings.burst = options.isSet(burstOption);
     settings.modemConnected = !options.isSet(unconnectedOption);
     settings.quiet = options.isSet(quietOption);
     if (!portOk || port < 1 || port > 65535 || gateways < 1 || settings.sensors < 0 || settings.interval <= 0
-        || settings.count < 0) {
+        || settings.count < 0 || settings.linger < 0) {
         out() << "gatewaysim: bad --port, --gateways, --sensors, --interval or --count\n";
         return 2;
     }
@@ -68,21 +72,25 @@ int main(int argc, char** argv)
 
     std::vector<std::unique_ptr<SimulatedGateway>> all;
     int running = gateways;
+    int sending = gateways;
+    bool failed = false;
     qint64 total = 0;
     for (int g = 0; g < gateways; ++g) {
         const QString name = options.value(nameOption) + QString::number(g + 1);
         // Sensor addresses do not repeat across gateways.
         all.push_back(std::make_unique<SimulatedGateway>(g, g * settings.sensors, name, settings, seed + quint32(g)));
         SimulatedGateway* gateway = all.back().get();
-        QObject::connect(gateway, &SimulatedGateway::line, [&](const QString& text) {
-            if (!settings.quiet || text.contains(QLatin1String(": Slep")))
-                out() << text << Qt::endl;
+        QObject::connect(gateway, &SimulatedGateway::line, [&](const QString& text) { out() << text << Qt::endl; });
+        QObject::connect(gateway, &SimulatedGateway::allSent, [&] {
+            if (--sending == 0)
+                out() << "all sent" << Qt::endl;
         });
-        QObject::connect(gateway, &SimulatedGateway::finished, [&, gateway] {
+        QObject::connect(gateway, &SimulatedGateway::finished, [&, gateway](bool ok) {
+            failed = failed || !ok;
             total += gateway->sent();
             if (--running == 0) {
                 out() << "total sent: " << total << Qt::endl;
-                app.quit();
+                app.exit(failed ? 1 : 0);
             }
         });
     }

@@ -2,12 +2,13 @@
 
 #include "links/gatewayprotocol.h"
 
-namespace {
+namespace
+{
 
 // Bytes kept queued in burst mode: enough to keep the program busy, few enough to stop soon.
 constexpr qint64 kBurstQueue = 32 * 1024;
 
-}  // namespace
+} // namespace
 
 SimulatedGateway::SimulatedGateway(
     int index, int firstSensor, const QString& name, const GatewaySettings& settings, quint32 seed)
@@ -27,10 +28,11 @@ SimulatedGateway::SimulatedGateway(
             topUp();
     });
     connect(&socket, &QTcpSocket::disconnected, this, [this] {
-        emit line(gatewayName + QStringLiteral(": disconnected after %1 messages").arg(messagesSent));
+        if (!this->settings.quiet)
+            emit line(gatewayName + QStringLiteral(": disconnected after %1 messages").arg(messagesSent));
         if (!ended) {
             ended = true;
-            emit finished();
+            emit finished(true);
         }
     });
     connect(&socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
@@ -39,7 +41,7 @@ SimulatedGateway::SimulatedGateway(
         emit line(gatewayName + QStringLiteral(": ") + socket.errorString());
         if (!ended) {
             ended = true;
-            emit finished();
+            emit finished(false);
         }
     });
     // Spread the sensors evenly over one interval.
@@ -55,10 +57,9 @@ QByteArray SimulatedGateway::connMessage(const QString& name)
 QByteArray SimulatedGateway::statusMessage(bool connected, const QString& modemEui64)
 {
     QByteArray m("Stat");
-    const QStringList fields = connected
-        ? QStringList { "Connected", "Telegesis ETRX357", "R309C", modemEui64, "COO", "11", "3", "1A2B",
-              "000D6F0000AB1A2B" }
-        : QStringList { "Disconnected", "Modem not found" };
+    const QStringList fields = connected ? QStringList { "Connected", "Telegesis ETRX357", "R309C", modemEui64, "COO",
+        "11", "3", "1A2B", "000D6F0000AB1A2B" }
+                                         : QStringList { "Disconnected", "Modem not found" };
     for (const QString& f : fields)
         m += f.toUtf8() + '\0';
     return m;
@@ -66,8 +67,7 @@ QByteArray SimulatedGateway::statusMessage(bool connected, const QString& modemE
 
 QByteArray SimulatedGateway::castMessage(const QString& sensorEui64, const QByteArray& payload)
 {
-    return QByteArray("Mess") + sensorEui64.toUtf8().leftJustified(GatewayProtocol::kEuiBlock, '\0', true)
-        + payload;
+    return QByteArray("Mess") + sensorEui64.toUtf8().leftJustified(GatewayProtocol::kEuiBlock, '\0', true) + payload;
 }
 
 QStringList SimulatedGateway::takeSlepLines(QByteArray& bytes)
@@ -138,8 +138,9 @@ void SimulatedGateway::sendOne()
     ++messagesSent;
     if (done()) {
         pace.stop();
-        // Leaves once everything written has gone out.
-        socket.disconnectFromHost();
+        emit allSent();
+        // disconnectFromHost leaves once everything written has gone out.
+        QTimer::singleShot(settings.linger, &socket, [this] { socket.disconnectFromHost(); });
     }
 }
 

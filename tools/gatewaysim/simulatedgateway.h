@@ -12,14 +12,15 @@
 #include "tools/modemsim/simulatedsensor.h"
 
 // How one simulated gateway behaves.
-struct GatewaySettings
-{
+struct GatewaySettings {
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 6238;
-    int sensors = 4;          // sensors heard by this gateway
-    int interval = 10000;     // ms between two messages of one sensor
-    int count = 0;            // messages per sensor, then the gateway leaves; 0: no end
-    bool burst = false;       // send as fast as the program takes the messages
+    int sensors = 4; // sensors heard by this gateway
+    int interval = 10000; // ms between two messages of one sensor
+    int count = 0; // messages per sensor, then the gateway leaves; 0: no end
+    bool burst = false; // send as fast as the program takes the messages
+    int linger = 500; // ms connected after the last message: the program may still be
+                      // reading, and a close now could cut off what it has not read
     bool modemConnected = true;
     bool quiet = false;
 };
@@ -45,7 +46,10 @@ public:
 
 signals:
     void line(QString text);
-    void finished();
+    // Every message of the count has been written.
+    void allSent();
+    // Disconnected, or the connection failed (ok false).
+    void finished(bool ok);
 
 private:
     void onConnected();

@@ -1,0 +1,37 @@
+#include "gatewayhub.h"
+
+#include <QDateTime>
+
+#include "links/networkmodule.h"
+#include "links/zigbeeclient.h"
+#include "storage/sqlbasemodule.h"
+
+GatewayHub::GatewayHub(AppState& state, NetworkModule& net, SQLBaseModule& sql)
+    : net(net)
+    , sql(sql)
+    , binding(state)
+    , intake(state, *this, [] { return QDateTime::currentMSecsSinceEpoch(); })
+{
+    connect(&net, &NetworkModule::signalNewConnection, this, [this](ZigBeeClient* c) { resendSensorList(c); });
+    auto bind = [this](ZigBeeClient* c) { binding.bind(c, NetworkModule::peerText(c)); };
+    connect(&net, &NetworkModule::signalStatReceived, this, bind);
+    connect(&net, &NetworkModule::signalInitReceived, this, bind);
+    connect(&net, &NetworkModule::signalDisconnected, this, [this](ZigBeeClient* c) { binding.release(c); });
+    connect(&net, &NetworkModule::signalNetworkCastReceived, this,
+        [this](ZigBeeClient* c, const QString& eui, const QByteArray& p) { intake.networkCast(c, eui, p); });
+}
+
+void GatewayHub::announceSleepInterval(const QString& eui64, int interval)
+{
+    net.slotSlepSend2(nullptr, eui64, interval);
+}
+
+void GatewayHub::storeMeasurement(const QString& eui64, const SensorData& data)
+{
+    sql.slotSensorDataReceived(eui64, data);
+}
+
+void GatewayHub::resendSensorList(ZigBeeClient* client)
+{
+    net.slotSlepSend(client, binding.sleepList());
+}
