@@ -4,6 +4,7 @@
 #include <QPointF>
 
 #include <algorithm>
+#include <cmath>
 
 #include "ui/graphmodel.h"
 
@@ -128,61 +129,83 @@ private:
     int runColumns = 0;
 };
 
-// Groups the marks of each pixel column.
+// Groups the marks of each pixel column. The column's points are binned by pixel row, so a
+// column costs its points plus the rows between its lowest and highest mark, with no sort:
+// walking the rows in order meets the marks sorted by height, and marks within one row are
+// always less than a mark's size apart.
 class MarkReducer
 {
 public:
-    explicit MarkReducer(QVector<QRectF>& out)
+    MarkReducer(QVector<QRectF>& out, const QRectF& pane)
         : marks(out)
+        , rowBase(GraphModel::truncated(std::floor(pane.top())) - 4)
+        , rows(GraphModel::truncated(pane.height()) + 10)
     {
     }
 
     void add(const QPointF& p)
     {
         const int x = GraphModel::truncated(p.x());
-        if (!points.isEmpty() && x != column)
+        if (count && x != column)
             flush();
         column = x;
-        points.append(p);
+        // A value outside the pane cannot occur (the ranges hold every value); were it to,
+        // it would count with the pane's edge row.
+        const int index = std::clamp(GraphModel::truncated(std::floor(p.y())) - rowBase, 0, int(rows.size()) - 1);
+        Row& r = rows[index];
+        if (!r.used) {
+            r = Row { p.x(), p.y(), p.y(), true };
+        } else {
+            r.top = std::min(r.top, p.y());
+            r.bottom = std::max(r.bottom, p.y());
+        }
+        if (!count || index < lowest)
+            lowest = index;
+        if (!count || index > highest)
+            highest = index;
+        ++count;
     }
 
     void finish() { flush(); }
 
 private:
-    void flush()
-    {
-        if (points.isEmpty())
-            return;
-        std::sort(points.begin(), points.end(), [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
-        groups.clear();
-        Group g { points.first().x(), points.first().y(), points.first().y() };
-        for (int i = 1; i < points.size(); ++i) {
-            const double y = points[i].y();
-            if (y - g.bottom <= GraphCurve::markSize) {
-                g.bottom = y;
-            } else {
-                groups.append(g);
-                g = Group { points[i].x(), y, y };
-            }
-        }
-        groups.append(g);
-        if (groups.size() > GraphCurve::maxMarkGroups)
-            groups = { Group { groups.first().x, groups.first().top, groups.last().bottom } };
-        for (const Group& m : groups)
-            marks.append(QRectF(m.x - 2.0, m.top - 2.0, GraphCurve::markSize, m.bottom - m.top + GraphCurve::markSize));
-        points.clear();
-    }
-
-    struct Group {
-        double x;
-        double top;
-        double bottom;
+    struct Row {
+        double x = 0;
+        double top = 0;
+        double bottom = 0;
+        bool used = false;
     };
 
+    void flush()
+    {
+        if (!count)
+            return;
+        groups.clear();
+        for (int i = lowest; i <= highest; ++i) {
+            Row& r = rows[i];
+            if (!r.used)
+                continue;
+            if (!groups.isEmpty() && r.top - groups.last().bottom <= GraphCurve::markSize)
+                groups.last().bottom = r.bottom;
+            else
+                groups.append(r);
+            r.used = false;
+        }
+        if (groups.size() > GraphCurve::maxMarkGroups)
+            groups = { Row { groups.first().x, groups.first().top, groups.last().bottom, true } };
+        for (const Row& g : groups)
+            marks.append(QRectF(g.x - 2.0, g.top - 2.0, GraphCurve::markSize, g.bottom - g.top + GraphCurve::markSize));
+        count = 0;
+    }
+
     QVector<QRectF>& marks;
-    QVector<QPointF> points;
-    QVector<Group> groups;
+    const int rowBase;
+    QVector<Row> rows;
+    QVector<Row> groups;
     int column = 0;
+    int count = 0;
+    int lowest = 0;
+    int highest = 0;
 };
 
 } // namespace
@@ -191,7 +214,7 @@ GraphCurve GraphCurve::build(const QVector<GraphSample>& samples, GraphPane pane
 {
     GraphCurve curve;
     LineReducer lines(curve.lines);
-    MarkReducer marks(curve.marks);
+    MarkReducer marks(curve.marks, model.pane(pane));
     const bool temperature = pane == GraphPane::Temperature;
     const qint64 limit = model.breakLimitMs();
     bool havePrevious = false;

@@ -94,16 +94,6 @@ void GraphModel::layout(int w, int h)
     timeScale = paneWidth / double(std::max<qint64>(spanMs, 1));
 }
 
-double GraphModel::x(qint64 msecs) const
-{
-    return tempPane.left() + double(msecs - startMs) * timeScale;
-}
-
-double GraphModel::y(GraphPane which, double value) const
-{
-    return pane(which).bottom() - (value - minimum(which)) * scale(which);
-}
-
 qint64 GraphModel::msecsAt(double column) const
 {
     if (timeScale <= 0)
@@ -178,11 +168,4 @@ QString GraphModel::timeFormat(int dateTimeStyle)
 QString GraphModel::timeLabel(qint64 msecs, int dateTimeStyle)
 {
     return QDateTime::fromMSecsSinceEpoch(msecs).toString(timeFormat(dateTimeStyle));
-}
-
-int GraphModel::truncated(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    return int(std::clamp(value, -1e6, 1e6));
 }

@@ -5,7 +5,9 @@
 #include <QString>
 #include <QVector>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "ui/graphsample.h"
 
@@ -46,8 +48,11 @@ public:
     double scale(GraphPane which) const { return which == GraphPane::Temperature ? tempScale : wetnessScale; }
     qint64 breakLimitMs() const { return qint64(breakInterval) * 1000; }
 
-    double x(qint64 msecs) const;
-    double y(GraphPane which, double value) const;
+    double x(qint64 msecs) const { return tempPane.left() + double(msecs - startMs) * timeScale; }
+    double y(GraphPane which, double value) const
+    {
+        return pane(which).bottom() - (value - minimum(which)) * scale(which);
+    }
     // The instant under column x, in ms since the epoch.
     qint64 msecsAt(double x) const;
     // The value under row y as the cursor shows it; empty outside both panes.
@@ -66,7 +71,12 @@ public:
     static QString timeLabel(qint64 msecs, int dateTimeStyle);
     // Truncation toward zero that stays defined for any double: values are held within
     // ±1e6, far beyond any axis or pixel the chart can show, and NaN gives 0.
-    static int truncated(double value);
+    static int truncated(double value)
+    {
+        if (std::isnan(value))
+            return 0;
+        return int(std::clamp(value, -1e6, 1e6));
+    }
 
     std::array<float, 8> thresholds {};
     std::array<QColor, 8> thresholdColors;

@@ -128,15 +128,30 @@ void GraphWidget::drawPane(QPainter& p, GraphPane pane, const QString& title)
     const GraphCurve curve = GraphCurve::build(samples, pane, chart);
     p.setPen(QPen(chart.line, 1));
     p.drawLines(curve.lines);
+    drawMarks(p, curve.marks);
+    p.setBrush(Qt::NoBrush);
+}
+
+// A box taller than one mark stands for a column of touching marks: its end circles are drawn
+// antialiased like any mark, the straight part between them is filled on whole pixels. An
+// antialiased outline of the whole box looks the same and costs several times as much.
+void GraphWidget::drawMarks(QPainter& p, const QVector<QRectF>& marks)
+{
+    const double size = GraphCurve::markSize;
     p.setPen(Qt::NoPen);
     p.setBrush(chart.node);
-    for (const QRectF& mark : curve.marks) {
-        if (mark.height() <= GraphCurve::markSize)
-            p.drawEllipse(mark);
-        else
-            p.drawRoundedRect(mark, GraphCurve::markSize / 2, GraphCurve::markSize / 2);
+    QVector<QRect> bodies;
+    for (const QRectF& m : marks) {
+        p.drawEllipse(QRectF(m.left(), m.top(), size, size));
+        if (m.height() > size) {
+            p.drawEllipse(QRectF(m.left(), m.bottom() - size, size, size));
+            bodies << QRect(qRound(m.left()), qRound(m.top() + size / 2), int(size), qRound(m.height() - size));
+        }
     }
-    p.setBrush(Qt::NoBrush);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    for (const QRect& body : bodies)
+        p.fillRect(body, chart.node);
+    p.setRenderHint(QPainter::Antialiasing, true);
 }
 
 void GraphWidget::paintEvent(QPaintEvent*)

@@ -60,6 +60,7 @@ protected:
 private:
     void drawGrid(QPainter& p);
     void drawPane(QPainter& p, GraphPane pane, const QString& title);
+    void drawMarks(QPainter& p, const QVector<QRectF>& marks);
     void drawCursor(QPainter& p);
     void hideCursor();
 

@@ -1,0 +1,160 @@
+// Graph benchmark: a year of one-minute samples of one sensor in SQLite, loaded and drawn by
+// the graph widget.
+//   bench_graph [--samples N] [--step seconds] [--size WxH] [--redraws R] [--png file]
+// Reports separately the time to read the samples from the database and the time of one full
+// redraw of the chart (median and worst of R), plus what the curves were reduced to.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "app/appstate.h"
+#include "storage/sqlbasemodule.h"
+#include "ui/graphcurve.h"
+#include "ui/graphquery.h"
+#include "ui/graphwidget.h"
+
+namespace
+{
+
+const char* const kSensor = "000D6F00000BE4C1";
+
+double median(QVector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.isEmpty() ? 0 : v[v.size() / 2];
+}
+
+double ms(const QElapsedTimer& t)
+{
+    return t.nsecsElapsed() / 1e6;
+}
+
+// A year of a room: a daily swing, a slow seasonal drift, sensor noise, now and then a NULL
+// humidity and an hour of silence.
+// Returns the last sample's time, or -1 when the database refused the rows.
+qint64 fill(qint64 start, int samples, int step)
+{
+    QSqlDatabase db = QSqlDatabase::database();
+    QSqlQuery q;
+    if (!q.exec(QStringLiteral("INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
+                               "(1, '%1', 'Склад', 0, '2026.01.01')")
+                    .arg(QLatin1String(kSensor))))
+        return -1;
+    db.transaction();
+    q.prepare(QStringLiteral(
+        "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES (1, ?, ?, ?, 3.0)"));
+    quint32 noise = 1;
+    qint64 t = start;
+    for (int i = 0; i < samples; ++i) {
+        t += (i % 10007 == 0) ? 3600 : step;
+        noise = noise * 1664525u + 1013904223u;
+        const double jitter = double(noise >> 8) / double(1 << 24) - 0.5;
+        const double day = 2 * M_PI * double(t % 86400) / 86400;
+        const double season = 2 * M_PI * double(t - start) / (365.0 * 86400);
+        q.addBindValue(t);
+        q.addBindValue(18 + 4 * std::sin(day) + 6 * std::sin(season) + jitter);
+        q.addBindValue(i % 997 == 0 ? QVariant() : QVariant(65 + 10 * std::cos(day) + 3 * jitter));
+        if (!q.exec())
+            return -1;
+    }
+    return db.commit() ? t : -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser cli;
+    cli.addHelpOption();
+    cli.addOption({ "samples", "Samples of the sensor.", "N", "525600" });
+    cli.addOption({ "step", "Seconds between samples.", "S", "60" });
+    cli.addOption({ "size", "Widget size.", "WxH", "1600x900" });
+    cli.addOption({ "redraws", "Full redraws timed.", "R", "20" });
+    cli.addOption({ "png", "Also save the drawn chart to this file, to look at.", "file" });
+    cli.process(app);
+    const int samples = cli.value("samples").toInt();
+    const int step = std::max(1, cli.value("step").toInt());
+    const QStringList size = cli.value("size").split('x');
+    const int width = size.value(0).toInt();
+    const int height = size.value(1).toInt();
+    const int redraws = std::max(1, cli.value("redraws").toInt());
+    const QString pngFile = QFileInfo(cli.value("png")).absoluteFilePath();
+
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    QDir::setCurrent(dir.path());
+    QDir().mkdir(QStringLiteral("data"));
+    AppState state;
+    state.loadConfig();
+    SQLBaseModule sql;
+    sql.init(0, QString(), QString(), QString(), QString(), 0);
+    const qint64 start = QDateTime(QDate(2025, 1, 1), QTime(0, 0)).toSecsSinceEpoch();
+
+    QElapsedTimer timer;
+    timer.start();
+    const qint64 last = fill(start, samples, step);
+    if (last < 0) {
+        std::fprintf(stderr, "filling the database failed\n");
+        return 1;
+    }
+    std::printf("filled %d samples in %.0f ms\n", samples, ms(timer));
+    const QDateTime from = QDateTime::fromSecsSinceEpoch(start);
+    const QDateTime to = QDateTime::fromSecsSinceEpoch(last);
+
+    // Reading alone, then the widget's whole load (reading, ranges and one redraw).
+    QVector<double> reads;
+    int loaded = 0;
+    for (int i = 0; i < 3; ++i) {
+        timer.restart();
+        loaded = GraphQuery::load(QLatin1String(kSensor), from.toSecsSinceEpoch(), to.toSecsSinceEpoch()).size();
+        reads << ms(timer);
+    }
+    GraphWidget widget;
+    widget.resize(width, height);
+    // Shown, so that each redraw also pays for the paint that copies the chart to the screen.
+    widget.show();
+    QCoreApplication::processEvents();
+    timer.restart();
+    widget.loadMeasures(QLatin1String(kSensor), from, to);
+    const double wholeLoad = ms(timer);
+
+    QVector<double> draws;
+    for (int i = 0; i < redraws; ++i) {
+        timer.restart();
+        widget.drawChart();
+        draws << ms(timer);
+    }
+    // The part of a redraw spent reducing the curves, before any painting.
+    timer.restart();
+    const GraphCurve t = GraphCurve::build(widget.measures(), GraphPane::Temperature, widget.model());
+    const GraphCurve h = GraphCurve::build(widget.measures(), GraphPane::Wetness, widget.model());
+    const double reduce = ms(timer);
+
+    std::printf("widget %dx%d, %d samples loaded\n", width, height, loaded);
+    std::printf("read from SQLite: median %.1f ms (of 3)\n", median(reads));
+    std::printf("loadMeasures (read + ranges + one redraw): %.1f ms\n", wholeLoad);
+    std::printf("full redraw: median %.1f ms, worst %.1f ms (of %d)\n", median(draws),
+        *std::max_element(draws.begin(), draws.end()), redraws);
+    std::printf("  of which reducing both curves: %.1f ms\n", reduce);
+    std::printf("drawn: temperature %d segments %d marks, humidity %d segments %d marks\n", t.lines.size(),
+        t.marks.size(), h.lines.size(), h.marks.size());
+    if (cli.isSet("png")) {
+        widget.setSaveFileNameQuestion([&](QWidget*) { return pngFile; });
+        widget.slotSaveToPng();
+    }
+    sql.slotStopModule();
+    return loaded == samples ? 0 : 1;
+}
