@@ -223,25 +223,6 @@ private slots:
         QCOMPARE(m.valueTextAt(y), text);
     }
 
-    void cursorInside_data()
-    {
-        QTest::addColumn<double>("x");
-        QTest::addColumn<bool>("inside");
-        QTest::newRow("hidden") << -10.0 << false;
-        QTest::newRow("left margin") << 24.0 << false;
-        QTest::newRow("left edge") << 24.5 << true;
-        QTest::newRow("right edge") << 782.0 << true;
-        QTest::newRow("right margin") << 782.5 << false;
-    }
-    void cursorInside()
-    {
-        QFETCH(double, x);
-        QFETCH(bool, inside);
-        GraphModel m = framed(defaults);
-        m.layout(800, 600);
-        QCOMPARE(m.cursorInside(x), inside);
-    }
-
     void thresholdsFromTheSensorOnlyWhenItUsesThem()
     {
         AppState state;
