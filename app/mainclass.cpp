@@ -72,12 +72,16 @@ MainClass::MainClass(int& argc, char** argv)
     if (closing)
         return;
 
+    // A changed database type takes effect at the next start, for the export too.
+    emit signalSetDatabaseExportDBF(DBType, Hostname, Username, Password, Database, Port);
+
     showInitText(tr("Инициализация модема"));
     modemModule->start();
     dbfExport->start();
     notifications->start();
 
     emit signalSetIntervalExportDBF(IntervalExportDBF);
+    emit signalSetExportDBFSettings(ExportDBF, PathExportDBF);
     emit signalSetNotificationsSettings(serverSMTP, serverPort, serverLogin, serverPassword, notificationEmail);
 
     exec();
@@ -137,6 +141,8 @@ void MainClass::connectModules()
     wire(this, &MainClass::signalSetIntervalExportDBF, dbfExport, &DbfExport::slotSetInterval);
     wire(this, &MainClass::signalAddNotificationMessage, notifications, &Notifications::slotAddMessage);
     wire(this, &MainClass::signalSetNotificationsSettings, notifications, &Notifications::slotSetEmailSettings);
+    wire(this, &MainClass::signalSetExportDBFSettings, dbfExport, &DbfExport::slotSetSettings);
+    wire(this, &MainClass::signalSetDatabaseExportDBF, dbfExport, &DbfExport::slotSetDatabase);
 }
 
 void MainClass::connectNetworkModule()
@@ -224,6 +230,7 @@ void MainClass::slotModemModuleStopInitialization(QString text)
 void MainClass::configSaved()
 {
     emit signalSetIntervalExportDBF(IntervalExportDBF);
+    emit signalSetExportDBFSettings(ExportDBF, PathExportDBF);
     emit signalSetNotificationsSettings(serverSMTP, serverPort, serverLogin, serverPassword, notificationEmail);
 }
 

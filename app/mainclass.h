@@ -61,6 +61,10 @@ signals:
     void signalSetNotificationsSettings(QString server, int port, QString login, QString password, QString address);
     void signalNetworkSleepSend(ZigBeeClient* client, QByteArray data);
     void signalNetworkSleepSend2(ZigBeeClient* client, QString eui64, int interval);
+    // The export's own copies of its switch, folder and database.
+    void signalSetExportDBFSettings(bool enabled, QString path);
+    void signalSetDatabaseExportDBF(int type, QString hostname, QString username, QString password, QString database,
+        int port);
 
 public slots:
     void slotCloseApplication(int code);

@@ -21,6 +21,7 @@
 #include "links/modemmodule.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/dialoginfo.h"
+#include "ui/graphwidget.h"
 #include "ui/interfacemodule.h"
 #include "ui/mymodel.h"
 #include "ui/sensortreelook.h"
@@ -87,6 +88,8 @@ MainWindow::MainWindow(QWidget* parent)
         refreshGroup->addAction(a);
 
     setupModels();
+    graphWidget = new GraphWidget(ui->tabGraphics);
+    ui->horizontalLayout_8->addWidget(graphWidget);
     ui->horizontalLayout_8->setContentsMargins(0, 0, 0, 0);
     connectSignals();
     restoreView();
@@ -670,4 +673,5 @@ void MainWindow::loadGraph()
         graphFrom = ui->dateTimeStart->dateTime();
         graphTo = ui->dateTimeEnd->dateTime();
     }
+    graphWidget->loadMeasures();
 }
