@@ -1,12 +1,44 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
+#include <QString>
 
-// System information: modem, network, database, devices and connected gateways.
+struct ModemState;
+class ZigBeeClient;
+
+namespace Ui {
+class DialogInfo;
+}
+
+// System information: the local modem, its network, the database, the devices the modem
+// has seen and every connected gateway, as one page built each time it is shown.
 class DialogInfo : public QDialog
 {
     Q_OBJECT
 public:
     explicit DialogInfo(QWidget* parent = nullptr);
     ~DialogInfo() override;
+
+    // The page from a copy of the modem's state, the connected gateways (with the peer
+    // address of each), the database file's size and the number of stored measurements.
+    // Text that comes from the modem or a gateway is escaped.
+    struct Gateway
+    {
+        const ZigBeeClient* client;
+        QString address;
+    };
+    static QString page(const ModemState& modem, const QList<Gateway>& gateways, qint64 databaseBytes,
+        const QString& measureCount);
+
+    QString pageText() const;
+
+public slots:
+    void slotRefresh();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    Ui::DialogInfo* ui;
 };
