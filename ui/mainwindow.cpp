@@ -7,8 +7,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QSettings>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStatusBar>
 
 #include "app/appstate.h"
@@ -87,6 +85,11 @@ MainWindow::MainWindow(QWidget* parent)
              ui->actRefr1min })
         refreshGroup->addAction(a);
 
+    loader = new TableLoader;
+    loader->moveToThread(&loaderThread);
+    connect(loader, &TableLoader::loaded, this, &MainWindow::tableLoaded);
+    loaderThread.start();
+
     setupModels();
     graphWidget = new GraphWidget(ui->tabGraphics);
     ui->horizontalLayout_8->addWidget(graphWidget);
@@ -118,6 +121,10 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     saveView();
+    QMetaObject::invokeMethod(loader, &TableLoader::close, Qt::BlockingQueuedConnection);
+    loaderThread.quit();
+    loaderThread.wait();
+    delete loader;
     if (gMainWindow == this)
         gMainWindow = nullptr;
     for (Sensor* s : config().sensors)
@@ -184,9 +191,8 @@ void MainWindow::setupModels()
         { "Влажн.", nullptr, MyModel::Humidity },
         { "Батарея", nullptr, MyModel::Battery },
     };
-    auto make = [](const Column* columns, int count, const char* priming) {
-        auto* model = new MyModel(nullptr);
-        model->setQuery(QString::fromLatin1(priming));
+    auto make = [](const Column* columns, int count) {
+        auto* model = new MyModel(count, nullptr);
         for (int i = 0; i < count; ++i) {
             model->setHeaderData(i, Qt::Horizontal, tr(columns[i].header), Qt::EditRole);
             if (columns[i].toolTip)
@@ -195,9 +201,9 @@ void MainWindow::setupModels()
         }
         return model;
     };
-    modelLocations = make(locations, 7, "SELECT 1,2,3,4,5,6,7");
-    modelSensors = make(sensors, 8, "SELECT 1,2,3,4,5,6,7,8");
-    modelTable = make(table, 5, "SELECT 1,2,3,4,5");
+    modelLocations = make(locations, 7);
+    modelSensors = make(sensors, 8);
+    modelTable = make(table, 5);
     ui->tableViewLocations->setModel(modelLocations);
     ui->tableViewSensors->setModel(modelSensors);
     ui->tableViewTable->setModel(modelTable);
@@ -606,25 +612,57 @@ void MainWindow::slotRefresh()
     QMetaObject::invokeMethod(this, &MainWindow::refreshNow, Qt::QueuedConnection);
 }
 
-void MainWindow::runTableQuery(MyModel* model, const QString& text, const QStringList& sensors, bool fetchAll)
+MyModel* MainWindow::modelOf(int table) const
+{
+    return table == TableQueries::Locations ? modelLocations : table == TableQueries::Sensors ? modelSensors : modelTable;
+}
+
+bool MainWindow::loading() const
+{
+    for (const TableRequest& r : tableRequests) {
+        if (r.inFlight)
+            return true;
+    }
+    return false;
+}
+
+// The query runs in the loading thread; the window stays responsive however long it takes.
+void MainWindow::requestTable(int table, const QString& text, const QStringList& sensors)
 {
     if (text.isEmpty()) {
-        model->clear();
+        modelOf(table)->setRows({});
         return;
     }
-    QSqlQuery query;
-    query.prepare(text);
+    TableRequest& request = tableRequests[table];
+    if (request.inFlight) {
+        request.again = true;
+        return;
+    }
+    QVariantList values;
     for (const QString& eui : sensors)
-        query.addBindValue(eui);
-    for (const QVariant& v : timeFilterValues(QDateTime::currentSecsSinceEpoch()))
-        query.addBindValue(v);
-    if (!query.exec())
-        qDebug() << "table query failed:" << query.lastError().text();
-    // Keep the header texts: setQuery on an executed query resets only the rows.
-    model->setQuery(query);
-    if (fetchAll) {
-        while (model->canFetchMore())
-            model->fetchMore();
+        values << eui;
+    values << timeFilterValues(QDateTime::currentSecsSinceEpoch());
+    request.inFlight = ++requestSerial;
+    const quint64 serial = request.inFlight;
+    TableLoader* target = loader;
+    QMetaObject::invokeMethod(
+        loader, [target, table, serial, text, values] { target->load(table, serial, text, values); },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::tableLoaded(int table, quint64 serial, const TableRows& rows)
+{
+    if (table < 0 || table > 2 || tableRequests[table].inFlight != serial)
+        return;
+    TableRequest& request = tableRequests[table];
+    request.inFlight = 0;
+    if (!rows.error.isEmpty())
+        qDebug() << "table query failed:" << rows.error;
+    // A rejected query leaves its table empty.
+    modelOf(table)->setRows(rows.rows);
+    if (request.again) {
+        request.again = false;
+        slotRefresh();
     }
 }
 
@@ -647,16 +685,16 @@ void MainWindow::refreshNow()
             const QString locations = TableQueries::locationsQuery(
                 type, sensors.size(), timeFilter, order(ui->tableViewLocations, TableQueries::Locations));
             qDebug().noquote() << locations;
-            runTableQuery(modelLocations, locations, sensors, false);
+            requestTable(TableQueries::Locations, locations, sensors);
             const QString perSensor = TableQueries::sensorsQuery(
                 type, sensors.size(), timeFilter, order(ui->tableViewSensors, TableQueries::Sensors));
             qDebug().noquote() << perSensor;
-            runTableQuery(modelSensors, perSensor, sensors, false);
+            requestTable(TableQueries::Sensors, perSensor, sensors);
         } else {
-            runTableQuery(modelTable,
+            requestTable(TableQueries::Measurements,
                 TableQueries::measurementsQuery(type, sensors.size(), timeFilter,
                     order(ui->tableViewTable, TableQueries::Measurements), config().DateTimeStyle, config().MaxTableRows),
-                sensors, true);
+                sensors);
         }
     } else if (tab == 2) {
         loadGraph();

@@ -6,7 +6,10 @@
 #include <QMainWindow>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
+
+#include "ui/tableloader.h"
 
 class QAction;
 class QActionGroup;
@@ -52,6 +55,8 @@ public:
     int retransCount = 0;
     // Interval of the periodic refresh, 0 while it does not run.
     int refreshInterval() const { return timerRefresh.isActive() ? timerRefresh.interval() : 0; }
+    // A table query is still running in the loading thread.
+    bool loading() const;
     // Refreshes run so far; several requests in one turn of the event loop make one.
     int refreshes = 0;
 
@@ -103,7 +108,9 @@ private:
     void loadGraph();
     void decorateTree(qint64 nowMs);
     QStringList checkedSensors() const;
-    void runTableQuery(MyModel* model, const QString& text, const QStringList& sensors, bool fetchAll);
+    void requestTable(int table, const QString& text, const QStringList& sensors);
+    void tableLoaded(int table, quint64 request, const TableRows& rows);
+    MyModel* modelOf(int table) const;
     QVariantList timeFilterValues(qint64 nowSeconds) const;
     int activeDbType() const;
 
@@ -119,6 +126,17 @@ private:
     bool refreshPending = false;
     bool treeUpdating = false;
     bool terminalConnected = false;
+
+    // One query per table at a time; a refresh asked for meanwhile runs when it is back.
+    struct TableRequest
+    {
+        quint64 inFlight = 0;
+        bool again = false;
+    };
+    TableRequest tableRequests[3];
+    quint64 requestSerial = 0;
+    QThread loaderThread;
+    TableLoader* loader = nullptr;
 };
 
 // The one main window of the process, while it exists.

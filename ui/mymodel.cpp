@@ -22,10 +22,57 @@ bool numeric(const QVariant& stored, float* value)
 
 }  // namespace
 
-MyModel::MyModel(QObject* parent)
-    : QSqlQueryModel(parent)
+MyModel::MyModel(int columns, QObject* parent)
+    : QAbstractTableModel(parent)
     , columnKinds(50, Plain)
+    , columns(columns)
 {
+}
+
+int MyModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : rows.size();
+}
+
+int MyModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : columns;
+}
+
+QVariant MyModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal) {
+        // The header shows the text given for editing, as a query model's header does.
+        const QHash<int, QVariant> roles = headers.value(section);
+        if (role == Qt::DisplayRole && !roles.contains(Qt::DisplayRole) && roles.contains(Qt::EditRole))
+            return roles.value(Qt::EditRole);
+        if (roles.contains(role))
+            return roles.value(role);
+    }
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+bool MyModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role)
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= columns)
+        return false;
+    headers[section][role] = value;
+    emit headerDataChanged(orientation, section, section);
+    return true;
+}
+
+void MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
+{
+    beginResetModel();
+    rows = newRows;
+    endResetModel();
+}
+
+QVariant MyModel::stored(int row, int column) const
+{
+    if (row < 0 || row >= rows.size() || column < 0 || column >= rows[row].size())
+        return QVariant();
+    return rows[row][column];
 }
 
 QVariant MyModel::displayText(int kind, const QVariant& stored, bool viewVoltage)
@@ -91,17 +138,16 @@ QVariant MyModel::background(int kind, const QVariant& stored, const Limits& lim
 
 QVariant MyModel::data(const QModelIndex& index, int role) const
 {
-    const QVariant result = QSqlQueryModel::data(index, role);
-    if ((role != Qt::DisplayRole && role != Qt::BackgroundRole) || !gAppState)
-        return result;
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::BackgroundRole))
+        return QVariant();
+    const QVariant value = stored(index.row(), index.column());
+    if (role == Qt::EditRole)
+        return value;
     const int kind = index.column() < columnKinds.size() ? columnKinds[index.column()] : Plain;
-    if (kind == Plain)
-        return result;
-    const QVariant stored = QSqlQueryModel::data(index, Qt::DisplayRole);
+    if (kind == Plain || !gAppState)
+        return role == Qt::DisplayRole ? value : QVariant();
     if (role == Qt::DisplayRole)
-        return displayText(kind, stored, gAppState->ViewVoltage);
-    const QVariant colour = background(kind, stored,
-        kind == Battery ? Limits() : limitsFor(kind, QSqlQueryModel::data(index.sibling(index.row(), 0)).toString(), *gAppState),
-        *gAppState);
-    return colour.isValid() ? colour : result;
+        return displayText(kind, value, gAppState->ViewVoltage);
+    return background(kind, value,
+        kind == Battery ? Limits() : limitsFor(kind, stored(index.row(), 0).toString(), *gAppState), *gAppState);
 }

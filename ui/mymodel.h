@@ -1,23 +1,34 @@
 #pragma once
 
+#include <QAbstractTableModel>
 #include <QColor>
-#include <QSqlQueryModel>
+#include <QHash>
 #include <QVariant>
 #include <QVector>
 
 class AppState;
 
-// Read-only query model of the main window's tables: numbers with two decimals, battery
-// voltages as words, and values beyond the alarm thresholds on the configured colours.
-class MyModel : public QSqlQueryModel
+// Read-only model of the main window's tables: the rows of a query, with numbers shown with
+// two decimals, battery voltages as words, and values beyond the alarm thresholds on the
+// configured colours. The rows are loaded elsewhere and handed over whole.
+class MyModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
     enum ColumnKind { Plain = 0, Temperature = 1, Humidity = 2, Battery = 3 };
 
-    explicit MyModel(QObject* parent = nullptr);
+    explicit MyModel(int columns, QObject* parent = nullptr);
 
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role = Qt::EditRole) override;
+
+    // Replaces every row; cells beyond the table's columns are ignored.
+    void setRows(const QVector<QVector<QVariant>>& rows);
+    // The stored value of a cell, as the query gave it.
+    QVariant stored(int row, int column) const;
 
     // Kind per column; the owning window sets them.
     QVector<int> columnKinds;
@@ -37,4 +48,9 @@ public:
     // Limits of a row: those of the first sensor of that name with its own thresholds on,
     // otherwise the configured ones.
     static Limits limitsFor(int kind, const QString& rowName, const AppState& config);
+
+private:
+    int columns;
+    QVector<QVector<QVariant>> rows;
+    QHash<int, QHash<int, QVariant>> headers;  // section -> role -> value
 };

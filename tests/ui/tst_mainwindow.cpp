@@ -45,10 +45,17 @@ class TestMainWindow : public QObject
                                       "SELECT id, strftime('%s','now') - 10, 21.5, 40, 3 FROM sensors WHERE EUI64='") + eui + "'"));
     }
 
+    // Lets the refresh run and its table queries come back from the loading thread.
+    static void settle(MainWindow* w)
+    {
+        QTest::qWait(20);
+        QTRY_VERIFY(!w->loading());
+    }
+
     MainWindow* window()
     {
         auto* w = new MainWindow;
-        QTest::qWait(20);  // the refresh at the end of construction
+        settle(w);  // the refresh at the end of construction
         return w;
     }
 
@@ -191,24 +198,24 @@ private slots:
         const int before = w->refreshes;
         state->sensors[0]->treeItem->setCheckState(0, Qt::Unchecked);
         QCOMPARE(room->checkState(0), Qt::PartiallyChecked);
-        QTest::qWait(20);
+        settle(w);
         QCOMPARE(w->refreshes, before + 1);
         QCOMPARE(w->modelSensors->rowCount(), 2);
 
         state->sensors[1]->treeItem->setCheckState(0, Qt::Unchecked);
         state->sensors[2]->treeItem->setCheckState(0, Qt::Unchecked);
         QCOMPARE(room->checkState(0), Qt::Unchecked);
-        QTest::qWait(20);
+        settle(w);
         QCOMPARE(w->modelSensors->rowCount(), 0);
 
         room->setCheckState(0, Qt::Checked);
         for (const Sensor* s : state->sensors)
             QCOMPARE(s->treeItem->checkState(0), Qt::Checked);
-        QTest::qWait(20);
+        settle(w);
         QCOMPARE(w->modelSensors->rowCount(), 3);
 
         w->slotUncheckAll();
-        QTest::qWait(20);
+        settle(w);
         QCOMPARE(w->modelLocations->rowCount(), 0);
         delete w;
     }

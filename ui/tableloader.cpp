@@ -1,0 +1,61 @@
+#include "ui/tableloader.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QThread>
+
+TableLoader::TableLoader(QObject* parent)
+    : QObject(parent)
+    , connectionName(QStringLiteral("tableLoader-%1").arg(quintptr(this), 0, 16))
+{
+    qRegisterMetaType<TableRows>("TableRows");
+}
+
+TableLoader::~TableLoader() = default;
+
+void TableLoader::load(int table, quint64 request, QString text, QVariantList values)
+{
+    TableRows result;
+    QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+    if (!db.isValid()) {
+        // A copy of the program's connection settings, opened here, in this thread.
+        db = QSqlDatabase::cloneDatabase(QLatin1String(QSqlDatabase::defaultConnection), connectionName);
+    }
+    if (!db.isOpen() && !db.open()) {
+        result.error = db.lastError().text();
+        emit loaded(table, request, result);
+        return;
+    }
+    {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.prepare(text)) {
+            result.error = query.lastError().text();
+        } else {
+            for (const QVariant& v : values)
+                query.addBindValue(v);
+            if (!query.exec()) {
+                result.error = query.lastError().text();
+            } else {
+                const int columns = query.record().count();
+                while (query.next()) {
+                    QVector<QVariant> row(columns);
+                    for (int i = 0; i < columns; ++i)
+                        row[i] = query.value(i);
+                    result.rows.append(row);
+                }
+            }
+        }
+    }
+    emit loaded(table, request, result);
+}
+
+void TableLoader::close()
+{
+    if (!QSqlDatabase::contains(connectionName))
+        return;
+    QSqlDatabase::database(connectionName, false).close();
+    QSqlDatabase::removeDatabase(connectionName);
+}

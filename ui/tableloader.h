@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <QVector>
+
+// Rows of one table query, handed from the loading thread to the window by value.
+struct TableRows
+{
+    QVector<QVector<QVariant>> rows;
+    QString error;
+};
+Q_DECLARE_METATYPE(TableRows)
+
+// Runs the main window's table queries in a thread of its own, on a connection of its own to
+// the same database, so a long time window never stalls the GUI thread, which also answers
+// the sensors.
+class TableLoader : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TableLoader(QObject* parent = nullptr);
+    ~TableLoader() override;
+
+public slots:
+    // Runs `text` with `values` bound in order and reports the rows.
+    void load(int table, quint64 request, QString text, QVariantList values);
+    // Closes the connection; called in the loader's thread before it ends.
+    void close();
+
+signals:
+    void loaded(int table, quint64 request, TableRows rows);
+
+private:
+    QString connectionName;
+};
