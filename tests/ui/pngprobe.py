@@ -57,8 +57,8 @@ def read(path):
 def main():
     width, height, colour, channels, rows = read(sys.argv[1])
     out = ["%d %d %d" % (width, height, colour)]
-    for spec in sys.argv[2:]:
-        x, y = (int(v) for v in spec.split(","))
+    for point in sys.argv[2:]:
+        x, y = (int(v) for v in point.split(","))
         px = list(rows[y][x * channels:(x + 1) * channels])
         if channels == 3:
             px.append(255)
