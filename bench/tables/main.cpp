@@ -108,7 +108,10 @@ int main(int argc, char** argv)
         w.ui->comboLast->setCurrentIndex(indexes[f]);
         for (int tab = 0; tab < 2; ++tab) {
             w.ui->tabWidget->setCurrentIndex(tab);
-            QCoreApplication::processEvents();
+            // Let the refreshes that the choices themselves start come back first.
+            do
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            while (w.loading());
             // Time until the rows are in the window, and the longest the GUI thread went
             // without turning its event loop meanwhile.
             double best = 1e9;
