@@ -15,26 +15,11 @@
 #include "links/zigbeeclient.h"
 #include "storage/sqlbasemodule.h"
 
+#include "payloads.h"
+
+using namespace payloads;
+
 namespace {
-
-QByteArray f32(float v)
-{
-    quint32 raw;
-    std::memcpy(&raw, &v, 4);
-    QByteArray b(4, 0);
-    qToLittleEndian(raw, b.data());
-    return b;
-}
-
-// count 3: temperature, humidity, battery, all present
-QByteArray measurement(float t, float h, float b, char flag = 1)
-{
-    QByteArray p(1, 3);
-    const float values[] = { t, h, b };
-    for (int type = 1; type <= 3; ++type)
-        p += QByteArray(1, char(type)) + QByteArray(1, flag) + QByteArray(1, 4) + f32(values[type - 1]);
-    return p;
-}
 
 class RecordingSink : public IntakeSink
 {

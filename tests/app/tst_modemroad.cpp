@@ -17,25 +17,11 @@
 #include "storage/sqlbasemodule.h"
 #include "tools/modemsim/modempeer.h"
 
+#include "payloads.h"
+
+using namespace payloads;
+
 namespace {
-
-QByteArray f32(float v)
-{
-    quint32 raw;
-    std::memcpy(&raw, &v, 4);
-    QByteArray b(4, 0);
-    qToLittleEndian(raw, b.data());
-    return b;
-}
-
-QByteArray measurement(float t, float h, float b)
-{
-    QByteArray p(1, 3);
-    const float values[] = { t, h, b };
-    for (int type = 1; type <= 3; ++type)
-        p += QByteArray(1, char(type)) + QByteArray(1, 1) + QByteArray(1, 4) + f32(values[type - 1]);
-    return p;
-}
 
 const QString kKnown = QStringLiteral("000D6F00000000AA");
 const QString kUnknown = QStringLiteral("000D6F00000000BB");

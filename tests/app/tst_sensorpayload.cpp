@@ -9,41 +9,10 @@
 
 #include "links/sensorpayload.h"
 
-namespace {
+#include "payloads.h"
 
-QByteArray f32(float v)
-{
-    quint32 raw;
-    std::memcpy(&raw, &v, 4);
-    QByteArray b(4, 0);
-    qToLittleEndian(raw, b.data());
-    return b;
-}
+using namespace payloads;
 
-QByteArray f64(double v)
-{
-    quint64 raw;
-    std::memcpy(&raw, &v, 8);
-    QByteArray b(8, 0);
-    qToLittleEndian(raw, b.data());
-    return b;
-}
-
-QByteArray rec(int type, int flag, const QByteArray& value, int length = -1)
-{
-    QByteArray r;
-    r.append(char(type));
-    r.append(char(flag));
-    r.append(char(length < 0 ? value.size() : length));
-    return r + value;
-}
-
-QByteArray payload(int count, const QByteArray& records)
-{
-    return QByteArray(1, char(count)) + records;
-}
-
-}  // namespace
 
 Q_DECLARE_METATYPE(SensorData)
 
