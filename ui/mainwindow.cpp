@@ -26,9 +26,14 @@
 #include "ui/tablequeries.h"
 #include "ui_mainwindow.h"
 
+// The icons live in the program's library; a static library registers them on demand.
 static void initResources()
 {
-    Q_INIT_RESOURCE(resources);
+    static const bool done = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    Q_UNUSED(done);
 }
 
 MainWindow* gMainWindow = nullptr;
@@ -112,7 +117,10 @@ MainWindow::MainWindow(QWidget* parent)
     if (hideStart && !trayIcon) {
         // Without a system tray a hidden window could never be brought back.
         hideStart = false;
-        statusBar()->showMessage(tr("Системный трей недоступен: окно не будет скрываться"), 10000);
+        // After the window's first status text, which the interface module sets once it is built.
+        QTimer::singleShot(0, this, [this] {
+            statusBar()->showMessage(tr("Системный трей недоступен: окно не будет скрываться"), 10000);
+        });
     }
     labelRetransCount->setText(tr("Количество ретрансляторов в сети: 0"));
     statusBar()->addPermanentWidget(labelRetransCount, 0);
