@@ -3,9 +3,9 @@
 #include <QDir>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTemporaryDir>
 #include <QtTest>
 
+#include "sqliteworkspace.h"
 #include "app/appstate.h"
 #include "app/gatewaybinding.h"
 #include "links/zigbeeclient.h"
@@ -48,8 +48,7 @@ class TestGatewayBinding : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir* dir = nullptr;
-    QString previous;
+    SqliteWorkspace* workspace = nullptr;
     AppState* state = nullptr;
     SQLBaseModule* sql = nullptr;
     GatewayBinding* binding = nullptr;
@@ -75,15 +74,10 @@ private:
 private slots:
     void init()
     {
-        previous = QDir::currentPath();
-        dir = new QTemporaryDir;
-        QVERIFY(dir->isValid());
-        QDir::setCurrent(dir->path());
-        QDir().mkdir(QStringLiteral("data"));
-        state = new AppState;
-        sql = new SQLBaseModule;
-        sql->init(0, QString(), QString(), QString(), QString(), 0);
-        QVERIFY(sql->db.isOpen());
+        workspace = new SqliteWorkspace;
+        QVERIFY(workspace->isOpen());
+        state = workspace->state.get();
+        sql = workspace->sql.get();
         // A fresh database holds location 0, "Новые датчики".
         QCOMPARE(state->locations.size(), 1);
         binding = new GatewayBinding(*state);
@@ -91,12 +85,7 @@ private slots:
     void cleanup()
     {
         delete binding;
-        sql->slotStopModule();
-        delete sql;
-        delete state;
-        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
-        QDir::setCurrent(previous);
-        delete dir;
+        delete workspace;
     }
 
     void firstStatusCreatesLocation_data()

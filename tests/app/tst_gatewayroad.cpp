@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QProcess>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
+#include "sqliteworkspace.h"
 #include "app/appstate.h"
 #include "gatewayhub.h"
 #include "links/gatewaypeer.h"
@@ -54,8 +54,7 @@ class TestGatewayRoad : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir* dir = nullptr;
-    QString previous;
+    SqliteWorkspace* workspace = nullptr;
     AppState* state = nullptr;
     SQLBaseModule* sql = nullptr;
     std::unique_ptr<NetworkModule> net;
@@ -75,15 +74,10 @@ private:
 private slots:
     void init()
     {
-        previous = QDir::currentPath();
-        dir = new QTemporaryDir;
-        QVERIFY(dir->isValid());
-        QDir::setCurrent(dir->path());
-        QDir().mkdir(QStringLiteral("data"));
-        state = new AppState;
-        sql = new SQLBaseModule;
-        sql->init(0, QString(), QString(), QString(), QString(), 0);
-        QVERIFY(sql->db.isOpen());
+        workspace = new SqliteWorkspace;
+        QVERIFY(workspace->isOpen());
+        state = workspace->state.get();
+        sql = workspace->sql.get();
         net = startGatewayServer();
         QVERIFY(net);
         hub = new GatewayHub(*state, *net, *sql);
@@ -92,12 +86,7 @@ private slots:
     {
         delete hub;
         net.reset();
-        sql->slotStopModule();
-        delete sql;
-        delete state;
-        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
-        QDir::setCurrent(previous);
-        delete dir;
+        delete workspace;
     }
 
     void newSensorThroughGateway()

@@ -3,12 +3,12 @@
 #include <QDir>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
 
 #include <cstring>
 
+#include "sqliteworkspace.h"
 #include "app/appstate.h"
 #include "app/sensorintake.h"
 #include "links/sensorpayload.h"
@@ -69,8 +69,7 @@ class TestIntake : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir* dir = nullptr;
-    QString previous;
+    SqliteWorkspace* workspace = nullptr;
     AppState* state = nullptr;
     SQLBaseModule* sql = nullptr;
     RecordingSink* sink = nullptr;
@@ -95,12 +94,10 @@ private:
 private slots:
     void init()
     {
-        previous = QDir::currentPath();
-        dir = new QTemporaryDir;
-        QVERIFY(dir->isValid());
-        QDir::setCurrent(dir->path());
-        QDir().mkdir(QStringLiteral("data"));
-        state = new AppState;
+        workspace = new SqliteWorkspace;
+        QVERIFY(workspace->isOpen());
+        state = workspace->state.get();
+        sql = workspace->sql.get();
         state->BreakInterval = 120;
         state->isActive = true;
         state->isSensorLost = true;
@@ -110,9 +107,6 @@ private slots:
         state->TemperatureMaxCritical = 30;
         state->isMaxNonCriticalTemperature = state->isMaxCriticalTemperature = true;
         state->isBatteryLow = true;
-        sql = new SQLBaseModule;
-        sql->init(0, QString(), QString(), QString(), QString(), 0);
-        QVERIFY(sql->db.isOpen());
         sink = new RecordingSink;
         sink->sql = sql;
         clock = QDateTime(QDate(2026, 3, 1), QTime(12, 0)).toMSecsSinceEpoch();
@@ -122,12 +116,7 @@ private slots:
     {
         delete intake;
         delete sink;
-        sql->slotStopModule();
-        delete sql;
-        delete state;
-        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
-        QDir::setCurrent(previous);
-        delete dir;
+        delete workspace;
     }
 
     void unknownSensorOnTheModemRoad()

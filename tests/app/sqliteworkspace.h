@@ -1,0 +1,43 @@
+#pragma once
+
+// A working folder of its own with "data/", the configuration and registry, and the database
+// module opened on a fresh "data/measurement.db3"; the previous folder comes back afterwards.
+#include <QDir>
+#include <QSqlDatabase>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "app/appstate.h"
+#include "storage/sqlbasemodule.h"
+
+class SqliteWorkspace
+{
+public:
+    SqliteWorkspace()
+        : previous(QDir::currentPath())
+    {
+        QDir::setCurrent(dir.path());
+        QDir().mkdir(QStringLiteral("data"));
+        state = std::make_unique<AppState>();
+        sql = std::make_unique<SQLBaseModule>();
+        sql->init(0, QString(), QString(), QString(), QString(), 0);
+    }
+    ~SqliteWorkspace()
+    {
+        sql->slotStopModule();
+        sql.reset();
+        state.reset();
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+        QDir::setCurrent(previous);
+    }
+    SqliteWorkspace(const SqliteWorkspace&) = delete;
+    SqliteWorkspace& operator=(const SqliteWorkspace&) = delete;
+
+    bool isOpen() const { return dir.isValid() && sql->db.isOpen(); }
+
+    QTemporaryDir dir;
+    QString previous;
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<SQLBaseModule> sql;
+};
