@@ -6,6 +6,7 @@
 
 #include "app/records.h"
 
+class DatabaseWriter;
 class QObject;
 class QSettings;
 
@@ -97,6 +98,8 @@ public:
     QSettings* configSettings = nullptr;
     // Window and view state, "data/view.conf"; opened by the application object.
     QSettings* viewSettings = nullptr;
+    // The one ordered writer of the database, once it runs; every write goes through it.
+    DatabaseWriter* databaseWriter = nullptr;
 
 protected:
     // Called at the end of every saveConfig; the application object pushes the export

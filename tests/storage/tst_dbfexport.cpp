@@ -163,6 +163,8 @@ class TestDbfExport : public QObject
         emit stop();
         QVERIFY(module->wait(60000));
         delete module;
+        // Texts the thread sent before it stopped belong to this case, not to the next one.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
 
 signals:

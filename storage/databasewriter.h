@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <functional>
+
+#include "app/records.h"
+
+// One measurement on its way to the database. The sensor is named by its EUI64 and resolved
+// to its row only when the row is written, so a measurement always lands on the sensor that
+// carries that address at that moment; the second it arrived is what is stored.
+struct PendingMeasurement
+{
+    QString eui64;
+    SensorData data;
+    qint64 arrivedAt = 0;  // UTC seconds
+};
+
+// Every write of the program goes through this one ordered queue, served by a thread with a
+// connection of its own, so nothing that writes ever waits for the database and the writes
+// reach it in the order they were made: a measurement queued before a registry change
+// (a sensor removed, locations renumbered) is written before that change, one queued after
+// it is written after it.
+class DatabaseWriter : public QObject
+{
+    Q_OBJECT
+public:
+    // A registry write. Runs in the writer's thread on its connection, inside a transaction
+    // the writer opens; returning false (with a text) rolls the transaction back.
+    using Job = std::function<bool(QSqlDatabase& db, int dbType, QString* error)>;
+    // Told the outcome of a job, in the thread that queued it, once it is committed or has
+    // failed. Called exactly once for every job that has one.
+    using Done = std::function<void(bool ok, const QString& error)>;
+
+    explicit DatabaseWriter(QObject* parent = nullptr);
+    ~DatabaseWriter() override;
+
+    // Starts the thread on a connection cloned from the given one (opened there).
+    void start(const QSqlDatabase& connectionToClone, int dbType);
+    // Both return at once.
+    void enqueue(const PendingMeasurement& measurement);
+    void enqueueJob(Job job, Done done = {});
+
+    // Measurements and jobs waiting, including a batch being written.
+    int queueLength() const;
+    // At close: writes what is queued, waiting at most timeoutMs, then stops the thread.
+    // Returns the number of measurements that could not be written.
+    int flushAndStop(int timeoutMs);
+
+signals:
+    // After every committed batch of measurements; the views refresh once per batch.
+    void batchCommitted(int measurements);
+    void queueLengthChanged(int length);
+
+private:
+    class Worker;
+    Worker* worker = nullptr;
+};
