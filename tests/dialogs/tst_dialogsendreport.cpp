@@ -1,0 +1,206 @@
+// The problem report as real TLS SMTP servers receive it: aiosmtpd for the letters, our
+// scripted peer for failures and the cancel.
+#include <QCheckBox>
+#include <QDir>
+#include <QJsonArray>
+#include <QPlainTextEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QtTest>
+
+#include "aiosmtpdpeer.h"
+#include "app/prompt.h"
+#include "dialogs/dialogsendreport.h"
+#include "scriptedsmtppeer.h"
+#include "testcerts.h"
+#include "warningguard.h"
+
+using Script = QList<ScriptedSmtpPeer::Step>;
+Q_DECLARE_METATYPE(Script)
+
+namespace
+{
+
+const QString kLogin = QStringLiteral("relay@ostrivel.test");
+const QString kPass = QStringLiteral("relay-pw");
+const QString kSupport = QStringLiteral("support@ostrivel.test");
+const QString kFailure = QStringLiteral("Отправка E-mail|Неудалось отправить сообщение:\n\n");
+
+class RecordingPrompt : public Prompt
+{
+public:
+    bool question(const QString&) override { return true; }
+    void critical(const QString& title, const QString& text) override { shown << title + '|' + text; }
+    void warning(const QString& title, const QString& text) override { shown << title + '|' + text; }
+    void information(const QString& title, const QString& text) override { shown << title + '|' + text; }
+    QStringList shown;
+};
+
+} // namespace
+
+class TestDialogSendReport : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir dir;
+    TestCerts certs;
+    AiosmtpdPeer server;
+    RecordingPrompt answers;
+    int received = 0;
+
+    std::unique_ptr<DialogSendReport> shared;
+
+    // Fills the form and presses "Отправить".
+    void send(DialogSendReport& dialog, const QString& address, const QString& text, bool attach)
+    {
+        dialog.show();
+        dialog.findChild<QTextEdit*>("msgFrom")->setPlainText(address);
+        dialog.findChild<QPlainTextEdit*>("msgMessage")->setPlainText(text);
+        auto* box = dialog.findChild<QCheckBox*>("isSendData");
+        if (box->isChecked() != attach)
+            box->click();
+        dialog.findChild<QPushButton*>("pushSend")->click();
+        QVERIFY(dialog.findChild<QProgressDialog*>()->isVisible());
+    }
+
+    void checkCleared(DialogSendReport& dialog)
+    {
+        QVERIFY(!dialog.findChild<QProgressDialog*>()->isVisible());
+        QVERIFY(dialog.findChild<QTextEdit*>("msgFrom")->toPlainText().isEmpty());
+        QVERIFY(dialog.findChild<QPlainTextEdit*>("msgMessage")->toPlainText().isEmpty());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        WarningGuard::install();
+        setPrompt(&answers);
+        QVERIFY(dir.isValid() && QDir::setCurrent(dir.path()));
+        QVERIFY2(certs.create(dir.path()), qPrintable(certs.error));
+        QVERIFY(QDir().mkpath("letters") && QDir().mkpath("data/logs"));
+        QFile config("data/config.ini");
+        QVERIFY(config.open(QIODevice::WriteOnly) && config.write("[DB]\nPassword=x\n") > 0);
+        QVERIFY2(server.start(certs, dir.filePath("letters"), kLogin, kPass), qPrintable(server.error));
+    }
+
+    void cleanupTestCase() { shared.reset(); }
+
+    void cleanup()
+    {
+        answers.shown.clear();
+        QCOMPARE(WarningGuard::take(), 0);
+    }
+
+    void letters_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("attach");
+        QTest::addColumn<QString>("subject");
+        QTest::newRow("nothing typed") << ""
+                                       << "" << false << "Проблемы с Ravok";
+        QTest::newRow("address and data")
+            << "ivanov@example.test"
+            << "Нет данных\nс датчика" << true << "Проблемы с Ravok от ivanov@example.test";
+        QTest::newRow("line break in address")
+            << "a@example.test\nBcc: b@example.test"
+            << "." << false << "Проблемы с Ravok от a@example.test Bcc: b@example.test";
+        QTest::newRow("data again") << ""
+                                    << "second" << true << "Проблемы с Ravok";
+    }
+
+    // One dialog for every row: each send reuses its client and overwrites the archive.
+    void letters()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, text);
+        QFETCH(bool, attach);
+        QFETCH(QString, subject);
+        if (!shared)
+            shared = std::make_unique<DialogSendReport>();
+        DialogSendReport& dialog = *shared;
+        dialog.setRelay({ "localhost", server.port, kLogin, kPass }, kSupport);
+        dialog.setSslConfiguration(certs.clientConfiguration());
+        QFile::remove("sent_data.zip");
+        QSignalSpy closed(&dialog, &QDialog::finished);
+        send(dialog, address, text, attach);
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 20000);
+        QCOMPARE(answers.shown, QStringList());
+        checkCleared(dialog);
+        QVERIFY(dialog.findChild<QCheckBox*>("isSendData")->isChecked() == attach);
+
+        const QJsonObject letter = server.waitForLetter(received++, 10000);
+        QCOMPARE(letter.value("mailFrom").toString(), kLogin);
+        QCOMPARE(letter.value("rcptTos").toArray(), QJsonArray { kSupport });
+        QCOMPARE(letter.value("subject").toString(), subject);
+        const QJsonArray parts = letter.value("parts").toArray();
+        QCOMPARE(
+            QString::fromUtf8(QByteArray::fromBase64(parts.at(0).toObject().value("payload").toString().toLatin1())),
+            QString(text).replace("\n", "\r\n") + "\r\n");
+        QCOMPARE(parts.size(), attach ? 2 : 1);
+        QCOMPARE(QFile::exists("sent_data.zip"), attach);
+        if (attach) {
+            QFile zip("sent_data.zip");
+            QVERIFY(zip.open(QIODevice::ReadOnly));
+            QCOMPARE(parts.at(1).toObject().value("filename").toString(), QString("sent_data.zip"));
+            QCOMPARE(
+                QByteArray::fromBase64(parts.at(1).toObject().value("payload").toString().toLatin1()), zip.readAll());
+        }
+    }
+
+    void endings_data()
+    {
+        QTest::addColumn<Script>("script");
+        QTest::addColumn<bool>("cancel");
+        Script refused = ScriptedSmtpPeer::acceptingScript();
+        refused[5] = { { "535 5.7.8 Authentication failed\r\n" } };
+        QTest::newRow("credential refused") << refused << false;
+        QTest::newRow("connection dropped") << Script { { {}, true } } << false;
+        QTest::newRow("cancel while waiting") << Script() << true;
+    }
+
+    // Every way a send ends closes the progress window, clears the texts and the dialog; only
+    // a failure says so.
+    void endings()
+    {
+        QFETCH(Script, script);
+        QFETCH(bool, cancel);
+        ScriptedSmtpPeer peer(certs.serverCert, certs.serverKey);
+        peer.script = script;
+        QVERIFY(peer.start());
+        DialogSendReport dialog;
+        dialog.setRelay({ "localhost", peer.serverPort(), kLogin, kPass }, kSupport);
+        dialog.setSslConfiguration(certs.clientConfiguration());
+        QSignalSpy closed(&dialog, &QDialog::finished);
+        send(dialog, "me@example.test", "text", true);
+        if (cancel) {
+            // The peer never greets; the user gives up once the connection stands.
+            QTRY_COMPARE(peer.connections, 1);
+            dialog.findChild<QProgressDialog*>()->findChild<QPushButton*>()->click();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 20000);
+        checkCleared(dialog);
+        QCOMPARE(answers.shown.size(), cancel ? 0 : 1);
+        if (!cancel)
+            QVERIFY2(answers.shown.first().startsWith(kFailure) && answers.shown.first().size() > kFailure.size(),
+                qPrintable(answers.shown.first()));
+    }
+
+    // The default build has no relay: the dialog says so and keeps what was typed.
+    void noRelay()
+    {
+        DialogSendReport dialog;
+        dialog.setRelay({}, QString());
+        dialog.show();
+        dialog.findChild<QPlainTextEdit*>("msgMessage")->setPlainText("kept");
+        dialog.findChild<QPushButton*>("pushSend")->click();
+        QCOMPARE(answers.shown.size(), 1);
+        QVERIFY(answers.shown.first().startsWith("Отправка E-mail|Отправка сообщений разработчику не настроена"));
+        QVERIFY(dialog.isVisible() && !dialog.findChild<QProgressDialog*>()->isVisible());
+        QCOMPARE(dialog.findChild<QPlainTextEdit*>("msgMessage")->toPlainText(), QString("kept"));
+    }
+};
+
+QTEST_MAIN(TestDialogSendReport)
+#include "tst_dialogsendreport.moc"
