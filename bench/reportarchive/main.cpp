@@ -17,22 +17,11 @@
 #include <atomic>
 #include <cstdio>
 
+#include "bench/peakmemory.h"
 #include "dialogs/reportarchive.h"
 
 namespace
 {
-
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 // Pages like a database file's: part data that does not compress, part zeros.
 bool writeDatabase(const QString& path, int mib)

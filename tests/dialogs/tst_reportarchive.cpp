@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -21,14 +22,12 @@ const QByteArray kConfig = "[DB]\r\n; Password=kept\r\nPassword=s3cr=t\r\n\r\n[E
 const QByteArray kConfigBlanked = "[DB]\r\n; Password=kept\r\nPassword=\r\n\r\n[EmailNotifications]\r\n"
                                   "serverLogin=me\r\nserverPassword =\r\n";
 
-QByteArray pseudoRandom(int size, uint seed)
+// Data that does not compress, of a size past one piece of the archive's reads.
+QByteArray noise()
 {
-    QByteArray data(size, '\0');
-    for (int i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        data[i] = char(seed >> 16);
-    }
-    return data;
+    QVector<quint32> words(3 * 1024 * 1024 / 4 + 2);
+    QRandomGenerator(1).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char*>(words.constData()), words.size() * 4 - 3);
 }
 
 bool makeTree(const QString& root, const Tree& tree)
@@ -89,7 +88,7 @@ private slots:
         QTest::addColumn<Tree>("folder");
         QTest::addColumn<Tree>("expected");
         QTest::addColumn<bool>("cancel");
-        const QByteArray db = pseudoRandom(3 * 1024 * 1024 + 5, 1); // more than one piece
+        const QByteArray db = noise();
         const QByteArray view = "[MainWindow]\ngeometry=@ByteArray(\\x1\\xd9)\n";
         QTest::newRow("top level") << Tree { { "config.ini", kConfig }, { "view.conf", view },
             { "measurement.db3",
