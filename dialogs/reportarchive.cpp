@@ -29,9 +29,15 @@ ReportArchive::Outcome ReportArchive::write(
         return out;
     }
     ZipArchiveWriter zip(&file);
+    // Both end the build without touching the target.
     auto failed = [&](const QString& why) {
         file.cancelWriting();
         out.error = why;
+        return out;
+    };
+    auto cancelled = [&] {
+        file.cancelWriting();
+        out.cancelled = true;
         return out;
     };
 
@@ -40,11 +46,8 @@ ReportArchive::Outcome ReportArchive::write(
     QDirIterator it(QDir(folder).path(), QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     QByteArray buffer(int(kPiece), Qt::Uninitialized);
     while (it.hasNext()) {
-        if (cancel) {
-            file.cancelWriting();
-            out.cancelled = true;
-            return out;
-        }
+        if (cancel)
+            return cancelled();
         const QString path = it.next();
         const QFileInfo info = it.fileInfo();
         // Only the folder itself is cut from the front; a sub-folder named "data" keeps its name.
@@ -76,11 +79,8 @@ ReportArchive::Outcome ReportArchive::write(
                 break;
             if (!zip.write(buffer.constData(), n))
                 return failed(zip.errorString());
-            if (cancel) {
-                file.cancelWriting();
-                out.cancelled = true;
-                return out;
-            }
+            if (cancel)
+                return cancelled();
         }
         if (!zip.closeFile())
             return failed(zip.errorString());
