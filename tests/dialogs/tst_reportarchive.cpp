@@ -32,25 +32,19 @@ QByteArray noise()
 
 bool makeTree(const QString& root, const Tree& tree)
 {
-    if (!QDir().mkpath(root))
-        return false;
+    bool ok = QDir().mkpath(root);
     for (auto it = tree.begin(); it != tree.end(); ++it) {
-        const QString path = root + '/' + it.key();
-        if (it.key().endsWith('/')) {
-            if (!QDir().mkpath(path))
-                return false;
-            continue;
-        }
-        QDir().mkpath(QFileInfo(path).path());
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(it.value()) != it.value().size())
-            return false;
+        const bool folder = it.key().endsWith('/');
+        QFile f(root + '/' + it.key());
+        ok = ok && QDir().mkpath(QFileInfo(f.fileName()).path())
+            && (folder || (f.open(QIODevice::WriteOnly) && f.write(it.value()) == it.value().size()));
     }
-    return true;
+    return ok;
 }
 
 // Every entry as Python's zipfile reads it, after its own check of every CRC and of
-// duplicate names; folders have an empty content. Empty when the archive cannot be read.
+// duplicate names; folders have an empty content. An archive it cannot read gives one
+// entry that says why.
 Tree readBack(const QString& zipPath)
 {
     QProcess python;
