@@ -105,7 +105,7 @@ private slots:
         QTest::newRow("data again") << QString() << "second" << true << subject;
     }
 
-    // One dialog for every row: each send reuses its client and overwrites the archive.
+    // One dialog for every row: each send reuses its client.
     void letters()
     {
         QFETCH(QString, address);
