@@ -1,0 +1,115 @@
+#include "dialogs/reportarchive.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include "dialogs/ziparchivewriter.h"
+
+namespace
+{
+
+const QString kConfigName = QStringLiteral("config.ini");
+// Large files go through in pieces of this size, so memory stays small and a cancel is
+// noticed quickly.
+constexpr qint64 kPiece = 1 << 20;
+
+} // namespace
+
+ReportArchive::Outcome ReportArchive::write(
+    const QString& folder, const QString& target, const std::atomic_bool& cancel)
+{
+    Outcome out;
+    // The old archive stays until the new one is complete.
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly)) {
+        out.error = QStringLiteral("Cannot create %1: %2").arg(target, file.errorString());
+        return out;
+    }
+    ZipArchiveWriter zip(&file);
+    // Both end the build without touching the target.
+    auto failed = [&](const QString& why) {
+        file.cancelWriting();
+        out.error = why;
+        return out;
+    };
+    auto cancelled = [&] {
+        file.cancelWriting();
+        out.cancelled = true;
+        return out;
+    };
+
+    const QString prefix = QDir(folder).path() + QLatin1Char('/');
+    // Hidden and system entries (sockets, pipes, broken links) are not listed.
+    QDirIterator it(QDir(folder).path(), QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QByteArray buffer(int(kPiece), Qt::Uninitialized);
+    while (it.hasNext()) {
+        if (cancel)
+            return cancelled();
+        const QString path = it.next();
+        const QFileInfo info = it.fileInfo();
+        // Only the folder itself is cut from the front; a sub-folder named "data" keeps its name.
+        const QString name = path.mid(prefix.size());
+        if (info.isDir()) {
+            if (!zip.addDirectory(name, info.permissions(), info.lastModified()))
+                return failed(zip.errorString());
+            ++out.entries;
+            continue;
+        }
+        if (!info.isFile())
+            continue;
+        QFile in(path);
+        if (!in.open(QIODevice::ReadOnly))
+            continue;
+        if (name == kConfigName) {
+            if (!zip.addFile(name, withoutPasswords(in.readAll()), info.permissions(), info.lastModified()))
+                return failed(zip.errorString());
+            ++out.entries;
+            continue;
+        }
+        if (!zip.openFile(name, info.permissions(), info.lastModified(), info.size()))
+            return failed(zip.errorString());
+        for (;;) {
+            const qint64 n = in.read(buffer.data(), kPiece);
+            if (n < 0)
+                return failed(QStringLiteral("Cannot read %1: %2").arg(path, in.errorString()));
+            if (n == 0)
+                break;
+            if (!zip.write(buffer.constData(), n))
+                return failed(zip.errorString());
+            if (cancel)
+                return cancelled();
+        }
+        if (!zip.closeFile())
+            return failed(zip.errorString());
+        ++out.entries;
+    }
+    if (!zip.close())
+        return failed(zip.errorString());
+    if (!file.commit()) {
+        out.error = QStringLiteral("Cannot write %1: %2").arg(target, file.errorString());
+        return out;
+    }
+    out.ok = true;
+    return out;
+}
+
+QByteArray ReportArchive::withoutPasswords(const QByteArray& ini)
+{
+    QList<QByteArray> lines = ini.split('\n');
+    for (QByteArray& line : lines) {
+        const QByteArray trimmed = line.trimmed();
+        const int eq = line.indexOf('=');
+        if (eq < 0 || trimmed.startsWith(';') || trimmed.startsWith('#') || trimmed.startsWith('['))
+            continue;
+        if (!line.left(eq).toLower().contains("password"))
+            continue;
+        const bool cr = line.endsWith('\r');
+        line.truncate(eq + 1);
+        if (cr)
+            line += '\r';
+    }
+    return lines.join('\n');
+}
