@@ -299,8 +299,13 @@ void DialogSettings::slotPushDefaultClicked()
     SettingsValues v = values();
     v.resetOther(QDir::currentPath(), QHostInfo::localHostName());
     fillOther(v);
-    // The three display switches are otherwise written only by a click; what the button
-    // shows must be what the program does.
+    // The values this tab writes at once follow its defaults, also where a widget did not
+    // change (a stored 125 s already shows as 00:02) or changes only on a click (the three
+    // display switches).
+    config().BreakInterval = SettingsValues::breakSeconds(v.breakInterval);
+    config().MaxTableRows = v.maxTableRows;
+    config().DateTimeStyle = v.dateTimeStyle;
+    config().DaysSave = v.daysSave;
     config().HideStart = v.hideStart;
     config().TrayMessages = v.trayMessages;
     config().ViewVoltage = v.viewVoltage;
