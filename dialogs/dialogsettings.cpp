@@ -127,6 +127,19 @@ QPushButton* DialogSettings::colorButton(int index) const
     return buttons[index];
 }
 
+std::array<QDoubleSpinBox*, SettingsValues::kThresholds> DialogSettings::thresholdSpins() const
+{
+    return { ui->spinMinCritTemp, ui->spinMinNecritTemp, ui->spinMaxNecritTemp, ui->spinMaxCritTemp,
+        ui->spinMinCritWetn, ui->spinMinNecritWetn, ui->spinMaxNecritWetn, ui->spinMaxCritWetn };
+}
+
+std::array<QCheckBox*, SettingsValues::kEvents> DialogSettings::eventBoxes() const
+{
+    return { ui->checkBoxMinCritTemp, ui->checkBoxMinNonCritTemp, ui->checkBoxMaxNonCritTemp, ui->checkBoxMaxCritTemp,
+        ui->checkBoxMinCritHumidity, ui->checkBoxMinNonCritHumidity, ui->checkBoxMaxNonCritHumidity,
+        ui->checkBoxMaxCritHumidity, ui->checkBoxBatteryLow, ui->checkBoxLostSensor };
+}
+
 void DialogSettings::setColor(int index, const QColor& color)
 {
     colors[index] = color;
@@ -166,9 +179,7 @@ void DialogSettings::fillMain(const SettingsValues& v)
 {
     ui->linePort->setText(v.portName);
     ui->lineNetworkPort->setText(v.networkPort);
-    QDoubleSpinBox* const spins[SettingsValues::kThresholds]
-        = { ui->spinMinCritTemp, ui->spinMinNecritTemp, ui->spinMaxNecritTemp, ui->spinMaxCritTemp, ui->spinMinCritWetn,
-              ui->spinMinNecritWetn, ui->spinMaxNecritWetn, ui->spinMaxCritWetn };
+    const auto spins = thresholdSpins();
     for (int i = 0; i < SettingsValues::kThresholds; ++i)
         spins[i]->setValue(v.thresholds[i]);
     for (int i = 0; i < SettingsValues::kColors; ++i)
@@ -209,10 +220,7 @@ void DialogSettings::fillNotifications(const SettingsValues& v)
     ui->lineEditEmail->setText(v.email);
     ui->lineEditPort->setText(v.smtpPort);
     ui->checkBoxEmailNotifications->setChecked(v.notificationsActive);
-    QCheckBox* const boxes[SettingsValues::kEvents]
-        = { ui->checkBoxMinCritTemp, ui->checkBoxMinNonCritTemp, ui->checkBoxMaxNonCritTemp, ui->checkBoxMaxCritTemp,
-              ui->checkBoxMinCritHumidity, ui->checkBoxMinNonCritHumidity, ui->checkBoxMaxNonCritHumidity,
-              ui->checkBoxMaxCritHumidity, ui->checkBoxBatteryLow, ui->checkBoxLostSensor };
+    const auto boxes = eventBoxes();
     for (int i = 0; i < SettingsValues::kEvents; ++i)
         boxes[i]->setChecked(v.events[i]);
 }
@@ -222,9 +230,7 @@ SettingsValues DialogSettings::values() const
     SettingsValues v;
     v.portName = ui->linePort->text();
     v.networkPort = ui->lineNetworkPort->text();
-    const QDoubleSpinBox* const spins[SettingsValues::kThresholds]
-        = { ui->spinMinCritTemp, ui->spinMinNecritTemp, ui->spinMaxNecritTemp, ui->spinMaxCritTemp, ui->spinMinCritWetn,
-              ui->spinMinNecritWetn, ui->spinMaxNecritWetn, ui->spinMaxCritWetn };
+    const auto spins = thresholdSpins();
     for (int i = 0; i < SettingsValues::kThresholds; ++i)
         v.thresholds[i] = spins[i]->value();
     for (int i = 0; i < SettingsValues::kColors; ++i)
@@ -253,10 +259,7 @@ SettingsValues DialogSettings::values() const
     v.smtpLogin = ui->lineEditLogin->text();
     v.smtpPassword = ui->lineEditPassword->text();
     v.email = ui->lineEditEmail->text();
-    const QCheckBox* const boxes[SettingsValues::kEvents]
-        = { ui->checkBoxMinCritTemp, ui->checkBoxMinNonCritTemp, ui->checkBoxMaxNonCritTemp, ui->checkBoxMaxCritTemp,
-              ui->checkBoxMinCritHumidity, ui->checkBoxMinNonCritHumidity, ui->checkBoxMaxNonCritHumidity,
-              ui->checkBoxMaxCritHumidity, ui->checkBoxBatteryLow, ui->checkBoxLostSensor };
+    const auto boxes = eventBoxes();
     for (int i = 0; i < SettingsValues::kEvents; ++i)
         v.events[i] = boxes[i]->checkState() != Qt::Unchecked;
     return v;

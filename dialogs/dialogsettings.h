@@ -4,9 +4,13 @@
 #include <QDialog>
 #include <QTime>
 
+#include <array>
+
 #include "dialogs/settingsvalues.h"
 
+class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QPushButton;
 
 namespace Ui
@@ -71,6 +75,9 @@ protected:
 private:
     void connectWidgets();
     QPushButton* colorButton(int index) const;
+    // The threshold spins and the event boxes, in the order of SettingsValues' arrays.
+    std::array<QDoubleSpinBox*, SettingsValues::kThresholds> thresholdSpins() const;
+    std::array<QCheckBox*, SettingsValues::kEvents> eventBoxes() const;
     void setColor(int index, const QColor& color);
     // Puts the values on screen. While filling, the widgets that write at once keep quiet.
     void fill(const SettingsValues& v);
