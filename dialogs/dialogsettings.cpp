@@ -204,7 +204,7 @@ void DialogSettings::fillOther(const SettingsValues& v)
     // SQL Server is chosen in the configuration file only; the combo names it, so that an
     // apply keeps it.
     setComboValue(ui->comboBoxBaseType, kBaseTypes, v.dbType,
-        v.dbType == kSqlServerType ? QStringLiteral("Microsoft SQL Server") : QString::number(v.dbType));
+        v.dbType == kSqlServerType ? QStringLiteral("SQL Server") : QString::number(v.dbType));
     ui->groupBoxExternDB->setVisible(comboValue(ui->comboBoxBaseType) != 0);
 
     ui->checkBoxIsExportDBF->setChecked(v.exportDbf);
