@@ -34,63 +34,32 @@ const QString kRefused
     = QStringLiteral("Внимание!|Сетевой порт должен быть числом от 1 до 65535.\nОставлен прежний порт: 7000");
 
 // Every key with a value that is no default, some of them out of the widgets' ranges.
-const Keys kConfig = {
-    { "Modem/PortName", "COM7" },
-    { "Modem/NetworkPort", "7000" },
-    { "DataWarning/TemperatureMinCritical", "-12.5" },
-    { "DataWarning/TemperatureMinWarning", "-2.5" },
-    { "DataWarning/TemperatureMaxWarning", "27.5" },
-    { "DataWarning/TemperatureMaxCritical", "33.5" },
-    { "DataWarning/WetnessMinCritical", "15.5" },
-    { "DataWarning/WetnessMinWarning", "25.5" },
-    { "DataWarning/WetnessMaxWarning", "75.5" },
-    { "DataWarning/WetnessMaxCritical", "85.5" },
-    { "DataWarning/BatteryMinCritical", "2.1" },
-    { "DataWarning/BatteryMinWarning", "2.5" },
-    { "Other/BreakInterval", "125" },
-    { "Other/MaxTableRows", "20000" },
-    { "Other/DateTimeStyle", "7" },
-    { "Other/DaysSave", "5000" },
-    { "Other/HideStart", "true" },
-    { "Other/TrayMessages", "true" },
-    { "Other/ViewVoltage", "true" },
-    { "Other/ExportDBF", "true" },
-    { "Other/IntervalExportDBF", "17" },
-    { "Other/PathExportDBF", "C:/Данные, отчёты;2\\dbf" },
-    { "Color/minimalCriticalHumidity", "#010101" },
-    { "Color/maximalCriticalHumidity", "#020202" },
-    { "Color/minimalCriticalTemperature", "#030303" },
-    { "Color/maximalCriticalTemperature", "#040404" },
-    { "Color/minimalNonCriticalHumidity", "#050505" },
-    { "Color/maximalNonCriticalHumidity", "#060606" },
-    { "Color/minimalNonCriticalTemperature", "#070707" },
-    { "Color/maximalNonCriticalTemperature", "#080808" },
-    { "Color/font", "#090909" },
-    { "Color/line", "#0a0a0a" },
-    { "Color/node", "#0b0b0b" },
-    { "DB/Hostname", "db.example.test\\INST" },
-    { "DB/Database", "Метео" },
-    { "DB/Username", "user,1" },
-    { "DB/Password", "p;a=ss\\" },
-    { "DB/Port", "3306" },
-    { "DB/DBType", "2" },
-    { "EmailNotifications/isActive", "true" },
-    { "EmailNotifications/serverSMTP", "smtp.example.test" },
-    { "EmailNotifications/serverPort", "2465" },
-    { "EmailNotifications/serverLogin", "login" },
-    { "EmailNotifications/serverPassword", "sec,ret" },
-    { "EmailNotifications/notificationEmail", "ops@example.test" },
+const Keys kConfig = { { "Modem/PortName", "COM7" }, { "Modem/NetworkPort", "7000" },
+    { "DataWarning/TemperatureMinCritical", "-12.5" }, { "DataWarning/TemperatureMinWarning", "-2.5" },
+    { "DataWarning/TemperatureMaxWarning", "27.5" }, { "DataWarning/TemperatureMaxCritical", "33.5" },
+    { "DataWarning/WetnessMinCritical", "15.5" }, { "DataWarning/WetnessMinWarning", "25.5" },
+    { "DataWarning/WetnessMaxWarning", "75.5" }, { "DataWarning/WetnessMaxCritical", "85.5" },
+    { "DataWarning/BatteryMinCritical", "2.1" }, { "DataWarning/BatteryMinWarning", "2.5" },
+    { "Other/BreakInterval", "125" }, { "Other/MaxTableRows", "20000" }, { "Other/DateTimeStyle", "7" },
+    { "Other/DaysSave", "5000" }, { "Other/HideStart", "true" }, { "Other/TrayMessages", "true" },
+    { "Other/ViewVoltage", "true" }, { "Other/ExportDBF", "true" }, { "Other/IntervalExportDBF", "17" },
+    { "Other/PathExportDBF", "C:/Данные, отчёты;2\\dbf" }, { "Color/minimalCriticalHumidity", "#010101" },
+    { "Color/maximalCriticalHumidity", "#020202" }, { "Color/minimalCriticalTemperature", "#030303" },
+    { "Color/maximalCriticalTemperature", "#040404" }, { "Color/minimalNonCriticalHumidity", "#050505" },
+    { "Color/maximalNonCriticalHumidity", "#060606" }, { "Color/minimalNonCriticalTemperature", "#070707" },
+    { "Color/maximalNonCriticalTemperature", "#080808" }, { "Color/font", "#090909" }, { "Color/line", "#0a0a0a" },
+    { "Color/node", "#0b0b0b" }, { "DB/Hostname", "db.example.test\\INST" }, { "DB/Database", "Метео" },
+    { "DB/Username", "user,1" }, { "DB/Password", "p;a=ss\\" }, { "DB/Port", "3306" }, { "DB/DBType", "2" },
+    { "EmailNotifications/isActive", "true" }, { "EmailNotifications/serverSMTP", "smtp.example.test" },
+    { "EmailNotifications/serverPort", "2465" }, { "EmailNotifications/serverLogin", "login" },
+    { "EmailNotifications/serverPassword", "sec,ret" }, { "EmailNotifications/notificationEmail", "ops@example.test" },
     { "EmailNotifications/isMinCriticalTemperature", "true" },
     { "EmailNotifications/isMinNonCriticalTemperature", "true" },
     { "EmailNotifications/isMaxNonCriticalTemperature", "true" },
-    { "EmailNotifications/isMaxCriticalTemperature", "true" },
-    { "EmailNotifications/isMinCriticalHumidity", "true" },
+    { "EmailNotifications/isMaxCriticalTemperature", "true" }, { "EmailNotifications/isMinCriticalHumidity", "true" },
     { "EmailNotifications/isMinNonCriticalHumidity", "true" },
-    { "EmailNotifications/isMaxNonCriticalHumidity", "true" },
-    { "EmailNotifications/isMaxCriticalHumidity", "true" },
-    { "EmailNotifications/isSensorLost", "true" },
-    { "EmailNotifications/isBatteryLow", "true" },
-};
+    { "EmailNotifications/isMaxNonCriticalHumidity", "true" }, { "EmailNotifications/isMaxCriticalHumidity", "true" },
+    { "EmailNotifications/isSensorLost", "true" }, { "EmailNotifications/isBatteryLow", "true" } };
 
 // Answers the dialog's boxes and choosers and keeps what it was shown.
 class ScriptedPrompt : public Prompt
@@ -208,36 +177,6 @@ private slots:
     }
 
     void cleanupTestCase() { setPrompt(nullptr); }
-
-    void networkPort_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("current");
-        QTest::addColumn<int>("change");
-        QTest::addColumn<int>("port");
-        const int unchanged = int(SettingsValues::PortChange::Unchanged);
-        const int changed = int(SettingsValues::PortChange::Changed);
-        const int refused = int(SettingsValues::PortChange::Refused);
-        QTest::newRow("same") << "7000" << 7000 << unchanged << 7000;
-        QTest::newRow("leading zero, same") << "07000" << 7000 << unchanged << 7000;
-        QTest::newRow("other") << "7001" << 7000 << changed << 7001;
-        QTest::newRow("highest") << "65535" << 7000 << changed << 65535;
-        QTest::newRow("above 16 bits") << "70000" << 7000 << refused << 7000;
-        QTest::newRow("zero") << "0" << 7000 << refused << 7000;
-        QTest::newRow("empty") << "" << 7000 << refused << 7000;
-        QTest::newRow("zero kept as configured") << "0" << 0 << unchanged << 0;
-    }
-
-    void networkPort()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, current);
-        QFETCH(int, change);
-        QFETCH(int, port);
-        quint16 result = quint16(current);
-        QCOMPARE(int(SettingsValues::networkPortChange(text, quint16(current), &result)), change);
-        QCOMPARE(int(result), port);
-    }
 
     // One widget changed, the window closed and saved as at exit, then applied: the key is
     // stored at once or only by apply, every other key stays as it was (the odd values that no
@@ -464,13 +403,8 @@ private slots:
         const QJsonObject letter = server.waitForLetter(0, 20000);
         QCOMPARE(
             letter.value(QStringLiteral("rcptTos")).toArray(), QJsonArray { QStringLiteral("duty@ostrivel.test") });
-        const QString body = QString::fromUtf8(QByteArray::fromBase64(letter.value(QStringLiteral("parts"))
-                                                                          .toArray()
-                                                                          .at(0)
-                                                                          .toObject()
-                                                                          .value(QStringLiteral("payload"))
-                                                                          .toString()
-                                                                          .toLatin1()));
+        const QJsonObject part = letter.value(QStringLiteral("parts")).toArray().at(0).toObject();
+        const QString body = QString::fromUtf8(QByteArray::fromBase64(part.value("payload").toString().toLatin1()));
         QCOMPARE(body,
             QStringLiteral("В датчике \"\" [EUI64=, Помещение=\"\"], сработало событие: тестовое письмо с целью "
                            "проверки настроек \r\n\r\n"));
