@@ -1,8 +1,11 @@
 #include "app/prompt.h"
 
+#include <QColorDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 
-namespace {
+namespace
+{
 
 class MessageBoxPrompt : public Prompt
 {
@@ -25,11 +28,30 @@ public:
     {
         QMessageBox::information(nullptr, title, text, QMessageBox::Ok);
     }
+    QString chooseFolder(QWidget* parent, const QString& caption, const QString& startDir) override
+    {
+        return QFileDialog::getExistingDirectory(
+            parent, caption, startDir, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    }
+    QColor chooseColor(QWidget* parent, const QColor& initial, const QString& title) override
+    {
+        return QColorDialog::getColor(initial, parent, title);
+    }
 };
 
 Prompt* gPrompt = nullptr;
 
-}  // namespace
+} // namespace
+
+QString Prompt::chooseFolder(QWidget*, const QString&, const QString&)
+{
+    return QString();
+}
+
+QColor Prompt::chooseColor(QWidget*, const QColor&, const QString&)
+{
+    return QColor();
+}
 
 Prompt* prompt()
 {

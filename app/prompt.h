@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
+
+class QWidget;
 
 // Every modal question and message box of the program goes through this interface, so that
 // tests can answer them. The default shows real message boxes without a parent.
@@ -13,6 +16,12 @@ public:
     virtual void critical(const QString& title, const QString& text) = 0;
     virtual void warning(const QString& title, const QString& text) = 0;
     virtual void information(const QString& title, const QString& text) = 0;
+    // A folder chosen by the user, shown from startDir; empty when cancelled. Unless a prompt
+    // answers it, the choice counts as cancelled.
+    virtual QString chooseFolder(QWidget* parent, const QString& caption, const QString& startDir);
+    // A colour chosen by the user, starting from initial; invalid when cancelled. Unless a
+    // prompt answers it, the choice counts as cancelled.
+    virtual QColor chooseColor(QWidget* parent, const QColor& initial, const QString& title);
 };
 
 // The prompt in use; the message-box prompt unless one was installed.
