@@ -141,6 +141,7 @@ void MainClass::connectModules()
     wire(this, &MainClass::signalSetIntervalExportDBF, dbfExport, &DbfExport::slotSetInterval);
     wire(this, &MainClass::signalAddNotificationMessage, notifications, &Notifications::slotAddMessage);
     wire(this, &MainClass::signalSetNotificationsSettings, notifications, &Notifications::slotSetEmailSettings);
+    wire(notifications, &Notifications::signalSetStatusText, interfaceModule, &InterfaceModule::slotSetStatusText);
     wire(this, &MainClass::signalSetExportDBFSettings, dbfExport, &DbfExport::slotSetSettings);
     wire(this, &MainClass::signalSetDatabaseExportDBF, dbfExport, &DbfExport::slotSetDatabase);
 }

@@ -1,5 +1,7 @@
 #include "mail/mimeletter.h"
 
+#include <QUuid>
+
 #include <cstring>
 
 namespace
@@ -28,12 +30,16 @@ bool isTokenChar(char c)
 } // namespace
 
 QByteArray MimeLetter::build(const QString& from, const QString& to, const QString& subject, const QString& body,
-    const QList<Attachment>& attachments)
+    const QList<Attachment>& attachments, const QDateTime& date, const QByteArray& messageId)
 {
     QByteArray text;
     text += "To: " + to.toUtf8() + "\n";
     text += "From: " + from.toUtf8() + "\n";
     text += "Subject: " + encodeHeaderText(subject) + "\n";
+    if (date.isValid())
+        text += "Date: " + date.toString(Qt::RFC2822Date).toLatin1() + "\n";
+    if (!messageId.isEmpty())
+        text += "Message-ID: " + messageId + "\n";
     text += "MIME-Version: 1.0\n";
     text += "Content-Type: multipart/mixed; boundary=frontier\n\n";
     text += "--frontier\n";
@@ -125,4 +131,12 @@ QByteArray MimeLetter::toWireText(const QByteArray& text)
 bool MimeLetter::hasLineBreak(const QString& text)
 {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+}
+
+QByteArray MimeLetter::newMessageId(const QString& from)
+{
+    QString domain = from.section(QLatin1Char('@'), 1).trimmed();
+    if (domain.isEmpty() || hasLineBreak(domain) || domain.contains(QLatin1Char('>')))
+        domain = QStringLiteral("ostrivel.invalid");
+    return "<" + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) + "@" + domain.toUtf8() + ">";
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 
@@ -16,8 +17,13 @@ public:
     };
 
     // The message with CRLF line ends and dot-stuffing applied, ready for the DATA phase.
+    // A valid date and a non-empty id add the Date and Message-ID headers that receiving
+    // servers expect (some mark a letter without them as spam).
     static QByteArray build(const QString& from, const QString& to, const QString& subject, const QString& body,
-        const QList<Attachment>& attachments);
+        const QList<Attachment>& attachments, const QDateTime& date = QDateTime(),
+        const QByteArray& messageId = QByteArray());
+    // "<unique@domain>", the domain taken from the sender's address.
+    static QByteArray newMessageId(const QString& from);
 
     // Header text as it stands when it is printable ASCII, else RFC 2047 encoded words
     // (UTF-8, base64), folded so that no word is longer than 75 characters.

@@ -5,6 +5,13 @@
 #include "mail/mailaccount.h"
 #include "mail/smtp.h"
 
+namespace
+{
+
+constexpr int kMaxQueuedLines = 1000;
+
+} // namespace
+
 Notifications::Notifications(QObject* parent)
     : QThread(parent)
 {
@@ -148,9 +155,27 @@ void Notifications::slotQueueSend()
     // The previous letter is still on its way: this one waits for the next tick.
     if (smtp->isBusy())
         return;
-    const QString body = letterBody(queue);
-    queue.clear();
-    smtp->sendMail(smtpUser, recipient, letterSubject(), body, QStringList());
+    // A server that refuses for days must not make the queue (and the next letter) grow
+    // without end: the oldest lines give way.
+    if (queue.size() > kMaxQueuedLines) {
+        qWarning("Alarm queue full: %d oldest lines dropped", int(queue.size() - kMaxQueuedLines));
+        queue.erase(queue.begin(), queue.end() - kMaxQueuedLines);
+    }
+    sending = queue.size();
+    if (!smtp->sendMail(smtpUser, recipient, letterSubject(), letterBody(queue), QStringList()))
+        sending = 0;
+}
+
+void Notifications::letterDone(bool accepted)
+{
+    if (accepted) {
+        queue.erase(queue.begin(), queue.begin() + qMin(sending, int(queue.size())));
+    } else {
+        emit signalSetStatusText(tr("Не удалось отправить уведомления по E-mail (%1), повтор через %2 сек.")
+                                     .arg(smtp->lastError())
+                                     .arg(queueInterval / 1000));
+    }
+    sending = 0;
 }
 
 void Notifications::ensureSmtp()
@@ -159,4 +184,5 @@ void Notifications::ensureSmtp()
         return;
     smtp = new Smtp(smtpUser, smtpPass, smtpServer, smtpPort, smtpTimeout);
     smtp->setSslConfiguration(sslConfiguration);
+    connect(smtp, &Smtp::done, this, &Notifications::letterDone);
 }

@@ -46,11 +46,20 @@ public slots:
     void slotSendTestLetter();
     void slotQueueSend();
 
+signals:
+    // A letter the server did not accept; its lines stay queued for the next one.
+    void signalSetStatusText(QString text);
+
 protected:
     void run() override;
 
 private:
     void ensureSmtp();
+    void letterDone(bool accepted);
+
+    // Lines at the head of the queue that the letter under way carries; they leave the
+    // queue only when the server has accepted it.
+    int sending = 0;
 
     int queueInterval = 30000;
     int smtpTimeout = 30000;

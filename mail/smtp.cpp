@@ -1,5 +1,6 @@
 #include "mail/smtp.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -133,7 +134,8 @@ bool Smtp::sendMail(
             return false;
         }
     }
-    message = MimeLetter::build(from, to, subject, body, attachments);
+    message = MimeLetter::build(
+        from, to, subject, body, attachments, QDateTime::currentDateTime(), MimeLetter::newMessageId(from));
     this->from = from;
     rcpt = to;
     letterUser = user;

@@ -224,6 +224,37 @@ private slots:
         QVERIFY(first.contains("\"first\"") && !first.contains("\"second\""));
         QVERIFY(second.contains("\"second\"") && !second.contains("\"first\""));
     }
+
+    // A letter the server refuses keeps its lines: the next letter carries them, and the
+    // refusal is shown.
+    void refusedLetterKeepsItsLines()
+    {
+        ScriptedSmtpPeer peer(certs.serverCert, certs.serverKey);
+        peer.script = ScriptedSmtpPeer::acceptingScript();
+        peer.script[9] = { { "451 4.3.0 Try again later\r\n" } };
+        QVERIFY(peer.start());
+        RunningModule running(certs, peer.serverPort());
+        QStringList shown;
+        connect(running.module, &Notifications::signalSetStatusText, this, [&](const QString& t) { shown << t; });
+        running.add(message("first", "E1", "R", 2, 1.0));
+        QTRY_COMPARE(shown.size(), 1);
+        QVERIFY2(shown.at(0).startsWith("Не удалось отправить уведомления по E-mail"), qPrintable(shown.at(0)));
+        running.add(message("second", "E2", "R", 2, 2.0));
+        const auto carriesBoth = [&] {
+            const QString letter = QString::fromUtf8(peer.sessions.last().value(8));
+            return letter.contains("\"first\"") && letter.contains("\"second\"");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(carriesBoth(), 15000);
+        peer.script = ScriptedSmtpPeer::acceptingScript();
+        QTRY_VERIFY_WITH_TIMEOUT(peer.sessions.last().value(9) == "QUIT", 15000);
+        const QString letter = QString::fromUtf8(peer.sessions.last().at(8));
+        QVERIFY(letter.contains("\"first\"") && letter.contains("\"second\""));
+        QVERIFY(letter.contains("\r\nDate: ") && letter.contains("\r\nMessage-ID: <"));
+        // Accepted lines leave the queue: the next tick sends nothing.
+        const int sessions = peer.sessions.size();
+        QTest::qWait(3 * kTickMs);
+        QCOMPARE(peer.sessions.size(), sessions);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestNotifications)

@@ -1,4 +1,5 @@
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +36,19 @@ const Commands kAccepted = {
     "line one\r\n..\r\nline three\r\n\r\n--frontier--\r\n\r\n",
     "QUIT",
 };
+
+// Date and Message-ID differ with every letter: their form is checked, then they are left
+// out, so that the rest of the letter compares byte for byte.
+Commands unstamped(const Commands& session)
+{
+    static const QRegularExpression stamp(
+        QStringLiteral("\r\nDate: \\d{2} [A-Z][a-z]{2} \\d{4} \\d{2}:\\d{2}:\\d{2} [+-]\\d{4}\r\nMessage-ID: "
+                       "<[0-9a-f-]{36}@ostrivel\\.test>(?=\r\n)"));
+    Commands c = session;
+    if (c.size() > 8)
+        c[8] = QString::fromLatin1(c[8]).remove(stamp).toLatin1();
+    return c;
+}
 
 } // namespace
 
@@ -77,7 +91,7 @@ private:
         QSignalSpy done(smtp, &Smtp::done);
         QVERIFY(send(smtp));
         QVERIFY2(doneOnce(done, true, 10000), qPrintable(smtp->lastError()));
-        QTRY_COMPARE(good.sessions.value(0), kAccepted);
+        QTRY_COMPARE(unstamped(good.sessions.value(0)), kAccepted);
     }
 
 private slots:
@@ -120,7 +134,7 @@ private slots:
         QSignalSpy done(smtp.data(), &Smtp::done);
         QVERIFY(send(smtp.data()));
         QVERIFY2(doneOnce(done, true, 10000), qPrintable(smtp->lastError()));
-        QTRY_COMPARE(peer.sessions.value(0), kAccepted);
+        QTRY_COMPARE(unstamped(peer.sessions.value(0)), kAccepted);
         QVERIFY(!smtp->isBusy());
         checkReadyForNextLetter(smtp.data());
     }
@@ -148,7 +162,7 @@ private slots:
         QVERIFY(doneOnce(done, false, 10000));
         QVERIFY2(smtp->lastError().contains("554 5.7.1 no"), qPrintable(smtp->lastError()));
         QTest::qWait(200);
-        QCOMPARE(peer.sessions.value(0), kAccepted.mid(0, step));
+        QCOMPARE(unstamped(peer.sessions.value(0)), kAccepted.mid(0, step));
         checkReadyForNextLetter(smtp.data());
     }
 
