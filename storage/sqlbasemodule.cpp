@@ -157,7 +157,7 @@ void SQLBaseModule::buildAggregates()
         return;
     }
     probe.finish();
-    emit signalSetInitInfoString(tr("Подготовка сводных данных по измерениям (один раз)..."));
+    emit signalSetInitInfoString(tr("Построение сводных данных..."));
     // The build reads every stored measurement: it runs on a connection of its own so that
     // the start-up window keeps painting; sockets wait, so nothing is written meanwhile.
     QElapsedTimer timer;
