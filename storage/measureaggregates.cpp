@@ -159,6 +159,53 @@ QString upsert(int dbType, Level level)
               .arg(t);
 }
 
+QStringList mysqlIndexStatements()
+{
+    return { QStringLiteral("CREATE INDEX measure_hourly_bucket ON measure_hourly (bucket)"),
+        QStringLiteral("CREATE INDEX measure_daily_bucket ON measure_daily (bucket)") };
+}
+
+// The pieces of a window, each [from, to).
+enum Source { Measure, Hours, Days };
+struct Part {
+    Source source;
+    qint64 from;
+    qint64 to;
+};
+struct Window {
+    QVector<Part> parts;
+};
+
+Window window(qint64 first, qint64 last)
+{
+    Window w;
+    const qint64 lo = clamped(first);
+    const qint64 hi = clamped(last) + (last >= kTimeLimit ? 0 : 1);
+    auto part = [&w](Source source, qint64 from, qint64 to) {
+        if (from < to)
+            w.parts << Part { source, from, to };
+    };
+    const qint64 h1 = ceilTo(lo, kHour);
+    const qint64 h2 = floorTo(hi, kHour);
+    if (h1 >= h2) {
+        // Also an empty or inverted window: its one part matches no row.
+        w.parts << Part { Measure, lo, hi };
+        return w;
+    }
+    part(Measure, lo, h1);
+    const qint64 d1 = ceilTo(h1, kDay);
+    const qint64 d2 = floorTo(h2, kDay);
+    if (d1 < d2) {
+        part(Hours, h1, d1);
+        part(Days, d1, d2);
+        part(Hours, d2, h2);
+    } else {
+        part(Hours, h1, h2);
+    }
+    part(Measure, h2, hi);
+    return w;
+}
+
 } // namespace
 
 bool supported(int dbType)
@@ -194,12 +241,6 @@ QStringList schemaStatements(int dbType)
                    << QStringLiteral("CREATE INDEX IF NOT EXISTS measure_daily_bucket ON measure_daily (bucket)");
     }
     return statements;
-}
-
-QStringList mysqlIndexStatements()
-{
-    return { QStringLiteral("CREATE INDEX measure_hourly_bucket ON measure_hourly (bucket)"),
-        QStringLiteral("CREATE INDEX measure_daily_bucket ON measure_daily (bucket)") };
 }
 
 bool createSchema(QSqlDatabase& db, int dbType, QString* error)
@@ -310,36 +351,6 @@ bool build(QSqlDatabase& db, int dbType, QString* error)
         *error = db.lastError().text();
     db.rollback();
     return false;
-}
-
-Window window(qint64 first, qint64 last)
-{
-    Window w;
-    const qint64 lo = clamped(first);
-    const qint64 hi = clamped(last) + (last >= kTimeLimit ? 0 : 1);
-    auto part = [&w](Source source, qint64 from, qint64 to) {
-        if (from < to)
-            w.parts << Part { source, from, to };
-    };
-    const qint64 h1 = ceilTo(lo, kHour);
-    const qint64 h2 = floorTo(hi, kHour);
-    if (h1 >= h2) {
-        // Also an empty or inverted window: its one part matches no row.
-        w.parts << Part { Measure, lo, hi };
-        return w;
-    }
-    part(Measure, lo, h1);
-    const qint64 d1 = ceilTo(h1, kDay);
-    const qint64 d2 = floorTo(h2, kDay);
-    if (d1 < d2) {
-        part(Hours, h1, d1);
-        part(Days, d1, d2);
-        part(Hours, d2, h2);
-    } else {
-        part(Hours, h1, h2);
-    }
-    part(Measure, h2, hi);
-    return w;
 }
 
 SourceQuery windowSource(

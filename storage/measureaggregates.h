@@ -8,9 +8,10 @@
 #include <QVector>
 
 // One stored measurement as its hour and day buckets see it; a NULL value is absent.
-struct AggregateInput {
+struct AggregateInput
+{
     qint64 sensorId = 0;
-    qint64 timemeasure = 0; // UTC seconds
+    qint64 timemeasure = 0;  // UTC seconds
     QVariant temperature;
     QVariant wetness;
 };
@@ -18,8 +19,7 @@ struct AggregateInput {
 // Per-sensor aggregates of "measure" by UTC hour and by UTC day (count, sum, min and max of
 // temperature and humidity), kept in step with "measure" inside the writer's transactions,
 // so that long summaries read a few rows per sensor and day instead of every measurement.
-namespace MeasureAggregates
-{
+namespace MeasureAggregates {
 
 // Times beyond this many seconds either side of 1970 are treated as the edge itself.
 const qint64 kTimeLimit = qint64(1) << 50;
@@ -30,7 +30,6 @@ bool supported(int dbType);
 // CREATE statements (if not exists) for the aggregate tables and their indexes; on MySQL the
 // indexes are created by createSchema, which asks first.
 QStringList schemaStatements(int dbType);
-QStringList mysqlIndexStatements();
 // Runs the statements above on the connection.
 bool createSchema(QSqlDatabase& db, int dbType, QString* error);
 // Adds rows just inserted into "measure"; runs inside the caller's transaction.
@@ -43,21 +42,9 @@ bool removeSensor(QSqlDatabase& db, int dbType, qint64 sensorId, QString* error)
 bool needsBuild(QSqlDatabase& db, int dbType);
 bool build(QSqlDatabase& db, int dbType, QString* error);
 
-// A time window [first, last] (UTC seconds, both included) cut into the pieces that are read
-// from each level: whole days from the daily buckets, whole hours from the hourly ones, and
-// the partial hours at either end from "measure" itself. Each piece is [from, to).
-enum Source { Measure, Hours, Days };
-struct Part {
-    Source source;
-    qint64 from;
-    qint64 to;
-};
-struct Window {
-    QVector<Part> parts;
-};
-Window window(qint64 first, qint64 last);
-
-// A derived table over the window with one row per sensor and piece, columns sensor_id, n
+// A derived table over the window [first, last] (UTC seconds, both included): whole days are
+// read from the daily buckets, whole hours from the hourly ones and the partial hours at
+// either end from "measure" itself, one row per sensor and piece, columns sensor_id, n
 // (rows), tc, ts, tmin, tmax (temperature count, sum, min, max) and wc, ws, wmin, wmax
 // (humidity). `sensorCondition` (" IN (...)" on sensor_id, or empty for all sensors) is
 // repeated in every piece with `sensorValues` bound each time.
@@ -68,4 +55,4 @@ struct SourceQuery {
 SourceQuery windowSource(
     int dbType, qint64 first, qint64 last, const QString& sensorCondition, const QVariantList& sensorValues);
 
-} // namespace MeasureAggregates
+}  // namespace MeasureAggregates

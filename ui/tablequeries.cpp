@@ -173,8 +173,7 @@ Query locationsSummary(int dbType, const QStringList& checked, qint64 first, qin
 
 Query sensorsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order)
 {
-    Query q = perSensor(
-        dbType, checked, first, last, QStringLiteral("s.name nam"), QStringLiteral(", l.battery bat"));
+    Query q = perSensor(dbType, checked, first, last, QStringLiteral("s.name nam"), QStringLiteral(", l.battery bat"));
     if (!q.text.isEmpty())
         q.text += order;
     return q;

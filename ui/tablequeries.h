@@ -45,8 +45,7 @@ QString measurementsQuery(
 // daily aggregates, with the partial hours at the ends from "measure": the same rows and
 // values as locationsQuery and sensorsQuery. `values` are bound in order and already hold
 // the checked sensors. Empty text where the database type has no aggregates.
-struct Query
-{
+struct Query {
     QString text;
     QVariantList values;
 };

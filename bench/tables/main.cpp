@@ -136,6 +136,7 @@ int main(int argc, char** argv)
     state.MaxTableRows = 500;
     state.BreakInterval = 120;
     state.DaysSave = 3650; // keep every generated reading through the start-up purge
+    state.DBType = type; // the dialect of the window's queries
     // A module of its own for every start, as the program has.
     std::unique_ptr<SQLBaseModule> sql;
     auto open = [&] {

@@ -50,8 +50,8 @@ class TestMeasureAggregates : public StorageTest
 
     // Six sensors in three rooms (the sixth without a last row), then measurements over nine
     // days written as the writer writes them: in batches, each with its aggregates in the same
-    // transaction, unless `viaAdd` is false.
-    void fill(QRandomGenerator& random, int count, bool viaAdd)
+    // transaction.
+    void fill(QRandomGenerator& random)
     {
         QVERIFY(f.open());
         QSqlDatabase db = QSqlDatabase::database();
@@ -68,8 +68,8 @@ class TestMeasureAggregates : public StorageTest
             return random.bounded(6) == 0 ? QVariant(QVariant::Double)
                                           : QVariant(std::round((base + random.bounded(30.0)) * 100) / 100);
         };
-        for (int written = 0; written < count && !QTest::currentTestFailed();) {
-            QVector<AggregateInput> batch(qMin(count - written, 1 + int(random.bounded(150))));
+        for (int written = 0; written < 2500 && !QTest::currentTestFailed();) {
+            QVector<AggregateInput> batch(1 + int(random.bounded(150)));
             QVERIFY(db.transaction());
             for (AggregateInput& in : batch) {
                 in = { 1 + random.bounded(6), T + random.bounded(9 * 86400), value(-5), value(30) };
@@ -77,7 +77,7 @@ class TestMeasureAggregates : public StorageTest
                         "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness) VALUES (?,?,?,?)"),
                     { in.sensorId, in.timemeasure, in.temperature, in.wetness });
             }
-            QVERIFY(!viaAdd || MeasureAggregates::add(db, f.type, batch, nullptr));
+            QVERIFY(MeasureAggregates::add(db, f.type, batch, nullptr));
             QVERIFY(db.commit());
             written += batch.size();
         }
@@ -148,13 +148,24 @@ private slots:
     {
         QFETCH(QString, windows);
         QRandomGenerator random(qHash(QByteArray(QTest::currentDataTag())));
-        fill(random, 2500, windows != QLatin1String("built"));
-        QSqlDatabase db = QSqlDatabase::database();
+        fill(random);
         if (windows == QLatin1String("built")) {
-            run(QStringLiteral("DELETE FROM measure_aggregates_state"));
-            QVERIFY(MeasureAggregates::needsBuild(db, f.type));
-            QVERIFY(MeasureAggregates::build(db, f.type, nullptr));
-            QVERIFY(!MeasureAggregates::needsBuild(db, f.type));
+            // A database from before the aggregates: built once at start-up, with the
+            // start-up window saying so, and not again at the next start.
+            f.closeModule();
+            f.sql(QStringLiteral(
+                "DROP TABLE measure_hourly;\nDROP TABLE measure_daily;\nDROP TABLE measure_aggregates_state"));
+            for (int start = 0; start < 2; ++start) {
+                f.closeModule();
+                f.state->aggregatesReady = false;
+                QStringList texts;
+                f.module = std::make_unique<SQLBaseModule>();
+                connect(f.module.get(), &SQLBaseModule::signalSetInitInfoString, [&texts](QString t) { texts << t; });
+                f.module->init(f.type, QStringLiteral("127.0.0.1"), f.server.user(), f.server.password(),
+                    f.databaseName, f.server.port());
+                QCOMPARE(texts, start ? QStringList() : QStringList { QStringLiteral("Построение сводных данных...") });
+                QVERIFY(f.state->aggregatesReady);
+            }
         } else if (windows == QLatin1String("purged")) {
             // A slice in the middle, then everything before a cut-off, as the hourly purge does.
             const qint64 from = T + 2 * 86400 + random.bounded(86400);
@@ -162,11 +173,11 @@ private slots:
                 { qMakePair(from, from + random.bounded(2 * 86400)), qMakePair(-kLimit, T + random.bounded(86400)) }) {
                 run(QStringLiteral("DELETE FROM measure WHERE timemeasure>=? AND timemeasure<?"),
                     { range.first, range.second });
-                QVERIFY(MeasureAggregates::afterPurge(db, f.type, range.first, range.second, nullptr));
+                QVERIFY(MeasureAggregates::afterPurge(f.module->db, f.type, range.first, range.second, nullptr));
             }
         } else if (windows == QLatin1String("removed")) {
             run(QStringLiteral("DELETE FROM measure WHERE sensor_id=2"));
-            QVERIFY(MeasureAggregates::removeSensor(db, f.type, 2, nullptr));
+            QVERIFY(MeasureAggregates::removeSensor(f.module->db, f.type, 2, nullptr));
         }
         QStringList all;
         for (int i = 1; i <= (windows == QLatin1String("many checked") ? 250 : 6); ++i)
@@ -210,10 +221,9 @@ private slots:
             QStringList({ QStringLiteral("1 0 4 3 61.5 19 22 2 81 40 41"), second }));
 
         // The purge counts the hour it cut again from what "measure" still holds.
-        for (int i : { 1, 2 })
-            run(QStringLiteral("INSERT INTO sensors (id, EUI64, name, location, sleepInterval, datecheck) "
-                               "VALUES (?, ?, 'x', 0, 60, '2026.01.01')"),
-                { i, eui(i) });
+        run(QStringLiteral(
+            "INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
+            "(1, '000D6F0000000001', 'x', 0, '2026.01.01'), (2, '000D6F0000000002', 'x', 0, '2026.01.01')"));
         run(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness) VALUES "
                            "(1, ?, NULL, NULL), (1, ?, 19, 40), (2, ?, -1.25, 55.5)"),
             { T + 20, T + 3700, T + 86400 });
@@ -226,31 +236,6 @@ private slots:
         QVERIFY(MeasureAggregates::removeSensor(db, f.type, 1, nullptr));
         QCOMPARE(buckets(QStringLiteral("measure_hourly")) + buckets(QStringLiteral("measure_daily")),
             QStringList({ second, second }));
-    }
-
-    // A database from before the aggregates is built once, and the start-up window says so.
-    void existingDatabaseIsBuiltOnce_data() { dialects(); }
-    void existingDatabaseIsBuiltOnce()
-    {
-        QRandomGenerator random(7);
-        fill(random, 300, false);
-        f.closeModule();
-        f.sql(QStringLiteral(
-            "DROP TABLE measure_hourly;\nDROP TABLE measure_daily;\nDROP TABLE measure_aggregates_state"));
-        for (int start = 0; start < 2; ++start) {
-            f.state->aggregatesReady = false;
-            QStringList texts;
-            f.module = std::make_unique<SQLBaseModule>();
-            connect(f.module.get(), &SQLBaseModule::signalSetInitInfoString, [&texts](QString text) { texts << text; });
-            f.module->init(f.type, QStringLiteral("127.0.0.1"), f.server.user(), f.server.password(), f.databaseName,
-                f.server.port());
-            QCOMPARE(texts,
-                QStringList(start ? QStringList() : QStringList { QStringLiteral("Построение сводных данных...") }));
-            QVERIFY(f.state->aggregatesReady);
-            QCOMPARE(f.sql(QStringLiteral("SELECT SUM(n) FROM measure_daily")),
-                QList<QStringList> { { QStringLiteral("300") } });
-            f.closeModule();
-        }
     }
 };
 
