@@ -94,6 +94,9 @@ public:
     bool isMaxCriticalHumidity = false;
     bool isSensorLost = false;
     bool isBatteryLow = false;
+    // Set by the storage module once the per-sensor aggregates hold every stored measurement;
+    // until then the summaries read "measure" alone.
+    bool aggregatesReady = false;
 
     QSettings* configSettings = nullptr;
     // Window and view state, "data/view.conf"; opened by the application object.

@@ -121,6 +121,8 @@ void MainClass::connectModules()
     wire(this, &MainClass::signalSetStatusTest, interfaceModule, &InterfaceModule::slotSetStatusText);
     wire(this, &MainClass::signalNewSensor, interfaceModule, &InterfaceModule::slotNewSensor);
     wire(sqlBaseModule, &SQLBaseModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
+    wire(sqlBaseModule, &SQLBaseModule::signalSetInitInfoString, interfaceModule,
+        &InterfaceModule::slotSetInitInfoString);
     wire(this, &MainClass::signalStopSQLBaseModule, sqlBaseModule, &SQLBaseModule::slotStopModule);
     wire(this, &MainClass::signalSensorDataReceived, sqlBaseModule, &SQLBaseModule::slotSensorDataReceived);
     wire(modemModule, &ModemModule::signalCloseApplication, this, &MainClass::slotCloseApplication);

@@ -1,35 +1,388 @@
 #include "storage/measureaggregates.h"
 
-namespace MeasureAggregates {
+#include <QHash>
+#include <QSqlError>
+#include <QSqlQuery>
 
-QStringList schemaStatements(int)
+namespace MeasureAggregates
 {
-    return {};
+
+namespace
+{
+
+const qint64 kHour = 3600;
+const qint64 kDay = 86400;
+
+enum Level { Hourly, Daily };
+
+QString table(Level level)
+{
+    return QLatin1String(level == Hourly ? "measure_hourly" : "measure_daily");
 }
 
-bool add(QSqlDatabase&, int, const QVector<AggregateInput>&, QString*)
+qint64 floorTo(qint64 t, qint64 step)
 {
-    return true;
+    const qint64 q = t / step;
+    return (q * step > t ? q - 1 : q) * step;
 }
 
-bool afterPurge(QSqlDatabase&, int, qint64, qint64, QString*)
+qint64 ceilTo(qint64 t, qint64 step)
 {
-    return true;
+    const qint64 down = floorTo(t, step);
+    return down == t ? t : down + step;
 }
 
-bool removeSensor(QSqlDatabase&, int, qint64, QString*)
+qint64 clamped(qint64 t)
 {
-    return true;
+    return qBound(-kTimeLimit, t, kTimeLimit);
 }
 
-bool needsBuild(QSqlDatabase&, int)
+// The start of the bucket holding a time column, also for times before 1970 (SQLite's and
+// MySQL's % both truncate towards zero).
+QString bucketOf(const QString& column, qint64 step)
 {
+    const QString s = QString::number(step);
+    return QStringLiteral("(%1-((%1%%2)+%2)%%2)").arg(column, s);
+}
+
+bool fail(const QSqlQuery& query, QString* error)
+{
+    if (error)
+        *error = query.lastError().text();
     return false;
 }
 
-bool build(QSqlDatabase&, int, QString*)
+bool run(QSqlDatabase& db, const QString& text, const QVariantList& values, QString* error)
 {
+    QSqlQuery query(db);
+    if (!query.prepare(text))
+        return fail(query, error);
+    for (const QVariant& v : values)
+        query.addBindValue(v);
+    return query.exec() || fail(query, error);
+}
+
+// Recomputes every bucket of the level that starts in [from, to) from the level below
+// ("measure" for hours, the hours for days); buckets left without rows disappear.
+bool rebuild(QSqlDatabase& db, Level level, qint64 from, qint64 to, QString* error)
+{
+    const QString target = table(level);
+    if (!run(db, QStringLiteral("DELETE FROM %1 WHERE bucket>=? AND bucket<?").arg(target), { from, to }, error))
+        return false;
+    const QString columns = QStringLiteral("(sensor_id, bucket, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax)");
+    QString select;
+    if (level == Hourly) {
+        select = QStringLiteral("SELECT sensor_id, %1 b, count(*), count(temperature), coalesce(sum(temperature),0), "
+                                "min(temperature), max(temperature), count(wetness), coalesce(sum(wetness),0), "
+                                "min(wetness), max(wetness) FROM measure WHERE timemeasure>=? AND timemeasure<? "
+                                "GROUP BY sensor_id, b")
+                     .arg(bucketOf(QStringLiteral("timemeasure"), kHour));
+    } else {
+        select = QStringLiteral("SELECT sensor_id, %1 b, sum(n), sum(tc), sum(ts), min(tmin), max(tmax), sum(wc), "
+                                "sum(ws), min(wmin), max(wmax) FROM measure_hourly WHERE bucket>=? AND bucket<? "
+                                "GROUP BY sensor_id, b")
+                     .arg(bucketOf(QStringLiteral("bucket"), kDay));
+    }
+    return run(db, QStringLiteral("INSERT INTO ") + target + columns + QLatin1Char(' ') + select, { from, to }, error);
+}
+
+// Both levels over [from, to): the hours that overlap it, then the days that overlap it.
+bool rebuildRange(QSqlDatabase& db, qint64 from, qint64 to, QString* error)
+{
+    from = clamped(from);
+    to = clamped(to);
+    if (from >= to)
+        return true;
+    return rebuild(db, Hourly, floorTo(from, kHour), ceilTo(to, kHour), error)
+        && rebuild(db, Daily, floorTo(from, kDay), ceilTo(to, kDay), error);
+}
+
+// One bucket's totals; min and max stay NULL while no value was counted.
+struct Bucket {
+    qint64 n = 0;
+    qint64 tc = 0;
+    double ts = 0;
+    QVariant tmin, tmax;
+    qint64 wc = 0;
+    double ws = 0;
+    QVariant wmin, wmax;
+
+    static void fold(const QVariant& value, qint64* count, double* sum, QVariant* min, QVariant* max)
+    {
+        if (value.isNull() || !value.isValid())
+            return;
+        const double v = value.toDouble();
+        ++*count;
+        *sum += v;
+        if (min->isNull() || v < min->toDouble())
+            *min = v;
+        if (max->isNull() || v > max->toDouble())
+            *max = v;
+    }
+    void add(const AggregateInput& row)
+    {
+        ++n;
+        fold(row.temperature, &tc, &ts, &tmin, &tmax);
+        fold(row.wetness, &wc, &ws, &wmin, &wmax);
+    }
+};
+
+QVariant nullable(const QVariant& v)
+{
+    return v.isNull() ? QVariant(QVariant::Double) : v;
+}
+
+// Adds a bucket's totals to the stored ones, or stores them when the bucket is new.
+QString upsert(int dbType, Level level)
+{
+    const QString head = QStringLiteral("INSERT INTO ") + table(level)
+        + QStringLiteral(" (sensor_id, bucket, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax) "
+                         "VALUES (?,?,?,?,?,?,?,?,?,?,?) ");
+    // Where either side is NULL the other one wins; two NULLs stay NULL.
+    const QString t = table(level);
+    if (dbType == 1) {
+        return head
+            + QStringLiteral("ON DUPLICATE KEY UPDATE n=n+VALUES(n), tc=tc+VALUES(tc), ts=ts+VALUES(ts), "
+                             "tmin=COALESCE(LEAST(tmin,VALUES(tmin)),tmin,VALUES(tmin)), "
+                             "tmax=COALESCE(GREATEST(tmax,VALUES(tmax)),tmax,VALUES(tmax)), "
+                             "wc=wc+VALUES(wc), ws=ws+VALUES(ws), "
+                             "wmin=COALESCE(LEAST(wmin,VALUES(wmin)),wmin,VALUES(wmin)), "
+                             "wmax=COALESCE(GREATEST(wmax,VALUES(wmax)),wmax,VALUES(wmax))");
+    }
+    return head
+        + QStringLiteral("ON CONFLICT (sensor_id, bucket) DO UPDATE SET n=%1.n+excluded.n, tc=%1.tc+excluded.tc, "
+                         "ts=%1.ts+excluded.ts, tmin=COALESCE(min(%1.tmin,excluded.tmin),%1.tmin,excluded.tmin), "
+                         "tmax=COALESCE(max(%1.tmax,excluded.tmax),%1.tmax,excluded.tmax), "
+                         "wc=%1.wc+excluded.wc, ws=%1.ws+excluded.ws, "
+                         "wmin=COALESCE(min(%1.wmin,excluded.wmin),%1.wmin,excluded.wmin), "
+                         "wmax=COALESCE(max(%1.wmax,excluded.wmax),%1.wmax,excluded.wmax)")
+              .arg(t);
+}
+
+QStringList mysqlIndexStatements()
+{
+    return { QStringLiteral("CREATE INDEX measure_hourly_bucket ON measure_hourly (bucket)"),
+        QStringLiteral("CREATE INDEX measure_daily_bucket ON measure_daily (bucket)") };
+}
+
+// The pieces of a window, each [from, to).
+enum Source { Measure, Hours, Days };
+struct Part {
+    Source source;
+    qint64 from;
+    qint64 to;
+};
+struct Window {
+    QVector<Part> parts;
+};
+
+Window window(qint64 first, qint64 last)
+{
+    Window w;
+    const qint64 lo = clamped(first);
+    const qint64 hi = clamped(last) + (last >= kTimeLimit ? 0 : 1);
+    auto part = [&w](Source source, qint64 from, qint64 to) {
+        if (from < to)
+            w.parts << Part { source, from, to };
+    };
+    const qint64 h1 = ceilTo(lo, kHour);
+    const qint64 h2 = floorTo(hi, kHour);
+    if (h1 >= h2) {
+        // Also an empty or inverted window: its one part matches no row.
+        w.parts << Part { Measure, lo, hi };
+        return w;
+    }
+    part(Measure, lo, h1);
+    const qint64 d1 = ceilTo(h1, kDay);
+    const qint64 d2 = floorTo(h2, kDay);
+    if (d1 < d2) {
+        part(Hours, h1, d1);
+        part(Days, d1, d2);
+        part(Hours, d2, h2);
+    } else {
+        part(Hours, h1, h2);
+    }
+    part(Measure, h2, hi);
+    return w;
+}
+
+} // namespace
+
+bool supported(int dbType)
+{
+    return dbType == 0 || dbType == 1;
+}
+
+QStringList schemaStatements(int dbType)
+{
+    if (!supported(dbType))
+        return {};
+    const bool mysql = dbType == 1;
+    const QString real = QLatin1String(mysql ? "DOUBLE" : "REAL");
+    const QString options = QLatin1String(mysql ? " DEFAULT CHARSET=utf8mb4" : " WITHOUT ROWID");
+    QStringList statements;
+    for (Level level : { Hourly, Daily }) {
+        // bucket: the UTC second the hour or day begins; n counts rows, tc and wc the
+        // values that were not NULL, ts and ws their sums.
+        statements << QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS %1 (sensor_id INTEGER NOT NULL, bucket BIGINT NOT NULL, "
+            "n INTEGER NOT NULL, tc INTEGER NOT NULL, ts %2 NOT NULL, tmin %2, tmax %2, "
+            "wc INTEGER NOT NULL, ws %2 NOT NULL, wmin %2, wmax %2, "
+            "PRIMARY KEY (sensor_id, bucket))%3")
+                          .arg(table(level), real, options);
+    }
+    // One row once the buckets hold all of "measure"; a database from before the aggregates
+    // has none and is built once.
+    statements << QStringLiteral("CREATE TABLE IF NOT EXISTS measure_aggregates_state (built INTEGER NOT NULL)")
+            + QLatin1String(mysql ? " DEFAULT CHARSET=utf8mb4" : "");
+    if (!mysql) {
+        // The purge and the build find buckets by time across all sensors.
+        statements << QStringLiteral("CREATE INDEX IF NOT EXISTS measure_hourly_bucket ON measure_hourly (bucket)")
+                   << QStringLiteral("CREATE INDEX IF NOT EXISTS measure_daily_bucket ON measure_daily (bucket)");
+    }
+    return statements;
+}
+
+bool createSchema(QSqlDatabase& db, int dbType, QString* error)
+{
+    for (const QString& statement : schemaStatements(dbType)) {
+        if (!run(db, statement, {}, error))
+            return false;
+    }
+    if (dbType != 1)
+        return true;
+    // MySQL has no CREATE INDEX IF NOT EXISTS.
+    QSqlQuery query(db);
+    for (const QString& statement : mysqlIndexStatements()) {
+        const QString name = statement.section(QLatin1Char(' '), 2, 2);
+        const QString tableName = statement.section(QLatin1Char(' '), 4, 4);
+        query.prepare(QStringLiteral("SELECT COUNT(*) FROM information_schema.statistics WHERE "
+                                     "table_schema=DATABASE() AND table_name=? AND index_name=?"));
+        query.addBindValue(tableName);
+        query.addBindValue(name);
+        if (!query.exec() || !query.next())
+            return fail(query, error);
+        const bool present = query.value(0).toInt() > 0;
+        query.finish();
+        if (!present && !run(db, statement, {}, error))
+            return false;
+    }
     return true;
 }
 
-}  // namespace MeasureAggregates
+bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QString* error)
+{
+    if (!supported(dbType) || rows.isEmpty())
+        return true;
+    // A batch touches few buckets: fold it first so each bucket is written once.
+    for (Level level : { Hourly, Daily }) {
+        const qint64 step = level == Hourly ? kHour : kDay;
+        QHash<QPair<qint64, qint64>, Bucket> buckets;
+        QVector<QPair<qint64, qint64>> order;
+        for (const AggregateInput& row : rows) {
+            const QPair<qint64, qint64> key(row.sensorId, floorTo(clamped(row.timemeasure), step));
+            auto it = buckets.find(key);
+            if (it == buckets.end()) {
+                it = buckets.insert(key, Bucket());
+                order << key;
+            }
+            it->add(row);
+        }
+        QSqlQuery query(db);
+        if (!query.prepare(upsert(dbType, level)))
+            return fail(query, error);
+        for (const auto& key : qAsConst(order)) {
+            const Bucket& b = buckets[key];
+            for (const QVariant& v : { QVariant(key.first), QVariant(key.second), QVariant(b.n), QVariant(b.tc),
+                     QVariant(b.ts), nullable(b.tmin), nullable(b.tmax), QVariant(b.wc), QVariant(b.ws),
+                     nullable(b.wmin), nullable(b.wmax) })
+                query.addBindValue(v);
+            if (!query.exec())
+                return fail(query, error);
+        }
+    }
+    return true;
+}
+
+bool afterPurge(QSqlDatabase& db, int dbType, qint64 from, qint64 to, QString* error)
+{
+    // Buckets wholly inside the range lose every row and are deleted; the one or two at each
+    // end still hold rows outside it and are counted again.
+    return !supported(dbType) || rebuildRange(db, from, to, error);
+}
+
+bool removeSensor(QSqlDatabase& db, int dbType, qint64 sensorId, QString* error)
+{
+    if (!supported(dbType))
+        return true;
+    for (Level level : { Hourly, Daily }) {
+        if (!run(db, QStringLiteral("DELETE FROM %1 WHERE sensor_id=?").arg(table(level)), { sensorId }, error))
+            return false;
+    }
+    return true;
+}
+
+bool needsBuild(QSqlDatabase& db, int dbType)
+{
+    if (!supported(dbType))
+        return false;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    // A failed read (no state table yet) means not built either.
+    return !query.exec(QStringLiteral("SELECT COUNT(*) FROM measure_aggregates_state")) || !query.next()
+        || query.value(0).toInt() == 0;
+}
+
+bool build(QSqlDatabase& db, int dbType, QString* error)
+{
+    if (!supported(dbType))
+        return true;
+    if (!createSchema(db, dbType, error))
+        return false;
+    const bool own = db.transaction();
+    const bool ok = rebuildRange(db, -kTimeLimit, kTimeLimit, error)
+        && run(db, QStringLiteral("DELETE FROM measure_aggregates_state"), {}, error)
+        && run(db, QStringLiteral("INSERT INTO measure_aggregates_state (built) VALUES (1)"), {}, error);
+    if (!own)
+        return ok;
+    if (ok && db.commit())
+        return true;
+    if (ok && error)
+        *error = db.lastError().text();
+    db.rollback();
+    return false;
+}
+
+SourceQuery windowSource(
+    int dbType, qint64 first, qint64 last, const QString& sensorCondition, const QVariantList& sensorValues)
+{
+    SourceQuery q;
+    if (!supported(dbType))
+        return q;
+    const Window w = window(first, last);
+    QStringList parts;
+    for (const Part& p : w.parts) {
+        QString text;
+        if (p.source == Measure) {
+            text = QStringLiteral("SELECT sensor_id, count(*) n, count(temperature) tc, sum(temperature) ts, "
+                                  "min(temperature) tmin, max(temperature) tmax, count(wetness) wc, sum(wetness) ws, "
+                                  "min(wetness) wmin, max(wetness) wmax FROM measure "
+                                  "WHERE timemeasure>=? AND timemeasure<?");
+        } else {
+            text = QStringLiteral("SELECT sensor_id, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax FROM ")
+                + table(p.source == Hours ? Hourly : Daily) + QStringLiteral(" WHERE bucket>=? AND bucket<?");
+        }
+        q.values << p.from << p.to;
+        if (!sensorCondition.isEmpty()) {
+            text += QStringLiteral(" AND sensor_id") + sensorCondition;
+            q.values << sensorValues;
+        }
+        if (p.source == Measure)
+            text += QStringLiteral(" GROUP BY sensor_id");
+        parts << text;
+    }
+    q.text = QLatin1Char('(') + parts.join(QStringLiteral(" UNION ALL ")) + QLatin1Char(')');
+    return q;
+}
+
+} // namespace MeasureAggregates

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <QVariantList>
 #include <QVector>
 
 // One stored measurement as its hour and day buckets see it; a NULL value is absent.
@@ -20,8 +21,17 @@ struct AggregateInput
 // so that long summaries read a few rows per sensor and day instead of every measurement.
 namespace MeasureAggregates {
 
-// CREATE statements (if not exists) for the aggregate tables and their indexes.
+// Times beyond this many seconds either side of 1970 are treated as the edge itself.
+const qint64 kTimeLimit = qint64(1) << 50;
+
+// SQLite and MySQL keep aggregates; SQL Server does not.
+bool supported(int dbType);
+
+// CREATE statements (if not exists) for the aggregate tables and their indexes; on MySQL the
+// indexes are created by createSchema, which asks first.
 QStringList schemaStatements(int dbType);
+// Runs the statements above on the connection.
+bool createSchema(QSqlDatabase& db, int dbType, QString* error);
 // Adds rows just inserted into "measure"; runs inside the caller's transaction.
 bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QString* error);
 // "measure" rows with from <= timemeasure < to were deleted: brings the buckets in line.
@@ -31,5 +41,18 @@ bool removeSensor(QSqlDatabase& db, int dbType, qint64 sensorId, QString* error)
 // Whether an existing database still lacks its aggregates, and their build from "measure".
 bool needsBuild(QSqlDatabase& db, int dbType);
 bool build(QSqlDatabase& db, int dbType, QString* error);
+
+// A derived table over the window [first, last] (UTC seconds, both included): whole days are
+// read from the daily buckets, whole hours from the hourly ones and the partial hours at
+// either end from "measure" itself, one row per sensor and piece, columns sensor_id, n
+// (rows), tc, ts, tmin, tmax (temperature count, sum, min, max) and wc, ws, wmin, wmax
+// (humidity). `sensorCondition` (" IN (...)" on sensor_id, or empty for all sensors) is
+// repeated in every piece with `sensorValues` bound each time.
+struct SourceQuery {
+    QString text;
+    QVariantList values;
+};
+SourceQuery windowSource(
+    int dbType, qint64 first, qint64 last, const QString& sensorCondition, const QVariantList& sensorValues);
 
 }  // namespace MeasureAggregates

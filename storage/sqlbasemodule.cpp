@@ -1,15 +1,20 @@
 #include "storage/sqlbasemodule.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDebug>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
 #include <QSqlError>
+#include <QThread>
 #include <QTimerEvent>
 
 #include <cmath>
 
 #include "app/appstate.h"
 #include "app/prompt.h"
+#include "storage/measureaggregates.h"
 #include "storage/sqlquerybuilder.h"
 
 namespace
@@ -111,6 +116,10 @@ bool SQLBaseModule::openAndLoad()
     if (dbType == SqlQueryBuilder::SQLite)
         runSchema(false);
     purge();
+    if (MeasureAggregates::needsBuild(db, dbType))
+        buildAggregates();
+    else if (gAppState)
+        gAppState->aggregatesReady = MeasureAggregates::supported(dbType);
     loadSensors();
     loadLocations();
     const QString cleanup = SqlQueryBuilder::locationCleanupStatement(dbType);
@@ -130,6 +139,51 @@ void SQLBaseModule::runSchema(bool withLocationRow)
     } else if (dbType == SqlQueryBuilder::MySQL) {
         mendMySqlSchema();
     }
+    QString error;
+    if (!MeasureAggregates::createSchema(db, dbType, &error))
+        qWarning() << "aggregate tables:" << error;
+}
+
+void SQLBaseModule::buildAggregates()
+{
+    QString error;
+    bool built = false;
+    QSqlQuery probe(db);
+    if (probe.exec(QStringLiteral("SELECT 1 FROM measure LIMIT 1")) && !probe.next()) {
+        probe.finish();
+        built = MeasureAggregates::build(db, dbType, &error);
+        if (gAppState)
+            gAppState->aggregatesReady = built;
+        return;
+    }
+    probe.finish();
+    emit signalSetInitInfoString(tr("Построение сводных данных..."));
+    // The build reads every stored measurement: it runs on a connection of its own so that
+    // the start-up window keeps painting; sockets wait, so nothing is written meanwhile.
+    QElapsedTimer timer;
+    timer.start();
+    const int type = dbType;
+    QThread* thread = QThread::create([type, &error, &built] {
+        const QString name = QStringLiteral("aggregateBuild");
+        {
+            QSqlDatabase connection = openSeparateConnection(name);
+            built = connection.isOpen() && MeasureAggregates::build(connection, type, &error);
+            if (!connection.isOpen())
+                error = connection.lastError().text();
+            connection.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    });
+    thread->start();
+    while (!thread->wait(50))
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
+    delete thread;
+    if (gAppState)
+        gAppState->aggregatesReady = built;
+    if (built)
+        qInfo() << "measurement aggregates built in" << timer.elapsed() << "ms";
+    else
+        qWarning() << "measurement aggregates not built:" << error;
 }
 
 void SQLBaseModule::mendMySqlSchema()
@@ -160,10 +214,20 @@ void SQLBaseModule::purge()
     const QString statement = SqlQueryBuilder::purgeStatement(dbType);
     if (statement.isEmpty() || !gAppState || !db.isOpen())
         return;
+    const qint64 keep = qint64(gAppState->DaysSave) * 86400;
+    db.transaction();
     QSqlQuery query(db);
     query.prepare(statement);
-    query.addBindValue(qint64(gAppState->DaysSave) * 86400);
+    query.addBindValue(keep);
     query.exec();
+    // Read after the delete, so the range covers every row it removed.
+    if (query.exec(SqlQueryBuilder::clockStatement(dbType)) && query.next()) {
+        const qint64 cutoff = query.value(0).toLongLong() - keep;
+        query.finish();
+        MeasureAggregates::afterPurge(db, dbType, -MeasureAggregates::kTimeLimit, cutoff, nullptr);
+    }
+    query.finish();
+    db.commit();
 }
 
 void SQLBaseModule::timerEvent(QTimerEvent*)
@@ -258,6 +322,13 @@ void SQLBaseModule::slotSensorDataReceived(QString eui64, SensorData data)
             query.addBindValue(value);
         query.addBindValue(eui64);
         query.exec();
+    }
+    query.prepare(QStringLiteral("SELECT id FROM sensors WHERE EUI64=?"));
+    query.addBindValue(eui64);
+    if (query.exec() && query.next()) {
+        const AggregateInput row { query.value(0).toLongLong(), now, values.at(0), values.at(1) };
+        query.finish();
+        MeasureAggregates::add(db, dbType, { row }, nullptr);
     }
     query.finish();
     db.commit();

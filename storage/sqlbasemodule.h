@@ -49,6 +49,8 @@ public:
 
 signals:
     void signalCloseApplication(int code);
+    // A line for the start-up window while a long start-up step runs.
+    void signalSetInitInfoString(QString text);
 
 public slots:
     void slotStopModule();
@@ -64,6 +66,7 @@ private:
     bool openConnection(int failureCode);
     void runSchema(bool withLocationRow);
     void mendMySqlSchema();
+    void buildAggregates();
     void purge();
     void loadSensors();
     void loadLocations();

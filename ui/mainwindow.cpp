@@ -637,6 +637,15 @@ bool MainWindow::loading() const
 // The query runs in the loading thread; the window stays responsive however long it takes.
 void MainWindow::requestTable(int table, const QString& text, const QStringList& sensors)
 {
+    QVariantList values;
+    for (const QString& eui : sensors)
+        values << eui;
+    values << timeFilterValues(QDateTime::currentSecsSinceEpoch());
+    requestBoundTable(table, text, values);
+}
+
+void MainWindow::requestBoundTable(int table, const QString& text, const QVariantList& values)
+{
     if (text.isEmpty()) {
         modelOf(table)->setRows({});
         return;
@@ -646,10 +655,6 @@ void MainWindow::requestTable(int table, const QString& text, const QStringList&
         request.again = true;
         return;
     }
-    QVariantList values;
-    for (const QString& eui : sensors)
-        values << eui;
-    values << timeFilterValues(QDateTime::currentSecsSinceEpoch());
     request.inFlight = ++requestSerial;
     const quint64 serial = request.inFlight;
     TableLoader* target = loader;
@@ -689,7 +694,20 @@ void MainWindow::refreshNow()
             const QHeaderView* h = view->horizontalHeader();
             return TableQueries::orderClause(table, h->sortIndicatorSection(), h->sortIndicatorOrder() == Qt::AscendingOrder);
         };
-        if (tab == 0) {
+        if (tab == 0 && config().aggregatesReady) {
+            // Whole days and hours come from the aggregates, so a year costs about what a day does.
+            qint64 first = 0;
+            qint64 last = 0;
+            TableQueries::windowOf(timeFilterValues(QDateTime::currentSecsSinceEpoch()), &first, &last);
+            const TableQueries::Query locations = TableQueries::locationsSummary(
+                type, sensors, first, last, order(ui->tableViewLocations, TableQueries::Locations));
+            qDebug().noquote() << locations.text;
+            requestBoundTable(TableQueries::Locations, locations.text, locations.values);
+            const TableQueries::Query perSensor = TableQueries::sensorsSummary(
+                type, sensors, first, last, order(ui->tableViewSensors, TableQueries::Sensors));
+            qDebug().noquote() << perSensor.text;
+            requestBoundTable(TableQueries::Sensors, perSensor.text, perSensor.values);
+        } else if (tab == 0) {
             const QString locations = TableQueries::locationsQuery(
                 type, sensors.size(), timeFilter, order(ui->tableViewLocations, TableQueries::Locations));
             qDebug().noquote() << locations;

@@ -109,6 +109,7 @@ private:
     void decorateTree(qint64 nowMs);
     QStringList checkedSensors() const;
     void requestTable(int table, const QString& text, const QStringList& sensors);
+    void requestBoundTable(int table, const QString& text, const QVariantList& values);
     void tableLoaded(int table, quint64 request, const TableRows& rows);
     MyModel* modelOf(int table) const;
     QVariantList timeFilterValues(qint64 nowSeconds) const;

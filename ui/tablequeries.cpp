@@ -1,5 +1,7 @@
 #include "ui/tablequeries.h"
 
+#include "storage/measureaggregates.h"
+
 namespace TableQueries {
 
 namespace {
@@ -22,6 +24,39 @@ const char* const kMeasureColumns[] = { "sensors.name", "timemeasure", "temperat
 bool supported(int dbType)
 {
     return dbType == 0 || dbType == 1;
+}
+
+// Beyond this many checked sensors the pieces of the window read every sensor's buckets and
+// the join below picks the checked ones, so that the bound values stay within the
+// drivers' limits.
+const int kFilteredPieces = 200;
+
+// The per-sensor part shared by both summaries: one row per checked sensor with rows in the
+// window, with its room and the battery of its last measurement. The averages are sums over
+// counts, which is what avg() over the rows gives; a sensor without a value of a kind gets
+// NULL for it.
+Query perSensor(
+    int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& leading, const QString& trailing)
+{
+    Query q;
+    if (!supported(dbType))
+        return q;
+    QVariantList sensors;
+    for (const QString& eui : checked)
+        sensors << eui;
+    const QString filter = checked.size() <= kFilteredPieces
+        ? QStringLiteral(" IN (SELECT id FROM sensors WHERE EUI64") + inList(checked.size()) + QLatin1Char(')')
+        : QString();
+    const MeasureAggregates::SourceQuery source
+        = MeasureAggregates::windowSource(dbType, first, last, filter, filter.isEmpty() ? QVariantList() : sensors);
+    q.text = QStringLiteral("SELECT ") + leading
+        + QStringLiteral(", min(a.tmin) Tmin, max(a.tmax) Tmax, sum(a.ts)/NULLIF(sum(a.tc),0) Tavg,"
+                         " min(a.wmin) Wmin, max(a.wmax) Wmax, sum(a.ws)/NULLIF(sum(a.wc),0) Wavg")
+        + trailing + QStringLiteral(" FROM sensors s INNER JOIN ") + source.text
+        + QStringLiteral(" a ON s.id=a.sensor_id INNER JOIN last l ON s.id=l.sensor_id WHERE s.EUI64")
+        + inList(checked.size()) + QStringLiteral(" GROUP BY s.id");
+    q.values = source.values + sensors;
+    return q;
 }
 
 }  // namespace
@@ -117,6 +152,31 @@ QString measurementsQuery(
                          " WHERE sensors.EUI64")
         + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition + order + QStringLiteral(" LIMIT ")
         + QString::number(qMax(0, maxRows));
+}
+
+void windowOf(const QVariantList& filterValues, qint64* first, qint64* last)
+{
+    *first = filterValues.value(0).toLongLong();
+    *last = filterValues.size() > 1 ? filterValues.at(1).toLongLong() : MeasureAggregates::kTimeLimit;
+}
+
+Query locationsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order)
+{
+    Query q = perSensor(dbType, checked, first, last, QStringLiteral("s.location loc"), QString());
+    if (q.text.isEmpty())
+        return q;
+    q.text = QStringLiteral("SELECT l.name nam, min(Tmin) Tmin1, max(Tmax) Tmax1, avg(Tavg) Tavg1, min(Wmin) Wmin1, "
+                            "max(Wmax) Wmax1, avg(Wavg) Wavg1 FROM locations l INNER JOIN (")
+        + q.text + QStringLiteral(") abc ON l.id=abc.loc GROUP BY l.id") + order;
+    return q;
+}
+
+Query sensorsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order)
+{
+    Query q = perSensor(dbType, checked, first, last, QStringLiteral("s.name nam"), QStringLiteral(", l.battery bat"));
+    if (!q.text.isEmpty())
+        q.text += order;
+    return q;
 }
 
 }  // namespace TableQueries

@@ -40,4 +40,18 @@ QString sensorsQuery(int dbType, int checkedCount, const QString& timeCondition,
 QString measurementsQuery(
     int dbType, int checkedCount, const QString& timeCondition, const QString& order, int style, int maxRows);
 
+// The two summaries over the window [first, last] (UTC seconds, both included; a relative
+// filter's window ends at MeasureAggregates::kTimeLimit) read from the per-sensor hourly and
+// daily aggregates, with the partial hours at the ends from "measure": the same rows and
+// values as locationsQuery and sensorsQuery. `values` are bound in order and already hold
+// the checked sensors. Empty text where the database type has no aggregates.
+struct Query {
+    QString text;
+    QVariantList values;
+};
+// The window a filter's bound values describe: [from, end of time] or [start, end].
+void windowOf(const QVariantList& filterValues, qint64* first, qint64* last);
+Query locationsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order);
+Query sensorsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order);
+
 }  // namespace TableQueries

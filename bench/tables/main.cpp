@@ -1,156 +1,233 @@
-// Table refresh benchmark: the main window's summary and measurement tabs over a large
-// SQLite database, next to the same statements run by the sqlite3 command-line tool.
-//   bench_tables [--dir folder] [--sensors N] [--days D]
-// The folder keeps its database between runs (data/measurement.db3), so the data is made once.
+// Table refresh benchmark: the main window's summary tab for every relative filter, and its
+// measurement tab, over a large database whose data reaches the present.
+//   bench_tables [--mysql] [--dir folder] [--sensors N] [--days D] [--plain]
+// SQLite keeps its database in the folder between runs (data/measurement.db3) and makes it
+// again when its newest reading is more than ten minutes old; --mysql fills a private MariaDB
+// server each run. --plain also times the summary statements over "measure" alone (the
+// statements the summary ran before the aggregates), next to the ones that read the aggregates.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
 
+#include <cmath>
 #include <cstdio>
+#include <memory>
 
 #include "app/appstate.h"
 #include "storage/sqlbasemodule.h"
+#include "tests/storage/mariadbserver.h"
+#include "tools/datagen/datagenerator.h"
 #include "ui/mainwindow.h"
 #include "ui/tablequeries.h"
 #include "ui_mainwindow.h"
 
-namespace {
-
-// The statement with its placeholders written out, for the command-line tool.
-QString substituted(QString text, const QStringList& sensors, const QVariantList& bounds)
+namespace
 {
-    QStringList values;
-    for (const QString& s : sensors)
-        values << QLatin1Char('\'') + s + QLatin1Char('\'');
-    for (const QVariant& v : bounds)
-        values << v.toString();
-    for (const QString& v : values)
-        text.replace(text.indexOf(QLatin1Char('?')), 1, v);
-    return text;
+
+const char* const kChoices[]
+    = { "1 минуту", "5 минут", "10 минут", "30 минут", "1 час", "4 часа", "8 часов", "12 часов", "1 сутки", "3 суток",
+          "5 суток", "1 неделю", "2 недели", "3 недели", "1 месяц", "3 месяца", "6 месяцев", "1 год" };
+
+struct Timed {
+    double ms = 0;
+    QList<QVariantList> rows;
+};
+
+Timed run(const QString& text, const QVariantList& values)
+{
+    Timed t;
+    QElapsedTimer clock;
+    clock.start();
+    QSqlQuery q;
+    q.setForwardOnly(true);
+    q.prepare(text);
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!q.exec())
+        std::fprintf(stderr, "query failed\n");
+    while (q.next()) {
+        QVariantList row;
+        for (int i = 0; i < q.record().count(); ++i)
+            row << q.value(i);
+        t.rows << row;
+    }
+    t.ms = clock.nsecsElapsed() / 1e6;
+    return t;
 }
 
-// Seconds the tool reports for the statements ("Run Time: real ..."), summed.
-double bareSeconds(const QString& file, const QStringList& statements)
+bool same(const QList<QVariantList>& a, const QList<QVariantList>& b)
 {
-    QProcess tool;
-    tool.start(QStringLiteral("sqlite3"), { QStringLiteral("-cmd"), QStringLiteral(".timer on"), file });
-    tool.waitForStarted();
-    for (const QString& s : statements)
-        tool.write((s + QStringLiteral(";\n")).toUtf8());
-    tool.closeWriteChannel();
-    tool.waitForFinished(600000);
-    double total = 0;
-    const QRegularExpression real(QStringLiteral("Run Time: real ([0-9.]+)"));
-    auto it = real.globalMatch(QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError()));
-    while (it.hasNext())
-        total += it.next().captured(1).toDouble();
-    return total;
+    if (a.size() != b.size())
+        return false;
+    for (int r = 0; r < a.size(); ++r) {
+        for (int c = 0; c < a[r].size(); ++c) {
+            if (a[r][c].isNull() != b[r][c].isNull()
+                || (c > 0 && std::fabs(a[r][c].toDouble() - b[r][c].toDouble()) > 1e-9)
+                || (c == 0 && a[r][c].toString() != b[r][c].toString()))
+                return false;
+        }
+    }
+    return true;
 }
 
-}  // namespace
+// Time until the current tab's rows are in the window, best of two refreshes.
+double windowMs(MainWindow& w)
+{
+    do
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    while (w.loading());
+    double best = 1e9;
+    for (int run = 0; run < 2; ++run) {
+        const int before = w.refreshes;
+        QElapsedTimer t;
+        t.start();
+        w.slotRefresh();
+        while (w.refreshes == before || w.loading())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        best = qMin(best, t.nsecsElapsed() / 1e6);
+    }
+    return best;
+}
+
+qint64 newestReading()
+{
+    QSqlQuery q;
+    return q.exec(QStringLiteral("SELECT MAX(timemeasure) FROM measure")) && q.next() ? q.value(0).toLongLong() : 0;
+}
+
+// The window writes every summary statement to the debug log; the figures are what counts here.
+void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type != QtDebugMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    qInstallMessageHandler(quietDebug);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCommandLineParser cli;
     cli.addHelpOption();
-    cli.addOption({ "dir", "Working folder kept between runs.", "folder", QDir::tempPath() + "/ostrivel-bench-tables" });
-    cli.addOption({ "sensors", "Sensors of a new database.", "N", "100" });
-    cli.addOption({ "days", "Days of one-minute readings of a new database.", "D", "70" });
+    cli.addOption({ "mysql", "A private MariaDB server through ODBC instead of SQLite." });
+    cli.addOption(
+        { "dir", "SQLite working folder kept between runs.", "folder", QDir::tempPath() + "/ostrivel-bench-tables" });
+    cli.addOption({ "sensors", "Sensors of a new database.", "N", "20" });
+    cli.addOption({ "days", "Days of one-minute readings of a new database.", "D", "350" });
+    cli.addOption({ "plain", "Also time the summary over \"measure\" alone." });
     cli.process(app);
-    const QString folder = cli.value("dir");
+    const int type = cli.isSet("mysql") ? 1 : 0;
+    const QString folder = type == 1 ? QDir::tempPath() + "/ostrivel-bench-tables-mysql" : cli.value("dir");
     QDir().mkpath(folder + "/data");
     QDir::setCurrent(folder);
 
+    MariaDbServer server;
+    QString error;
+    if (type == 1 && (!server.start(&error) || !server.createDatabase(QStringLiteral("bench"), &error))) {
+        std::fprintf(stderr, "MariaDB: %s\n", qPrintable(error));
+        return 1;
+    }
     AppState state;
     state.MaxTableRows = 500;
     state.BreakInterval = 120;
-    state.DaysSave = 3650;  // keep every generated reading through the start-up purge
-    const bool fresh = !QFile::exists(QStringLiteral("data/measurement.db3"));
-    SQLBaseModule sql;
-    sql.init(0, QString(), QString(), QString(), QString(), 0);
-    if (fresh) {
-        // The data generator fills the file through the program's own schema code.
-        sql.slotStopModule();
-        QProcess generator;
-        generator.setProcessChannelMode(QProcess::ForwardedChannels);
-        QElapsedTimer t;
-        t.start();
-        generator.start(QStringLiteral(DATAGEN_PATH),
-            { QStringLiteral("--dir"), folder, QStringLiteral("-n"), cli.value("sensors"), QStringLiteral("-m"),
-                QStringLiteral("10"), QStringLiteral("-d"), cli.value("days") });
-        if (!generator.waitForFinished(-1) || generator.exitCode() != 0) {
-            std::fprintf(stderr, "data generation failed\n");
-            return 1;
-        }
-        std::printf("generated in %.1f s\n", t.elapsed() / 1000.0);
+    state.DaysSave = 3650; // keep every generated reading through the start-up purge
+    state.DBType = type; // the dialect of the window's queries
+    // A module of its own for every start, as the program has.
+    std::unique_ptr<SQLBaseModule> sql;
+    auto open = [&] {
+        sql.reset();
         qDeleteAll(state.sensors);
         state.sensors.clear();
         qDeleteAll(state.locations);
         state.locations.clear();
-        sql.init(0, QString(), QString(), QString(), QString(), 0);
+        sql = std::make_unique<SQLBaseModule>();
+        sql->init(type, QStringLiteral("127.0.0.1"), server.user(), server.password(), QStringLiteral("bench"),
+            server.port());
+    };
+    open();
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (newestReading() < now - 600) {
+        if (type == 0) {
+            sql.reset();
+            QFile::remove(QStringLiteral("data/measurement.db3"));
+            open();
+        }
+        DataGenerator::Options options;
+        options.type = type;
+        options.sensors = cli.value("sensors").toInt();
+        options.days = cli.value("days").toInt();
+        options.end = now;
+        QElapsedTimer t;
+        t.start();
+        DataGenerator generator(sql->db, options);
+        if (!generator.run(&error)) {
+            std::fprintf(stderr, "data generation failed: %s\n", qPrintable(error));
+            return 1;
+        }
+        std::printf("generated %lld readings in %.1f s\n", generator.measurementsWritten(), t.elapsed() / 1000.0);
     }
-    std::printf("%d sensors in %d locations\n", int(state.sensors.size()), int(state.locations.size()));
+    // What an existing database costs at its first start with aggregates, next to a start
+    // that finds them built.
+    QSqlQuery(sql->db).exec(QStringLiteral("DELETE FROM measure_aggregates_state"));
+    for (int start = 0; start < 2; ++start) {
+        QElapsedTimer t;
+        t.start();
+        open();
+        std::printf("start-up %s: %.1f s\n", start == 0 ? "building the aggregates" : "with aggregates built",
+            t.elapsed() / 1000.0);
+    }
+    QSqlQuery count;
+    count.exec(QStringLiteral("SELECT COUNT(*) FROM measure"));
+    count.next();
+    std::printf("%s: %lld readings of %d sensors in %d locations, newest %lld s ago\n",
+        type == 1 ? "MySQL (MariaDB through ODBC)" : "SQLite", count.value(0).toLongLong(), int(state.sensors.size()),
+        int(state.locations.size()), QDateTime::currentSecsSinceEpoch() - newestReading());
+    count.finish();
 
     MainWindow w;
     QStringList sensors;
     for (const Sensor* s : state.sensors)
         sensors << s->EUI64;
-    const char* names[] = { "1 час", "5 суток", "1 год" };
-    const int indexes[] = { 4, 10, 17 };
-    std::printf("%-10s %-14s %10s %10s %7s %12s\n", "filter", "tab", "window ms", "sqlite3 ms", "ratio", "GUI stall ms");
-    for (int f = 0; f < 3; ++f) {
-        w.ui->comboLast->setCurrentIndex(indexes[f]);
-        for (int tab = 0; tab < 2; ++tab) {
-            w.ui->tabWidget->setCurrentIndex(tab);
-            // Let the refreshes that the choices themselves start come back first.
-            do
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            while (w.loading());
-            // Time until the rows are in the window, and the longest the GUI thread went
-            // without turning its event loop meanwhile.
-            double best = 1e9;
-            double stall = 0;
-            for (int run = 0; run < 2; ++run) {
-                const int before = w.refreshes;
-                QElapsedTimer t;
-                t.start();
-                QElapsedTimer turn;
-                turn.start();
-                w.slotRefresh();
-                while (w.refreshes == before || w.loading()) {
-                    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-                    stall = qMax(stall, turn.nsecsElapsed() / 1e6);
-                    turn.restart();
-                }
-                best = qMin(best, t.nsecsElapsed() / 1e6);
-            }
-            const QVariantList bounds
-                = TableQueries::relativeFilter(QDateTime::currentSecsSinceEpoch(), indexes[f]).values;
-            const QString order = TableQueries::orderClause(
-                tab == 0 ? TableQueries::Sensors : TableQueries::Measurements, 0, false);
-            QStringList statements;
-            if (tab == 0) {
-                statements << substituted(TableQueries::locationsQuery(0, sensors.size(), w.timeFilter,
-                                              TableQueries::orderClause(TableQueries::Locations, 0, false)),
-                    sensors, bounds)
-                           << substituted(TableQueries::sensorsQuery(0, sensors.size(), w.timeFilter, order), sensors, bounds);
-            } else {
-                statements << substituted(
-                    TableQueries::measurementsQuery(0, sensors.size(), w.timeFilter, order, 0, state.MaxTableRows), sensors,
-                    bounds);
-            }
-            double bare = 1e9;
-            for (int run = 0; run < 2; ++run)
-                bare = qMin(bare, bareSeconds(QStringLiteral("data/measurement.db3"), statements) * 1000);
-            std::printf("%-10s %-14s %10.1f %10.1f %7.2f %12.1f\n", names[f], tab == 0 ? "summary" : "measurements",
-                best, bare, bare > 0 ? best / bare : 0.0, stall);
+    const bool plain = cli.isSet("plain");
+    std::printf("\nsummary tab (both tables)\n%-10s %12s %12s %12s %6s\n", "filter", "window ms", "aggregates",
+        plain ? "plain ms" : "", plain ? "same" : "");
+    const QString byName = TableQueries::orderClause(TableQueries::Sensors, 0, false);
+    const QString roomsByName = TableQueries::orderClause(TableQueries::Locations, 0, false);
+    for (int f = 0; f < 18; ++f) {
+        w.ui->tabWidget->setCurrentIndex(0);
+        w.ui->comboLast->setCurrentIndex(f);
+        const double window = windowMs(w);
+        const TableQueries::TimeFilter filter = TableQueries::relativeFilter(QDateTime::currentSecsSinceEpoch(), f);
+        qint64 first = 0;
+        qint64 last = 0;
+        TableQueries::windowOf(filter.values, &first, &last);
+        const auto rooms = TableQueries::locationsSummary(type, sensors, first, last, roomsByName);
+        const auto perSensor = TableQueries::sensorsSummary(type, sensors, first, last, byName);
+        const Timed a = run(rooms.text, rooms.values);
+        const Timed b = run(perSensor.text, perSensor.values);
+        std::printf("%-10s %12.1f %12.1f", kChoices[f], window, a.ms + b.ms);
+        if (plain) {
+            QVariantList values;
+            for (const QString& s : sensors)
+                values << s;
+            values << filter.values;
+            const Timed c
+                = run(TableQueries::locationsQuery(type, sensors.size(), filter.condition, roomsByName), values);
+            const Timed d = run(TableQueries::sensorsQuery(type, sensors.size(), filter.condition, byName), values);
+            std::printf(" %12.1f %6s", c.ms + d.ms, same(a.rows, c.rows) && same(b.rows, d.rows) ? "yes" : "NO");
         }
+        std::printf("\n");
+    }
+    std::printf("\nmeasurement tab\n%-10s %12s\n", "filter", "window ms");
+    for (int f : { 4, 10, 17 }) {
+        w.ui->tabWidget->setCurrentIndex(1);
+        w.ui->comboLast->setCurrentIndex(f);
+        std::printf("%-10s %12.1f\n", kChoices[f], windowMs(w));
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 
 #include <cmath>
 
+#include "storage/measureaggregates.h"
 #include "storage/sqlbasemodule.h"
 #include "storage/sqlquerybuilder.h"
 
@@ -56,7 +57,8 @@ bool DataGenerator::run(QString* error)
     }
     if (!m_db.commit())
         return failed(QSqlQuery(m_db), error);
-    return addMeasurements(error);
+    // The rows went into "measure" directly: the aggregates are counted again from it.
+    return addMeasurements(error) && MeasureAggregates::build(m_db, m_options.type, error);
 }
 
 bool DataGenerator::addLocations(int* firstId, QString* error)

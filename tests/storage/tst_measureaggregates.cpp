@@ -1,0 +1,243 @@
+// The per-sensor hourly and daily aggregates on both dialects: their upkeep on a connection,
+// their build at start-up, and the summaries that read them against the plain queries over
+// "measure" for random data and random windows.
+#include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QtTest>
+
+#include <cmath>
+
+#include "storage/measureaggregates.h"
+#include "storagetest.h"
+#include "ui/tablequeries.h"
+
+namespace
+{
+
+const qint64 T = 1767225600; // 2026-01-01 00:00:00 UTC
+const qint64 kLimit = MeasureAggregates::kTimeLimit;
+
+QString eui(int i)
+{
+    return QStringLiteral("000D6F%1").arg(i, 10, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+class TestMeasureAggregates : public StorageTest
+{
+    Q_OBJECT
+
+    // Rows of a statement on the module's connection; a failure fails the test.
+    QList<QVariantList> run(const QString& text, const QVariantList& values = {})
+    {
+        QSqlQuery q;
+        QList<QVariantList> result;
+        bool ok = q.prepare(text);
+        for (const QVariant& v : values)
+            q.addBindValue(v);
+        ok = ok && q.exec();
+        while (ok && q.next()) {
+            result << QVariantList();
+            for (int i = 0; i < q.record().count(); ++i)
+                result.last() << q.value(i);
+        }
+        if (!ok)
+            QTest::qFail(qPrintable(text.left(80)), __FILE__, __LINE__);
+        return result;
+    }
+
+    // Six sensors in three rooms (the sixth without a last row), then measurements over nine
+    // days written as the writer writes them: in batches, each with its aggregates in the same
+    // transaction.
+    void fill(QRandomGenerator& random)
+    {
+        QVERIFY(f.open());
+        QSqlDatabase db = QSqlDatabase::database();
+        run(QStringLiteral("INSERT INTO locations VALUES (1, 'Цех', '', ''), (2, 'Склад', '', '')"));
+        for (int i = 1; i <= 6; ++i) {
+            run(QStringLiteral("INSERT INTO sensors (id, EUI64, name, location, sleepInterval, datecheck) "
+                               "VALUES (?, ?, ?, ?, 60, '2026.01.01')"),
+                { i, eui(i), QStringLiteral("Датчик %1").arg(i), i % 3 });
+            if (i < 6)
+                run(QStringLiteral("INSERT INTO last VALUES (?, ?, 0, 0, ?)"), { i, T, 3.0 - i / 10.0 });
+        }
+        // A sixth of the values is NULL.
+        auto value = [&random](double base) {
+            return random.bounded(6) == 0 ? QVariant(QVariant::Double)
+                                          : QVariant(std::round((base + random.bounded(30.0)) * 100) / 100);
+        };
+        for (int written = 0; written < 2500 && !QTest::currentTestFailed();) {
+            QVector<AggregateInput> batch(1 + int(random.bounded(150)));
+            QVERIFY(db.transaction());
+            for (AggregateInput& in : batch) {
+                in = { 1 + random.bounded(6), T + random.bounded(9 * 86400), value(-5), value(30) };
+                run(QStringLiteral(
+                        "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness) VALUES (?,?,?,?)"),
+                    { in.sensorId, in.timemeasure, in.temperature, in.wetness });
+            }
+            QVERIFY(MeasureAggregates::add(db, f.type, batch, nullptr));
+            QVERIFY(db.commit());
+            written += batch.size();
+        }
+    }
+
+    // Both summaries read from the aggregates equal the plain queries over the window.
+    void compare(const QStringList& checked, qint64 first, qint64 last, const TableQueries::TimeFilter& plain)
+    {
+        QVariantList values;
+        for (const QString& s : checked)
+            values << s;
+        values << plain.values;
+        const QString order = TableQueries::orderClause(TableQueries::Sensors, 0, false);
+        const auto sensors = TableQueries::sensorsSummary(f.type, checked, first, last, order);
+        const auto rooms = TableQueries::locationsSummary(f.type, checked, first, last, order);
+        const QList<QVariantList> got[] = { run(sensors.text, sensors.values), run(rooms.text, rooms.values) };
+        const QList<QVariantList> want[]
+            = { run(TableQueries::sensorsQuery(f.type, checked.size(), plain.condition, order), values),
+                  run(TableQueries::locationsQuery(f.type, checked.size(), plain.condition, order), values) };
+        const QString where = QStringLiteral("window [T%1, T%2]").arg(first - T).arg(last - T);
+        for (int t = 0; t < 2; ++t) {
+            QVERIFY2(got[t].size() == want[t].size(), qPrintable(where));
+            for (int r = 0; r < got[t].size(); ++r) {
+                QCOMPARE(got[t][r][0].toString(), want[t][r][0].toString());
+                for (int c = 1; c < got[t][r].size(); ++c) {
+                    const QVariant a = got[t][r][c];
+                    const QVariant b = want[t][r][c];
+                    QVERIFY2(a.isNull() == b.isNull() && std::fabs(a.toDouble() - b.toDouble()) <= 1e-9,
+                        qPrintable(
+                            where + QStringLiteral(" %1:%2 %3 vs %4").arg(r).arg(c).arg(a.toString(), b.toString())));
+                }
+            }
+        }
+    }
+
+    // Bucket rows as the independent reader sees them.
+    QStringList buckets(const QString& table)
+    {
+        QStringList out;
+        for (const QStringList& row :
+            f.sql(QStringLiteral("SELECT sensor_id, bucket-%1, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax FROM %2 "
+                                 "ORDER BY sensor_id, bucket")
+                      .arg(T)
+                      .arg(table)))
+            out << row.join(QLatin1Char(' '));
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(f.startServer(&error), qPrintable(error));
+    }
+
+    void summariesEqualThePlainQueries_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("windows");
+        for (int type : { 0, 1 }) {
+            for (const char* windows :
+                { "aligned", "unaligned", "short", "relative", "purged", "built", "removed", "many checked" })
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(type ? "mysql" : "sqlite", windows)))
+                    << type << QString::fromLatin1(windows);
+        }
+    }
+    void summariesEqualThePlainQueries()
+    {
+        QFETCH(QString, windows);
+        QRandomGenerator random(qHash(QByteArray(QTest::currentDataTag())));
+        fill(random);
+        if (windows == QLatin1String("built")) {
+            // A database from before the aggregates: built once at start-up, with the
+            // start-up window saying so, and not again at the next start.
+            f.closeModule();
+            f.sql(QStringLiteral(
+                "DROP TABLE measure_hourly;\nDROP TABLE measure_daily;\nDROP TABLE measure_aggregates_state"));
+            for (int start = 0; start < 2; ++start) {
+                f.closeModule();
+                f.state->aggregatesReady = false;
+                QStringList texts;
+                f.module = std::make_unique<SQLBaseModule>();
+                connect(f.module.get(), &SQLBaseModule::signalSetInitInfoString, [&texts](QString t) { texts << t; });
+                f.module->init(f.type, QStringLiteral("127.0.0.1"), f.server.user(), f.server.password(),
+                    f.databaseName, f.server.port());
+                QCOMPARE(texts, start ? QStringList() : QStringList { QStringLiteral("Построение сводных данных...") });
+                QVERIFY(f.state->aggregatesReady);
+            }
+        } else if (windows == QLatin1String("purged")) {
+            // A slice in the middle, then everything before a cut-off, as the hourly purge does.
+            const qint64 from = T + 2 * 86400 + random.bounded(86400);
+            for (const auto& range :
+                { qMakePair(from, from + random.bounded(2 * 86400)), qMakePair(-kLimit, T + random.bounded(86400)) }) {
+                run(QStringLiteral("DELETE FROM measure WHERE timemeasure>=? AND timemeasure<?"),
+                    { range.first, range.second });
+                QVERIFY(MeasureAggregates::afterPurge(f.module->db, f.type, range.first, range.second, nullptr));
+            }
+        } else if (windows == QLatin1String("removed")) {
+            run(QStringLiteral("DELETE FROM measure WHERE sensor_id=2"));
+            QVERIFY(MeasureAggregates::removeSensor(f.module->db, f.type, 2, nullptr));
+        }
+        QStringList all;
+        for (int i = 1; i <= (windows == QLatin1String("many checked") ? 250 : 6); ++i)
+            all << eui(i);
+        for (int w = 0; w < 25 && !QTest::currentTestFailed(); ++w) {
+            const QStringList checked = w % 5 == 4 ? all.mid(0, 2) : all;
+            qint64 first = T - 3600 + random.bounded(10 * 86400);
+            qint64 length = 1 + random.bounded(windows == QLatin1String("short") ? 3599 : 4 * 86400);
+            if (windows == QLatin1String("aligned")) {
+                const qint64 step = w % 2 ? 86400 : 3600;
+                first -= first % step;
+                length = step * (1 + random.bounded(5));
+            }
+            if (windows == QLatin1String("relative")) {
+                const qint64 now = first + TableQueries::relativeSeconds(w % 18);
+                compare(checked, first, kLimit, TableQueries::relativeFilter(now, w % 18));
+            } else {
+                compare(checked, first, first + length - 1, TableQueries::rangeFilter(first, first + length - 1));
+            }
+        }
+        // An inverted window has no rows, as the plain query has none.
+        compare(all, T + 86400, T, TableQueries::rangeFilter(T + 86400, T));
+    }
+
+    void upkeepOnAConnection_data() { dialects(); }
+    void upkeepOnAConnection()
+    {
+        QVERIFY(f.open());
+        QSqlDatabase db = QSqlDatabase::database();
+        const QVariant none(QVariant::Double);
+        QVERIFY(MeasureAggregates::add(db, f.type,
+            { { 1, T + 10, 20.5, none }, { 1, T + 20, none, none }, { 1, T + 3700, 19.0, 40.0 },
+                { 2, T + 86400, -1.25, 55.5 } },
+            nullptr));
+        QVERIFY(MeasureAggregates::add(db, f.type, { { 1, T + 30, 22.0, 41.0 } }, nullptr));
+        const QString second = QStringLiteral("2 86400 1 1 -1.25 -1.25 -1.25 1 55.5 55.5 55.5");
+        QCOMPARE(buckets(QStringLiteral("measure_hourly")),
+            QStringList({ QStringLiteral("1 0 3 2 42.5 20.5 22 1 41 41 41"),
+                QStringLiteral("1 3600 1 1 19 19 19 1 40 40 40"), second }));
+        QCOMPARE(buckets(QStringLiteral("measure_daily")),
+            QStringList({ QStringLiteral("1 0 4 3 61.5 19 22 2 81 40 41"), second }));
+
+        // The purge counts the hour it cut again from what "measure" still holds.
+        run(QStringLiteral(
+            "INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
+            "(1, '000D6F0000000001', 'x', 0, '2026.01.01'), (2, '000D6F0000000002', 'x', 0, '2026.01.01')"));
+        run(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness) VALUES "
+                           "(1, ?, NULL, NULL), (1, ?, 19, 40), (2, ?, -1.25, 55.5)"),
+            { T + 20, T + 3700, T + 86400 });
+        QVERIFY(MeasureAggregates::afterPurge(db, f.type, T - 100, T + 15, nullptr));
+        QCOMPARE(
+            buckets(QStringLiteral("measure_hourly")).value(0), QStringLiteral("1 0 1 0 0 NULL NULL 0 0 NULL NULL"));
+        QCOMPARE(buckets(QStringLiteral("measure_daily")),
+            QStringList({ QStringLiteral("1 0 2 1 19 19 19 1 40 40 40"), second }));
+
+        QVERIFY(MeasureAggregates::removeSensor(db, f.type, 1, nullptr));
+        QCOMPARE(buckets(QStringLiteral("measure_hourly")) + buckets(QStringLiteral("measure_daily")),
+            QStringList({ second, second }));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMeasureAggregates)
+#include "tst_measureaggregates.moc"
