@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QtTest>
 
 #include "app/appstate.h"
@@ -187,6 +188,19 @@ private slots:
         w->slotTerminalPushSendClicked();
         QCOMPARE(toModem.size(), 0);
         QCOMPARE(w->ui->terminalPlain->toPlainText(), QStringLiteral("Telegesis\nOK"));
+        delete w;
+    }
+
+    void networkLogKeepsItsLastLines()
+    {
+        MainWindow* w = window();
+        const int lines = MainWindow::kNetworkLogLines + 500;
+        for (int i = 0; i < lines; ++i)
+            w->slotNetworkMessage(QStringLiteral("<b>line</b> %1").arg(i));
+        QTextDocument* log = w->ui->networkPlain->document();
+        QCOMPARE(log->blockCount(), MainWindow::kNetworkLogLines);
+        QCOMPARE(log->lastBlock().text(), QStringLiteral("line %1").arg(lines - 1));
+        QCOMPARE(log->firstBlock().text(), QStringLiteral("line %1").arg(lines - MainWindow::kNetworkLogLines));
         delete w;
     }
 
