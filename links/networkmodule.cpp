@@ -43,7 +43,14 @@ NetworkModule::~NetworkModule()
 
 QString NetworkModule::peerText(const ZigBeeClient* client)
 {
-    return client && client->socket ? client->socket->peerAddress().toString() : QString();
+    return client && client->socket ? addressText(client->socket->peerAddress()) : QString();
+}
+
+QString NetworkModule::addressText(const QHostAddress& address)
+{
+    bool v4 = false;
+    const quint32 ip = address.toIPv4Address(&v4);
+    return v4 ? QHostAddress(ip).toString() : address.toString();
 }
 
 void NetworkModule::slotSlepSend(ZigBeeClient* client, QByteArray data)
@@ -103,7 +110,7 @@ void NetworkModule::slotNewConnection()
     client->connectTime = QDateTime::currentDateTime();
 
     auto* p = new Pending;
-    p->peer = socket->peerAddress().toString();
+    p->peer = addressText(socket->peerAddress());
 
     connect(socket, &QTcpSocket::disconnected, this, &NetworkModule::slotSocketDisconnected);
     connect(socket, &QTcpSocket::readyRead, this, &NetworkModule::slotSocketReadyRead);

@@ -27,8 +27,10 @@ public:
 
     bool isListening() const { return server.isListening(); }
     quint16 serverPort() const { return server.serverPort(); }
-    // The client's peer address as text, as the log and the gateway binding show it.
+    // The client's peer address as text, as the log and the gateway binding show it: an IPv4
+    // peer in dotted form, although a server on every address sees it IPv4-mapped.
     static QString peerText(const ZigBeeClient* client);
+    static QString addressText(const QHostAddress& address);
 
 signals:
     void signalNewConnection(ZigBeeClient* client);
