@@ -152,7 +152,8 @@ void NetworkModule::takeBytes(QTcpSocket* socket)
     // A name or a status ends at a zero byte: while none arrives, the bytes waiting need no
     // second look, however finely the gateway cuts them.
     const Head waiting = headOf(p->buffer);
-    const bool needsZero = waiting == Head::Conn || waiting == Head::Stat || waiting == Head::Init || waiting == Head::Clos;
+    const bool needsZero
+        = waiting == Head::Conn || waiting == Head::Stat || waiting == Head::Init || waiting == Head::Clos;
     p->buffer += bytes;
     ++p->busy;
     if (!needsZero || bytes.contains('\0'))

@@ -96,7 +96,8 @@ bool SQLBaseModule::openConnection(int failureCode)
 void SQLBaseModule::failStart(int code, const QString& text)
 {
     // The driver's text alone does not say which database it means.
-    prompt()->critical(tr("Ошибка"), SchemaCheck::place(dbType, dbHostname, dbName, dbPort) + QStringLiteral(":\n") + text);
+    prompt()->critical(
+        tr("Ошибка"), SchemaCheck::place(dbType, dbHostname, dbName, dbPort) + QStringLiteral(":\n") + text);
     emit signalCloseApplication(code);
 }
 

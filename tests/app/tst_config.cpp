@@ -178,7 +178,8 @@ private slots:
         enter(QStringLiteral("days"));
         writeFile(QStringLiteral("data/config.ini"), "[Other]\nDaysSave=" + value + "\n");
         if (warns)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Other/DaysSave .* measurements are kept 365 days$"));
+            QTest::ignoreMessage(
+                QtWarningMsg, QRegularExpression("^Other/DaysSave .* measurements are kept 365 days$"));
         AppState state;
         state.loadConfig();
         QCOMPARE(state.DaysSave, days);

@@ -219,7 +219,8 @@ private slots:
                 + payload(3, rec(1, 1, f32(20.5f + i)) + rec(2, wetFlag, f32(40.25f)) + rec(3, 1, f64(3.0 + i / 8.0)));
             expected << QStringLiteral("%1 %2 %3 %4")
                             .arg(QString::fromLatin1(eui), QString::number(20.5 + i),
-                                wetFlag ? QStringLiteral("40.25") : QStringLiteral("-"), QString::number(3.0 + i / 8.0));
+                                wetFlag ? QStringLiteral("40.25") : QStringLiteral("-"),
+                                QString::number(3.0 + i / 8.0));
             if (i == 5) {
                 // A status between measurements, and an address that is no EUI64.
                 stream += "Init" + hello("gw", "000D6F0000AB0001").mid(7 + 4);

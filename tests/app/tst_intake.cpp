@@ -248,7 +248,7 @@ private slots:
         // A new sensor behind gateway A: registered there, announced to that gateway, no reply
         // and no status text; flag 0 leaves a value absent.
         intake->networkCast(&gatewayA, QStringLiteral("000D6F00000000A1"), measurement(20.0f, 40.0f, 3.0f, 0));
-        QCOMPARE(sink->events, (QStringList{ "new-sensor", "slep A 000D6F00000000A1 60", "store", "refresh" }));
+        QCOMPARE(sink->events, (QStringList { "new-sensor", "slep A 000D6F00000000A1 60", "store", "refresh" }));
         const Sensor* s = state->sensors.last();
         QCOMPARE(s->name, QStringLiteral("Датчик 3"));
         QCOMPARE(s->location, 1);
@@ -260,7 +260,7 @@ private slots:
         // Through gateway B it moves there, once.
         sink->events.clear();
         intake->networkCast(&gatewayB, QStringLiteral("000D6F00000000A1"), measurement(20.0f, 40.0f, 3.0f));
-        QCOMPARE(sink->events, (QStringList{ "moved", "slep B 000D6F00000000A1 60", "store", "refresh" }));
+        QCOMPARE(sink->events, (QStringList { "moved", "slep B 000D6F00000000A1 60", "store", "refresh" }));
         QCOMPARE(row(QStringLiteral("SELECT location FROM sensors WHERE EUI64='000D6F00000000A1'")), QVariantList{ 2 });
         sink->events.clear();
         intake->networkCast(&gatewayB, QStringLiteral("000D6F00000000A1"), measurement(20.0f, 40.0f, 3.0f));

@@ -221,7 +221,8 @@ private slots:
         QTest::addColumn<QStringList>("log");
         QTest::addColumn<bool>("keptAside");
         QTest::newRow("DaysSave not a number")
-            << kQuietConfig + "[Other]\nDaysSave=365 days\n" << QStringList()
+            << kQuietConfig + "[Other]\nDaysSave=365 days\n"
+            << QStringList()
             << QStringList { "LOG Other/DaysSave \"365 days\" is not a number of days: measurements are kept 365 days" }
             << false;
         QTest::newRow("binary configuration")
@@ -278,7 +279,9 @@ private slots:
         // Read by another reader: the measurement is still there.
         QProcess reader;
         reader.start(QStringLiteral("/usr/bin/python3"),
-            { "-c", "import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute('SELECT COUNT(*) FROM measure').fetchone()[0])",
+            { "-c",
+                "import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute('SELECT COUNT(*) FROM "
+                "measure').fetchone()[0])",
                 dir + QStringLiteral("/data/measurement.db3") });
         QVERIFY(reader.waitForFinished(30000));
         QCOMPARE(reader.readAllStandardOutput().trimmed(), QByteArray("1"));

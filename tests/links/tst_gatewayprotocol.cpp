@@ -109,8 +109,8 @@ void TestGatewayProtocol::findsFrames_data()
     QTest::newRow("start of a head") << QByteArray("Cl") << int(Frame::Incomplete) << 0;
     QTest::newRow("whole Mess, more behind") << cast + "Co" << int(Frame::Message) << cast.size();
     QTest::newRow("Mess cut in its last value") << cast.left(cast.size() - 1) << int(Frame::Incomplete) << 0;
-    QTest::newRow("Conn waiting for its zero") << QByteArray("Conn") + QByteArray(5000, 'x') << int(Frame::Incomplete)
-                                               << 0;
+    QTest::newRow("Conn waiting for its zero")
+        << QByteArray("Conn") + QByteArray(5000, 'x') << int(Frame::Incomplete) << 0;
     QTest::newRow("junk up to a head") << "xyz!" + cast << int(Frame::Junk) << 4;
     QTest::newRow("junk up to the start of a head") << QByteArray("hello, Me") << int(Frame::Junk) << 7;
     QTest::newRow("junk, tail no head") << QByteArray("hello!") << int(Frame::Junk) << 6;

@@ -124,10 +124,10 @@ void TestNetworkModule::announcesGatewayAndModem_data()
     const QString bad = kRed + "Сообщение отброшено: неверный адрес датчика" + kClose;
     QTest::newRow("Mess with a 14-digit address")
         << "Conn" + z("Шлюз 1") + "Mess" + QByteArray("000D6F0000C0A0\0\0", 16) + kPayload
-        << QStringList { "log " + conn, "conn Шлюз 1", "log " + bad + " \"000D6F0000C0A0\" от \"Шлюз 1\" (" + kPeer + ")" };
-    QTest::newRow("Mess with an address of letters")
-        << "Mess" + QByteArray("000D6F0000C0A0G1") + kPayload
-        << QStringList { "log " + bad + " \"000D6F0000C0A0G1\" от \"\" (" + kPeer + ")" };
+        << QStringList { "log " + conn, "conn Шлюз 1",
+               "log " + bad + " \"000D6F0000C0A0\" от \"Шлюз 1\" (" + kPeer + ")" };
+    QTest::newRow("Mess with an address of letters") << "Mess" + QByteArray("000D6F0000C0A0G1")
+            + kPayload << QStringList { "log " + bad + " \"000D6F0000C0A0G1\" от \"\" (" + kPeer + ")" };
     const QByteArray longName = QString(70000, QChar(0x0416)).toUtf8();
     QTest::newRow("name cut to 64 characters")
         << "Conn" + longName + '\0' + "Stat" + z("Off") + longName + '\0'
@@ -249,14 +249,15 @@ void TestNetworkModule::survivesMalformedInput_data()
                                      << QStringList { "Unknown head: conn" };
     QTest::newRow("unknown head") << QList<QByteArray> { "Ping" + z("gw") } << QStringList {}
                                   << QStringList { "Unknown head: Ping" };
-    QTest::newRow("under 4 bytes, no head") << QList<QByteArray> { "Xy" } << QStringList {}
-                                            << QStringList { "Unknown head: Xy" };
+    QTest::newRow("under 4 bytes, no head")
+        << QList<QByteArray> { "Xy" } << QStringList {} << QStringList { "Unknown head: Xy" };
     QTest::newRow("start of a head, then another head")
         << QList<QByteArray> { "Co" } << QStringList {} << QStringList { "Unknown head: Co" };
     QTest::newRow("Mess with empty address")
         << QList<QByteArray> { "Mess" + QByteArray(16, '\0') + kPayload } << QStringList {} << QStringList {};
-    QTest::newRow("junk between messages") << QList<QByteArray> { "Conn" + z("gw") + "junk!" + "Stat" + z("Off") + z("x") }
-                                           << QStringList { "conn gw", "stat off|x" } << QStringList { "Unknown head: junk" };
+    QTest::newRow("junk between messages")
+        << QList<QByteArray> { "Conn" + z("gw") + "junk!" + "Stat" + z("Off") + z("x") }
+        << QStringList { "conn gw", "stat off|x" } << QStringList { "Unknown head: junk" };
     QTest::newRow("1 MB of noise") << QList<QByteArray> { noise } << QStringList {} << QStringList { noiseHead };
     QTest::newRow("noise behind a Conn") << QList<QByteArray> { "Conn" + z("gw") + noise } << QStringList { "conn gw" }
                                          << QStringList { noiseHead };
