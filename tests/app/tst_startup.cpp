@@ -4,15 +4,10 @@
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
-
-#include "storage/sqlquerybuilder.h"
 
 namespace {
 
@@ -211,80 +206,6 @@ private slots:
         QCOMPARE(config.value(QStringLiteral("Modem/NetworkPort")).toInt(), 6238);
         QCOMPARE(config.value(QStringLiteral("Color/maximalCriticalHumidity")).toString(), QStringLiteral("#3232ff"));
         QCOMPARE(config.value(QStringLiteral("DB/Hostname")).toString(), QStringLiteral("localhost\\SQLEXPRESS"));
-    }
-
-    // Settings that would have destroyed or hidden data at start.
-    void damagedConfigAtStart_data()
-    {
-        QTest::addColumn<QByteArray>("config");
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<QStringList>("log");
-        QTest::addColumn<bool>("keptAside");
-        QTest::newRow("DaysSave not a number")
-            << kQuietConfig + "[Other]\nDaysSave=365 days\n"
-            << QStringList()
-            << QStringList { "LOG Other/DaysSave \"365 days\" is not a number of days: measurements are kept 365 days" }
-            << false;
-        QTest::newRow("binary configuration")
-            << QByteArray::fromHex("00ff10e2809c5b0a3d00fe")
-            << QStringList { QStringLiteral("WARNING Внимание!|Файл \"data/config.ini\" не удалось прочитать, "
-                                            "используются настройки по умолчанию.\\nКопия прежнего файла сохранена "
-                                            "как \"data/config.ini.bad-") }
-            << QStringList() << true;
-    }
-    void damagedConfigAtStart()
-    {
-        QFETCH(QByteArray, config);
-        QFETCH(QStringList, boxes);
-        QFETCH(QStringList, log);
-        QFETCH(bool, keptAside);
-        const QString dir = newFolder(QStringLiteral("damaged"));
-        QVERIFY(QDir(dir).mkdir(QStringLiteral("data")));
-        QFile file(dir + QStringLiteral("/data/config.ini"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(config);
-        file.close();
-        // A year of measurements, a hundred days old: kept for 365 days.
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
-            db.setDatabaseName(dir + QStringLiteral("/data/measurement.db3"));
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            for (const QString& statement : SqlQueryBuilder::schemaStatements(0, true))
-                QVERIFY2(q.exec(statement), qPrintable(q.lastError().text()));
-            QVERIFY(q.exec(QStringLiteral("INSERT INTO sensors (EUI64, name, location, datecheck) "
-                                          "VALUES ('000D6F0000C0A001', 'a', 0, '2026.01.01')")));
-            QVERIFY(q.exec(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature) "
-                                          "VALUES (1, strftime('%s','now') - 100 * 86400, 20.5)")));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("seed"));
-
-        const Run run = finish(start(dir, "yes", 500));
-        QCOMPARE(run.exitCode, 0);
-        const QStringList shown = run.starting(QStringLiteral("WARNING Внимание!|Файл \"data/config.ini\""));
-        QCOMPARE(shown.size(), boxes.size());
-        for (int i = 0; i < boxes.size(); ++i)
-            QVERIFY2(shown[i].startsWith(boxes[i]), qPrintable(shown[i]));
-        for (const QString& line : log)
-            QVERIFY2(run.lines.contains(line), qPrintable(run.lines.join('\n')));
-        const QStringList copies
-            = QDir(dir + QStringLiteral("/data")).entryList({ QStringLiteral("config.ini.bad-*") }, QDir::Files);
-        QCOMPARE(copies.size(), keptAside ? 1 : 0);
-        if (keptAside) {
-            QFile copy(dir + QStringLiteral("/data/") + copies.first());
-            QVERIFY(copy.open(QIODevice::ReadOnly));
-            QCOMPARE(copy.readAll(), config);
-        }
-        // Read by another reader: the measurement is still there.
-        QProcess reader;
-        reader.start(QStringLiteral("/usr/bin/python3"),
-            { "-c",
-                "import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute('SELECT COUNT(*) FROM "
-                "measure').fetchone()[0])",
-                dir + QStringLiteral("/data/measurement.db3") });
-        QVERIFY(reader.waitForFinished(30000));
-        QCOMPARE(reader.readAllStandardOutput().trimmed(), QByteArray("1"));
     }
 
     void closeDuringQuestionEndsStartUp()

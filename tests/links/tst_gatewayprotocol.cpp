@@ -34,10 +34,6 @@ private slots:
     void splitsFields();
     void knowsWhereMessagesEnd_data();
     void knowsWhereMessagesEnd();
-    void findsFrames_data();
-    void findsFrames();
-    void checksAddressesAndBoundsTexts_data();
-    void checksAddressesAndBoundsTexts();
     void parsesStatus_data();
     void parsesStatus();
     void parsesCast_data();
@@ -97,62 +93,6 @@ void TestGatewayProtocol::knowsWhereMessagesEnd()
     QFETCH(QByteArray, bytes);
     QFETCH(int, length);
     QCOMPARE(knownLength(bytes), length);
-}
-
-void TestGatewayProtocol::findsFrames_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<int>("length");
-    const QByteArray cast = "Mess" + kEui + kPayload;
-    QTest::newRow("nothing") << QByteArray() << int(Frame::Incomplete) << 0;
-    QTest::newRow("start of a head") << QByteArray("Cl") << int(Frame::Incomplete) << 0;
-    QTest::newRow("whole Mess, more behind") << cast + "Co" << int(Frame::Message) << cast.size();
-    QTest::newRow("Mess cut in its last value") << cast.left(cast.size() - 1) << int(Frame::Incomplete) << 0;
-    QTest::newRow("Conn waiting for its zero")
-        << QByteArray("Conn") + QByteArray(5000, 'x') << int(Frame::Incomplete) << 0;
-    QTest::newRow("junk up to a head") << "xyz!" + cast << int(Frame::Junk) << 4;
-    QTest::newRow("junk up to the start of a head") << QByteArray("hello, Me") << int(Frame::Junk) << 7;
-    QTest::newRow("junk, tail no head") << QByteArray("hello!") << int(Frame::Junk) << 6;
-    QTest::newRow("short junk") << QByteArray("Xy") << int(Frame::Junk) << 2;
-    QTest::newRow("lower-case head, then a head") << "mess" + z("gw") + "Conn" << int(Frame::Junk) << 7;
-}
-
-void TestGatewayProtocol::findsFrames()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, kind);
-    QFETCH(int, length);
-    const Frame frame = frontFrame(bytes);
-    QCOMPARE(int(frame.kind), kind);
-    QCOMPARE(frame.length, length);
-}
-
-void TestGatewayProtocol::checksAddressesAndBoundsTexts_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("eui64");
-    QTest::addColumn<QString>("bounded");
-    QTest::newRow("EUI64") << kEui << true << QString(kEui);
-    QTest::newRow("lower-case hex") << QByteArray("000d6f0000c0a001") << true << "000d6f0000c0a001";
-    QTest::newRow("14 digits") << QByteArray("000D6F0000C0A0") << false << "000D6F0000C0A0";
-    QTest::newRow("4 digits") << QByteArray("4A10") << false << "4A10";
-    QTest::newRow("a letter past F") << QByteArray("000D6F0000C0A00G") << false << "000D6F0000C0A00G";
-    QTest::newRow("16 Cyrillic letters") << QString(16, QChar(0x0410)).toUtf8() << false << QString(16, QChar(0x0410));
-    QTest::newRow("100 KB name") << QByteArray(100000, 'n') << false << QString(64, 'n');
-    // A character outside the basic plane is never cut in half.
-    const QString emoji = QString::fromUcs4(U"\U0001F600");
-    QTest::newRow("cut before a surrogate pair") << (QString(63, 'a') + emoji).toUtf8() << false << QString(63, 'a');
-    QTest::newRow("invalid UTF-8") << QByteArray("\xff\xfe") << false << QString(2, QChar::ReplacementCharacter);
-}
-
-void TestGatewayProtocol::checksAddressesAndBoundsTexts()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, eui64);
-    QFETCH(QString, bounded);
-    QCOMPARE(isEui64(QString::fromUtf8(bytes)), eui64);
-    QCOMPARE(boundedText(bytes.constData(), bytes.size()), bounded);
 }
 
 void TestGatewayProtocol::parsesStatus_data()

@@ -126,8 +126,6 @@ void TestNetworkModule::announcesGatewayAndModem_data()
         << "Conn" + z("Шлюз 1") + "Mess" + QByteArray("000D6F0000C0A0\0\0", 16) + kPayload
         << QStringList { "log " + conn, "conn Шлюз 1",
                "log " + bad + " \"000D6F0000C0A0\" от \"Шлюз 1\" (" + kPeer + ")" };
-    QTest::newRow("Mess with an address of letters") << "Mess" + QByteArray("000D6F0000C0A0G1")
-            + kPayload << QStringList { "log " + bad + " \"000D6F0000C0A0G1\" от \"\" (" + kPeer + ")" };
     const QByteArray longName = QString(70000, QChar(0x0416)).toUtf8();
     QTest::newRow("name cut to 64 characters")
         << "Conn" + longName + '\0' + "Stat" + z("Off") + longName + '\0'

@@ -194,13 +194,11 @@ private slots:
     void networkLogKeepsItsLastLines()
     {
         MainWindow* w = window();
-        const int lines = MainWindow::kNetworkLogLines + 500;
-        for (int i = 0; i < lines; ++i)
+        for (int i = 0; i < MainWindow::kNetworkLogLines + 500; ++i)
             w->slotNetworkMessage(QStringLiteral("<b>line</b> %1").arg(i));
         QTextDocument* log = w->ui->networkPlain->document();
         QCOMPARE(log->blockCount(), MainWindow::kNetworkLogLines);
-        QCOMPARE(log->lastBlock().text(), QStringLiteral("line %1").arg(lines - 1));
-        QCOMPARE(log->firstBlock().text(), QStringLiteral("line %1").arg(lines - MainWindow::kNetworkLogLines));
+        QCOMPARE(log->firstBlock().text() + log->lastBlock().text(), QStringLiteral("line 500line 1499"));
         delete w;
     }
 
