@@ -30,6 +30,22 @@ bool readBool(QSettings* s, const char* key)
     return s->value(QLatin1String(key), QStringLiteral("false")).toBool();
 }
 
+// Days to keep measurements. A value that is there but no number of days (empty, "365 days",
+// negative) would otherwise purge every stored measurement at the next start.
+int readDaysSave(QSettings* s)
+{
+    const QVariant value = s->value(QStringLiteral("Other/DaysSave"));
+    if (!value.isValid())
+        return 730;
+    bool ok = false;
+    const int days = value.toString().trimmed().toInt(&ok);
+    if (ok && days >= 0)
+        return days;
+    qWarning("Other/DaysSave \"%s\" is not a number of days: measurements are kept 365 days",
+        qPrintable(value.toString().left(40)));
+    return 365;
+}
+
 QColor readColor(QSettings* s, const char* key, const char* def)
 {
     QColor c;
@@ -60,6 +76,9 @@ bool AppState::loadConfig()
     QSettings* s = new QSettings(QString::fromLatin1(kConfigPath), QSettings::IniFormat, settingsParent());
     delete configSettings;
     configSettings = s;
+    // Defaults would replace a file that could not be read at the next save: a copy is kept.
+    configUnread = configUnreadable(*s);
+    configSetAside = configUnread ? keepConfigAside(s->fileName()) : QString();
 
     PortName = readString(s, "Modem/PortName", QStringLiteral("COM1"));
     NetworkPort = quint16(readInt(s, "Modem/NetworkPort", "0"));
@@ -78,7 +97,7 @@ bool AppState::loadConfig()
     BreakInterval = readInt(s, "Other/BreakInterval", "120");
     MaxTableRows = readInt(s, "Other/MaxTableRows", "500");
     DateTimeStyle = readInt(s, "Other/DateTimeStyle", "0");
-    DaysSave = readInt(s, "Other/DaysSave", "730");
+    DaysSave = readDaysSave(s);
     HideStart = readBool(s, "Other/HideStart");
     TrayMessages = readBool(s, "Other/TrayMessages");
     ViewVoltage = readBool(s, "Other/ViewVoltage");
@@ -129,6 +148,11 @@ void AppState::saveConfig()
     QSettings* s = configSettings;
     if (!s)
         return;
+    // A file that could not be read and could not be copied either is left as it is.
+    if (configUnread && configSetAside.isEmpty()) {
+        configSaved();
+        return;
+    }
     // A colour's name is "#rrggbb" in lower case, "#000000" for an invalid one.
     auto color = [](const QColor& c) { return c.name(); };
 

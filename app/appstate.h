@@ -99,6 +99,10 @@ public:
     bool aggregatesReady = false;
 
     QSettings* configSettings = nullptr;
+    // Set by loadConfig when an existing file gave nothing it knows; configSetAside is then
+    // the copy kept beside it (empty when the copy failed: such a file is never overwritten).
+    bool configUnread = false;
+    QString configSetAside;
     // Window and view state, "data/view.conf"; opened by the application object.
     QSettings* viewSettings = nullptr;
     // The one ordered writer of the database, once it runs; every write goes through it.

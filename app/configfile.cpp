@@ -1,7 +1,44 @@
 #include "app/configfile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace
+{
+
+const char* const kSections[] = { "Modem/", "Other/", "Color/", "DB/", "DataWarning/", "EmailNotifications/" };
+
+} // namespace
+
+bool configUnreadable(const QSettings& settings)
+{
+    if (!QFileInfo::exists(settings.fileName()))
+        return false;
+    if (settings.status() != QSettings::NoError)
+        return true;
+    const QStringList keys = settings.allKeys();
+    for (const QString& key : keys) {
+        for (const char* section : kSections) {
+            if (key.startsWith(QLatin1String(section)))
+                return false;
+        }
+    }
+    return true;
+}
+
+QString keepConfigAside(const QString& path)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int n = 0; n < 100; ++n) {
+        const QString copy = path + QStringLiteral(".bad-") + stamp + (n ? QStringLiteral("-%1").arg(n) : QString());
+        if (!QFileInfo::exists(copy))
+            return QFile::copy(path, copy) ? copy : QString();
+    }
+    return QString();
+}
 
 QByteArray iniValueText(const QString& input)
 {

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QSettings;
+
 // Path of the configuration file, relative to the working directory.
 inline const char* kConfigPath = "data/config.ini";
 
@@ -11,6 +13,13 @@ bool createDefaultConfig();
 
 // The default configuration text, with the export folder given.
 QByteArray defaultConfigText(const QString& currentDir);
+
+// Whether the settings store read nothing the program knows from an existing file: a file
+// that is garbage, binary, empty or not INI at all.
+bool configUnreadable(const QSettings& settings);
+// Copies such a file beside itself as "<file>.bad-<local time>"; the copy's path, empty when
+// the copy failed.
+QString keepConfigAside(const QString& path);
 
 // A string value written the way the INI settings store reads it back unchanged
 // (backslashes, quotes, commas, semicolons, non-ASCII letters).

@@ -34,8 +34,10 @@ int GatewayBinding::find(const ZigBeeClient* client, const QString& peer) const
                 return i;
         }
     }
+    // Rows stored before addresses were kept in dotted form hold the IPv4-mapped text.
+    const QString mapped = QStringLiteral("::ffff:") + peer;
     for (int i = 0; i < all.size(); ++i) {
-        if (!all[i]->client && all[i]->ip == peer)
+        if (!all[i]->client && (all[i]->ip == peer || all[i]->ip == mapped))
             return i;
     }
     for (int i = 0; i < all.size(); ++i) {

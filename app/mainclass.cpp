@@ -63,6 +63,17 @@ MainClass::MainClass(int& argc, char** argv)
 
     showInitText(tr("Загрузка data/config.ini"));
     loadConfig();
+    if (configUnread) {
+        prompt()->warning(tr("Внимание!"),
+            configSetAside.isEmpty()
+                ? tr("Файл \"data/config.ini\" не удалось прочитать, используются настройки по умолчанию.\n"
+                     "Сохранить копию файла не удалось, поэтому изменения настроек в него записаны не будут.")
+                : tr("Файл \"data/config.ini\" не удалось прочитать, используются настройки по умолчанию.\n"
+                     "Копия прежнего файла сохранена как \"%1\".")
+                      .arg(QDir::toNativeSeparators(QDir().relativeFilePath(configSetAside))));
+        if (closing)
+            return;
+    }
 
     networkModule = new NetworkModule(NetworkPort);
     connectNetworkModule();
@@ -268,9 +279,9 @@ void MainClass::sensorMoved()
     emit signalRefrSensorList();
 }
 
-void MainClass::announceSleepInterval(const QString& eui64, int interval)
+void MainClass::announceSleepInterval(ZigBeeClient* client, const QString& eui64, int interval)
 {
-    emit signalNetworkSleepSend2(nullptr, eui64, interval);
+    emit signalNetworkSleepSend2(client, eui64, interval);
 }
 
 void MainClass::registryChanged()

@@ -87,7 +87,7 @@ private:
     void sendModemReply(const QByteArray& frame) override;
     void sensorRegistered() override;
     void sensorMoved() override;
-    void announceSleepInterval(const QString& eui64, int interval) override;
+    void announceSleepInterval(ZigBeeClient* client, const QString& eui64, int interval) override;
     void registryChanged() override;
     void storeMeasurement(const QString& eui64, const SensorData& data) override;
     void refreshIfLive() override;

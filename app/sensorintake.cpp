@@ -71,11 +71,13 @@ void SensorIntake::networkCast(ZigBeeClient* client, const QString& eui64, const
         state.sensors.append(s);
         index = state.sensors.size() - 1;
         sink.sensorRegistered();
-        sink.announceSleepInterval(eui64, s->sleepInterval);
+        sink.announceSleepInterval(client, eui64, s->sleepInterval);
     } else if (state.sensors[index]->location != g) {
         RegistryWriter::updateSensorLocation(eui64, g);
         state.sensors[index]->location = g;
         sink.sensorMoved();
+        // This gateway may have connected before the sensor was known.
+        sink.announceSleepInterval(client, eui64, state.sensors[index]->sleepInterval);
     }
     update(index, decodeSensorPayload(payload, PresenceRule::FlagByte));
 }

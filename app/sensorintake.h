@@ -18,7 +18,9 @@ public:
     virtual void sendModemReply(const QByteArray& frame) = 0;
     virtual void sensorRegistered() = 0;
     virtual void sensorMoved() = 0;
-    virtual void announceSleepInterval(const QString& eui64, int interval) = 0;
+    // A sensor's interval for the one gateway it now comes through: the others do not relay
+    // to it, and each new gateway gets the whole list when it connects.
+    virtual void announceSleepInterval(ZigBeeClient* client, const QString& eui64, int interval) = 0;
     virtual void registryChanged() = 0;
     virtual void storeMeasurement(const QString& eui64, const SensorData& data) = 0;
     virtual void refreshIfLive() = 0;

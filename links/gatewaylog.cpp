@@ -52,4 +52,10 @@ QString disconnected(const QString& name, const QString& ip)
     return kRed + tr("Отсоединение клиента") + kClose + QStringLiteral(" ") + who(name, ip);
 }
 
+QString badAddress(const QString& name, const QString& ip, const QString& eui64)
+{
+    return kRed + tr("Сообщение отброшено: неверный адрес датчика") + kClose + QStringLiteral(" \"") + esc(eui64)
+        + QStringLiteral("\" от ") + who(name, ip);
+}
+
 } // namespace GatewayLog

@@ -12,5 +12,7 @@ QString modemConnected(const QString& name, const QString& ip, const QString& de
     const QString& firmwareRevision, const QString& eui64);
 QString modemDisconnected(const QString& name, const QString& ip, const QString& statusText);
 QString disconnected(const QString& name, const QString& ip);
+// A "Mess" whose sensor address is not 16 hexadecimal digits, dropped.
+QString badAddress(const QString& name, const QString& ip, const QString& eui64);
 
 } // namespace GatewayLog

@@ -41,6 +41,31 @@ int castLength(const QByteArray& bytes)
     return at;
 }
 
+// Every zero-ended field, each decoded as bounded text.
+QStringList boundedFields(const QByteArray& bytes)
+{
+    QStringList fields;
+    int start = 0;
+    for (int zero = bytes.indexOf('\0'); zero >= 0; zero = bytes.indexOf('\0', start)) {
+        fields << boundedText(bytes.constData() + start, zero - start);
+        start = zero + 1;
+    }
+    return fields;
+}
+
+const char* const kHeads[] = { "Conn", "Mess", "Stat", "Init", "Clos" };
+
+// Whether the bytes from `at` to the end, fewer than a head, could still become one.
+bool startsHead(const QByteArray& bytes, int at)
+{
+    const int n = bytes.size() - at;
+    for (const char* head : kHeads) {
+        if (qstrncmp(bytes.constData() + at, head, uint(n)) == 0)
+            return true;
+    }
+    return false;
+}
+
 int statusLength(const QByteArray& bytes)
 {
     const int first = pastZero(bytes, kHeadSize, 1);
@@ -103,9 +128,71 @@ int knownLength(const QByteArray& bytes)
     return 0;
 }
 
+Frame frontFrame(const QByteArray& bytes)
+{
+    Frame frame;
+    if (bytes.size() < kHeadSize && startsHead(bytes, 0))
+        return frame;
+    if (headOf(bytes) != Head::Unknown) {
+        frame.length = knownLength(bytes);
+        if (frame.length > 0)
+            frame.kind = Frame::Message;
+        return frame;
+    }
+    // The junk runs to the next known head, or to a tail that may start one.
+    int end = bytes.size();
+    for (const char* head : kHeads) {
+        const int at = bytes.indexOf(head, 1);
+        if (at > 0 && at < end)
+            end = at;
+    }
+    for (int at = qMax(1, bytes.size() - kHeadSize + 1); at < end; ++at) {
+        if (bytes.size() - at < kHeadSize && startsHead(bytes, at)) {
+            end = at;
+            break;
+        }
+    }
+    frame.kind = Frame::Junk;
+    frame.length = end;
+    return frame;
+}
+
+QString boundedText(const char* bytes, int size)
+{
+    // Four bytes per character at most: nothing past what can be kept is decoded.
+    QString text = QString::fromUtf8(bytes, qMin(size, kMaxText * 4));
+    if (text.size() > kMaxText) {
+        text.truncate(kMaxText);
+        if (text.at(kMaxText - 1).isHighSurrogate())
+            text.chop(1);
+    }
+    return text;
+}
+
+bool isEui64(const QString& text)
+{
+    if (text.size() != kEuiBlock)
+        return false;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (!((u >= '0' && u <= '9') || (u >= 'A' && u <= 'F') || (u >= 'a' && u <= 'f')))
+            return false;
+    }
+    return true;
+}
+
+bool parseConn(const QByteArray& body, QString* name)
+{
+    const int zero = body.indexOf('\0');
+    if (zero < 0)
+        return false;
+    *name = boundedText(body.constData(), zero);
+    return true;
+}
+
 bool parseStatus(const QByteArray& body, Status* status)
 {
-    const QStringList f = splitFields(body);
+    const QStringList f = boundedFields(body);
     if (!f.isEmpty() && f[0] == QLatin1String(kConnected)) {
         if (f.size() < kConnectedFields)
             return false;

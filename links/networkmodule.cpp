@@ -2,7 +2,6 @@
 
 #include <QDebug>
 #include <QTcpSocket>
-#include <QTimer>
 
 #include "links/gatewaylog.h"
 #include "links/gatewayprotocol.h"
@@ -13,7 +12,7 @@ using namespace GatewayProtocol;
 namespace
 {
 
-// A message whose end its bytes do not tell is handled once this much waits for the pause.
+// The most a connection keeps of a message that has not ended yet.
 constexpr int kMaxPending = 1 << 20;
 
 } // namespace
@@ -35,18 +34,23 @@ NetworkModule::~NetworkModule()
     // module that is half gone.
     for (auto it = clients.cbegin(); it != clients.cend(); ++it)
         it.key()->disconnect(this);
-    for (Pending* p : qAsConst(pending)) {
-        delete p->gap;
-        delete p;
-    }
+    qDeleteAll(pending);
     pending.clear();
+    live.clear();
     qDeleteAll(clients);
     clients.clear();
 }
 
 QString NetworkModule::peerText(const ZigBeeClient* client)
 {
-    return client && client->socket ? client->socket->peerAddress().toString() : QString();
+    return client && client->socket ? addressText(client->socket->peerAddress()) : QString();
+}
+
+QString NetworkModule::addressText(const QHostAddress& address)
+{
+    bool v4 = false;
+    const quint32 ip = address.toIPv4Address(&v4);
+    return v4 ? QHostAddress(ip).toString() : address.toString();
 }
 
 void NetworkModule::slotSlepSend(ZigBeeClient* client, QByteArray data)
@@ -67,13 +71,24 @@ void NetworkModule::slotStatSend(ZigBeeClient* client)
 
 void NetworkModule::sendTo(ZigBeeClient* client, const QByteArray& data)
 {
-    // A write can end a connection on the spot, and with it its entry: walk a copy and skip
-    // whatever has gone meanwhile.
-    const QList<QTcpSocket*> sockets = clients.keys();
-    for (QTcpSocket* socket : sockets) {
-        const ZigBeeClient* record = clients.value(socket);
-        if (record && (!client || record == client))
-            write(socket, data);
+    ++sending;
+    if (client) {
+        if (live.contains(client))
+            write(client->socket, data);
+    } else {
+        for (auto it = clients.cbegin(); it != clients.cend(); ++it)
+            write(it.key(), data);
+    }
+    // A write can end a connection on the spot; its record went on living until here so that
+    // the walk above never meets a removed entry.
+    if (--sending == 0 && !endedWhileSending.isEmpty()) {
+        const QVector<QTcpSocket*> ended = endedWhileSending;
+        endedWhileSending.clear();
+        for (QTcpSocket* socket : ended) {
+            Pending* p = pending.value(socket);
+            if (p && p->busy == 0)
+                finish(socket);
+        }
     }
 }
 
@@ -95,16 +110,13 @@ void NetworkModule::slotNewConnection()
     client->connectTime = QDateTime::currentDateTime();
 
     auto* p = new Pending;
-    p->peer = socket->peerAddress().toString();
-    p->gap = new QTimer;
-    p->gap->setSingleShot(true);
-    p->gap->setInterval(readGap);
-    connect(p->gap, &QTimer::timeout, this, [this, socket] { readEnded(socket); });
+    p->peer = addressText(socket->peerAddress());
 
     connect(socket, &QTcpSocket::disconnected, this, &NetworkModule::slotSocketDisconnected);
     connect(socket, &QTcpSocket::readyRead, this, &NetworkModule::slotSocketReadyRead);
     clients.insert(socket, client);
     pending.insert(socket, p);
+    live.insert(client);
 }
 
 void NetworkModule::slotSocketReadyRead()
@@ -118,82 +130,70 @@ void NetworkModule::slotSocketDisconnected()
     Pending* p = pending.value(socket);
     if (!p)
         return;
-    // A receiver of one of this connection's messages wrote to it and the write ended it:
-    // the record stays until that handling is over.
-    if (p->busy > 0) {
+    // A receiver of one of this connection's messages, or a send, wrote to it and the write
+    // ended it: the record stays until that handling is over.
+    if (p->busy > 0 || sending > 0) {
         p->ended = true;
+        if (sending > 0 && !endedWhileSending.contains(socket))
+            endedWhileSending.append(socket);
         return;
     }
     finish(socket);
 }
 
-// A read runs until the gateway pauses for the read gap. Messages whose end their own bytes
-// tell are handled at once; the rest of a read waits for the pause.
+// Whatever arrives joins the bytes still waiting; every message that is whole by now is
+// handled, the start of the next one waits for its rest however long the gateway pauses.
 void NetworkModule::takeBytes(QTcpSocket* socket)
 {
     Pending* p = pending.value(socket);
-    ZigBeeClient* client = clients.value(socket);
-    if (!p || !client)
+    if (!p || !clients.contains(socket))
         return;
     const QByteArray bytes = socket->readAll();
-    if (!p->discarding)
-        p->buffer += bytes;
+    // A name or a status ends at a zero byte: while none arrives, the bytes waiting need no
+    // second look, however finely the gateway cuts them.
+    const Head waiting = headOf(p->buffer);
+    const bool needsZero
+        = waiting == Head::Conn || waiting == Head::Stat || waiting == Head::Init || waiting == Head::Clos;
+    p->buffer += bytes;
     ++p->busy;
-    handleKnown(socket, p);
-    // An unknown head makes the rest of its read worthless; bytes without an end in sight
-    // are not collected for ever.
-    if (!p->discarding && !p->buffer.isEmpty()
-        && ((p->buffer.size() >= 4 && headOf(p->buffer) == Head::Unknown) || p->buffer.size() > kMaxPending)) {
-        const QByteArray rest = p->buffer;
+    if (!needsZero || bytes.contains('\0'))
+        handleWhole(socket, p);
+    // A message that would still be incomplete after this much is no message: the bytes go,
+    // and the stream finds its feet again at the next head.
+    if (p->buffer.size() > kMaxPending) {
+        qDebug().noquote() << headText(p->buffer) << "over 1 MB without its end dropped";
         p->buffer.clear();
-        p->discarding = true;
-        handleMessage(client, p->peer, rest);
     }
-    if (!p->buffer.isEmpty() || p->discarding)
-        p->gap->start();
     release(socket, p);
 }
 
-void NetworkModule::handleKnown(QTcpSocket* socket, Pending* p)
+void NetworkModule::handleWhole(QTcpSocket* socket, Pending* p)
 {
     QByteArray data;
     data.swap(p->buffer);
     int at = 0;
-    for (;;) {
-        const int n = knownLength(QByteArray::fromRawData(data.constData() + at, data.size() - at));
-        if (n <= 0)
+    while (at < data.size()) {
+        const QByteArray rest = QByteArray::fromRawData(data.constData() + at, data.size() - at);
+        const Frame frame = frontFrame(rest);
+        if (frame.kind == Frame::Incomplete)
             break;
-        handleMessage(clients.value(socket), p->peer, data.mid(at, n));
-        at += n;
+        if (frame.kind == Frame::Junk)
+            qDebug().noquote() << "Unknown head:" << headText(rest.left(frame.length));
+        else
+            handleMessage(clients.value(socket), p->peer, data.mid(at, frame.length));
+        at += frame.length;
     }
-    p->buffer.prepend(data.mid(at));
-}
-
-void NetworkModule::readEnded(QTcpSocket* socket)
-{
-    Pending* p = pending.value(socket);
-    if (!p)
-        return;
-    if (socket->bytesAvailable() > 0) {
-        takeBytes(socket);
-        return;
-    }
-    ++p->busy;
-    const QByteArray rest = p->buffer;
-    p->buffer.clear();
-    p->discarding = false;
-    if (!rest.isEmpty())
-        handleMessage(clients.value(socket), p->peer, rest);
-    release(socket, p);
+    p->buffer = data.mid(at);
 }
 
 void NetworkModule::release(QTcpSocket* socket, Pending* p)
 {
-    if (--p->busy == 0 && p->ended)
+    if (--p->busy == 0 && p->ended && sending == 0)
         finish(socket);
 }
 
-// The last bytes of a connection are handled before its record goes.
+// The last bytes of a connection are handled before its record goes; a message they leave
+// incomplete is never handled as if it were whole.
 void NetworkModule::finish(QTcpSocket* socket)
 {
     Pending* p = pending.value(socket);
@@ -202,18 +202,18 @@ void NetworkModule::finish(QTcpSocket* socket)
         return;
     ++p->busy;
     p->ended = false;
-    if (socket->bytesAvailable() > 0 && !p->discarding)
+    if (socket->bytesAvailable() > 0)
         p->buffer += socket->readAll();
-    handleKnown(socket, p);
-    if (!p->buffer.isEmpty() && !p->discarding)
-        handleMessage(client, p->peer, p->buffer);
+    handleWhole(socket, p);
+    if (!p->buffer.isEmpty())
+        qDebug().noquote() << "Incomplete" << headText(p->buffer) << "dropped at the end of the connection";
 
     emit signalInterfNetworkMess(GatewayLog::disconnected(client->name, p->peer));
     emit signalDisconnected(client);
 
     clients.remove(socket);
     pending.remove(socket);
-    delete p->gap;
+    live.remove(client);
     delete p;
     delete client;
     socket->disconnect(this);
@@ -226,20 +226,20 @@ void NetworkModule::handleMessage(ZigBeeClient* client, const QString& peer, con
     const QByteArray body = message.mid(4);
     switch (head) {
     case Head::Conn: {
-        const int zero = body.indexOf('\0');
-        if (zero < 0) {
+        if (!parseConn(body, &client->name)) {
             qDebug("Conn without a name dropped");
             return;
         }
-        client->name = QString::fromUtf8(body.constData(), zero);
         emit signalInterfNetworkMess(GatewayLog::connected(client->name, peer));
         emit signalNewConnection(client);
         return;
     }
     case Head::Mess: {
         const Cast cast = parseCast(body);
-        if (cast.eui64.isEmpty()) {
-            qDebug("Mess without a sensor address dropped");
+        // The registry and the database know sensors by 16 hexadecimal digits only: any other
+        // address would show as a live sensor whose rows the database refuses.
+        if (!isEui64(cast.eui64)) {
+            emit signalInterfNetworkMess(GatewayLog::badAddress(client->name, peer, cast.eui64));
             return;
         }
         emit signalNetworkCastReceived(client, cast.eui64, cast.payload);

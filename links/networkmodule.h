@@ -4,11 +4,12 @@
 #include <QHash>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTcpServer>
+#include <QVector>
 
 class QTcpSocket;
-class QTimer;
 class ZigBeeClient;
 
 // TCP server through which remote gateways reach the program: one record per accepted
@@ -26,10 +27,10 @@ public:
 
     bool isListening() const { return server.isListening(); }
     quint16 serverPort() const { return server.serverPort(); }
-    // Seam for tests: the pause that ends a read, for connections accepted from now on.
-    void setReadGap(int ms) { readGap = ms; }
-    // The client's peer address as text, as the log and the gateway binding show it.
+    // The client's peer address as text, as the log and the gateway binding show it: an IPv4
+    // peer in dotted form, although a server on every address sees it IPv4-mapped.
     static QString peerText(const ZigBeeClient* client);
+    static QString addressText(const QHostAddress& address);
 
 signals:
     void signalNewConnection(ZigBeeClient* client);
@@ -51,17 +52,14 @@ public slots:
 private:
     // What a connection keeps between two reads of its socket.
     struct Pending {
-        QByteArray buffer;
-        QTimer* gap = nullptr;
+        QByteArray buffer; // the start of a message whose rest has not arrived
         QString peer;
-        bool discarding = false; // the rest of this read belongs to an unknown head
         int busy = 0; // messages of this connection are being handled
         bool ended = false; // disconnected while busy: finished when the handling unwinds
     };
 
     void takeBytes(QTcpSocket* socket);
-    void readEnded(QTcpSocket* socket);
-    void handleKnown(QTcpSocket* socket, Pending* p);
+    void handleWhole(QTcpSocket* socket, Pending* p);
     void handleMessage(ZigBeeClient* client, const QString& peer, const QByteArray& message);
     void finish(QTcpSocket* socket);
     void release(QTcpSocket* socket, Pending* p);
@@ -70,5 +68,9 @@ private:
 
     QTcpServer server;
     QHash<QTcpSocket*, Pending*> pending;
-    int readGap = 10;
+    // The records handed out and not yet gone: a send checks its target here.
+    QSet<const ZigBeeClient*> live;
+    // Sends under way: a connection that a write ends meanwhile is finished after them.
+    int sending = 0;
+    QVector<QTcpSocket*> endedWhileSending;
 };

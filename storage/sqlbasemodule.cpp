@@ -15,6 +15,7 @@
 #include "app/appstate.h"
 #include "app/prompt.h"
 #include "storage/measureaggregates.h"
+#include "storage/schemacheck.h"
 #include "storage/sqlquerybuilder.h"
 
 namespace
@@ -93,9 +94,16 @@ bool SQLBaseModule::openConnection(int failureCode)
     }
     if (ok)
         return true;
-    prompt()->critical(tr("Ошибка"), error);
-    emit signalCloseApplication(failureCode);
+    failStart(failureCode, error);
     return false;
+}
+
+void SQLBaseModule::failStart(int code, const QString& text)
+{
+    // The driver's text alone does not say which database it means.
+    prompt()->critical(
+        tr("Ошибка"), SchemaCheck::place(dbType, dbHostname, dbName, dbPort) + QStringLiteral(":\n") + text);
+    emit signalCloseApplication(code);
 }
 
 bool SQLBaseModule::createTables()
@@ -115,6 +123,13 @@ bool SQLBaseModule::openAndLoad()
     // only ever written into a new file.
     if (dbType == SqlQueryBuilder::SQLite)
         runSchema(false);
+    // A table without a column the program writes would take no row and say nothing.
+    const QString missing = SchemaCheck::missingColumn(db);
+    if (!missing.isEmpty()) {
+        db.close();
+        failStart(115, missing);
+        return false;
+    }
     purge();
     if (MeasureAggregates::needsBuild(db, dbType))
         buildAggregates();

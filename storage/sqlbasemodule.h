@@ -64,6 +64,8 @@ private:
     bool createTables();
     bool openAndLoad();
     bool openConnection(int failureCode);
+    // The start-up error box, naming the database, then the request to end with the code.
+    void failStart(int code, const QString& text);
     void runSchema(bool withLocationRow);
     void mendMySqlSchema();
     void buildAggregates();

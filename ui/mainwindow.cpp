@@ -67,6 +67,9 @@ MainWindow::MainWindow(QWidget* parent)
     initResources();
     gMainWindow = this;
     ui->setupUi(this);
+    // The network log keeps its last lines only: every gateway connection adds some, and the
+    // gateway port accepts any peer.
+    ui->networkPlain->document()->setMaximumBlockCount(kNetworkLogLines);
     fontBold = fontNormal;
     fontBold.setWeight(75);
     setWindowTitle(tr("Tarnel - Ostrivel v") + tr("1.4.2.0"));

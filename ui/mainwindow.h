@@ -32,6 +32,9 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // Lines the network log keeps, the newest.
+    static constexpr int kNetworkLogLines = 1000;
+
     // Intervals of the periodic work, in ms; tests shorten them before building a window.
     static int checkDateInterval;
     static int updateDevsInterval;

@@ -40,7 +40,7 @@ public:
     void sendModemReply(const QByteArray& frame) override { emit reply(frame); }
     void sensorRegistered() override {}
     void sensorMoved() override {}
-    void announceSleepInterval(const QString&, int) override {}
+    void announceSleepInterval(ZigBeeClient*, const QString&, int) override {}
     void registryChanged() override {}
     void storeMeasurement(const QString& eui64, const SensorData& data) override
     {

@@ -21,9 +21,9 @@ GatewayHub::GatewayHub(AppState& state, NetworkModule& net, SQLBaseModule& sql)
         [this](ZigBeeClient* c, const QString& eui, const QByteArray& p) { intake.networkCast(c, eui, p); });
 }
 
-void GatewayHub::announceSleepInterval(const QString& eui64, int interval)
+void GatewayHub::announceSleepInterval(ZigBeeClient* client, const QString& eui64, int interval)
 {
-    net.slotSlepSend2(nullptr, eui64, interval);
+    net.slotSlepSend2(client, eui64, interval);
 }
 
 void GatewayHub::storeMeasurement(const QString& eui64, const SensorData& data)

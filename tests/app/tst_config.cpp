@@ -124,6 +124,11 @@ private slots:
         QTest::newRow("not a number reads 0")
             << QByteArray("[Other]\nBreakInterval=abc\n[DataWarning]\nTemperatureMinCritical=x\n") << 0 << 730 << 0
             << 0.0 << "#3232ff";
+        // A DaysSave that is there but no number of days would purge everything.
+        QTest::newRow("DaysSave with a word")
+            << QByteArray("[Other]\nDaysSave=365 days\n") << 0 << 365 << 120 << 5.0 << "#3232ff";
+        QTest::newRow("DaysSave empty") << QByteArray("[Other]\nDaysSave=\n") << 0 << 365 << 120 << 5.0 << "#3232ff";
+        QTest::newRow("DaysSave 0") << QByteArray("[Other]\nDaysSave=0\n") << 0 << 0 << 120 << 5.0 << "#3232ff";
         QTest::newRow("bad colour is invalid") << QByteArray("[Color]\nminimalCriticalTemperature=nocolour\n") << 0 << 730
                                                << 120 << 5.0 << "#000000";
     }
@@ -137,6 +142,9 @@ private slots:
         QFETCH(QString, minimalCriticalTemperature);
         enter(QStringLiteral("defaults"));
         writeFile(QStringLiteral("data/config.ini"), file);
+        if (daysSave == 365 && file.contains("DaysSave"))
+            QTest::ignoreMessage(
+                QtWarningMsg, QRegularExpression("^Other/DaysSave .* measurements are kept 365 days$"));
 
         CountingState state;
         QVERIFY(state.loadConfig());
@@ -156,6 +164,31 @@ private slots:
         QSettings written(QStringLiteral("data/config.ini"), QSettings::IniFormat);
         QCOMPARE(written.value("Color/minimalCriticalTemperature").toString(), minimalCriticalTemperature);
         QCOMPARE(written.value("Modem/NetworkPort").toInt(), networkPort);
+    }
+
+    // A file the store cannot make sense of is copied aside before defaults replace it.
+    void unreadableFileIsKept_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("unread");
+        QTest::newRow("garbage") << QByteArray("not a configuration\n=== at all") << true;
+        QTest::newRow("binary") << QByteArray::fromHex("00ff10e2809c5b0a3d00fe") << true;
+        QTest::newRow("empty") << QByteArray() << true;
+        QTest::newRow("one known key") << QByteArray("[Other]\nDaysSave=10\n") << false;
+    }
+    void unreadableFileIsKept()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, unread);
+        enter(QStringLiteral("unreadable"));
+        writeFile(QStringLiteral("data/config.ini"), bytes);
+        AppState state;
+        state.loadConfig();
+        QCOMPARE(state.configUnread, unread);
+        const QStringList copies = QDir(QStringLiteral("data")).entryList({ QStringLiteral("config.ini.bad-*") });
+        QCOMPARE(copies.size(), unread ? 1 : 0);
+        if (unread)
+            QCOMPARE(readAll(QStringLiteral("data/") + copies.first()), bytes);
     }
 
     void roundTripKeepsAwkwardValues()

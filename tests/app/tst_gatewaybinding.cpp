@@ -136,6 +136,8 @@ private slots:
                                              << "" << false << "10.0.0.2" << 2;
         QTest::newRow("by name") << "gw C"
                                  << "" << false << "10.9.9.9" << 3;
+        QTest::newRow("by address stored IPv4-mapped") << "new name"
+                                                       << "" << false << "10.0.0.3" << 3;
     }
     void reconnectFindsLocation()
     {
@@ -146,7 +148,7 @@ private slots:
         QFETCH(int, found);
         addLocation("gw A", "000D6F0000AB0001", "10.0.0.1");
         addLocation("gw B", "000D6F0000AB0002", "10.0.0.2");
-        addLocation("gw C", kNone, "10.0.0.3");
+        addLocation("gw C", kNone, "::ffff:10.0.0.3");
         const QStringList before = rows("SELECT * FROM locations");
         ZigBeeClient c = gateway(name, modemEui);
         c.modemConnected = connected;

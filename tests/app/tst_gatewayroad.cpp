@@ -2,6 +2,7 @@
 // the application object wires them, with the database behind them.
 #include <QDir>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -13,6 +14,7 @@
 #include "links/gatewaypeer.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"
+#include "payloads.h"
 #include "storage/sqlbasemodule.h"
 
 namespace
@@ -45,6 +47,19 @@ int count(const QString& statement)
 {
     QSqlQuery q;
     return q.exec(statement) && q.next() ? q.value(0).toInt() : -1;
+}
+
+// One line per stored measurement: sensor, temperature, humidity ("-" for NULL), battery.
+QStringList storedRows()
+{
+    QStringList rows;
+    QSqlQuery q(QStringLiteral("SELECT s.EUI64, m.temperature, IFNULL(m.wetness, '-'), m.battery FROM measure m "
+                               "JOIN sensors s ON s.id = m.sensor_id ORDER BY m.id"));
+    while (q.next())
+        rows << QStringList { q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+            q.value(3).toString() }
+                    .join(' ');
+    return rows;
 }
 
 } // namespace
@@ -99,13 +114,13 @@ private slots:
         QTRY_COMPARE(state->locations.size(), 2);
         QVERIFY(a.send(cast("000D6F0000C0A001")));
         QTRY_COMPARE(count("SELECT COUNT(*) FROM measure"), 1);
-        // Registered in the gateway's room and announced to every gateway, also one that has
-        // not introduced itself.
+        // Registered in the gateway's room and announced to that gateway alone: no other one
+        // relays to the sensor.
         QCOMPARE(locationOf("000D6F0000C0A001"), 1);
         QCOMPARE(state->findSensor("000D6F0000C0A001")->name, QString("Датчик 1"));
         const QByteArray announce = "Slep" + z("000D6F0000C0A001") + z("60");
         QTRY_COMPARE(a.received(), "Slep" + announce);
-        QTRY_COMPARE(b.received(), announce);
+        QCOMPARE(b.received(), QByteArray());
         QCOMPARE(count("SELECT COUNT(*) FROM sensors WHERE location=1 AND name='Датчик 1'"), 1);
         QCOMPARE(count("SELECT COUNT(*) FROM locations WHERE id=1 AND EUI64='000D6F0000AB0001'"), 1);
     }
@@ -149,6 +164,8 @@ private slots:
         QVERIFY(b.send(cast("000D6F0000C0A001")));
         QTRY_COMPARE(count("SELECT location FROM sensors WHERE EUI64='000D6F0000C0A001'"), 2);
         QCOMPARE(locationOf("000D6F0000C0A001"), 2);
+        // B connected before the sensor was known: it is told the interval on the move.
+        QTRY_COMPARE(b.received(), "Slep" + ("Slep" + z("000D6F0000C0A001") + z("60")));
         QVERIFY(b.send(cast("000D6F0000C0A001")));
         QTRY_COMPARE(count("SELECT COUNT(*) FROM measure"), 3);
         QCOMPARE(count("SELECT COUNT(*) FROM sensors"), 1);
@@ -168,6 +185,43 @@ private slots:
         QVERIFY(again.send(hello("gw", "000D6F0000AB0001") + cast("000D6F0000C0A001")));
         QTRY_COMPARE(count("SELECT COUNT(*) FROM measure"), 2);
         QCOMPARE(state->locations.size(), 2);
+    }
+
+    // The same bytes, however the network cuts them and however long it pauses, give the same
+    // rows; a status and an address that is no EUI64 ride along.
+    void streamCutAnyWay_data()
+    {
+        QTest::addColumn<int>("maxChunk"); // 0: all in one write
+        QTest::addColumn<int>("maxPause"); // ms after each write
+        QTest::newRow("all in one write") << 0 << 0;
+        QTest::newRow("one byte at a time") << 1 << 0;
+        QTest::newRow("one byte at a time, pauses to 15 ms") << 1 << 15;
+        QTest::newRow("random chunks, pauses to 100 ms") << 40 << 100;
+    }
+    void streamCutAnyWay()
+    {
+        QFETCH(int, maxChunk);
+        QFETCH(int, maxPause);
+        QByteArray stream = hello("gw", "000D6F0000AB0001") + "Mess" + QByteArray("000D6F0000C0A0\0\0", 16) + kPayload;
+        QStringList expected;
+        for (int i = 0; i < 12; ++i) {
+            const QByteArray eui = "000D6F0000C0A00" + QByteArray::number(i % 3 + 1);
+            using namespace payloads;
+            stream += "Mess" + eui + payload(3, rec(1, 1, f32(20.5f + i)) + rec(2, i % 4, f32(40)) + rec(3, 1, f64(i)));
+            expected << QStringLiteral("%1 %2 %3 %4").arg(eui, QString::number(20.5 + i), i % 4 ? "40" : "-").arg(i);
+            if (i == 5)
+                stream += "Init" + hello("gw", "000D6F0000AB0001").mid(11);
+        }
+        GatewayPeer peer;
+        connectPeer(peer);
+        QRandomGenerator random(1);
+        for (int at = 0, n = 0; at < stream.size(); at += n) {
+            n = maxChunk ? random.bounded(1, maxChunk + 1) : stream.size();
+            QVERIFY(peer.send(stream.mid(at, n)));
+            QTest::qWait(maxPause ? random.bounded(maxPause + 1) : 0);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(storedRows(), expected, 30000);
+        QCOMPARE(state->sensors.size(), 3);
     }
 
     void simulatorGateways()

@@ -36,9 +36,9 @@ public:
     }
     void sensorRegistered() override { events << QStringLiteral("new-sensor"); }
     void sensorMoved() override { events << QStringLiteral("moved"); }
-    void announceSleepInterval(const QString& eui64, int interval) override
+    void announceSleepInterval(ZigBeeClient* client, const QString& eui64, int interval) override
     {
-        events << QStringLiteral("slep %1 %2").arg(eui64).arg(interval);
+        events << QStringLiteral("slep %1 %2 %3").arg(client ? client->name : "all", eui64).arg(interval);
     }
     void registryChanged() override
     {
@@ -230,6 +230,8 @@ private slots:
         ZigBeeClient gatewayB;
         gatewayA.modemConnected = true;
         gatewayB.modemConnected = true;
+        gatewayA.name = QStringLiteral("A");
+        gatewayB.name = QStringLiteral("B");
         for (ZigBeeClient* c : { &gatewayA, &gatewayB }) {
             auto* l = new Location;
             l->name = QStringLiteral("Шлюз");
@@ -243,10 +245,10 @@ private slots:
         other->EUI64 = QStringLiteral("000D6F0000000F02");
         state->sensors << other;
 
-        // A new sensor behind gateway A: registered there, announced to every gateway, no
-        // reply and no status text; flag 0 leaves a value absent.
+        // A new sensor behind gateway A: registered there, announced to that gateway, no reply
+        // and no status text; flag 0 leaves a value absent.
         intake->networkCast(&gatewayA, QStringLiteral("000D6F00000000A1"), measurement(20.0f, 40.0f, 3.0f, 0));
-        QCOMPARE(sink->events, (QStringList{ "new-sensor", "slep 000D6F00000000A1 60", "store", "refresh" }));
+        QCOMPARE(sink->events, (QStringList { "new-sensor", "slep A 000D6F00000000A1 60", "store", "refresh" }));
         const Sensor* s = state->sensors.last();
         QCOMPARE(s->name, QStringLiteral("Датчик 3"));
         QCOMPARE(s->location, 1);
@@ -258,7 +260,7 @@ private slots:
         // Through gateway B it moves there, once.
         sink->events.clear();
         intake->networkCast(&gatewayB, QStringLiteral("000D6F00000000A1"), measurement(20.0f, 40.0f, 3.0f));
-        QCOMPARE(sink->events, (QStringList{ "moved", "store", "refresh" }));
+        QCOMPARE(sink->events, (QStringList { "moved", "slep B 000D6F00000000A1 60", "store", "refresh" }));
         QCOMPARE(row(QStringLiteral("SELECT location FROM sensors WHERE EUI64='000D6F00000000A1'")), QVariantList{ 2 });
         sink->events.clear();
         intake->networkCast(&gatewayB, QStringLiteral("000D6F00000000A1"), measurement(20.0f, 40.0f, 3.0f));

@@ -127,16 +127,26 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("damage");
         QTest::addColumn<int>("code");
-        QTest::newRow("sqlite file is a folder") << 0 << "folder" << 115;
-        QTest::newRow("sqlite file is no database") << 0 << "garbage" << 115;
-        QTest::newRow("sqlite data folder missing") << 0 << "nodata" << 114;
-        QTest::newRow("mysql wrong password") << 1 << "password" << 114;
+        QTest::addColumn<QString>("text"); // empty: the driver's own
+        QTest::newRow("sqlite file is a folder") << 0 << "folder" << 115 << QString();
+        QTest::newRow("sqlite file is no database") << 0 << "garbage" << 115 << QString();
+        QTest::newRow("sqlite data folder missing") << 0 << "nodata" << 114 << QString();
+        QTest::newRow("mysql wrong password") << 1 << "password" << 114 << QString();
+        // A table without a column the program writes would take no row and say nothing.
+        const QString noBattery = QStringLiteral("В таблице \"measure\" нет столбца \"battery\".");
+        QTest::newRow("sqlite measure without battery") << 0 << "column" << 115 << noBattery;
+        QTest::newRow("mysql measure without battery") << 1 << "column" << 115 << noBattery;
     }
     void openFailure()
     {
+        QFETCH(int, type);
         QFETCH(QString, damage);
         QFETCH(int, code);
-        if (damage == "folder") {
+        QFETCH(QString, text);
+        if (damage == "column") {
+            f.sql("CREATE TABLE measure (id INTEGER PRIMARY KEY, sensor_id integer NOT NULL, timemeasure integer "
+                  "NOT NULL, temperature real, wetness real)");
+        } else if (damage == "folder") {
             QVERIFY(QDir().mkpath("data/measurement.db3"));
         } else if (damage == "garbage") {
             QFile file("data/measurement.db3");
@@ -155,7 +165,16 @@ private slots:
         QCOMPARE(f.closeCodes, QList<int> { code });
         QCOMPARE(f.boxes.boxes.size(), 2);
         QCOMPARE(f.boxes.boxes[0], QStringLiteral("Ошибка"));
-        QVERIFY(!f.boxes.boxes[1].isEmpty());
+        // The box names the database before what went wrong.
+        const QString place = type == 0 ? QStringLiteral("База данных data/measurement.db3:\n")
+                                        : QStringLiteral("База данных \"%1\" на сервере 127.0.0.1, порт %2:\n")
+                                              .arg(f.databaseName)
+                                              .arg(f.server.port());
+        QVERIFY2(f.boxes.boxes[1].startsWith(place), qPrintable(f.boxes.boxes[1]));
+        if (text.isEmpty())
+            QVERIFY(f.boxes.boxes[1].size() > place.size());
+        else
+            QCOMPARE(f.boxes.boxes[1].mid(place.size()), text);
         QCOMPARE(f.module->purgeTimerId, 0);
         QVERIFY(!f.module->db.isOpen());
         QVERIFY(f.state->sensors.isEmpty());

@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QtTest>
 
 #include "app/appstate.h"
@@ -190,6 +191,17 @@ private slots:
         w->slotTerminalPushSendClicked();
         QCOMPARE(toModem.size(), 0);
         QCOMPARE(w->ui->terminalPlain->toPlainText(), QStringLiteral("Telegesis\nOK"));
+        delete w;
+    }
+
+    void networkLogKeepsItsLastLines()
+    {
+        MainWindow* w = window();
+        for (int i = 0; i < MainWindow::kNetworkLogLines + 500; ++i)
+            w->slotNetworkMessage(QStringLiteral("<b>line</b> %1").arg(i));
+        QTextDocument* log = w->ui->networkPlain->document();
+        QCOMPARE(log->blockCount(), MainWindow::kNetworkLogLines);
+        QCOMPARE(log->firstBlock().text() + log->lastBlock().text(), QStringLiteral("line 500line 1499"));
         delete w;
     }
 
