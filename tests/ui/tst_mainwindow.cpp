@@ -10,6 +10,7 @@
 
 #include "app/appstate.h"
 #include "storage/sqlbasemodule.h"
+#include "ui/graphwidget.h"
 #include "ui/interfacemodule.h"
 #include "ui/mainwindow.h"
 #include "ui/mymodel.h"
@@ -34,15 +35,18 @@ class TestMainWindow : public QObject
         s->lastSeen = QDateTime::currentMSecsSinceEpoch();
         state->sensors << s;
         QSqlQuery q;
-        q.prepare(QStringLiteral("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES (?,?,?,60,'2026.01.01')"));
+        q.prepare(QStringLiteral(
+            "INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES (?,?,?,60,'2026.01.01')"));
         q.addBindValue(eui);
         q.addBindValue(name);
         q.addBindValue(location);
         QVERIFY(q.exec());
         QVERIFY(q.exec(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
-                                      "SELECT id, strftime('%s','now') - 10, 21.5, 40, 3 FROM sensors WHERE EUI64='") + eui + "'"));
+                                      "SELECT id, strftime('%s','now') - 10, 21.5, 40, 3 FROM sensors WHERE EUI64='")
+            + eui + "'"));
         QVERIFY(q.exec(QStringLiteral("INSERT INTO last (sensor_id, timemeasure, temperature, wetness, battery) "
-                                      "SELECT id, strftime('%s','now') - 10, 21.5, 40, 3 FROM sensors WHERE EUI64='") + eui + "'"));
+                                      "SELECT id, strftime('%s','now') - 10, 21.5, 40, 3 FROM sensors WHERE EUI64='")
+            + eui + "'"));
     }
 
     // Lets the refresh run and its table queries come back from the loading thread.
@@ -55,7 +59,7 @@ class TestMainWindow : public QObject
     MainWindow* window()
     {
         auto* w = new MainWindow;
-        settle(w);  // the refresh at the end of construction
+        settle(w); // the refresh at the end of construction
         return w;
     }
 
@@ -150,7 +154,7 @@ private slots:
         MainWindow* w = window();
         QVERIFY(!w->refreshOnArrival);
         QCOMPARE(w->refreshInterval(), 0);
-        QCOMPARE(w->modelSensors->rowCount(), 0);  // a window of no length selects nothing
+        QCOMPARE(w->modelSensors->rowCount(), 0); // a window of no length selects nothing
         delete w;
     }
 
@@ -229,6 +233,40 @@ private slots:
         QCOMPARE(w->currentSensorIndex, 2);
         w->ui->listSensors->setCurrentItem(state->locations[1]->treeItem);
         QCOMPARE(w->currentEUI64, QStringLiteral("000D6F0000000003"));
+        delete w;
+    }
+
+    // With the graph tab remembered, the window's construction loads the graph once.
+    void graphLoadsOnceAtStartUp()
+    {
+        state->viewSettings->setValue(QStringLiteral("MainWindow/TabIndex"), 2);
+        MainWindow* w = window();
+        QCOMPARE(w->ui->tabWidget->currentIndex(), 2);
+        QCOMPARE(w->currentEUI64, QStringLiteral("000D6F0000000001"));
+        QCOMPARE(w->graphWidget->loadsStarted(), 1);
+        QCOMPARE(w->graphWidget->measures().size(), 1);
+        delete w;
+    }
+
+    // A flood of new sensors rebuilds the tree once per turn of the event loop, and a refresh
+    // asked for in the same turn decorates the rebuilt tree.
+    void treeRebuildsAreCoalesced()
+    {
+        MainWindow* w = window();
+        const int builds = w->treeBuilds;
+        for (int i = 0; i < 50; ++i) {
+            auto* s = new Sensor;
+            s->EUI64 = QStringLiteral("000D6F00000100%1").arg(i, 2, 10, QLatin1Char('0'));
+            s->location = 1;
+            state->sensors << s;
+            w->slotRefrSensorList();
+            w->slotRefresh();
+        }
+        QCOMPARE(w->treeBuilds, builds);
+        settle(w);
+        QCOMPARE(w->treeBuilds, builds + 1);
+        QCOMPARE(state->locations[1]->treeItem->childCount(), 53);
+        QVERIFY(state->sensors.last()->treeItem);
         delete w;
     }
 
