@@ -74,8 +74,8 @@ void GraphWidget::startLoad()
 
 void GraphWidget::measuresArrived(quint64 done, const GraphResult& result)
 {
-    if (done != serial)
-        return;
+    Q_ASSERT(done == serial);  // one load at a time
+    Q_UNUSED(done);
     chart = result.chart;
     // A year of samples is released in the loading thread, not here.
     QVector<GraphSample> previous = result.samples;

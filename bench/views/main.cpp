@@ -277,12 +277,12 @@ bool makeYearDatabase(const QString& target, const QString& cache)
     return cache.isEmpty() || QFile::copy(target, cache);
 }
 
-int graphScenario(int seconds, const QString& cache, const QString& program)
+int graphScenario(int seconds, const QString& cache, const QString& program, const QString& refreshAction)
 {
     ProgramRun run;
     if (!makeYearDatabase(run.path(QStringLiteral("data/measurement.db3")), cache))
         return 1;
-    run.writeView(2, 17, QStringLiteral("actRefrDirect"));
+    run.writeView(2, 17, refreshAction);
     ModemLine line;
     if (!line.open() || !startProgram(run, line, program, ProgramRun::freePort()))
         return 1;
@@ -427,6 +427,10 @@ int main(int argc, char** argv)
     cli.addOption({ "sensors", "Sensors (refresh) or new sensors (flood).", "N", "" });
     cli.addOption({ "refreshes", "Refreshes timed.", "K", "30" });
     cli.addOption({ "seconds", "Length of the stream.", "S", "60" });
+    cli.addOption({ "refresh",
+        "Refresh action of the graph scenario (actRefr1min: no refresh on arrival, "
+        "to tell the views' share from the intake's).",
+        "name", "actRefrDirect" });
     cli.addOption({ "db", "Keep the filled year database here and reuse it.", "file" });
     cli.addOption({ "program", "The program to run.", "path", QStringLiteral(OSTRIVEL_PROGRAM) });
     cli.process(app);
@@ -437,7 +441,7 @@ int main(int argc, char** argv)
         return refreshScenario(cli.value("sensors").isEmpty() ? 5000 : cli.value("sensors").toInt(),
             std::max(1, cli.value("refreshes").toInt()));
     if (scenario == QLatin1String("graph"))
-        return graphScenario(std::max(1, cli.value("seconds").toInt()), db, program);
+        return graphScenario(std::max(1, cli.value("seconds").toInt()), db, program, cli.value("refresh"));
     if (scenario == QLatin1String("flood"))
         return floodScenario(cli.value("sensors").isEmpty() ? 3000 : cli.value("sensors").toInt(), program);
     std::fprintf(stderr, "unknown scenario\n");
