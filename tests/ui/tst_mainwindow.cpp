@@ -270,6 +270,28 @@ private slots:
         delete w;
     }
 
+    // A refresh decorates the rows on screen; rows that unfold into view are decorated then.
+    void decorationFollowsRowsIntoView()
+    {
+        state->sensors[1]->lastSeen = 0; // silent for decades
+        MainWindow* w = window();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->slotRefresh();
+        settle(w);
+        QCOMPARE(state->sensors[1]->treeItem->background(0).color(), QColor(Qt::red));
+        QCOMPARE(state->sensors[0]->treeItem->background(0).color(), QColor(Qt::white));
+
+        w->slotRefrSensorList(); // rebuilt folded: the sensors are out of view
+        settle(w);
+        QTreeWidgetItem* silent = state->sensors[1]->treeItem;
+        QCOMPARE(silent->background(0).style(), Qt::NoBrush);
+        w->ui->listSensors->expandItem(state->locations[1]->treeItem);
+        QCOMPARE(silent->background(0).color(), QColor(Qt::red));
+        QCOMPARE(silent->toolTip(0), QStringLiteral("Датчик ещё не выходил на связь"));
+        delete w;
+    }
+
     void minimiseWithoutTrayKeepsTheWindow()
     {
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
