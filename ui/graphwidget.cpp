@@ -74,7 +74,7 @@ void GraphWidget::startLoad()
 
 void GraphWidget::measuresArrived(quint64 done, const GraphResult& result)
 {
-    Q_ASSERT(done == serial);  // one load at a time
+    Q_ASSERT(done == serial); // one load at a time
     Q_UNUSED(done);
     chart = result.chart;
     // A year of samples is released in the loading thread, not here.
