@@ -136,7 +136,6 @@ private:
     QAction* actTrayExit = nullptr;
     bool refreshPending = false;
     bool rebuildPending = false;
-    bool decorationPending = false;
     bool treeUpdating = false;
     // The checked sensors, kept until a check state or the tree changes.
     mutable QStringList checkedCache;
