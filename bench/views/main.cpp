@@ -1,6 +1,7 @@
 // Views under load.
-//   bench_views --scenario refresh [--sensors N] [--refreshes K]
-//     GUI-thread CPU time of one refresh of the summary tab with N sensors (window shown).
+//   bench_views --scenario refresh [--sensors N] [--refreshes K] [--tab 0|1]
+//     GUI-thread CPU time of one refresh of the summary (or measurement) tab with N sensors,
+//     the window shown.
 //   bench_views --scenario graph [--seconds S] [--db cache.db3] [--program path]
 //     The real program on the graph tab, "1 год", a year of one-minute readings of 20
 //     sensors, the same 20 sensors reporting 10 times a second through the modem: message to
@@ -36,6 +37,7 @@
 #include "tools/modemsim/simulatedsensor.h"
 #include "ui/interfacemodule.h"
 #include "ui/mainwindow.h"
+#include "ui_mainwindow.h"
 
 namespace
 {
@@ -72,7 +74,7 @@ void waitFor(const std::function<bool()>& done, int timeoutMs)
 
 // --- GUI time per refresh ----------------------------------------------------------------
 
-int refreshScenario(int sensors, int refreshes)
+int refreshScenario(int sensors, int refreshes, int tab)
 {
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
@@ -127,6 +129,7 @@ int refreshScenario(int sensors, int refreshes)
     interface.slotStopInitializing();
     MainWindow* w = interface.mainWindow;
     w->resize(1579, 900);
+    w->ui->tabWidget->setCurrentIndex(tab);
     w->show();
     auto settle = [w](int before) {
         waitFor([&] { return w->refreshes > before && !w->loading(); }, 60000);
@@ -141,9 +144,9 @@ int refreshScenario(int sensors, int refreshes)
         settle(before);
         cost << threadCpuMs() - start;
     }
-    std::printf("refresh of the summary tab, %d sensors in %d rooms, window shown: GUI thread median %.2f ms, "
+    std::printf("refresh of tab %d, %d sensors in %d rooms, window shown: GUI thread median %.2f ms, "
                 "p90 %.2f ms (of %d)\n",
-        sensors, rooms, percentile(cost, 0.5), percentile(cost, 0.9), refreshes);
+        tab, sensors, rooms, percentile(cost, 0.5), percentile(cost, 0.9), refreshes);
     interface.slotStopModule();
     sql.slotStopModule();
     return 0;
@@ -426,6 +429,7 @@ int main(int argc, char** argv)
     cli.addOption({ "scenario", "refresh, graph or flood.", "name", "refresh" });
     cli.addOption({ "sensors", "Sensors (refresh) or new sensors (flood).", "N", "" });
     cli.addOption({ "refreshes", "Refreshes timed.", "K", "30" });
+    cli.addOption({ "tab", "Tab of the refresh scenario: 0 summary, 1 measurements.", "index", "0" });
     cli.addOption({ "seconds", "Length of the stream.", "S", "60" });
     cli.addOption({ "refresh",
         "Refresh action of the graph scenario (actRefr1min: no refresh on arrival, "
@@ -439,7 +443,7 @@ int main(int argc, char** argv)
     const QString program = QFileInfo(cli.value("program")).absoluteFilePath();
     if (scenario == QLatin1String("refresh"))
         return refreshScenario(cli.value("sensors").isEmpty() ? 5000 : cli.value("sensors").toInt(),
-            std::max(1, cli.value("refreshes").toInt()));
+            std::max(1, cli.value("refreshes").toInt()), cli.value("tab").toInt());
     if (scenario == QLatin1String("graph"))
         return graphScenario(std::max(1, cli.value("seconds").toInt()), db, program, cli.value("refresh"));
     if (scenario == QLatin1String("flood"))
