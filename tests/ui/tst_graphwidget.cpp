@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProcess>
@@ -160,6 +161,12 @@ private slots:
         QCOMPARE(w.model().startMs, t0 * 1000);
         QCOMPARE(w.model().endMs, (t0 + 120) * 1000);
         QCOMPARE(w.image().size(), QSize(800, 600));
+
+        // The loading thread keeps no reader open: a truncating checkpoint goes through.
+        QSqlQuery checkpoint(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        QVERIFY(checkpoint.next());
+        QCOMPARE(checkpoint.value(0).toInt(), 0);
+        QCOMPARE(QFileInfo(QStringLiteral("data/measurement.db3-wal")).size(), 0);
     }
 
     // Requests during a load are served by exactly one more load, for the latest of them.
