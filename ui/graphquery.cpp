@@ -11,10 +11,10 @@ QString GraphQuery::text()
                           "ORDER BY m.timemeasure");
 }
 
-QVector<GraphSample> GraphQuery::load(const QString& eui64, qint64 fromSecs, qint64 toSecs)
+QVector<GraphSample> GraphQuery::load(const QString& eui64, qint64 fromSecs, qint64 toSecs, const QSqlDatabase& db)
 {
     QVector<GraphSample> samples;
-    QSqlQuery q;
+    QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(text())) {
         qWarning("Graph: %s", qPrintable(q.lastError().text()));

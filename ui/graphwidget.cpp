@@ -5,15 +5,14 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QIcon>
-#include <QLineF>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 
 #include "app/appstate.h"
 #include "app/prompt.h"
-#include "ui/graphcurve.h"
-#include "ui/graphquery.h"
+#include "ui/graphrenderer.h"
 #include "ui/mainwindow.h"
 
 GraphWidget::GraphWidget(QWidget* parent)
@@ -25,9 +24,19 @@ GraphWidget::GraphWidget(QWidget* parent)
 {
     actionSaveToPng = new QAction(QIcon(QStringLiteral(":/chart_curve.ico")), tr("&Сохранить график в PNG"), this);
     connect(actionSaveToPng, &QAction::triggered, this, &GraphWidget::slotSaveToPng);
+    loader = new GraphLoader;
+    loader->moveToThread(&loaderThread);
+    connect(loader, &GraphLoader::loaded, this, &GraphWidget::measuresArrived);
+    loaderThread.start();
 }
 
-GraphWidget::~GraphWidget() = default;
+GraphWidget::~GraphWidget()
+{
+    QMetaObject::invokeMethod(loader, &GraphLoader::close, Qt::BlockingQueuedConnection);
+    loaderThread.quit();
+    loaderThread.wait();
+    delete loader;
+}
 
 void GraphWidget::loadMeasures()
 {
@@ -39,119 +48,62 @@ void GraphWidget::loadMeasures()
 
 void GraphWidget::loadMeasures(const QString& eui64, const QDateTime& from, const QDateTime& to)
 {
+    const bool period = from.isValid() && to.isValid();
     // The sensor is found by its address: a position in the registry goes stale as soon as
     // the registry changes.
     const Sensor* sensor = gAppState && !eui64.isEmpty() ? gAppState->findSensor(eui64) : nullptr;
+    next = GraphRequest();
     if (gAppState)
-        chart.readConfig(*gAppState, sensor);
-    const qint64 fromMs = from.isValid() ? from.toMSecsSinceEpoch() : 0;
-    const qint64 toMs = to.isValid() ? to.toMSecsSinceEpoch() : fromMs;
-    samples.clear();
-    if (!eui64.isEmpty() && from.isValid() && to.isValid())
-        samples = GraphQuery::load(eui64, from.toSecsSinceEpoch(), to.toSecsSinceEpoch());
-    chart.setRanges(samples);
-    chart.setPeriod(fromMs, toMs, samples);
+        next.chart.readConfig(*gAppState, sensor);
+    next.chart.width = width();
+    next.chart.height = height();
+    next.eui64 = period ? eui64 : QString();
+    next.fromMs = from.isValid() ? from.toMSecsSinceEpoch() : 0;
+    next.toMs = to.isValid() ? to.toMSecsSinceEpoch() : next.fromMs;
+    if (gate.request())
+        startLoad();
+}
+
+void GraphWidget::startLoad()
+{
+    ++started;
+    loadClock.start();
+    QMetaObject::invokeMethod(
+        loader, [target = loader, n = ++serial, request = next] { target->load(n, request); }, Qt::QueuedConnection);
+}
+
+void GraphWidget::measuresArrived(quint64 done, const GraphResult& result)
+{
+    Q_ASSERT(done == serial); // one load at a time
+    Q_UNUSED(done);
+    chart = result.chart;
+    // A year of samples is released in the loading thread, not here.
+    QVector<GraphSample> previous = result.samples;
+    previous.swap(samples);
+    QMetaObject::invokeMethod(
+        loader, [previous] { Q_UNUSED(previous); }, Qt::QueuedConnection);
+    chartImage = result.image;
     loaded = true;
-    drawChart();
+    // Drawn for the size the widget had when the load was asked for.
+    if (chartImage.size() != QSize(std::max(width(), 1), std::max(height(), 1)))
+        drawChart();
+    else
+        update();
+    emit measuresLoaded();
+    const int rest = gate.finished(loadClock.elapsed());
+    if (rest >= 0) {
+        QTimer::singleShot(rest, this, [this] {
+            gate.resume();
+            startLoad();
+        });
+    }
 }
 
 void GraphWidget::drawChart()
 {
-    const int w = width();
-    const int h = height();
-    const QSize imageSize(std::max(w, 1), std::max(h, 1));
-    if (chartImage.size() != imageSize)
-        chartImage = QImage(imageSize, QImage::Format_ARGB32_Premultiplied);
-    chart.layout(w, h);
-
-    QPainter p(&chartImage);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.fillRect(QRect(QPoint(-1, -1), QPoint(w - 1, h - 1)), chart.background);
-    if (loaded) {
-        drawGrid(p);
-        drawPane(p, GraphPane::Temperature, tr("Температура, °C"));
-        drawPane(p, GraphPane::Wetness, tr("Влажность, %"));
-    }
-    p.end();
+    chart.layout(width(), height());
+    chartImage = GraphRenderer::draw(chart, samples, loaded);
     repaint();
-}
-
-void GraphWidget::drawGrid(QPainter& p)
-{
-    QPen pen = p.pen();
-    pen.setStyle(Qt::DotLine);
-    pen.setColor(chart.line);
-    p.setPen(pen);
-    p.setBrush(Qt::NoBrush);
-    const QRectF& top = chart.tempPane;
-    const QRectF& bottom = chart.wetnessPane;
-    for (int x : chart.gridColumns()) {
-        p.drawLine(x, GraphModel::truncated(top.top()), x, GraphModel::truncated(top.bottom()));
-        p.drawLine(x, GraphModel::truncated(bottom.top() + 3), x, GraphModel::truncated(bottom.bottom()));
-        p.drawText(
-            chart.timeLabelBox(x), Qt::AlignCenter, GraphModel::timeLabel(chart.msecsAt(x), chart.dateTimeStyle));
-    }
-}
-
-void GraphWidget::drawPane(QPainter& p, GraphPane pane, const QString& title)
-{
-    const QRectF& r = chart.pane(pane);
-    const int first = pane == GraphPane::Temperature ? GraphModel::TMinCritical : GraphModel::HMinCritical;
-
-    QPen dashed = p.pen();
-    dashed.setStyle(Qt::DashLine);
-    for (int k = 3; k >= 0; --k) {
-        const auto which = GraphModel::Threshold(first + k);
-        dashed.setColor(chart.thresholdColors[which]);
-        p.setPen(dashed);
-        const double y = chart.thresholdY(which);
-        const int row = GraphModel::truncated(y);
-        p.drawLine(GraphModel::truncated(r.left() + 1), row, GraphModel::truncated(r.right()), row);
-        p.drawText(chart.thresholdLabelBox(y), Qt::AlignHCenter | Qt::AlignTop,
-            QString::number(double(chart.thresholds[which]), 'g', 6));
-    }
-
-    p.setPen(QPen(Qt::black, 1));
-    const QLineF axes[] = {
-        { r.topLeft(), r.bottomLeft() },
-        { r.bottomLeft(), r.bottomRight() },
-        { r.topLeft(), r.topLeft() + QPointF(-3.5, 7) },
-        { r.topLeft(), r.topLeft() + QPointF(3.5, 7) },
-        { r.bottomRight(), r.bottomRight() + QPointF(-7, -3.5) },
-        { r.bottomRight(), r.bottomRight() + QPointF(-7, 3.5) },
-    };
-    p.drawLines(axes, 6);
-
-    p.setPen(Qt::gray);
-    p.drawText(QPoint(GraphModel::truncated(r.left() + 7), GraphModel::truncated(r.top() + 2)), title);
-
-    const GraphCurve curve = GraphCurve::build(samples, pane, chart);
-    p.setPen(QPen(chart.line, 1));
-    p.drawLines(curve.lines);
-    drawMarks(p, curve.marks);
-    p.setBrush(Qt::NoBrush);
-}
-
-// A box taller than one mark stands for a column of touching marks: its end circles are drawn
-// antialiased like any mark, the straight part between them is filled on whole pixels. An
-// antialiased outline of the whole box looks the same and costs several times as much.
-void GraphWidget::drawMarks(QPainter& p, const QVector<QRectF>& marks)
-{
-    const double size = GraphCurve::markSize;
-    p.setPen(Qt::NoPen);
-    p.setBrush(chart.node);
-    QVector<QRect> bodies;
-    for (const QRectF& m : marks) {
-        p.drawEllipse(QRectF(m.left(), m.top(), size, size));
-        if (m.height() > size) {
-            p.drawEllipse(QRectF(m.left(), m.bottom() - size, size, size));
-            bodies << QRect(qRound(m.left()), qRound(m.top() + size / 2), int(size), qRound(m.height() - size));
-        }
-    }
-    p.setRenderHint(QPainter::Antialiasing, false);
-    for (const QRect& body : bodies)
-        p.fillRect(body, chart.node);
-    p.setRenderHint(QPainter::Antialiasing, true);
 }
 
 void GraphWidget::paintEvent(QPaintEvent*)

@@ -1,15 +1,19 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QString>
 #include <QVector>
+#include <QThread>
 #include <QWidget>
 
 #include <functional>
 
+#include "ui/graphloader.h"
 #include "ui/graphmodel.h"
 #include "ui/graphsample.h"
+#include "ui/loadgate.h"
 
 class QAction;
 class QMouseEvent;
@@ -20,7 +24,8 @@ class QResizeEvent;
 // The chart of the graph tab: temperature above, humidity below, one time axis, thresholds,
 // curves with breaks, a cursor that reads out time and value, and a PNG export.
 // The chart is drawn into an image when the data or the size changes; a paint copies the image
-// and draws the cursor over it.
+// and draws the cursor over it. Loads run in a thread of their own, which also draws the chart
+// they bring; at most one is under way, and asking again meanwhile gives one more after it.
 class GraphWidget : public QWidget
 {
     Q_OBJECT
@@ -32,11 +37,16 @@ public:
     ~GraphWidget() override;
 
     // Reloads the sensor and period the main window has chosen (currentEUI64, graphFrom,
-    // graphTo), then redraws.
+    // graphTo), then redraws. The load runs in the loading thread and its chart shows when it
+    // is back (measuresLoaded); while one is under way the latest request waits for it.
     void loadMeasures();
     // The same for a sensor and period given directly; an empty EUI64 draws the empty chart.
     void loadMeasures(const QString& eui64, const QDateTime& from, const QDateTime& to);
     void drawChart();
+    // A load is under way or waiting for its turn.
+    bool loading() const { return gate.busy(); }
+    // Loads started so far.
+    int loadsStarted() const { return started; }
 
     void setSaveFileNameQuestion(SaveFileNameQuestion question) { saveFileName = std::move(question); }
 
@@ -50,6 +60,10 @@ public:
 public slots:
     void slotSaveToPng();
 
+signals:
+    // A load has come back and its chart is shown.
+    void measuresLoaded();
+
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -58,9 +72,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void drawGrid(QPainter& p);
-    void drawPane(QPainter& p, GraphPane pane, const QString& title);
-    void drawMarks(QPainter& p, const QVector<QRectF>& marks);
+    void startLoad();
+    void measuresArrived(quint64 serial, const GraphResult& result);
     void drawCursor(QPainter& p);
     void hideCursor();
 
@@ -73,4 +86,12 @@ private:
     // Until the first load there is nothing to frame: a resize then paints the background.
     bool loaded = false;
     SaveFileNameQuestion saveFileName;
+
+    QThread loaderThread;
+    GraphLoader* loader = nullptr;
+    LoadGate gate;
+    GraphRequest next; // the latest request, started when the gate lets it
+    quint64 serial = 0;
+    QElapsedTimer loadClock;
+    int started = 0;
 };

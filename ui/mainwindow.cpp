@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 
@@ -41,10 +42,15 @@ int MainWindow::checkDateInterval = 20000;
 int MainWindow::updateDevsInterval = 300000;
 int MainWindow::retransCountDelay = 60000;
 
-namespace {
+namespace
+{
 
-const char* const kRefreshActions[] = { "actRefrDirect", "actRefr2sec", "actRefr5sec", "actRefr10sec", "actRefr30sec",
-    "actRefr1min" };
+const char* const kRefreshActions[]
+    = { "actRefrDirect", "actRefr2sec", "actRefr5sec", "actRefr10sec", "actRefr30sec", "actRefr1min" };
+
+// Where a tree item keeps the registry index of its sensor or location.
+constexpr int kSensorRole = Qt::UserRole;
+constexpr int kLocationRole = Qt::UserRole + 1;
 
 QSettings* viewSettings()
 {
@@ -57,7 +63,7 @@ AppState& config()
     return *gAppState;
 }
 
-}  // namespace
+} // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
@@ -89,8 +95,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     refreshGroup = new QActionGroup(this);
     refreshGroup->setExclusive(true);
-    for (QAction* a : { ui->actRefrDirect, ui->actRefr2sec, ui->actRefr5sec, ui->actRefr10sec, ui->actRefr30sec,
-             ui->actRefr1min })
+    for (QAction* a :
+        { ui->actRefrDirect, ui->actRefr2sec, ui->actRefr5sec, ui->actRefr10sec, ui->actRefr30sec, ui->actRefr1min })
         refreshGroup->addAction(a);
 
     loader = new TableLoader;
@@ -121,9 +127,8 @@ MainWindow::MainWindow(QWidget* parent)
         // Without a system tray a hidden window could never be brought back.
         hideStart = false;
         // After the window's first status text, which the interface module sets once it is built.
-        QTimer::singleShot(0, this, [this] {
-            statusBar()->showMessage(tr("Системный трей недоступен: окно не будет скрываться"), 10000);
-        });
+        QTimer::singleShot(0, this,
+            [this] { statusBar()->showMessage(tr("Системный трей недоступен: окно не будет скрываться"), 10000); });
     }
     labelRetransCount->setText(tr("Количество ретрансляторов в сети: 0"));
     statusBar()->addPermanentWidget(labelRetransCount, 0);
@@ -170,19 +175,22 @@ void MainWindow::setupTray()
 
 void MainWindow::setupModels()
 {
-    struct Column
-    {
+    struct Column {
         const char* header;
         const char* toolTip;
         int kind;
     };
     const Column locations[] = {
         { "Помещение", "Помещение", MyModel::Plain },
-        { "Тмин, °C", "Минимальная температура в помещении среди датчиков\nза выбранный промежуток времени", MyModel::Temperature },
-        { "Тмакс, °C", "Максимальная температура в помещении среди датчиков\nза выбранный промежуток времени", MyModel::Temperature },
+        { "Тмин, °C", "Минимальная температура в помещении среди датчиков\nза выбранный промежуток времени",
+            MyModel::Temperature },
+        { "Тмакс, °C", "Максимальная температура в помещении среди датчиков\nза выбранный промежуток времени",
+            MyModel::Temperature },
         { "Tср, °C", "Средняя температура в помещении\nза выбранный промежуток времени", MyModel::Temperature },
-        { "Вмин, %", "Минимальная влажность в помещении среди датчиков\nза выбранный промежуток времени", MyModel::Humidity },
-        { "Вмакс, %", "Максимальная влажность в помещении среди датчиков\nза выбранный промежуток времени", MyModel::Humidity },
+        { "Вмин, %", "Минимальная влажность в помещении среди датчиков\nза выбранный промежуток времени",
+            MyModel::Humidity },
+        { "Вмакс, %", "Максимальная влажность в помещении среди датчиков\nза выбранный промежуток времени",
+            MyModel::Humidity },
         { "Вср, %", "Средняя влажность в помещении\nза выбранный промежуток времени", MyModel::Humidity },
     };
     const Column sensors[] = {
@@ -239,7 +247,12 @@ void MainWindow::connectSignals()
     connect(ui->toolUncheckAll, &QToolButton::clicked, this, &MainWindow::slotUncheckAll);
     connect(ui->listSensors, &QTreeWidget::itemChanged, this, &MainWindow::slotSensorsItemChanged);
     connect(ui->listSensors, &QTreeWidget::currentItemChanged, this, &MainWindow::slotCurrentItemChanged);
-    connect(ui->terminalCheckEnabled, &QCheckBox::stateChanged, this, &MainWindow::slotTerminalCheckEnabledStateChanged);
+    // Only the rows on screen are decorated; rows that come into view are decorated then.
+    connect(ui->listSensors->verticalScrollBar(), &QScrollBar::valueChanged, this, &MainWindow::scheduleDecoration);
+    connect(ui->listSensors, &QTreeWidget::itemExpanded, this, &MainWindow::scheduleDecoration);
+    ui->listSensors->viewport()->installEventFilter(this);
+    connect(
+        ui->terminalCheckEnabled, &QCheckBox::stateChanged, this, &MainWindow::slotTerminalCheckEnabledStateChanged);
     connect(ui->terminalPushSend, &QPushButton::clicked, this, &MainWindow::slotTerminalPushSendClicked);
     for (QTableView* view : { ui->tableViewTable, ui->tableViewLocations, ui->tableViewSensors })
         connect(view->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, &MainWindow::slotRefresh);
@@ -263,8 +276,10 @@ void MainWindow::connectSignals()
             connect(im->dialogSettings, &DialogSettings::signalMainWindowRefresh, this, &MainWindow::slotRefresh);
         if (im->dialogSensors) {
             connect(im->dialogSensors, &DialogSensors::signalMainWindowRefresh, this, &MainWindow::slotRefresh);
-            connect(im->dialogSensors, &DialogSensors::signalMainWindowRefrSensorList, this, &MainWindow::slotRefrSensorList);
-            connect(im->dialogSensors, &DialogSensors::signalMainWindowRefrSensorList, this, &MainWindow::slotRefrSensorData);
+            connect(im->dialogSensors, &DialogSensors::signalMainWindowRefrSensorList, this,
+                &MainWindow::slotRefrSensorList);
+            connect(im->dialogSensors, &DialogSensors::signalMainWindowRefrSensorList, this,
+                &MainWindow::slotRefrSensorData);
         }
     }
     connect(ui->actUpdateDevs, &QAction::triggered, this, &MainWindow::slotUpdateNetworkDevs);
@@ -307,7 +322,8 @@ void MainWindow::saveView()
     view->setValue(QStringLiteral("MainWindow/TableViewTable"), ui->tableViewTable->horizontalHeader()->saveState());
     view->setValue(
         QStringLiteral("MainWindow/TableViewLocations"), ui->tableViewLocations->horizontalHeader()->saveState());
-    view->setValue(QStringLiteral("MainWindow/TableViewSensors"), ui->tableViewSensors->horizontalHeader()->saveState());
+    view->setValue(
+        QStringLiteral("MainWindow/TableViewSensors"), ui->tableViewSensors->horizontalHeader()->saveState());
     view->setValue(QStringLiteral("MainWindow/TimeFilterType"), ui->radioLast->isChecked() ? 0 : 1);
     view->setValue(QStringLiteral("MainWindow/TimeFilterLast"), ui->comboLast->currentIndex());
     view->setValue(QStringLiteral("MainWindow/TimeFilterStart"), ui->dateTimeStart->dateTime());
@@ -316,6 +332,13 @@ void MainWindow::saveView()
     view->setValue(QStringLiteral("MainWindow/RefreshIndex"), checked ? checked->objectName() : QString());
     view->setValue(QStringLiteral("MainWindow/TabIndex"), ui->tabWidget->currentIndex());
     view->sync();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->listSensors->viewport() && (event->type() == QEvent::Show || event->type() == QEvent::Resize))
+        scheduleDecoration();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -425,42 +448,62 @@ void MainWindow::slotNetworkMessage(QString html)
 void MainWindow::buildTree(bool expand)
 {
     ++refreshBlockCount;
+    ++treeBuilds;
     treeUpdating = true;
+    checkedStale = true;
     ui->listSensors->clear();
     const AppState& c = config();
-    for (Location* location : c.locations) {
+    for (int i = 0; i < c.locations.size(); ++i) {
+        Location* location = c.locations[i];
         auto* item = new QTreeWidgetItem(ui->listSensors);
         item->setText(0, location->name);
         item->setCheckState(0, Qt::Checked);
+        item->setData(0, kLocationRole, i);
         location->treeItem = item;
     }
-    for (Sensor* sensor : c.sensors) {
+    for (int i = 0; i < c.sensors.size(); ++i) {
+        Sensor* sensor = c.sensors[i];
         sensor->treeItem = nullptr;
         const int count = ui->listSensors->topLevelItemCount();
         if (count == 0)
-            continue;  // no room to hang it under
-        QTreeWidgetItem* parent = ui->listSensors->topLevelItem(
-            sensor->location >= 0 && sensor->location < count ? sensor->location : 0);
+            continue; // no room to hang it under
+        QTreeWidgetItem* parent
+            = ui->listSensors->topLevelItem(sensor->location >= 0 && sensor->location < count ? sensor->location : 0);
         auto* item = new QTreeWidgetItem(parent);
         item->setText(0, sensor->name + QStringLiteral("  -  ") + sensor->EUI64);
         item->setCheckState(0, Qt::Checked);
+        item->setData(0, kSensorRole, i);
         sensor->treeItem = item;
     }
     if (expand)
         ui->listSensors->expandAll();
     treeUpdating = false;
     --refreshBlockCount;
-    slotRefresh();
 }
 
 void MainWindow::slotSensorListInitialisation()
 {
     buildTree(true);
+    slotRefresh();
 }
 
+// New sensors come in floods (a gateway bringing thousands of them): whatever the number of
+// requests, the tree is built once per turn of the event loop.
 void MainWindow::slotRefrSensorList()
 {
+    if (rebuildPending)
+        return;
+    rebuildPending = true;
+    QMetaObject::invokeMethod(this, &MainWindow::rebuildTree, Qt::QueuedConnection);
+}
+
+void MainWindow::rebuildTree()
+{
+    if (!rebuildPending)
+        return;
+    rebuildPending = false;
     buildTree(false);
+    slotRefresh();
 }
 
 void MainWindow::slotRefrSensorData()
@@ -470,6 +513,7 @@ void MainWindow::slotRefrSensorData()
 
 void MainWindow::setAllChecks(Qt::CheckState state)
 {
+    checkedStale = true;
     const QSignalBlocker blocker(ui->listSensors);
     for (Location* l : config().locations) {
         if (l->treeItem)
@@ -497,14 +541,16 @@ void MainWindow::slotSensorsItemChanged(QTreeWidgetItem* item, int)
 {
     if (treeUpdating || !item)
         return;
+    checkedStale = true;
     treeUpdating = true;
     if (QTreeWidgetItem* parent = item->parent()) {
         int checked = 0;
         for (int i = 0; i < parent->childCount(); ++i)
             checked += parent->child(i)->checkState(0) == Qt::Checked ? 1 : 0;
-        parent->setCheckState(0, checked == 0 ? Qt::Unchecked
-                                 : checked == parent->childCount() ? Qt::Checked
-                                                                   : Qt::PartiallyChecked);
+        parent->setCheckState(0,
+            checked == 0                          ? Qt::Unchecked
+                : checked == parent->childCount() ? Qt::Checked
+                                                  : Qt::PartiallyChecked);
     } else {
         for (int i = 0; i < item->childCount(); ++i)
             item->child(i)->setCheckState(0, item->checkState(0));
@@ -515,47 +561,68 @@ void MainWindow::slotSensorsItemChanged(QTreeWidgetItem* item, int)
 
 void MainWindow::slotCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem*)
 {
-    if (!current)
-        return;
     const QVector<Sensor*>& sensors = config().sensors;
-    for (int i = 0; i < sensors.size(); ++i) {
-        if (sensors[i]->treeItem != current)
-            continue;
-        const bool changed = sensors[i]->EUI64 != currentEUI64;
-        currentSensorIndex = i;
-        currentEUI64 = sensors[i]->EUI64;
-        if (changed && ui->tabWidget->currentIndex() == 2)
-            loadGraph();
+    const int i = current ? current->data(0, kSensorRole).toInt() : -1;
+    if (!current || !current->data(0, kSensorRole).isValid() || i < 0 || i >= sensors.size()
+        || sensors[i]->treeItem != current)
         return;
-    }
+    const bool changed = sensors[i]->EUI64 != currentEUI64;
+    currentSensorIndex = i;
+    currentEUI64 = sensors[i]->EUI64;
+    // While the window is being built its one refresh at the end loads the graph.
+    if (changed && ui->tabWidget->currentIndex() == 2 && !refreshBlockCount)
+        loadGraph();
 }
 
+// Only the rows on screen are decorated: a refresh costs the same with a hundred sensors as
+// with thousands. Rows that scroll or unfold into view are decorated at that moment.
 void MainWindow::decorateTree(qint64 nowMs)
 {
     treeUpdating = true;
+    QTreeWidget* tree = ui->listSensors;
+    const int bottom = tree->viewport()->height();
+    for (QTreeWidgetItem* item = tree->itemAt(0, 0); item; item = tree->itemBelow(item)) {
+        if (tree->visualItemRect(item).top() >= bottom)
+            break;
+        decorateItem(item, nowMs);
+    }
+    treeUpdating = false;
+}
+
+void MainWindow::scheduleDecoration()
+{
+    if (!refreshBlockCount && !treeUpdating)
+        decorateTree(QDateTime::currentMSecsSinceEpoch());
+}
+
+void MainWindow::decorateItem(QTreeWidgetItem* item, qint64 nowMs)
+{
     const AppState& c = config();
-    auto apply = [this](QTreeWidgetItem* item, const ItemLook& look) {
+    auto apply = [this, item](const ItemLook& look) {
         item->setData(0, Qt::BackgroundRole, QBrush(look.background));
         item->setData(0, Qt::FontRole, look.bold ? fontBold : fontNormal);
         item->setData(0, Qt::ToolTipRole, look.toolTip);
         item->setData(0, Qt::ForegroundRole, QBrush(look.foreground));
     };
-    for (Location* l : c.locations) {
-        if (l->ip.isEmpty() || !l->treeItem)
-            continue;
-        const ItemLook look = SensorTreeLook::gatewayLocation(*l);
-        l->treeItem->setText(0, look.text);
-        apply(l->treeItem, look);
+    // Until the tree is rebuilt an item may stand for a sensor or room that has moved or gone.
+    const QVariant sensorIndex = item->data(0, kSensorRole);
+    if (sensorIndex.isValid()) {
+        const int i = sensorIndex.toInt();
+        if (i < 0 || i >= c.sensors.size() || c.sensors[i]->treeItem != item)
+            return;
+        static const QIcon alert(QStringLiteral(":/alert.png"));
+        const ItemLook look = SensorTreeLook::sensor(*c.sensors[i], c, nowMs);
+        item->setIcon(0, look.alertIcon ? alert : QIcon());
+        apply(look);
+        return;
     }
-    static const QIcon alert(QStringLiteral(":/alert.png"));
-    for (Sensor* s : c.sensors) {
-        if (!s->treeItem)
-            continue;
-        const ItemLook look = SensorTreeLook::sensor(*s, c, nowMs);
-        s->treeItem->setIcon(0, look.alertIcon ? alert : QIcon());
-        apply(s->treeItem, look);
-    }
-    treeUpdating = false;
+    const int i = item->data(0, kLocationRole).toInt();
+    if (!item->data(0, kLocationRole).isValid() || i < 0 || i >= c.locations.size() || c.locations[i]->treeItem != item
+        || c.locations[i]->ip.isEmpty())
+        return;
+    const ItemLook look = SensorTreeLook::gatewayLocation(*c.locations[i]);
+    item->setText(0, look.text);
+    apply(look);
 }
 
 void MainWindow::slotCheckDate()
@@ -605,12 +672,15 @@ QVariantList MainWindow::timeFilterValues(qint64 nowSeconds) const
 
 QStringList MainWindow::checkedSensors() const
 {
-    QStringList list;
+    if (!checkedStale)
+        return checkedCache;
+    checkedCache.clear();
     for (const Sensor* s : config().sensors) {
         if (s->treeItem && s->treeItem->checkState(0) == Qt::Checked)
-            list << s->EUI64;
+            checkedCache << s->EUI64;
     }
-    return list;
+    checkedStale = false;
+    return checkedCache;
 }
 
 // Requests that arrive in one turn of the event loop (a tab change, a timer, every stored
@@ -625,40 +695,82 @@ void MainWindow::slotRefresh()
 
 MyModel* MainWindow::modelOf(int table) const
 {
-    return table == TableQueries::Locations ? modelLocations : table == TableQueries::Sensors ? modelSensors : modelTable;
+    return table == TableQueries::Locations ? modelLocations
+        : table == TableQueries::Sensors    ? modelSensors
+                                            : modelTable;
 }
 
 bool MainWindow::loading() const
 {
     for (const TableRequest& r : tableRequests) {
-        if (r.inFlight)
+        if (r.gate.busy())
             return true;
     }
-    return false;
+    return graphWidget && graphWidget->loading();
+}
+
+TableQueries::Query MainWindow::tableQuery(int table, const QStringList& sensors) const
+{
+    auto order = [](QTableView* view, TableQueries::Table which) {
+        const QHeaderView* h = view->horizontalHeader();
+        return TableQueries::orderClause(
+            which, h->sortIndicatorSection(), h->sortIndicatorOrder() == Qt::AscendingOrder);
+    };
+    const int type = activeDbType();
+    const QVariantList filter = timeFilterValues(QDateTime::currentSecsSinceEpoch());
+    if (table != TableQueries::Measurements && config().aggregatesReady) {
+        // Whole days and hours come from the aggregates, so a year costs about what a day does.
+        qint64 first = 0;
+        qint64 last = 0;
+        TableQueries::windowOf(filter, &first, &last);
+        if (table == TableQueries::Locations)
+            return TableQueries::locationsSummary(
+                type, sensors, first, last, order(ui->tableViewLocations, TableQueries::Locations));
+        return TableQueries::sensorsSummary(type, sensors, first, last, order(ui->tableViewSensors, TableQueries::Sensors));
+    }
+    TableQueries::Query query;
+    switch (table) {
+    case TableQueries::Locations:
+        query.text = TableQueries::locationsQuery(
+            type, sensors.size(), timeFilter, order(ui->tableViewLocations, TableQueries::Locations));
+        break;
+    case TableQueries::Sensors:
+        query.text = TableQueries::sensorsQuery(
+            type, sensors.size(), timeFilter, order(ui->tableViewSensors, TableQueries::Sensors));
+        break;
+    default:
+        query.text = TableQueries::measurementsQuery(type, sensors.size(), timeFilter,
+            order(ui->tableViewTable, TableQueries::Measurements), config().DateTimeStyle, config().MaxTableRows);
+        break;
+    }
+    for (const QString& eui : sensors)
+        query.values << eui;
+    query.values << filter;
+    return query;
+}
+
+void MainWindow::requestTable(int table)
+{
+    if (tableRequests[table].gate.request())
+        startTable(table);
 }
 
 // The query runs in the loading thread; the window stays responsive however long it takes.
-void MainWindow::requestTable(int table, const QString& text, const QStringList& sensors)
+void MainWindow::startTable(int table)
 {
-    QVariantList values;
-    for (const QString& eui : sensors)
-        values << eui;
-    values << timeFilterValues(QDateTime::currentSecsSinceEpoch());
-    requestBoundTable(table, text, values);
-}
-
-void MainWindow::requestBoundTable(int table, const QString& text, const QVariantList& values)
-{
+    TableRequest& request = tableRequests[table];
+    const TableQueries::Query query = tableQuery(table, checkedSensors());
+    const QString text = query.text;
+    const QVariantList values = query.values;
+    if (table != TableQueries::Measurements)
+        qDebug().noquote() << text;
     if (text.isEmpty()) {
         modelOf(table)->setRows({});
-        return;
-    }
-    TableRequest& request = tableRequests[table];
-    if (request.inFlight) {
-        request.again = true;
+        request.gate.abandon();
         return;
     }
     request.inFlight = ++requestSerial;
+    request.clock.start();
     const quint64 serial = request.inFlight;
     TableLoader* target = loader;
     QMetaObject::invokeMethod(
@@ -676,10 +788,20 @@ void MainWindow::tableLoaded(int table, quint64 serial, const TableRows& rows)
         qDebug() << "table query failed:" << rows.error;
     // A rejected query leaves its table empty.
     modelOf(table)->setRows(rows.rows);
-    if (request.again) {
-        request.again = false;
-        slotRefresh();
-    }
+    const int rest = request.gate.finished(request.clock.elapsed());
+    if (rest < 0)
+        return;
+    QTimer::singleShot(rest, this, [this, table] {
+        TableRequest& r = tableRequests[table];
+        // A table whose tab is no longer current keeps what it shows.
+        const int tab = ui->tabWidget->currentIndex();
+        if (tab != (table == TableQueries::Measurements ? 1 : 0)) {
+            r.gate.abandon();
+            return;
+        }
+        r.gate.resume();
+        startTable(table);
+    });
 }
 
 void MainWindow::refreshNow()
@@ -687,44 +809,19 @@ void MainWindow::refreshNow()
     refreshPending = false;
     if (refreshBlockCount)
         return;
+    // A rebuild asked for in this turn comes first, so the decoration meets the registry.
+    if (rebuildPending) {
+        rebuildPending = false;
+        buildTree(false);
+    }
     ++refreshes;
     decorateTree(QDateTime::currentMSecsSinceEpoch());
     const int tab = ui->tabWidget->currentIndex();
-    const int type = activeDbType();
-    if (tab == 0 || tab == 1) {
-        const QStringList sensors = checkedSensors();
-        auto order = [](QTableView* view, TableQueries::Table table) {
-            const QHeaderView* h = view->horizontalHeader();
-            return TableQueries::orderClause(table, h->sortIndicatorSection(), h->sortIndicatorOrder() == Qt::AscendingOrder);
-        };
-        if (tab == 0 && config().aggregatesReady) {
-            // Whole days and hours come from the aggregates, so a year costs about what a day does.
-            qint64 first = 0;
-            qint64 last = 0;
-            TableQueries::windowOf(timeFilterValues(QDateTime::currentSecsSinceEpoch()), &first, &last);
-            const TableQueries::Query locations = TableQueries::locationsSummary(
-                type, sensors, first, last, order(ui->tableViewLocations, TableQueries::Locations));
-            qDebug().noquote() << locations.text;
-            requestBoundTable(TableQueries::Locations, locations.text, locations.values);
-            const TableQueries::Query perSensor = TableQueries::sensorsSummary(
-                type, sensors, first, last, order(ui->tableViewSensors, TableQueries::Sensors));
-            qDebug().noquote() << perSensor.text;
-            requestBoundTable(TableQueries::Sensors, perSensor.text, perSensor.values);
-        } else if (tab == 0) {
-            const QString locations = TableQueries::locationsQuery(
-                type, sensors.size(), timeFilter, order(ui->tableViewLocations, TableQueries::Locations));
-            qDebug().noquote() << locations;
-            requestTable(TableQueries::Locations, locations, sensors);
-            const QString perSensor = TableQueries::sensorsQuery(
-                type, sensors.size(), timeFilter, order(ui->tableViewSensors, TableQueries::Sensors));
-            qDebug().noquote() << perSensor;
-            requestTable(TableQueries::Sensors, perSensor, sensors);
-        } else {
-            requestTable(TableQueries::Measurements,
-                TableQueries::measurementsQuery(type, sensors.size(), timeFilter,
-                    order(ui->tableViewTable, TableQueries::Measurements), config().DateTimeStyle, config().MaxTableRows),
-                sensors);
-        }
+    if (tab == 0) {
+        requestTable(TableQueries::Locations);
+        requestTable(TableQueries::Sensors);
+    } else if (tab == 1) {
+        requestTable(TableQueries::Measurements);
     } else if (tab == 2) {
         loadGraph();
     }

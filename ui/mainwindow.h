@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QMainWindow>
 #include <QString>
@@ -9,7 +10,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include "ui/loadgate.h"
 #include "ui/tableloader.h"
+#include "ui/tablequeries.h"
 
 class QAction;
 class QActionGroup;
@@ -19,7 +22,8 @@ class QTreeWidgetItem;
 class GraphWidget;
 class MyModel;
 
-namespace Ui {
+namespace Ui
+{
 class MainWindow;
 }
 
@@ -58,10 +62,12 @@ public:
     int retransCount = 0;
     // Interval of the periodic refresh, 0 while it does not run.
     int refreshInterval() const { return timerRefresh.isActive() ? timerRefresh.interval() : 0; }
-    // A table query is still running in the loading thread.
+    // A table or graph load is under way or waiting for its turn.
     bool loading() const;
-    // Refreshes run so far; several requests in one turn of the event loop make one.
+    // Refreshes and sensor-tree builds run so far; several requests in one turn of the event
+    // loop make one.
     int refreshes = 0;
+    int treeBuilds = 0;
 
     Ui::MainWindow* ui = nullptr;
     MyModel* modelTable = nullptr;
@@ -98,6 +104,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setupTray();
@@ -106,13 +113,17 @@ private:
     void restoreView();
     void saveView();
     void buildTree(bool expand);
+    void rebuildTree();
+    void scheduleDecoration();
+    void decorateItem(QTreeWidgetItem* item, qint64 nowMs);
     void setAllChecks(Qt::CheckState state);
     void refreshNow();
     void loadGraph();
     void decorateTree(qint64 nowMs);
     QStringList checkedSensors() const;
-    void requestTable(int table, const QString& text, const QStringList& sensors);
-    void requestBoundTable(int table, const QString& text, const QVariantList& values);
+    void requestTable(int table);
+    void startTable(int table);
+    TableQueries::Query tableQuery(int table, const QStringList& sensors) const;
     void tableLoaded(int table, quint64 request, const TableRows& rows);
     MyModel* modelOf(int table) const;
     QVariantList timeFilterValues(qint64 nowSeconds) const;
@@ -128,14 +139,18 @@ private:
     QAction* actTrayRestore = nullptr;
     QAction* actTrayExit = nullptr;
     bool refreshPending = false;
+    bool rebuildPending = false;
     bool treeUpdating = false;
+    // The checked sensors, kept until a check state or the tree changes.
+    mutable QStringList checkedCache;
+    mutable bool checkedStale = true;
     bool terminalConnected = false;
 
-    // One query per table at a time; a refresh asked for meanwhile runs when it is back.
-    struct TableRequest
-    {
+    // One query per table at a time; one asked for meanwhile runs after it (LoadGate).
+    struct TableRequest {
         quint64 inFlight = 0;
-        bool again = false;
+        LoadGate gate;
+        QElapsedTimer clock;
     };
     TableRequest tableRequests[3];
     quint64 requestSerial = 0;

@@ -2,7 +2,8 @@
 
 #include "app/appstate.h"
 
-namespace {
+namespace
+{
 
 // Battery words compare the single-precision value, so a stored 3.6 is still charged.
 const float kBatteryHigh = 3.6f;
@@ -20,7 +21,7 @@ bool numeric(const QVariant& stored, float* value)
     return ok;
 }
 
-}  // namespace
+} // namespace
 
 MyModel::MyModel(int columns, QObject* parent)
     : QAbstractTableModel(parent)
@@ -65,6 +66,7 @@ void MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
 {
     beginResetModel();
     rows = newRows;
+    lookupStale = true;
     endResetModel();
 }
 
@@ -99,19 +101,33 @@ QVariant MyModel::displayText(int kind, const QVariant& stored, bool viewVoltage
     }
 }
 
-MyModel::Limits MyModel::limitsFor(int kind, const QString& rowName, const AppState& config)
+namespace
 {
-    for (const Sensor* s : config.sensors) {
-        if (s->name == rowName && s->isEnabled) {
-            if (kind == Temperature)
-                return { s->tMinCritical, s->tMinNoncritical, s->tMaxNoncritical, s->tMaxCritical };
-            return { s->hMinCritical, s->hMinNoncritical, s->hMaxNoncritical, s->hMaxCritical };
-        }
-    }
-    if (kind == Temperature)
+
+MyModel::Limits sensorLimits(int kind, const Sensor& s)
+{
+    if (kind == MyModel::Temperature)
+        return { s.tMinCritical, s.tMinNoncritical, s.tMaxNoncritical, s.tMaxCritical };
+    return { s.hMinCritical, s.hMinNoncritical, s.hMaxNoncritical, s.hMaxCritical };
+}
+
+MyModel::Limits configuredLimits(int kind, const AppState& config)
+{
+    if (kind == MyModel::Temperature)
         return { config.TemperatureMinCritical, config.TemperatureMinWarning, config.TemperatureMaxWarning,
             config.TemperatureMaxCritical };
     return { config.WetnessMinCritical, config.WetnessMinWarning, config.WetnessMaxWarning, config.WetnessMaxCritical };
+}
+
+} // namespace
+
+MyModel::Limits MyModel::limitsFor(int kind, const QString& rowName, const AppState& config)
+{
+    for (const Sensor* s : config.sensors) {
+        if (s->name == rowName && s->isEnabled)
+            return sensorLimits(kind, *s);
+    }
+    return configuredLimits(kind, config);
 }
 
 QVariant MyModel::background(int kind, const QVariant& stored, const Limits& limits, const AppState& config)
@@ -149,5 +165,28 @@ QVariant MyModel::data(const QModelIndex& index, int role) const
     if (role == Qt::DisplayRole)
         return displayText(kind, value, gAppState->ViewVoltage);
     return background(kind, value,
-        kind == Battery ? Limits() : limitsFor(kind, stored(index.row(), 0).toString(), *gAppState), *gAppState);
+        kind == Battery ? Limits() : rowLimits(kind, stored(index.row(), 0).toString(), *gAppState), *gAppState);
+}
+
+MyModel::Limits MyModel::rowLimits(int kind, const QString& rowName, const AppState& config) const
+{
+    const QVector<Sensor*>& sensors = config.sensors;
+    if (lookupStale) {
+        enabledByName.clear();
+        for (int i = 0; i < sensors.size(); ++i) {
+            if (sensors[i]->isEnabled && !enabledByName.contains(sensors[i]->name))
+                enabledByName.insert(sensors[i]->name, i);
+        }
+        lookupStale = false;
+    }
+    const auto found = enabledByName.constFind(rowName);
+    if (found == enabledByName.constEnd())
+        return configuredLimits(kind, config);
+    const int i = *found;
+    // The registry changed since the rows came: ask it directly and look again next time.
+    if (i >= sensors.size() || sensors[i]->name != rowName || !sensors[i]->isEnabled) {
+        lookupStale = true;
+        return limitsFor(kind, rowName, config);
+    }
+    return sensorLimits(kind, *sensors[i]);
 }

@@ -23,7 +23,8 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role = Qt::EditRole) override;
+    bool setHeaderData(
+        int section, Qt::Orientation orientation, const QVariant& value, int role = Qt::EditRole) override;
 
     // Replaces every row; cells beyond the table's columns are ignored.
     void setRows(const QVector<QVector<QVariant>>& rows);
@@ -35,8 +36,7 @@ public:
 
     // The four limits of one quantity: critical minimum, warning minimum, warning maximum,
     // critical maximum.
-    struct Limits
-    {
+    struct Limits {
         double minCritical = 0;
         double minWarning = 0;
         double maxWarning = 0;
@@ -50,7 +50,13 @@ public:
     static Limits limitsFor(int kind, const QString& rowName, const AppState& config);
 
 private:
+    // limitsFor through a lookup by name, built once per set of rows: a repaint then costs
+    // the same whatever the number of sensors.
+    Limits rowLimits(int kind, const QString& rowName, const AppState& config) const;
+
     int columns;
+    mutable QHash<QString, int> enabledByName; // name -> first sensor of it with own thresholds
+    mutable bool lookupStale = true;
     QVector<QVector<QVariant>> rows;
-    QHash<int, QHash<int, QVariant>> headers;  // section -> role -> value
+    QHash<int, QHash<int, QVariant>> headers; // section -> role -> value
 };

@@ -8,7 +8,7 @@
 
 TableLoader::TableLoader(QObject* parent)
     : QObject(parent)
-    , connectionName(QStringLiteral("tableLoader-%1").arg(quintptr(this), 0, 16))
+    , connection(this)
 {
     qRegisterMetaType<TableRows>("TableRows");
 }
@@ -18,13 +18,8 @@ TableLoader::~TableLoader() = default;
 void TableLoader::load(int table, quint64 request, QString text, QVariantList values)
 {
     TableRows result;
-    QSqlDatabase db = QSqlDatabase::database(connectionName, false);
-    if (!db.isValid()) {
-        // A copy of the program's connection settings, opened here, in this thread.
-        db = QSqlDatabase::cloneDatabase(QLatin1String(QSqlDatabase::defaultConnection), connectionName);
-    }
-    if (!db.isOpen() && !db.open()) {
-        result.error = db.lastError().text();
+    QSqlDatabase db = connection.open(&result.error);
+    if (!db.isOpen()) {
         emit loaded(table, request, result);
         return;
     }
@@ -54,8 +49,5 @@ void TableLoader::load(int table, quint64 request, QString text, QVariantList va
 
 void TableLoader::close()
 {
-    if (!QSqlDatabase::contains(connectionName))
-        return;
-    QSqlDatabase::database(connectionName, false).close();
-    QSqlDatabase::removeDatabase(connectionName);
+    connection.close();
 }

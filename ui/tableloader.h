@@ -7,9 +7,10 @@
 #include <QVariantList>
 #include <QVector>
 
+#include "ui/threadconnection.h"
+
 // Rows of one table query, handed from the loading thread to the window by value.
-struct TableRows
-{
+struct TableRows {
     QVector<QVector<QVariant>> rows;
     QString error;
 };
@@ -35,5 +36,5 @@ signals:
     void loaded(int table, quint64 request, TableRows rows);
 
 private:
-    QString connectionName;
+    ThreadConnection connection;
 };

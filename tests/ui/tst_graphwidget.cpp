@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProcess>
@@ -93,6 +94,14 @@ private:
             { sensorId, secs, t, w });
     }
 
+    // Asks for a load and waits for its chart to come back from the loading thread.
+    static void load(GraphWidget& w, const QString& eui64, const QDateTime& from, const QDateTime& to)
+    {
+        QSignalSpy done(&w, &GraphWidget::measuresLoaded);
+        w.loadMeasures(eui64, from, to);
+        QVERIFY(done.wait(10000));
+    }
+
 private slots:
     void initTestCase() { WarningGuard::install(); }
 
@@ -139,7 +148,7 @@ private slots:
 
         GraphWidget w;
         w.resize(800, 600);
-        w.loadMeasures(sensorA, at(t0), at(t0 + 120));
+        load(w, sensorA, at(t0), at(t0 + 120));
         const QVector<GraphSample>& s = w.measures();
         QCOMPARE(s.size(), 3);
         QCOMPARE(s[0].msecs, t0 * 1000);
@@ -152,6 +161,33 @@ private slots:
         QCOMPARE(w.model().startMs, t0 * 1000);
         QCOMPARE(w.model().endMs, (t0 + 120) * 1000);
         QCOMPARE(w.image().size(), QSize(800, 600));
+
+        // The loading thread keeps no reader open: a truncating checkpoint goes through.
+        QSqlQuery checkpoint(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        QVERIFY(checkpoint.next());
+        QCOMPARE(checkpoint.value(0).toInt(), 0);
+        QCOMPARE(QFileInfo(QStringLiteral("data/measurement.db3-wal")).size(), 0);
+    }
+
+    // Requests during a load are served by exactly one more load, for the latest of them.
+    void requestsDuringALoadGiveOneMore()
+    {
+        measure(1, t0, 20.0, 50.0);
+        measure(1, t0 + 60, 21.0, 51.0);
+        measure(2, t0 + 30, 5.0, 5.0);
+        GraphWidget w;
+        w.resize(400, 300);
+        QSignalSpy done(&w, &GraphWidget::measuresLoaded);
+        w.loadMeasures(sensorA, at(t0), at(t0 + 60));
+        w.loadMeasures(sensorB, at(t0), at(t0 + 60));
+        w.loadMeasures(sensorA, at(t0), at(t0 + 30));
+        QCOMPARE(w.loadsStarted(), 1);
+        QVERIFY(w.loading());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.loading(), 10000);
+        QCOMPARE(w.loadsStarted(), 2);
+        QCOMPARE(done.size(), 2);
+        QCOMPARE(w.measures().size(), 1);
+        QCOMPARE(w.measures().first().temperature, 20.0);
     }
 
     void timesAfter2038()
@@ -161,7 +197,7 @@ private slots:
         measure(1, late + 60, -3.2, 50.0);
         GraphWidget w;
         w.resize(800, 600);
-        w.loadMeasures(sensorA, at(late - 60), at(late + 60));
+        load(w, sensorA, at(late - 60), at(late + 60));
         QCOMPARE(w.measures().size(), 2);
         QCOMPARE(w.measures().first().msecs, late * 1000);
         QCOMPARE(w.model().tempMax, 36);
@@ -174,7 +210,7 @@ private slots:
         measure(1, t0, 20.0, 80.0);
         GraphWidget w;
         w.resize(640, 480);
-        w.loadMeasures(QString(), at(t0 - 60), at(t0 + 60));
+        load(w, QString(), at(t0 - 60), at(t0 + 60));
         QVERIFY(w.measures().isEmpty());
         QCOMPARE(w.model().tempMin, 4);
         QCOMPARE(w.model().wetnessMax, 101);
@@ -193,13 +229,13 @@ private slots:
         state->sensors << new Sensor << own; // not at the position the tree would have used
         GraphWidget w;
         w.resize(640, 480);
-        w.loadMeasures(sensorA, at(t0), at(t0 + 60));
+        load(w, sensorA, at(t0), at(t0 + 60));
         QCOMPARE(w.model().thresholds[GraphModel::TMaxCritical], 50.0f);
         QCOMPARE(w.model().tempMin, -21);
-        w.loadMeasures(sensorB, at(t0), at(t0 + 60)); // in the database, not in the registry
+        load(w, sensorB, at(t0), at(t0 + 60)); // in the database, not in the registry
         QCOMPARE(w.model().thresholds[GraphModel::TMaxCritical], 30.0f);
         own->isEnabled = false;
-        w.loadMeasures(sensorA, at(t0), at(t0 + 60));
+        load(w, sensorA, at(t0), at(t0 + 60));
         QCOMPARE(w.model().thresholds[GraphModel::TMaxCritical], 30.0f);
     }
 
@@ -211,7 +247,7 @@ private slots:
         measure(1, t0 + 300, 20.0, 80.0); // after a break
         GraphWidget w;
         w.resize(800, 600);
-        w.loadMeasures(sensorA, at(t0 - 60), at(t0 + 420));
+        load(w, sensorA, at(t0 - 60), at(t0 + 420));
         const GraphModel& m = w.model();
         const QImage& img = w.image();
 
@@ -248,7 +284,7 @@ private slots:
     {
         GraphWidget w;
         w.resize(800, 600);
-        w.loadMeasures(QString(), at(t0), at(t0 + 600));
+        load(w, QString(), at(t0), at(t0 + 600));
         auto send = [&](QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
             QMouseEvent e(type, pos, w.mapToGlobal(pos), button, buttons, Qt::NoModifier);
             QApplication::sendEvent(&w, &e);
@@ -315,7 +351,7 @@ private slots:
         w.resize(640, 480);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.loadMeasures(QString(), at(t0), at(t0 + 60));
+        load(w, QString(), at(t0), at(t0 + 60));
         w.resize(2600, 300); // wider than any screen the chart was once tied to
         QTRY_COMPARE(w.image().size(), QSize(2600, 300));
         QCOMPARE(w.model().tempPane.right(), 2600 - 18.0);
@@ -327,7 +363,7 @@ private slots:
         measure(1, t0, 20.0, 80.0);
         GraphWidget w;
         w.resize(320, 240);
-        w.loadMeasures(sensorA, at(t0 - 60), at(t0 + 60));
+        load(w, sensorA, at(t0 - 60), at(t0 + 60));
         const QString path = dir->filePath(QStringLiteral("chart.png"));
         int asked = 0;
         w.setSaveFileNameQuestion([&](QWidget* parent) {
@@ -352,7 +388,7 @@ private slots:
     {
         GraphWidget w;
         w.resize(320, 240);
-        w.loadMeasures(QString(), at(t0), at(t0 + 60));
+        load(w, QString(), at(t0), at(t0 + 60));
         w.setSaveFileNameQuestion([](QWidget*) { return QString(); });
         w.slotSaveToPng();
         QVERIFY(recorder.warnings.isEmpty());
@@ -363,7 +399,7 @@ private slots:
     {
         GraphWidget w;
         w.resize(320, 240);
-        w.loadMeasures(QString(), at(t0), at(t0 + 60));
+        load(w, QString(), at(t0), at(t0 + 60));
         const QString path = dir->filePath(QStringLiteral("missing/chart.png"));
         w.setSaveFileNameQuestion([&](QWidget*) { return path; });
         w.slotSaveToPng();

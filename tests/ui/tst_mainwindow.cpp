@@ -12,6 +12,7 @@
 #include "app/appstate.h"
 #include "storage/measureaggregates.h"
 #include "storage/sqlbasemodule.h"
+#include "ui/graphwidget.h"
 #include "ui/interfacemodule.h"
 #include "ui/mainwindow.h"
 #include "ui/mymodel.h"
@@ -36,15 +37,18 @@ class TestMainWindow : public QObject
         s->lastSeen = QDateTime::currentMSecsSinceEpoch();
         state->sensors << s;
         QSqlQuery q;
-        q.prepare(QStringLiteral("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES (?,?,?,60,'2026.01.01')"));
+        q.prepare(QStringLiteral(
+            "INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES (?,?,?,60,'2026.01.01')"));
         q.addBindValue(eui);
         q.addBindValue(name);
         q.addBindValue(location);
         QVERIFY(q.exec());
         QVERIFY(q.exec(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
-                                      "SELECT id, strftime('%s','now') - 10, 21.5, 40, 3 FROM sensors WHERE EUI64='") + eui + "'"));
+                                      "SELECT id, strftime('%s','now') - 10, 21.5, 40, 3 FROM sensors WHERE EUI64='")
+            + eui + "'"));
         QVERIFY(q.exec(QStringLiteral("INSERT INTO last (sensor_id, timemeasure, temperature, wetness, battery) "
-                                      "SELECT id, strftime('%s','now') - 10, 21.5, 40, 3 FROM sensors WHERE EUI64='") + eui + "'"));
+                                      "SELECT id, strftime('%s','now') - 10, 21.5, 40, 3 FROM sensors WHERE EUI64='")
+            + eui + "'"));
     }
 
     // Lets the refresh run and its table queries come back from the loading thread.
@@ -57,7 +61,7 @@ class TestMainWindow : public QObject
     MainWindow* window()
     {
         auto* w = new MainWindow;
-        settle(w);  // the refresh at the end of construction
+        settle(w); // the refresh at the end of construction
         return w;
     }
 
@@ -154,7 +158,7 @@ private slots:
         MainWindow* w = window();
         QVERIFY(!w->refreshOnArrival);
         QCOMPARE(w->refreshInterval(), 0);
-        QCOMPARE(w->modelSensors->rowCount(), 0);  // a window of no length selects nothing
+        QCOMPARE(w->modelSensors->rowCount(), 0); // a window of no length selects nothing
         delete w;
     }
 
@@ -244,6 +248,62 @@ private slots:
         QCOMPARE(w->currentSensorIndex, 2);
         w->ui->listSensors->setCurrentItem(state->locations[1]->treeItem);
         QCOMPARE(w->currentEUI64, QStringLiteral("000D6F0000000003"));
+        delete w;
+    }
+
+    // With the graph tab remembered, the window's construction loads the graph once.
+    void graphLoadsOnceAtStartUp()
+    {
+        state->viewSettings->setValue(QStringLiteral("MainWindow/TabIndex"), 2);
+        MainWindow* w = window();
+        QCOMPARE(w->ui->tabWidget->currentIndex(), 2);
+        QCOMPARE(w->currentEUI64, QStringLiteral("000D6F0000000001"));
+        QCOMPARE(w->graphWidget->loadsStarted(), 1);
+        QCOMPARE(w->graphWidget->measures().size(), 1);
+        delete w;
+    }
+
+    // A flood of new sensors rebuilds the tree once per turn of the event loop, and a refresh
+    // asked for in the same turn decorates the rebuilt tree.
+    void treeRebuildsAreCoalesced()
+    {
+        MainWindow* w = window();
+        const int builds = w->treeBuilds;
+        for (int i = 0; i < 50; ++i) {
+            auto* s = new Sensor;
+            s->EUI64 = QStringLiteral("000D6F00000100%1").arg(i, 2, 10, QLatin1Char('0'));
+            s->location = 1;
+            state->sensors << s;
+            w->slotRefrSensorList();
+            w->slotRefresh();
+        }
+        QCOMPARE(w->treeBuilds, builds);
+        settle(w);
+        QCOMPARE(w->treeBuilds, builds + 1);
+        QCOMPARE(state->locations[1]->treeItem->childCount(), 53);
+        QVERIFY(state->sensors.last()->treeItem);
+        delete w;
+    }
+
+    // A refresh decorates the rows on screen; rows that unfold into view are decorated then.
+    void decorationFollowsRowsIntoView()
+    {
+        state->sensors[1]->lastSeen = 0; // silent for decades
+        MainWindow* w = window();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->slotRefresh();
+        settle(w);
+        QCOMPARE(state->sensors[1]->treeItem->background(0).color(), QColor(Qt::red));
+        QCOMPARE(state->sensors[0]->treeItem->background(0).color(), QColor(Qt::white));
+
+        w->slotRefrSensorList(); // rebuilt folded: the sensors are out of view
+        settle(w);
+        QTreeWidgetItem* silent = state->sensors[1]->treeItem;
+        QCOMPARE(silent->background(0).style(), Qt::NoBrush);
+        w->ui->listSensors->expandItem(state->locations[1]->treeItem);
+        QCOMPARE(silent->background(0).color(), QColor(Qt::red));
+        QCOMPARE(silent->toolTip(0), QStringLiteral("Датчик ещё не выходил на связь"));
         delete w;
     }
 

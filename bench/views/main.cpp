@@ -1,0 +1,453 @@
+// Views under load.
+//   bench_views --scenario refresh [--sensors N] [--refreshes K] [--tab 0|1]
+//     GUI-thread CPU time of one refresh of the summary (or measurement) tab with N sensors,
+//     the window shown.
+//   bench_views --scenario graph [--seconds S] [--db cache.db3] [--program path]
+//     The real program on the graph tab, "1 год", a year of one-minute readings of 20
+//     sensors, the same 20 sensors reporting 10 times a second through the modem: message to
+//     reply latency, the main thread's busy share and the WAL file's size.
+//   bench_views --scenario flood [--sensors N] [--program path]
+//     The real program while one gateway connection brings N new sensor addresses; a probe
+//     sensor on the modem every 10 ms: its longest wait for a reply is the longest stall.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QQueue>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "app/appstate.h"
+#include "bench/views/programrun.h"
+#include "storage/sqlbasemodule.h"
+#include "tools/datagen/datagenerator.h"
+#include "tools/gatewaysim/simulatedgateway.h"
+#include "tools/modemsim/modempeer.h"
+#include "tools/modemsim/simulatedsensor.h"
+#include "ui/interfacemodule.h"
+#include "ui/mainwindow.h"
+#include "ui_mainwindow.h"
+
+namespace
+{
+
+double percentile(QVector<double> v, double p)
+{
+    if (v.isEmpty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, int(p * v.size()))];
+}
+
+double threadCpuMs()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Runs the event loop, sleeping between events, until `done` or the time-out.
+void waitFor(const std::function<bool()>& done, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    check.start(2);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    if (!done())
+        loop.exec();
+}
+
+// --- GUI time per refresh ----------------------------------------------------------------
+
+int refreshScenario(int sensors, int refreshes, int tab)
+{
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    QDir().mkdir(QStringLiteral("data"));
+    AppState state;
+    state.loadConfig();
+    SQLBaseModule sql;
+    sql.init(0, QString(), QString(), QString(), QString(), 0);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QSqlDatabase db = QSqlDatabase::database();
+    db.transaction();
+    QSqlQuery q;
+    const int rooms = std::max(1, sensors / 50);
+    for (int r = 0; r < rooms; ++r) {
+        auto* l = new Location;
+        l->name = QStringLiteral("Помещение %1").arg(r);
+        state.locations << l;
+        q.exec(QStringLiteral("INSERT INTO locations (id, name, EUI64, ip) VALUES (%1, '%2', '', '')")
+                   .arg(r)
+                   .arg(l->name));
+    }
+    for (int i = 0; i < sensors; ++i) {
+        auto* s = new Sensor;
+        s->EUI64 = QStringLiteral("00137A%1").arg(i, 10, 16, QLatin1Char('0')).toUpper();
+        s->name = QStringLiteral("Датчик %1").arg(i);
+        s->location = i % rooms;
+        s->online = true;
+        s->lastSeen = now * 1000;
+        s->lastData = { true, true, true, 20.0 + i % 15, 50.0 + i % 40, 3.0 };
+        state.sensors << s;
+        q.prepare(QStringLiteral("INSERT INTO sensors (id, EUI64, name, location, sleepInterval, datecheck) VALUES "
+                                 "(?,?,?,?,60,'2026.01.01')"));
+        q.addBindValue(i + 1);
+        q.addBindValue(s->EUI64);
+        q.addBindValue(s->name);
+        q.addBindValue(s->location);
+        q.exec();
+        for (const char* table : { "measure", "last" }) {
+            q.prepare(QStringLiteral(
+                "INSERT INTO %1 (sensor_id, timemeasure, temperature, wetness, battery) VALUES (?,?,?,?,3.0)")
+                          .arg(QLatin1String(table)));
+            q.addBindValue(i + 1);
+            q.addBindValue(now - 60);
+            q.addBindValue(s->lastData.temperature);
+            q.addBindValue(s->lastData.wetness);
+            q.exec();
+        }
+    }
+    db.commit();
+
+    InterfaceModule interface;
+    interface.slotStopInitializing();
+    MainWindow* w = interface.mainWindow;
+    w->resize(1579, 900);
+    w->ui->tabWidget->setCurrentIndex(tab);
+    w->show();
+    auto settle = [w](int before) {
+        waitFor([&] { return w->refreshes > before && !w->loading(); }, 60000);
+        QCoreApplication::processEvents();
+    };
+    settle(0);
+    QVector<double> cost;
+    for (int i = 0; i < refreshes; ++i) {
+        const int before = w->refreshes;
+        const double start = threadCpuMs();
+        w->slotRefresh();
+        settle(before);
+        cost << threadCpuMs() - start;
+    }
+    std::printf("refresh of tab %d, %d sensors in %d rooms, window shown: GUI thread median %.2f ms, "
+                "p90 %.2f ms (of %d)\n",
+        tab, sensors, rooms, percentile(cost, 0.5), percentile(cost, 0.9), refreshes);
+    interface.slotStopModule();
+    sql.slotStopModule();
+    return 0;
+}
+
+// --- The real program under a modem stream -----------------------------------------------
+
+// The modem end in a thread of its own, timing each message to its reply.
+class ModemLine
+{
+public:
+    ModemPeer peer;
+    QThread thread;
+    QElapsedTimer clock;
+    QHash<QString, QQueue<qint64>> sentAt; // touched only in the peer's thread
+    QVector<double> latencies;
+    bool scriptDone = false;
+
+    bool open()
+    {
+        QString error;
+        if (!peer.open(&error)) {
+            std::fprintf(stderr, "cannot open a pseudo-terminal: %s\n", qPrintable(error));
+            return false;
+        }
+        peer.setRecording(false);
+        clock.start();
+        QObject::connect(&peer, &ModemPeer::unicastReceived, &peer, [this](const QString& eui, const QByteArray&) {
+            QQueue<qint64>& q = sentAt[eui];
+            if (!q.isEmpty())
+                latencies.append((clock.nsecsElapsed() - q.dequeue()) / 1e6);
+        });
+        QObject::connect(
+            &peer, &ModemPeer::scriptDone, &peer, [this] { scriptDone = true; }, Qt::DirectConnection);
+        peer.moveToThread(&thread);
+        thread.start();
+        return true;
+    }
+    // Runs in the peer's thread.
+    void send(const QString& eui, const QByteArray& payload)
+    {
+        sentAt[eui].enqueue(clock.nsecsElapsed());
+        peer.sendCast(QStringLiteral("UCAST"), eui, payload);
+    }
+    QVector<double> takeLatencies()
+    {
+        QVector<double> copy;
+        QMetaObject::invokeMethod(
+            &peer,
+            [&] {
+                copy = latencies;
+                latencies.clear();
+            },
+            Qt::BlockingQueuedConnection);
+        return copy;
+    }
+    int unanswered()
+    {
+        int n = 0;
+        QMetaObject::invokeMethod(
+            &peer,
+            [&] {
+                for (const auto& q : sentAt)
+                    n += q.size();
+            },
+            Qt::BlockingQueuedConnection);
+        return n;
+    }
+    ~ModemLine()
+    {
+        QMetaObject::invokeMethod(
+            &peer, [this] { peer.moveToThread(QCoreApplication::instance()->thread()); }, Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
+    }
+};
+
+bool startProgram(ProgramRun& run, ModemLine& line, const QString& program, quint16 networkPort)
+{
+    if (!run.writeConfig(line.peer.portName(), networkPort))
+        return false;
+    if (!run.start(program)) {
+        std::fprintf(stderr, "cannot start %s\n", qPrintable(program));
+        return false;
+    }
+    QElapsedTimer t;
+    t.start();
+    waitFor([&] { return line.scriptDone; }, 900000);
+    if (!line.scriptDone) {
+        std::fprintf(stderr, "the program never initialised the modem:\n%s\n", qPrintable(run.output()));
+        return false;
+    }
+    std::printf("program up and modem initialised in %.1f s\n", t.elapsed() / 1000.0);
+    return true;
+}
+
+QString datagenKey(int i)
+{
+    return QStringLiteral("00137A%1").arg(i, 10, 16, QLatin1Char('0')).toUpper();
+}
+
+bool makeYearDatabase(const QString& target, const QString& cache)
+{
+    if (!cache.isEmpty() && QFile::exists(cache))
+        return QFile::copy(cache, target);
+    QElapsedTimer t;
+    t.start();
+    {
+        // The program's own schema, through its module, in the working folder of the target.
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(QFileInfo(target).absolutePath() + QStringLiteral("/.."));
+        SQLBaseModule sql;
+        sql.init(0, QString(), QString(), QString(), QString(), 0);
+        DataGenerator::Options options;
+        options.sensors = 20;
+        options.locations = 4;
+        options.days = 365;
+        options.end = QDateTime::currentSecsSinceEpoch() - 60;
+        DataGenerator gen(sql.db, options);
+        QString error;
+        const bool ok = gen.run(&error);
+        sql.slotStopModule();
+        QDir::setCurrent(previous);
+        if (!ok) {
+            std::fprintf(stderr, "filling failed: %s\n", qPrintable(error));
+            return false;
+        }
+        std::printf("filled %lld readings in %.0f s\n", gen.measurementsWritten(), t.elapsed() / 1000.0);
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    return cache.isEmpty() || QFile::copy(target, cache);
+}
+
+int graphScenario(int seconds, const QString& cache, const QString& program, const QString& refreshAction)
+{
+    ProgramRun run;
+    if (!makeYearDatabase(run.path(QStringLiteral("data/measurement.db3")), cache))
+        return 1;
+    run.writeView(2, 17, refreshAction);
+    ModemLine line;
+    if (!line.open() || !startProgram(run, line, program, ProgramRun::freePort()))
+        return 1;
+    QThread::sleep(3); // the first graph load
+
+    QRandomGenerator random(3);
+    QVector<SimulatedSensor> sensors;
+    for (int i = 0; i < 20; ++i)
+        sensors.append(SimulatedSensor(i, &random));
+    int next = 0;
+    auto* sender = new QTimer;
+    sender->setInterval(5); // 20 sensors, 10 messages a second each
+    sender->moveToThread(&line.thread);
+    QObject::connect(sender, &QTimer::timeout, &line.peer, [&] {
+        SimulatedSensor& s = sensors[next % 20];
+        line.send(datagenKey(next % 20 + 1), s.nextPayload());
+        ++next;
+    });
+    const qint64 cpu0 = run.mainThreadCpuMs();
+    QElapsedTimer wall;
+    wall.start();
+    QMetaObject::invokeMethod(sender, [sender] { sender->start(); });
+    qint64 walMax = 0;
+    while (wall.elapsed() < seconds * 1000LL) {
+        waitFor([] { return false; }, 1000);
+        walMax = std::max(walMax, run.fileSize(QStringLiteral("data/measurement.db3-wal")));
+    }
+    QMetaObject::invokeMethod(
+        sender,
+        [sender] {
+            sender->stop();
+            sender->deleteLater();
+        },
+        Qt::BlockingQueuedConnection);
+    const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
+    waitFor([] { return false; }, 1000);
+    const QVector<double> l = line.takeLatencies();
+    const qint64 walEnd = run.fileSize(QStringLiteral("data/measurement.db3-wal"));
+    std::printf("graph tab, \"1 год\", 20 sensors x 10/s for %d s: %d sent, %d replies, %d unanswered\n", seconds, next,
+        l.size(), line.unanswered());
+    std::printf("message to reply: median %.2f ms, p99 %.2f ms, max %.2f ms\n", percentile(l, 0.5), percentile(l, 0.99),
+        percentile(l, 1.0));
+    std::printf("main thread busy %.1f %% of the time\n", busy * 100);
+    std::printf("WAL file: %.1f MB at the end, %.1f MB at most\n", walEnd / 1e6, walMax / 1e6);
+    run.stop();
+    return 0;
+}
+
+// --- A flood of new sensors from one gateway ---------------------------------------------
+
+int floodScenario(int newSensors, const QString& program)
+{
+    ProgramRun run;
+    {
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(run.path(QString()));
+        SQLBaseModule sql;
+        sql.init(0, QString(), QString(), QString(), QString(), 0);
+        sql.slotStopModule();
+        QDir::setCurrent(previous);
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    run.writeView(0, 10, QStringLiteral("actRefrDirect"));
+    ModemLine line;
+    const quint16 port = ProgramRun::freePort();
+    if (!line.open() || !startProgram(run, line, program, port))
+        return 1;
+
+    QRandomGenerator random(5);
+    SimulatedSensor probe(0, &random);
+    auto* prober = new QTimer;
+    prober->setInterval(10);
+    prober->moveToThread(&line.thread);
+    QObject::connect(prober, &QTimer::timeout, &line.peer, [&] { line.send(probe.eui64(), probe.nextPayload()); });
+    QMetaObject::invokeMethod(prober, [prober] { prober->start(); });
+    waitFor([] { return false; }, 2000);
+    const QVector<double> baseline = line.takeLatencies();
+
+    GatewaySettings settings;
+    settings.port = port;
+    settings.sensors = newSensors;
+    settings.count = 1;
+    settings.interval = newSensors; // one message a millisecond
+    settings.linger = 600000;
+    settings.quiet = true;
+    // The gateway lives in the peer's thread, socket and timers included.
+    SimulatedGateway* gateway = nullptr;
+    QElapsedTimer t;
+    t.start();
+    QMetaObject::invokeMethod(
+        &line.peer,
+        [&] {
+            gateway = new SimulatedGateway(0, 1000, QStringLiteral("Шлюз 1"), settings, 11);
+            gateway->start();
+        },
+        Qt::BlockingQueuedConnection);
+
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("count"));
+    db.setDatabaseName(run.path(QStringLiteral("data/measurement.db3")));
+    db.open();
+    int registered = 0;
+    while (registered < newSensors + 1 && t.elapsed() < 600000) {
+        waitFor([] { return false; }, 200);
+        QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM sensors"), db);
+        if (q.next())
+            registered = q.value(0).toInt();
+    }
+    const double took = t.elapsed() / 1000.0;
+    waitFor([] { return false; }, 1000);
+    QMetaObject::invokeMethod(
+        prober,
+        [prober] {
+            prober->stop();
+            prober->deleteLater();
+        },
+        Qt::BlockingQueuedConnection);
+    const QVector<double> l = line.takeLatencies();
+    std::printf(
+        "probe before the flood: median %.2f ms, max %.2f ms\n", percentile(baseline, 0.5), percentile(baseline, 1.0));
+    std::printf("%d new sensors from one gateway: %d registered in %.1f s\n", newSensors, registered - 1, took);
+    std::printf("probe during the flood: median %.2f ms, p99 %.2f ms, longest stall %.0f ms\n", percentile(l, 0.5),
+        percentile(l, 0.99), percentile(l, 1.0));
+    QMetaObject::invokeMethod(
+        &line.peer, [&] { delete gateway; }, Qt::BlockingQueuedConnection);
+    db.close();
+    run.stop();
+    return registered == newSensors + 1 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The main window writes every summary query to the debug log.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser cli;
+    cli.addHelpOption();
+    cli.addOption({ "scenario", "refresh, graph or flood.", "name", "refresh" });
+    cli.addOption({ "sensors", "Sensors (refresh) or new sensors (flood).", "N", "" });
+    cli.addOption({ "refreshes", "Refreshes timed.", "K", "30" });
+    cli.addOption({ "tab", "Tab of the refresh scenario: 0 summary, 1 measurements.", "index", "0" });
+    cli.addOption({ "seconds", "Length of the stream.", "S", "60" });
+    cli.addOption({ "refresh",
+        "Refresh action of the graph scenario (actRefr1min: no refresh on arrival, "
+        "to tell the views' share from the intake's).",
+        "name", "actRefrDirect" });
+    cli.addOption({ "db", "Keep the filled year database here and reuse it.", "file" });
+    cli.addOption({ "program", "The program to run.", "path", QStringLiteral(OSTRIVEL_PROGRAM) });
+    cli.process(app);
+    const QString scenario = cli.value("scenario");
+    const QString db = cli.isSet("db") ? QFileInfo(cli.value("db")).absoluteFilePath() : QString();
+    const QString program = QFileInfo(cli.value("program")).absoluteFilePath();
+    if (scenario == QLatin1String("refresh"))
+        return refreshScenario(cli.value("sensors").isEmpty() ? 5000 : cli.value("sensors").toInt(),
+            std::max(1, cli.value("refreshes").toInt()), cli.value("tab").toInt());
+    if (scenario == QLatin1String("graph"))
+        return graphScenario(std::max(1, cli.value("seconds").toInt()), db, program, cli.value("refresh"));
+    if (scenario == QLatin1String("flood"))
+        return floodScenario(cli.value("sensors").isEmpty() ? 3000 : cli.value("sensors").toInt(), program);
+    std::fprintf(stderr, "unknown scenario\n");
+    return 2;
+}

@@ -1,0 +1,93 @@
+#include "programrun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTcpServer>
+
+#include <unistd.h>
+
+ProgramRun::ProgramRun()
+{
+    QDir(dir.path()).mkdir(QStringLiteral("data"));
+    process.setWorkingDirectory(dir.path());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+ProgramRun::~ProgramRun()
+{
+    stop();
+}
+
+bool ProgramRun::writeConfig(const QString& portName, quint16 networkPort)
+{
+    QSettings ini(path(QStringLiteral("data/config.ini")), QSettings::IniFormat);
+    ini.setValue(QStringLiteral("Modem/PortName"), portName);
+    ini.setValue(QStringLiteral("Modem/NetworkPort"), networkPort);
+    ini.setValue(QStringLiteral("Other/BreakInterval"), 120);
+    ini.setValue(QStringLiteral("Other/MaxTableRows"), 500);
+    ini.setValue(QStringLiteral("Other/DaysSave"), 400);
+    ini.setValue(QStringLiteral("DB/DBType"), 0);
+    ini.sync();
+    return ini.status() == QSettings::NoError;
+}
+
+bool ProgramRun::writeView(int tabIndex, int timeFilterLast, const QString& refreshAction)
+{
+    QSettings view(path(QStringLiteral("data/view.conf")), QSettings::IniFormat);
+    view.setValue(QStringLiteral("MainWindow/TabIndex"), tabIndex);
+    view.setValue(QStringLiteral("MainWindow/TimeFilterType"), 0);
+    view.setValue(QStringLiteral("MainWindow/TimeFilterLast"), timeFilterLast);
+    view.setValue(QStringLiteral("MainWindow/RefreshIndex"), refreshAction);
+    view.sync();
+    return view.status() == QSettings::NoError;
+}
+
+bool ProgramRun::start(const QString& program)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The single-instance guard's key file lives in the temporary folder: a private one lets
+    // the benchmark run beside another copy of the program.
+    env.insert(QStringLiteral("TMPDIR"), dir.path());
+    process.setProcessEnvironment(env);
+    process.start(program, QStringList());
+    return process.waitForStarted(10000);
+}
+
+qint64 ProgramRun::mainThreadCpuMs() const
+{
+    const qint64 id = process.processId();
+    QFile stat(QStringLiteral("/proc/%1/task/%1/stat").arg(id));
+    if (id <= 0 || !stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const qint64 ticks = fields[11].toLongLong() + fields[12].toLongLong();
+    return ticks * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+qint64 ProgramRun::fileSize(const QString& relative) const
+{
+    return QFileInfo(path(relative)).size();
+}
+
+void ProgramRun::stop()
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.kill();
+    process.waitForFinished(10000);
+}
+
+quint16 ProgramRun::freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}

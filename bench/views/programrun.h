@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// The real program in a working folder of its own, started on a prepared "data/" folder with
+// the offscreen platform, so a benchmark measures what a user gets.
+class ProgramRun
+{
+public:
+    ProgramRun();
+    ~ProgramRun();
+
+    bool isValid() const { return dir.isValid(); }
+    QString path(const QString& relative) const { return dir.filePath(relative); }
+
+    // "data/config.ini" from the program's defaults with the modem on `portName` and the
+    // gateway server on `networkPort`; "data/view.conf" with the given MainWindow keys.
+    bool writeConfig(const QString& portName, quint16 networkPort);
+    bool writeView(int tabIndex, int timeFilterLast, const QString& refreshAction);
+
+    bool start(const QString& program);
+    qint64 pid() const { return process.processId(); }
+    // CPU time (user + system, ms) the program's main thread, which runs the GUI and answers
+    // the sensors, has used so far; -1 when it cannot be read.
+    qint64 mainThreadCpuMs() const;
+    qint64 fileSize(const QString& relative) const;
+    QString output() { return QString::fromLocal8Bit(process.readAll()); }
+    void stop();
+
+    static quint16 freePort();
+
+private:
+    QTemporaryDir dir;
+    QProcess process;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QImage>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include "ui/graphmodel.h"
+#include "ui/graphsample.h"
+#include "ui/threadconnection.h"
+
+// What one load of the graph needs, taken on the GUI thread: the sensor, the period, and the
+// chart's settings (thresholds, colours, size) as they were when it was asked for.
+struct GraphRequest {
+    QString eui64;
+    qint64 fromMs = 0;
+    qint64 toMs = 0;
+    GraphModel chart;
+};
+
+// The finished load: samples, the chart laid out over them and its picture.
+struct GraphResult {
+    GraphModel chart;
+    QVector<GraphSample> samples;
+    QImage image;
+};
+Q_DECLARE_METATYPE(GraphRequest)
+Q_DECLARE_METATYPE(GraphResult)
+
+// Reads and draws the graph in a thread of its own, on a connection of its own, so that a year
+// of measurements never holds the GUI thread, which also answers the sensors.
+class GraphLoader : public QObject
+{
+    Q_OBJECT
+public:
+    explicit GraphLoader(QObject* parent = nullptr);
+
+    // The whole load on the calling thread; the loader's slot and the benchmarks use it.
+    static GraphResult run(const GraphRequest& request, const QSqlDatabase& db);
+
+public slots:
+    void load(quint64 serial, GraphRequest request);
+    // Closes the connection; called in the loader's thread before it ends.
+    void close();
+
+signals:
+    void loaded(quint64 serial, GraphResult result);
+
+private:
+    ThreadConnection connection;
+};

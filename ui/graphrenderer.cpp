@@ -1,0 +1,108 @@
+#include "ui/graphrenderer.h"
+
+#include <QCoreApplication>
+#include <QLineF>
+#include <QPainter>
+
+#include "ui/graphcurve.h"
+
+namespace
+{
+
+void drawGrid(QPainter& p, const GraphModel& chart)
+{
+    QPen pen = p.pen();
+    pen.setStyle(Qt::DotLine);
+    pen.setColor(chart.line);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    const QRectF& top = chart.tempPane;
+    const QRectF& bottom = chart.wetnessPane;
+    for (int x : chart.gridColumns()) {
+        p.drawLine(x, GraphModel::truncated(top.top()), x, GraphModel::truncated(top.bottom()));
+        p.drawLine(x, GraphModel::truncated(bottom.top() + 3), x, GraphModel::truncated(bottom.bottom()));
+        p.drawText(
+            chart.timeLabelBox(x), Qt::AlignCenter, GraphModel::timeLabel(chart.msecsAt(x), chart.dateTimeStyle));
+    }
+}
+
+// A box taller than one mark stands for a column of touching marks: its end circles are drawn
+// antialiased like any mark, the straight part between them is filled on whole pixels. An
+// antialiased outline of the whole box looks the same and costs several times as much.
+void drawMarks(QPainter& p, const GraphModel& chart, const QVector<QRectF>& marks)
+{
+    const double size = GraphCurve::markSize;
+    p.setPen(Qt::NoPen);
+    p.setBrush(chart.node);
+    QVector<QRect> bodies;
+    for (const QRectF& m : marks) {
+        p.drawEllipse(QRectF(m.left(), m.top(), size, size));
+        if (m.height() > size) {
+            p.drawEllipse(QRectF(m.left(), m.bottom() - size, size, size));
+            bodies << QRect(qRound(m.left()), qRound(m.top() + size / 2), int(size), qRound(m.height() - size));
+        }
+    }
+    p.setRenderHint(QPainter::Antialiasing, false);
+    for (const QRect& body : bodies)
+        p.fillRect(body, chart.node);
+    p.setRenderHint(QPainter::Antialiasing, true);
+}
+
+void drawPane(
+    QPainter& p, const GraphModel& chart, const QVector<GraphSample>& samples, GraphPane pane, const QString& title)
+{
+    const QRectF& r = chart.pane(pane);
+    const int first = pane == GraphPane::Temperature ? GraphModel::TMinCritical : GraphModel::HMinCritical;
+
+    QPen dashed = p.pen();
+    dashed.setStyle(Qt::DashLine);
+    for (int k = 3; k >= 0; --k) {
+        const auto which = GraphModel::Threshold(first + k);
+        dashed.setColor(chart.thresholdColors[which]);
+        p.setPen(dashed);
+        const double y = chart.thresholdY(which);
+        const int row = GraphModel::truncated(y);
+        p.drawLine(GraphModel::truncated(r.left() + 1), row, GraphModel::truncated(r.right()), row);
+        p.drawText(chart.thresholdLabelBox(y), Qt::AlignHCenter | Qt::AlignTop,
+            QString::number(double(chart.thresholds[which]), 'g', 6));
+    }
+
+    p.setPen(QPen(Qt::black, 1));
+    const QLineF axes[] = {
+        { r.topLeft(), r.bottomLeft() },
+        { r.bottomLeft(), r.bottomRight() },
+        { r.topLeft(), r.topLeft() + QPointF(-3.5, 7) },
+        { r.topLeft(), r.topLeft() + QPointF(3.5, 7) },
+        { r.bottomRight(), r.bottomRight() + QPointF(-7, -3.5) },
+        { r.bottomRight(), r.bottomRight() + QPointF(-7, 3.5) },
+    };
+    p.drawLines(axes, 6);
+
+    p.setPen(Qt::gray);
+    p.drawText(QPoint(GraphModel::truncated(r.left() + 7), GraphModel::truncated(r.top() + 2)), title);
+
+    const GraphCurve curve = GraphCurve::build(samples, pane, chart);
+    p.setPen(QPen(chart.line, 1));
+    p.drawLines(curve.lines);
+    drawMarks(p, chart, curve.marks);
+    p.setBrush(Qt::NoBrush);
+}
+
+} // namespace
+
+QImage GraphRenderer::draw(const GraphModel& chart, const QVector<GraphSample>& samples, bool loaded)
+{
+    const int w = chart.width;
+    const int h = chart.height;
+    QImage image(std::max(w, 1), std::max(h, 1), QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(QRect(QPoint(-1, -1), QPoint(w - 1, h - 1)), chart.background);
+    if (loaded) {
+        drawGrid(p, chart);
+        drawPane(
+            p, chart, samples, GraphPane::Temperature, QCoreApplication::translate("GraphWidget", "Температура, °C"));
+        drawPane(p, chart, samples, GraphPane::Wetness, QCoreApplication::translate("GraphWidget", "Влажность, %"));
+    }
+    return image;
+}

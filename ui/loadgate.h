@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Paces the loads of one view. At most one load runs at a time; requests that arrive while it
+// runs are served by exactly one more load, which starts after the running one has ended and
+// the loading thread has rested as long as that load took (at most maxRestMs). A view that
+// refreshes on every arriving measurement therefore never keeps a reader open back to back,
+// and never spends more than about half a core on loads nobody can follow that fast.
+class LoadGate
+{
+public:
+    static constexpr qint64 maxRestMs = 2000;
+
+    // True when the load may start now; false when it is left to the load after the current.
+    bool request()
+    {
+        if (state == Idle) {
+            state = Running;
+            return true;
+        }
+        if (state == Running)
+            queued = true;
+        return false;
+    }
+    // The running load ended after `tookMs`. Returns the rest in ms before the queued load
+    // starts (call resume() then), or -1 when none is queued and the gate is idle again.
+    int finished(qint64 tookMs)
+    {
+        if (!queued) {
+            state = Idle;
+            return -1;
+        }
+        queued = false;
+        state = Resting;
+        return int(qBound<qint64>(0, tookMs, maxRestMs));
+    }
+    void resume() { state = Running; }
+    // The queued load is not wanted any more (its view is no longer shown).
+    void abandon()
+    {
+        state = Idle;
+        queued = false;
+    }
+    bool busy() const { return state != Idle; }
+    bool running() const { return state == Running; }
+
+private:
+    enum State { Idle, Running, Resting };
+    State state = Idle;
+    bool queued = false;
+};
