@@ -25,7 +25,7 @@ ReportSource::ReportSource()
 
 ReportSource::~ReportSource()
 {
-    m_averages = QSqlQuery();
+    m_averages.reset();
     if (m_db.isValid()) {
         m_db.close();
         m_db = QSqlDatabase();
@@ -90,24 +90,24 @@ bool ReportSource::averages(
         if (!sensorId(eui64, &m_averagesId, error))
             return false;
         m_averagesFor = eui64;
-        m_averages = QSqlQuery(m_db);
-        m_averages.setForwardOnly(true);
-        if (!m_averages.prepare(QStringLiteral("SELECT AVG(temperature), AVG(wetness) FROM measure "
-                                               "WHERE sensor_id = ? AND timemeasure >= ? AND timemeasure <= ?")))
-            return failed(m_averages, error);
+        m_averages = std::make_unique<QSqlQuery>(m_db);
+        m_averages->setForwardOnly(true);
+        if (!m_averages->prepare(QStringLiteral("SELECT AVG(temperature), AVG(wetness) FROM measure "
+                                                "WHERE sensor_id = ? AND timemeasure >= ? AND timemeasure <= ?")))
+            return failed(*m_averages, error);
         m_averagesReady = true;
     }
     if (m_averagesId < 0)
         return true;
-    m_averages.bindValue(0, m_averagesId);
-    m_averages.bindValue(1, low);
-    m_averages.bindValue(2, high);
-    if (!m_averages.exec())
-        return failed(m_averages, error);
-    if (m_averages.next()) {
-        *temperature = m_averages.value(0);
-        *wetness = m_averages.value(1);
+    m_averages->bindValue(0, m_averagesId);
+    m_averages->bindValue(1, low);
+    m_averages->bindValue(2, high);
+    if (!m_averages->exec())
+        return failed(*m_averages, error);
+    if (m_averages->next()) {
+        *temperature = m_averages->value(0);
+        *wetness = m_averages->value(1);
     }
-    m_averages.finish();
+    m_averages->finish();
     return true;
 }

@@ -6,6 +6,7 @@
 #include <QVariant>
 
 #include <functional>
+#include <memory>
 
 // The reports' reads, on a connection of their own to the program's database, opened and used
 // in one thread (the report thread). Every value is bound and every condition on the time is
@@ -37,7 +38,7 @@ private:
 
     QString m_name;
     QSqlDatabase m_db;
-    QSqlQuery m_averages;
+    std::unique_ptr<QSqlQuery> m_averages;
     QString m_averagesFor;
     qint64 m_averagesId = -1;
     bool m_averagesReady = false;
