@@ -31,6 +31,30 @@ QVector<DayWindow> DailyReport::windows(const ReportRequest& request)
     return out;
 }
 
+int DailyReport::windowOf(const QVector<DayWindow>& windows, qint64 time)
+{
+    if (windows.isEmpty() || time < windows.first().low)
+        return -1;
+    // The windows follow each other a day apart (UTC has no clock changes).
+    const qint64 offset = time - windows.first().low;
+    const qint64 day = offset / 86400;
+    if (day >= windows.size() || offset - day * 86400 > 2 * kHalfWindow)
+        return -1;
+    return int(day);
+}
+
+void DayAverage::add(const QVariant& temperature, const QVariant& wetness)
+{
+    if (!temperature.isNull()) {
+        temperatureSum += temperature.toDouble();
+        ++temperatureCount;
+    }
+    if (!wetness.isNull()) {
+        wetnessSum += wetness.toDouble();
+        ++wetnessCount;
+    }
+}
+
 QVector<int> DailyReport::chosenSensors(const ReportRequest& request)
 {
     QVector<int> out;
@@ -73,8 +97,9 @@ XlsxSheet DailyReport::sheet(const ReportRequest& request, const QVector<QVector
         for (int j = 0; j < n; ++j) {
             const DayAverage a = row.value(j);
             s.write(r + 1, j + 2, QStringLiteral("09:00"), cell);
-            s.write(r + 2, j + 2, reportFixed(a.hasTemperature, a.temperature), cell);
-            s.write(r + 3, j + 2, reportFixed(a.hasWetness, a.wetness), cell);
+            s.write(r + 2, j + 2, reportFixed(a.temperatureCount > 0, a.temperatureSum / qMax(1, a.temperatureCount)),
+                cell);
+            s.write(r + 3, j + 2, reportFixed(a.wetnessCount > 0, a.wetnessSum / qMax(1, a.wetnessCount)), cell);
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QString>
+#include <QVariant>
 #include <QVector>
 
 #include "app/reportrequest.h"
@@ -15,12 +16,14 @@ struct DayWindow {
     qint64 high = 0;
 };
 
-// The averages of one window; a value with no reading in the window is absent.
+// The means of one window, built from its readings; absent values take no part, and a mean
+// with no value is absent.
 struct DayAverage {
-    bool hasTemperature = false;
-    bool hasWetness = false;
-    double temperature = 0;
-    double wetness = 0;
+    int temperatureCount = 0;
+    int wetnessCount = 0;
+    double temperatureSum = 0;
+    double wetnessSum = 0;
+    void add(const QVariant& temperature, const QVariant& wetness);
 };
 
 // The workbook "reportSensors.xlsx": one column per day of the period, four rows per chosen
@@ -40,6 +43,8 @@ public:
     static DayWindow window(const QDate& day);
     // The windows of the day columns, at most kMaxDays of them.
     static QVector<DayWindow> windows(const ReportRequest& request);
+    // Index of the window holding `time`, -1 when none does.
+    static int windowOf(const QVector<DayWindow>& windows, qint64 time);
     static QVector<int> chosenSensors(const ReportRequest& request);
     // `averages` holds, for each chosen sensor in order, one entry per day column.
     static XlsxSheet sheet(const ReportRequest& request, const QVector<QVector<DayAverage>>& averages);

@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include <limits>
+
 #include "app/dailyreport.h"
 #include "app/measuredatareport.h"
 #include "app/roomreport.h"
@@ -19,13 +21,10 @@ ReportRunner::ReportRunner(const ReportRequest& request, const QString& folder, 
 int ReportRunner::steps() const
 {
     int n = 0;
-    if (m_request.rooms)
-        n += RoomReport::sensorsToFigure(m_request).size() + 1;
-    const int chosen = DailyReport::chosenSensors(m_request).size();
-    if (m_request.daily)
-        n += chosen + 1;
+    if (m_request.rooms || m_request.daily)
+        n += kPassSteps + int(m_request.rooms) + int(m_request.daily);
     if (m_request.measureData)
-        n += chosen + 1;
+        n += DailyReport::chosenSensors(m_request).size() + 1;
     return n;
 }
 
@@ -57,9 +56,7 @@ ReportOutcome ReportRunner::run()
         return outcome;
     }
     // Each report goes on after another one failed; a cancel ends the run.
-    if (m_request.rooms && !writeRooms(source, &outcome))
-        return outcome;
-    if (m_request.daily && !writeDaily(source, &outcome))
+    if ((m_request.rooms || m_request.daily) && !writeRoomsAndDaily(source, &outcome))
         return outcome;
     if (m_request.measureData)
         writeMeasureData(source, &outcome);
@@ -79,59 +76,78 @@ bool ReportRunner::save(XlsxDocument& document, ReportOutcome* outcome)
     return true;
 }
 
-bool ReportRunner::writeRooms(ReportSource& source, ReportOutcome* outcome)
+bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outcome)
 {
-    XlsxDocument document(QDir(m_folder).filePath(roomsFile()));
-    QVector<RoomSensorFigures> figures(m_request.sensors.size(), RoomSensorFigures(m_request.globalThresholds));
-    for (int index : RoomReport::sensorsToFigure(m_request)) {
-        RoomSensorFigures& f = figures[index];
-        QString error;
-        const bool read = source.measurements(
-            m_request.sensors[index].EUI64, m_request.startBound(), m_request.endBound(),
-            [&](qint64 time, const QVariant& t, const QVariant& h, const QVariant& b) {
-                f.add(time, t, h, b);
-                return !m_cancel;
-            },
-            &error);
-        if (m_cancel) {
-            outcome->cancelled = true;
-            return false;
-        }
-        if (!read) {
-            outcome->failures.append({ document.fileName(), error });
-            return true;
-        }
-        step();
-    }
-    document.addSheet(RoomReport::sheet(m_request, figures));
-    return save(document, outcome);
-}
+    const ReportRequest& r = m_request;
+    const QVector<int> roomSensors = r.rooms ? RoomReport::sensorsToFigure(r) : QVector<int>();
+    const QVector<int> dailySensors = r.daily ? DailyReport::chosenSensors(r) : QVector<int>();
+    const QVector<DayWindow> windows = r.daily ? DailyReport::windows(r) : QVector<DayWindow>();
 
-bool ReportRunner::writeDaily(ReportSource& source, ReportOutcome* outcome)
-{
-    XlsxDocument document(QDir(m_folder).filePath(dailyFile()));
-    const QVector<DayWindow> windows = DailyReport::windows(m_request);
-    QVector<QVector<DayAverage>> averages;
-    for (int index : DailyReport::chosenSensors(m_request)) {
-        QVector<DayAverage> days(windows.size());
-        for (int j = 0; j < windows.size(); ++j) {
-            if (m_cancel) {
-                outcome->cancelled = true;
-                return false;
-            }
-            QVariant t, h;
-            QString error;
-            if (!source.averages(m_request.sensors[index].EUI64, windows[j].low, windows[j].high, &t, &h, &error)) {
-                outcome->failures.append({ document.fileName(), error });
-                return true;
-            }
-            days[j] = { !t.isNull(), !h.isNull(), t.toDouble(), h.toDouble() };
-        }
-        averages << days;
-        step();
+    // Both reports take their figures from one read along the time, over the span of both.
+    QStringList keys;
+    QVector<int> roomSlot;
+    QVector<int> dailySlot;
+    for (int i = 0; i < r.sensors.size(); ++i) {
+        const int daily = windows.isEmpty() ? -1 : dailySensors.indexOf(i);
+        if (!roomSensors.contains(i) && daily < 0)
+            continue;
+        keys << r.sensors[i].EUI64;
+        roomSlot << (roomSensors.contains(i) ? i : -1);
+        dailySlot << daily;
     }
-    document.addSheet(DailyReport::sheet(m_request, averages));
-    return save(document, outcome);
+    qint64 low = std::numeric_limits<qint64>::max();
+    qint64 high = std::numeric_limits<qint64>::min();
+    if (!roomSensors.isEmpty() && r.startBound() <= r.endBound()) {
+        low = r.startBound();
+        high = r.endBound();
+    }
+    if (!windows.isEmpty() && !dailySensors.isEmpty()) {
+        low = qMin(low, windows.first().low);
+        high = qMax(high, windows.last().high);
+    }
+
+    QVector<RoomSensorFigures> figures(r.sensors.size(), RoomSensorFigures(r.globalThresholds));
+    QVector<QVector<DayAverage>> averages(dailySensors.size(), QVector<DayAverage>(windows.size()));
+    int shown = 0;
+    qint64 rows = 0;
+    auto sink = [&](int position, qint64 time, const QVariant& t, const QVariant& h, const QVariant& b) {
+        if (roomSlot[position] >= 0 && time >= r.startBound() && time <= r.endBound())
+            figures[roomSlot[position]].add(time, t, h, b);
+        if (dailySlot[position] >= 0) {
+            const int day = DailyReport::windowOf(windows, time);
+            if (day >= 0)
+                averages[dailySlot[position]][day].add(t, h);
+        }
+        if ((++rows & 0xFFF) == 0) {
+            const int done = int(kPassSteps * double(time - low) / double(qMax<qint64>(1, high - low)));
+            for (; shown < qMin(done, kPassSteps); ++shown)
+                step();
+        }
+        return !m_cancel;
+    };
+    QString error;
+    const bool read = keys.isEmpty() || low > high || source.measurements(keys, low, high, sink, &error);
+    if (m_cancel) {
+        outcome->cancelled = true;
+        return false;
+    }
+    for (; shown < kPassSteps; ++shown)
+        step();
+    if (r.rooms) {
+        XlsxDocument document(QDir(m_folder).filePath(roomsFile()));
+        if (!read)
+            outcome->failures.append({ document.fileName(), error });
+        else if (document.addSheet(RoomReport::sheet(r, figures)), !save(document, outcome))
+            return false;
+    }
+    if (r.daily) {
+        XlsxDocument document(QDir(m_folder).filePath(dailyFile()));
+        if (!read)
+            outcome->failures.append({ document.fileName(), error });
+        else if (document.addSheet(DailyReport::sheet(r, averages)), !save(document, outcome))
+            return false;
+    }
+    return true;
 }
 
 bool ReportRunner::writeMeasureData(ReportSource& source, ReportOutcome* outcome)
@@ -147,7 +163,7 @@ bool ReportRunner::writeMeasureData(ReportSource& source, ReportOutcome* outcome
         QString error;
         const bool read = source.measurements(
             m_request.sensors[index].EUI64, m_request.startBound(), m_request.endBound(),
-            [&](qint64 time, const QVariant& t, const QVariant& h, const QVariant&) {
+            [&](int, qint64 time, const QVariant& t, const QVariant& h, const QVariant&) {
                 if (!held.isEmpty()) {
                     full = true;
                     return false;

@@ -57,8 +57,10 @@ public slots:
     void start();
 
 private:
-    bool writeRooms(class ReportSource& source, ReportOutcome* outcome);
-    bool writeDaily(ReportSource& source, ReportOutcome* outcome);
+    // Progress units of the read behind the room and daily reports.
+    static constexpr int kPassSteps = 100;
+
+    bool writeRoomsAndDaily(class ReportSource& source, ReportOutcome* outcome);
     bool writeMeasureData(ReportSource& source, ReportOutcome* outcome);
     bool save(class XlsxDocument& document, ReportOutcome* outcome);
     void step();

@@ -1,7 +1,9 @@
 #include "storage/reportsource.h"
 
 #include <QAtomicInt>
+#include <QHash>
 #include <QSqlError>
+#include <QSqlQuery>
 
 #include "storage/sqlbasemodule.h"
 
@@ -25,7 +27,6 @@ ReportSource::ReportSource()
 
 ReportSource::~ReportSource()
 {
-    m_averages.reset();
     if (m_db.isValid()) {
         m_db.close();
         m_db = QSqlDatabase();
@@ -44,70 +45,61 @@ bool ReportSource::open(QString* error)
     return true;
 }
 
-bool ReportSource::sensorId(const QString& eui64, qint64* id, QString* error)
+bool ReportSource::run(QSqlQuery& query, const QHash<qint64, int>& positions, const RowSink& sink, QString* error)
 {
-    QSqlQuery query(m_db);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT id FROM sensors WHERE EUI64 = ?"));
-    query.addBindValue(eui64);
     if (!query.exec())
         return failed(query, error);
-    *id = query.next() ? query.value(0).toLongLong() : -1;
-    return true;
+    while (query.next()) {
+        if (!sink(positions.value(query.value(0).toLongLong()), query.value(1).toLongLong(), query.value(2),
+                query.value(3), query.value(4)))
+            break;
+    }
+    return query.lastError().isValid() ? failed(query, error) : true;
 }
 
 bool ReportSource::measurements(const QString& eui64, qint64 low, qint64 high, const RowSink& sink, QString* error)
 {
-    qint64 id = -1;
-    if (!sensorId(eui64, &id, error))
-        return false;
-    if (id < 0)
-        return true;
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT timemeasure, temperature, wetness, battery FROM measure "
-                                 "WHERE sensor_id = ? AND timemeasure >= ? AND timemeasure <= ? ORDER BY timemeasure"));
-    query.addBindValue(id);
+    query.prepare(QStringLiteral("SELECT m.sensor_id, m.timemeasure, m.temperature, m.wetness, m.battery "
+                                 "FROM measure m JOIN sensors s ON s.id = m.sensor_id WHERE s.EUI64 = ? "
+                                 "AND m.timemeasure >= ? AND m.timemeasure <= ? ORDER BY m.timemeasure"));
+    query.addBindValue(eui64);
     query.addBindValue(low);
     query.addBindValue(high);
-    if (!query.exec())
-        return failed(query, error);
-    while (query.next()) {
-        if (!sink(query.value(0).toLongLong(), query.value(1), query.value(2), query.value(3)))
-            break;
-    }
-    if (query.lastError().isValid())
-        return failed(query, error);
-    return true;
+    return run(query, {}, sink, error);
 }
 
-bool ReportSource::averages(
-    const QString& eui64, qint64 low, qint64 high, QVariant* temperature, QVariant* wetness, QString* error)
+bool ReportSource::measurements(const QStringList& eui64s, qint64 low, qint64 high, const RowSink& sink, QString* error)
 {
-    *temperature = *wetness = QVariant();
-    if (!m_averagesReady || eui64 != m_averagesFor) {
-        m_averagesReady = false;
-        if (!sensorId(eui64, &m_averagesId, error))
-            return false;
-        m_averagesFor = eui64;
-        m_averages = std::make_unique<QSqlQuery>(m_db);
-        m_averages->setForwardOnly(true);
-        if (!m_averages->prepare(QStringLiteral("SELECT AVG(temperature), AVG(wetness) FROM measure "
-                                                "WHERE sensor_id = ? AND timemeasure >= ? AND timemeasure <= ?")))
-            return failed(*m_averages, error);
-        m_averagesReady = true;
+    QHash<qint64, int> positions;
+    {
+        QSqlQuery ids(m_db);
+        ids.setForwardOnly(true);
+        if (!ids.exec(QStringLiteral("SELECT id, EUI64 FROM sensors")))
+            return failed(ids, error);
+        while (ids.next()) {
+            const int position = eui64s.indexOf(ids.value(1).toString());
+            if (position >= 0)
+                positions.insert(ids.value(0).toLongLong(), position);
+        }
     }
-    if (m_averagesId < 0)
+    if (positions.isEmpty())
         return true;
-    m_averages->bindValue(0, m_averagesId);
-    m_averages->bindValue(1, low);
-    m_averages->bindValue(2, high);
-    if (!m_averages->exec())
-        return failed(*m_averages, error);
-    if (m_averages->next()) {
-        *temperature = m_averages->value(0);
-        *wetness = m_averages->value(1);
-    }
-    m_averages->finish();
-    return true;
+    QStringList marks;
+    for (int i = 0; i < positions.size(); ++i)
+        marks << QStringLiteral("?");
+    // The unary plus keeps the sensor condition off the sensor index, so the read follows the
+    // time index along the table.
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT sensor_id, timemeasure, temperature, wetness, battery FROM measure "
+                                 "WHERE timemeasure >= ? AND timemeasure <= ? AND +sensor_id IN (%1) "
+                                 "ORDER BY timemeasure")
+                      .arg(marks.join(QLatin1Char(','))));
+    query.addBindValue(low);
+    query.addBindValue(high);
+    for (auto it = positions.cbegin(); it != positions.cend(); ++it)
+        query.addBindValue(it.key());
+    return run(query, positions, sink, error);
 }

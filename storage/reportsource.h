@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <functional>
-#include <memory>
+
+class QSqlQuery;
 
 // The reports' reads, on a connection of their own to the program's database, opened and used
 // in one thread (the report thread). Every value is bound and every condition on the time is
@@ -22,24 +23,20 @@ public:
     // Clones the default connection; call it in the thread that reads.
     bool open(QString* error);
 
+    // One measurement; `sensor` is the position of its sensor in the list asked for. A sink
+    // that returns false stops the read.
     using RowSink = std::function<bool(
-        qint64 time, const QVariant& temperature, const QVariant& wetness, const QVariant& battery)>;
-    // Hands every measurement of the sensor in [low, high] to `sink` in time order; a sink that
-    // returns false stops the read. An unknown sensor has no rows. False with the reason when
-    // a query fails.
+        int sensor, qint64 time, const QVariant& temperature, const QVariant& wetness, const QVariant& battery)>;
+    // Every measurement of one sensor in [low, high], in time order, through one sensor's index.
     bool measurements(const QString& eui64, qint64 low, qint64 high, const RowSink& sink, QString* error);
-    // Mean temperature and humidity of the sensor in [low, high]; a null value when none.
-    bool averages(
-        const QString& eui64, qint64 low, qint64 high, QVariant* temperature, QVariant* wetness, QString* error);
+    // Every measurement of several sensors in [low, high], in time order, in one pass along
+    // the time: for many sensors over a long period this reads the table in the order it was
+    // written instead of jumping between the sensors' rows. Unknown sensors have no rows.
+    bool measurements(const QStringList& eui64s, qint64 low, qint64 high, const RowSink& sink, QString* error);
 
 private:
-    // The sensor's row id, -1 when it has none.
-    bool sensorId(const QString& eui64, qint64* id, QString* error);
+    bool run(QSqlQuery& query, const QHash<qint64, int>& positions, const RowSink& sink, QString* error);
 
     QString m_name;
     QSqlDatabase m_db;
-    std::unique_ptr<QSqlQuery> m_averages;
-    QString m_averagesFor;
-    qint64 m_averagesId = -1;
-    bool m_averagesReady = false;
 };

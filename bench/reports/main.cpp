@@ -1,0 +1,162 @@
+// Report benchmark: a generated database (by default 30 sensors, one reading a minute for a
+// year), the three workbooks for every sensor over the last month and over the whole year.
+// Prints the time of each workbook, the growth of the peak memory while the measurement-data
+// workbook streams, and the longest stall of the GUI thread's event loop while the dialog's run
+// goes on in its own thread.
+//   bench_reports [--sensors N] [--days D]
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "app/appstate.h"
+#include "app/prompt.h"
+#include "dialogs/dialogreport.h"
+#include "dialogs/reportrunner.h"
+#include "storage/sqlbasemodule.h"
+#include "ui_dialogreport.h"
+
+namespace
+{
+
+// Peak resident memory of this process so far, in KiB (Linux).
+long peakKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+class QuietPrompt : public Prompt
+{
+public:
+    bool question(const QString&) override { return true; }
+    void critical(const QString& title, const QString& text) override { last = title + QStringLiteral(": ") + text; }
+    void warning(const QString& title, const QString& text) override { last = title + QStringLiteral(": ") + text; }
+    void information(const QString& title, const QString& text) override { last = title + QStringLiteral(": ") + text; }
+    QString last;
+};
+
+// Every location and sensor of the registry chosen, over [end - days, end].
+ReportRequest everything(const AppState& state, const QDateTime& end, int days, bool rooms, bool daily, bool data)
+{
+    ReportRequest r;
+    r.rooms = rooms;
+    r.daily = daily;
+    r.measureData = data;
+    r.end = end;
+    r.start = end.addDays(-days);
+    for (const Location* l : state.locations)
+        r.locationRows.append({ l->name, true });
+    for (const Sensor* s : state.sensors) {
+        r.sensorRows.append({ reportSensorRowText(s->name, state.locationName(s->location), s->EUI64), true });
+        r.sensors.append({ s->EUI64, s->name, s->location, s->datecheck, s->isEnabled, ReportThresholds(8, 0.0) });
+    }
+    r.globalThresholds = { 5, 10, 25, 30, 60, 70, 98, 99 };
+    return r;
+}
+
+double timed(const ReportRequest& request, const QString& folder)
+{
+    ReportRunner runner(request, folder);
+    QElapsedTimer t;
+    t.start();
+    const ReportOutcome outcome = runner.run();
+    if (!outcome.failures.isEmpty())
+        std::fprintf(stderr, "report failed: %s\n", qPrintable(outcome.failures.first().reason));
+    return t.elapsed() / 1000.0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser cli;
+    cli.addHelpOption();
+    cli.addOption({ "sensors", "Sensors.", "N", "30" });
+    cli.addOption({ "days", "Days of one-minute readings.", "D", "365" });
+    cli.process(app);
+    const int days = cli.value("days").toInt();
+
+    QTemporaryDir dir;
+    const qint64 end = QDateTime::currentSecsSinceEpoch();
+    QProcess generator;
+    generator.setProcessChannelMode(QProcess::ForwardedChannels);
+    generator.start(QStringLiteral(DATAGEN_PATH),
+        { QStringLiteral("--dir"), dir.path(), QStringLiteral("-n"), cli.value("sensors"), QStringLiteral("-m"),
+            QStringLiteral("4"), QStringLiteral("-d"), cli.value("days"), QStringLiteral("--end"),
+            QString::number(end) });
+    if (!generator.waitForFinished(-1) || generator.exitCode() != 0) {
+        std::fprintf(stderr, "data generation failed\n");
+        return 1;
+    }
+    QDir::setCurrent(dir.path());
+    QuietPrompt quiet;
+    setPrompt(&quiet);
+    AppState state;
+    state.DaysSave = days + 1;
+    SQLBaseModule sql;
+    sql.init(0, QString(), QString(), QString(), QString(), 0);
+    const QDateTime last = QDateTime::fromSecsSinceEpoch(end);
+
+    for (int span : { 30, days }) {
+        const QString folder = QStringLiteral("reports-%1").arg(span);
+        const long before = peakKiB();
+        const double data = timed(everything(state, last, span, false, false, true), folder);
+        const long after = peakKiB();
+        const double rooms = timed(everything(state, last, span, true, false, false), folder);
+        const double daily = timed(everything(state, last, span, false, true, false), folder);
+        std::printf("%d days, %d sensors: rooms %.2f s, daily %.2f s (together %.2f s); measurement data %.2f s, "
+                    "%.0f MB, peak memory %ld -> %ld KiB (+%ld KiB)\n",
+            span, int(state.sensors.size()), rooms, daily, rooms + daily, data,
+            QFileInfo(folder + QStringLiteral("/reportSensorsMeasureData.xlsx")).size() / 1e6, before, after,
+            after - before);
+        std::fflush(stdout);
+    }
+
+    // The dialog's own run, all three workbooks over the whole period, while a 5 ms timer on
+    // the GUI thread records the longest gap between its ticks.
+    DialogReport dialog;
+    dialog.show();
+    dialog.hide();
+    dialog.ui->dateTimeEnd->setDateTime(last);
+    dialog.ui->dateTimeStart->setDateTime(last.addDays(-days));
+    dialog.reportsFolder = QStringLiteral("reports-dialog");
+    QElapsedTimer clock;
+    qint64 previous = 0;
+    qint64 longest = 0;
+    QTimer probe;
+    probe.setInterval(5);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longest = qMax(longest, now - previous);
+        previous = now;
+    });
+    bool finished = false;
+    QObject::connect(&dialog, &DialogReport::signalReportsFinished, [&] { finished = true; });
+    clock.start();
+    probe.start();
+    dialog.accept();
+    while (!finished)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    std::printf("dialog run, %d days, all three workbooks: %.2f s, longest GUI event-loop stall %lld ms; "
+                "closing message \"%s\"\n",
+        days, clock.elapsed() / 1000.0, longest, qPrintable(quiet.last.left(40)));
+    sql.slotStopModule();
+    setPrompt(nullptr);
+    return 0;
+}
