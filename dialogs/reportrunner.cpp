@@ -126,7 +126,11 @@ bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outco
         return !m_cancel;
     };
     QString error;
-    const bool read = keys.isEmpty() || low > high || source.measurements(keys, low, high, sink, &error);
+    // Without the room report only the daily windows need reading.
+    const bool windowsOnly = roomSensors.isEmpty();
+    const bool read = keys.isEmpty() || low > high
+        || source.measurements(
+            keys, low, high, sink, &error, windowsOnly ? 86400 : 0, windowsOnly ? 2 * DailyReport::kHalfWindow : 0);
     if (m_cancel) {
         outcome->cancelled = true;
         return false;

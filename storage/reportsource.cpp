@@ -70,7 +70,8 @@ bool ReportSource::measurements(const QString& eui64, qint64 low, qint64 high, c
     return run(query, {}, sink, error);
 }
 
-bool ReportSource::measurements(const QStringList& eui64s, qint64 low, qint64 high, const RowSink& sink, QString* error)
+bool ReportSource::measurements(const QStringList& eui64s, qint64 low, qint64 high, const RowSink& sink, QString* error,
+    qint64 every, qint64 within)
 {
     QHash<qint64, int> positions;
     {
@@ -94,12 +95,18 @@ bool ReportSource::measurements(const QStringList& eui64s, qint64 low, qint64 hi
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT sensor_id, timemeasure, temperature, wetness, battery FROM measure "
-                                 "WHERE timemeasure >= ? AND timemeasure <= ? AND +sensor_id IN (%1) "
+                                 "WHERE timemeasure >= ? AND timemeasure <= ? AND +sensor_id IN (%1)%2 "
                                  "ORDER BY timemeasure")
-                      .arg(marks.join(QLatin1Char(','))));
+                      .arg(marks.join(QLatin1Char(',')),
+                          every > 0 ? QStringLiteral(" AND (timemeasure - ?) % ? <= ?") : QString()));
     query.addBindValue(low);
     query.addBindValue(high);
     for (auto it = positions.cbegin(); it != positions.cend(); ++it)
         query.addBindValue(it.key());
+    if (every > 0) {
+        query.addBindValue(low);
+        query.addBindValue(every);
+        query.addBindValue(within);
+    }
     return run(query, positions, sink, error);
 }

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "app/dailyreport.h"
 #include "app/roomreport.h"
 #include "dialogs/dialogreport.h"
 #include "storage/xlsxdocument.h"
@@ -237,6 +238,19 @@ private slots:
         QCOMPARE(RoomReport::note(battery, datecheck, QDate(2024, 3, 1)), note);
     }
 
+    // A period longer than a sheet is wide keeps the first days and says so.
+    void dayColumnsCapped()
+    {
+        ReportRequest request;
+        request.start = QDateTime(QDate(1970, 1, 1), QTime(0, 0));
+        request.end = QDateTime(QDate(2024, 12, 31), QTime(0, 0));
+        const XlsxSheet sheet = DailyReport::sheet(request, {});
+        QCOMPARE(sheet.read(1, 1), QStringLiteral("Показаны первые 16383 дн. периода из 20089"));
+        QCOMPARE(sheet.read(3, XlsxSheet::kMaxColumns), QStringLiteral("16383"));
+        QCOMPARE(DailyReport::windows(request).size(), DailyReport::kMaxDays);
+        QCOMPARE(sheet.merges.size(), XlsxSheet::kMaxColumns);
+    }
+
     void workbooks_data()
     {
         QTest::addColumn<int>("type");
@@ -294,6 +308,12 @@ private slots:
         const QStringList dailyMerges = daily[QStringLiteral("merged")].toVariant().toStringList();
         for (const char* range : { "A4:C4", "A16:C16", "A20:A31", "C20:C31" })
             QVERIFY2(dailyMerges.contains(QLatin1String(range)), range);
+        // Alone, the daily report reads only its windows, and finds the same.
+        dialog->ui->checkLocations->setChecked(false);
+        dialog->ui->checkMeasureData->setChecked(false);
+        QVERIFY(run(QStringLiteral("daily")).failures.isEmpty());
+        QCOMPARE(readBack(QStringLiteral("daily/reportSensors.xlsx"))[QStringLiteral("sheets")].toArray().at(0),
+            QJsonValue(daily));
 
         const QJsonObject data = readBack(QStringLiteral("reports/reportSensorsMeasureData.xlsx"));
         const QJsonArray sheets = data[QStringLiteral("sheets")].toArray();
