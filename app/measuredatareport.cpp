@@ -80,9 +80,22 @@ XlsxSheet MeasureDataReport::head(const ReportRequest& request, int index, const
     return s;
 }
 
-QVector<QString> MeasureDataReport::row(
-    qint64 time, const QVariant& temperature, const QVariant& wetness, const QLocale& locale)
+QString LocalTimeText::operator()(qint64 time)
 {
-    return { QDateTime::fromSecsSinceEpoch(time).toString(kPattern), localeFixed(temperature, locale),
-        localeFixed(wetness, locale) };
+    const qint64 h = time >= 0 ? time / 3600 : (time - 3599) / 3600;
+    if (h != hour) {
+        hour = h;
+        offset = QDateTime::fromSecsSinceEpoch(h * 3600).offsetFromUtc();
+        // An hour with a change of the zone's offset in it is converted row by row.
+        steady = QDateTime::fromSecsSinceEpoch(h * 3600 + 3599).offsetFromUtc() == offset;
+    }
+    if (!steady)
+        return QDateTime::fromSecsSinceEpoch(time).toString(kPattern);
+    return QDateTime::fromSecsSinceEpoch(time + offset, Qt::UTC).toString(kPattern);
+}
+
+QVector<QString> MeasureDataReport::row(
+    LocalTimeText& times, qint64 time, const QVariant& temperature, const QVariant& wetness, const QLocale& locale)
+{
+    return { times(time), localeFixed(temperature, locale), localeFixed(wetness, locale) };
 }

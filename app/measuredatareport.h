@@ -5,8 +5,23 @@
 #include <QVariant>
 #include <QVector>
 
+#include <limits>
+
 #include "app/reportrequest.h"
 #include "storage/xlsxsheet.h"
+
+// Local "dd.MM.yyyy hh:mm:ss" of times that mostly follow one another: the zone's offset is
+// looked up twice an hour instead of for every row (each lookup may read the zone file).
+class LocalTimeText
+{
+public:
+    QString operator()(qint64 time);
+
+private:
+    qint64 hour = std::numeric_limits<qint64>::min();
+    int offset = 0;
+    bool steady = false;
+};
 
 // The workbook "reportSensorsMeasureData.xlsx": one sheet per chosen sensor with its heading,
 // the interval, the eight thresholds in force and then every measurement of the interval.
@@ -21,7 +36,7 @@ public:
     // One measurement row: local time, temperature and humidity in the locale's notation;
     // an absent value is an empty cell.
     static QVector<QString> row(
-        qint64 time, const QVariant& temperature, const QVariant& wetness, const QLocale& locale);
+        LocalTimeText& times, qint64 time, const QVariant& temperature, const QVariant& wetness, const QLocale& locale);
     // The look of the measurement rows.
     static XlsxStyle rowStyle();
     // Written in place of the last row of a sheet that cannot hold every measurement.

@@ -97,9 +97,12 @@ bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outco
     }
     qint64 low = std::numeric_limits<qint64>::max();
     qint64 high = std::numeric_limits<qint64>::min();
-    if (!roomSensors.isEmpty() && r.startBound() <= r.endBound()) {
-        low = r.startBound();
-        high = r.endBound();
+    // Each bound converts a local time, which may read the zone file: once, not for every row.
+    const qint64 start = r.startBound();
+    const qint64 end = r.endBound();
+    if (!roomSensors.isEmpty() && start <= end) {
+        low = start;
+        high = end;
     }
     if (!windows.isEmpty() && !dailySensors.isEmpty()) {
         low = qMin(low, windows.first().low);
@@ -111,7 +114,7 @@ bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outco
     int shown = 0;
     qint64 rows = 0;
     auto sink = [&](int position, qint64 time, const QVariant& t, const QVariant& h, const QVariant& b) {
-        if (roomSlot[position] >= 0 && time >= r.startBound() && time <= r.endBound())
+        if (roomSlot[position] >= 0 && time >= start && time <= end)
             figures[roomSlot[position]].add(time, t, h, b);
         if (dailySlot[position] >= 0) {
             const int day = DailyReport::windowOf(windows, time);
@@ -163,6 +166,7 @@ bool ReportRunner::writeMeasureData(ReportSource& source, ReportOutcome* outcome
         int row = MeasureDataReport::kFirstDataRow;
         // The sheet's last row takes the last measurement only when no other follows it.
         QVector<QString> held;
+        LocalTimeText times;
         bool full = false;
         QString error;
         const bool read = source.measurements(
@@ -173,9 +177,9 @@ bool ReportRunner::writeMeasureData(ReportSource& source, ReportOutcome* outcome
                     return false;
                 }
                 if (row >= rowLimit)
-                    held = MeasureDataReport::row(time, t, h, locale);
+                    held = MeasureDataReport::row(times, time, t, h, locale);
                 else
-                    document.appendRow(row++, MeasureDataReport::row(time, t, h, locale), style);
+                    document.appendRow(row++, MeasureDataReport::row(times, time, t, h, locale), style);
                 return !m_cancel;
             },
             &error);

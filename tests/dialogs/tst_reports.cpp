@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include "app/dailyreport.h"
+#include "app/measuredatareport.h"
 #include "app/roomreport.h"
 #include "dialogs/dialogreport.h"
 #include "storage/xlsxdocument.h"
@@ -249,6 +250,17 @@ private slots:
         QCOMPARE(sheet.read(3, XlsxSheet::kMaxColumns), QStringLiteral("16383"));
         QCOMPARE(DailyReport::windows(request).size(), DailyReport::kMaxDays);
         QCOMPARE(sheet.merges.size(), XlsxSheet::kMaxColumns);
+    }
+
+    // Across the spring and autumn clock changes of 2010 (Moscow) the measurement times read
+    // as a full conversion of each one gives them.
+    void localTimes()
+    {
+        LocalTimeText text;
+        for (qint64 from : { 1269730800, 1288476000 }) {
+            for (qint64 t = from - 10800; t < from + 10800; t += 419)
+                QCOMPARE(text(t), QDateTime::fromSecsSinceEpoch(t).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")));
+        }
     }
 
     void workbooks_data()
