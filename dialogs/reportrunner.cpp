@@ -2,6 +2,7 @@
 
 #include <QDir>
 
+#include <functional>
 #include <limits>
 
 #include "app/dailyreport.h"
@@ -140,21 +141,19 @@ bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outco
     }
     for (; shown < kPassSteps; ++shown)
         step();
-    if (r.rooms) {
-        XlsxDocument document(QDir(m_folder).filePath(roomsFile()));
-        if (!read)
+    // A workbook whose figures could not be read is not written.
+    auto finish = [&](const QString& file, const std::function<XlsxSheet()>& sheet) {
+        XlsxDocument document(QDir(m_folder).filePath(file));
+        if (!read) {
             outcome->failures.append({ document.fileName(), error });
-        else if (document.addSheet(RoomReport::sheet(r, figures)), !save(document, outcome))
-            return false;
-    }
-    if (r.daily) {
-        XlsxDocument document(QDir(m_folder).filePath(dailyFile()));
-        if (!read)
-            outcome->failures.append({ document.fileName(), error });
-        else if (document.addSheet(DailyReport::sheet(r, averages)), !save(document, outcome))
-            return false;
-    }
-    return true;
+            return true;
+        }
+        document.addSheet(sheet());
+        return save(document, outcome);
+    };
+    if (r.rooms && !finish(roomsFile(), [&] { return RoomReport::sheet(r, figures); }))
+        return false;
+    return !r.daily || finish(dailyFile(), [&] { return DailyReport::sheet(r, averages); });
 }
 
 bool ReportRunner::writeMeasureData(ReportSource& source, ReportOutcome* outcome)
