@@ -12,24 +12,8 @@
 
 #include <cstdio>
 
+#include "bench/peakmemory.h"
 #include "storage/dbfexport.h"
-
-namespace {
-
-// Peak resident memory of this process so far, in KiB (Linux).
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -43,9 +27,9 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     QProcess generator;
     generator.setProcessChannelMode(QProcess::ForwardedChannels);
-    generator.start(QStringLiteral(DATAGEN_PATH), { QStringLiteral("--dir"), dir.path(), QStringLiteral("-n"),
-                                                      cli.value("sensors"), QStringLiteral("-m"), QStringLiteral("10"),
-                                                      QStringLiteral("-d"), cli.value("days") });
+    generator.start(QStringLiteral(DATAGEN_PATH),
+        { QStringLiteral("--dir"), dir.path(), QStringLiteral("-n"), cli.value("sensors"), QStringLiteral("-m"),
+            QStringLiteral("10"), QStringLiteral("-d"), cli.value("days") });
     if (!generator.waitForFinished(-1) || generator.exitCode() != 0) {
         std::fprintf(stderr, "data generation failed\n");
         return 1;

@@ -18,6 +18,7 @@
 
 #include "app/appstate.h"
 #include "app/prompt.h"
+#include "bench/peakmemory.h"
 #include "dialogs/dialogreport.h"
 #include "dialogs/reportrunner.h"
 #include "storage/sqlbasemodule.h"
@@ -25,19 +26,6 @@
 
 namespace
 {
-
-// Peak resident memory of this process so far, in KiB (Linux).
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 class QuietPrompt : public Prompt
 {
