@@ -1,9 +1,12 @@
 #include "dialogs/reportrunner.h"
 
 #include <QDir>
+#include <QThread>
 
 #include <functional>
 #include <limits>
+#include <thread>
+#include <vector>
 
 #include "app/dailyreport.h"
 #include "app/measuredatareport.h"
@@ -57,7 +60,7 @@ ReportOutcome ReportRunner::run()
         return outcome;
     }
     // Each report goes on after another one failed; a cancel ends the run.
-    if ((m_request.rooms || m_request.daily) && !writeRoomsAndDaily(source, &outcome))
+    if ((m_request.rooms || m_request.daily) && !writeRoomsAndDaily(&outcome))
         return outcome;
     if (m_request.measureData)
         writeMeasureData(source, &outcome);
@@ -77,7 +80,7 @@ bool ReportRunner::save(XlsxDocument& document, ReportOutcome* outcome)
     return true;
 }
 
-bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outcome)
+bool ReportRunner::writeRoomsAndDaily(ReportOutcome* outcome)
 {
     const ReportRequest& r = m_request;
     const QVector<int> roomSensors = r.rooms ? RoomReport::sensorsToFigure(r) : QVector<int>();
@@ -112,29 +115,68 @@ bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outco
 
     QVector<RoomSensorFigures> figures(r.sensors.size(), RoomSensorFigures(r.globalThresholds));
     QVector<QVector<DayAverage>> averages(dailySensors.size(), QVector<DayAverage>(windows.size()));
+    // Plain pointers: the readers below fill the entries of different sensors side by side.
+    RoomSensorFigures* figureOf = figures.data();
+    QVector<DayAverage*> daysOf;
+    for (QVector<DayAverage>& days : averages)
+        daysOf << days.data();
     int shown = 0;
-    qint64 rows = 0;
     auto sink = [&](int position, qint64 time, const QVariant& t, const QVariant& h, const QVariant& b) {
-        if (roomSlot[position] >= 0 && time >= start && time <= end)
-            figures[roomSlot[position]].add(time, t, h, b);
-        if (dailySlot[position] >= 0) {
+        if (roomSlot.at(position) >= 0 && time >= start && time <= end)
+            figureOf[roomSlot.at(position)].add(time, t, h, b);
+        if (dailySlot.at(position) >= 0) {
             const int day = DailyReport::windowOf(windows, time);
             if (day >= 0)
-                averages[dailySlot[position]][day].add(t, h);
-        }
-        if ((++rows & 0xFFF) == 0) {
-            const int done = int(kPassSteps * double(time - low) / double(qMax<qint64>(1, high - low)));
-            for (; shown < qMin(done, kPassSteps); ++shown)
-                step();
+                daysOf.at(dailySlot.at(position))[day].add(t, h);
         }
         return !m_cancel;
     };
-    QString error;
+
+    // The sensors are shared out among a few readers, each on a connection of its own and each
+    // following the time for its share, so a long period of many sensors is not bound to one
+    // core. The first reader's progress along the time stands for all of them.
+    const int readers = qBound(1, qMin(QThread::idealThreadCount(), kMaxReaders), keys.size());
+    std::vector<QString> errors(static_cast<size_t>(readers));
+    std::vector<char> reads(size_t(readers), 1);
     // Without the room report only the daily windows need reading.
     const bool windowsOnly = roomSensors.isEmpty();
-    const bool read = keys.isEmpty() || low > high
-        || source.measurements(
-            keys, low, high, sink, &error, windowsOnly ? 86400 : 0, windowsOnly ? 2 * DailyReport::kHalfWindow : 0);
+    auto readShare = [&](int reader) {
+        QStringList share;
+        QVector<int> positions;
+        for (int p = reader; p < keys.size(); p += readers) {
+            share << keys.at(p);
+            positions << p;
+        }
+        ReportSource own;
+        qint64 rows = 0;
+        auto shareSink = [&](int i, qint64 time, const QVariant& t, const QVariant& h, const QVariant& b) {
+            if (reader == 0 && (++rows & 0xFFF) == 0) {
+                const int done = int(kPassSteps * double(time - low) / double(qMax<qint64>(1, high - low)));
+                for (; shown < qMin(done, kPassSteps); ++shown)
+                    step();
+            }
+            return sink(positions[i], time, t, h, b);
+        };
+        reads[size_t(reader)] = own.open(&errors[size_t(reader)])
+            && own.measurements(share, low, high, shareSink, &errors[size_t(reader)], windowsOnly ? 86400 : 0,
+                windowsOnly ? 2 * DailyReport::kHalfWindow : 0);
+    };
+    bool read = true;
+    QString error;
+    if (!keys.isEmpty() && low <= high) {
+        std::vector<std::thread> threads;
+        for (int reader = 1; reader < readers; ++reader)
+            threads.emplace_back(readShare, reader);
+        readShare(0);
+        for (std::thread& thread : threads)
+            thread.join();
+        for (int reader = 0; reader < readers; ++reader) {
+            if (!reads[size_t(reader)]) {
+                read = false;
+                error = errors[size_t(reader)];
+            }
+        }
+    }
     if (m_cancel) {
         outcome->cancelled = true;
         return false;

@@ -59,9 +59,11 @@ public slots:
 private:
     // Progress units of the read behind the room and daily reports.
     static constexpr int kPassSteps = 100;
+    // Connections that read the room and daily figures at once.
+    static constexpr int kMaxReaders = 4;
 
-    bool writeRoomsAndDaily(class ReportSource& source, ReportOutcome* outcome);
-    bool writeMeasureData(ReportSource& source, ReportOutcome* outcome);
+    bool writeRoomsAndDaily(ReportOutcome* outcome);
+    bool writeMeasureData(class ReportSource& source, ReportOutcome* outcome);
     bool save(class XlsxDocument& document, ReportOutcome* outcome);
     void step();
 

@@ -129,11 +129,15 @@ int main(int argc, char** argv)
     QElapsedTimer clock;
     qint64 previous = 0;
     qint64 longest = 0;
+    qint64 longestAt = 0;
     QTimer probe;
     probe.setInterval(5);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
-        longest = qMax(longest, now - previous);
+        if (now - previous > longest) {
+            longest = now - previous;
+            longestAt = now;
+        }
         previous = now;
     });
     bool finished = false;
@@ -143,9 +147,9 @@ int main(int argc, char** argv)
     dialog.accept();
     while (!finished)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    std::printf("dialog run, %d days, all three workbooks: %.2f s, longest GUI event-loop stall %lld ms; "
+    std::printf("dialog run, %d days, all three workbooks: %.2f s, longest GUI event-loop stall %lld ms (ending %.2f s after Ok); "
                 "closing message \"%s\"\n",
-        days, clock.elapsed() / 1000.0, longest, qPrintable(quiet.last.left(40)));
+        days, clock.elapsed() / 1000.0, longest, longestAt / 1000.0, qPrintable(quiet.last.left(40)));
     sql.slotStopModule();
     setPrompt(nullptr);
     return 0;
