@@ -2,7 +2,6 @@
 
 #include <QDate>
 #include <QDateTime>
-#include <QMetaType>
 #include <QString>
 #include <QVector>
 
@@ -44,7 +43,6 @@ struct ReportRequest {
     qint64 startBound() const { return start.toMSecsSinceEpoch() / 1000; }
     qint64 endBound() const { return end.toMSecsSinceEpoch() / 1000; }
 };
-Q_DECLARE_METATYPE(ReportRequest)
 
 // The text of a sensor's row in the dialog, which also heads its blocks and names its sheet:
 // "Склад 1   (Цех,  EUI64= 000D6F0000ABCDEF)".

@@ -55,9 +55,18 @@ XlsxDocument::XlsxDocument(const QString& fileName, Mode mode)
 
 XlsxDocument::~XlsxDocument()
 {
-    // An abandoned workbook is freed without being written: nothing reaches the disk.
-    if (m_book)
+    // An abandoned workbook is freed without being written: nothing reaches its name. The
+    // library closes a streamed sheet's temporary file only when it writes the workbook, so
+    // that file is closed here (it has no name; closing it frees its disk space).
+    if (m_book) {
+        for (lxw_worksheet* sheet : qAsConst(m_sheets)) {
+            if (sheet->optimize_tmpfile) {
+                std::fclose(sheet->optimize_tmpfile);
+                sheet->optimize_tmpfile = nullptr;
+            }
+        }
         lxw_workbook_free(m_book);
+    }
 }
 
 void XlsxDocument::note(const QString& problem)
@@ -125,6 +134,7 @@ QString XlsxDocument::addSheet(const XlsxSheet& sheet)
         return QString();
     }
     m_names << name;
+    m_sheets << ws;
     m_last = ws;
     m_lastRow = sheet.lastRow();
 

@@ -55,6 +55,7 @@ private:
     QString m_partName;
     Mode m_mode;
     lxw_workbook* m_book = nullptr;
+    QVector<lxw_worksheet*> m_sheets;
     lxw_worksheet* m_last = nullptr;
     int m_lastRow = 0;
     QStringList m_names;
