@@ -55,6 +55,14 @@ void DayAverage::add(const QVariant& temperature, const QVariant& wetness)
     }
 }
 
+void DayAverage::append(const DayAverage& other)
+{
+    temperatureCount += other.temperatureCount;
+    wetnessCount += other.wetnessCount;
+    temperatureSum += other.temperatureSum;
+    wetnessSum += other.wetnessSum;
+}
+
 QVector<int> DailyReport::chosenSensors(const ReportRequest& request)
 {
     QVector<int> out;

@@ -24,6 +24,7 @@ struct DayAverage {
     double temperatureSum = 0;
     double wetnessSum = 0;
     void add(const QVariant& temperature, const QVariant& wetness);
+    void append(const DayAverage& other);
 };
 
 // The workbook "reportSensors.xlsx": one column per day of the period, four rows per chosen

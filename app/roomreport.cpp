@@ -18,6 +18,10 @@ QString reportFixed(bool present, double value)
 
 void OutOfRangeCounter::add(qint64 time, double value)
 {
+    if (!seen) {
+        seen = true;
+        firstTime = time;
+    }
     const bool out = value <= lower || value >= upper;
     if (!inside) {
         if (out) {
@@ -31,6 +35,31 @@ void OutOfRangeCounter::add(qint64 time, double value)
         stretchStart = time;
     else
         inside = false;
+}
+
+void OutOfRangeCounter::append(const OutOfRangeCounter& later)
+{
+    if (!later.seen)
+        return;
+    // A stretch still open here ends or goes on at the later first row, as if fed in one go.
+    if (inside)
+        seconds += later.firstTime - stretchStart;
+    if (!seen)
+        firstTime = later.firstTime;
+    seen = true;
+    seconds += later.seconds;
+    inside = later.inside;
+    stretchStart = later.stretchStart;
+}
+
+void ValueSpan::append(const ValueSpan& other)
+{
+    if (other.count == 0)
+        return;
+    min = count ? qMin(min, other.min) : other.min;
+    max = count ? qMax(max, other.max) : other.max;
+    sum += other.sum;
+    count += other.count;
 }
 
 void ValueSpan::add(double value)
@@ -61,6 +90,15 @@ void RoomSensorFigures::add(qint64 time, const QVariant& t, const QVariant& h, c
     }
     if (!b.isNull())
         batteryTime.add(time, b.toDouble());
+}
+
+void RoomSensorFigures::append(const RoomSensorFigures& later)
+{
+    temperature.append(later.temperature);
+    wetness.append(later.wetness);
+    temperatureTime.append(later.temperatureTime);
+    wetnessTime.append(later.wetnessTime);
+    batteryTime.append(later.batteryTime);
 }
 
 QVector<int> RoomReport::sensorsToFigure(const ReportRequest& request)

@@ -20,11 +20,15 @@ public:
     {
     }
     void add(qint64 time, double value);
+    // Goes on with the rows of `later`, counted on their own from a later point in time.
+    void append(const OutOfRangeCounter& later);
     qint64 total() const { return seconds; }
 
 private:
     double upper;
     double lower;
+    bool seen = false;
+    qint64 firstTime = 0;
     bool inside = false;
     qint64 stretchStart = 0;
     qint64 seconds = 0;
@@ -37,6 +41,7 @@ struct ValueSpan {
     double max = 0;
     double sum = 0;
     void add(double value);
+    void append(const ValueSpan& other);
 };
 
 // One sensor's figures over the period, built from its rows in time order. An absent value
@@ -49,6 +54,8 @@ struct RoomSensorFigures {
     // The global critical limits decide the temperature and humidity times.
     explicit RoomSensorFigures(const ReportThresholds& global);
     void add(qint64 time, const QVariant& temperature, const QVariant& wetness, const QVariant& battery);
+    // Goes on with the figures of a later stretch of time.
+    void append(const RoomSensorFigures& later);
 
     ValueSpan temperature;
     ValueSpan wetness;

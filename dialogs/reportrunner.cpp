@@ -113,69 +113,82 @@ bool ReportRunner::writeRoomsAndDaily(ReportOutcome* outcome)
         high = qMax(high, windows.last().high);
     }
 
-    QVector<RoomSensorFigures> figures(r.sensors.size(), RoomSensorFigures(r.globalThresholds));
-    QVector<QVector<DayAverage>> averages(dailySensors.size(), QVector<DayAverage>(windows.size()));
-    // Plain pointers: the readers below fill the entries of different sensors side by side.
-    RoomSensorFigures* figureOf = figures.data();
-    QVector<DayAverage*> daysOf;
-    for (QVector<DayAverage>& days : averages)
-        daysOf << days.data();
-    int shown = 0;
-    auto sink = [&](int position, qint64 time, const QVariant& t, const QVariant& h, const QVariant& b) {
-        if (roomSlot.at(position) >= 0 && time >= start && time <= end)
-            figureOf[roomSlot.at(position)].add(time, t, h, b);
-        if (dailySlot.at(position) >= 0) {
-            const int day = DailyReport::windowOf(windows, time);
-            if (day >= 0)
-                daysOf.at(dailySlot.at(position))[day].add(t, h);
-        }
-        return !m_cancel;
+    // The period is cut into a few slices read at once, each on a connection of its own; every
+    // slice gathers figures of its own, and they are joined in time order afterwards. The first
+    // reader's progress along its slice stands for all of them.
+    struct Share {
+        QVector<RoomSensorFigures> figures;
+        QVector<QVector<DayAverage>> days;
+        QString error;
+        bool read = true;
     };
-
-    // The sensors are shared out among a few readers, each on a connection of its own and each
-    // following the time for its share, so a long period of many sensors is not bound to one
-    // core. The first reader's progress along the time stands for all of them.
-    const int readers = qBound(1, qMin(QThread::idealThreadCount(), kMaxReaders), keys.size());
-    std::vector<QString> errors(static_cast<size_t>(readers));
-    std::vector<char> reads(size_t(readers), 1);
+    const bool anything = !keys.isEmpty() && low <= high;
+    const int readers = anything ? qBound(1, qMin(QThread::idealThreadCount(), kMaxReaders), keys.size()) : 1;
+    std::vector<Share> shares(static_cast<size_t>(readers));
     // Without the room report only the daily windows need reading.
     const bool windowsOnly = roomSensors.isEmpty();
-    auto readShare = [&](int reader) {
-        QStringList share;
-        QVector<int> positions;
-        for (int p = reader; p < keys.size(); p += readers) {
-            share << keys.at(p);
-            positions << p;
+    int shown = 0;
+    auto readSlice = [&](int reader) {
+        Share& mine = shares[size_t(reader)];
+        mine.figures.fill(RoomSensorFigures(r.globalThresholds), keys.size());
+        mine.days.resize(keys.size());
+        for (int p = 0; p < keys.size(); ++p) {
+            if (dailySlot.at(p) >= 0)
+                mine.days[p].resize(windows.size());
         }
-        ReportSource own;
+        if (!anything)
+            return;
+        const qint64 span = high - low + 1;
+        const qint64 from = low + span * reader / readers;
+        const qint64 to = low + span * (reader + 1) / readers - 1;
         qint64 rows = 0;
-        auto shareSink = [&](int i, qint64 time, const QVariant& t, const QVariant& h, const QVariant& b) {
+        auto sink = [&](int p, qint64 time, const QVariant& t, const QVariant& h, const QVariant& b) {
+            if (roomSlot.at(p) >= 0 && time >= start && time <= end)
+                mine.figures[p].add(time, t, h, b);
+            if (dailySlot.at(p) >= 0) {
+                const int day = DailyReport::windowOf(windows, time);
+                if (day >= 0)
+                    mine.days[p][day].add(t, h);
+            }
             if (reader == 0 && (++rows & 0xFFF) == 0) {
-                const int done = int(kPassSteps * double(time - low) / double(qMax<qint64>(1, high - low)));
+                const int done = int(kPassSteps * double(time - from) / double(qMax<qint64>(1, to - from)));
                 for (; shown < qMin(done, kPassSteps); ++shown)
                     step();
             }
-            return sink(positions[i], time, t, h, b);
+            return !m_cancel;
         };
-        reads[size_t(reader)] = own.open(&errors[size_t(reader)])
-            && own.measurements(share, low, high, shareSink, &errors[size_t(reader)], windowsOnly ? 86400 : 0,
-                windowsOnly ? 2 * DailyReport::kHalfWindow : 0);
+        ReportSource own;
+        mine.read = own.open(&mine.error)
+            && own.measurements(keys, from, to, sink, &mine.error, windows.isEmpty() ? 0 : windows.first().low,
+                windowsOnly ? 86400 : 0, windowsOnly ? 2 * DailyReport::kHalfWindow : 0);
     };
-    bool read = true;
-    QString error;
-    if (!keys.isEmpty() && low <= high) {
-        std::vector<std::thread> threads;
-        for (int reader = 1; reader < readers; ++reader)
-            threads.emplace_back(readShare, reader);
-        readShare(0);
-        for (std::thread& thread : threads)
-            thread.join();
-        for (int reader = 0; reader < readers; ++reader) {
-            if (!reads[size_t(reader)]) {
-                read = false;
-                error = errors[size_t(reader)];
-            }
+    std::vector<std::thread> threads;
+    for (int reader = 1; reader < readers; ++reader)
+        threads.emplace_back(readSlice, reader);
+    readSlice(0);
+    for (std::thread& thread : threads)
+        thread.join();
+    Share& all = shares.front();
+    for (size_t k = 1; k < shares.size(); ++k) {
+        for (int p = 0; p < keys.size(); ++p) {
+            all.figures[p].append(shares[k].figures[p]);
+            for (int j = 0; j < all.days[p].size(); ++j)
+                all.days[p][j].append(shares[k].days[p][j]);
         }
+        if (!shares[k].read) {
+            all.read = false;
+            all.error = shares[k].error;
+        }
+    }
+    const bool read = all.read;
+    const QString error = all.error;
+    QVector<RoomSensorFigures> figures(r.sensors.size());
+    QVector<QVector<DayAverage>> averages(dailySensors.size());
+    for (int p = 0; p < keys.size(); ++p) {
+        if (roomSlot.at(p) >= 0)
+            figures[roomSlot.at(p)] = all.figures[p];
+        if (dailySlot.at(p) >= 0)
+            averages[dailySlot.at(p)] = all.days[p];
     }
     if (m_cancel) {
         outcome->cancelled = true;

@@ -71,7 +71,7 @@ bool ReportSource::measurements(const QString& eui64, qint64 low, qint64 high, c
 }
 
 bool ReportSource::measurements(const QStringList& eui64s, qint64 low, qint64 high, const RowSink& sink, QString* error,
-    qint64 every, qint64 within)
+    qint64 anchor, qint64 every, qint64 within)
 {
     QHash<qint64, int> positions;
     {
@@ -104,7 +104,7 @@ bool ReportSource::measurements(const QStringList& eui64s, qint64 low, qint64 hi
     for (auto it = positions.cbegin(); it != positions.cend(); ++it)
         query.addBindValue(it.key());
     if (every > 0) {
-        query.addBindValue(low);
+        query.addBindValue(anchor);
         query.addBindValue(every);
         query.addBindValue(within);
     }

@@ -32,10 +32,10 @@ public:
     // Every measurement of several sensors in [low, high], in time order, in one pass along
     // the time: for many sensors over a long period this reads the table in the order it was
     // written instead of jumping between the sensors' rows. Unknown sensors have no rows.
-    // With `every` > 0 only the rows at most `within` seconds after low + k * every are read
+    // With `every` > 0 only the rows at most `within` seconds after anchor + k * every are read
     // (the daily windows), which spares handing over the rows between them.
     bool measurements(const QStringList& eui64s, qint64 low, qint64 high, const RowSink& sink, QString* error,
-        qint64 every = 0, qint64 within = 0);
+        qint64 anchor = 0, qint64 every = 0, qint64 within = 0);
 
 private:
     bool run(QSqlQuery& query, const QHash<qint64, int>& positions, const RowSink& sink, QString* error);
