@@ -87,7 +87,8 @@ bool ReportRunner::writeRoomsAndDaily(ReportOutcome* outcome)
     const QVector<int> dailySensors = r.daily ? DailyReport::chosenSensors(r) : QVector<int>();
     const QVector<DayWindow> windows = r.daily ? DailyReport::windows(r) : QVector<DayWindow>();
 
-    // Both reports take their figures from one read along the time, over the span of both.
+    // Both reports take their figures from one read along the time over the span of both, for
+    // the sensors either of them needs.
     QStringList keys;
     QVector<int> roomSlot;
     QVector<int> dailySlot;
@@ -123,7 +124,7 @@ bool ReportRunner::writeRoomsAndDaily(ReportOutcome* outcome)
         bool read = true;
     };
     const bool anything = !keys.isEmpty() && low <= high;
-    const int readers = anything ? qBound(1, qMin(QThread::idealThreadCount(), kMaxReaders), keys.size()) : 1;
+    const int readers = anything ? qBound(1, QThread::idealThreadCount(), kMaxReaders) : 1;
     std::vector<Share> shares(static_cast<size_t>(readers));
     // Without the room report only the daily windows need reading.
     const bool windowsOnly = roomSensors.isEmpty();
