@@ -2,8 +2,9 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QString>
 
-// Peak resident memory of this process so far, in KiB (Linux); -1 where it cannot be read.
+// Peak resident memory of this process so far, in KiB (Linux); -1 when unknown.
 inline long peakKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));

@@ -1,8 +1,207 @@
 #include "dialogs/dialogreport.h"
 
-DialogReport::DialogReport(QWidget* parent)
-    : QDialog(parent)
+#include <QGuiApplication>
+#include <QProgressDialog>
+#include <QScreen>
+#include <QSettings>
+#include <QThread>
+
+#include "app/appstate.h"
+#include "app/dailyreport.h"
+#include "app/prompt.h"
+#include "ui_dialogreport.h"
+
+namespace
 {
+
+const QString kGroup = QStringLiteral("DialogReport/");
+
+QSettings* view()
+{
+    return gAppState ? gAppState->viewSettings : nullptr;
 }
 
-DialogReport::~DialogReport() = default;
+QVariant stored(const char* key, const QVariant& fallback)
+{
+    QSettings* v = view();
+    return v ? v->value(kGroup + QLatin1String(key), fallback) : fallback;
+}
+
+void store(const char* key, const QVariant& value)
+{
+    if (QSettings* v = view())
+        v->setValue(kGroup + QLatin1String(key), value);
+}
+
+bool checked(const QListWidget* list, int row)
+{
+    return list->item(row)->checkState() == Qt::Checked;
+}
+
+} // namespace
+
+DialogReport::DialogReport(QWidget* parent)
+    : QDialog(parent)
+    , ui(new Ui_DialogReport)
+{
+    ui->setupUi(this);
+    connect(ui->checkLocations, &QCheckBox::stateChanged, this, &DialogReport::slotCheckLocationsStateChanged);
+    connect(ui->checkDaily, &QCheckBox::stateChanged, this, &DialogReport::slotCheckSensorsStateChanged);
+    connect(ui->checkMeasureData, &QCheckBox::stateChanged, this, &DialogReport::slotCheckSensorsStateChanged);
+    connect(ui->pushCurrent, &QPushButton::clicked, this, &DialogReport::slotPushCurrentClicked);
+    connect(this, &QDialog::accepted, this, &DialogReport::slotAccept);
+
+    ui->checkLocations->setChecked(true);
+    ui->checkLocations->setChecked(stored("CheckLocations", 2).toInt() != 0);
+    ui->checkDaily->setChecked(stored("CheckDaily", 2).toInt() != 0);
+    ui->checkMeasureData->setChecked(stored("CheckMeasureData", 2).toInt() != 0);
+    const QDateTime end = stored("DateTimeEnd", QDateTime::currentDateTime()).toDateTime();
+    // Without a stored start the period is the last day before the end.
+    const QDateTime start = stored("DateTimeStart", end.addSecs(-24 * 3600)).toDateTime();
+    ui->dateTimeStart->setDateTime(start);
+    ui->dateTimeEnd->setDateTime(end);
+
+    const QRect desktop
+        = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->virtualGeometry() : QRect();
+    move((desktop.width() - width()) / 2, (desktop.height() - height()) / 2);
+}
+
+DialogReport::~DialogReport()
+{
+    if (m_thread) {
+        m_runner->cancel();
+        m_thread->quit();
+        m_thread->wait();
+        delete m_runner;
+        delete m_thread;
+    }
+    delete m_progress;
+    store("CheckLocations", int(ui->checkLocations->checkState()));
+    store("CheckDaily", int(ui->checkDaily->checkState()));
+    store("CheckMeasureData", int(ui->checkMeasureData->checkState()));
+    store("DateTimeStart", ui->dateTimeStart->dateTime());
+    store("DateTimeEnd", ui->dateTimeEnd->dateTime());
+    delete ui;
+}
+
+void DialogReport::slotCheckLocationsStateChanged(int state)
+{
+    ui->listLocations->setEnabled(state > 0);
+}
+
+void DialogReport::slotCheckSensorsStateChanged(int)
+{
+    ui->listSensors->setEnabled(
+        ui->checkDaily->checkState() != Qt::Unchecked || ui->checkMeasureData->checkState() != Qt::Unchecked);
+}
+
+void DialogReport::slotPushCurrentClicked()
+{
+    ui->dateTimeEnd->setDateTime(QDateTime::currentDateTime());
+}
+
+void DialogReport::showEvent(QShowEvent*)
+{
+    ui->listLocations->clear();
+    ui->listSensors->clear();
+    if (!gAppState)
+        return;
+    for (const Location* location : qAsConst(gAppState->locations)) {
+        auto* item = new QListWidgetItem(location->name, ui->listLocations);
+        item->setCheckState(Qt::Checked);
+    }
+    for (const Sensor* sensor : qAsConst(gAppState->sensors)) {
+        auto* item = new QListWidgetItem(
+            reportSensorRowText(sensor->name, gAppState->locationName(sensor->location), sensor->EUI64),
+            ui->listSensors);
+        item->setCheckState(Qt::Checked);
+    }
+}
+
+ReportRequest DialogReport::request() const
+{
+    ReportRequest r;
+    r.rooms = ui->checkLocations->checkState() != Qt::Unchecked;
+    r.daily = ui->checkDaily->checkState() != Qt::Unchecked;
+    r.measureData = ui->checkMeasureData->checkState() != Qt::Unchecked;
+    r.start = ui->dateTimeStart->dateTime();
+    r.end = ui->dateTimeEnd->dateTime();
+    for (int i = 0; i < ui->listLocations->count(); ++i)
+        r.locationRows.append({ ui->listLocations->item(i)->text(), checked(ui->listLocations, i) });
+    for (int i = 0; i < ui->listSensors->count(); ++i)
+        r.sensorRows.append({ ui->listSensors->item(i)->text(), checked(ui->listSensors, i) });
+    if (!gAppState)
+        return r;
+    const AppState& s = *gAppState;
+    // The rows stand for the first entries of the registry, which only grows at its end while
+    // the dialog is open.
+    for (int i = 0; i < r.sensorRows.size() && i < s.sensors.size(); ++i) {
+        const Sensor& sensor = *s.sensors[i];
+        r.sensors.append({ sensor.EUI64, sensor.name, sensor.location, sensor.datecheck, sensor.isEnabled,
+            { sensor.tMinCritical, sensor.tMinNoncritical, sensor.tMaxNoncritical, sensor.tMaxCritical,
+                sensor.hMinCritical, sensor.hMinNoncritical, sensor.hMaxNoncritical, sensor.hMaxCritical } });
+    }
+    r.globalThresholds
+        = { s.TemperatureMinCritical, s.TemperatureMinWarning, s.TemperatureMaxWarning, s.TemperatureMaxCritical,
+              s.WetnessMinCritical, s.WetnessMinWarning, s.WetnessMaxWarning, s.WetnessMaxCritical };
+    return r;
+}
+
+void DialogReport::slotAccept()
+{
+    if (m_thread)
+        return;
+    m_running = request();
+    m_thread = new QThread;
+    m_runner = new ReportRunner(m_running, reportsFolder);
+    m_runner->moveToThread(m_thread);
+    connect(m_thread, &QThread::started, m_runner, &ReportRunner::start);
+    connect(m_runner, &ReportRunner::finished, this, &DialogReport::reportsEnded);
+
+    m_progress = new QProgressDialog(tr("Формирование отчётов…"), tr("Отмена"), 0, qMax(1, m_runner->steps()));
+    m_progress->setWindowTitle(tr("Отчеты"));
+    m_progress->setWindowModality(Qt::ApplicationModal);
+    m_progress->setMinimumDuration(300);
+    m_progress->setAutoReset(false);
+    m_progress->setAutoClose(false);
+    connect(m_runner, &ReportRunner::progress, m_progress.data(), &QProgressDialog::setValue);
+    ReportRunner* runner = m_runner;
+    connect(m_progress.data(), &QProgressDialog::canceled, this, [runner] { runner->cancel(); });
+    m_thread->start();
+}
+
+void DialogReport::reportsEnded(const ReportOutcome& outcome)
+{
+    m_thread->quit();
+    m_thread->wait();
+    delete m_runner;
+    delete m_thread;
+    m_runner = nullptr;
+    m_thread = nullptr;
+    delete m_progress;
+
+    const QString title = tr("Отчеты");
+    if (outcome.cancelled) {
+        prompt()->warning(title, tr("Формирование отчетов отменено"));
+        emit signalReportsFinished();
+        return;
+    }
+    if (m_running.daily && DailyReport::datesReversed(m_running))
+        prompt()->warning(tr("Ошибка в выборе даты"), tr("Дата конца отчетного периода меньше его начала"));
+    if (outcome.failures.isEmpty()) {
+        prompt()->warning(title,
+            tr("Отчеты созданы в папке \"reports\" (.xlsx файлы)\r\nДанная папка находится в директории с программой"));
+    } else {
+        QStringList lines;
+        for (const ReportOutcome::Failure& f : outcome.failures) {
+            if (outcome.folderFailed)
+                lines << tr("Не удалось создать папку \"%1\"").arg(f.file);
+            else if (f.file.isEmpty())
+                lines << tr("Не удалось открыть базу данных: %1").arg(f.reason);
+            else
+                lines << tr("Не удалось записать отчет \"%1\": %2").arg(f.file, f.reason);
+        }
+        prompt()->warning(title, lines.join(QStringLiteral("\r\n")));
+    }
+    emit signalReportsFinished();
+}

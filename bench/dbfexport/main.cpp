@@ -27,9 +27,9 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     QProcess generator;
     generator.setProcessChannelMode(QProcess::ForwardedChannels);
-    generator.start(QStringLiteral(DATAGEN_PATH), { QStringLiteral("--dir"), dir.path(), QStringLiteral("-n"),
-                                                      cli.value("sensors"), QStringLiteral("-m"), QStringLiteral("10"),
-                                                      QStringLiteral("-d"), cli.value("days") });
+    generator.start(QStringLiteral(DATAGEN_PATH),
+        { QStringLiteral("--dir"), dir.path(), QStringLiteral("-n"), cli.value("sensors"), QStringLiteral("-m"),
+            QStringLiteral("10"), QStringLiteral("-d"), cli.value("days") });
     if (!generator.waitForFinished(-1) || generator.exitCode() != 0) {
         std::fprintf(stderr, "data generation failed\n");
         return 1;

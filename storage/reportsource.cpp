@@ -1,0 +1,112 @@
+#include "storage/reportsource.h"
+
+#include <QAtomicInt>
+#include <QHash>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include "storage/sqlbasemodule.h"
+
+namespace
+{
+
+bool failed(const QSqlQuery& query, QString* error)
+{
+    if (error)
+        *error = query.lastError().text();
+    return false;
+}
+
+} // namespace
+
+ReportSource::ReportSource()
+{
+    static QAtomicInt serial;
+    m_name = QStringLiteral("reports-%1").arg(serial.fetchAndAddRelaxed(1));
+}
+
+ReportSource::~ReportSource()
+{
+    if (m_db.isValid()) {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+}
+
+bool ReportSource::open(QString* error)
+{
+    m_db = SQLBaseModule::openSeparateConnection(m_name);
+    if (!m_db.isOpen()) {
+        if (error)
+            *error = m_db.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool ReportSource::run(QSqlQuery& query, const QHash<qint64, int>& positions, const RowSink& sink, QString* error)
+{
+    if (!query.exec())
+        return failed(query, error);
+    while (query.next()) {
+        if (!sink(positions.value(query.value(0).toLongLong()), query.value(1).toLongLong(), query.value(2),
+                query.value(3), query.value(4)))
+            break;
+    }
+    return query.lastError().isValid() ? failed(query, error) : true;
+}
+
+bool ReportSource::measurements(const QString& eui64, qint64 low, qint64 high, const RowSink& sink, QString* error)
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT m.sensor_id, m.timemeasure, m.temperature, m.wetness, m.battery "
+                                 "FROM measure m JOIN sensors s ON s.id = m.sensor_id WHERE s.EUI64 = ? "
+                                 "AND m.timemeasure >= ? AND m.timemeasure <= ? ORDER BY m.timemeasure"));
+    query.addBindValue(eui64);
+    query.addBindValue(low);
+    query.addBindValue(high);
+    return run(query, {}, sink, error);
+}
+
+bool ReportSource::measurements(const QStringList& eui64s, qint64 low, qint64 high, const RowSink& sink, QString* error,
+    qint64 anchor, qint64 every, qint64 within)
+{
+    QHash<qint64, int> positions;
+    {
+        QSqlQuery ids(m_db);
+        ids.setForwardOnly(true);
+        if (!ids.exec(QStringLiteral("SELECT id, EUI64 FROM sensors")))
+            return failed(ids, error);
+        while (ids.next()) {
+            const int position = eui64s.indexOf(ids.value(1).toString());
+            if (position >= 0)
+                positions.insert(ids.value(0).toLongLong(), position);
+        }
+    }
+    if (positions.isEmpty())
+        return true;
+    QStringList marks;
+    for (int i = 0; i < positions.size(); ++i)
+        marks << QStringLiteral("?");
+    // The unary plus keeps the sensor condition off the sensor index, so the read follows the
+    // time index along the table.
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT sensor_id, timemeasure, temperature, wetness, battery FROM measure "
+                                 "WHERE timemeasure >= ? AND timemeasure <= ? AND +sensor_id IN (%1)%2 "
+                                 "ORDER BY timemeasure")
+                      .arg(marks.join(QLatin1Char(',')),
+                          every > 0 ? QStringLiteral(" AND (timemeasure - ?) % ? <= ?") : QString()));
+    query.addBindValue(low);
+    query.addBindValue(high);
+    for (auto it = positions.cbegin(); it != positions.cend(); ++it)
+        query.addBindValue(it.key());
+    if (every > 0) {
+        query.addBindValue(anchor);
+        query.addBindValue(every);
+        query.addBindValue(within);
+    }
+    return run(query, positions, sink, error);
+}

@@ -1,0 +1,236 @@
+#include "storage/xlsxdocument.h"
+
+#include <QAtomicInt>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <cstdio>
+#include <xlsxwriter.h>
+
+namespace
+{
+
+constexpr int kMaxSheetName = 31;
+
+// Cuts a text to `count` code points without splitting a surrogate pair.
+QString leftCodePoints(const QString& text, int count)
+{
+    const QVector<uint> points = text.toUcs4();
+    if (points.size() <= count)
+        return text;
+    return QString::fromUcs4(points.constData(), count);
+}
+
+int codePoints(const QString& text)
+{
+    return text.toUcs4().size();
+}
+
+QByteArray utf8(const QString& text)
+{
+    return text.toUtf8();
+}
+
+} // namespace
+
+XlsxDocument::XlsxDocument(const QString& fileName, Mode mode)
+    : m_fileName(fileName)
+    , m_mode(mode)
+{
+    static QAtomicInt serial;
+    const QFileInfo target(fileName);
+    m_partName = target.dir().filePath(QStringLiteral(".%1.%2-%3.part")
+                                           .arg(target.fileName())
+                                           .arg(QCoreApplication::applicationPid())
+                                           .arg(serial.fetchAndAddRelaxed(1)));
+    lxw_workbook_options options = {};
+    options.constant_memory = mode == Streaming ? LXW_TRUE : LXW_FALSE;
+    m_book = workbook_new_opt(utf8(m_partName).constData(), &options);
+    if (!m_book)
+        note(QStringLiteral("the XLSX library could not start a workbook"));
+}
+
+XlsxDocument::~XlsxDocument()
+{
+    // An abandoned workbook is freed without being written: nothing reaches its name. The
+    // library closes a streamed sheet's temporary file only when it writes the workbook, so
+    // that file is closed here (it has no name; closing it frees its disk space).
+    if (m_book) {
+        for (lxw_worksheet* sheet : qAsConst(m_sheets)) {
+            if (sheet->optimize_tmpfile) {
+                std::fclose(sheet->optimize_tmpfile);
+                sheet->optimize_tmpfile = nullptr;
+            }
+        }
+        lxw_workbook_free(m_book);
+    }
+}
+
+void XlsxDocument::note(const QString& problem)
+{
+    if (m_problem.isEmpty())
+        m_problem = problem;
+}
+
+lxw_format* XlsxDocument::format(const XlsxStyle& style)
+{
+    if (style.isPlain() || !m_book)
+        return nullptr;
+    auto it = m_formats.constFind(style);
+    if (it != m_formats.constEnd())
+        return it.value();
+    lxw_format* f = workbook_add_format(m_book);
+    if (style.bold)
+        format_set_bold(f);
+    if (style.centred)
+        format_set_align(f, LXW_ALIGN_CENTER);
+    if (style.verticallyCentred)
+        format_set_align(f, LXW_ALIGN_VERTICAL_CENTER);
+    if (style.thinBorder)
+        format_set_border(f, LXW_BORDER_THIN);
+    if (style.rotation)
+        format_set_rotation(f, int16_t(style.rotation));
+    m_formats.insert(style, f);
+    return f;
+}
+
+QString XlsxDocument::validSheetName(const QString& wanted, const QStringList& taken)
+{
+    QString base = wanted;
+    for (QChar& c : base) {
+        if (QStringLiteral("[]:*?/\\").contains(c) || c.category() == QChar::Other_Control)
+            c = QLatin1Char('_');
+    }
+    if (base.startsWith(QLatin1Char('\'')))
+        base[0] = QLatin1Char('_');
+    base = leftCodePoints(base, kMaxSheetName);
+    if (base.endsWith(QLatin1Char('\'')))
+        base[base.size() - 1] = QLatin1Char('_');
+    if (base.isEmpty())
+        base = QStringLiteral("Sheet");
+
+    QSet<QString> folded;
+    for (const QString& name : taken)
+        folded.insert(name.toCaseFolded());
+    QString name = base;
+    for (int n = 2; folded.contains(name.toCaseFolded()); ++n) {
+        const QString suffix = QStringLiteral(" (%1)").arg(n);
+        name = leftCodePoints(base, kMaxSheetName - codePoints(suffix)) + suffix;
+    }
+    return name;
+}
+
+QString XlsxDocument::addSheet(const XlsxSheet& sheet)
+{
+    if (!m_book || m_closed)
+        return QString();
+    const QString name = validSheetName(sheet.name, m_names);
+    lxw_worksheet* ws = workbook_add_worksheet(m_book, utf8(name).constData());
+    if (!ws) {
+        note(QStringLiteral("the sheet \"%1\" was refused").arg(name));
+        return QString();
+    }
+    m_names << name;
+    m_sheets << ws;
+    m_last = ws;
+    m_lastRow = sheet.lastRow();
+
+    QSet<QPair<int, int>> covered;
+    for (const XlsxRange& m : sheet.merges) {
+        for (int r = m.firstRow; r <= m.lastRow; ++r) {
+            for (int c = m.firstColumn; c <= m.lastColumn; ++c)
+                covered.insert({ r, c });
+        }
+    }
+    // Row by row, so that a streaming sheet receives its rows in order: first the row's own
+    // cells, then the ranges that begin in it.
+    auto mergesFrom = [&](int row) {
+        for (const XlsxRange& m : sheet.merges) {
+            if (m.firstRow != row)
+                continue;
+            const XlsxCell* corner = sheet.cell(m.firstRow, m.firstColumn);
+            worksheet_merge_range(ws, lxw_row_t(m.firstRow - 1), lxw_col_t(m.firstColumn - 1), lxw_row_t(m.lastRow - 1),
+                lxw_col_t(m.lastColumn - 1), utf8(corner ? corner->text : QString()).constData(),
+                format(corner ? corner->style : XlsxStyle()));
+        }
+    };
+    int row = 0;
+    for (const auto& entry : sheet.cells) {
+        const int r = entry.first.first;
+        const int c = entry.first.second;
+        if (r != row) {
+            if (row)
+                mergesFrom(row);
+            row = r;
+        }
+        if (covered.contains({ r, c }))
+            continue;
+        const XlsxCell& cell = entry.second;
+        if (!cell.text.isEmpty())
+            worksheet_write_string(
+                ws, lxw_row_t(r - 1), lxw_col_t(c - 1), utf8(cell.text).constData(), format(cell.style));
+        else if (!cell.style.isPlain())
+            worksheet_write_blank(ws, lxw_row_t(r - 1), lxw_col_t(c - 1), format(cell.style));
+    }
+    if (row)
+        mergesFrom(row);
+    for (const auto& width : sheet.widths)
+        worksheet_set_column(ws, lxw_col_t(width.first - 1), lxw_col_t(width.first - 1), width.second, nullptr);
+    return name;
+}
+
+bool XlsxDocument::appendRow(int row, const QVector<QString>& texts, const XlsxStyle& style)
+{
+    if (!m_last || m_closed || row <= m_lastRow || row > XlsxSheet::kMaxRows || texts.size() > XlsxSheet::kMaxColumns)
+        return false;
+    lxw_format* f = format(style);
+    for (int c = 0; c < texts.size(); ++c) {
+        if (!texts[c].isEmpty())
+            worksheet_write_string(m_last, lxw_row_t(row - 1), lxw_col_t(c), utf8(texts[c]).constData(), f);
+        else if (f)
+            worksheet_write_blank(m_last, lxw_row_t(row - 1), lxw_col_t(c), f);
+    }
+    m_lastRow = row;
+    return true;
+}
+
+bool XlsxDocument::save(QString* error)
+{
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (m_closed)
+        return fail(QStringLiteral("the workbook was already written"));
+    if (!m_book)
+        return fail(m_problem);
+    // A workbook needs one sheet at least; the first one is named as Excel names it.
+    if (m_names.isEmpty())
+        addSheet(XlsxSheet(QStringLiteral("Sheet1")));
+    if (m_last)
+        worksheet_activate(m_last);
+    m_closed = true;
+    const lxw_error result = workbook_close(m_book);
+    m_book = nullptr;
+    if (result != LXW_NO_ERROR) {
+        QFile::remove(m_partName);
+        return fail(QString::fromUtf8(lxw_strerror(result)));
+    }
+    if (!m_problem.isEmpty()) {
+        QFile::remove(m_partName);
+        return fail(m_problem);
+    }
+    // rename() replaces an existing file in one step where the system allows it.
+    if (std::rename(QFile::encodeName(m_partName).constData(), QFile::encodeName(m_fileName).constData()) != 0) {
+        QFile::remove(m_fileName);
+        if (!QFile::rename(m_partName, m_fileName)) {
+            QFile::remove(m_partName);
+            return fail(QStringLiteral("the file could not be put in place"));
+        }
+    }
+    return true;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include "storage/xlsxsheet.h"
+
+struct lxw_workbook;
+struct lxw_worksheet;
+struct lxw_format;
+
+// One XLSX workbook written through libxlsxwriter. Sheets are built in memory (XlsxSheet) and
+// handed over whole; a long sheet can then go on row by row (streaming mode keeps only one row
+// in memory). The file is written under a temporary name beside its final one and put in place
+// only by a successful save, so a workbook that is abandoned or fails leaves nothing under its
+// name and an older file of that name stays as it was.
+class XlsxDocument
+{
+public:
+    enum Mode { Buffered, Streaming };
+
+    explicit XlsxDocument(const QString& fileName, Mode mode = Buffered);
+    ~XlsxDocument();
+    XlsxDocument(const XlsxDocument&) = delete;
+    XlsxDocument& operator=(const XlsxDocument&) = delete;
+
+    // Adds the sheet under a valid name made from its own (see validSheetName) and writes its
+    // cells, merges and widths; later sheets come after it and the last one added is the active
+    // sheet. Returns the name given, empty when the library refused the sheet. In streaming mode
+    // a merged range must lie within one row.
+    QString addSheet(const XlsxSheet& sheet);
+    // Streaming: one more row of the last sheet added, below every row written to it before.
+    // False when there is no such sheet or the row lies outside the sheet's limits.
+    bool appendRow(int row, const QVector<QString>& texts, const XlsxStyle& style);
+
+    // Writes the workbook and puts it in place. False with the reason when the folder cannot
+    // be written, the library fails or the file cannot be moved to its name.
+    bool save(QString* error);
+
+    QString fileName() const { return m_fileName; }
+
+    // A name Excel accepts and no earlier name in `taken` already holds under case folding:
+    // forbidden characters [ ] : * ? / \ and an apostrophe at either end become "_", an empty
+    // name becomes "Sheet", at most 31 characters, and a name already taken gets " (2)",
+    // " (3)"… in place of its last characters.
+    static QString validSheetName(const QString& wanted, const QStringList& taken);
+
+private:
+    lxw_format* format(const XlsxStyle& style);
+    void note(const QString& problem);
+
+    QString m_fileName;
+    QString m_partName;
+    Mode m_mode;
+    lxw_workbook* m_book = nullptr;
+    QVector<lxw_worksheet*> m_sheets;
+    lxw_worksheet* m_last = nullptr;
+    int m_lastRow = 0;
+    QStringList m_names;
+    QHash<XlsxStyle, lxw_format*> m_formats;
+    QString m_problem;
+    bool m_closed = false;
+};
