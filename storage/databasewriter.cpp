@@ -86,6 +86,7 @@ public:
     std::deque<Item> queue;
     int jobsQueued = 0;
     int bound = kQueueBound;
+    int checkpointMs = kCheckpointMs;
     qint64 refused = 0;
     qint64 emptySince = monotonicMs();
     qint64 purgeCutoff = 0; // a new purge request, picked up by the thread
@@ -107,6 +108,9 @@ private:
     // Waits for the back-off; false when the flush at close has given up.
     bool backOff(int* delayMs);
     void dropFront(int count);
+    // Logged once per outage, not at every attempt.
+    void noteFailure(const QString& error);
+    bool failing = false;
     void finishJob(Item& item, bool ok, const QString& error);
 };
 
@@ -134,6 +138,14 @@ void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error
         Qt::QueuedConnection);
 }
 
+void DatabaseWriter::Worker::noteFailure(const QString& error)
+{
+    if (!failing)
+        qWarning(
+            "Database writer: the database refuses writes; what is queued is kept and retried: %s", qPrintable(error));
+    failing = true;
+}
+
 void DatabaseWriter::Worker::run()
 {
     const QString name = QStringLiteral("ostrivel-writer-%1").arg(quintptr(this), 0, 16);
@@ -157,7 +169,7 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
     db.setConnectOptions(
         dbType == SqlQueryBuilder::SQLite ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyMs) : options);
     if (!db.open()) {
-        qWarning("Database writer: cannot open the database: %s", qPrintable(db.lastError().text()));
+        noteFailure(db.lastError().text());
         return false;
     }
     QSqlQuery setup(db);
@@ -168,7 +180,7 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
         ok = setup.exec(QStringLiteral("SET SESSION lock_wait_timeout=%1").arg(kMySqlLockWaitSeconds))
             && setup.exec(QStringLiteral("SET SESSION innodb_lock_wait_timeout=%1").arg(kMySqlLockWaitSeconds));
     if (!ok) {
-        qWarning("Database writer: cannot set up the connection: %s", qPrintable(setup.lastError().text()));
+        noteFailure(setup.lastError().text());
         setup.finish();
         db.close();
     }
@@ -216,7 +228,7 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
                     return;
                 if (!queue.empty() || purgeCutoff || purge.active())
                     break;
-                const qint64 due = lastCheckpoint + kCheckpointMs - monotonicMs();
+                const qint64 due = lastCheckpoint + checkpointMs - monotonicMs();
                 if (walDirty && due <= 0)
                     break;
                 if (walDirty)
@@ -260,9 +272,12 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
             QString error;
             ok = purge.runSlice(&error);
             if (!ok)
-                qWarning("Database writer: purge slice failed, retried later: %s", qPrintable(error));
+                noteFailure(error);
         }
         if (ok) {
+            if (failing)
+                qInfo("Database writer: writing again");
+            failing = false;
             delay = kFirstRetryMs;
             walDirty = walDirty || job.job || !batch.empty() || sliced;
         } else {
@@ -277,7 +292,7 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
                 return;
             continue;
         }
-        if (dbType == SqlQueryBuilder::SQLite && walDirty && monotonicMs() - lastCheckpoint >= kCheckpointMs) {
+        if (dbType == SqlQueryBuilder::SQLite && walDirty && monotonicMs() - lastCheckpoint >= checkpointMs) {
             checkpoint(db);
             lastCheckpoint = monotonicMs();
             walDirty = false;
@@ -300,7 +315,7 @@ bool DatabaseWriter::Worker::writeBatch(
     }
     if (!ok) {
         db.rollback();
-        qWarning("Database writer: %d measurements kept for another attempt: %s", int(batch.size()), qPrintable(error));
+        noteFailure(error);
         return false;
     }
     if (unknown)
@@ -326,7 +341,7 @@ bool DatabaseWriter::Worker::runJob(QSqlDatabase& db, MeasureBatchWriter& batche
     // A registry change may have renumbered the sensors.
     batches.forgetSensorIds();
     if (!ok && isTransient(error)) {
-        qWarning("Database writer: registry change kept for another attempt: %s", qPrintable(error));
+        noteFailure(error);
         return false;
     }
     if (!ok)
@@ -437,6 +452,12 @@ void DatabaseWriter::requestPurge(qint64 cutoff)
     QMutexLocker lock(&worker->mutex);
     worker->purgeCutoff = cutoff;
     worker->wake.wakeAll();
+}
+
+void DatabaseWriter::setCheckpointInterval(int ms)
+{
+    QMutexLocker lock(&worker->mutex);
+    worker->checkpointMs = ms;
 }
 
 void DatabaseWriter::setQueueBound(int bound)

@@ -59,6 +59,8 @@ public:
     static constexpr int kBatchLimit = 2000;
     // Tests shrink the bound; set before the queue fills.
     void setQueueBound(int bound);
+    // How often an SQLite WAL is checkpointed while writes go on (10 s); set before start.
+    void setCheckpointInterval(int ms);
     // At close: writes what is queued, waiting at most timeoutMs, then stops the thread.
     // Returns the number of measurements that could not be written.
     int flushAndStop(int timeoutMs);
