@@ -349,6 +349,7 @@ private slots:
         addSensors();
         f.module->writer->setCheckpointInterval(50);
         const QString wal = f.work->filePath(QStringLiteral("data/measurement.db3-wal"));
+        QTRY_COMPARE(QFileInfo(wal).size(), 0);
         QProcess reader;
         reader.start(QStringLiteral("/usr/bin/python3"),
             { QStringLiteral("-c"),
@@ -360,7 +361,7 @@ private slots:
         for (int i = 0; i < 2000; ++i)
             f.module->writer->enqueue({ kA, reading(i), 1000 + i });
         QTRY_COMPARE(f.module->writer->queueLength(), 0);
-        QTest::qWait(300); // several checkpoint intervals with the reader still in its transaction
+        QTest::qWait(300); // several checkpoints with the reader still in its transaction
         QVERIFY(QFileInfo(wal).size() > 0);
         reader.closeWriteChannel();
         QVERIFY(reader.waitForFinished(20000));
