@@ -6,7 +6,8 @@
 #include "app/appstate.h"
 #include "app/records.h"
 
-namespace {
+namespace
+{
 
 class Receiver : public QObject
 {
@@ -29,7 +30,7 @@ signals:
     void send(NotificationsMessage m);
 };
 
-}  // namespace
+} // namespace
 
 class TestRecords : public QObject
 {
@@ -61,10 +62,11 @@ private slots:
         m.type = NotifyTemperatureMaxCritical;
         m.value = 31.5;
         emit sender.send(m);
-        m.sensorName.clear();  // the receiver holds its own copy
+        m.sensorName.clear(); // the receiver holds its own copy
 
         // Posted after the message, so the worker has delivered it when it stops.
-        QMetaObject::invokeMethod(&receiver, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &receiver, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
         QVERIFY(worker.wait(5000));
         QCOMPARE(receiver.received.size(), 1);
         QCOMPARE(receiver.thread, &worker);
@@ -96,12 +98,13 @@ private slots:
     {
         AppState state;
         QCOMPARE(gAppState, &state);
-        state.locations.append(new Location{ QStringLiteral("Новые датчики"), nullptr, QString(), QString(), nullptr });
-        state.locations.append(new Location{ QStringLiteral("Цех"), nullptr, QString(), QString(), nullptr });
+        state.locations.append(
+            new Location { QStringLiteral("Новые датчики"), nullptr, QString(), QString(), nullptr });
+        state.locations.append(new Location { QStringLiteral("Цех"), nullptr, QString(), QString(), nullptr });
         auto* a = new Sensor;
         a->EUI64 = QStringLiteral("000D6F0000000001");
         auto* b = new Sensor;
-        b->EUI64 = QStringLiteral("000D6F0000000001");  // a duplicate never wins over the first
+        b->EUI64 = QStringLiteral("000D6F0000000001"); // a duplicate never wins over the first
         state.sensors << a << b;
 
         QCOMPARE(state.findSensor(QStringLiteral("000D6F0000000001")), a);
