@@ -283,7 +283,8 @@ bool DatabaseWriter::Worker::backOff(int* delayMs)
 void DatabaseWriter::Worker::dropFront(int count)
 {
     QMutexLocker lock(&mutex);
-    for (int i = 0; i < count; ++i) {
+    // A flush that gave up on a statement stuck in the driver has emptied the queue already.
+    for (int i = 0; i < count && !queue.empty(); ++i) {
         if (queue.front().job)
             --jobsQueued;
         queue.pop_front();
@@ -341,7 +342,8 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
             ok = runJob(db, batches, job);
             if (!ok) {
                 QMutexLocker lock(&mutex);
-                queue.front().doneContext = job.doneContext; // handed back for the next attempt
+                if (!queue.empty())
+                    queue.front().doneContext = job.doneContext; // handed back for the next attempt
             }
         } else if (!batch.empty()) {
             ok = writeBatch(db, batches, batch);
@@ -390,7 +392,8 @@ bool DatabaseWriter::Worker::writeBatch(
         return false;
     }
     if (unknown)
-        qWarning("Database writer: %d measurements of sensors no longer registered were not stored", unknown);
+        // The sensor was removed after they were queued: there is no row left to attach them to.
+        qInfo("Database writer: %d measurements of sensors no longer registered were not stored", unknown);
     dropFront(int(batch.size()));
     emit owner->batchCommitted(int(batch.size()) - unknown);
     return true;

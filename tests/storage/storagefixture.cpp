@@ -14,7 +14,7 @@ namespace
 {
 
 QStringList gWarnings;
-QMutex gWarningsGuard;  // the database writer logs from its own thread
+QMutex gWarningsGuard; // the database writer logs from its own thread
 QtMessageHandler gPrevious = nullptr;
 
 void recordWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text)
@@ -131,8 +131,10 @@ void StorageFixture::closeModule()
 
 QList<QStringList> StorageFixture::sql(const QString& statements)
 {
-    // What the module was handed is read back only once its writer has stored it.
-    if (module && module->writer && !QTest::qWaitFor([this] { return module->writer->queueLength() == 0; }, 20000))
+    // What the module was handed is read back only once its writer has stored it, and any
+    // purge it was asked for is done.
+    const auto idle = [this] { return module->writer->queueLength() == 0 && !module->writer->purging(); };
+    if (module && module->writer && !QTest::qWaitFor(idle, 20000))
         qWarning("the database writer did not drain");
     lastError.clear();
     lastRows.clear();
