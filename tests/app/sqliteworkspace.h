@@ -22,7 +22,7 @@ public:
         QDir::setCurrent(dir.path());
         QDir().mkdir(QStringLiteral("data"));
         state = std::make_unique<AppState>();
-        state->DaysSave = 365;  // as in a new configuration; the writer purges at start
+        state->DaysSave = 365; // as in a new configuration; the writer purges at start
         sql = std::make_unique<SQLBaseModule>();
         sql->init(0, QString(), QString(), QString(), QString(), 0);
     }
