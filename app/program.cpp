@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QNetworkProxyFactory>
 #include <QSharedMemory>
+#include <QThread>
 
 #include "app/mainclass.h"
 #include "app/prompt.h"
@@ -15,9 +16,13 @@ const char* const kInstanceKey = "29da3771-651b-405b-abd6-4e601f7bda3f";
 // its key (and a new key file can land on the key of another one); attaching and detaching
 // such a segment removes it, because the last detach deletes a segment, while the segment of
 // a copy that still runs stays. Only "already exists" after that means another copy runs.
+//
+// A copy killed a moment ago may still hold its segment while the system tears the process
+// down (its threads finishing what they were doing in the kernel), so the attempts are spread
+// over about a second before another copy is taken to be running.
 bool takeInstanceSegment(QSharedMemory& guard)
 {
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
         if (guard.create(512, QSharedMemory::ReadWrite))
             return true;
         if (guard.error() != QSharedMemory::AlreadyExists) {
@@ -26,6 +31,8 @@ bool takeInstanceSegment(QSharedMemory& guard)
         }
         if (guard.attach())
             guard.detach();
+        if (attempt >= 3)
+            QThread::msleep(250);
     }
     return false;
 }

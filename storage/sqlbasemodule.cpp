@@ -16,20 +16,11 @@
 #include "app/prompt.h"
 #include "storage/measureaggregates.h"
 #include "storage/schemacheck.h"
+#include "storage/databasewriter.h"
 #include "storage/sqlquerybuilder.h"
 
 namespace
 {
-
-// A measured value as it is stored: rounded to hundredths where asked, then cut to the six
-// significant digits the database has always been given; NULL when absent or not a number.
-QVariant storedValue(bool present, double value, bool round)
-{
-    if (!present || !std::isfinite(value))
-        return QVariant(QVariant::Double);
-    const double shown = QString::number(round ? SQLBaseModule::roundToHundredths(value) : value, 'g', 6).toDouble();
-    return std::isfinite(shown) ? QVariant(shown) : QVariant(QVariant::Double);
-}
 
 bool isDigitAt(const QString& s, int i)
 {
@@ -45,6 +36,7 @@ SQLBaseModule::SQLBaseModule(QObject* parent)
 
 SQLBaseModule::~SQLBaseModule()
 {
+    slotStopModule();
     if (!db.isValid())
         return;
     db.close();
@@ -130,7 +122,6 @@ bool SQLBaseModule::openAndLoad()
         failStart(115, missing);
         return false;
     }
-    purge();
     if (MeasureAggregates::needsBuild(db, dbType))
         buildAggregates();
     else if (gAppState)
@@ -140,6 +131,12 @@ bool SQLBaseModule::openAndLoad()
     const QString cleanup = SqlQueryBuilder::locationCleanupStatement(dbType);
     if (!cleanup.isEmpty())
         QSqlQuery(db).exec(cleanup);
+    // From here on every write goes through the writer; this connection only reads.
+    writer = new DatabaseWriter(this);
+    writer->start(db, dbType);
+    if (gAppState)
+        gAppState->databaseWriter = writer;
+    purge();
     return true;
 }
 
@@ -226,23 +223,9 @@ void SQLBaseModule::mendMySqlSchema()
 
 void SQLBaseModule::purge()
 {
-    const QString statement = SqlQueryBuilder::purgeStatement(dbType);
-    if (statement.isEmpty() || !gAppState || !db.isOpen())
+    if (SqlQueryBuilder::purgeStatement(dbType).isEmpty() || !gAppState || !writer)
         return;
-    const qint64 keep = qint64(gAppState->DaysSave) * 86400;
-    db.transaction();
-    QSqlQuery query(db);
-    query.prepare(statement);
-    query.addBindValue(keep);
-    query.exec();
-    // Read after the delete, so the range covers every row it removed.
-    if (query.exec(SqlQueryBuilder::clockStatement(dbType)) && query.next()) {
-        const qint64 cutoff = query.value(0).toLongLong() - keep;
-        query.finish();
-        MeasureAggregates::afterPurge(db, dbType, -MeasureAggregates::kTimeLimit, cutoff, nullptr);
-    }
-    query.finish();
-    db.commit();
+    writer->requestPurge(QDateTime::currentSecsSinceEpoch() - qint64(gAppState->DaysSave) * 86400);
 }
 
 void SQLBaseModule::timerEvent(QTimerEvent*)
@@ -309,44 +292,27 @@ void SQLBaseModule::slotStopModule()
         killTimer(purgeTimerId);
         purgeTimerId = 0;
     }
+    if (writer) {
+        const int unwritten = writer->flushAndStop(closeFlushMs);
+        if (gAppState && gAppState->databaseWriter == writer)
+            gAppState->databaseWriter = nullptr;
+        delete writer;
+        writer = nullptr;
+        if (unwritten > 0) {
+            const QString text
+                = tr("Не удалось записать в базу данных %1 измерений: база данных недоступна.").arg(unwritten);
+            qWarning("%s", qPrintable(text));
+            prompt()->warning(tr("Внимание!"), text);
+        }
+    }
     if (db.isOpen())
         db.close();
 }
 
 void SQLBaseModule::slotSensorDataReceived(QString eui64, SensorData data)
 {
-    if (!db.isOpen())
-        return;
-    const QVariantList values { storedValue(data.hasTemperature, data.temperature, true),
-        storedValue(data.hasWetness, data.wetness, true), storedValue(data.hasBattery, data.battery, false) };
-    // The clock is read once so that the measure row and the last row carry the same second.
-    db.transaction();
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(SqlQueryBuilder::clockStatement(dbType)) || !query.next()) {
-        query.finish();
-        db.rollback();
-        return;
-    }
-    const qint64 now = query.value(0).toLongLong();
-    query.finish();
-    for (const QString& statement : { SqlQueryBuilder::measureInsert(dbType), SqlQueryBuilder::lastUpsert(dbType) }) {
-        query.prepare(statement);
-        query.addBindValue(now);
-        for (const QVariant& value : values)
-            query.addBindValue(value);
-        query.addBindValue(eui64);
-        query.exec();
-    }
-    query.prepare(QStringLiteral("SELECT id FROM sensors WHERE EUI64=?"));
-    query.addBindValue(eui64);
-    if (query.exec() && query.next()) {
-        const AggregateInput row { query.value(0).toLongLong(), now, values.at(0), values.at(1) };
-        query.finish();
-        MeasureAggregates::add(db, dbType, { row }, nullptr);
-    }
-    query.finish();
-    db.commit();
+    if (writer)
+        writer->enqueue({ eui64, data, QDateTime::currentSecsSinceEpoch() });
 }
 
 QSqlQuery SQLBaseModule::slotExportDBF()

@@ -26,9 +26,9 @@ void GatewayHub::announceSleepInterval(ZigBeeClient* client, const QString& eui6
     net.slotSlepSend2(client, eui64, interval);
 }
 
-void GatewayHub::storeMeasurement(const QString& eui64, const SensorData& data)
+void GatewayHub::storeMeasurement(const PendingMeasurement& measurement)
 {
-    sql.slotSensorDataReceived(eui64, data);
+    sql.writer->enqueue(measurement);
 }
 
 void GatewayHub::resendSensorList(ZigBeeClient* client)
