@@ -25,11 +25,20 @@ public:
     {
         QMessageBox::information(nullptr, title, text, QMessageBox::Ok);
     }
+    bool confirm(const QString& title, const QString& text) override
+    {
+        return QMessageBox::warning(nullptr, title, text, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+    }
 };
 
 Prompt* gPrompt = nullptr;
 
 }  // namespace
+
+bool Prompt::confirm(const QString&, const QString&)
+{
+    return false;
+}
 
 Prompt* prompt()
 {

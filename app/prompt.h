@@ -13,6 +13,8 @@ public:
     virtual void critical(const QString& title, const QString& text) = 0;
     virtual void warning(const QString& title, const QString& text) = 0;
     virtual void information(const QString& title, const QString& text) = 0;
+    // Warning box with Ok and Cancel, no default button; true for Ok. Cancel unless overridden.
+    virtual bool confirm(const QString& title, const QString& text);
 };
 
 // The prompt in use; the message-box prompt unless one was installed.
