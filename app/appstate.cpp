@@ -228,11 +228,31 @@ void AppState::setColorByIndex(unsigned index, const QColor& color)
 
 Sensor* AppState::findSensor(const QString& eui64) const
 {
-    for (Sensor* s : sensors) {
-        if (s->EUI64 == eui64)
-            return s;
+    const int index = indexOfSensor(eui64);
+    return index < 0 ? nullptr : sensors[index];
+}
+
+void AppState::indexSensors() const
+{
+    sensorIndex.clear();
+    sensorIndex.reserve(sensors.size());
+    // Backwards, so that the first of two sensors with one address wins, as a linear search would.
+    for (int i = sensors.size() - 1; i >= 0; --i)
+        sensorIndex.insert(sensors[i]->EUI64, i);
+    indexedSensors = sensors.size();
+}
+
+int AppState::indexOfSensor(const QString& eui64) const
+{
+    const auto hit = [&](int i) { return i >= 0 && i < sensors.size() && sensors[i]->EUI64 == eui64; };
+    if (indexedSensors == sensors.size()) {
+        const int i = sensorIndex.value(eui64, -1);
+        if (hit(i))
+            return i;
     }
-    return nullptr;
+    indexSensors();
+    const int i = sensorIndex.value(eui64, -1);
+    return hit(i) ? i : -1;
 }
 
 int AppState::findLocation(const QString& name) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -32,6 +33,10 @@ public:
 
     // Registry helpers: none of them reads past the end of a list.
     Sensor* findSensor(const QString& eui64) const;
+    // Position of the sensor in `sensors`, -1 when none carries the address. Found through a
+    // hash; since anyone may append to or remove from `sensors`, a hit is checked against the
+    // list and the hash is rebuilt whenever the list's size changed or a lookup missed.
+    int indexOfSensor(const QString& eui64) const;
     int findLocation(const QString& name) const;
     QString locationName(int index) const;
     bool isValidLocation(int index) const { return index >= 0 && index < locations.size(); }
@@ -110,6 +115,10 @@ protected:
 
 private:
     QColor* colorMember(unsigned index);
+    void indexSensors() const;
+
+    mutable QHash<QString, int> sensorIndex;
+    mutable int indexedSensors = -1;
 };
 
 // The one configuration and registry of the process (the application object, or a test's own).

@@ -11,6 +11,7 @@
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"
 #include "mail/notifications.h"
+#include "storage/databasewriter.h"
 #include "storage/dbfexport.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/interfacemodule.h"
@@ -71,6 +72,7 @@ MainClass::MainClass(int& argc, char** argv)
     sqlBaseModule->init(DBType, Hostname, Username, Password, Database, Port);
     if (closing)
         return;
+    connectWriter();
 
     // A changed database type takes effect at the next start, for the export too.
     emit signalSetDatabaseExportDBF(DBType, Hostname, Username, Password, Database, Port);
@@ -122,7 +124,6 @@ void MainClass::connectModules()
     wire(this, &MainClass::signalNewSensor, interfaceModule, &InterfaceModule::slotNewSensor);
     wire(sqlBaseModule, &SQLBaseModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
     wire(this, &MainClass::signalStopSQLBaseModule, sqlBaseModule, &SQLBaseModule::slotStopModule);
-    wire(this, &MainClass::signalSensorDataReceived, sqlBaseModule, &SQLBaseModule::slotSensorDataReceived);
     wire(modemModule, &ModemModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
     wire(modemModule, &ModemModule::signalCloseWithMessage, this, &MainClass::slotCloseWithMessage);
     wire(this, &MainClass::signalStopModemModule, modemModule, &ModemModule::slotStopModule);
@@ -156,6 +157,15 @@ void MainClass::connectNetworkModule()
     wire(networkModule, &NetworkModule::signalInterfNetworkMess, interfaceModule, &InterfaceModule::slotNetworkMessage);
     wire(this, &MainClass::signalNetworkSleepSend, networkModule, &NetworkModule::slotSlepSend);
     wire(this, &MainClass::signalNetworkSleepSend2, networkModule, &NetworkModule::slotSlepSend2);
+}
+
+void MainClass::connectWriter()
+{
+    DatabaseWriter* writer = sqlBaseModule->writer;
+    // One refresh per committed batch rather than one per measurement.
+    wire(writer, &DatabaseWriter::batchCommitted, interfaceModule, [this] { interfaceModule->refreshIfLive(); });
+    wire(writer, &DatabaseWriter::queueLengthChanged, interfaceModule,
+        [this, writer](int length) { interfaceModule->slotWriterQueue(length, writer->refusedCount()); });
 }
 
 // Asks one question for the first missing resource (folder, configuration, database) and,
@@ -275,14 +285,11 @@ void MainClass::registryChanged()
     saveConfig();
 }
 
-void MainClass::storeMeasurement(const QString& eui64, const SensorData& data)
+void MainClass::storeMeasurement(const PendingMeasurement& measurement)
 {
-    emit signalSensorDataReceived(eui64, data);
-}
-
-void MainClass::refreshIfLive()
-{
-    interfaceModule->refreshIfLive();
+    emit signalSensorDataReceived(measurement.eui64, measurement.data);
+    if (databaseWriter)
+        databaseWriter->enqueue(measurement);
 }
 
 void MainClass::raiseNotification(const NotificationsMessage& message)

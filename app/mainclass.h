@@ -89,8 +89,7 @@ private:
     void sensorMoved() override;
     void announceSleepInterval(const QString& eui64, int interval) override;
     void registryChanged() override;
-    void storeMeasurement(const QString& eui64, const SensorData& data) override;
-    void refreshIfLive() override;
+    void storeMeasurement(const PendingMeasurement& measurement) override;
     void raiseNotification(const NotificationsMessage& message) override;
     void showStatus(const QString& text) override;
     void resendSensorList(ZigBeeClient* client) override;
@@ -99,6 +98,7 @@ private:
     void showInitText(const QString& text);
     void connectModules();
     void connectNetworkModule();
+    void connectWriter();
     template <typename Sender, typename Signal, typename Receiver, typename Slot>
     void wire(Sender* sender, Signal signal, Receiver* receiver, Slot slot);
 

@@ -13,15 +13,6 @@ namespace {
 // Interval told to a sensor that is not registered yet.
 constexpr int kUnknownSensorInterval = 20;
 
-int indexOfSensor(const AppState& state, const QString& eui64)
-{
-    for (int i = 0; i < state.sensors.size(); ++i) {
-        if (state.sensors[i]->EUI64 == eui64)
-            return i;
-    }
-    return -1;
-}
-
 }  // namespace
 
 SensorIntake::SensorIntake(AppState& state, IntakeSink& sink, Clock now)
@@ -39,7 +30,7 @@ const QString& SensorIntake::newSensorsLocation()
 
 void SensorIntake::modemCast(const QString& kind, const QString& eui64, const QByteArray& payload)
 {
-    int index = indexOfSensor(state, eui64);
+    int index = state.indexOfSensor(eui64);
     // The sensor is answered first: it listens only briefly after sending.
     sink.sendModemReply(sensorReplyFrame(eui64, index >= 0 ? state.sensors[index]->sleepInterval : kUnknownSensorInterval));
     if (index < 0)
@@ -63,7 +54,7 @@ void SensorIntake::networkCast(ZigBeeClient* client, const QString& eui64, const
         sink.resendSensorList(client);
         return;
     }
-    int index = indexOfSensor(state, eui64);
+    int index = state.indexOfSensor(eui64);
     if (index < 0) {
         const QString name = QStringLiteral("Датчик ") + QString::number(state.sensors.size() + 1);
         Sensor* s = newSensor(eui64, name, g);
@@ -124,8 +115,8 @@ void SensorIntake::update(int index, const SensorData& data)
     s->online = true;
     const qint64 previous = s->lastSeen;
     s->lastSeen = now();
-    sink.storeMeasurement(s->EUI64, data);
-    sink.refreshIfLive();
+    // Registry writes above and this measurement share the writer's queue, in this order.
+    sink.storeMeasurement({ s->EUI64, data, s->lastSeen / 1000 });
 
     const QString location = state.locationName(s->location);
     if (data.hasTemperature)

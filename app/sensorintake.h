@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "app/records.h"
+#include "storage/databasewriter.h"
 
 class AppState;
 class ZigBeeClient;
@@ -20,8 +21,9 @@ public:
     virtual void sensorMoved() = 0;
     virtual void announceSleepInterval(const QString& eui64, int interval) = 0;
     virtual void registryChanged() = 0;
-    virtual void storeMeasurement(const QString& eui64, const SensorData& data) = 0;
-    virtual void refreshIfLive() = 0;
+    // Hands the measurement to the writer and returns at once; the views refresh once the
+    // writer has committed it.
+    virtual void storeMeasurement(const PendingMeasurement& measurement) = 0;
     virtual void raiseNotification(const NotificationsMessage& message) = 0;
     virtual void showStatus(const QString& text) = 0;
     virtual void resendSensorList(ZigBeeClient* client) = 0;

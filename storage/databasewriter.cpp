@@ -1,33 +1,488 @@
 #include "storage/databasewriter.h"
 
-// The writer's thread and queue are built next; until then nothing is written through it.
-class DatabaseWriter::Worker
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <deque>
+#include <vector>
+
+#include "storage/measurebatchwriter.h"
+#include "storage/purgeslicer.h"
+#include "storage/sqlquerybuilder.h"
+
+namespace
 {
+
+// Back-off between attempts while the database is locked or away.
+constexpr int kFirstRetryMs = 50;
+constexpr int kLastRetryMs = 2000;
+// How long the writer may wait for a lock held by someone else before it lets go and retries;
+// short, so that a close never waits behind a statement for long.
+constexpr int kSqliteBusyMs = 200;
+constexpr int kMySqlLockWaitSeconds = 2;
+// Time given to a statement in progress once the flush at close has run out.
+constexpr int kStopGraceMs = 3000;
+// How often the WAL is checkpointed while something was written.
+constexpr int kCheckpointMs = 10000;
+// A queue not emptied for this long is a backlog worth showing.
+constexpr int kBacklogMs = 1000;
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    static QMutex guard;
+    QMutexLocker lock(&guard);
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+// Errors worth another attempt: the database busy or locked by someone else, or gone away.
+bool isTransient(const QString& text)
+{
+    static const char* const marks[] = { "locked", "busy", "Lock wait", "Deadlock", "gone away", "Lost connection",
+        "Can't connect", "Communication link", "connection" };
+    for (const char* mark : marks) {
+        if (text.contains(QLatin1String(mark), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// The queue and the thread that serves it. Items leave the queue only once they are
+// committed (or a job has failed for good), so queueLength counts a batch in flight and the
+// flush at close knows exactly what was not written.
+class DatabaseWriter::Worker : public QThread
+{
+public:
+    struct Item {
+        PendingMeasurement measurement;
+        Job job; // empty for a measurement
+        Done done;
+        QObject* doneContext = nullptr; // lives in the thread that queued the job
+    };
+
+    explicit Worker(DatabaseWriter* owner)
+        : owner(owner)
+    {
+    }
+
+    void run() override;
+
+    // Under mutex.
+    int measurementsQueued() const { return int(queue.size()) - jobsQueued; }
+    void failJobs(const QString& error);
+
+    DatabaseWriter* owner;
+    mutable QMutex mutex;
+    QWaitCondition wake;
+    std::deque<Item> queue;
+    int jobsQueued = 0;
+    int bound = kQueueBound;
+    qint64 refused = 0;
+    qint64 emptySince = monotonicMs();
+    qint64 purgeCutoff = 0; // a new purge request, picked up by the thread
+    bool stopRequested = false;
+    bool abandon = false;
+    bool started = false;
+
+    // Connection settings, copied from the connection handed to start().
+    QString driver, databaseName, user, password, host, options;
+    int port = -1;
+    int dbType = 0;
+
+private:
+    bool openConnection(QSqlDatabase& db);
+    void serve(QSqlDatabase& db);
+    bool writeBatch(QSqlDatabase& db, MeasureBatchWriter& batches, std::vector<PendingMeasurement>& batch);
+    bool runJob(QSqlDatabase& db, MeasureBatchWriter& batches, Item& item);
+    void checkpoint(QSqlDatabase& db);
+    // Waits for the back-off; false when the flush at close has given up.
+    bool backOff(int* delayMs);
+    void dropFront(int count);
+    void finishJob(Item& item, bool ok, const QString& error);
 };
+
+void DatabaseWriter::Worker::failJobs(const QString& error)
+{
+    for (Item& item : queue) {
+        if (item.job)
+            finishJob(item, false, error);
+    }
+}
+
+void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error)
+{
+    if (!item.done || !item.doneContext)
+        return;
+    Done done = std::move(item.done);
+    QObject* context = item.doneContext;
+    item.doneContext = nullptr;
+    QMetaObject::invokeMethod(
+        context,
+        [context, done, ok, error] {
+            done(ok, error);
+            context->deleteLater();
+        },
+        Qt::QueuedConnection);
+}
+
+void DatabaseWriter::Worker::run()
+{
+    const QString name = QStringLiteral("ostrivel-writer-%1").arg(quintptr(this), 0, 16);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);
+        serve(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
+{
+    if (db.isOpen())
+        return true;
+    db.setDatabaseName(databaseName);
+    db.setUserName(user);
+    db.setPassword(password);
+    db.setHostName(host);
+    db.setPort(port);
+    db.setConnectOptions(
+        dbType == SqlQueryBuilder::SQLite ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyMs) : options);
+    if (!db.open()) {
+        qWarning("Database writer: cannot open the database: %s", qPrintable(db.lastError().text()));
+        return false;
+    }
+    QSqlQuery setup(db);
+    bool ok = true;
+    if (dbType == SqlQueryBuilder::SQLite)
+        ok = setup.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    else if (dbType == SqlQueryBuilder::MySQL)
+        ok = setup.exec(QStringLiteral("SET SESSION lock_wait_timeout=%1").arg(kMySqlLockWaitSeconds))
+            && setup.exec(QStringLiteral("SET SESSION innodb_lock_wait_timeout=%1").arg(kMySqlLockWaitSeconds));
+    if (!ok) {
+        qWarning("Database writer: cannot set up the connection: %s", qPrintable(setup.lastError().text()));
+        setup.finish();
+        db.close();
+    }
+    return ok;
+}
+
+bool DatabaseWriter::Worker::backOff(int* delayMs)
+{
+    QMutexLocker lock(&mutex);
+    if (!abandon)
+        wake.wait(&mutex, ulong(*delayMs));
+    *delayMs = qMin(*delayMs * 2, kLastRetryMs);
+    return !abandon;
+}
+
+void DatabaseWriter::Worker::dropFront(int count)
+{
+    QMutexLocker lock(&mutex);
+    for (int i = 0; i < count; ++i) {
+        if (queue.front().job)
+            --jobsQueued;
+        queue.pop_front();
+    }
+    if (queue.empty())
+        emptySince = monotonicMs();
+}
+
+void DatabaseWriter::Worker::serve(QSqlDatabase& db)
+{
+    MeasureBatchWriter batches(db, dbType);
+    PurgeSlicer purge(db, dbType);
+    int delay = kFirstRetryMs;
+    qint64 lastCheckpoint = monotonicMs();
+    bool walDirty = false;
+    std::vector<PendingMeasurement> batch;
+    batch.reserve(kBatchLimit);
+
+    for (;;) {
+        Item job;
+        batch.clear();
+        {
+            QMutexLocker lock(&mutex);
+            for (;;) {
+                if (abandon || (stopRequested && queue.empty()))
+                    return;
+                if (!queue.empty() || purgeCutoff || purge.active())
+                    break;
+                const qint64 due = lastCheckpoint + kCheckpointMs - monotonicMs();
+                if (walDirty && due <= 0)
+                    break;
+                if (walDirty)
+                    wake.wait(&mutex, ulong(due));
+                else
+                    wake.wait(&mutex);
+            }
+            if (purgeCutoff) {
+                purge.start(purgeCutoff);
+                purgeCutoff = 0;
+            }
+            // A job goes alone; measurements go together up to the next job, so that
+            // nothing ever overtakes a registry change or is overtaken by one.
+            if (!queue.empty() && queue.front().job) {
+                job = queue.front();
+                queue.front().doneContext = nullptr;
+            } else {
+                for (auto it = queue.begin(); it != queue.end() && !it->job && int(batch.size()) < kBatchLimit; ++it)
+                    batch.push_back(it->measurement);
+            }
+        }
+
+        if (!openConnection(db)) {
+            batches.reset();
+            if (!backOff(&delay))
+                return;
+            continue;
+        }
+
+        bool ok = true;
+        const bool sliced = !job.job && batch.empty() && purge.active();
+        if (job.job) {
+            ok = runJob(db, batches, job);
+            if (!ok) {
+                QMutexLocker lock(&mutex);
+                queue.front().doneContext = job.doneContext; // handed back for the next attempt
+            }
+        } else if (!batch.empty()) {
+            ok = writeBatch(db, batches, batch);
+        } else if (purge.active()) {
+            QString error;
+            ok = purge.runSlice(&error);
+            if (!ok)
+                qWarning("Database writer: purge slice failed, retried later: %s", qPrintable(error));
+        }
+        if (ok) {
+            delay = kFirstRetryMs;
+            walDirty = walDirty || job.job || !batch.empty() || sliced;
+        } else {
+            // A connection that no longer answers is opened afresh for the next attempt.
+            QSqlQuery probe(db);
+            if (!probe.exec(QStringLiteral("SELECT 1"))) {
+                probe.finish();
+                batches.reset();
+                db.close();
+            }
+            if (!backOff(&delay))
+                return;
+            continue;
+        }
+        if (dbType == SqlQueryBuilder::SQLite && walDirty && monotonicMs() - lastCheckpoint >= kCheckpointMs) {
+            checkpoint(db);
+            lastCheckpoint = monotonicMs();
+            walDirty = false;
+        }
+    }
+}
+
+bool DatabaseWriter::Worker::writeBatch(
+    QSqlDatabase& db, MeasureBatchWriter& batches, std::vector<PendingMeasurement>& batch)
+{
+    QString error;
+    int unknown = 0;
+    bool ok = db.transaction();
+    if (!ok)
+        error = db.lastError().text();
+    ok = ok && batches.write(batch, &unknown, &error);
+    if (ok && !db.commit()) {
+        error = db.lastError().text();
+        ok = false;
+    }
+    if (!ok) {
+        db.rollback();
+        qWarning("Database writer: %d measurements kept for another attempt: %s", int(batch.size()), qPrintable(error));
+        return false;
+    }
+    if (unknown)
+        qWarning("Database writer: %d measurements of sensors no longer registered were not stored", unknown);
+    dropFront(int(batch.size()));
+    emit owner->batchCommitted(int(batch.size()) - unknown);
+    return true;
+}
+
+bool DatabaseWriter::Worker::runJob(QSqlDatabase& db, MeasureBatchWriter& batches, Item& item)
+{
+    QString error;
+    bool ok = db.transaction();
+    if (!ok)
+        error = db.lastError().text();
+    ok = ok && item.job(db, dbType, &error);
+    if (ok && !db.commit()) {
+        error = db.lastError().text();
+        ok = false;
+    }
+    if (!ok)
+        db.rollback();
+    // A registry change may have renumbered the sensors.
+    batches.forgetSensorIds();
+    if (!ok && isTransient(error)) {
+        qWarning("Database writer: registry change kept for another attempt: %s", qPrintable(error));
+        return false;
+    }
+    if (!ok)
+        qWarning("Database writer: registry change failed: %s", qPrintable(error));
+    finishJob(item, ok, error);
+    dropFront(1);
+    return true;
+}
+
+void DatabaseWriter::Worker::checkpoint(QSqlDatabase& db)
+{
+    // PASSIVE copies what it can without waiting for anyone. When every frame made it, no
+    // reader holds an old snapshot, and a TRUNCATE that refuses to wait (busy time-out 0)
+    // resets the file to zero length; a reader that has just begun makes it give up quietly.
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)")) || !query.next())
+        return;
+    const bool complete = query.value(0).toInt() == 0 && query.value(1).toInt() == query.value(2).toInt();
+    query.finish();
+    if (!complete)
+        return;
+    query.exec(QStringLiteral("PRAGMA busy_timeout=0"));
+    query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    query.finish();
+    query.exec(QStringLiteral("PRAGMA busy_timeout=%1").arg(kSqliteBusyMs));
+}
 
 DatabaseWriter::DatabaseWriter(QObject* parent)
     : QObject(parent)
+    , worker(new Worker(this))
 {
+    poll.setInterval(500);
+    connect(&poll, &QTimer::timeout, this, &DatabaseWriter::pollQueue);
 }
 
-DatabaseWriter::~DatabaseWriter() = default;
-
-void DatabaseWriter::start(const QSqlDatabase&, int) {}
-
-void DatabaseWriter::enqueue(const PendingMeasurement&) {}
-
-void DatabaseWriter::enqueueJob(Job, Done done)
+DatabaseWriter::~DatabaseWriter()
 {
-    if (done)
-        done(false, QStringLiteral("no writer"));
+    if (worker->isRunning())
+        flushAndStop(0);
+    // A thread still inside the driver after the grace time cannot be joined; it is left to
+    // the end of the process rather than destroyed under its own feet.
+    if (!worker->isRunning())
+        delete worker;
+}
+
+void DatabaseWriter::start(const QSqlDatabase& connectionToClone, int dbType)
+{
+    QMutexLocker lock(&worker->mutex);
+    if (worker->started)
+        return;
+    worker->started = true;
+    worker->driver = connectionToClone.driverName();
+    worker->databaseName = connectionToClone.databaseName();
+    worker->user = connectionToClone.userName();
+    worker->password = connectionToClone.password();
+    worker->host = connectionToClone.hostName();
+    worker->port = connectionToClone.port();
+    worker->options = connectionToClone.connectOptions();
+    worker->dbType = dbType;
+    worker->start();
+    poll.start();
+}
+
+void DatabaseWriter::enqueue(const PendingMeasurement& measurement)
+{
+    QMutexLocker lock(&worker->mutex);
+    if (worker->measurementsQueued() >= worker->bound) {
+        if (worker->refused++ % 1000 == 0)
+            qWarning("Database writer: queue full (%d measurements), %lld measurements refused", worker->bound,
+                worker->refused);
+        return;
+    }
+    Worker::Item item;
+    item.measurement = measurement;
+    worker->queue.push_back(std::move(item));
+    worker->wake.wakeAll();
+}
+
+void DatabaseWriter::enqueueJob(Job job, Done done)
+{
+    Worker::Item item;
+    item.job = std::move(job);
+    if (done) {
+        item.done = std::move(done);
+        item.doneContext = new QObject;
+    }
+    QMutexLocker lock(&worker->mutex);
+    ++worker->jobsQueued;
+    worker->queue.push_back(std::move(item));
+    worker->wake.wakeAll();
 }
 
 int DatabaseWriter::queueLength() const
 {
-    return 0;
+    QMutexLocker lock(&worker->mutex);
+    return int(worker->queue.size());
 }
 
-int DatabaseWriter::flushAndStop(int)
+qint64 DatabaseWriter::refusedCount() const
 {
-    return 0;
+    QMutexLocker lock(&worker->mutex);
+    return worker->refused;
+}
+
+void DatabaseWriter::requestPurge(qint64 cutoff)
+{
+    QMutexLocker lock(&worker->mutex);
+    worker->purgeCutoff = cutoff;
+    worker->wake.wakeAll();
+}
+
+void DatabaseWriter::setQueueBound(int bound)
+{
+    QMutexLocker lock(&worker->mutex);
+    worker->bound = bound;
+}
+
+int DatabaseWriter::flushAndStop(int timeoutMs)
+{
+    poll.stop();
+    {
+        QMutexLocker lock(&worker->mutex);
+        worker->stopRequested = true;
+        worker->wake.wakeAll();
+    }
+    if (worker->isRunning() && !worker->wait(ulong(qMax(timeoutMs, 0)))) {
+        {
+            QMutexLocker lock(&worker->mutex);
+            worker->abandon = true;
+            worker->wake.wakeAll();
+        }
+        worker->wait(kStopGraceMs);
+    }
+    QMutexLocker lock(&worker->mutex);
+    const int left = worker->measurementsQueued();
+    worker->failJobs(QStringLiteral("Запись в базу данных остановлена"));
+    worker->queue.clear();
+    worker->jobsQueued = 0;
+    return left;
+}
+
+void DatabaseWriter::pollQueue()
+{
+    int length = 0;
+    qint64 refused = 0;
+    {
+        QMutexLocker lock(&worker->mutex);
+        length = int(worker->queue.size());
+        refused = worker->refused;
+        if (length && monotonicMs() - worker->emptySince < kBacklogMs)
+            length = 0;
+    }
+    if (length == shownLength && refused == shownRefused)
+        return;
+    shownLength = length;
+    shownRefused = refused;
+    emit queueLengthChanged(length);
 }

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -11,11 +12,10 @@
 // One measurement on its way to the database. The sensor is named by its EUI64 and resolved
 // to its row only when the row is written, so a measurement always lands on the sensor that
 // carries that address at that moment; the second it arrived is what is stored.
-struct PendingMeasurement
-{
+struct PendingMeasurement {
     QString eui64;
     SensorData data;
-    qint64 arrivedAt = 0;  // UTC seconds
+    qint64 arrivedAt = 0; // UTC seconds
 };
 
 // Every write of the program goes through this one ordered queue, served by a thread with a
@@ -45,6 +45,20 @@ public:
 
     // Measurements and jobs waiting, including a batch being written.
     int queueLength() const;
+    // Measurements refused because the queue was full (see kQueueBound).
+    qint64 refusedCount() const;
+    // The purge: measurements older than cutoff (UTC seconds) are deleted in slices between
+    // the batches; a purge still running starts over with the new cutoff.
+    void requestPurge(qint64 cutoff);
+
+    // Measurements the queue holds at most: about forty minutes of 200 measurements a second
+    // and some 80 MB. Beyond it a new measurement is refused, counted, logged and shown in the
+    // status bar; registry jobs are never refused.
+    static constexpr int kQueueBound = 500000;
+    // Measurements committed in one transaction at most.
+    static constexpr int kBatchLimit = 2000;
+    // Tests shrink the bound; set before the queue fills.
+    void setQueueBound(int bound);
     // At close: writes what is queued, waiting at most timeoutMs, then stops the thread.
     // Returns the number of measurements that could not be written.
     int flushAndStop(int timeoutMs);
@@ -52,9 +66,16 @@ public:
 signals:
     // After every committed batch of measurements; the views refresh once per batch.
     void batchCommitted(int measurements);
+    // While a backlog lasts (the queue not emptied for a second), every half second; 0 once it
+    // is gone. Refusals at the bound are announced the same way.
     void queueLengthChanged(int length);
 
 private:
+    void pollQueue();
+
     class Worker;
     Worker* worker = nullptr;
+    QTimer poll;
+    int shownLength = 0;
+    qint64 shownRefused = 0;
 };

@@ -4,7 +4,10 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-namespace {
+#include "app/appstate.h"
+
+namespace
+{
 
 // Empty text is stored as '', never as NULL.
 QString text(const QString& s)
@@ -12,46 +15,68 @@ QString text(const QString& s)
     return s.isNull() ? QString("") : s;
 }
 
-void run(QSqlQuery& q)
+// One statement with its values bound in order.
+DatabaseWriter::Job statementJob(const QString& statement, const QVariantList& values)
 {
-    if (!q.exec())
-        qWarning("Registry write failed: %s", qPrintable(q.lastError().text()));
+    return [statement, values](QSqlDatabase& db, int, QString* error) {
+        QSqlQuery q(db);
+        q.prepare(statement);
+        for (const QVariant& value : values)
+            q.addBindValue(value);
+        if (q.exec())
+            return true;
+        *error = q.lastError().text();
+        return false;
+    };
 }
 
-}  // namespace
+void enqueue(DatabaseWriter::Job job)
+{
+    DatabaseWriter* writer = gAppState ? gAppState->databaseWriter : nullptr;
+    if (!writer) {
+        qWarning("Registry write failed: the database is not open");
+        return;
+    }
+    writer->enqueueJob(std::move(job));
+}
 
-namespace RegistryWriter {
+} // namespace
+
+namespace RegistryWriter
+{
+
+DatabaseWriter::Job insertLocationJob(int id, const QString& name, const QString& eui64, const QString& ip)
+{
+    return statementJob(
+        QStringLiteral("INSERT INTO locations VALUES(?,?,?,?)"), { id, text(name), text(eui64), text(ip) });
+}
+
+DatabaseWriter::Job insertSensorJob(
+    const QString& eui64, const QString& name, int location, int sleepInterval, const QDate& datecheck)
+{
+    return statementJob(
+        QStringLiteral("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES (?,?,?,?,?)"),
+        { text(eui64), text(name), location, sleepInterval, datecheck.toString(QStringLiteral("yyyy.MM.dd")) });
+}
+
+DatabaseWriter::Job updateSensorLocationJob(const QString& eui64, int location)
+{
+    return statementJob(QStringLiteral("UPDATE sensors SET location=? WHERE EUI64=?"), { location, text(eui64) });
+}
 
 void insertLocation(int id, const QString& name, const QString& eui64, const QString& ip)
 {
-    QSqlQuery q;
-    q.prepare(QStringLiteral("INSERT INTO locations VALUES(?,?,?,?)"));
-    q.addBindValue(id);
-    q.addBindValue(text(name));
-    q.addBindValue(text(eui64));
-    q.addBindValue(text(ip));
-    run(q);
+    enqueue(insertLocationJob(id, name, eui64, ip));
 }
 
 void insertSensor(const QString& eui64, const QString& name, int location, int sleepInterval, const QDate& datecheck)
 {
-    QSqlQuery q;
-    q.prepare(QStringLiteral("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES (?,?,?,?,?)"));
-    q.addBindValue(text(eui64));
-    q.addBindValue(text(name));
-    q.addBindValue(location);
-    q.addBindValue(sleepInterval);
-    q.addBindValue(datecheck.toString(QStringLiteral("yyyy.MM.dd")));
-    run(q);
+    enqueue(insertSensorJob(eui64, name, location, sleepInterval, datecheck));
 }
 
 void updateSensorLocation(const QString& eui64, int location)
 {
-    QSqlQuery q;
-    q.prepare(QStringLiteral("UPDATE sensors SET location=? WHERE EUI64=?"));
-    q.addBindValue(location);
-    q.addBindValue(text(eui64));
-    run(q);
+    enqueue(updateSensorLocationJob(eui64, location));
 }
 
-}  // namespace RegistryWriter
+} // namespace RegistryWriter

@@ -10,20 +10,11 @@
 
 #include "app/appstate.h"
 #include "app/prompt.h"
+#include "storage/databasewriter.h"
 #include "storage/sqlquerybuilder.h"
 
 namespace
 {
-
-// A measured value as it is stored: rounded to hundredths where asked, then cut to the six
-// significant digits the database has always been given; NULL when absent or not a number.
-QVariant storedValue(bool present, double value, bool round)
-{
-    if (!present || !std::isfinite(value))
-        return QVariant(QVariant::Double);
-    const double shown = QString::number(round ? SQLBaseModule::roundToHundredths(value) : value, 'g', 6).toDouble();
-    return std::isfinite(shown) ? QVariant(shown) : QVariant(QVariant::Double);
-}
 
 bool isDigitAt(const QString& s, int i)
 {
@@ -39,6 +30,7 @@ SQLBaseModule::SQLBaseModule(QObject* parent)
 
 SQLBaseModule::~SQLBaseModule()
 {
+    slotStopModule();
     if (!db.isValid())
         return;
     db.close();
@@ -110,6 +102,10 @@ bool SQLBaseModule::openAndLoad()
     // only ever written into a new file.
     if (dbType == SqlQueryBuilder::SQLite)
         runSchema(false);
+    writer = new DatabaseWriter(this);
+    writer->start(db, dbType);
+    if (gAppState)
+        gAppState->databaseWriter = writer;
     purge();
     loadSensors();
     loadLocations();
@@ -157,13 +153,9 @@ void SQLBaseModule::mendMySqlSchema()
 
 void SQLBaseModule::purge()
 {
-    const QString statement = SqlQueryBuilder::purgeStatement(dbType);
-    if (statement.isEmpty() || !gAppState || !db.isOpen())
+    if (SqlQueryBuilder::purgeStatement(dbType).isEmpty() || !gAppState || !writer)
         return;
-    QSqlQuery query(db);
-    query.prepare(statement);
-    query.addBindValue(qint64(gAppState->DaysSave) * 86400);
-    query.exec();
+    writer->requestPurge(QDateTime::currentSecsSinceEpoch() - qint64(gAppState->DaysSave) * 86400);
 }
 
 void SQLBaseModule::timerEvent(QTimerEvent*)
@@ -230,37 +222,27 @@ void SQLBaseModule::slotStopModule()
         killTimer(purgeTimerId);
         purgeTimerId = 0;
     }
+    if (writer) {
+        const int unwritten = writer->flushAndStop(closeFlushMs);
+        if (gAppState && gAppState->databaseWriter == writer)
+            gAppState->databaseWriter = nullptr;
+        delete writer;
+        writer = nullptr;
+        if (unwritten > 0) {
+            const QString text = tr("Не удалось записать в базу данных %1 измерений: база данных недоступна.")
+                                     .arg(unwritten);
+            qWarning("%s", qPrintable(text));
+            prompt()->warning(tr("Внимание!"), text);
+        }
+    }
     if (db.isOpen())
         db.close();
 }
 
 void SQLBaseModule::slotSensorDataReceived(QString eui64, SensorData data)
 {
-    if (!db.isOpen())
-        return;
-    const QVariantList values { storedValue(data.hasTemperature, data.temperature, true),
-        storedValue(data.hasWetness, data.wetness, true), storedValue(data.hasBattery, data.battery, false) };
-    // The clock is read once so that the measure row and the last row carry the same second.
-    db.transaction();
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(SqlQueryBuilder::clockStatement(dbType)) || !query.next()) {
-        query.finish();
-        db.rollback();
-        return;
-    }
-    const qint64 now = query.value(0).toLongLong();
-    query.finish();
-    for (const QString& statement : { SqlQueryBuilder::measureInsert(dbType), SqlQueryBuilder::lastUpsert(dbType) }) {
-        query.prepare(statement);
-        query.addBindValue(now);
-        for (const QVariant& value : values)
-            query.addBindValue(value);
-        query.addBindValue(eui64);
-        query.exec();
-    }
-    query.finish();
-    db.commit();
+    if (writer)
+        writer->enqueue({ eui64, data, QDateTime::currentSecsSinceEpoch() });
 }
 
 QSqlQuery SQLBaseModule::slotExportDBF()

@@ -9,6 +9,7 @@
 
 #include "app/records.h"
 
+class DatabaseWriter;
 class QTimerEvent;
 
 // The database: the default connection, its schema, storage of measurements, the hourly
@@ -46,12 +47,18 @@ public:
     int purgeInterval = 3600000;
     // Identifier of the running purge timer, 0 while none runs.
     int purgeTimerId = 0;
+    // Time the writer is given at close to store what is still queued.
+    int closeFlushMs = 15000;
+    // The one writer of the database, on a connection of its own; the default connection
+    // above is left to the readers of the GUI thread and writes nothing.
+    DatabaseWriter* writer = nullptr;
 
 signals:
     void signalCloseApplication(int code);
 
 public slots:
     void slotStopModule();
+    // Hands the measurement to the writer, stamped with the current second.
     void slotSensorDataReceived(QString eui64, SensorData data);
     QSqlQuery slotExportDBF();
 

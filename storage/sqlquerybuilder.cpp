@@ -208,6 +208,55 @@ QString SqlQueryBuilder::purgeStatement(int type)
     }
 }
 
+QString SqlQueryBuilder::sensorIdLookup()
+{
+    return QStringLiteral("SELECT id FROM sensors WHERE EUI64=?");
+}
+
+QString SqlQueryBuilder::measureRowsInsert(int rows)
+{
+    QString statement = QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES ");
+    for (int i = 0; i < rows; ++i)
+        statement += i ? QLatin1String(",(?,?,?,?,?)") : QLatin1String("(?,?,?,?,?)");
+    return statement;
+}
+
+QString SqlQueryBuilder::lastUpsertById(int type)
+{
+    switch (type) {
+    case MySQL:
+        return QStringLiteral("REPLACE INTO last (sensor_id, timemeasure, temperature, wetness, battery) VALUES (?,?,?,?,?)");
+    case SQLServer:
+        return QStringLiteral("MERGE INTO last AS t USING (SELECT ? AS sensor_id, ? AS timemeasure, ? AS temperature, "
+                              "? AS wetness, ? AS battery) AS s ON t.sensor_id=s.sensor_id WHEN MATCHED THEN UPDATE "
+                              "SET timemeasure=s.timemeasure, temperature=s.temperature, wetness=s.wetness, "
+                              "battery=s.battery WHEN NOT MATCHED THEN INSERT (sensor_id, timemeasure, temperature, "
+                              "wetness, battery) VALUES (s.sensor_id, s.timemeasure, s.temperature, s.wetness, "
+                              "s.battery);");
+    default:
+        return QStringLiteral(
+            "INSERT OR REPLACE INTO last (sensor_id, timemeasure, temperature, wetness, battery) VALUES (?,?,?,?,?)");
+    }
+}
+
+QString SqlQueryBuilder::oldestMeasurement()
+{
+    return QStringLiteral("SELECT MIN(timemeasure) FROM measure");
+}
+
+QString SqlQueryBuilder::purgeSliceEnd(int rows)
+{
+    // The row count is the writer's own number, never a value from outside.
+    return QStringLiteral("SELECT timemeasure FROM measure WHERE timemeasure >= ? AND timemeasure < ? "
+                          "ORDER BY timemeasure LIMIT 1 OFFSET %1")
+        .arg(rows);
+}
+
+QString SqlQueryBuilder::purgeSliceDelete()
+{
+    return QStringLiteral("DELETE FROM measure WHERE timemeasure >= ? AND timemeasure < ?");
+}
+
 QString SqlQueryBuilder::sensorLoadStatement()
 {
     const QStringList columns { QStringLiteral("name"), QStringLiteral("location"), QStringLiteral("datecheck"),

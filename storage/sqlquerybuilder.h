@@ -44,6 +44,19 @@ public:
     // Deletes measurements older than the bound number of seconds; empty for SQL Server.
     static QString purgeStatement(int type);
 
+    // The writer's statements, with the sensor's row id resolved beforehand.
+    // Bind: EUI64; one row with the id.
+    static QString sensorIdLookup();
+    // Bind per row: sensor_id, timemeasure, temperature, wetness, battery.
+    static QString measureRowsInsert(int rows);
+    static QString lastUpsertById(int type);
+    // One row with the smallest timemeasure (NULL on an empty table).
+    static QString oldestMeasurement();
+    // Bind: from, to; one row with the timemeasure `rows` rows after from, if there is one.
+    static QString purgeSliceEnd(int rows);
+    // Bind: from, to; deletes from <= timemeasure < to.
+    static QString purgeSliceDelete();
+
     static QString sensorLoadStatement();
     static QString locationLoadStatement();
     static QString locationCleanupStatement(int type);

@@ -1,5 +1,6 @@
 #include "ui/interfacemodule.h"
 
+#include <QLabel>
 #include <QLoggingCategory>
 #include <QStatusBar>
 
@@ -91,6 +92,9 @@ void InterfaceModule::slotStopInitializing()
     mainWindow = new MainWindow(nullptr);
     connect(mainWindow, &MainWindow::signalWindowClose, this, &InterfaceModule::slotMainWindowClose);
     mainWindow->statusBar()->showMessage(tr("Ожидание событий..."));
+    writerQueueLabel = new QLabel(mainWindow);
+    writerQueueLabel->hide();
+    mainWindow->statusBar()->addPermanentWidget(writerQueueLabel, 0);
 
     deleteWindow(initInfoWindow);
     if (mainWindow->hideStart)
@@ -103,6 +107,20 @@ void InterfaceModule::slotSetStatusText(QString text)
 {
     if (mainWindow)
         mainWindow->statusBar()->showMessage(text, 10000);
+}
+
+void InterfaceModule::slotWriterQueue(int length, qint64 refused)
+{
+    if (!writerQueueLabel)
+        return;
+    QString text;
+    if (length > 0)
+        text = tr("Ожидают записи в базу данных: %1").arg(length);
+    if (refused > 0)
+        text += (text.isEmpty() ? QString() : QStringLiteral("; "))
+            + tr("не принято (очередь заполнена): %1").arg(refused);
+    writerQueueLabel->setText(text);
+    writerQueueLabel->setVisible(!text.isEmpty());
 }
 
 void InterfaceModule::slotNewSensor()

@@ -7,6 +7,7 @@
 
 class InitInfoWindow;
 class MainWindow;
+class QLabel;
 class DialogInfo;
 class DialogSettings;
 class DialogSensors;
@@ -54,6 +55,8 @@ public slots:
     void slotRefrSensorData();
     void slotInitInfoWindowClose();
     void slotMainWindowClose();
+    // The writer's backlog in the status bar, hidden while there is none.
+    void slotWriterQueue(int length, qint64 refused);
 
 private:
     void requestClose();
@@ -61,6 +64,7 @@ private:
     // The windows are built once; a second end of initialisation, or one after shutdown,
     // finds this set.
     bool initializingDone = false;
+    QLabel* writerQueueLabel = nullptr;
 };
 
 // The one interface module of the process.

@@ -21,6 +21,7 @@
 #include "app/appstate.h"
 #include "app/sensorintake.h"
 #include "links/modemmodule.h"
+#include "storage/databasewriter.h"
 #include "storage/sqlbasemodule.h"
 #include "tools/modemsim/modempeer.h"
 #include "tools/modemsim/simulatedsensor.h"
@@ -42,12 +43,11 @@ public:
     void sensorMoved() override {}
     void announceSleepInterval(const QString&, int) override {}
     void registryChanged() override {}
-    void storeMeasurement(const QString& eui64, const SensorData& data) override
+    void storeMeasurement(const PendingMeasurement& m) override
     {
-        sql->slotSensorDataReceived(eui64, data);
+        sql->writer->enqueue(m);
         ++stored;
     }
-    void refreshIfLive() override {}
     void raiseNotification(const NotificationsMessage&) override {}
     void showStatus(const QString&) override {}
     void resendSensorList(ZigBeeClient*) override {}

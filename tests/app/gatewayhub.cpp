@@ -26,9 +26,9 @@ void GatewayHub::announceSleepInterval(const QString& eui64, int interval)
     net.slotSlepSend2(nullptr, eui64, interval);
 }
 
-void GatewayHub::storeMeasurement(const QString& eui64, const SensorData& data)
+void GatewayHub::storeMeasurement(const PendingMeasurement& measurement)
 {
-    sql.slotSensorDataReceived(eui64, data);
+    sql.writer->enqueue(measurement);
 }
 
 void GatewayHub::resendSensorList(ZigBeeClient* client)

@@ -22,8 +22,7 @@ public:
     void sensorMoved() override { }
     void announceSleepInterval(const QString& eui64, int interval) override;
     void registryChanged() override { }
-    void storeMeasurement(const QString& eui64, const SensorData& data) override;
-    void refreshIfLive() override { }
+    void storeMeasurement(const PendingMeasurement& measurement) override;
     void raiseNotification(const NotificationsMessage&) override { }
     void showStatus(const QString&) override { }
     void resendSensorList(ZigBeeClient* client) override;

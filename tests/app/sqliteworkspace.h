@@ -5,10 +5,12 @@
 #include <QDir>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 
 #include "app/appstate.h"
+#include "storage/databasewriter.h"
 #include "storage/sqlbasemodule.h"
 
 class SqliteWorkspace
@@ -20,6 +22,7 @@ public:
         QDir::setCurrent(dir.path());
         QDir().mkdir(QStringLiteral("data"));
         state = std::make_unique<AppState>();
+        state->DaysSave = 365;  // as in a new configuration; the writer purges at start
         sql = std::make_unique<SQLBaseModule>();
         sql->init(0, QString(), QString(), QString(), QString(), 0);
     }
@@ -35,6 +38,12 @@ public:
     SqliteWorkspace& operator=(const SqliteWorkspace&) = delete;
 
     bool isOpen() const { return dir.isValid() && sql->db.isOpen(); }
+    // Waits until the writer has stored everything queued so far.
+    static bool writerIdle()
+    {
+        return QTest::qWaitFor(
+            [] { return !gAppState->databaseWriter || gAppState->databaseWriter->queueLength() == 0; }, 10000);
+    }
 
     QTemporaryDir dir;
     QString previous;

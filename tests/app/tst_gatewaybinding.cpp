@@ -28,6 +28,8 @@ ZigBeeClient gateway(const QString& name, const QString& modemEui = QString())
 
 QStringList rows(const QString& statement)
 {
+    if (!SqliteWorkspace::writerIdle())
+        return { "writer busy" };
     QSqlQuery q;
     QStringList out;
     if (!q.exec(statement))

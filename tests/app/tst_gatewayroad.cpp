@@ -43,6 +43,8 @@ QByteArray cast(const char* eui)
 
 int count(const QString& statement)
 {
+    if (!SqliteWorkspace::writerIdle())
+        return -2;
     QSqlQuery q;
     return q.exec(statement) && q.next() ? q.value(0).toInt() : -1;
 }

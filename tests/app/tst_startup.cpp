@@ -189,7 +189,7 @@ private slots:
         const QString dir = newFolder(QStringLiteral("fresh"));
         const Run run = finish(start(dir, "yes", 1500));
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.starting(QStringLiteral("CONNECTIONS")), QStringList{ QStringLiteral("CONNECTIONS 36/36") });
+        QCOMPARE(run.starting(QStringLiteral("CONNECTIONS")), QStringList{ QStringLiteral("CONNECTIONS 37/37") });
         QCOMPARE(run.starting(QStringLiteral("LOG")), QStringList());
 
         const QStringList expected{ QStringLiteral("Инициализация модулей"), QStringLiteral("Проверка ресурсов"),

@@ -2,7 +2,10 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QTest>
 #include <QtGlobal>
+
+#include "storage/databasewriter.h"
 
 namespace
 {
@@ -115,6 +118,9 @@ void StorageFixture::closeModule()
 
 QList<QStringList> StorageFixture::sql(const QString& statements)
 {
+    // What the module was handed is read back only once its writer has stored it.
+    if (module && module->writer && !QTest::qWaitFor([this] { return module->writer->queueLength() == 0; }, 20000))
+        qWarning("the database writer did not drain");
     lastError.clear();
     lastRows.clear();
     if (type == 1) {

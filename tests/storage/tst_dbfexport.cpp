@@ -12,6 +12,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
+#include "storage/databasewriter.h"
 #include "storage/dbfexport.h"
 #include "storagefixture.h"
 
@@ -390,10 +391,11 @@ private slots:
         int stored = 0;
         QElapsedTimer clock;
         clock.start();
+        // Each measurement is stored before the next is handed over, all while the export runs.
         while (texts.isEmpty() && clock.elapsed() < 120000) {
             f.module->slotSensorDataReceived(QStringLiteral("00137A0000000001"), reading(20.5, 45, 3.1));
             ++stored;
-            QCoreApplication::processEvents();
+            QTRY_COMPARE(f.module->writer->queueLength(), 0);
         }
         stopThread(module);
         QCOMPARE(texts, QStringList { kSuccess });

@@ -69,6 +69,7 @@ private slots:
         state = new AppState;
         state->BreakInterval = 120;
         state->MaxTableRows = 500;
+        state->DaysSave = 365;  // the writer's purge at start leaves the rows below alone
         state->viewSettings = new QSettings(QStringLiteral("data/view.conf"), QSettings::IniFormat);
         sql = new SQLBaseModule;
         sql->init(0, QString(), QString(), QString(), QString(), 0);
