@@ -60,18 +60,16 @@ class TestRegistryEditor : public StorageTest
         setPrompt(&answers);
         answers.boxes.clear();
         answers.answer = true;
-        // The writer's contract: the job in one transaction, committed or rolled back.
-        const int type = f.type;
-        editor = std::make_unique<RegistryEditor>(
-            *f.state, [type](DatabaseWriter::Job job, DatabaseWriter::Done done) {
-                QSqlDatabase db = QSqlDatabase::database();
-                QString error;
-                QVERIFY(db.transaction());
-                const bool ok = job(db, type, &error) && db.commit();
-                if (!ok)
-                    db.rollback();
-                done(ok, error);
-            });
+        editor = std::make_unique<RegistryEditor>(*f.state, RegistryEditor::writerOf(*f.state));
+    }
+
+    // Until the writer has committed everything queued, a follow-up job included, and told us.
+    void settle()
+    {
+        for (int round = 0; round < 2; ++round) {
+            QTRY_COMPARE(f.state->databaseWriter->queueLength(), 0);
+            QCoreApplication::sendPostedEvents();
+        }
     }
 
     QList<QStringList> snapshot()
@@ -114,6 +112,7 @@ private slots:
         QFETCH(QStringList, names);
         seed();
         editor->removeLocation(removed);
+        settle();
         // Either way, the sensors of 0 and 1 end in the first location and the gateway's one
         // follows its location down.
         const QStringList sensors { kB + "@0", kC + "@1", kA + "@0" };
@@ -129,6 +128,7 @@ private slots:
     {
         seed();
         editor->removeSensor(2);
+        settle();
         QCOMPARE(memory(), (QStringList { "Новые датчики", "Цех", "Склад", kB + "@1", kC + "@2" }));
         QCOMPARE(f.sql("SELECT EUI64, timemeasure, temperature FROM removed ORDER BY id"),
             (QList<QStringList> {
@@ -185,6 +185,7 @@ private slots:
             f.state->locations[row]->client = nullptr;
         } else
             editor->removeLocation(row);
+        settle();
         if (!hidden.isEmpty())
             f.sql(QStringLiteral("ALTER TABLE away RENAME TO %1").arg(hidden));
         QCOMPARE(snapshot(), before);
@@ -226,6 +227,7 @@ private slots:
         expected[column - 1] = stored;
         QSignalSpy changed(editor.get(), &RegistryEditor::sensorChanged);
         editor->editSensor(0, column, value);
+        settle();
         QStringList row = f.sql(kRow).value(0);
         row[3].replace('-', '.');  // MySQL's DATE reads back with dashes
         QCOMPARE(row, expected);
@@ -239,12 +241,14 @@ private slots:
     {
         seed();
         editor->addLocation();
+        settle();
         QCOMPARE(f.sql("SELECT id, name, EUI64, ip FROM locations WHERE id=3"),
             (QList<QStringList> { { "3", "Помещение", "", "" } }));
         QCOMPARE(memory().mid(0, 4), (QStringList { "Новые датчики", "Цех", "Склад", "Помещение" }));
         // The next id is taken (a row written behind our back): nothing joins the list.
         f.sql("INSERT INTO locations VALUES (4, 'x', '', '')");
         editor->addLocation();
+        settle();
         QCOMPARE(f.state->locations.size(), 4);
         QVERIFY(answers.boxes.last().startsWith("Изменение не записано в базу данных:"));
     }
