@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "dialogs/registryeditor.h"
+#include "storage/registrywriter.h"
 #include "storagetest.h"
 
 namespace {
@@ -121,6 +122,32 @@ private slots:
             (QList<QStringList> { { "0", names[0] }, { "1", names[1] } }));
         QCOMPARE(f.sql("SELECT location FROM sensors ORDER BY id"), (QList<QStringList> { { "0" }, { "1" }, { "0" } }));
         QCOMPARE(answers.boxes.size(), 2);  // the question about its sensors
+    }
+
+    // A gateway and a sensor that register while the removal waits in the queue are written
+    // with the old numbering behind it; memory and database still agree afterwards.
+    void registrationDuringRemoval_data() { dialects(); }
+    void registrationDuringRemoval()
+    {
+        seed();
+        editor->removeLocation(1);
+        auto* gateway = new Location;
+        gateway->name = QStringLiteral("Шлюз");
+        gateway->ip = QStringLiteral("10.0.0.9");
+        f.state->locations.append(gateway);
+        RegistryWriter::insertLocation(3, gateway->name, QStringLiteral("00137A0000000002"), gateway->ip);
+        auto* sensor = new Sensor;
+        sensor->EUI64 = QStringLiteral("00000000000000E5");
+        sensor->location = 3;
+        f.state->sensors.append(sensor);
+        RegistryWriter::insertSensor(sensor->EUI64, QStringLiteral("e"), 3, 60, QDate(2024, 1, 1));
+        settle();
+        QCOMPARE(memory(),
+            (QStringList { "Новые датчики", "Склад", "Шлюз", kB + "@0", kC + "@1", kA + "@0", sensor->EUI64 + "@2" }));
+        QCOMPARE(f.sql("SELECT id, name FROM locations ORDER BY id"),
+            (QList<QStringList> { { "0", "Новые датчики" }, { "1", "Склад" }, { "2", "Шлюз" } }));
+        QCOMPARE(f.sql("SELECT location FROM sensors ORDER BY id"),
+            (QList<QStringList> { { "0" }, { "1" }, { "0" }, { "2" } }));
     }
 
     void removeSensor_data() { dialects(); }
