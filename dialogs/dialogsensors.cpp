@@ -11,7 +11,8 @@
 #include "dialogs/sensorsdelegate.h"
 #include "ui_dialogsensors.h"
 
-namespace {
+namespace
+{
 
 // Puts texts into a row of fresh items.
 void setRow(QTableWidget* table, int row, const QStringList& texts)
@@ -20,7 +21,7 @@ void setRow(QTableWidget* table, int row, const QStringList& texts)
         table->setItem(row, column, new QTableWidgetItem(texts[column]));
 }
 
-}  // namespace
+} // namespace
 
 DialogSensors::DialogSensors(QWidget* parent)
     : QDialog(parent)
@@ -34,6 +35,9 @@ DialogSensors::DialogSensors(QWidget* parent)
     ui->tableSensors->setItemDelegate(sensorsDelegate);
     ui->tableSensors->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ui->tableLocations->setItemDelegate(locationsDelegate);
+    // Names and addresses are shown whole; the modem's EUI64 takes the rest of the width.
+    for (int column : { 0, 1 })
+        ui->tableLocations->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
 
     connect(ui->pushOk, &QPushButton::clicked, this, &DialogSensors::slotSaveSettings);
     connect(ui->pushAdd, &QPushButton::clicked, this, &DialogSensors::slotPushAddClicked);
@@ -100,8 +104,8 @@ void DialogSensors::showSensorRow(int row)
     setRow(ui->tableSensors, row, registryEditor->sensorTexts(row));
     for (int column = 0; column < RegistryEditor::SensorColumnCount; ++column) {
         if (RegistryEditor::isChoiceColumn(column))
-            ui->tableSensors->item(row, column)->setData(
-                SensorsDelegate::ChoiceRole, registryEditor->sensorChoice(row, column));
+            ui->tableSensors->item(row, column)
+                ->setData(SensorsDelegate::ChoiceRole, registryEditor->sensorChoice(row, column));
     }
     isFilling = filling;
 }

@@ -8,7 +8,8 @@ class QTableWidget;
 class RegistryEditor;
 class SensorsDelegate;
 
-namespace Ui {
+namespace Ui
+{
 class DialogSensors;
 }
 

@@ -11,7 +11,8 @@
 #include "app/prompt.h"
 #include "storage/registryedits.h"
 
-namespace {
+namespace
+{
 
 QString tr(const char* text)
 {
@@ -24,13 +25,13 @@ QString warningTitle()
 }
 
 // Database column behind each column of the sensors table; the EUI64 is the key, not a value.
-const char* const kSensorColumns[RegistryEditor::SensorColumnCount] = { nullptr, "name", "sleepInterval",
-    "location", "datecheck", "isEnabled", "tMinNoncritical", "tMaxNoncritical", "tMinCritical", "tMaxCritical",
-    "hMinNoncritical", "hMaxNoncritical", "hMinCritical", "hMaxCritical", "isLowBattery", "isLostConnection" };
+const char* const kSensorColumns[RegistryEditor::SensorColumnCount] = { nullptr, "name", "sleepInterval", "location",
+    "datecheck", "isEnabled", "tMinNoncritical", "tMaxNoncritical", "tMinCritical", "tMaxCritical", "hMinNoncritical",
+    "hMaxNoncritical", "hMinCritical", "hMaxCritical", "isLowBattery", "isLostConnection" };
 
-double Sensor::*const kThresholds[] = { &Sensor::tMinNoncritical, &Sensor::tMaxNoncritical, &Sensor::tMinCritical,
-    &Sensor::tMaxCritical, &Sensor::hMinNoncritical, &Sensor::hMaxNoncritical, &Sensor::hMinCritical,
-    &Sensor::hMaxCritical };
+double Sensor::*const kThresholds[]
+    = { &Sensor::tMinNoncritical, &Sensor::tMaxNoncritical, &Sensor::tMinCritical, &Sensor::tMaxCritical,
+          &Sensor::hMinNoncritical, &Sensor::hMaxNoncritical, &Sensor::hMinCritical, &Sensor::hMaxCritical };
 
 bool Sensor::*flagOf(int column)
 {
@@ -48,7 +49,7 @@ bool Sensor::*flagOf(int column)
 
 const QString kDateFormat = QStringLiteral("yyyy.MM.dd");
 
-}  // namespace
+} // namespace
 
 RegistryEditor::RegistryEditor(AppState& state, Runner runner, QObject* parent)
     : QObject(parent)
@@ -208,7 +209,8 @@ void RegistryEditor::editSensor(int row, int column, const QVariant& value)
         return;
     }
     const QString eui64 = sensor->EUI64;
-    run(RegistryEdits::updateSensor(eui64, QLatin1String(kSensorColumns[column]), stored),
+    run(
+        RegistryEdits::updateSensor(eui64, QLatin1String(kSensorColumns[column]), stored),
         [this, eui64, apply, tree, interval](bool committed) {
             // Found again by its address: rows may have moved since the edit was made.
             const int index = indexOf(eui64);
@@ -236,7 +238,8 @@ void RegistryEditor::renameLocation(int row, const QString& name)
         emit locationChanged(row);
         return;
     }
-    run(RegistryEdits::renameLocation(row, name),
+    run(
+        RegistryEdits::renameLocation(row, name),
         [this, location, name](bool committed) {
             const int index = state.locations.indexOf(location);
             if (index < 0)
@@ -257,7 +260,8 @@ void RegistryEditor::addLocation()
     // The id is the list's length now; the record joins the list only once its row exists.
     const int id = state.locations.size();
     const QString name = tr("Помещение");
-    run(RegistryEdits::insertLocation(id, name),
+    run(
+        RegistryEdits::insertLocation(id, name),
         [this, name](bool committed) {
             if (!committed)
                 return;
@@ -281,7 +285,8 @@ void RegistryEditor::removeSensor(int row)
         return;
     }
     const QString eui64 = sensor->EUI64;
-    run(RegistryEdits::removeSensor(eui64),
+    run(
+        RegistryEdits::removeSensor(eui64),
         [this, eui64](bool committed) {
             const int index = indexOf(eui64);
             if (!committed || index < 0)
@@ -321,7 +326,8 @@ void RegistryEditor::removeLocation(int row)
         return;
     const int locationsBefore = state.locations.size();
     const int sensorsBefore = state.sensors.size();
-    run(RegistryEdits::removeLocation(row),
+    run(
+        RegistryEdits::removeLocation(row),
         [this, row, locationsBefore, sensorsBefore](bool committed) {
             if (committed)
                 applyLocationRemoval(row, locationsBefore, sensorsBefore);
@@ -348,7 +354,8 @@ void RegistryEditor::applyLocationRemoval(int id, int locationsBefore, int senso
     for (int i = sensorsBefore; i < state.sensors.size(); ++i)
         appended.append({ state.sensors[i]->EUI64, state.sensors[i]->location });
     if (!moved.isEmpty() || !appended.isEmpty())
-        run(RegistryEdits::renumber(moved, appended), [](bool) {}, false);
+        run(
+            RegistryEdits::renumber(moved, appended), [](bool) {}, false);
     emit treeChanged();
     emit rowsRemoved();
 }

@@ -8,7 +8,8 @@
 #include "app/appstate.h"
 #include "dialogs/registryeditor.h"
 
-namespace {
+namespace
+{
 
 // The editor's value when it was opened, compared at commit.
 const char* const kOpenedWith = "openedWith";
@@ -59,7 +60,7 @@ QVariant editorValue(QWidget* editor, Kind kind)
     }
 }
 
-}  // namespace
+} // namespace
 
 SensorsDelegate::SensorsDelegate(const AppState& state, QObject* parent)
     : QItemDelegate(parent)
@@ -155,8 +156,8 @@ void SensorsDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, c
     case Kind::Flag:
         // Value and text in one change, so that another location of the same name still
         // counts as a change of the cell.
-        model->setItemData(index,
-            { { Qt::DisplayRole, static_cast<QComboBox*>(editor)->currentText() }, { ChoiceRole, value } });
+        model->setItemData(
+            index, { { Qt::DisplayRole, static_cast<QComboBox*>(editor)->currentText() }, { ChoiceRole, value } });
         break;
     default:
         model->setData(index, value.toDouble());

@@ -7,7 +7,8 @@
 #include "storage/measureaggregates.h"
 #include "storage/sqlquerybuilder.h"
 
-namespace {
+namespace
+{
 
 const QStringList& editableSensorColumns()
 {
@@ -43,9 +44,10 @@ bool run(QSqlDatabase& db, const QString& sql, const QVariantList& values, QStri
     return false;
 }
 
-}  // namespace
+} // namespace
 
-namespace RegistryEdits {
+namespace RegistryEdits
+{
 
 bool isEditableSensorColumn(const QString& column)
 {
@@ -136,4 +138,4 @@ DatabaseWriter::Job renumber(const QVector<QPair<int, int>>& locationIds, const 
     };
 }
 
-}  // namespace RegistryEdits
+} // namespace RegistryEdits

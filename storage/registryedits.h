@@ -10,7 +10,8 @@
 // The registry changes of the sensors dialog as jobs of the ordered writer: each runs inside
 // the writer's transaction with bound values, and a failed statement fails the whole job, so
 // the database is either changed completely or not at all.
-namespace RegistryEdits {
+namespace RegistryEdits
+{
 
 // The columns of "sensors" that the dialog may set, by name.
 bool isEditableSensorColumn(const QString& column);
@@ -31,4 +32,4 @@ DatabaseWriter::Job removeLocation(int id);
 // from one id to another (in the given order) and sensors given their location again.
 DatabaseWriter::Job renumber(const QVector<QPair<int, int>>& locationIds, const QVector<QPair<QString, int>>& sensors);
 
-}  // namespace RegistryEdits
+} // namespace RegistryEdits

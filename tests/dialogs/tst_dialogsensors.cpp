@@ -15,7 +15,8 @@
 #include "dialogs/registryeditor.h"
 #include "storage/databasewriter.h"
 
-namespace {
+namespace
+{
 
 class BoxPrompt : public Prompt
 {
@@ -40,7 +41,7 @@ void nudge(QWidget* editor)
         time->setTime(time->time().addSecs(3600));
 }
 
-}  // namespace
+} // namespace
 
 class TestDialogSensors : public QObject
 {

@@ -6,7 +6,8 @@
 #include "storage/registrywriter.h"
 #include "storagetest.h"
 
-namespace {
+namespace
+{
 
 const QString kA = QStringLiteral("00000000000000A1");
 const QString kB = QStringLiteral("00000000000000B2");
@@ -27,7 +28,7 @@ public:
     bool answer = true;
 };
 
-}  // namespace
+} // namespace
 
 class TestRegistryEditor : public StorageTest
 {
@@ -76,9 +77,11 @@ class TestRegistryEditor : public StorageTest
     QList<QStringList> snapshot()
     {
         QList<QStringList> all;
-        for (const char* q : { "SELECT id, name FROM locations ORDER BY id", "SELECT EUI64, location FROM sensors ORDER BY id",
-                 "SELECT sensor_id, timemeasure FROM measure ORDER BY id", "SELECT sensor_id FROM last ORDER BY sensor_id",
-                 "SELECT EUI64, timemeasure, temperature FROM removed ORDER BY id" })
+        for (const char* q :
+            { "SELECT id, name FROM locations ORDER BY id", "SELECT EUI64, location FROM sensors ORDER BY id",
+                "SELECT sensor_id, timemeasure FROM measure ORDER BY id",
+                "SELECT sensor_id FROM last ORDER BY sensor_id",
+                "SELECT EUI64, timemeasure, temperature FROM removed ORDER BY id" })
             all += f.sql(QString::fromLatin1(q)) << QStringList();
         return all;
     }
@@ -121,7 +124,7 @@ private slots:
         QCOMPARE(f.sql("SELECT id, name FROM locations ORDER BY id"),
             (QList<QStringList> { { "0", names[0] }, { "1", names[1] } }));
         QCOMPARE(f.sql("SELECT location FROM sensors ORDER BY id"), (QList<QStringList> { { "0" }, { "1" }, { "0" } }));
-        QCOMPARE(answers.boxes.size(), 2);  // the question about its sensors
+        QCOMPARE(answers.boxes.size(), 2); // the question about its sensors
     }
 
     // A gateway and a sensor that register while the removal waits in the queue are written
@@ -185,10 +188,12 @@ private slots:
                 << type << "client 1" << QString()
                 << "Данный клиент сейчас подсоеденён к серверу.\nНевозможно удалить это помещение из списка";
             QTest::addRow("%s cancelled", dialect) << type << "location 1" << QString() << "С данным помещением";
-            QTest::addRow("%s sensor fails late", dialect)
-                << type << "sensor 2" << "last" << "Изменение не записано в базу данных:";
-            QTest::addRow("%s location fails late", dialect)
-                << type << "location 0" << "sensors" << "Изменение не записано в базу данных:";
+            QTest::addRow("%s sensor fails late", dialect) << type << "sensor 2"
+                                                           << "last"
+                                                           << "Изменение не записано в базу данных:";
+            QTest::addRow("%s location fails late", dialect) << type << "location 0"
+                                                             << "sensors"
+                                                             << "Изменение не записано в базу данных:";
         }
     }
     void nothingChanges()
@@ -217,7 +222,8 @@ private slots:
             f.sql(QStringLiteral("ALTER TABLE away RENAME TO %1").arg(hidden));
         QCOMPARE(snapshot(), before);
         QCOMPARE(memory(), inMemory);
-        QVERIFY2(answers.boxes.size() >= 2 && answers.boxes.last().startsWith(box), qPrintable(answers.boxes.join('|')));
+        QVERIFY2(
+            answers.boxes.size() >= 2 && answers.boxes.last().startsWith(box), qPrintable(answers.boxes.join('|')));
         QCOMPARE(answers.boxes[answers.boxes.size() - 2], QStringLiteral("Внимание"));
     }
 
@@ -231,15 +237,23 @@ private slots:
         QTest::addColumn<QString>("shown");
         for (int type : { 0, 1 }) {
             const char* dialect = type ? "mysql" : "sqlite";
-            QTest::addRow("%s name with quotes", dialect) << type << 1 << QVariant("Д'ат\"чик'); --") << "Д'ат\"чик'); --"
-                                                         << "Д'ат\"чик'); --";
-            QTest::addRow("%s interval", dialect) << type << 2 << QVariant("01:30") << "5400" << "01:30";
-            QTest::addRow("%s location", dialect) << type << 3 << QVariant(2) << "2" << "Склад";
-            QTest::addRow("%s date", dialect) << type << 4 << QVariant("2024.02.29") << "2024.02.29" << "2024.02.29";
-            QTest::addRow("%s enabled", dialect) << type << 5 << QVariant(1) << "1" << "Вкл.";
-            QTest::addRow("%s negative threshold", dialect) << type << 8 << QVariant(-5.0) << "-5" << "-5.00";
-            QTest::addRow("%s rounded threshold", dialect) << type << 11 << QVariant("22.456") << "22.46" << "22.46";
-            QTest::addRow("%s lost connection", dialect) << type << 15 << QVariant(1) << "1" << "Вкл.";
+            QTest::addRow("%s name with quotes", dialect)
+                << type << 1 << QVariant("Д'ат\"чик'); --") << "Д'ат\"чик'); --"
+                << "Д'ат\"чик'); --";
+            QTest::addRow("%s interval", dialect) << type << 2 << QVariant("01:30") << "5400"
+                                                  << "01:30";
+            QTest::addRow("%s location", dialect) << type << 3 << QVariant(2) << "2"
+                                                  << "Склад";
+            QTest::addRow("%s date", dialect) << type << 4 << QVariant("2024.02.29") << "2024.02.29"
+                                              << "2024.02.29";
+            QTest::addRow("%s enabled", dialect) << type << 5 << QVariant(1) << "1"
+                                                 << "Вкл.";
+            QTest::addRow("%s negative threshold", dialect) << type << 8 << QVariant(-5.0) << "-5"
+                                                            << "-5.00";
+            QTest::addRow("%s rounded threshold", dialect) << type << 11 << QVariant("22.456") << "22.46"
+                                                           << "22.46";
+            QTest::addRow("%s lost connection", dialect) << type << 15 << QVariant(1) << "1"
+                                                         << "Вкл.";
         }
     }
     void cellEdit()
@@ -250,13 +264,13 @@ private slots:
         QFETCH(QString, shown);
         seed();
         QStringList expected = f.sql(kRow).value(0);
-        expected[3].replace('-', '.');  // MySQL's DATE reads back with dashes
+        expected[3].replace('-', '.'); // MySQL's DATE reads back with dashes
         expected[column - 1] = stored;
         QSignalSpy changed(editor.get(), &RegistryEditor::sensorChanged);
         editor->editSensor(0, column, value);
         settle();
         QStringList row = f.sql(kRow).value(0);
-        row[3].replace('-', '.');  // MySQL's DATE reads back with dashes
+        row[3].replace('-', '.'); // MySQL's DATE reads back with dashes
         QCOMPARE(row, expected);
         QCOMPARE(editor->sensorTexts(0).value(column), shown);
         QCOMPARE(changed.count(), 1);
