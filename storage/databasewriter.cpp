@@ -8,7 +8,9 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "storage/measurebatchwriter.h"
@@ -27,7 +29,8 @@ constexpr int kSqliteBusyMs = 200;
 constexpr int kMySqlLockWaitSeconds = 2;
 // Time given to a statement in progress once the flush at close has run out.
 constexpr int kStopGraceMs = 3000;
-// How often the WAL is checkpointed while something was written.
+// How often the WAL is checkpointed, and how often at most it is truncated.
+constexpr int kPassiveCheckpointMs = 1000;
 constexpr int kCheckpointMs = 10000;
 // A queue not emptied for this long is a backlog worth showing.
 constexpr int kBacklogMs = 1000;
@@ -55,6 +58,75 @@ bool isTransient(const QString& text)
 }
 
 } // namespace
+
+// Checkpoints an SQLite WAL from a connection of its own, so that copying pages back into the
+// database file never holds the writer: the writer's connection has automatic checkpoints
+// switched off, and a PASSIVE checkpoint runs beside the writes without blocking them. When
+// it got every frame, no reader holds an old snapshot, and a TRUNCATE that refuses to wait
+// (busy time-out 0) resets the file to zero length; a reader that has just begun makes it
+// give up quietly, and the next round tries again.
+class WalCheckpointer : public QThread
+{
+public:
+    WalCheckpointer(const QString& file, const std::atomic<int>& truncateMs)
+        : file(file)
+        , truncateMs(truncateMs)
+    {
+    }
+    void stop()
+    {
+        QMutexLocker lock(&mutex);
+        stopping = true;
+        wake.wakeAll();
+    }
+
+protected:
+    void run() override
+    {
+        const QString name = QStringLiteral("ostrivel-checkpoint-%1").arg(quintptr(this), 0, 16);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(file);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+            if (db.open())
+                loop(db);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+
+private:
+    void loop(QSqlDatabase& db)
+    {
+        qint64 lastTruncate = monotonicMs();
+        QMutexLocker lock(&mutex);
+        while (!stopping) {
+            wake.wait(&mutex, ulong(qMin(kPassiveCheckpointMs, truncateMs.load())));
+            if (stopping)
+                break;
+            lock.unlock();
+            QSqlQuery query(db);
+            query.setForwardOnly(true);
+            if (query.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)")) && query.next()) {
+                const int frames = query.value(1).toInt();
+                const bool complete = query.value(0).toInt() == 0 && frames == query.value(2).toInt();
+                query.finish();
+                if (complete && frames > 0 && monotonicMs() - lastTruncate >= truncateMs) {
+                    query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+                    query.finish();
+                    lastTruncate = monotonicMs();
+                }
+            }
+            lock.relock();
+        }
+    }
+
+    QString file;
+    const std::atomic<int>& truncateMs;
+    QMutex mutex;
+    QWaitCondition wake;
+    bool stopping = false;
+};
 
 // The queue and the thread that serves it. Items leave the queue only once they are
 // committed (or a job has failed for good), so queueLength counts a batch in flight and the
@@ -86,9 +158,11 @@ public:
     std::deque<Item> queue;
     int jobsQueued = 0;
     int bound = kQueueBound;
+    std::atomic<int> checkpointMs { kCheckpointMs };
     qint64 refused = 0;
     qint64 emptySince = monotonicMs();
     qint64 purgeCutoff = 0; // a new purge request, picked up by the thread
+    bool purgeRunning = false;
     bool stopRequested = false;
     bool abandon = false;
     bool started = false;
@@ -103,10 +177,12 @@ private:
     void serve(QSqlDatabase& db);
     bool writeBatch(QSqlDatabase& db, MeasureBatchWriter& batches, std::vector<PendingMeasurement>& batch);
     bool runJob(QSqlDatabase& db, MeasureBatchWriter& batches, Item& item);
-    void checkpoint(QSqlDatabase& db);
     // Waits for the back-off; false when the flush at close has given up.
     bool backOff(int* delayMs);
     void dropFront(int count);
+    // Logged once per outage, not at every attempt.
+    void noteFailure(const QString& error);
+    bool failing = false;
     void finishJob(Item& item, bool ok, const QString& error);
 };
 
@@ -134,15 +210,32 @@ void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error
         Qt::QueuedConnection);
 }
 
+void DatabaseWriter::Worker::noteFailure(const QString& error)
+{
+    if (!failing)
+        qWarning(
+            "Database writer: the database refuses writes; what is queued is kept and retried: %s", qPrintable(error));
+    failing = true;
+}
+
 void DatabaseWriter::Worker::run()
 {
     const QString name = QStringLiteral("ostrivel-writer-%1").arg(quintptr(this), 0, 16);
+    std::unique_ptr<WalCheckpointer> checkpointer;
+    if (dbType == SqlQueryBuilder::SQLite) {
+        checkpointer = std::make_unique<WalCheckpointer>(databaseName, checkpointMs);
+        checkpointer->start();
+    }
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);
         serve(db);
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
+    if (checkpointer) {
+        checkpointer->stop();
+        checkpointer->wait();
+    }
 }
 
 bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
@@ -157,18 +250,19 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
     db.setConnectOptions(
         dbType == SqlQueryBuilder::SQLite ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyMs) : options);
     if (!db.open()) {
-        qWarning("Database writer: cannot open the database: %s", qPrintable(db.lastError().text()));
+        noteFailure(db.lastError().text());
         return false;
     }
     QSqlQuery setup(db);
     bool ok = true;
     if (dbType == SqlQueryBuilder::SQLite)
-        ok = setup.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        ok = setup.exec(QStringLiteral("PRAGMA synchronous=NORMAL"))
+            && setup.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
     else if (dbType == SqlQueryBuilder::MySQL)
         ok = setup.exec(QStringLiteral("SET SESSION lock_wait_timeout=%1").arg(kMySqlLockWaitSeconds))
             && setup.exec(QStringLiteral("SET SESSION innodb_lock_wait_timeout=%1").arg(kMySqlLockWaitSeconds));
     if (!ok) {
-        qWarning("Database writer: cannot set up the connection: %s", qPrintable(setup.lastError().text()));
+        noteFailure(setup.lastError().text());
         setup.finish();
         db.close();
     }
@@ -201,8 +295,6 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
     MeasureBatchWriter batches(db, dbType);
     PurgeSlicer purge(db, dbType);
     int delay = kFirstRetryMs;
-    qint64 lastCheckpoint = monotonicMs();
-    bool walDirty = false;
     std::vector<PendingMeasurement> batch;
     batch.reserve(kBatchLimit);
 
@@ -211,23 +303,19 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
         batch.clear();
         {
             QMutexLocker lock(&mutex);
+            purgeRunning = purge.active();
             for (;;) {
                 if (abandon || (stopRequested && queue.empty()))
                     return;
                 if (!queue.empty() || purgeCutoff || purge.active())
                     break;
-                const qint64 due = lastCheckpoint + kCheckpointMs - monotonicMs();
-                if (walDirty && due <= 0)
-                    break;
-                if (walDirty)
-                    wake.wait(&mutex, ulong(due));
-                else
-                    wake.wait(&mutex);
+                wake.wait(&mutex);
             }
             if (purgeCutoff) {
                 purge.start(purgeCutoff);
                 purgeCutoff = 0;
             }
+            purgeRunning = purge.active();
             // A job goes alone; measurements go together up to the next job, so that
             // nothing ever overtakes a registry change or is overtaken by one.
             if (!queue.empty() && queue.front().job) {
@@ -247,7 +335,6 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
         }
 
         bool ok = true;
-        const bool sliced = !job.job && batch.empty() && purge.active();
         if (job.job) {
             ok = runJob(db, batches, job);
             if (!ok) {
@@ -260,11 +347,13 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
             QString error;
             ok = purge.runSlice(&error);
             if (!ok)
-                qWarning("Database writer: purge slice failed, retried later: %s", qPrintable(error));
+                noteFailure(error);
         }
         if (ok) {
+            if (failing)
+                qInfo("Database writer: writing again");
+            failing = false;
             delay = kFirstRetryMs;
-            walDirty = walDirty || job.job || !batch.empty() || sliced;
         } else {
             // A connection that no longer answers is opened afresh for the next attempt.
             QSqlQuery probe(db);
@@ -276,11 +365,6 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
             if (!backOff(&delay))
                 return;
             continue;
-        }
-        if (dbType == SqlQueryBuilder::SQLite && walDirty && monotonicMs() - lastCheckpoint >= kCheckpointMs) {
-            checkpoint(db);
-            lastCheckpoint = monotonicMs();
-            walDirty = false;
         }
     }
 }
@@ -300,7 +384,7 @@ bool DatabaseWriter::Worker::writeBatch(
     }
     if (!ok) {
         db.rollback();
-        qWarning("Database writer: %d measurements kept for another attempt: %s", int(batch.size()), qPrintable(error));
+        noteFailure(error);
         return false;
     }
     if (unknown)
@@ -326,7 +410,7 @@ bool DatabaseWriter::Worker::runJob(QSqlDatabase& db, MeasureBatchWriter& batche
     // A registry change may have renumbered the sensors.
     batches.forgetSensorIds();
     if (!ok && isTransient(error)) {
-        qWarning("Database writer: registry change kept for another attempt: %s", qPrintable(error));
+        noteFailure(error);
         return false;
     }
     if (!ok)
@@ -334,25 +418,6 @@ bool DatabaseWriter::Worker::runJob(QSqlDatabase& db, MeasureBatchWriter& batche
     finishJob(item, ok, error);
     dropFront(1);
     return true;
-}
-
-void DatabaseWriter::Worker::checkpoint(QSqlDatabase& db)
-{
-    // PASSIVE copies what it can without waiting for anyone. When every frame made it, no
-    // reader holds an old snapshot, and a TRUNCATE that refuses to wait (busy time-out 0)
-    // resets the file to zero length; a reader that has just begun makes it give up quietly.
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)")) || !query.next())
-        return;
-    const bool complete = query.value(0).toInt() == 0 && query.value(1).toInt() == query.value(2).toInt();
-    query.finish();
-    if (!complete)
-        return;
-    query.exec(QStringLiteral("PRAGMA busy_timeout=0"));
-    query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-    query.finish();
-    query.exec(QStringLiteral("PRAGMA busy_timeout=%1").arg(kSqliteBusyMs));
 }
 
 DatabaseWriter::DatabaseWriter(QObject* parent)
@@ -437,6 +502,17 @@ void DatabaseWriter::requestPurge(qint64 cutoff)
     QMutexLocker lock(&worker->mutex);
     worker->purgeCutoff = cutoff;
     worker->wake.wakeAll();
+}
+
+bool DatabaseWriter::purging() const
+{
+    QMutexLocker lock(&worker->mutex);
+    return worker->purgeCutoff || worker->purgeRunning;
+}
+
+void DatabaseWriter::setCheckpointInterval(int ms)
+{
+    worker->checkpointMs = ms;
 }
 
 void DatabaseWriter::setQueueBound(int bound)

@@ -50,6 +50,8 @@ public:
     // The purge: measurements older than cutoff (UTC seconds) are deleted in slices between
     // the batches; a purge still running starts over with the new cutoff.
     void requestPurge(qint64 cutoff);
+    // Whether a purge is asked for or under way.
+    bool purging() const;
 
     // Measurements the queue holds at most: about forty minutes of 200 measurements a second
     // and some 80 MB. Beyond it a new measurement is refused, counted, logged and shown in the
@@ -59,6 +61,8 @@ public:
     static constexpr int kBatchLimit = 2000;
     // Tests shrink the bound; set before the queue fills.
     void setQueueBound(int bound);
+    // How often at most an SQLite WAL is truncated (10 s).
+    void setCheckpointInterval(int ms);
     // At close: writes what is queued, waiting at most timeoutMs, then stops the thread.
     // Returns the number of measurements that could not be written.
     int flushAndStop(int timeoutMs);

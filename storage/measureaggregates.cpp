@@ -1,6 +1,7 @@
 #include "storage/measureaggregates.h"
 
-namespace MeasureAggregates {
+namespace MeasureAggregates
+{
 
 QStringList schemaStatements(int)
 {
@@ -32,4 +33,4 @@ bool build(QSqlDatabase&, int, QString*)
     return true;
 }
 
-}  // namespace MeasureAggregates
+} // namespace MeasureAggregates

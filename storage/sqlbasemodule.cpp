@@ -229,8 +229,8 @@ void SQLBaseModule::slotStopModule()
         delete writer;
         writer = nullptr;
         if (unwritten > 0) {
-            const QString text = tr("Не удалось записать в базу данных %1 измерений: база данных недоступна.")
-                                     .arg(unwritten);
+            const QString text
+                = tr("Не удалось записать в базу данных %1 измерений: база данных недоступна.").arg(unwritten);
             qWarning("%s", qPrintable(text));
             prompt()->warning(tr("Внимание!"), text);
         }

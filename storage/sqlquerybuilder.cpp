@@ -215,7 +215,8 @@ QString SqlQueryBuilder::sensorIdLookup()
 
 QString SqlQueryBuilder::measureRowsInsert(int rows)
 {
-    QString statement = QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES ");
+    QString statement
+        = QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES ");
     for (int i = 0; i < rows; ++i)
         statement += i ? QLatin1String(",(?,?,?,?,?)") : QLatin1String("(?,?,?,?,?)");
     return statement;
@@ -225,7 +226,8 @@ QString SqlQueryBuilder::lastUpsertById(int type)
 {
     switch (type) {
     case MySQL:
-        return QStringLiteral("REPLACE INTO last (sensor_id, timemeasure, temperature, wetness, battery) VALUES (?,?,?,?,?)");
+        return QStringLiteral(
+            "REPLACE INTO last (sensor_id, timemeasure, temperature, wetness, battery) VALUES (?,?,?,?,?)");
     case SQLServer:
         return QStringLiteral("MERGE INTO last AS t USING (SELECT ? AS sensor_id, ? AS timemeasure, ? AS temperature, "
                               "? AS wetness, ? AS battery) AS s ON t.sensor_id=s.sensor_id WHEN MATCHED THEN UPDATE "

@@ -108,9 +108,10 @@ bool MariaDbServer::start(QString* error)
     return runClient({}, grant, nullptr, error);
 }
 
-bool MariaDbServer::launch(QString* error)
+bool MariaDbServer::launch(QString* error, bool samePort)
 {
-    m_port = freePort();
+    if (!samePort)
+        m_port = freePort();
     const QString log = m_dir->filePath(QStringLiteral("server.log"));
     QFile::remove(log);
     // What the server says before its log file opens is noise; failures are read from the log.
@@ -156,13 +157,28 @@ void MariaDbServer::stop()
     }
 }
 
+bool MariaDbServer::restart(QString* error)
+{
+    stop();
+    return launch(error, true);
+}
+
+QStringList MariaDbServer::clientArguments() const
+{
+    return { QStringLiteral("--no-defaults"), QStringLiteral("-S"), m_socket, QStringLiteral("-u"),
+        QStringLiteral("root"), QStringLiteral("--default-character-set=utf8mb4"), QStringLiteral("-N"),
+        QStringLiteral("-B") };
+}
+
+void MariaDbServer::startSession(QProcess& client, const QString& database) const
+{
+    client.start(QStringLiteral("mariadb"),
+        clientArguments() + QStringList { QStringLiteral("--unbuffered"), QStringLiteral("-D"), database });
+}
+
 bool MariaDbServer::runClient(const QStringList& args, const QString& sql, QByteArray* out, QString* error) const
 {
-    const QStringList all = QStringList { QStringLiteral("--no-defaults"), QStringLiteral("-S"), m_socket,
-        QStringLiteral("-u"), QStringLiteral("root"), QStringLiteral("--default-character-set=utf8mb4"),
-        QStringLiteral("-N"), QStringLiteral("-B") }
-        + args;
-    return runTool(QStringLiteral("mariadb"), all, error, out, sql.toUtf8());
+    return runTool(QStringLiteral("mariadb"), clientArguments() + args, error, out, sql.toUtf8());
 }
 
 bool MariaDbServer::createDatabase(const QString& name, QString* error)

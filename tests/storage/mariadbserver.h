@@ -22,6 +22,11 @@ public:
     // False with a reason in `error` when any step fails; the caller fails its test.
     bool start(QString* error);
     void stop();
+    // Starts the stopped server again on the same data folder and port.
+    bool restart(QString* error);
+    // A mariadb client session on the database that runs what is written to its input as it
+    // comes (unbuffered), for locks held across statements.
+    void startSession(QProcess& client, const QString& database) const;
 
     // A new empty database whose default character set is latin1, so that only the
     // program's own table options can give its tables utf8mb4.
@@ -36,7 +41,8 @@ public:
 
 private:
     bool runClient(const QStringList& args, const QString& sql, QByteArray* out, QString* error) const;
-    bool launch(QString* error);
+    bool launch(QString* error, bool samePort = false);
+    QStringList clientArguments() const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QProcess m_server;

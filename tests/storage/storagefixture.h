@@ -48,6 +48,8 @@ public:
     QList<QStringList> sql(const QString& statements);
     QList<QStringList> lastRows;
     QString lastError;
+    // Warnings that start with one of these are part of the case, not faults.
+    QStringList expectedWarnings;
 
     int type = 0;
     QString databaseName;
