@@ -87,10 +87,8 @@ void DialogSensors::fill()
         setRow(ui->tableLocations, i, registryEditor->locationTexts(i));
     const int sensors = gAppState->sensors.size();
     ui->tableSensors->setRowCount(sensors);
-    for (int i = 0; i < sensors; ++i) {
-        isFilling = true;
+    for (int i = 0; i < sensors; ++i)
         showSensorRow(i);
-    }
     isFilling = false;
     slotRefrButtons();
 }
