@@ -22,8 +22,6 @@ public:
     explicit DialogSensors(QWidget* parent = nullptr);
     ~DialogSensors() override;
 
-    RegistryEditor* editor() const { return registryEditor; }
-
 signals:
     void signalMainWindowRefresh();
     void signalMainWindowRefrSensorList();
