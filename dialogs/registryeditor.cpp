@@ -121,15 +121,6 @@ QVariant RegistryEditor::sensorChoice(int row, int column) const
     return column == ColumnLocation ? s->location : int(s->*flagOf(column));
 }
 
-int RegistryEditor::indexOf(const QString& eui64) const
-{
-    for (int i = 0; i < state.sensors.size(); ++i) {
-        if (state.sensors[i]->EUI64 == eui64)
-            return i;
-    }
-    return -1;
-}
-
 void RegistryEditor::warnFailed(const QString& error) const
 {
     prompt()->warning(warningTitle(), tr("Изменение не записано в базу данных:\n%1").arg(error));
@@ -213,7 +204,7 @@ void RegistryEditor::editSensor(int row, int column, const QVariant& value)
         RegistryEdits::updateSensor(eui64, QLatin1String(kSensorColumns[column]), stored),
         [this, eui64, apply, tree, interval](bool committed) {
             // Found again by its address: rows may have moved since the edit was made.
-            const int index = indexOf(eui64);
+            const int index = state.indexOfSensor(eui64);
             if (index < 0)
                 return;
             Sensor* s = state.sensors[index];
@@ -288,7 +279,7 @@ void RegistryEditor::removeSensor(int row)
     run(
         RegistryEdits::removeSensor(eui64),
         [this, eui64](bool committed) {
-            const int index = indexOf(eui64);
+            const int index = state.indexOfSensor(eui64);
             if (!committed || index < 0)
                 return;
             delete state.sensors.takeAt(index);

@@ -79,7 +79,6 @@ signals:
 private:
     void run(DatabaseWriter::Job job, std::function<void(bool ok)> then, bool structural);
     void warnFailed(const QString& error) const;
-    int indexOf(const QString& eui64) const;
     void applyLocationRemoval(int id, int locationsBefore, int sensorsBefore);
 
     AppState& state;
