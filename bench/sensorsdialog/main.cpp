@@ -26,20 +26,16 @@
 namespace
 {
 
-class ConsolePrompt : public Prompt
+// Answers every question with yes and keeps the texts of the boxes for the end.
+class AnsweringPrompt : public Prompt
 {
 public:
     bool question(const QString&) override { return true; }
     bool confirm(const QString&, const QString&) override { return true; }
-    void critical(const QString& title, const QString& text) override { print(title, text); }
-    void warning(const QString& title, const QString& text) override { print(title, text); }
-    void information(const QString& title, const QString& text) override { print(title, text); }
-
-private:
-    static void print(const QString& title, const QString& text)
-    {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-    }
+    void critical(const QString&, const QString& text) override { boxes << text; }
+    void warning(const QString&, const QString& text) override { boxes << text; }
+    void information(const QString&, const QString& text) override { boxes << text; }
+    QStringList boxes;
 };
 
 qint64 count(const QString& sql)
@@ -62,8 +58,8 @@ int main(int argc, char** argv)
     parser.addOptions({ sensorsOption, locationsOption, daysOption, rateOption });
     parser.process(app);
 
-    ConsolePrompt console;
-    setPrompt(&console);
+    AnsweringPrompt answers;
+    setPrompt(&answers);
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     QDir().mkdir(QStringLiteral("data"));
@@ -150,8 +146,9 @@ int main(int argc, char** argv)
     intake.stop();
     const qint64 copied = count(QStringLiteral("SELECT COUNT(*) FROM removed"));
     module->slotStopModule();
-    if (copied != rows) {
-        std::fprintf(stderr, "removed holds %lld rows, expected %lld\n", copied, rows);
+    if (copied != rows || !answers.boxes.isEmpty()) {
+        std::fprintf(
+            stderr, "removed holds %lld rows of %lld; %s\n", copied, rows, qPrintable(answers.boxes.join('\n')));
         return 1;
     }
     return 0;
