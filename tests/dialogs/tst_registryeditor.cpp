@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "dialogs/registryeditor.h"
+#include "links/zigbeeclient.h"
 #include "storage/registrywriter.h"
 #include "storagetest.h"
 
@@ -24,9 +25,12 @@ public:
     bool confirm(const QString& title, const QString& text) override
     {
         boxes << title << text;
+        if (whileAsked)
+            whileAsked();
         return answer;
     }
     bool answer = true;
+    std::function<void()> whileAsked;
 };
 
 } // namespace
@@ -60,6 +64,7 @@ class TestRegistryEditor : public StorageTest
         setPrompt(&answers);
         answers.boxes.clear();
         answers.answer = true;
+        answers.whileAsked = nullptr;
         editor = std::make_unique<RegistryEditor>(*f.state, RegistryEditor::writerOf(*f.state));
     }
 
@@ -185,6 +190,9 @@ private slots:
             QTest::addRow("%s connected location", dialect)
                 << type << "client 1" << QString()
                 << "Данный клиент сейчас подсоеденён к серверу.\nНевозможно удалить это помещение из списка";
+            QTest::addRow("%s connected while asked", dialect)
+                << type << "asked 1" << QString()
+                << "Данный клиент сейчас подсоеденён к серверу.\nНевозможно удалить это помещение из списка";
             QTest::addRow("%s cancelled", dialect) << type << "location 1" << QString() << "С данным помещением";
             QTest::addRow("%s sensor fails late", dialect) << type << "sensor 2"
                                                            << "last"
@@ -206,15 +214,17 @@ private slots:
         answers.answer = !operation.startsWith("location 1");
         if (!hidden.isEmpty())
             f.sql(QStringLiteral("ALTER TABLE %1 RENAME TO away").arg(hidden));
+        ZigBeeClient gateway;
+        Location* location = f.state->locations[row];
+        if (operation.startsWith("client"))
+            location->client = &gateway;
+        else if (operation.startsWith("asked"))
+            answers.whileAsked = [location, &gateway]() { location->client = &gateway; };
         if (operation.startsWith("sensor"))
             editor->removeSensor(row);
-        else if (operation.startsWith("client")) {
-            ZigBeeClient* someone = reinterpret_cast<ZigBeeClient*>(this);
-            f.state->locations[row]->client = someone;
+        else
             editor->removeLocation(row);
-            f.state->locations[row]->client = nullptr;
-        } else
-            editor->removeLocation(row);
+        location->client = nullptr;
         settle();
         if (!hidden.isEmpty())
             f.sql(QStringLiteral("ALTER TABLE away RENAME TO %1").arg(hidden));
