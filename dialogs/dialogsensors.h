@@ -4,7 +4,6 @@
 
 class LocationsDelegate;
 class QShowEvent;
-class QTableWidget;
 class RegistryEditor;
 class SensorsDelegate;
 
