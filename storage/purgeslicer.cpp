@@ -11,7 +11,7 @@
 namespace
 {
 
-constexpr int kMinRows = 100;
+constexpr int kMinRows = 20;
 constexpr int kMaxRows = 200000;
 
 } // namespace
@@ -98,10 +98,12 @@ bool PurgeSlicer::runSlice(QString* error)
     from = to;
     if (from >= cutoff)
         cutoff = 0;
+    // Shrinks at once in proportion to an overshoot, grows slowly: a slice that ran long
+    // is what the intake feels, a few more short slices are not.
     const qint64 took = timer.elapsed();
-    if (took < kTargetMs / 2)
-        sliceRows = qMin(sliceRows * 2, kMaxRows);
-    else if (took > kTargetMs * 3 / 2)
-        sliceRows = qMax(sliceRows / 2, kMinRows);
+    if (took > kTargetMs)
+        sliceRows = int(qMax<qint64>(kMinRows, sliceRows * kTargetMs / took));
+    else if (took < kTargetMs / 3)
+        sliceRows = qMin(sliceRows + sliceRows / 10 + 1, kMaxRows);
     return true;
 }

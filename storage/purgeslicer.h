@@ -11,7 +11,7 @@ class PurgeSlicer
 {
 public:
     // Time one slice may hold the writer, in ms.
-    static constexpr int kTargetMs = 10;
+    static constexpr int kTargetMs = 6;
 
     PurgeSlicer(QSqlDatabase& db, int dbType);
 

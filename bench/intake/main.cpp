@@ -1,15 +1,19 @@
 // Intake benchmark: sensor messages from a modem on a pseudo-terminal, through the modem
-// module, the intake and SQLite, and back to the line as replies.
+// module, the intake and the database writer into SQLite, and back to the line as replies,
+// with the main window attached and refreshed after every committed batch as the program does.
 //   bench_intake [--sensors N] [--messages M] [--rate per-second] [--burst K]
 // Reports the time from a message leaving the modem to its reply arriving there (median,
-// 99th percentile) at the given rate, and the measurements stored per second when the
-// intake runs flat out.
+// 99th percentile) at the given rate, once with the database free and once while another
+// process holds its write lock, and the measurements handed over and stored per second when
+// the intake runs flat out.
 #include <QCommandLineParser>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
@@ -23,10 +27,12 @@
 #include "links/modemmodule.h"
 #include "storage/databasewriter.h"
 #include "storage/sqlbasemodule.h"
+#include "ui/mainwindow.h"
 #include "tools/modemsim/modempeer.h"
 #include "tools/modemsim/simulatedsensor.h"
 
-namespace {
+namespace
+{
 
 class BenchSink : public QObject, public IntakeSink
 {
@@ -39,18 +45,18 @@ signals:
 
 public:
     void sendModemReply(const QByteArray& frame) override { emit reply(frame); }
-    void sensorRegistered() override {}
-    void sensorMoved() override {}
-    void announceSleepInterval(const QString&, int) override {}
-    void registryChanged() override {}
+    void sensorRegistered() override { }
+    void sensorMoved() override { }
+    void announceSleepInterval(const QString&, int) override { }
+    void registryChanged() override { }
     void storeMeasurement(const PendingMeasurement& m) override
     {
         sql->writer->enqueue(m);
         ++stored;
     }
-    void raiseNotification(const NotificationsMessage&) override {}
-    void showStatus(const QString&) override {}
-    void resendSensorList(ZigBeeClient*) override {}
+    void raiseNotification(const NotificationsMessage&) override { }
+    void showStatus(const QString&) override { }
+    void resendSensorList(ZigBeeClient*) override { }
 };
 
 double percentile(QVector<double> v, double p)
@@ -61,11 +67,13 @@ double percentile(QVector<double> v, double p)
     return v[std::min(v.size() - 1, int(p * v.size()))];
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     QCommandLineParser cli;
     cli.addHelpOption();
     cli.addOption({ "sensors", "Simulated sensors.", "N", "50" });
@@ -84,8 +92,18 @@ int main(int argc, char** argv)
 
     AppState state;
     state.BreakInterval = 120;
+    state.MaxTableRows = 500;
+    state.DaysSave = 365;
+    state.viewSettings = new QSettings(QStringLiteral("data/view.conf"), QSettings::IniFormat);
     SQLBaseModule sql;
     sql.init(0, QString(), QString(), QString(), QString(), 0);
+    // The main window as the program shows it, refreshed once per committed batch.
+    MainWindow window;
+    window.show();
+    QObject::connect(sql.writer, &DatabaseWriter::batchCommitted, &window, [&window] {
+        if (window.refreshOnArrival)
+            window.slotRefresh();
+    });
     BenchSink sink;
     sink.sql = &sql;
     SensorIntake intake(state, sink, [] { return QDateTime::currentMSecsSinceEpoch(); });
@@ -109,7 +127,7 @@ int main(int argc, char** argv)
         [&](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
     QObject::connect(&sink, &BenchSink::reply, &modem, &ModemModule::slotSendData);
 
-    QHash<QString, qint64> sentAt;  // guarded by running everything of the peer in its thread
+    QHash<QString, qint64> sentAt; // guarded by running everything of the peer in its thread
     QVector<double> latencies;
     QElapsedTimer clock;
     clock.start();
@@ -140,26 +158,68 @@ int main(int argc, char** argv)
         peer.sendCast(QStringLiteral("UCAST"), s.eui64(), s.nextPayload());
         ++sent;
     });
-    QMetaObject::invokeMethod(sender, [sender] { sender->start(); }, Qt::QueuedConnection);
 
-    const qint64 lineStart = clock.elapsed();
-    while (sink.stored < messages && clock.elapsed() - lineStart < 120000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    QThread::msleep(200);
-    QMetaObject::invokeMethod(sender, [sender] { sender->stop(); sender->deleteLater(); }, Qt::BlockingQueuedConnection);
+    // One run over the line; with `locked`, another process holds the write lock throughout.
+    auto line = [&](bool locked) {
+        QProcess holder;
+        if (locked) {
+            holder.start(QStringLiteral("/usr/bin/python3"),
+                { QStringLiteral("-c"),
+                    QStringLiteral("import sqlite3, sys\ncon = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                   "con.execute('BEGIN IMMEDIATE')\nprint('locked', flush=True)\n"
+                                   "sys.stdin.read()\ncon.execute('ROLLBACK')\n"),
+                    QStringLiteral("data/measurement.db3") });
+            holder.waitForReadyRead(20000);
+        }
+        QMetaObject::invokeMethod(
+            &peer,
+            [&] {
+                latencies.clear();
+                sent = 0;
+            },
+            Qt::BlockingQueuedConnection);
+        const int storedBefore = sink.stored;
+        QMetaObject::invokeMethod(
+            sender, [sender] { sender->start(); }, Qt::QueuedConnection);
+        const qint64 lineStart = clock.elapsed();
+        while (sink.stored - storedBefore < messages && clock.elapsed() - lineStart < 120000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const qint64 until = clock.elapsed() + 200;
+        while (clock.elapsed() < until)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QMetaObject::invokeMethod(
+            sender, [sender] { sender->stop(); }, Qt::BlockingQueuedConnection);
+        const int queued = sql.writer->queueLength();
+        if (locked) {
+            holder.closeWriteChannel();
+            holder.waitForFinished(20000);
+        }
+        QElapsedTimer drain;
+        drain.start();
+        while (sql.writer->queueLength() > 0)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QVector<double> copy;
+        QMetaObject::invokeMethod(
+            &peer, [&] { copy = latencies; }, Qt::BlockingQueuedConnection);
+        std::printf("line%s: %d messages from %d sensors at %d/s, %d handed over, %d replies; %d queued at the end, "
+                    "stored %.2f s later\n",
+            locked ? " (write lock held by another process)" : "", messages, sensors, rate, sink.stored - storedBefore,
+            copy.size(), queued, drain.elapsed() / 1000.0);
+        std::printf("  message to reply on the line: median %.2f ms, p99 %.2f ms, max %.2f ms  %s\n",
+            percentile(copy, 0.5), percentile(copy, 0.99), percentile(copy, 1.0),
+            percentile(copy, 0.99) < 5 ? "ok (p99 < 5 ms)" : "p99 OVER 5 ms");
+    };
+    line(false);
+    line(true);
+    std::printf("  main window refreshes: %d\n", window.refreshes);
+    QMetaObject::invokeMethod(
+        sender, [sender] { sender->deleteLater(); }, Qt::BlockingQueuedConnection);
     QMetaObject::invokeMethod(&modem, "slotStopModule", Qt::QueuedConnection);
     modem.wait();
-    QVector<double> copy;
-    QMetaObject::invokeMethod(&peer, [&] { copy = latencies; }, Qt::BlockingQueuedConnection);
     peerThread.quit();
     peerThread.wait();
 
-    std::printf("line: %d messages from %d sensors at %d/s, %d stored, %d replies\n", messages, sensors, rate,
-        sink.stored, copy.size());
-    std::printf("message to reply on the line: median %.2f ms, p99 %.2f ms, max %.2f ms\n", percentile(copy, 0.5),
-        percentile(copy, 0.99), percentile(copy, 1.0));
-
-    // Flat out: the intake alone with SQLite storing every measurement.
+    // Flat out: the intake alone, the writer storing behind it.
     const int before = sink.stored;
     QElapsedTimer flat;
     flat.start();
@@ -168,11 +228,18 @@ int main(int argc, char** argv)
         intake.modemCast(QStringLiteral("UCAST"), s.eui64(), s.nextPayload());
     }
     const double seconds = flat.nsecsElapsed() / 1e9;
+    while (sql.writer->queueLength() > 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const double storedSeconds = flat.nsecsElapsed() / 1e9;
     QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM measure"));
     q.next();
-    std::printf("flat out: %d measurements in %.2f s = %.0f per second (%lld rows in measure)\n", sink.stored - before,
-        seconds, (sink.stored - before) / seconds, q.value(0).toLongLong());
+    std::printf("flat out: %d measurements handed over in %.2f s = %.0f per second, stored in %.2f s = %.0f per "
+                "second (%lld rows in measure)\n",
+        sink.stored - before, seconds, (sink.stored - before) / seconds, storedSeconds,
+        (sink.stored - before) / storedSeconds, q.value(0).toLongLong());
     sql.slotStopModule();
+    delete state.viewSettings;
+    state.viewSettings = nullptr;
     return 0;
 }
 

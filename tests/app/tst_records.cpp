@@ -112,6 +112,52 @@ private slots:
         QCOMPARE(state.locationName(2), QString());
         QCOMPARE(state.locationName(-1), QString());
     }
+
+    // The address index is used after every kind of change others make to the list.
+    void sensorIndexFollowsTheList_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QList<int>>("expected"); // index of A, B, C, D after the change
+        QTest::newRow("none") << "none" << QList<int> { 0, 1, 2, -1 };
+        QTest::newRow("appended") << "append D" << QList<int> { 0, 1, 2, 3 };
+        QTest::newRow("removed") << "remove B" << QList<int> { 0, -1, 1, -1 };
+        QTest::newRow("replaced, same size") << "replace B by D" << QList<int> { 0, -1, 2, 1 };
+        QTest::newRow("swapped, same size") << "swap A and C" << QList<int> { 2, 1, 0, -1 };
+        QTest::newRow("address changed in place") << "rename B to D" << QList<int> { 0, -1, 2, 1 };
+    }
+    void sensorIndexFollowsTheList()
+    {
+        QFETCH(QString, change);
+        QFETCH(QList<int>, expected);
+        AppState state;
+        const QStringList eui { "000D6F000000000A", "000D6F000000000B", "000D6F000000000C", "000D6F000000000D" };
+        for (int i = 0; i < 3; ++i) {
+            state.sensors << new Sensor;
+            state.sensors.last()->EUI64 = eui[i];
+        }
+        for (const QString& e : eui)
+            state.indexOfSensor(e);
+        auto* d = new Sensor;
+        d->EUI64 = eui[3];
+        if (change == "append D")
+            state.sensors << d;
+        else if (change == "remove B")
+            delete state.sensors.takeAt(1);
+        else if (change == "replace B by D")
+            std::swap(state.sensors[1], d);
+        else if (change == "swap A and C")
+            std::swap(state.sensors[0], state.sensors[2]);
+        else if (change == "rename B to D")
+            state.sensors[1]->EUI64 = eui[3];
+        if (!state.sensors.contains(d))
+            delete d;
+        QList<int> found;
+        for (const QString& e : eui)
+            found << state.indexOfSensor(e);
+        QCOMPARE(found, expected);
+        qDeleteAll(state.sensors);
+        state.sensors.clear();
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRecords)
