@@ -183,23 +183,19 @@ private slots:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QString>("hidden");
         QTest::addColumn<QString>("box");
+        const QString connected
+            = QStringLiteral("Данный клиент сейчас подсоеденён к серверу.\nНевозможно удалить это помещение из списка");
+        const QString failed = QStringLiteral("Изменение не записано в базу данных:");
         for (int type : { 0, 1 }) {
-            const char* dialect = type ? "mysql" : "sqlite";
-            QTest::addRow("%s gateway sensor", dialect)
-                << type << "sensor 1" << QString() << "Нельзя удалить датчик подключенный к удаленному клиенту";
-            QTest::addRow("%s connected location", dialect)
-                << type << "client 1" << QString()
-                << "Данный клиент сейчас подсоеденён к серверу.\nНевозможно удалить это помещение из списка";
-            QTest::addRow("%s connected while asked", dialect)
-                << type << "asked 1" << QString()
-                << "Данный клиент сейчас подсоеденён к серверу.\nНевозможно удалить это помещение из списка";
-            QTest::addRow("%s cancelled", dialect) << type << "location 1" << QString() << "С данным помещением";
-            QTest::addRow("%s sensor fails late", dialect) << type << "sensor 2"
-                                                           << "last"
-                                                           << "Изменение не записано в базу данных:";
-            QTest::addRow("%s location fails late", dialect) << type << "location 0"
-                                                             << "sensors"
-                                                             << "Изменение не записано в базу данных:";
+            auto row = [type](const char* name, const char* operation, const char* hidden, const QString& box) {
+                QTest::addRow("%s %s", type ? "mysql" : "sqlite", name) << type << operation << hidden << box;
+            };
+            row("gateway sensor", "sensor 1", "", "Нельзя удалить датчик подключенный к удаленному клиенту");
+            row("connected location", "client 1", "", connected);
+            row("connected while asked", "asked 1", "", connected);
+            row("cancelled", "location 1", "", "С данным помещением");
+            row("sensor fails late", "sensor 2", "last", failed);
+            row("location fails late", "location 0", "sensors", failed);
         }
     }
     void nothingChanges()
