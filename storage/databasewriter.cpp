@@ -27,6 +27,8 @@ constexpr int kLastRetryMs = 2000;
 // short, so that a close never waits behind a statement for long.
 constexpr int kSqliteBusyMs = 200;
 constexpr int kMySqlLockWaitSeconds = 2;
+// Flush of a writer destroyed without flushAndStop.
+constexpr int kDestroyFlushMs = 5000;
 // Time given to a statement in progress once the flush at close has run out.
 constexpr int kStopGraceMs = 3000;
 // How often the WAL is checkpointed, and how often at most it is truncated.
@@ -430,8 +432,11 @@ DatabaseWriter::DatabaseWriter(QObject* parent)
 
 DatabaseWriter::~DatabaseWriter()
 {
-    if (worker->isRunning())
-        flushAndStop(0);
+    if (worker->isRunning()) {
+        const int left = flushAndStop(kDestroyFlushMs);
+        if (left)
+            qWarning("Database writer: %d measurements could not be written before it was destroyed", left);
+    }
     // A thread still inside the driver after the grace time cannot be joined; it is left to
     // the end of the process rather than destroyed under its own feet.
     if (!worker->isRunning())

@@ -1,7 +1,6 @@
 #include "storage/measureaggregates.h"
 
-namespace MeasureAggregates
-{
+namespace MeasureAggregates {
 
 QStringList schemaStatements(int)
 {
@@ -33,4 +32,4 @@ bool build(QSqlDatabase&, int, QString*)
     return true;
 }
 
-} // namespace MeasureAggregates
+}  // namespace MeasureAggregates

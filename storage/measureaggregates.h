@@ -7,9 +7,10 @@
 #include <QVector>
 
 // One stored measurement as its hour and day buckets see it; a NULL value is absent.
-struct AggregateInput {
+struct AggregateInput
+{
     qint64 sensorId = 0;
-    qint64 timemeasure = 0; // UTC seconds
+    qint64 timemeasure = 0;  // UTC seconds
     QVariant temperature;
     QVariant wetness;
 };
@@ -17,8 +18,7 @@ struct AggregateInput {
 // Per-sensor aggregates of "measure" by UTC hour and by UTC day (count, sum, min and max of
 // temperature and humidity), kept in step with "measure" inside the writer's transactions,
 // so that long summaries read a few rows per sensor and day instead of every measurement.
-namespace MeasureAggregates
-{
+namespace MeasureAggregates {
 
 // CREATE statements (if not exists) for the aggregate tables and their indexes.
 QStringList schemaStatements(int dbType);
@@ -32,4 +32,4 @@ bool removeSensor(QSqlDatabase& db, int dbType, qint64 sensorId, QString* error)
 bool needsBuild(QSqlDatabase& db, int dbType);
 bool build(QSqlDatabase& db, int dbType, QString* error);
 
-} // namespace MeasureAggregates
+}  // namespace MeasureAggregates

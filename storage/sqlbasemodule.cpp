@@ -102,16 +102,17 @@ bool SQLBaseModule::openAndLoad()
     // only ever written into a new file.
     if (dbType == SqlQueryBuilder::SQLite)
         runSchema(false);
-    writer = new DatabaseWriter(this);
-    writer->start(db, dbType);
-    if (gAppState)
-        gAppState->databaseWriter = writer;
-    purge();
     loadSensors();
     loadLocations();
     const QString cleanup = SqlQueryBuilder::locationCleanupStatement(dbType);
     if (!cleanup.isEmpty())
         QSqlQuery(db).exec(cleanup);
+    // From here on every write goes through the writer; this connection only reads.
+    writer = new DatabaseWriter(this);
+    writer->start(db, dbType);
+    if (gAppState)
+        gAppState->databaseWriter = writer;
+    purge();
     return true;
 }
 

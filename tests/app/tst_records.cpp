@@ -3,10 +3,13 @@
 #include <QThread>
 #include <QtTest>
 
+#include <memory>
+
 #include "app/appstate.h"
 #include "app/records.h"
 
-namespace {
+namespace
+{
 
 class Receiver : public QObject
 {
@@ -29,7 +32,7 @@ signals:
     void send(NotificationsMessage m);
 };
 
-}  // namespace
+} // namespace
 
 class TestRecords : public QObject
 {
@@ -61,10 +64,11 @@ private slots:
         m.type = NotifyTemperatureMaxCritical;
         m.value = 31.5;
         emit sender.send(m);
-        m.sensorName.clear();  // the receiver holds its own copy
+        m.sensorName.clear(); // the receiver holds its own copy
 
         // Posted after the message, so the worker has delivered it when it stops.
-        QMetaObject::invokeMethod(&receiver, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &receiver, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
         QVERIFY(worker.wait(5000));
         QCOMPARE(receiver.received.size(), 1);
         QCOMPARE(receiver.thread, &worker);
@@ -96,12 +100,13 @@ private slots:
     {
         AppState state;
         QCOMPARE(gAppState, &state);
-        state.locations.append(new Location{ QStringLiteral("Новые датчики"), nullptr, QString(), QString(), nullptr });
-        state.locations.append(new Location{ QStringLiteral("Цех"), nullptr, QString(), QString(), nullptr });
+        state.locations.append(
+            new Location { QStringLiteral("Новые датчики"), nullptr, QString(), QString(), nullptr });
+        state.locations.append(new Location { QStringLiteral("Цех"), nullptr, QString(), QString(), nullptr });
         auto* a = new Sensor;
         a->EUI64 = QStringLiteral("000D6F0000000001");
         auto* b = new Sensor;
-        b->EUI64 = QStringLiteral("000D6F0000000001");  // a duplicate never wins over the first
+        b->EUI64 = QStringLiteral("000D6F0000000001"); // a duplicate never wins over the first
         state.sensors << a << b;
 
         QCOMPARE(state.findSensor(QStringLiteral("000D6F0000000001")), a);
@@ -113,50 +118,45 @@ private slots:
         QCOMPARE(state.locationName(-1), QString());
     }
 
-    // The address index is used after every kind of change others make to the list.
+    // The address index is right after every kind of change others make to the list.
     void sensorIndexFollowsTheList_data()
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<QList<int>>("expected"); // index of A, B, C, D after the change
-        QTest::newRow("none") << "none" << QList<int> { 0, 1, 2, -1 };
-        QTest::newRow("appended") << "append D" << QList<int> { 0, 1, 2, 3 };
-        QTest::newRow("removed") << "remove B" << QList<int> { 0, -1, 1, -1 };
-        QTest::newRow("replaced, same size") << "replace B by D" << QList<int> { 0, -1, 2, 1 };
-        QTest::newRow("swapped, same size") << "swap A and C" << QList<int> { 2, 1, 0, -1 };
-        QTest::newRow("address changed in place") << "rename B to D" << QList<int> { 0, -1, 2, 1 };
+        QTest::newRow("none") << "" << QList<int> { 0, 1, 2, -1 };
+        QTest::newRow("appended") << "append" << QList<int> { 0, 1, 2, 3 };
+        QTest::newRow("removed") << "remove" << QList<int> { 0, -1, 1, -1 };
+        QTest::newRow("replaced, same size") << "replace" << QList<int> { 0, -1, 2, 1 };
+        QTest::newRow("swapped, same size") << "swap" << QList<int> { 2, 1, 0, -1 };
+        QTest::newRow("address changed in place") << "rename" << QList<int> { 0, -1, 2, 1 };
     }
     void sensorIndexFollowsTheList()
     {
         QFETCH(QString, change);
         QFETCH(QList<int>, expected);
+        QVector<Sensor> s(4);
+        for (int i = 0; i < 4; ++i)
+            s[i].EUI64 = QStringLiteral("000D6F000000000") + QChar('A' + i);
         AppState state;
-        const QStringList eui { "000D6F000000000A", "000D6F000000000B", "000D6F000000000C", "000D6F000000000D" };
-        for (int i = 0; i < 3; ++i) {
-            state.sensors << new Sensor;
-            state.sensors.last()->EUI64 = eui[i];
-        }
-        for (const QString& e : eui)
-            state.indexOfSensor(e);
-        auto* d = new Sensor;
-        d->EUI64 = eui[3];
-        if (change == "append D")
-            state.sensors << d;
-        else if (change == "remove B")
-            delete state.sensors.takeAt(1);
-        else if (change == "replace B by D")
-            std::swap(state.sensors[1], d);
-        else if (change == "swap A and C")
+        state.sensors = { &s[0], &s[1], &s[2] };
+        // The sensors live on the stack: the registry must not delete them, whatever happens.
+        const std::unique_ptr<AppState, void (*)(AppState*)> keep(&state, [](AppState* a) { a->sensors.clear(); });
+        for (const Sensor& one : s)
+            state.indexOfSensor(one.EUI64);
+        if (change == "append")
+            state.sensors << &s[3];
+        else if (change == "remove")
+            state.sensors.remove(1);
+        else if (change == "replace")
+            state.sensors[1] = &s[3];
+        else if (change == "swap")
             std::swap(state.sensors[0], state.sensors[2]);
-        else if (change == "rename B to D")
-            state.sensors[1]->EUI64 = eui[3];
-        if (!state.sensors.contains(d))
-            delete d;
+        else if (change == "rename")
+            s[1].EUI64 = s[3].EUI64;
         QList<int> found;
-        for (const QString& e : eui)
-            found << state.indexOfSensor(e);
+        for (const QString& eui : { "000D6F000000000A", "000D6F000000000B", "000D6F000000000C", "000D6F000000000D" })
+            found << state.indexOfSensor(eui);
         QCOMPARE(found, expected);
-        qDeleteAll(state.sensors);
-        state.sensors.clear();
     }
 };
 
