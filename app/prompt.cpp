@@ -37,6 +37,10 @@ public:
     {
         return QColorDialog::getColor(initial, parent, title);
     }
+    bool confirm(const QString& title, const QString& text) override
+    {
+        return QMessageBox::warning(nullptr, title, text, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+    }
 };
 
 Prompt* gPrompt = nullptr;
@@ -51,6 +55,11 @@ QString Prompt::chooseFolder(QWidget*, const QString&, const QString&)
 QColor Prompt::chooseColor(QWidget*, const QColor&, const QString&)
 {
     return QColor();
+}
+
+bool Prompt::confirm(const QString&, const QString&)
+{
+    return false;
 }
 
 Prompt* prompt()

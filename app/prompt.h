@@ -22,6 +22,8 @@ public:
     // A colour chosen by the user, starting from initial; invalid when cancelled. Unless a
     // prompt answers it, the choice counts as cancelled.
     virtual QColor chooseColor(QWidget* parent, const QColor& initial, const QString& title);
+    // Warning box with Ok and Cancel, no default button; true for Ok. Cancel unless overridden.
+    virtual bool confirm(const QString& title, const QString& text);
 };
 
 // The prompt in use; the message-box prompt unless one was installed.
