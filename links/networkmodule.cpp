@@ -3,6 +3,10 @@
 #include <QDebug>
 #include <QTcpSocket>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
 #include "links/gatewaylog.h"
 #include "links/gatewayprotocol.h"
 #include "links/zigbeeclient.h"
@@ -25,6 +29,21 @@ NetworkModule::NetworkModule(quint16 port)
         qWarning("Gateway server not started: the network port 0 is outside 1-65535");
     else if (!server.listen(QHostAddress::Any, port))
         qWarning("Gateway server cannot listen on port %u: %s", unsigned(port), qPrintable(server.errorString()));
+    else
+        widenBacklog();
+}
+
+// Qt listens with a backlog of 50 connections. When hundreds of gateways connect at once (after
+// a network outage or a restart of the program) the rest of their handshakes are dropped, and
+// each such gateway tries again only after 1, 3, 7, 15... seconds. Listening again with the
+// system's maximum lets them all wait in line instead; where the system keeps the first
+// backlog, nothing changes.
+void NetworkModule::widenBacklog()
+{
+#ifdef Q_OS_UNIX
+    ::listen(int(server.socketDescriptor()), SOMAXCONN);
+#endif
+    server.setMaxPendingConnections(4096);
 }
 
 NetworkModule::~NetworkModule()

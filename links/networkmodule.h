@@ -50,6 +50,7 @@ public slots:
     void slotSocketReadyRead();
 
 private:
+    void widenBacklog();
     // What a connection keeps between two reads of its socket.
     struct Pending {
         QByteArray buffer; // the start of a message whose rest has not arrived
