@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bench/percentile.h"
 #include "app/appstate.h"
 #include "app/sensorintake.h"
 #include "links/modemmodule.h"
@@ -58,14 +59,6 @@ public:
     void showStatus(const QString&) override { }
     void resendSensorList(ZigBeeClient*) override { }
 };
-
-double percentile(QVector<double> v, double p)
-{
-    if (v.isEmpty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, int(p * v.size()))];
-}
 
 } // namespace
 

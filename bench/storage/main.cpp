@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 
+#include "bench/percentile.h"
 #include "app/appstate.h"
 #include "app/prompt.h"
 #include "storage/databasewriter.h"
@@ -80,14 +81,6 @@ struct Settings {
     qint64 rows = 10000000;
     qint64 expired = 1000000;
 };
-
-double percentile(QVector<double> v, double p)
-{
-    if (v.isEmpty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, int(p * v.size()))];
-}
 
 qint64 scalar(const QSqlDatabase& db, const QString& sql, const QVariantList& values = {})
 {

@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "bench/percentile.h"
 #include "app/appstate.h"
 #include "bench/views/programrun.h"
 #include "storage/sqlbasemodule.h"
@@ -41,14 +42,6 @@
 
 namespace
 {
-
-double percentile(QVector<double> v, double p)
-{
-    if (v.isEmpty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, int(p * v.size()))];
-}
 
 double threadCpuMs()
 {
