@@ -4,6 +4,9 @@
 #include <QFileInfo>
 #include <QMutex>
 
+#include <ctime>
+#include <pthread.h>
+
 #include "app/appstate.h"
 #include "links/modemmodule.h"
 #include "tools/modemsim/modempeer.h"
@@ -94,11 +97,12 @@ private slots:
     void trafficAfterInitialisation();
     void noiseOnTheLine();
     void stopClosesThePort();
+    void lineLostAfterInitialisation();
 
 private:
     void startModule(int watchdogMs = 15000);
     void stopModule();
-    void initialise();
+    void initialise(int watchdogMs = 15000);
 
     AppState* appState = nullptr;
     ModemPeer* peer = nullptr;
@@ -150,9 +154,9 @@ void TestModemModule::stopModule()
     module = nullptr;
 }
 
-void TestModemModule::initialise()
+void TestModemModule::initialise(int watchdogMs)
 {
-    startModule();
+    startModule(watchdogMs);
     QTRY_COMPARE_WITH_TIMEOUT(recorder->ends, QStringList { QString() }, 5000);
 }
 
@@ -296,6 +300,40 @@ void TestModemModule::stopClosesThePort()
     QCOMPARE(openCount(peer->portName()), 2);
     stopModule();
     QCOMPARE(openCount(peer->portName()), 1);
+}
+
+void TestModemModule::lineLostAfterInitialisation()
+{
+    initialise(1000);
+    clockid_t cpuClock {};
+    QMetaObject::invokeMethod(
+        module, [&cpuClock] { pthread_getcpuclockid(pthread_self(), &cpuClock); }, Qt::BlockingQueuedConnection);
+    const auto cpuMs = [&cpuClock] {
+        timespec t {};
+        clock_gettime(cpuClock, &t);
+        return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    };
+    const QString portName = peer->portName();
+
+    // Closing both ends of the pseudo-terminal hangs the line up under the module.
+    delete peer;
+    peer = nullptr;
+    QTRY_COMPARE(recorder->status,
+        QStringList { QStringLiteral("Связь с модемом потеряна: порт ") + portName + QStringLiteral(" закрыт") });
+    QVERIFY(!module->state().initialized);
+    QCOMPARE(openCount(portName), 0);
+    {
+        QMutexLocker lock(&logLock);
+        QCOMPARE(unexpectedLog.size(), 1);
+        QVERIFY(unexpectedLog.takeFirst().startsWith(QStringLiteral("modem line")));
+    }
+
+    const qint64 before = cpuMs();
+    QTest::qWait(1500);
+    const qint64 spent = cpuMs() - before;
+    QVERIFY2(spent < 50, qPrintable(QStringLiteral("%1 ms of CPU in 1500 ms").arg(spent)));
+    // The watchdog has had its time: the lost line is not taken for a modem that never answered.
+    QCOMPARE(recorder->ends, QStringList { QString() });
 }
 
 QTEST_GUILESS_MAIN(TestModemModule)
