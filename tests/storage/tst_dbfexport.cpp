@@ -226,6 +226,23 @@ private slots:
         QCOMPARE(raw.at(1).toArray().at(7).toString(), QString(10, QLatin1Char(' ')));
     }
 
+    // Stars in a numeric field read as 0.00 in some readers: a value that does not fit is
+    // written blank, like an absent one.
+    void valueThatDoesNotFitIsBlank()
+    {
+        f.sql("DELETE FROM measure;\n"
+              "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES "
+              "(1, 1700000000, 1e12, -12345678.9, 9999999.99)");
+        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
+        directModule()->slotExportDBF();
+        const QJsonObject file = readBack(out + QStringLiteral("/export.dbf"));
+        QCOMPARE(file.value("records").toArray(),
+            QJsonArray { row(0, "00137A0000000001", kSensor1, kRoom1, "2024.05.01", 1700000000, QJsonValue(),
+                QJsonValue(), 9999999.99) });
+        const QJsonArray raw = file.value("raw").toArray().at(0).toArray();
+        QCOMPARE(raw.at(6).toString() + raw.at(7).toString(), QString(20, QLatin1Char(' ')));
+    }
+
     void secondExportHoldsOnlyNewRows()
     {
         auto module = directModule();
