@@ -186,8 +186,10 @@ void MainClass::connectWriter()
 // on Yes, creates the folder and the default configuration. False ends start-up.
 bool MainClass::checkResources()
 {
+    // A regular file named "data" is no folder, and none can be made beside it.
+    const auto folderMissing = [] { return !QFileInfo(QStringLiteral("data")).isDir(); };
     QString question;
-    if (!QFileInfo::exists(QStringLiteral("data")))
+    if (folderMissing())
         question = tr("Поддиректория \"data\" не найдена.\nСоздать её и вложенные ресурсы?");
     else if (!QFileInfo::exists(QString::fromLatin1(kConfigPath)))
         question = tr("Файл \"data/config.ini\" не найден.\nСоздать его и другие не найденные ресурсы?");
@@ -204,7 +206,7 @@ bool MainClass::checkResources()
         return false;
     }
     interfaceModule->showInitInfoWindow();
-    if (!QFileInfo::exists(QStringLiteral("data")) && !QDir::current().mkdir(QStringLiteral("data"))) {
+    if (folderMissing() && !QDir::current().mkdir(QStringLiteral("data"))) {
         slotCloseApplication(2);
         return false;
     }

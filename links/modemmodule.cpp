@@ -59,7 +59,7 @@ void ModemModule::run()
         panInfo.pan = false;
     }
 
-    const QString portName = gAppState ? gAppState->PortName : QString();
+    portName = gAppState ? gAppState->PortName : QString();
     port = new QSerialPort(portName);
     port->setBaudRate(QSerialPort::Baud19200);
     port->setDataBits(QSerialPort::Data8);
@@ -77,15 +77,23 @@ void ModemModule::run()
         return;
     }
     connect(port, &QSerialPort::readyRead, this, &ModemModule::slotReadyRead);
+    connect(port, &QSerialPort::errorOccurred, this, &ModemModule::portError);
     // Qt SerialPort reports no DSR changes; slotDsrChanged stays for its callers and does nothing.
 
     emit signalSetInitInfoString(tr("Информация о модеме : ATI"));
     sendCommand("ATI\r");
     parser.lastChunkTime = clock();
-    QTimer::singleShot(watchdogInterval, this, &ModemModule::slotInitializeControl);
+    // A coarse timer of 15 s may fire most of a second early.
+    watchdog = new QTimer;
+    watchdog->setSingleShot(true);
+    watchdog->setTimerType(Qt::PreciseTimer);
+    connect(watchdog, &QTimer::timeout, this, &ModemModule::slotInitializeControl);
+    watchdog->start(watchdogInterval);
 
     exec();
 
+    delete watchdog;
+    watchdog = nullptr;
     // A loop ended by other means than slotStopModule still leaves no port behind.
     delete port;
     port = nullptr;
@@ -173,6 +181,9 @@ void ModemModule::handleReply(const ModemReply& reply)
                 initialized = true;
                 initState = 6;
             }
+            // A line lost from now on is no late answer.
+            if (watchdog)
+                watchdog->stop();
             emit signalEndInitialization(QString());
         }
         break;
@@ -230,6 +241,34 @@ void ModemModule::clearPan()
 {
     QMutexLocker lock(&stateLock);
     panInfo.pan = false;
+}
+
+// A line that has gone away (device removed, the other end of the line closed) is reported
+// as a resource error, or as a read error at every turn of the event loop while the port stays
+// readable with nothing to read. Either ends the line.
+void ModemModule::portError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+        return;
+    // The port is inside its own notification here; it is closed once that has returned.
+    QMetaObject::invokeMethod(this, &ModemModule::loseLine, Qt::QueuedConnection);
+}
+
+// Closes the port for good: the windows show the modem as not connected, and the thread has
+// nothing left to wait for but the stop request.
+void ModemModule::loseLine()
+{
+    if (!port)
+        return;
+    qCWarning(lcModem) << "modem line" << portName << "lost:" << port->errorString();
+    port->close();
+    delete port;
+    port = nullptr;
+    {
+        QMutexLocker lock(&stateLock);
+        initialized = false;
+    }
+    emit signalSetStatusText(tr("Связь с модемом потеряна: порт ") + portName + tr(" закрыт"));
 }
 
 void ModemModule::sendCommand(const QByteArray& command)

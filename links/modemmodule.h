@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QMutex>
+#include <QSerialPort>
 #include <QString>
 #include <QThread>
 #include <QVector>
@@ -11,7 +12,7 @@
 #include "links/modemrecords.h"
 #include "links/modemreplyparser.h"
 
-class QSerialPort;
+class QTimer;
 
 // What the windows may know about the modem, copied out at one instant.
 struct ModemState {
@@ -65,6 +66,8 @@ private:
     void setPan(const PanInfo& pan);
     void clearPan();
     void sendCommand(const QByteArray& command);
+    void portError(QSerialPort::SerialPortError error);
+    void loseLine();
 
     // Written only by the module's thread, always under stateLock; the same thread reads them
     // without it.
@@ -76,6 +79,8 @@ private:
     int initState = 0;
 
     QSerialPort* port = nullptr;
+    QString portName;
+    QTimer* watchdog = nullptr;
     ModemReplyParser parser;
     int watchdogInterval = 15000;
     std::function<qint64()> clock;

@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 enum RecordType { TemperatureRecord = 1, HumidityRecord = 2, BatteryRecord = 3, SleepIntervalRecord = 4 };
 
@@ -25,7 +26,7 @@ bool decodeValue(const QByteArray& bytes, double* value)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 QVector<CastRecord> splitSensorPayload(const QByteArray& payload)
 {
@@ -35,13 +36,14 @@ QVector<CastRecord> splitSensorPayload(const QByteArray& payload)
     const int count = quint8(payload[0]);
     int pos = 1;
     for (int i = 0; i < count && payload.size() - pos >= 3; ++i) {
+        const int length = quint8(payload[pos + 2]);
+        if (payload.size() - pos - 3 < length)
+            break;
         CastRecord r;
         r.type = qint8(payload[pos]);
         r.flag = quint8(payload[pos + 1]);
-        const int length = quint8(payload[pos + 2]);
-        pos += 3;
-        r.value = payload.mid(pos, length);
-        pos += r.value.size();
+        r.value = payload.mid(pos + 3, length);
+        pos += 3 + length;
         records.append(r);
     }
     return records;
@@ -78,10 +80,10 @@ SensorData decodeSensorPayload(const QByteArray& payload, PresenceRule rule)
 QByteArray sensorReplyFrame(const QString& eui64, int sleepInterval)
 {
     QByteArray data;
-    data.append(char(1));  // one record
+    data.append(char(1)); // one record
     data.append(char(SleepIntervalRecord));
-    data.append(char(1));  // present
-    data.append(char(4));  // four value bytes
+    data.append(char(1)); // present
+    data.append(char(4)); // four value bytes
     char interval[4];
     qToLittleEndian<qint32>(sleepInterval, interval);
     data.append(interval, 4);

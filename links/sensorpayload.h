@@ -7,8 +7,7 @@
 #include "app/records.h"
 
 // One record of a sensor payload: type, presence flag and value bytes.
-struct CastRecord
-{
+struct CastRecord {
     int type = 0;
     quint8 flag = 0;
     QByteArray value;
@@ -19,8 +18,9 @@ struct CastRecord
 enum class PresenceRule { AnyRecord, FlagByte };
 
 // Sensor payload: a count byte, then records of type, flag, length and value bytes. Reading
-// stops at the end of the payload: a record head that does not fit is not read, a value
-// cut short keeps the bytes that are there.
+// stops at the end of the payload: a record that does not fit whole is not read, so a value
+// cut short gives no value (four bytes left of an announced eight are half a double, not a
+// float).
 QVector<CastRecord> splitSensorPayload(const QByteArray& payload);
 
 // Temperature (1), humidity (2) and battery (3) from a payload. A value needs 4 (float) or 8

@@ -84,8 +84,9 @@ QByteArray DbfRecordFormat::number(const QVariant& value, int width, int decimal
             return QByteArray();
         text = numberText(x, decimals);
     }
+    // The format's own overflow mark, a field of stars, reads as 0.00 in some readers.
     if (text.size() > width)
-        return QByteArray(width, '*');
+        return QByteArray();
     return text.rightJustified(width, QLatin1Char(' ')).toLatin1();
 }
 

@@ -31,8 +31,8 @@ public:
     // empty for NULL. Characters the code page lacks become "?".
     static QByteArray text(const QVariant& value, int width);
     // A numeric field: right-aligned in `width`, `decimals` places rounded half away from
-    // zero; empty for NULL or for anything that is not a finite number; all "*" when the
-    // number does not fit, the format's own mark for an overflow.
+    // zero; empty for NULL, for anything that is not a finite number and for a number that
+    // does not fit.
     static QByteArray number(const QVariant& value, int width, int decimals);
     // x rounded to `decimals` places as it reads in decimal (2.675 gives 2.68), halves away
     // from zero.

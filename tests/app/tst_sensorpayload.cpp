@@ -13,7 +13,6 @@
 
 using namespace payloads;
 
-
 Q_DECLARE_METATYPE(SensorData)
 
 class TestSensorPayload : public QObject
@@ -43,8 +42,8 @@ private slots:
                                  << data(true, -7.125, true, 99.5, false, 0);
         QTest::newRow("empty payload") << QByteArray() << false << data(false, 0, false, 0, false, 0);
         QTest::newRow("count 0, bytes ignored") << payload(0, all) << false << data(false, 0, false, 0, false, 0);
-        QTest::newRow("length 2 marks present, no value") << payload(1, rec(1, 1, QByteArray(2, 'x'))) << false
-                                                          << data(true, 0, false, 0, false, 0);
+        QTest::newRow("length 2 marks present, no value")
+            << payload(1, rec(1, 1, QByteArray(2, 'x'))) << false << data(true, 0, false, 0, false, 0);
         QTest::newRow("length 2 keeps earlier value")
             << payload(2, rec(1, 1, f32(10.0f)) + rec(1, 1, QByteArray(2, 'x'))) << false
             << data(true, 10.0, false, 0, false, 0);
@@ -57,17 +56,23 @@ private slots:
             << payload(7, rec(1, 1, f32(5.5f)) + QByteArray("\x02\x01", 2)) << false
             << data(true, 5.5, false, 0, false, 0);
         QTest::newRow("value cut short") << payload(1, rec(1, 1, QByteArray(2, 'x'), 4)) << false
-                                         << data(true, 0, false, 0, false, 0);
+                                         << data(false, 0, false, 0, false, 0);
+        QTest::newRow("half a double is no float")
+            << payload(1, rec(1, 1, f32(21.5f), 8)) << false << data(false, 0, false, 0, false, 0);
+        QTest::newRow("half a double keeps earlier value")
+            << payload(2, rec(2, 1, f32(40.0f)) + rec(2, 1, f64(41.5).left(4), 8)) << true
+            << data(false, 0, true, 40.0, false, 0);
         QTest::newRow("length 255 past the end") << payload(2, rec(2, 1, f32(50.0f)) + rec(1, 1, QByteArray(), 255))
-                                                 << false << data(true, 0, true, 50.0, false, 0);
-        QTest::newRow("modem road ignores flag 0") << payload(1, rec(1, 0, f32(19.0f))) << false
-                                                   << data(true, 19.0, false, 0, false, 0);
-        QTest::newRow("gateway road reads flag 0") << payload(1, rec(1, 0, f32(19.0f))) << true
-                                                   << data(false, 19.0, false, 0, false, 0);
+                                                 << false << data(false, 0, true, 50.0, false, 0);
+        QTest::newRow("modem road ignores flag 0")
+            << payload(1, rec(1, 0, f32(19.0f))) << false << data(true, 19.0, false, 0, false, 0);
+        QTest::newRow("gateway road reads flag 0")
+            << payload(1, rec(1, 0, f32(19.0f))) << true << data(false, 19.0, false, 0, false, 0);
         QTest::newRow("gateway road, last record decides")
-            << payload(2, rec(2, 1, f32(30.0f)) + rec(2, 0, QByteArray())) << true << data(false, 0, false, 30.0, false, 0);
-        QTest::newRow("gateway road, flag 2 is present") << payload(1, rec(3, 2, f32(2.5f))) << true
-                                                         << data(false, 0, false, 0, true, 2.5);
+            << payload(2, rec(2, 1, f32(30.0f)) + rec(2, 0, QByteArray())) << true
+            << data(false, 0, false, 30.0, false, 0);
+        QTest::newRow("gateway road, flag 2 is present")
+            << payload(1, rec(3, 2, f32(2.5f))) << true << data(false, 0, false, 0, true, 2.5);
     }
     void decode()
     {
@@ -105,8 +110,8 @@ private slots:
     {
         QFETCH(int, interval);
         QFETCH(QByteArray, tail);
-        const QByteArray expected = QByteArray("AT+UCASTB:08,000D6F0000ABCDEF\r") + QByteArray("\x01\x04\x01\x04", 4) + tail
-            + QByteArray("\r");
+        const QByteArray expected = QByteArray("AT+UCASTB:08,000D6F0000ABCDEF\r") + QByteArray("\x01\x04\x01\x04", 4)
+            + tail + QByteArray("\r");
         QCOMPARE(sensorReplyFrame(QStringLiteral("000D6F0000ABCDEF"), interval), expected);
     }
 };

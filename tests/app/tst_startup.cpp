@@ -138,6 +138,7 @@ private slots:
         QTest::newRow("everything present") << "all" << QByteArray("no") << 0 << QString() << true;
         QTest::newRow("folder cannot be made") << "blocked-folder" << QByteArray("yes") << 2 << kFolderQuestion
                                                << false;
+        QTest::newRow("data is a file") << "data-file" << QByteArray("yes") << 2 << kFolderQuestion << false;
         QTest::newRow("configuration cannot be written")
             << "blocked-config" << QByteArray("yes") << 3 << kConfigQuestion << false;
     }
@@ -167,6 +168,10 @@ private slots:
         if (setup == QLatin1String("all")) {
             QFile db(dir + QStringLiteral("/data/measurement.db3"));
             QVERIFY(db.open(QIODevice::WriteOnly));
+        }
+        if (setup == QLatin1String("data-file")) {
+            QFile file(dir + QStringLiteral("/data"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
         }
         if (setup == QLatin1String("blocked-config"))
             QVERIFY(QFile::link(dir + QStringLiteral("/missing/config.ini"), dir + QStringLiteral("/data/config.ini")));

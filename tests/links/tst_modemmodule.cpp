@@ -4,6 +4,9 @@
 #include <QFileInfo>
 #include <QMutex>
 
+#include <ctime>
+#include <pthread.h>
+
 #include "app/appstate.h"
 #include "links/modemmodule.h"
 #include "tools/modemsim/modempeer.h"
@@ -94,11 +97,12 @@ private slots:
     void trafficAfterInitialisation();
     void noiseOnTheLine();
     void stopClosesThePort();
+    void lineLostAfterInitialisation();
 
 private:
     void startModule(int watchdogMs = 15000);
     void stopModule();
-    void initialise();
+    void initialise(int watchdogMs = 15000);
 
     AppState* appState = nullptr;
     ModemPeer* peer = nullptr;
@@ -150,9 +154,9 @@ void TestModemModule::stopModule()
     module = nullptr;
 }
 
-void TestModemModule::initialise()
+void TestModemModule::initialise(int watchdogMs)
 {
-    startModule();
+    startModule(watchdogMs);
     QTRY_COMPARE_WITH_TIMEOUT(recorder->ends, QStringList { QString() }, 5000);
 }
 
@@ -296,6 +300,32 @@ void TestModemModule::stopClosesThePort()
     QCOMPARE(openCount(peer->portName()), 2);
     stopModule();
     QCOMPARE(openCount(peer->portName()), 1);
+}
+
+void TestModemModule::lineLostAfterInitialisation()
+{
+    initialise(1000);
+    clockid_t cpu {};
+    QMetaObject::invokeMethod(
+        module, [&cpu] { pthread_getcpuclockid(pthread_self(), &cpu); }, Qt::BlockingQueuedConnection);
+    const QString portName = peer->portName();
+
+    // Closing both ends of the pseudo-terminal hangs the line up under the module.
+    delete std::exchange(peer, nullptr);
+    QTRY_COMPARE(recorder->status, QStringList { "Связь с модемом потеряна: порт " + portName + " закрыт" });
+    QVERIFY(!module->state().initialized);
+    QCOMPARE(openCount(portName), 0);
+
+    timespec start {}, end {};
+    clock_gettime(cpu, &start);
+    QTest::qWait(1500);
+    clock_gettime(cpu, &end);
+    const double spent = double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) / 1e9;
+    QVERIFY2(spent < 0.05, qPrintable(QString::number(spent) + " s of CPU in 1.5 s"));
+    // The watchdog has had its time: the lost line is not taken for a modem that never answered.
+    QCOMPARE(recorder->ends, QStringList { QString() });
+    QMutexLocker lock(&logLock);
+    QVERIFY(!unexpectedLog.isEmpty() && unexpectedLog.takeFirst().startsWith("modem line"));
 }
 
 QTEST_GUILESS_MAIN(TestModemModule)
