@@ -286,6 +286,26 @@ private slots:
         delete w;
     }
 
+    // A rebuild for a new sensor leaves every room unfolded or folded as the user left it.
+    void treeRebuildKeepsRoomsUnfolded()
+    {
+        MainWindow* w = window();
+        QTreeWidgetItem* first = state->locations[0]->treeItem;
+        QTreeWidgetItem* second = state->locations[1]->treeItem;
+        first->setExpanded(false);
+        second->setExpanded(true);
+        auto* s = new Sensor;
+        s->EUI64 = QStringLiteral("000D6F0000010000");
+        s->location = 1;
+        state->sensors << s;
+        w->slotRefrSensorList();
+        settle(w);
+        QVERIFY(state->locations[1]->treeItem != second);
+        QVERIFY(!state->locations[0]->treeItem->isExpanded());
+        QVERIFY(state->locations[1]->treeItem->isExpanded());
+        delete w;
+    }
+
     // A refresh decorates the rows on screen; rows that unfold into view are decorated then.
     void decorationFollowsRowsIntoView()
     {
@@ -298,6 +318,7 @@ private slots:
         QCOMPARE(state->sensors[1]->treeItem->background(0).color(), QColor(Qt::red));
         QCOMPARE(state->sensors[0]->treeItem->background(0).color(), QColor(Qt::white));
 
+        w->ui->listSensors->collapseItem(state->locations[1]->treeItem);
         w->slotRefrSensorList(); // rebuilt folded: the sensors are out of view
         settle(w);
         QTreeWidgetItem* silent = state->sensors[1]->treeItem;
