@@ -137,6 +137,8 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     saveView();
+    // A table query of a long period would hold the close back for its whole length.
+    loader->stop();
     QMetaObject::invokeMethod(loader, &TableLoader::close, Qt::BlockingQueuedConnection);
     loaderThread.quit();
     loaderThread.wait();
