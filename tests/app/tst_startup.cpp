@@ -113,6 +113,17 @@ private:
         return path;
     }
 
+    // A working folder with "data/" and the quiet configuration.
+    QString quietFolder(const QString& name)
+    {
+        const QString path = newFolder(name);
+        QDir(path).mkdir(QStringLiteral("data"));
+        QFile cfg(path + QStringLiteral("/data/config.ini"));
+        if (!cfg.open(QIODevice::WriteOnly) || cfg.write(kQuietConfig) != kQuietConfig.size())
+            qFatal("cannot write %s", qPrintable(cfg.fileName()));
+        return path;
+    }
+
 private slots:
     void init()
     {
@@ -237,12 +248,7 @@ private slots:
     {
         QFETCH(int, signal);
         QFETCH(int, times);
-        const QString dir = newFolder(QStringLiteral("signalled"));
-        QDir(dir).mkdir(QStringLiteral("data"));
-        QFile cfg(dir + QStringLiteral("/data/config.ini"));
-        QVERIFY(cfg.open(QIODevice::WriteOnly));
-        cfg.write(kQuietConfig);
-        cfg.close();
+        const QString dir = quietFolder(QStringLiteral("signalled"));
         QProcess* p = start(dir, "yes", -1);
         const QString window = QStringLiteral("STARTUP Создание главного окна");
         const QString out = waitForEventLoop(p, window);
@@ -261,12 +267,7 @@ private slots:
 
     void secondCopyIsTurnedAway()
     {
-        const QString firstDir = newFolder(QStringLiteral("first"));
-        QDir(firstDir).mkdir(QStringLiteral("data"));
-        QFile cfg(firstDir + QStringLiteral("/data/config.ini"));
-        QVERIFY(cfg.open(QIODevice::WriteOnly));
-        cfg.write(kQuietConfig);
-        cfg.close();
+        const QString firstDir = quietFolder(QStringLiteral("first"));
         QProcess* first = start(firstDir, "yes", -1);
         QVERIFY(waitForEventLoop(first).contains(QLatin1String("EVENT LOOP")));
 
@@ -285,12 +286,7 @@ private slots:
 
     void killedCopyDoesNotLockOut()
     {
-        const QString dir = newFolder(QStringLiteral("killed"));
-        QDir(dir).mkdir(QStringLiteral("data"));
-        QFile cfg(dir + QStringLiteral("/data/config.ini"));
-        QVERIFY(cfg.open(QIODevice::WriteOnly));
-        cfg.write(kQuietConfig);
-        cfg.close();
+        const QString dir = quietFolder(QStringLiteral("killed"));
 
         QProcess* first = start(dir, "yes", -1);
         const QString out = waitForEventLoop(first);
