@@ -55,7 +55,7 @@ class TestStartup : public QObject
 
 private:
     QTemporaryDir* tmp = nullptr;  // shared temp folder: the instance key lives there
-    quint16 networkPort = 0;  // the gateway port of the latest run, free when it started
+    quint16 networkPort = 0; // the gateway port of the latest run, free when it started
 
     QProcess* start(const QString& workdir, const QByteArray& answer, int closeMs)
     {
@@ -206,7 +206,7 @@ private slots:
         const QString dir = newFolder(QStringLiteral("fresh"));
         const Run run = finish(start(dir, "yes", 1500));
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.starting(QStringLiteral("CONNECTIONS")), QStringList{ QStringLiteral("CONNECTIONS 40/40") });
+        QCOMPARE(run.starting(QStringLiteral("CONNECTIONS")), QStringList { QStringLiteral("CONNECTIONS 40/40") });
         QCOMPARE(run.starting(QStringLiteral("LOG")), QStringList());
 
         const QStringList expected{ QStringLiteral("Инициализация модулей"), QStringLiteral("Проверка ресурсов"),
@@ -259,7 +259,7 @@ private slots:
         const Run run = finish(p);
         QCOMPARE(run.status, QProcess::NormalExit);
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.starting(QStringLiteral("EXIT")), QStringList{ QStringLiteral("EXIT 0") });
+        QCOMPARE(run.starting(QStringLiteral("EXIT")), QStringList { QStringLiteral("EXIT 0") });
         QVERIFY(QSettings(dir + QStringLiteral("/data/view.conf"), QSettings::IniFormat)
                     .contains(QStringLiteral("MainWindow/geometry")));
         QVERIFY(!QFile::exists(dir + QStringLiteral("/data/measurement.db3-wal")));
