@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include "app/closesignals.h"
 #include "app/configfile.h"
 #include "app/prompt.h"
 #include "links/modemmodule.h"
@@ -51,6 +52,8 @@ MainClass::MainClass(int& argc, char** argv)
     notifications->moveToThread(notifications);
 
     connectModules();
+    // A stop signal closes the program as closing its window does.
+    wire(new CloseSignals(this), &CloseSignals::received, interfaceModule, &InterfaceModule::slotMainWindowClose);
 
     showInitText(tr("Проверка ресурсов"));
     if (!checkResources() || closing)

@@ -5,8 +5,12 @@
 #include <QSharedMemory>
 #include <QThread>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "app/mainclass.h"
 #include "app/prompt.h"
+#include "dialogs/reportrunner.h"
 
 namespace {
 
@@ -54,6 +58,13 @@ int runProgram(int argc, char** argv)
     {
         MainClass mainClass(argc, argv);
         code = mainClass.exitCode;
+    }
+    // A report still writing its workbook was left running at the close. Everything else is
+    // saved and closed now; the process ends here rather than tear down what that thread uses.
+    if (ReportRunner::abandonedRuns() > 0) {
+        guard.detach();
+        std::fflush(stdout);
+        std::_Exit(code);
     }
     return code;
 }

@@ -68,10 +68,8 @@ DialogReport::DialogReport(QWidget* parent)
 
 DialogReport::~DialogReport()
 {
-    if (m_thread) {
-        m_runner->cancel();
-        m_thread->quit();
-        m_thread->wait();
+    // A run still writing a large workbook when the program closes does not hold the close.
+    if (m_thread && ReportRunner::stopForClose(m_thread, m_runner)) {
         delete m_runner;
         delete m_thread;
     }

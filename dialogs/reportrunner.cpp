@@ -53,9 +53,9 @@ ReportOutcome ReportRunner::run()
         outcome.failures.append({ m_folder, QString() });
         return outcome;
     }
-    ReportSource source;
+    auto source = std::make_unique<ReportSource>();
     QString error;
-    if (!source.open(&error)) {
+    if (!source->open(&error)) {
         outcome.failures.append({ QString(), error });
         return outcome;
     }
@@ -212,7 +212,7 @@ bool ReportRunner::writeRoomsAndDaily(ReportOutcome* outcome)
     return !r.daily || finish(dailyFile(), [&] { return DailyReport::sheet(r, averages); });
 }
 
-bool ReportRunner::writeMeasureData(ReportSource& source, ReportOutcome* outcome)
+bool ReportRunner::writeMeasureData(std::unique_ptr<ReportSource>& source, ReportOutcome* outcome)
 {
     XlsxDocument document(QDir(m_folder).filePath(measureDataFile()), XlsxDocument::Streaming);
     const XlsxStyle style = MeasureDataReport::rowStyle();
@@ -224,7 +224,7 @@ bool ReportRunner::writeMeasureData(ReportSource& source, ReportOutcome* outcome
         LocalTimeText times;
         bool full = false;
         QString error;
-        const bool read = source.measurements(
+        const bool read = source->measurements(
             m_request.sensors[index].EUI64, m_request.startBound(), m_request.endBound(),
             [&](int, qint64 time, const QVariant& t, const QVariant& h, const QVariant&) {
                 if (!held.isEmpty()) {
@@ -252,5 +252,29 @@ bool ReportRunner::writeMeasureData(ReportSource& source, ReportOutcome* outcome
             document.appendRow(row, held, style);
         step();
     }
+    // The database is not needed for writing the workbook, which can take long.
+    source.reset();
     return save(document, outcome);
+}
+
+namespace
+{
+
+QAtomicInt abandoned;
+
+} // namespace
+
+bool ReportRunner::stopForClose(QThread* thread, ReportRunner* runner, int waitMs)
+{
+    runner->cancel();
+    thread->quit();
+    if (thread->wait(waitMs))
+        return true;
+    abandoned.ref();
+    return false;
+}
+
+int ReportRunner::abandonedRuns()
+{
+    return abandoned.loadRelaxed();
 }

@@ -7,8 +7,11 @@
 #include <QVector>
 
 #include <atomic>
+#include <memory>
 
 #include "app/reportrequest.h"
+
+class QThread;
 
 // What one report run left behind.
 struct ReportOutcome {
@@ -38,6 +41,13 @@ public:
     ReportOutcome run();
     // From any thread: the run stops at its next row or query.
     void cancel() { m_cancel = true; }
+    // When the program closes: cancels the run in `thread` and waits at most `waitMs` for it.
+    // A run still writing its workbook by then (the XLSX library cannot stop halfway) is left
+    // to its thread, which nobody waits for any more; false then, and the thread and the runner
+    // must be left alone.
+    static bool stopForClose(QThread* thread, ReportRunner* runner, int waitMs = 500);
+    // Runs left so. The process they run in ends without tearing down what they may still use.
+    static int abandonedRuns();
 
     static QString roomsFile() { return QStringLiteral("reportRooms.xlsx"); }
     static QString dailyFile() { return QStringLiteral("reportSensors.xlsx"); }
@@ -63,7 +73,7 @@ private:
     static constexpr int kMaxReaders = 4;
 
     bool writeRoomsAndDaily(ReportOutcome* outcome);
-    bool writeMeasureData(class ReportSource& source, ReportOutcome* outcome);
+    bool writeMeasureData(std::unique_ptr<class ReportSource>& source, ReportOutcome* outcome);
     bool save(class XlsxDocument& document, ReportOutcome* outcome);
     void step();
 

@@ -13,12 +13,12 @@ GraphLoader::GraphLoader(QObject* parent)
     qRegisterMetaType<GraphResult>("GraphResult");
 }
 
-GraphResult GraphLoader::run(const GraphRequest& request, const QSqlDatabase& db)
+GraphResult GraphLoader::run(const GraphRequest& request, const QSqlDatabase& db, ThreadConnection* connection)
 {
     GraphResult result;
     result.chart = request.chart;
     if (!request.eui64.isEmpty() && db.isOpen())
-        result.samples = GraphQuery::load(request.eui64, request.fromMs / 1000, request.toMs / 1000, db);
+        result.samples = GraphQuery::load(request.eui64, request.fromMs / 1000, request.toMs / 1000, db, connection);
     result.chart.setRanges(result.samples);
     result.chart.setPeriod(request.fromMs, request.toMs, result.samples);
     result.chart.layout(request.chart.width, request.chart.height);
@@ -30,10 +30,18 @@ void GraphLoader::load(quint64 serial, GraphRequest request)
 {
     QString error;
     const QSqlDatabase db = connection.open(&error);
-    if (!error.isEmpty())
+    if (!error.isEmpty() && !connection.stopped())
         qWarning("Graph: %s", qPrintable(error));
-    // A failed open draws the empty chart, as a failed query does.
-    emit loaded(serial, run(request, db));
+    // A failed open draws the empty chart, as a failed query does. A stopped load draws
+    // nothing: the graph is closing, and what was read is not the period asked for.
+    GraphResult result = run(request, db, &connection);
+    if (!connection.stopped())
+        emit loaded(serial, result);
+}
+
+void GraphLoader::stop()
+{
+    connection.stop();
 }
 
 void GraphLoader::close()

@@ -37,7 +37,10 @@ public:
     explicit GraphLoader(QObject* parent = nullptr);
 
     // The whole load on the calling thread; the loader's slot and the benchmarks use it.
-    static GraphResult run(const GraphRequest& request, const QSqlDatabase& db);
+    static GraphResult run(const GraphRequest& request, const QSqlDatabase& db, ThreadConnection* connection = nullptr);
+    // From any thread, for good: the load under way ends at once and shows nothing, and later
+    // ones do not run. The graph calls it when it closes.
+    void stop();
 
 public slots:
     void load(quint64 serial, GraphRequest request);

@@ -4,6 +4,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include "ui/threadconnection.h"
+
 QString GraphQuery::text()
 {
     return QStringLiteral("SELECT m.timemeasure, m.temperature, m.wetness FROM measure m INNER JOIN sensors s ON "
@@ -11,7 +13,8 @@ QString GraphQuery::text()
                           "ORDER BY m.timemeasure");
 }
 
-QVector<GraphSample> GraphQuery::load(const QString& eui64, qint64 fromSecs, qint64 toSecs, const QSqlDatabase& db)
+QVector<GraphSample> GraphQuery::load(
+    const QString& eui64, qint64 fromSecs, qint64 toSecs, const QSqlDatabase& db, ThreadConnection* connection)
 {
     QVector<GraphSample> samples;
     QSqlQuery q(db);
@@ -23,11 +26,16 @@ QVector<GraphSample> GraphQuery::load(const QString& eui64, qint64 fromSecs, qin
     q.addBindValue(eui64);
     q.addBindValue(fromSecs);
     q.addBindValue(toSecs);
-    if (!q.exec()) {
-        qWarning("Graph: %s", qPrintable(q.lastError().text()));
-        return samples;
-    }
-    while (q.next()) {
+    QString error;
+    // A load stopped because the program closes is no fault to report.
+    auto failed = [&] {
+        if (!connection || !connection->stopped())
+            qWarning("Graph: %s", qPrintable(connection ? error : q.lastError().text()));
+        return QVector<GraphSample>();
+    };
+    if (connection ? !connection->exec(q, &error) : !q.exec())
+        return failed();
+    while ((!connection || !connection->stopped()) && q.next()) {
         GraphSample s;
         s.msecs = q.value(0).toLongLong() * 1000;
         // UTC costs no time-zone lookup per row; the instant is the same.
@@ -43,5 +51,7 @@ QVector<GraphSample> GraphQuery::load(const QString& eui64, qint64 fromSecs, qin
             s.wetness = double(w.toFloat());
         samples.append(s);
     }
+    if (connection && !connection->complete(q, &error))
+        return failed();
     return samples;
 }

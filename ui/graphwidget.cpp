@@ -32,6 +32,7 @@ GraphWidget::GraphWidget(QWidget* parent)
 
 GraphWidget::~GraphWidget()
 {
+    loader->stop();
     QMetaObject::invokeMethod(loader, &GraphLoader::close, Qt::BlockingQueuedConnection);
     loaderThread.quit();
     loaderThread.wait();

@@ -137,6 +137,8 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     saveView();
+    // A table query of a long period would hold the close back for its whole length.
+    loader->stop();
     QMetaObject::invokeMethod(loader, &TableLoader::close, Qt::BlockingQueuedConnection);
     loaderThread.quit();
     loaderThread.wait();
@@ -451,8 +453,13 @@ void MainWindow::buildTree(bool expand)
     ++treeBuilds;
     treeUpdating = true;
     checkedStale = true;
-    ui->listSensors->clear();
     const AppState& c = config();
+    // A rebuild (a new sensor, a gateway coming or going) keeps every room unfolded or folded
+    // as the user left it; a room that is new to the tree comes folded.
+    QVector<bool> unfolded(c.locations.size(), expand);
+    for (int i = 0; !expand && i < c.locations.size(); ++i)
+        unfolded[i] = c.locations[i]->treeItem && c.locations[i]->treeItem->isExpanded();
+    ui->listSensors->clear();
     for (int i = 0; i < c.locations.size(); ++i) {
         Location* location = c.locations[i];
         auto* item = new QTreeWidgetItem(ui->listSensors);
@@ -475,8 +482,8 @@ void MainWindow::buildTree(bool expand)
         item->setData(0, kSensorRole, i);
         sensor->treeItem = item;
     }
-    if (expand)
-        ui->listSensors->expandAll();
+    for (int i = 0; i < c.locations.size(); ++i)
+        c.locations[i]->treeItem->setExpanded(unfolded[i]);
     treeUpdating = false;
     --refreshBlockCount;
 }

@@ -31,20 +31,26 @@ void TableLoader::load(int table, quint64 request, QString text, QVariantList va
         } else {
             for (const QVariant& v : values)
                 query.addBindValue(v);
-            if (!query.exec()) {
-                result.error = query.lastError().text();
-            } else {
+            if (connection.exec(query, &result.error)) {
                 const int columns = query.record().count();
-                while (query.next()) {
+                while (!connection.stopped() && query.next()) {
                     QVector<QVariant> row(columns);
                     for (int i = 0; i < columns; ++i)
                         row[i] = query.value(i);
                     result.rows.append(row);
                 }
+                // Rows up to a failure or a stop are not the table: none are shown.
+                if (!connection.complete(query, &result.error))
+                    result.rows.clear();
             }
         }
     }
     emit loaded(table, request, result);
+}
+
+void TableLoader::stop()
+{
+    connection.stop();
 }
 
 void TableLoader::close()

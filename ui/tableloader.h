@@ -26,6 +26,10 @@ public:
     explicit TableLoader(QObject* parent = nullptr);
     ~TableLoader() override;
 
+    // From any thread, for good: the load under way ends at once with an error and no rows, and
+    // later ones end so without running. The window calls it when it closes.
+    void stop();
+
 public slots:
     // Runs `text` with `values` bound in order and reports the rows.
     void load(int table, quint64 request, QString text, QVariantList values);

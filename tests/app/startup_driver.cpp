@@ -5,10 +5,14 @@
 //   DRIVER_CLOSE_MS close the program like a user this long after the event loop starts
 //                   (unset: run until killed)
 //   DRIVER_CLOSE_FILE close the program like a user once this file exists
+//   DRIVER_NETWORK_PORT the gateway port: written into "data/config.ini" just before the
+//                   program loads it (one it has just created too), so that no run listens on
+//                   the default port, which the real program may hold
 // Alarms and status texts of the running program are reported as ALARM and STATUS lines.
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QWidget>
 
@@ -83,11 +87,27 @@ private:
 
 ScriptedPrompt scripted;
 
+void setNetworkPort()
+{
+    const QByteArray port = qgetenv("DRIVER_NETWORK_PORT");
+    QFile file(QStringLiteral("data/config.ini"));
+    if (port.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return;
+    QString text = QString::fromUtf8(file.readAll());
+    file.close();
+    text.replace(QRegularExpression(QStringLiteral("^NetworkPort *=.*$"), QRegularExpression::MultilineOption),
+        QStringLiteral("NetworkPort=") + QString::fromLatin1(port));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(text.toUtf8());
+}
+
 void messages(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
-    if (context.category && QByteArray(context.category) == "ostrivel.startup")
+    if (context.category && QByteArray(context.category) == "ostrivel.startup") {
         say(QStringLiteral("STARTUP ") + text);
-    else if (text.startsWith(QLatin1String("This plugin does not support")))
+        if (text == QStringLiteral("Загрузка data/config.ini"))
+            setNetworkPort();
+    } else if (text.startsWith(QLatin1String("This plugin does not support")))
         return;  // the offscreen platform cannot raise windows
     else if (type != QtDebugMsg && type != QtInfoMsg)
         say(QStringLiteral("LOG ") + text);

@@ -265,11 +265,14 @@ private slots:
     }
 
     // A flood of new sensors rebuilds the tree once per turn of the event loop, and a refresh
-    // asked for in the same turn decorates the rebuilt tree.
+    // asked for in the same turn decorates the rebuilt tree; every room stays unfolded or
+    // folded as the user left it.
     void treeRebuildsAreCoalesced()
     {
         MainWindow* w = window();
         const int builds = w->treeBuilds;
+        state->locations[0]->treeItem->setExpanded(false);
+        state->locations[1]->treeItem->setExpanded(true);
         for (int i = 0; i < 50; ++i) {
             auto* s = new Sensor;
             s->EUI64 = QStringLiteral("000D6F00000100%1").arg(i, 2, 10, QLatin1Char('0'));
@@ -283,6 +286,8 @@ private slots:
         QCOMPARE(w->treeBuilds, builds + 1);
         QCOMPARE(state->locations[1]->treeItem->childCount(), 53);
         QVERIFY(state->sensors.last()->treeItem);
+        QVERIFY(!state->locations[0]->treeItem->isExpanded());
+        QVERIFY(state->locations[1]->treeItem->isExpanded());
         delete w;
     }
 
@@ -298,6 +303,7 @@ private slots:
         QCOMPARE(state->sensors[1]->treeItem->background(0).color(), QColor(Qt::red));
         QCOMPARE(state->sensors[0]->treeItem->background(0).color(), QColor(Qt::white));
 
+        w->ui->listSensors->collapseItem(state->locations[1]->treeItem);
         w->slotRefrSensorList(); // rebuilt folded: the sensors are out of view
         settle(w);
         QTreeWidgetItem* silent = state->sensors[1]->treeItem;
