@@ -3,7 +3,7 @@
 # (default: the current folder), on the SQLite database "data/measurement.db3".
 #   scripts/run.sh [working-folder [Qt options...]]
 # Without a display, Qt's VNC platform shows the program to any VNC viewer:
-#   scripts/run.sh ~/ostrivel -platform vnc:size=1700x1000
+#   scripts/run.sh ~/ostrivel -platform vnc:size=1700x1000:mmsize=450x265
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(dirname "$here")"
@@ -29,12 +29,14 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
   cat >&2 <<MSG
 No display is available: the program is a desktop application and needs one.
 Without one, start it on Qt's own VNC server and look at it with any VNC viewer:
-  $0 "$workdir" -platform vnc:size=1700x1000
-The viewer connects to port 5900 of this machine (add :port=N to the platform for another).
+  $0 "$workdir" -platform vnc:size=1700x1000:mmsize=450x265
+The viewer connects to port 5900 of this machine (add :port=N to the platform for another;
+mmsize gives the screen a desktop's 96 dpi).
 That VNC server has no password and listens on every address: keep port 5900 closed to the
 network and reach it through an SSH tunnel instead, for example on your own computer
   ssh -L 5900:localhost:5900 user@this-machine
-then point the viewer at localhost:5900.
+then point the viewer at localhost:5900. No window has a title bar there: quit the program
+with its menu, Ostrivel -> Выход.
 MSG
   exit 1
 fi
