@@ -5,7 +5,7 @@ BUILD_PACKAGES="cmake g++ make ninja-build pkg-config
   qtbase5-dev qtbase5-dev-tools qttools5-dev-tools libqt5serialport5-dev
   libqt5sql5-sqlite libqt5sql5-odbc libqt5network5 libqt5svg5
   libxlsxwriter-dev libminizip-dev zlib1g-dev libshp-dev unixodbc unixodbc-dev
-  odbc-mariadb tdsodbc fonts-dejavu-core xvfb xauth"
+  odbc-mariadb tdsodbc odbcinst fonts-dejavu-core xvfb xauth"
 
 # What the tests need on top: real peers and independent readers.
 TEST_PACKAGES="mariadb-server mariadb-client openssl ca-certificates python3
