@@ -54,7 +54,8 @@ DialogSettings::DialogSettings(QWidget* parent)
 
     const QRect desktop = QApplication::desktop()->geometry();
     move((desktop.width() - width()) / 2, (desktop.height() - height()) / 2);
-    setFixedSize(size());
+    // The form's size is a minimum: a platform font that needs more room gets it.
+    setFixedSize(size().expandedTo(minimumSizeHint()));
 
     // The mail account of the alarm letters is the built-in relay's; only the recipient is
     // the user's to choose.

@@ -5,7 +5,7 @@ BUILD_PACKAGES="cmake g++ make ninja-build pkg-config
   qtbase5-dev qtbase5-dev-tools qttools5-dev-tools libqt5serialport5-dev
   libqt5sql5-sqlite libqt5sql5-odbc libqt5network5 libqt5svg5
   libxlsxwriter-dev libminizip-dev zlib1g-dev libshp-dev libsqlite3-dev unixodbc unixodbc-dev
-  odbc-mariadb tdsodbc fonts-dejavu-core xvfb xauth"
+  odbc-mariadb tdsodbc odbcinst fonts-dejavu-core xvfb xauth"
 
 # What the tests need on top: real peers and independent readers.
 TEST_PACKAGES="mariadb-server mariadb-client openssl ca-certificates python3
@@ -31,4 +31,33 @@ install_packages() {
 # Number of parallel build jobs.
 build_jobs() {
   nproc 2>/dev/null || echo 2
+}
+
+# Registers the installed ODBC drivers under the names the program's connection strings ask
+# for: MariaDB Connector/ODBC as "MySQL ODBC 5.3 Unicode Driver", FreeTDS as "SQL Server".
+# A name that is registered already is left as it is, so running this again changes nothing.
+# The drivers go into the system's odbcinst.ini, or into the folder ODBCSYSINI names.
+register_odbc_drivers() {
+  register_odbc_driver "MySQL ODBC 5.3 Unicode Driver" odbc-mariadb libmaodbc.so
+  register_odbc_driver "SQL Server" tdsodbc libtdsodbc.so
+}
+
+# register_odbc_driver NAME PACKAGE DRIVER-LIBRARY
+register_odbc_driver() {
+  local name="$1" package="$2" library="$3"
+  if odbcinst -q -d -n "$name" >/dev/null 2>&1; then
+    return 0
+  fi
+  # The libraries' folder depends on the architecture: ask the package where it put them.
+  local driver
+  driver="$(dpkg-query -L "$package" 2>/dev/null | grep "/$library\$" | head -n 1 || true)"
+  if [ -z "$driver" ]; then
+    echo "ODBC driver \"$name\" not registered: $package does not provide $library" >&2
+    return 1
+  fi
+  local SUDO=""
+  if [ "$(id -u)" -ne 0 ] && [ -z "${ODBCSYSINI:-}" ]; then SUDO="sudo"; fi
+  printf '[%s]\nDescription=%s (%s)\nDriver=%s\n' "$name" "$name" "$package" "$driver" \
+    | $SUDO odbcinst -i -d -r >/dev/null
+  echo "Registered the ODBC driver \"$name\": $driver"
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "ui/graphmodel.h"
 
@@ -132,14 +133,17 @@ private:
 // Groups the marks of each pixel column. The column's points are binned by pixel row, so a
 // column costs its points plus the rows between its lowest and highest mark, with no sort:
 // walking the rows in order meets the marks sorted by height, and marks within one row are
-// always less than a mark's size apart.
+// always less than a mark's size apart. The bins are plain vectors: they never leave the
+// reducer, so implicit sharing would only add a detach check to every access.
 class MarkReducer
 {
 public:
     MarkReducer(QVector<QRectF>& out, const QRectF& pane)
         : marks(out)
         , rowBase(GraphModel::truncated(std::floor(pane.top())) - 4)
-        , rows(GraphModel::truncated(pane.height()) + 10)
+        // A pane of negative height (never laid out) still gets its margin rows, so the clamp
+        // below always has a row to land on.
+        , rows(std::max(0, GraphModel::truncated(pane.height())) + 10)
     {
     }
 
@@ -185,14 +189,14 @@ private:
             Row& r = rows[i];
             if (!r.used)
                 continue;
-            if (!groups.isEmpty() && r.top - groups.last().bottom <= GraphCurve::markSize)
-                groups.last().bottom = r.bottom;
+            if (!groups.empty() && r.top - groups.back().bottom <= GraphCurve::markSize)
+                groups.back().bottom = r.bottom;
             else
-                groups.append(r);
+                groups.push_back(r);
             r.used = false;
         }
         if (groups.size() > GraphCurve::maxMarkGroups)
-            groups = { Row { groups.first().x, groups.first().top, groups.last().bottom, true } };
+            groups = { Row { groups.front().x, groups.front().top, groups.back().bottom, true } };
         for (const Row& g : groups)
             marks.append(QRectF(g.x - 2.0, g.top - 2.0, GraphCurve::markSize, g.bottom - g.top + GraphCurve::markSize));
         count = 0;
@@ -200,8 +204,8 @@ private:
 
     QVector<QRectF>& marks;
     const int rowBase;
-    QVector<Row> rows;
-    QVector<Row> groups;
+    std::vector<Row> rows;
+    std::vector<Row> groups;
     int column = 0;
     int count = 0;
     int lowest = 0;

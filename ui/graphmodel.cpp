@@ -125,19 +125,49 @@ QVector<int> GraphModel::gridColumns() const
     return columns;
 }
 
-QRectF GraphModel::timeLabelBox(double column) const
+QRectF GraphModel::timeLabelBox(double column, double boxWidth) const
 {
-    return QRectF(column - 45, tempPane.bottom(), 110, wetnessPane.top() - tempPane.bottom());
+    // A wider box grows evenly around the place the 110-pixel one had.
+    const double left = column - 45 - (boxWidth - minTimeLabelWidth) / 2;
+    return QRectF(left, tempPane.bottom(), boxWidth, wetnessPane.top() - tempPane.bottom());
 }
 
-QRectF GraphModel::cursorTimeBox(double column) const
+QRectF GraphModel::cursorTimeBox(double column, double boxWidth) const
 {
-    QRectF box = timeLabelBox(column);
+    QRectF box = timeLabelBox(column, boxWidth);
     if (box.left() < 0)
         box.moveLeft(0);
-    else if (box.left() + 110 > width - 1)
-        box.moveLeft(width - 1 - 110);
+    else if (box.left() + boxWidth > width - 1)
+        box.moveLeft(width - 1 - boxWidth);
     return box;
+}
+
+QVector<int> GraphModel::timeLabelColumns(double boxWidth) const
+{
+    QVector<int> labelled;
+    const int spacing = width / 10;
+    if (spacing <= 0)
+        return labelled;
+    const int step = timeLabelStep(spacing, boxWidth);
+    const QVector<int> columns = gridColumns();
+    for (int k = step; k <= columns.size(); k += step) {
+        const QRectF box = timeLabelBox(columns[k - 1], boxWidth);
+        if (box.left() >= 0 && box.right() <= width)
+            labelled << columns[k - 1];
+    }
+    return labelled;
+}
+
+int GraphModel::timeLabelStep(int columnSpacing, double boxWidth)
+{
+    if (columnSpacing <= 0)
+        return 1;
+    return std::max(1, int(std::ceil(boxWidth / columnSpacing)));
+}
+
+double GraphModel::timeLabelWidth(double textWidth)
+{
+    return std::max(minTimeLabelWidth, std::ceil(textWidth) + 10);
 }
 
 double GraphModel::thresholdY(Threshold which) const

@@ -60,9 +60,19 @@ public:
 
     // Grid columns: nine lines at tenths of the width.
     QVector<int> gridColumns() const;
-    // Box of the time label centred on column x; the cursor's is kept inside the widget.
-    QRectF timeLabelBox(double x) const;
-    QRectF cursorTimeBox(double x) const;
+    // Box of the time label at column x, `boxWidth` wide (see timeLabelWidth); the cursor's
+    // is kept inside the widget.
+    QRectF timeLabelBox(double x, double boxWidth = minTimeLabelWidth) const;
+    QRectF cursorTimeBox(double x, double boxWidth = minTimeLabelWidth) const;
+    // The grid columns that carry a label: every step-th column, the step being the fewest
+    // columns that give a box of that width room, so labels never overlap, and only those
+    // whose box lies wholly inside the widget.
+    QVector<int> timeLabelColumns(double boxWidth) const;
+    static int timeLabelStep(int columnSpacing, double boxWidth);
+    // A label box holds the text the font draws with a little air on both sides, and is
+    // never narrower than the 110 pixels the chart was laid out for.
+    static double timeLabelWidth(double textWidth);
+    static constexpr double minTimeLabelWidth = 110;
     bool cursorInside(double x) const { return x >= tempPane.left() && x <= tempPane.right(); }
     double thresholdY(Threshold which) const;
     QRectF thresholdLabelBox(double y) const;

@@ -1,6 +1,7 @@
 #include "ui/graphrenderer.h"
 
 #include <QCoreApplication>
+#include <QFontMetricsF>
 #include <QLineF>
 #include <QPainter>
 
@@ -18,12 +19,21 @@ void drawGrid(QPainter& p, const GraphModel& chart)
     p.setBrush(Qt::NoBrush);
     const QRectF& top = chart.tempPane;
     const QRectF& bottom = chart.wetnessPane;
-    for (int x : chart.gridColumns()) {
+    const QVector<int> columns = chart.gridColumns();
+    QVector<QString> labels;
+    const QFontMetricsF metrics(p.font());
+    double widest = 0;
+    for (int x : columns) {
         p.drawLine(x, GraphModel::truncated(top.top()), x, GraphModel::truncated(top.bottom()));
         p.drawLine(x, GraphModel::truncated(bottom.top() + 3), x, GraphModel::truncated(bottom.bottom()));
-        p.drawText(
-            chart.timeLabelBox(x), Qt::AlignCenter, GraphModel::timeLabel(chart.msecsAt(x), chart.dateTimeStyle));
+        labels << GraphModel::timeLabel(chart.msecsAt(x), chart.dateTimeStyle);
+        widest = std::max(widest, metrics.horizontalAdvance(labels.last()));
     }
+    // The labels are as wide as the platform's font makes them: they are spaced by that
+    // width, so they neither overlap nor get cut.
+    const double boxWidth = GraphModel::timeLabelWidth(widest);
+    for (int x : chart.timeLabelColumns(boxWidth))
+        p.drawText(chart.timeLabelBox(x, boxWidth), Qt::AlignCenter, labels[columns.indexOf(x)]);
 }
 
 // A box taller than one mark stands for a column of touching marks: its end circles are drawn

@@ -127,15 +127,16 @@ void GraphWidget::drawCursor(QPainter& p)
     p.drawLine(x, GraphModel::truncated(top.top()), x, GraphModel::truncated(top.bottom()));
     p.drawLine(x, GraphModel::truncated(bottom.top() + 3), x, GraphModel::truncated(bottom.bottom()));
 
-    const QRectF box = chart.cursorTimeBox(cursorX);
+    const QFontMetrics metrics(p.font());
+    const QString time = GraphModel::timeLabel(chart.msecsAt(cursorX), chart.dateTimeStyle);
+    const QRectF box = chart.cursorTimeBox(cursorX, GraphModel::timeLabelWidth(metrics.horizontalAdvance(time)));
     p.fillRect(box, chart.background);
     p.setPen(Qt::black);
-    p.drawText(box, Qt::AlignCenter, GraphModel::timeLabel(chart.msecsAt(cursorX), chart.dateTimeStyle));
+    p.drawText(box, Qt::AlignCenter, time);
 
     const QString value = chart.valueTextAt(cursorY);
     if (value.isEmpty())
         return;
-    const QFontMetrics metrics(p.font());
     const QSizeF size(metrics.horizontalAdvance(value), metrics.height());
     const QRectF label(QPointF(0, cursorY - size.height() * 0.5), size);
     p.fillRect(label, chart.background);

@@ -25,6 +25,14 @@ InitInfoWindow::~InitInfoWindow()
 void InitInfoWindow::setText(QString text)
 {
     ui->labelInfo->setText(text);
+    // The form's size is a minimum: a step whose text needs more room in the platform's font
+    // widens the window about its centre.
+    const QSize needed = size().expandedTo(minimumSizeHint());
+    if (needed != size()) {
+        const QPoint centre = geometry().center();
+        setFixedSize(needed);
+        move(centre - QPoint(needed.width() / 2, needed.height() / 2));
+    }
 }
 
 QString InitInfoWindow::text() const

@@ -24,6 +24,7 @@
 #include "ui/interfacemodule.h"
 #include "ui/mymodel.h"
 #include "ui/sensortreelook.h"
+#include "ui/tablecolumns.h"
 #include "ui/tablequeries.h"
 #include "ui_mainwindow.h"
 
@@ -733,7 +734,8 @@ TableQueries::Query MainWindow::tableQuery(int table, const QStringList& sensors
         if (table == TableQueries::Locations)
             return TableQueries::locationsSummary(
                 type, sensors, first, last, order(ui->tableViewLocations, TableQueries::Locations));
-        return TableQueries::sensorsSummary(type, sensors, first, last, order(ui->tableViewSensors, TableQueries::Sensors));
+        return TableQueries::sensorsSummary(
+            type, sensors, first, last, order(ui->tableViewSensors, TableQueries::Sensors));
     }
     TableQueries::Query query;
     switch (table) {
@@ -795,6 +797,9 @@ void MainWindow::tableLoaded(int table, quint64 serial, const TableRows& rows)
         qDebug() << "table query failed:" << rows.error;
     // A rejected query leaves its table empty.
     modelOf(table)->setRows(rows.rows);
+    TableColumns::growToContents(table == TableQueries::Locations ? ui->tableViewLocations
+            : table == TableQueries::Sensors                      ? ui->tableViewSensors
+                                                                  : ui->tableViewTable);
     const int rest = request.gate.finished(request.clock.elapsed());
     if (rest < 0)
         return;

@@ -201,6 +201,32 @@ private slots:
         QCOMPARE(m.timeLabelBox(x).left(), x - 45);
     }
 
+    void timeLabelColumns_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<double>("box");
+        QTest::addColumn<QVector<int>>("columns");
+        QTest::newRow("every column") << 1400 << 110.0
+                                      << QVector<int> { 140, 280, 420, 560, 700, 840, 980, 1120, 1260 };
+        QTest::newRow("every second") << 800 << 110.0 << QVector<int> { 160, 320, 480, 640 };
+        QTest::newRow("wide font, every second") << 1400 << 150.0 << QVector<int> { 280, 560, 840, 1120 };
+        QTest::newRow("last one would leave the widget") << 500 << 110.0 << QVector<int> { 150, 300 };
+        QTest::newRow("one in the middle") << 300 << 150.0 << QVector<int> { 150 };
+        QTest::newRow("no room") << 100 << 150.0 << QVector<int> {};
+    }
+    void timeLabelColumns()
+    {
+        QFETCH(int, width);
+        QFETCH(double, box);
+        QFETCH(QVector<int>, columns);
+        GraphModel m = framed(defaults);
+        m.layout(width, 600);
+        QCOMPARE(m.timeLabelColumns(box), columns);
+        for (int i = 1; i < columns.size(); ++i)
+            QVERIFY(m.timeLabelBox(columns[i - 1], box).right() <= m.timeLabelBox(columns[i], box).left());
+        QCOMPARE(GraphModel::timeLabelWidth(box - 10), box);
+    }
+
     void cursorValue_data()
     {
         QTest::addColumn<double>("y");

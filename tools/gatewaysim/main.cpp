@@ -45,14 +45,21 @@ int main(int argc, char** argv)
     const QCommandLineOption nameOption("name", "Gateway names: this text and the gateway's number.", "text", "Шлюз ");
     const QCommandLineOption unconnectedOption("unconnected", "Report the gateways' modems as not connected.");
     const QCommandLineOption seedOption("seed", "Seed of the simulated readings.", "number", "1");
+    // modemsim numbers its sensors from 0: both simulators feeding one program keep apart.
+    const QCommandLineOption firstOption("first-sensor",
+        "Number of the first sensor; sensor n has the EUI64 000D6F0000C0A000 + n (hexadecimal). "
+        "The default, 4096 (000D6F0000C0B000), keeps clear of modemsim's sensors.",
+        "n", "4096");
     const QCommandLineOption quietOption({ "q", "quiet" }, "Print only the sleep intervals, errors and totals.");
     options.addOptions({ hostOption, portOption, gatewaysOption, sensorsOption, intervalOption, countOption,
-        lingerOption, burstOption, nameOption, unconnectedOption, seedOption, quietOption });
+        lingerOption, burstOption, nameOption, unconnectedOption, seedOption, firstOption, quietOption });
     options.process(app);
 
     bool portOk = false;
     const uint port = options.value(portOption).toUInt(&portOk);
     const int gateways = options.value(gatewaysOption).toInt();
+    bool firstOk = false;
+    const int firstSensor = options.value(firstOption).toInt(&firstOk);
     GatewaySettings settings;
     settings.host = options.value(hostOption);
     settings.port = quint16(port);
@@ -64,8 +71,8 @@ int main(int argc, char** argv)
     settings.modemConnected = !options.isSet(unconnectedOption);
     settings.quiet = options.isSet(quietOption);
     if (!portOk || port < 1 || port > 65535 || gateways < 1 || settings.sensors < 0 || settings.interval <= 0
-        || settings.count < 0 || settings.linger < 0) {
-        out() << "gatewaysim: bad --port, --gateways, --sensors, --interval or --count\n";
+        || settings.count < 0 || settings.linger < 0 || !firstOk || firstSensor < 0) {
+        out() << "gatewaysim: bad --port, --gateways, --sensors, --interval, --count or --first-sensor\n";
         return 2;
     }
     const quint32 seed = options.value(seedOption).toUInt();
@@ -78,7 +85,8 @@ int main(int argc, char** argv)
     for (int g = 0; g < gateways; ++g) {
         const QString name = options.value(nameOption) + QString::number(g + 1);
         // Sensor addresses do not repeat across gateways.
-        all.push_back(std::make_unique<SimulatedGateway>(g, g * settings.sensors, name, settings, seed + quint32(g)));
+        all.push_back(std::make_unique<SimulatedGateway>(
+            g, firstSensor + g * settings.sensors, name, settings, seed + quint32(g)));
         SimulatedGateway* gateway = all.back().get();
         QObject::connect(gateway, &SimulatedGateway::line, [&](const QString& text) { out() << text << Qt::endl; });
         QObject::connect(gateway, &SimulatedGateway::allSent, [&] {

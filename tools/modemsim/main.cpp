@@ -60,16 +60,23 @@ int main(int argc, char** argv)
     const QCommandLineOption noNetworkOption("no-network", "Start without a network, so that AT+EN is needed.");
     const QCommandLineOption seedOption("seed", "Seed of the simulated readings.", "number", "1");
     const QCommandLineOption linkOption("link", "Also make a symbolic link with this path to the port.", "path");
+    const QCommandLineOption firstOption("first-sensor",
+        "Number of the first sensor; sensor n has the EUI64 000D6F0000C0A000 + n (hexadecimal). "
+        "gatewaysim starts at 4096 by default.",
+        "n", "0");
     const QCommandLineOption quietOption({ "q", "quiet" }, "Print only the port and the replies to sensors.");
-    options.addOptions(
-        { sensorsOption, intervalOption, kindOption, noNetworkOption, seedOption, linkOption, quietOption });
+    options.addOptions({ sensorsOption, intervalOption, kindOption, noNetworkOption, seedOption, linkOption,
+        firstOption, quietOption });
     options.process(app);
 
     const int sensorCount = options.value(sensorsOption).toInt();
     const int interval = options.value(intervalOption).toInt();
     const QString kind = options.value(kindOption);
-    if (sensorCount < 0 || interval <= 0 || !QStringList({ "UCAST", "MCAST", "BCAST" }).contains(kind)) {
-        out() << "modemsim: bad --sensors, --interval or --kind\n";
+    bool firstOk = false;
+    const int firstSensor = options.value(firstOption).toInt(&firstOk);
+    if (sensorCount < 0 || interval <= 0 || !QStringList({ "UCAST", "MCAST", "BCAST" }).contains(kind) || !firstOk
+        || firstSensor < 0) {
+        out() << "modemsim: bad --sensors, --interval, --kind or --first-sensor\n";
         return 2;
     }
     const bool quiet = options.isSet(quietOption);
@@ -95,7 +102,7 @@ int main(int argc, char** argv)
     std::vector<std::unique_ptr<SimulatedSensor>> sensors;
     QByteArray reports;
     for (int i = 0; i < sensorCount; ++i) {
-        sensors.push_back(std::make_unique<SimulatedSensor>(i, &random));
+        sensors.push_back(std::make_unique<SimulatedSensor>(firstSensor + i, &random));
         reports += "SED:" + sensors.back()->eui64().toLatin1() + ',' + QByteArray::number(0x4A10 + i, 16).toUpper()
             + "\r\n";
     }
