@@ -20,6 +20,7 @@
 // QThread, which a wait that saw the thread finish acquires.
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QEvent>
 #include <QMainWindow>
 #include <QMutex>
 #include <QThread>
@@ -214,12 +215,13 @@ bool QMetaObject::invokeMethodImpl(
     return qt(object, slot, type, ret);
 }
 
-// The event handlers our classes inherit.
+// The event handlers our classes inherit; a queued call arrives as a MetaCall event.
 #define TSAN_QT_EVENT(Class, symbol)                                                                                   \
     bool Class::event(QEvent* event)                                                                                   \
     {                                                                                                                  \
         static const auto qt = qtDefinition<bool (*)(Class*, QEvent*)>(symbol);                                        \
-        __tsan_acquire(&queuedCalls);                                                                                  \
+        if (event->type() == QEvent::MetaCall)                                                                         \
+            __tsan_acquire(&queuedCalls);                                                                              \
         return qt(this, event);                                                                                        \
     }
 
