@@ -20,11 +20,9 @@
 #include <QFile>
 #include <QHash>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <csignal>
@@ -99,11 +97,8 @@ class TestCrashSafety : public QObject
         QProcess python;
         python.start(QStringLiteral("/usr/bin/python3"),
             { QStringLiteral("-c"), QString::fromLatin1(kReader), work + QStringLiteral("/data/measurement.db3") });
-        while (feeding && python.state() != QProcess::NotRunning) {
-            for (int i = 0; i < 4; ++i)
-                sendPair(*feeding);
-            QTest::qWait(5);
-        }
+        if (feeding)
+            stream(*feeding, [&] { return python.state() != QProcess::NotRunning; });
         python.waitForFinished(60000);
         if (python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0) {
             s.integrity = QStringLiteral("reader failed: ") + QString::fromUtf8(python.readAllStandardError());
@@ -193,6 +188,16 @@ class TestCrashSafety : public QObject
         QVERIFY(run.gateway->send(SimulatedGateway::castMessage(gatewayEui, payloadFor(seq++))));
     }
 
+    // Eight measurements every 5 ms or so, for as long as the condition holds.
+    template <typename While> void stream(Run& run, While condition)
+    {
+        while (condition()) {
+            for (int i = 0; i < 4; ++i)
+                sendPair(run);
+            QTest::qWait(5);
+        }
+    }
+
     // No question, box or warning from the program so far: a start after a kill is like any other.
     void checkQuiet(QProcess& program)
     {
@@ -238,7 +243,7 @@ private slots:
 
     void killedMidStream()
     {
-        // Kills at varied moments: as the stream begins, in the first batches, under a backlog.
+        // Kills at varied moments of the stream: at once, in the first batches, and later.
         const int streamMs[] = { 1500, 0, 120, 400, 900 };
         int kills = 0;
         for (const int ms : streamMs) {
@@ -248,11 +253,7 @@ private slots:
                 return;
             QElapsedTimer clock;
             clock.start();
-            while (clock.elapsed() < ms) {
-                for (int i = 0; i < 4; ++i)
-                    sendPair(run);
-                QTest::qWait(5);
-            }
+            stream(run, [&] { return clock.elapsed() < ms; });
             // The stream goes on while the reader looks; the kill comes as soon as it has.
             const Snapshot before = read(&run);
             ::kill(pid_t(run.program->processId()), SIGKILL);
@@ -283,7 +284,9 @@ private slots:
             return;
         QSignalSpy replies(run.modem.get(), &ModemPeer::unicastReceived);
         const int firstSeq = seq;
-        read(&run);
+        QElapsedTimer clock;
+        clock.start();
+        stream(run, [&] { return clock.elapsed() < 300; });
         // The modem answers each message it has taken; a gateway hears of a sensor new to the
         // program only after every message before it on the connection was taken in.
         QTRY_COMPARE_WITH_TIMEOUT(replies.size(), run.modemCasts, 30000);
@@ -298,6 +301,8 @@ private slots:
         QCOMPARE(run.program->exitCode(), 0);
         checkQuiet(*run.program);
         const Snapshot after = read();
+        qInfo("orderly close: started in %lld ms; %d sent in this run, %d rows in all; integrity %s", run.startMs,
+            seq - firstSeq, after.total, qPrintable(after.integrity));
         checkStored(after);
         for (auto it = sent.cbegin(); it != sent.cend(); ++it) {
             if (it.value() >= firstSeq)
