@@ -13,3 +13,5 @@ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTRIVEL_SANITIZ
 cmake --build "$build" -j "$(build_jobs)"
 cd "$build"
 ctest --output-on-failure -j "$(build_jobs)" "$@"
+# Each fuzz target for a bounded time (about a minute in all).
+"$here/fuzz.sh"
