@@ -13,6 +13,16 @@
 namespace
 {
 
+// Where the fuzzer was started: its corpus and findings paths may be relative to it.
+QString startFolder;
+
+void check(bool condition)
+{
+    if (!condition)
+        QDir::setCurrent(startFolder);
+    require(condition);
+}
+
 // Every value the configuration holds, as text; a number that is no number reads "nan".
 QStringList values(const AppState& s)
 {
@@ -46,6 +56,7 @@ bool writeConfig(const QByteArray& text)
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     static QCoreApplication app(*argc, *argv);
+    startFolder = QDir::currentPath();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     return 0;
 }
@@ -55,9 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
     // A folder of its own each time: the settings store caches what it read per file name.
     QTemporaryDir dir;
-    require(dir.isValid() && QDir::setCurrent(dir.path()) && QDir().mkdir(QStringLiteral("data")));
+    check(dir.isValid() && QDir::setCurrent(dir.path()) && QDir().mkdir(QStringLiteral("data")));
 
-    require(writeConfig(bytes));
+    check(writeConfig(bytes));
     {
         AppState first;
         first.loadConfig();
@@ -66,14 +77,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const QStringList loaded = values(first);
         AppState second;
         second.loadConfig();
-        require(values(second) == loaded);
+        check(values(second) == loaded);
     }
 
     const QString text = QString::fromUtf8(bytes);
-    require(writeConfig("[Other]\nPathExportDBF=" + iniValueText(text) + "\n"));
+    check(writeConfig("[Other]\nPathExportDBF=" + iniValueText(text) + "\n"));
     AppState state;
     state.loadConfig();
-    require(state.PathExportDBF == text);
-    QDir::setCurrent(QDir::tempPath());
+    check(state.PathExportDBF == text);
+    QDir::setCurrent(startFolder);
     return 0;
 }

@@ -123,12 +123,11 @@ void ModemReplyParser::removeFront(int n)
     scanFrom = -1;
 }
 
-// Whether matching the waiting text again could give another answer than last time. A
-// reply can only be completed by its last byte, a line end ('\r' for the echo) or, for a
-// sensor message, the first '=' after its ','; a zero byte or the cap turns the text into
-// noise. Text that became noise in between is dropped all the same, up to its line end, once
-// one of those arrives. Looking at each new byte once keeps a line that arrives in many
-// small reads as cheap as one that arrives whole.
+// Whether matching the waiting text again could give another answer than last time. A reply
+// is completed only by its last byte: a line end, or the first '=' after a sensor message's
+// ','. A zero byte or the cap turns the text into noise; text that became noise on the way is
+// dropped up to its line end all the same once one of those arrives. Looking at each new byte
+// once keeps a line that arrives in many small reads as cheap as one that arrives whole.
 bool ModemReplyParser::worthMatching()
 {
     if (buffered() >= retryAt)
