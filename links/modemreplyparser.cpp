@@ -59,6 +59,20 @@ const QRegularExpression* rules()
 #undef FIELD_TO
 #undef LINE_FIELD
 
+// Whether some rule still waits for more of the text and none is complete.
+bool someRuleWaits(const QString& text)
+{
+    bool waits = false;
+    for (int rule = 0; rule < RuleCount; ++rule) {
+        const QRegularExpressionMatch m = rules()[rule].match(
+            text, 0, QRegularExpression::PartialPreferCompleteMatch, QRegularExpression::AnchoredMatchOption);
+        if (m.hasMatch())
+            return false;
+        waits = waits || m.hasPartialMatch();
+    }
+    return waits;
+}
+
 // Lengths on the line are hexadecimal and never negative; anything else counts as 0.
 qint64 hexLength(const QString& text)
 {
@@ -123,11 +137,9 @@ void ModemReplyParser::removeFront(int n)
     scanFrom = -1;
 }
 
-// Whether matching the waiting text again could give another answer than last time. A reply
-// is completed only by its last byte: a line end, or the first '=' after a sensor message's
-// ','. A zero byte or the cap turns the text into noise; text that became noise on the way is
-// dropped up to its line end all the same once one of those arrives. Looking at each new byte
-// once keeps a line that arrives in many small reads as cheap as one that arrives whole.
+// Whether matching the waiting text again could give another answer than last time: see
+// waitForText for which bytes can. Looking at each new byte once keeps a line that arrives in
+// many small reads as cheap as one that arrives whole.
 bool ModemReplyParser::worthMatching()
 {
     if (buffered() >= retryAt)
@@ -138,19 +150,12 @@ bool ModemReplyParser::worthMatching()
     const bool cast = buffered() >= 6 && (text[0] == 'U' || text[0] == 'M' || text[0] == 'B')
         && std::memcmp(text + 1, "CAST:", 5) == 0;
     for (int i = scanFrom; i < buffered(); ++i) {
-        switch (text[i]) {
-        case '\r':
-        case '\n':
-        case '\0':
+        const char c = text[i];
+        if (c == '\r' || c == '\n' || c == '\0' || wake == Wake::AnyByte)
             return true;
-        case ',':
-            castComma = true;
-            break;
-        case '=':
-            if (cast && castComma)
-                return true;
-            break;
-        }
+        if (c == '=' && cast && castComma)
+            return true;
+        castComma = castComma || c == ',';
     }
     scanFrom = buffered();
     return false;
@@ -189,7 +194,7 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
     if (rule == RuleCount) {
         // A prefix of some reply is worth waiting for only if nothing hides the rest of it.
         if (couldComplete && window == buffered() && buffered() < maxBuffered)
-            return waitForText();
+            return waitForText(text);
         return dropNoise();
     }
 
@@ -266,11 +271,20 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
     return Step::Consumed;
 }
 
-ModemReplyParser::Step ModemReplyParser::waitForText()
+// A reply is completed only by its last byte: a line end, or the first '=' after a sensor
+// message's ','. Text that fails on its first line goes up to the line end as noise, so the
+// bytes before that line end need no look. Text past a line end that fails loses only its
+// first line and what follows is read at once, so every byte that could make it fail counts:
+// any byte while it waits in fixed text, only a line end while it waits in a field (every
+// field after a line end runs on, through its separators, to the end of its line). A zero
+// byte or the cap ends any wait.
+ModemReplyParser::Step ModemReplyParser::waitForText(const QString& text)
 {
     retryAt = maxBuffered;
     scanFrom = buffered();
-    castComma = std::memchr(byteBuffer.constData() + head, ',', size_t(buffered())) != nullptr;
+    castComma = text.contains(QLatin1Char(','));
+    const bool firstLine = !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n'));
+    wake = firstLine || someRuleWaits(text + QLatin1String("\x01,=\x01")) ? Wake::LineEnds : Wake::AnyByte;
     return Step::Wait;
 }
 

@@ -178,6 +178,9 @@ void TestModemReplyParser::feed_data()
     QTest::newRow("noise before a join on its line")
         << L { "=NEWNODE:4A10," + sensorA + ",1234\r\n\r\nSED:" + sensorA + ",4A10\r\n" } << QList<int> {} << true
         << QStringList { "node|4A10|" + sensorA + "|0000|SED" } << 0;
+    QTest::newRow("a reply over several lines fails at once, the message behind it is read")
+        << L { "NEWNODE:4A10," + sensorA + ",4A10\r\n", "UCAST:" + sensorA + ",02=ABx" } << QList<int> { 0, 10 } << true
+        << QStringList { cast("UCAST", sensorA, "AB") } << 0;
     QTest::newRow("an endless line is capped")
         << L { "UCAST:" + QByteArray(5000, 'A'), QByteArray(5000, 'A'), "\r\n" + node } << QList<int> { 0, 10, 10 }
         << true << QStringList { nodeSeen } << 0;
