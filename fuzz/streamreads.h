@@ -52,7 +52,7 @@ private:
     QVector<QPair<int, int>> cuts; // position, then the pause before the read it starts
 };
 
-// Any difference between the whole stream and its reads is a finding: stop right here.
+// A property that does not hold is a finding: stop here, and libFuzzer keeps the input.
 inline void require(bool condition)
 {
     if (!condition)

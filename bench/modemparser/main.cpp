@@ -247,7 +247,8 @@ int main(int argc, char** argv)
     } else {
         const double ratio = large / small;
         std::printf("\nlinearity, one chunk: %d messages %.1f ms, %d messages %.1f ms, ratio %.1f (%s)\n",
-            tenth.messages, small * 1e3, stream.messages, large * 1e3, ratio, ratio < 15 ? "linear" : "NOT linear");
+            tenth.messages, small * 1e3, stream.messages, large * 1e3, ratio,
+            ratio < 15 ? "linear" : "NOT linear");
     }
     ok = measureCrafted(repeat) && ok;
     std::printf("%s\n", ok ? "every run returned every message" : "SOME RUNS LOST MESSAGES");
