@@ -73,12 +73,14 @@ AppState::~AppState()
 
 bool AppState::loadConfig()
 {
+    // A file carrying serialized objects is none of ours and is never handed to the store.
+    const QString serializedCopy = setAsideSerializedConfig(QString::fromLatin1(kConfigPath));
     QSettings* s = new QSettings(QString::fromLatin1(kConfigPath), QSettings::IniFormat, settingsParent());
     delete configSettings;
     configSettings = s;
     // Defaults would replace a file that could not be read at the next save: a copy is kept.
-    configUnread = configUnreadable(*s);
-    configSetAside = configUnread ? keepConfigAside(s->fileName()) : QString();
+    configUnread = !serializedCopy.isEmpty() || configUnreadable(*s);
+    configSetAside = serializedCopy.isEmpty() && configUnread ? keepConfigAside(s->fileName()) : serializedCopy;
 
     PortName = readString(s, "Modem/PortName", QStringLiteral("COM1"));
     NetworkPort = quint16(readInt(s, "Modem/NetworkPort", "0"));

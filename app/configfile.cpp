@@ -11,7 +11,82 @@ namespace
 
 const char* const kSections[] = { "Modem/", "Other/", "Color/", "DB/", "DataWarning/", "EmailNotifications/" };
 
+// The character a value's text starts with at `at`, after the store's escapes ("\x40", "\100",
+// "\@"); `at` moves past it.
+uint unescapedAt(const QByteArray& text, int& at)
+{
+    if (text.at(at) != '\\' || at + 1 >= text.size())
+        return uchar(text.at(at++));
+    const char kind = text.at(++at);
+    const bool hex = kind == 'x';
+    const bool octal = kind >= '0' && kind <= '7';
+    if (!hex && !octal)
+        return uchar(text.at(at++));
+    if (hex)
+        ++at;
+    uint value = 0;
+    for (; at < text.size() && value < 0x110000; ++at) {
+        const char c = text.at(at);
+        const int digit = c >= '0' && c <= '9'       ? c - '0'
+            : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10
+                                                     : -1;
+        if (digit < 0 || digit >= (hex ? 16 : 8))
+            break;
+        value = value * (hex ? 16 : 8) + uint(digit);
+    }
+    return value;
+}
+
 } // namespace
+
+bool carriesSerializedValue(const QByteArray& fileText)
+{
+    // A line that ends with a backslash goes on in the next one.
+    QByteArray text = fileText;
+    text.replace("\\\r\n", "").replace("\\\n", "").replace('\r', '\n');
+    for (const QByteArray& raw : text.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        const int equals = line.indexOf('=');
+        if (line.startsWith(';') || line.startsWith('[') || equals < 0)
+            continue;
+        // Each element of the value (a list splits at commas outside quotes) is looked at from
+        // its first character: only there does "@Variant(" make it a serialized object.
+        bool quoted = false;
+        bool elementStart = true;
+        for (int at = equals + 1; at < line.size();) {
+            const char c = line.at(at);
+            if (elementStart && (c == ' ' || c == '\t')) {
+                ++at;
+            } else if (c == '"') {
+                quoted = !quoted;
+                ++at;
+            } else if (elementStart) {
+                elementStart = false;
+                const char* form = "@Variant(";
+                for (int next = at; *form && next < line.size() && unescapedAt(line, next) == uchar(*form); at = next)
+                    ++form;
+                if (!*form)
+                    return true;
+            } else {
+                elementStart = c == ',' && !quoted;
+                at += c == '\\' ? 2 : 1;
+            }
+        }
+    }
+    return false;
+}
+
+QString setAsideSerializedConfig(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !carriesSerializedValue(file.readAll()))
+        return QString();
+    file.close();
+    const QString copy = keepConfigAside(path);
+    // Left in place, the file would be decoded at the first read of any key.
+    QFile::remove(path);
+    return copy;
+}
 
 bool configUnreadable(const QSettings& settings)
 {

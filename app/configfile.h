@@ -21,6 +21,15 @@ bool configUnreadable(const QSettings& settings);
 // the copy failed.
 QString keepConfigAside(const QString& path);
 
+// Whether some value of the INI text would be read as a serialized object ("@Variant(…)"),
+// which the settings store decodes with QDataStream: a crafted one makes it allocate without
+// bound. The program writes only text, numbers and flags, never one of those, so such a file
+// never came from us.
+bool carriesSerializedValue(const QByteArray& text);
+// Moves such a configuration file aside before the settings store reads it; the copy's path,
+// empty when the file is ours or the copy failed.
+QString setAsideSerializedConfig(const QString& path);
+
 // A string value written the way the INI settings store reads it back unchanged
 // (backslashes, quotes, commas, semicolons, non-ASCII letters).
 QByteArray iniValueText(const QString& value);

@@ -27,33 +27,51 @@ enum Rule {
     RuleCount
 };
 
-// A field of a reply: as little text as possible, never past the end of its line, so one
-// garbled line cannot swallow the replies behind it.
-#define FIELD "([^\r\n]*?)"
+// A field of a reply runs up to the separator behind it and never past the end of its line, so
+// one garbled line cannot swallow the replies behind it. A field that may not hold its own
+// separator gives the same split as the shortest field would, and each match costs time in
+// proportion to the text, however many separators a hostile line repeats.
+#define FIELD_TO(separator) "([^\r\n" separator "]*)"
+#define LINE_FIELD "([^\r\n]*)"
 
 const QRegularExpression* rules()
 {
     static const QRegularExpression table[RuleCount] = {
-        QRegularExpression(
-            "^ATI\r\r\n(TELEGESIS|Telegesis|telegesis) " FIELD "\r\nR" FIELD "\r\n" FIELD "\r\n\r\nOK\r\n"),
+        QRegularExpression("^ATI\r\r\n(TELEGESIS|Telegesis|telegesis) " LINE_FIELD "\r\nR" LINE_FIELD "\r\n" LINE_FIELD
+                           "\r\n\r\nOK\r\n"),
         QRegularExpression("^ATS01=-7,mirvasol\r\r\nOK\r\n"),
         QRegularExpression("^AT[+]N\r\r\n[+]N=NoPAN\r\n\r\nOK\r\n"),
-        QRegularExpression("^AT[+]EN\r\r\nJPAN[:]" FIELD "," FIELD "," FIELD "\r\n\r\nOK\r\n"),
-        QRegularExpression(
-            "^AT[+]N\r\r\n[+]N=(FFD|COO|ZED|SED|MED),(\\d\\d)," FIELD "," FIELD "," FIELD "\r\n\r\nOK\r\n"),
+        QRegularExpression("^AT[+]EN\r\r\nJPAN[:]" FIELD_TO(",") "," FIELD_TO(",") "," LINE_FIELD "\r\n\r\nOK\r\n"),
+        QRegularExpression("^AT[+]N\r\r\n[+]N=(FFD|COO|ZED|SED|MED),(\\d\\d)," FIELD_TO(",") "," FIELD_TO(
+            ",") "," LINE_FIELD "\r\n\r\nOK\r\n"),
         QRegularExpression("^ATS0E=94C0\r\r\nOK\r\n"),
         QRegularExpression("^ATS10=0010\r\r\nOK\r\n"),
         QRegularExpression("^AT[+]SN\r\r\nOK\r\n"),
-        QRegularExpression(
-            "^NEWNODE[:]" FIELD "," FIELD "," FIELD "\r\n\r\n(COO|FFD|SED|MED|ZED)[:]" FIELD "," FIELD "\r\n"),
-        QRegularExpression("^(COO|FFD|SED|MED|ZED)[:]" FIELD "," FIELD "\r\n"),
-        QRegularExpression("^AT[+]UCASTB[:]([^\r\n]{2})," FIELD "\r"),
-        QRegularExpression("^(UCAST|MCAST|BCAST)[:]" FIELD "," FIELD "="),
+        QRegularExpression("^NEWNODE[:]" FIELD_TO(",") "," FIELD_TO(
+            ",") "," LINE_FIELD "\r\n\r\n(COO|FFD|SED|MED|ZED)[:]" FIELD_TO(",") "," LINE_FIELD "\r\n"),
+        QRegularExpression("^(COO|FFD|SED|MED|ZED)[:]" FIELD_TO(",") "," LINE_FIELD "\r\n"),
+        QRegularExpression("^AT[+]UCASTB[:]([^\r\n]{2})," LINE_FIELD "\r"),
+        QRegularExpression("^(UCAST|MCAST|BCAST)[:]" FIELD_TO(",") "," FIELD_TO("=") "="),
     };
     return table;
 }
 
-#undef FIELD
+#undef FIELD_TO
+#undef LINE_FIELD
+
+// Whether some rule still waits for more of the text and none is complete.
+bool someRuleWaits(const QString& text)
+{
+    bool waits = false;
+    for (int rule = 0; rule < RuleCount; ++rule) {
+        const QRegularExpressionMatch m = rules()[rule].match(
+            text, 0, QRegularExpression::PartialPreferCompleteMatch, QRegularExpression::AnchoredMatchOption);
+        if (m.hasMatch())
+            return false;
+        waits = waits || m.hasPartialMatch();
+    }
+    return waits;
+}
 
 // Lengths on the line are hexadecimal and never negative; anything else counts as 0.
 qint64 hexLength(const QString& text)
@@ -86,12 +104,14 @@ QVector<ModemReply> ModemReplyParser::feed(const QByteArray& chunk, qint64 nowMs
 
     QVector<ModemReply> out;
     while (head < byteBuffer.size()) {
+        if (skippingLine && !skipToLineEnd())
+            break;
         const char c = byteBuffer.at(head);
         if (c == '\r' || c == '\n') {
-            ++head;
+            removeFront(1);
             continue;
         }
-        if (parseOne(out) == Step::Wait)
+        if (!worthMatching() || parseOne(out) == Step::Wait)
             break;
     }
     // One compaction per chunk keeps the cost linear however many replies a chunk holds.
@@ -104,11 +124,41 @@ void ModemReplyParser::clear()
 {
     byteBuffer.clear();
     head = 0;
+    skippingLine = false;
+    retryAt = 0;
+    scanFrom = -1;
 }
 
 void ModemReplyParser::removeFront(int n)
 {
     head += qBound(0, n, buffered());
+    // Whatever waited is gone: the next reply is matched as soon as it is looked at.
+    retryAt = 0;
+    scanFrom = -1;
+}
+
+// Whether matching the waiting text again could give another answer than last time: see
+// waitForText for which bytes can. Looking at each new byte once keeps a line that arrives in
+// many small reads as cheap as one that arrives whole.
+bool ModemReplyParser::worthMatching()
+{
+    if (buffered() >= retryAt)
+        return true;
+    if (scanFrom < 0)
+        return false;
+    const char* text = byteBuffer.constData() + head;
+    const bool cast = buffered() >= 6 && (text[0] == 'U' || text[0] == 'M' || text[0] == 'B')
+        && std::memcmp(text + 1, "CAST:", 5) == 0;
+    for (int i = scanFrom; i < buffered(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n' || c == '\0' || wake == Wake::AnyByte)
+            return true;
+        if (c == '=' && cast && castComma)
+            return true;
+        castComma = castComma || c == ',';
+    }
+    scanFrom = buffered();
+    return false;
 }
 
 // The text the rules may look at: up to the first zero byte (a binary payload is cut out by its
@@ -144,7 +194,7 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
     if (rule == RuleCount) {
         // A prefix of some reply is worth waiting for only if nothing hides the rest of it.
         if (couldComplete && window == buffered() && buffered() < maxBuffered)
-            return Step::Wait;
+            return waitForText(text);
         return dropNoise();
     }
 
@@ -196,7 +246,7 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
         // more bytes; the data may hold anything, so the whole echo is skipped by count.
         const qint64 echo = hexLength(m.captured(1)) + 36;
         if (buffered() < echo)
-            return echo > maxBuffered ? dropNoise() : Step::Wait;
+            return echo > maxBuffered ? dropNoise() : waitForBytes(echo);
         removeFront(int(echo));
         return Step::Consumed;
     }
@@ -206,7 +256,7 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
         const qint64 length = hexLength(m.captured(3));
         const qint64 matched = m.capturedLength(0);
         if (matched + length >= buffered())
-            return matched + length + 1 > maxBuffered ? dropNoise() : Step::Wait;
+            return matched + length + 1 > maxBuffered ? dropNoise() : waitForBytes(matched + length + 1);
         r.type = ModemReply::Cast;
         r.castKind = m.captured(1);
         r.sender = m.captured(2);
@@ -221,14 +271,50 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
     return Step::Consumed;
 }
 
+// A reply is completed only by its last byte: a line end, or the first '=' after a sensor
+// message's ','. Text that fails on its first line goes up to the line end as noise, so the
+// bytes before that line end need no look. Text past a line end that fails loses only its
+// first line and what follows is read at once, so every byte that could make it fail counts:
+// any byte while it waits in fixed text, only a line end while it waits in a field (every
+// field after a line end runs on, through its separators, to the end of its line). A zero
+// byte or the cap ends any wait.
+ModemReplyParser::Step ModemReplyParser::waitForText(const QString& text)
+{
+    retryAt = maxBuffered;
+    scanFrom = buffered();
+    castComma = text.contains(QLatin1Char(','));
+    const bool firstLine = !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n'));
+    wake = firstLine || someRuleWaits(text + QLatin1String("\x01,=\x01")) ? Wake::LineEnds : Wake::AnyByte;
+    return Step::Wait;
+}
+
+// The rest of a reply announced by its length is binary: only its size matters.
+ModemReplyParser::Step ModemReplyParser::waitForBytes(qint64 total)
+{
+    retryAt = int(total);
+    scanFrom = -1;
+    return Step::Wait;
+}
+
 // Text that no reply can start with (a stray "OK", line noise, a zero byte) is dropped up to
-// its line end, so everything behind it is still read.
+// its line end, so everything behind it is still read. The line end may come in a later read:
+// the bytes up to it go too, so the replies read never depend on where the reads were cut.
 ModemReplyParser::Step ModemReplyParser::dropNoise()
+{
+    removeFront(1);
+    skippingLine = true;
+    skipToLineEnd();
+    return Step::Consumed;
+}
+
+// Drops bytes up to the next line end; false when none has arrived yet.
+bool ModemReplyParser::skipToLineEnd()
 {
     const char* begin = byteBuffer.constData() + head;
     int n = 0;
     while (n < buffered() && begin[n] != '\r' && begin[n] != '\n')
         ++n;
-    removeFront(qMax(n, 1));
-    return Step::Consumed;
+    skippingLine = n == buffered();
+    removeFront(n);
+    return !skippingLine;
 }

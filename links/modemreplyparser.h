@@ -58,9 +58,23 @@ private:
 
     Step parseOne(QVector<ModemReply>& out);
     Step dropNoise();
+    Step waitForText(const QString& text);
+    Step waitForBytes(qint64 total);
+    bool skipToLineEnd();
+    bool worthMatching();
     void removeFront(int n);
     int lineWindow() const;
 
     QByteArray byteBuffer;
     int head = 0; // bytes before head are consumed; compacted once per chunk
+    // Noise was found on a line whose end has not arrived yet: what arrives goes up to it.
+    bool skippingLine = false;
+    // A waiting reply is matched again only once it could turn out differently: when retryAt
+    // bytes are buffered or, while scanFrom is not -1, when a byte that `wake` names arrives at
+    // or after scanFrom. castComma: a ',' is among the bytes scanned so far.
+    enum class Wake { LineEnds, AnyByte };
+    int retryAt = 0;
+    int scanFrom = -1;
+    Wake wake = Wake::LineEnds;
+    bool castComma = false;
 };

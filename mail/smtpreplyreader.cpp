@@ -19,15 +19,20 @@ int lineCode(const QString& line)
 void SmtpReplyReader::append(const QByteArray& bytes)
 {
     buffer += bytes;
-    pendingBytes += bytes.size();
 }
 
 bool SmtpReplyReader::takeReply(Reply* reply)
 {
     int end;
-    while ((end = buffer.indexOf('\n')) >= 0) {
-        QByteArray raw = buffer.left(end);
-        buffer.remove(0, end + 1);
+    while (!tooLong && (end = buffer.indexOf('\n', head)) >= 0) {
+        const int length = end + 1 - head;
+        if (replyBytes + length > kMaxPending) {
+            tooLong = true;
+            break;
+        }
+        QByteArray raw = buffer.mid(head, length - 1);
+        head = end + 1;
+        replyBytes += length;
         if (raw.endsWith('\r'))
             raw.chop(1);
         const QString line = QString::fromUtf8(raw);
@@ -45,15 +50,21 @@ bool SmtpReplyReader::takeReply(Reply* reply)
         }
         reply->lines = lines;
         lines.clear();
-        pendingBytes = buffer.size();
+        replyBytes = 0;
         return true;
     }
+    // Dropping what was read once, rather than line by line, keeps a packet of many short
+    // replies as cheap as one long one.
+    buffer.remove(0, head);
+    head = 0;
     return false;
 }
 
 void SmtpReplyReader::clear()
 {
     buffer.clear();
+    head = 0;
     lines.clear();
-    pendingBytes = 0;
+    replyBytes = 0;
+    tooLong = false;
 }

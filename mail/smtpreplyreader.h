@@ -19,13 +19,18 @@ public:
     static constexpr int kMaxPending = 64 * 1024;
 
     void append(const QByteArray& bytes);
-    // Takes the next complete reply, oldest first; false while none is complete.
+    // Takes the next complete reply, oldest first; false while none is complete, and for good
+    // once a reply has grown past the cap.
     bool takeReply(Reply* reply);
-    bool overflowed() const { return pendingBytes > kMaxPending; }
+    // Whether the reply being read is longer than the cap: the same answer whether the peer
+    // sent it in one packet or many, asked once every complete reply has been taken.
+    bool overflowed() const { return tooLong || replyBytes + buffer.size() - head > kMaxPending; }
     void clear();
 
 private:
     QByteArray buffer;
+    int head = 0; // bytes before head are read; dropped once no complete line is left
     QStringList lines; // lines of the reply being read, before its final line
-    int pendingBytes = 0;
+    int replyBytes = 0; // bytes of those lines
+    bool tooLong = false;
 };

@@ -11,6 +11,9 @@ BUILD_PACKAGES="cmake g++ make ninja-build pkg-config
 TEST_PACKAGES="mariadb-server mariadb-client openssl ca-certificates python3
   python3-openpyxl python3-dbfread python3-aiosmtpd sqlite3 xvfb xauth"
 
+# The fuzz targets: clang with its libFuzzer and sanitizer runtimes.
+FUZZ_PACKAGES="clang libclang-rt-14-dev"
+
 # Installs the named Debian packages that are not installed yet.
 install_packages() {
   local missing=()

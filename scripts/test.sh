@@ -15,3 +15,5 @@ cd "$build"
 ctest --output-on-failure -j "$(build_jobs)" "$@"
 # The thread checks, in a build of their own.
 "$here/tsan.sh"
+# Each fuzz target for a bounded time (about a minute in all).
+"$here/fuzz.sh"

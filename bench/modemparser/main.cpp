@@ -4,7 +4,9 @@
 // Every run must give back every message (count and a checksum over senders and payload
 // bytes, in order). Reports messages per second per chunk size (0 means the whole stream in
 // one chunk) and the time of one whole-stream chunk of N/10 messages against N messages:
-// about 10 means the parser stays linear however much a single chunk holds.
+// about 10 means the parser stays linear however much a single chunk holds. Then crafted lines:
+// a reply's head and nearly 8 KiB of its field separators, read 64 bytes at a time, each with a
+// sensor message behind it that must still come through.
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -133,6 +135,62 @@ QString sizeText(int chunk)
     return QStringLiteral("%1 B").arg(chunk);
 }
 
+// A head that a reply starts with and the byte repeated behind it up to nearly the cap: work
+// that grows faster than the bytes would show up as a line costing far more than its size.
+struct CraftedLine {
+    const char* head;
+    char fill;
+};
+
+const CraftedLine craftedLines[] = {
+    { "NEWNODE:", ',' },
+    { "AT+N\r\r\n+N=COO,11,", ',' },
+    { "AT+EN\r\r\nJPAN:", ',' },
+    { "UCAST:", ',' },
+    { "UCAST:", '=' },
+    { "FFD:", ',' },
+    { "ATI\r\r\nTelegesis ", ',' },
+    { "AT+UCASTB:08,", ',' },
+};
+
+// Feeds each crafted line, a line end and one sensor message, 64 bytes a read; false when
+// the message behind a line was lost.
+bool measureCrafted(int repeat)
+{
+    const QByteArray payload("\x01\x01\x01\x04\x00\x00\xa8\x41", 8);
+    const QByteArray message
+        = ModemPeer::castFrame(QStringLiteral("UCAST"), QStringLiteral("000D6F0000C0A001"), payload);
+    bool ok = true;
+    std::printf("\n%-28s %12s %14s\n", "crafted line, 64 B reads", "ms a line", "message");
+    for (const CraftedLine& crafted : craftedLines) {
+        QByteArray line(crafted.head);
+        line += QByteArray(ModemReplyParser::maxBuffered - 200 - line.size(), crafted.fill);
+        const QByteArray bytes = line + "\r\n" + message;
+        double best = 0;
+        bool through = true;
+        for (int i = 0; i < repeat; ++i) {
+            ModemReplyParser parser;
+            qint64 now = 1000;
+            parser.lastChunkTime = now;
+            int casts = 0;
+            QElapsedTimer clock;
+            clock.start();
+            for (int at = 0; at < bytes.size(); at += 64) {
+                for (const ModemReply& r : parser.feed(bytes.mid(at, 64), ++now, true))
+                    casts += r.type == ModemReply::Cast && r.payload == payload;
+            }
+            const double seconds = clock.nsecsElapsed() / 1e9;
+            through = through && casts == 1;
+            if (i == 0 || seconds < best)
+                best = seconds;
+        }
+        QByteArray name = QByteArray(crafted.head).replace("\r", "\\r").replace("\n", "\\n") + "'" + crafted.fill + "'";
+        std::printf("%-28s %12.2f %14s\n", name.constData(), best * 1e3, through ? "read" : "LOST");
+        ok = ok && through;
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -192,6 +250,7 @@ int main(int argc, char** argv)
             tenth.messages, small * 1e3, stream.messages, large * 1e3, ratio,
             ratio < 15 ? "linear" : "NOT linear");
     }
+    ok = measureCrafted(repeat) && ok;
     std::printf("%s\n", ok ? "every run returned every message" : "SOME RUNS LOST MESSAGES");
     return ok ? 0 : 1;
 }

@@ -175,6 +175,13 @@ private slots:
         QTest::newRow("binary") << QByteArray::fromHex("00ff10e2809c5b0a3d00fe") << true;
         QTest::newRow("empty") << QByteArray() << true;
         QTest::newRow("one known key") << QByteArray("[Other]\nDaysSave=10\n") << false;
+        // The store would decode this one as a pen whose dash pattern is 4 GiB long.
+        QTest::newRow("serialized object") << QByteArray(
+            "[Other]\nDaysSave=10\n[EmailNotifications]\nserverPassword=@,\"\\x40Variant(\\0\\0\\0MaxCritical"
+            "erverPassword=@Variant(\\0\\0\\0\\x7f)\"\n")
+                                           << true;
+        QTest::newRow("text with a zero character")
+            << QByteArray("[Other]\nDaysSave=10\nPathExportDBF=@String(a\\0b), @@Variant(\n") << false;
     }
     void unreadableFileIsKept()
     {

@@ -171,8 +171,19 @@ void TestModemReplyParser::feed_data()
     QTest::newRow("captures stay within one line")
         << L { "NEWNODE:1,2\r\n" + node } << QList<int> {} << true << QStringList { nodeSeen } << 0;
     QTest::newRow("a partial line waits") << L { "NEWNODE:1,2," } << QList<int> {} << true << QStringList {} << 12;
-    QTest::newRow("an endless line is capped") << L { "UCAST:" + QByteArray(5000, 'A'), QByteArray(5000, 'A'), node }
-                                               << QList<int> { 0, 10, 10 } << true << QStringList { nodeSeen } << 0;
+    // Noise decides the fate of the rest of its line, whether or not the line end has arrived.
+    QTest::newRow("noise and a zero byte before a message on its line")
+        << L { QByteArray("Z\0UCAST:", 8) + sensorA + ",02=AB\r\n" + node } << QList<int> {} << true
+        << QStringList { nodeSeen } << 0;
+    QTest::newRow("noise before a join on its line")
+        << L { "=NEWNODE:4A10," + sensorA + ",1234\r\n\r\nSED:" + sensorA + ",4A10\r\n" } << QList<int> {} << true
+        << QStringList { "node|4A10|" + sensorA + "|0000|SED" } << 0;
+    QTest::newRow("a reply over several lines fails at once, the message behind it is read")
+        << L { "NEWNODE:4A10," + sensorA + ",4A10\r\n", "UCAST:" + sensorA + ",02=ABx" } << QList<int> { 0, 10 } << true
+        << QStringList { cast("UCAST", sensorA, "AB") } << 0;
+    QTest::newRow("an endless line is capped")
+        << L { "UCAST:" + QByteArray(5000, 'A'), QByteArray(5000, 'A'), "\r\n" + node } << QList<int> { 0, 10, 10 }
+        << true << QStringList { nodeSeen } << 0;
 }
 
 void TestModemReplyParser::feed()
@@ -186,6 +197,16 @@ void TestModemReplyParser::feed()
     ModemReplyParser parser;
     QCOMPARE(feedAll(parser, chunks, gaps, initialized), expected);
     QCOMPARE(parser.buffered(), leftOver);
+
+    // Without a pause between them, the same bytes give the same replies whole or cut anywhere.
+    if (initialized && std::any_of(gaps.begin(), gaps.end(), [](int gap) { return gap > ModemReplyParser::pauseMs; }))
+        return;
+    const QByteArray stream = chunks.join();
+    for (int cut = 0; cut < stream.size(); ++cut) {
+        ModemReplyParser cutParser;
+        QCOMPARE(feedAll(cutParser, { stream.left(cut), stream.mid(cut) }, { 0, 10 }, initialized), expected);
+        QCOMPARE(cutParser.buffered(), leftOver);
+    }
 }
 
 // A whole conversation gives the same replies however the line cuts it up.

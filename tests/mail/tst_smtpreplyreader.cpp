@@ -58,6 +58,12 @@ private slots:
         reader.append("220 ok\r\n");
         QVERIFY(reader.takeReply(&reply));
         QVERIFY(!reader.overflowed());
+        // The same overlong reply arriving in one packet, behind a short one, is refused too.
+        const QByteArray half = QByteArray(SmtpReplyReader::kMaxPending / 2, 'x');
+        reader.append("220 ok\r\n250-" + half + "\r\n250 " + half + "\r\n");
+        QVERIFY(reader.takeReply(&reply));
+        QVERIFY(!reader.takeReply(&reply));
+        QVERIFY(reader.overflowed());
     }
 };
 
