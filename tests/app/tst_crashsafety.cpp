@@ -48,9 +48,12 @@ const char* const kReader
       "con = sqlite3.connect(sys.argv[1])\n"
       "print(con.execute('PRAGMA integrity_check').fetchone()[0])\n"
       "f = lambda v: 'NULL' if v is None else '%.3f' % v\n"
-      "for r in con.execute('SELECT s.EUI64, m.temperature, m.wetness, m.battery FROM measure m '\n"
-      "                     'LEFT JOIN sensors s ON s.id = m.sensor_id'):\n"
-      "    print(r[0], f(r[1]), f(r[2]), f(r[3]))\n";
+      "# A kill before the tables were made leaves none: no rows, not a failure.\n"
+      "tables = {r[0] for r in con.execute(\"SELECT name FROM sqlite_master WHERE type='table'\")}\n"
+      "if {'measure', 'sensors'} <= tables:\n"
+      "    for r in con.execute('SELECT s.EUI64, m.temperature, m.wetness, m.battery FROM measure m '\n"
+      "                         'LEFT JOIN sensors s ON s.id = m.sensor_id'):\n"
+      "        print(r[0], f(r[1]), f(r[2]), f(r[3]))\n";
 
 struct Snapshot {
     QString integrity;
