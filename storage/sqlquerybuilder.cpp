@@ -259,8 +259,8 @@ QString SqlQueryBuilder::purgeSensorRows()
 
 QString SqlQueryBuilder::purgeSensorsDelete(int sensors)
 {
-    // The sensor ids first, so that the index on (sensor_id, timemeasure) finds each sensor's
-    // rows of the range directly.
+    // Named by sensor, so that the index on (sensor_id, timemeasure) finds each sensor's rows
+    // of the range directly, however many rows of other sensors the range holds.
     return QStringLiteral("DELETE FROM measure WHERE sensor_id") + inList(sensors)
         + QStringLiteral(" AND timemeasure >= ? AND timemeasure < ?");
 }

@@ -59,7 +59,7 @@ public:
     static QString purgeSensorRows();
     // Bind: the `sensors` sensor ids, from, to; deletes their rows with from <= timemeasure < to.
     static QString purgeSensorsDelete(int sensors);
-    // " IN (?,?,...)" with n placeholders.
+    // " IN (?,?,...)" with n placeholders, n at least 1.
     static QString inList(int n);
 
     static QString sensorLoadStatement();
