@@ -4,6 +4,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include "storage/sqlquerybuilder.h"
+
 namespace MeasureAggregates
 {
 
@@ -62,39 +64,81 @@ bool run(QSqlDatabase& db, const QString& text, const QVariantList& values, QStr
     return query.exec() || fail(query, error);
 }
 
-// Recomputes every bucket of the level that starts in [from, to) from the level below
-// ("measure" for hours, the hours for days); buckets left without rows disappear.
-bool rebuild(QSqlDatabase& db, Level level, qint64 from, qint64 to, QString* error)
+// The sensors of a purge slice as a condition on sensor_id with its values; no list means
+// every sensor.
+struct Sensors {
+    QString condition;
+    QVariantList values;
+    // "measure" as the hours are counted from it. Once the purge has deleted the other sensors'
+    // rows of an hour, MySQL may take the hour's time index, full of rows it has yet to clear
+    // away, for the cheaper road; the sensors' own index is named for it.
+    QString measure = QStringLiteral("measure");
+
+    explicit Sensors(const QVector<qint64>& ids = {}, int dbType = 0)
+    {
+        if (ids.isEmpty())
+            return;
+        condition = QStringLiteral(" AND sensor_id") + SqlQueryBuilder::inList(ids.size());
+        for (qint64 id : ids)
+            values << id;
+        if (dbType == 1)
+            measure += QStringLiteral(" FORCE INDEX (measure_sensor_time)");
+    }
+};
+
+// The buckets of the level that start in [from, to) go.
+bool clear(QSqlDatabase& db, Level level, qint64 from, qint64 to, const Sensors& sensors, QString* error)
 {
-    const QString target = table(level);
-    if (!run(db, QStringLiteral("DELETE FROM %1 WHERE bucket>=? AND bucket<?").arg(target), { from, to }, error))
-        return false;
+    return run(db, QStringLiteral("DELETE FROM %1 WHERE bucket>=? AND bucket<?").arg(table(level)) + sensors.condition,
+        QVariantList { from, to } + sensors.values, error);
+}
+
+// Counts the buckets of the level that start in [from, to) from the level below ("measure"
+// for hours, the hours for days); they must have been cleared first.
+bool recount(QSqlDatabase& db, Level level, qint64 from, qint64 to, const Sensors& sensors, QString* error)
+{
     const QString columns = QStringLiteral("(sensor_id, bucket, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax)");
     QString select;
     if (level == Hourly) {
         select = QStringLiteral("SELECT sensor_id, %1 b, count(*), count(temperature), coalesce(sum(temperature),0), "
                                 "min(temperature), max(temperature), count(wetness), coalesce(sum(wetness),0), "
-                                "min(wetness), max(wetness) FROM measure WHERE timemeasure>=? AND timemeasure<? "
-                                "GROUP BY sensor_id, b")
-                     .arg(bucketOf(QStringLiteral("timemeasure"), kHour));
+                                "min(wetness), max(wetness) FROM %2 WHERE timemeasure>=? AND timemeasure<?")
+                     .arg(bucketOf(QStringLiteral("timemeasure"), kHour), sensors.measure);
     } else {
         select = QStringLiteral("SELECT sensor_id, %1 b, sum(n), sum(tc), sum(ts), min(tmin), max(tmax), sum(wc), "
-                                "sum(ws), min(wmin), max(wmax) FROM measure_hourly WHERE bucket>=? AND bucket<? "
-                                "GROUP BY sensor_id, b")
+                                "sum(ws), min(wmin), max(wmax) FROM measure_hourly WHERE bucket>=? AND bucket<?")
                      .arg(bucketOf(QStringLiteral("bucket"), kDay));
     }
-    return run(db, QStringLiteral("INSERT INTO ") + target + columns + QLatin1Char(' ') + select, { from, to }, error);
+    return run(db,
+        QStringLiteral("INSERT INTO ") + table(level) + columns + QLatin1Char(' ') + select + sensors.condition
+            + QStringLiteral(" GROUP BY sensor_id, b"),
+        QVariantList { from, to } + sensors.values, error);
 }
 
-// Both levels over [from, to): the hours that overlap it, then the days that overlap it.
-bool rebuildRange(QSqlDatabase& db, qint64 from, qint64 to, QString* error)
+// Every bucket of the level that starts in [from, to), counted again from the level below;
+// buckets left without rows disappear.
+bool rebuild(QSqlDatabase& db, Level level, qint64 from, qint64 to, const Sensors& sensors, QString* error)
+{
+    return clear(db, level, from, to, sensors, error) && recount(db, level, from, to, sensors, error);
+}
+
+// The sensors' rows in [from, to) were deleted. An hour wholly inside the range has lost
+// every row and is only cleared; the hour at either end that the range cuts is counted again
+// from what "measure" still holds, and the days the range touches from their hours.
+bool rebuildAfterPurge(QSqlDatabase& db, qint64 from, qint64 to, const Sensors& sensors, QString* error)
 {
     from = clamped(from);
     to = clamped(to);
     if (from >= to)
         return true;
-    return rebuild(db, Hourly, floorTo(from, kHour), ceilTo(to, kHour), error)
-        && rebuild(db, Daily, floorTo(from, kDay), ceilTo(to, kDay), error);
+    const qint64 firstHour = floorTo(from, kHour);
+    const qint64 lastHour = floorTo(to - 1, kHour);
+    const bool firstCut = firstHour < from;
+    const bool lastCut = lastHour + kHour > to && (lastHour > firstHour || !firstCut);
+    return clear(db, Hourly, firstHour, lastHour + kHour, sensors, error)
+        && (!firstCut || recount(db, Hourly, firstHour, firstHour + kHour, sensors, error))
+        && (!lastCut || recount(db, Hourly, lastHour, lastHour + kHour, sensors, error))
+        && rebuild(db, Daily, floorTo(from, kDay), ceilTo(to, kDay), sensors, error);
 }
 
 // One bucket's totals; min and max stay NULL while no value was counted.
@@ -304,11 +348,11 @@ bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QStr
     return true;
 }
 
-bool afterPurge(QSqlDatabase& db, int dbType, qint64 from, qint64 to, QString* error)
+bool afterPurge(QSqlDatabase& db, int dbType, const QVector<qint64>& sensorIds, qint64 from, qint64 to, QString* error)
 {
-    // Buckets wholly inside the range lose every row and are deleted; the one or two at each
-    // end still hold rows outside it and are counted again.
-    return !supported(dbType) || rebuildRange(db, from, to, error);
+    // Only the slice's own sensors are touched, so that a slice costs what its rows cost.
+    return !supported(dbType) || sensorIds.isEmpty()
+        || rebuildAfterPurge(db, from, to, Sensors(sensorIds, dbType), error);
 }
 
 bool removeSensor(QSqlDatabase& db, int dbType, qint64 sensorId, QString* error)
@@ -340,7 +384,8 @@ bool build(QSqlDatabase& db, int dbType, QString* error)
     if (!createSchema(db, dbType, error))
         return false;
     const bool own = db.transaction();
-    const bool ok = rebuildRange(db, -kTimeLimit, kTimeLimit, error)
+    const bool ok = rebuild(db, Hourly, floorTo(-kTimeLimit, kHour), ceilTo(kTimeLimit, kHour), Sensors(), error)
+        && rebuild(db, Daily, floorTo(-kTimeLimit, kDay), ceilTo(kTimeLimit, kDay), Sensors(), error)
         && run(db, QStringLiteral("DELETE FROM measure_aggregates_state"), {}, error)
         && run(db, QStringLiteral("INSERT INTO measure_aggregates_state (built) VALUES (1)"), {}, error);
     if (!own)

@@ -8,10 +8,9 @@
 #include <QVector>
 
 // One stored measurement as its hour and day buckets see it; a NULL value is absent.
-struct AggregateInput
-{
+struct AggregateInput {
     qint64 sensorId = 0;
-    qint64 timemeasure = 0;  // UTC seconds
+    qint64 timemeasure = 0; // UTC seconds
     QVariant temperature;
     QVariant wetness;
 };
@@ -19,7 +18,8 @@ struct AggregateInput
 // Per-sensor aggregates of "measure" by UTC hour and by UTC day (count, sum, min and max of
 // temperature and humidity), kept in step with "measure" inside the writer's transactions,
 // so that long summaries read a few rows per sensor and day instead of every measurement.
-namespace MeasureAggregates {
+namespace MeasureAggregates
+{
 
 // Times beyond this many seconds either side of 1970 are treated as the edge itself.
 const qint64 kTimeLimit = qint64(1) << 50;
@@ -34,8 +34,10 @@ QStringList schemaStatements(int dbType);
 bool createSchema(QSqlDatabase& db, int dbType, QString* error);
 // Adds rows just inserted into "measure"; runs inside the caller's transaction.
 bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QString* error);
-// "measure" rows with from <= timemeasure < to were deleted: brings the buckets in line.
-bool afterPurge(QSqlDatabase& db, int dbType, qint64 from, qint64 to, QString* error);
+// The sensors' "measure" rows with from <= timemeasure < to were deleted: brings their
+// buckets in line. Costs what the range's hours and days of these sensors cost, whatever the
+// other sensors hold.
+bool afterPurge(QSqlDatabase& db, int dbType, const QVector<qint64>& sensorIds, qint64 from, qint64 to, QString* error);
 // The sensor's measurements were deleted (or moved to "removed"): its buckets go too.
 bool removeSensor(QSqlDatabase& db, int dbType, qint64 sensorId, QString* error);
 // Whether an existing database still lacks its aggregates, and their build from "measure".
@@ -55,4 +57,4 @@ struct SourceQuery {
 SourceQuery windowSource(
     int dbType, qint64 first, qint64 last, const QString& sensorCondition, const QVariantList& sensorValues);
 
-}  // namespace MeasureAggregates
+} // namespace MeasureAggregates

@@ -13,6 +13,37 @@ namespace
 
 constexpr int kMinRows = 20;
 constexpr int kMaxRows = 200000;
+// Sensors one slice names at most: an hour of many sensors with a row or two each would
+// otherwise make statements of thousands of values.
+constexpr int kMaxGroup = 200;
+constexpr qint64 kHour = 3600;
+constexpr int kMinCountSeconds = 60;
+
+// The start of the UTC hour holding t (times beyond the aggregates' edge count as the edge).
+qint64 hourOf(qint64 t)
+{
+    t = qMax(t, -MeasureAggregates::kTimeLimit);
+    const qint64 q = t / kHour;
+    return (q * kHour > t ? q - 1 : q) * kHour;
+}
+
+// Shrinks at once in proportion to an overshoot, grows slowly: a step that ran long is what
+// the intake feels, a few more short steps are not.
+int adapted(int size, const QElapsedTimer& timer, int min, int max)
+{
+    const double took = timer.nsecsElapsed() / 1e6;
+    if (took > PurgeSlicer::kTargetMs)
+        return qMax(min, int(size * PurgeSlicer::kTargetMs / took));
+    if (took < PurgeSlicer::kTargetMs / 2)
+        return qMin(size + size / 10 + 1, max);
+    return size;
+}
+
+bool failed(const QSqlQuery& query, QString* error)
+{
+    *error = query.lastError().text();
+    return false;
+}
 
 } // namespace
 
@@ -25,68 +56,129 @@ PurgeSlicer::PurgeSlicer(QSqlDatabase& db, int dbType)
 void PurgeSlicer::start(qint64 newCutoff)
 {
     cutoff = newCutoff;
-    from = -1;
-}
-
-bool PurgeSlicer::findBounds(qint64* to, QString* error)
-{
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (from < 0) {
-        if (!query.exec(SqlQueryBuilder::oldestMeasurement())) {
-            *error = query.lastError().text();
-            return false;
-        }
-        if (!query.next() || query.value(0).isNull() || query.value(0).toLongLong() >= cutoff) {
-            *to = -1;
-            return true;
-        }
-        from = query.value(0).toLongLong();
-        query.finish();
-    }
-    if (from >= cutoff) {
-        *to = -1;
-        return true;
-    }
-    query.prepare(SqlQueryBuilder::purgeSliceEnd(sliceRows));
-    query.addBindValue(from);
-    query.addBindValue(cutoff);
-    if (!query.exec()) {
-        *error = query.lastError().text();
-        return false;
-    }
-    // Rows sharing the boundary second go with the next slice; a second holding more rows
-    // than a slice still goes whole, so the purge always moves on.
-    *to = query.next() ? qMax(query.value(0).toLongLong(), from + 1) : cutoff;
-    return true;
+    haveHour = false;
+    counted.clear();
+    sensors.clear();
+    next = 0;
 }
 
 bool PurgeSlicer::runSlice(QString* error)
 {
     if (!active())
         return true;
-    QElapsedTimer timer;
-    timer.start();
-    qint64 to = -1;
-    if (!findBounds(&to, error))
-        return false;
-    if (to < 0) {
+    return next < sensors.size() ? deleteSlice(error) : countSensors(error);
+}
+
+bool PurgeSlicer::findHour(QString* error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    // After the first hour, the next one that holds rows: empty hours are skipped at once.
+    if (!haveHour) {
+        if (!query.exec(SqlQueryBuilder::oldestMeasurement()))
+            return failed(query, error);
+    } else {
+        query.prepare(SqlQueryBuilder::purgeNextTime());
+        query.addBindValue(to);
+        query.addBindValue(cutoff);
+        if (!query.exec())
+            return failed(query, error);
+    }
+    if (!query.next() || query.value(0).isNull() || query.value(0).toLongLong() >= cutoff) {
         cutoff = 0;
         return true;
     }
+    // Nothing lies between the last hour and this row, so the range starts with the hour:
+    // a sensor's bucket of a whole hour is then simply dropped.
+    const qint64 oldest = query.value(0).toLongLong();
+    haveHour = true;
+    from = qMin(oldest, hourOf(oldest));
+    to = qMin(hourOf(oldest) + kHour, cutoff);
+    countedTo = from;
+    counted.clear();
+    return true;
+}
+
+bool PurgeSlicer::countSensors(QString* error)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (!haveHour || countedTo >= to) {
+        if (!findHour(error))
+            return false;
+        if (!active())
+            return true;
+    }
+    // On MySQL the sensor of each row is read from the table itself, which takes a while for
+    // an hour of many sensors: the hour is counted in pieces.
+    const qint64 pieceTo = to - countedTo > countSeconds ? countedTo + countSeconds : to;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(SqlQueryBuilder::purgeSensorRows());
+    query.addBindValue(countedTo);
+    query.addBindValue(pieceTo);
+    if (!query.exec())
+        return failed(query, error);
+    // Sensor ids no longer in "sensors" (orphans of old databases) are counted and purged too.
+    while (query.next())
+        counted[query.value(0).toLongLong()] += query.value(1).toLongLong();
+    countedTo = pieceTo;
+    if (countedTo >= to) {
+        sensors.clear();
+        for (auto it = counted.cbegin(); it != counted.cend(); ++it)
+            sensors << SensorRows { it.key(), it.value() };
+        counted.clear();
+        next = 0;
+        pieceFrom = from;
+    }
+    countSeconds = adapted(countSeconds, timer, kMinCountSeconds, int(kHour));
+    return true;
+}
+
+bool PurgeSlicer::deleteSlice(QString* error)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QVector<qint64> group;
+    qint64 planned = 0;
+    qint64 sliceFrom = from;
+    qint64 sliceTo = to;
+    const SensorRows first = sensors[next];
+    const bool cut = pieceFrom > from || first.rows > sliceRows;
+    if (cut) {
+        // The sensor alone, over its share of what is left of the hour, a second at least:
+        // the readings of one sensor are spread evenly enough for that.
+        group << first.sensorId;
+        sliceFrom = pieceFrom;
+        const qint64 span = to - pieceFrom;
+        const qint64 step = qMax<qint64>(1, qint64(double(span) * sliceRows / double(first.rows)));
+        sliceTo = step < span ? pieceFrom + step : to;
+        planned = qMin<qint64>(first.rows, sliceRows);
+    } else {
+        for (int i = next; i < sensors.size() && group.size() < kMaxGroup; ++i) {
+            if (!group.isEmpty() && planned + sensors[i].rows > sliceRows)
+                break;
+            group << sensors[i].sensorId;
+            planned += sensors[i].rows;
+        }
+    }
+
     if (!db.transaction()) {
         *error = db.lastError().text();
         return false;
     }
     QSqlQuery query(db);
-    query.prepare(SqlQueryBuilder::purgeSliceDelete());
-    query.addBindValue(from);
-    query.addBindValue(to);
-    bool ok = query.exec();
+    bool ok = query.prepare(SqlQueryBuilder::purgeSensorsDelete(group.size()));
+    for (qint64 id : qAsConst(group))
+        query.addBindValue(id);
+    query.addBindValue(sliceFrom);
+    query.addBindValue(sliceTo);
+    ok = ok && query.exec();
+    const int deleted = ok ? query.numRowsAffected() : 0;
     if (!ok)
         *error = query.lastError().text();
     query.finish();
-    ok = ok && MeasureAggregates::afterPurge(db, dbType, from, to, error);
+    ok = ok && MeasureAggregates::afterPurge(db, dbType, group, sliceFrom, sliceTo, error);
     if (ok && !db.commit()) {
         *error = db.lastError().text();
         ok = false;
@@ -95,15 +187,16 @@ bool PurgeSlicer::runSlice(QString* error)
         db.rollback();
         return false;
     }
-    from = to;
-    if (from >= cutoff)
+
+    if (sliceTo < to) {
+        pieceFrom = sliceTo;
+        sensors[next].rows = qMax<qint64>(1, first.rows - (deleted >= 0 ? deleted : planned));
+    } else {
+        next += group.size();
+        pieceFrom = from;
+    }
+    if (next >= sensors.size() && to >= cutoff)
         cutoff = 0;
-    // Shrinks at once in proportion to an overshoot, grows slowly: a slice that ran long
-    // is what the intake feels, a few more short slices are not.
-    const qint64 took = timer.elapsed();
-    if (took > kTargetMs)
-        sliceRows = int(qMax<qint64>(kMinRows, sliceRows * kTargetMs / took));
-    else if (took < kTargetMs / 3)
-        sliceRows = qMin(sliceRows + sliceRows / 10 + 1, kMaxRows);
+    sliceRows = adapted(sliceRows, timer, kMinRows, kMaxRows);
     return true;
 }

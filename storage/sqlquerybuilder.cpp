@@ -246,17 +246,31 @@ QString SqlQueryBuilder::oldestMeasurement()
     return QStringLiteral("SELECT MIN(timemeasure) FROM measure");
 }
 
-QString SqlQueryBuilder::purgeSliceEnd(int rows)
+QString SqlQueryBuilder::purgeNextTime()
 {
-    // The row count is the writer's own number, never a value from outside.
-    return QStringLiteral("SELECT timemeasure FROM measure WHERE timemeasure >= ? AND timemeasure < ? "
-                          "ORDER BY timemeasure LIMIT 1 OFFSET %1")
-        .arg(rows);
+    return QStringLiteral("SELECT MIN(timemeasure) FROM measure WHERE timemeasure >= ? AND timemeasure < ?");
 }
 
-QString SqlQueryBuilder::purgeSliceDelete()
+QString SqlQueryBuilder::purgeSensorRows()
 {
-    return QStringLiteral("DELETE FROM measure WHERE timemeasure >= ? AND timemeasure < ?");
+    return QStringLiteral("SELECT sensor_id, COUNT(*) FROM measure WHERE timemeasure >= ? AND timemeasure < ? "
+                          "GROUP BY sensor_id ORDER BY sensor_id");
+}
+
+QString SqlQueryBuilder::purgeSensorsDelete(int sensors)
+{
+    // Named by sensor, so that the index on (sensor_id, timemeasure) finds each sensor's rows
+    // of the range directly, however many rows of other sensors the range holds.
+    return QStringLiteral("DELETE FROM measure WHERE sensor_id") + inList(sensors)
+        + QStringLiteral(" AND timemeasure >= ? AND timemeasure < ?");
+}
+
+QString SqlQueryBuilder::inList(int n)
+{
+    QString list = QStringLiteral(" IN (");
+    for (int i = 0; i < n; ++i)
+        list += i ? QLatin1String(",?") : QLatin1String("?");
+    return list + QLatin1Char(')');
 }
 
 QString SqlQueryBuilder::sensorLoadStatement()

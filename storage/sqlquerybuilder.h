@@ -52,10 +52,15 @@ public:
     static QString lastUpsertById(int type);
     // One row with the smallest timemeasure (NULL on an empty table).
     static QString oldestMeasurement();
-    // Bind: from, to; one row with the timemeasure `rows` rows after from, if there is one.
-    static QString purgeSliceEnd(int rows);
-    // Bind: from, to; deletes from <= timemeasure < to.
-    static QString purgeSliceDelete();
+    // Bind: from, to; one row with the smallest timemeasure in [from, to) (NULL if none).
+    static QString purgeNextTime();
+    // Bind: from, to; one row per sensor with rows in [from, to): sensor_id and their count,
+    // in sensor_id order.
+    static QString purgeSensorRows();
+    // Bind: the `sensors` sensor ids, from, to; deletes their rows with from <= timemeasure < to.
+    static QString purgeSensorsDelete(int sensors);
+    // " IN (?,?,...)" with n placeholders, n at least 1.
+    static QString inList(int n);
 
     static QString sensorLoadStatement();
     static QString locationLoadStatement();

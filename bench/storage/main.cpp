@@ -2,7 +2,7 @@
 // database writer, which commits them in batches), and the purge of expired rows from a large
 // measure table, started by the module's own timer and run by the writer in slices while
 // measurements keep arriving.
-//   bench_storage [--mysql] [--measurements N] [--sensors S] [--rows R] [--expired X]
+//   bench_storage [--mysql] [--measurements N] [--sensors S] [--rows R] [--expired X] [--interval I]
 // SQLite runs in a temporary working folder; --mysql starts a private MariaDB server and
 // reaches it through unixODBC, as the storage tests do. Exits with 1 when a figure cannot
 // be trusted (rows missing, the purge removing the wrong number).
@@ -80,6 +80,7 @@ struct Settings {
     int sensors = 50;
     qint64 rows = 10000000;
     qint64 expired = 1000000;
+    int interval = 60; // seconds between two readings of a sensor in the filled history
 };
 
 qint64 scalar(const QSqlDatabase& db, const QString& sql, const QVariantList& values = {})
@@ -96,16 +97,18 @@ qint64 scalar(const QSqlDatabase& db, const QString& sql, const QVariantList& va
     return q.value(0).toLongLong();
 }
 
-// Sensors and days for the generator, which writes one reading a minute per sensor: the
-// longest history (up to maxDays) that comes within 0.1 % of `rows`, else the closest split.
-DataGenerator::Options shapeFor(qint64 rows, int maxDays)
+// Sensors and days for the generator, which writes one reading every `interval` seconds per
+// sensor: the longest history (up to maxDays) that comes within 0.1 % of `rows`, else the
+// closest split. A short interval gives few sensors with many readings each.
+DataGenerator::Options shapeFor(qint64 rows, int maxDays, int interval)
 {
     DataGenerator::Options o;
     o.days = 1;
     o.sensors = 1;
+    o.interval = interval;
     qint64 bestError = -1;
     for (int days = 1; days <= maxDays; ++days) {
-        const qint64 perSensor = qint64(days) * 1440;
+        const qint64 perSensor = qint64(days) * 86400 / interval;
         const qint64 sensors = std::max<qint64>(1, std::llround(double(rows) / double(perSensor)));
         const qint64 error = std::llabs(sensors * perSensor - rows);
         if (bestError < 0 || error <= std::max(bestError, rows / 1000)) {
@@ -225,23 +228,25 @@ void Bench::roundTrip(TimedModule* module)
 }
 
 // One history of the same sensors on both sides of the retention: the oldest `expired`
-// readings of each sensor lie beyond it, the rest within. Readings fall on whole minutes from
+// readings of each sensor lie beyond it, the rest within. Readings fall on whole intervals from
 // the first one; the retention is the fewest days that keeps the newest reading in the past.
 bool Bench::fill(TimedModule* module)
 {
-    DataGenerator::Options o = shapeFor(settings.rows, 60);
+    const int interval = settings.interval;
+    DataGenerator::Options o = shapeFor(settings.rows, 60, interval);
     o.type = type;
     o.seed = 1;
-    const qint64 minutes = qint64(o.days) * 1440;
-    const qint64 expiredMinutes = qBound<qint64>(0, std::llround(double(settings.expired) / o.sensors), minutes);
-    daysSave = int((minutes - expiredMinutes + 1439) / 1440);
+    const qint64 readings = qint64(o.days) * 86400 / interval;
+    const qint64 expiredReadings = qBound<qint64>(0, std::llround(double(settings.expired) / o.sensors), readings);
+    daysSave = int(((readings - expiredReadings) * interval + 86399) / 86400);
     if (gAppState)
         gAppState->DaysSave = daysSave;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    // The cut half a minute after the last expired reading.
-    firstReading = now - qint64(daysSave) * 86400 - expiredMinutes * 60 + 30;
-    o.end = firstReading + (minutes - 1) * 60;
-    std::printf("  %d sensors x %d days, one reading a minute; retention %d days\n", o.sensors, o.days, daysSave);
+    // The cut half an interval after the last expired reading.
+    firstReading = now - qint64(daysSave) * 86400 - expiredReadings * interval + interval / 2;
+    o.end = firstReading + (readings - 1) * interval;
+    std::printf(
+        "  %d sensors x %d days, one reading every %d s; retention %d days\n", o.sensors, o.days, interval, daysSave);
 
     QElapsedTimer clock;
     clock.start();
@@ -262,24 +267,25 @@ bool Bench::fill(TimedModule* module)
 // batch is what the purge makes the intake wait.
 bool Bench::purgePhase(TimedModule* module)
 {
-    // The cut moves with the clock; wait until it lies well between two reading minutes, so
-    // that the rows counted here are the rows the purge finds a moment later.
-    auto phase = [&] {
-        const qint64 cut = QDateTime::currentSecsSinceEpoch() - qint64(daysSave) * 86400;
-        return ((cut - firstReading) % 60 + 60) % 60;
-    };
-    while (phase() < 10 || phase() > 30)
-        QThread::msleep(200);
-    const qint64 cut = QDateTime::currentSecsSinceEpoch() - qint64(daysSave) * 86400;
-    expectedExpired = scalar(module->db, QStringLiteral("SELECT COUNT(*) FROM measure WHERE timemeasure < ?"), { cut });
-    const qint64 before = scalar(module->db, QStringLiteral("SELECT COUNT(*) FROM measure"));
-
     // The same arrivals for three seconds with no purge: what the intake waits anyway.
     const ArrivalWaits calm = arrivals(module,
         [start = QDateTime::currentMSecsSinceEpoch()] { return QDateTime::currentMSecsSinceEpoch() - start < 3000; });
     std::printf("%-34s %8d arrivals in 3 s, wait for their commit: median %.1f ms, p99 %.1f ms, max %.1f ms\n",
         "arrivals, no purge", calm.sent, percentile(calm.waits, 0.5), percentile(calm.waits, 0.99),
         percentile(calm.waits, 1.0));
+
+    const qint64 before = scalar(module->db, QStringLiteral("SELECT COUNT(*) FROM measure"));
+    // The cut moves with the clock; wait until it lies in the first half between two
+    // readings, so that the rows counted here are the rows the purge finds a moment later.
+    const int interval = settings.interval;
+    auto phase = [&] {
+        const qint64 cut = QDateTime::currentSecsSinceEpoch() - qint64(daysSave) * 86400;
+        return ((cut - firstReading) % interval + interval) % interval;
+    };
+    while (phase() < interval / 6 || phase() > interval / 2)
+        QThread::msleep(200);
+    const qint64 cut = QDateTime::currentSecsSinceEpoch() - qint64(daysSave) * 86400;
+    expectedExpired = scalar(module->db, QStringLiteral("SELECT COUNT(*) FROM measure WHERE timemeasure < ?"), { cut });
 
     const int ticks = module->tickSeconds.size();
     module->killTimer(module->purgeTimerId);
@@ -293,7 +299,7 @@ bool Bench::purgePhase(TimedModule* module)
     const ArrivalWaits purging = arrivals(module, [module] { return module->writer->purging(); });
     const double seconds = clock.nsecsElapsed() / 1e9;
     const qint64 after = scalar(module->db, QStringLiteral("SELECT COUNT(*) FROM measure"));
-    const qint64 removed = before - after + calm.sent + purging.sent;
+    const qint64 removed = before - after + purging.sent;
     const double worst = percentile(purging.waits, 1.0);
     std::printf("%-34s %8lld of %lld in %7.3f s; %d arrivals meanwhile, wait for their commit: median %.1f ms, "
                 "p99 %.1f ms, max %.1f ms  %s\n",
@@ -433,6 +439,10 @@ int main(int argc, char** argv)
     cli.addOption({ "sensors", "Registered sensors the measurements come from.", "S", "50" });
     cli.addOption({ "rows", "Rows in measure before the purge.", "R", "10000000" });
     cli.addOption({ "expired", "Of those, rows older than the retention.", "X", "1000000" });
+    cli.addOption({ "interval",
+        "Seconds between two readings of a sensor in that history (10 or more; fewer "
+        "sensors report more often).",
+        "I", "60" });
     cli.process(app);
 
     Settings s;
@@ -441,6 +451,7 @@ int main(int argc, char** argv)
     s.sensors = std::max(1, cli.value("sensors").toInt());
     s.rows = std::max<qint64>(0, cli.value("rows").toLongLong());
     s.expired = qBound<qint64>(0, cli.value("expired").toLongLong(), s.rows);
+    s.interval = std::max(10, cli.value("interval").toInt());
 
     ConsolePrompt console;
     setPrompt(&console);

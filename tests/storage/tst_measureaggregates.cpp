@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "storage/measureaggregates.h"
+#include "storage/purgeslicer.h"
 #include "storagetest.h"
 #include "ui/tablequeries.h"
 
@@ -98,18 +99,44 @@ class TestMeasureAggregates : public StorageTest
             = { run(TableQueries::sensorsQuery(f.type, checked.size(), plain.condition, order), values),
                   run(TableQueries::locationsQuery(f.type, checked.size(), plain.condition, order), values) };
         const QString where = QStringLiteral("window [T%1, T%2]").arg(first - T).arg(last - T);
-        for (int t = 0; t < 2; ++t) {
-            QVERIFY2(got[t].size() == want[t].size(), qPrintable(where));
-            for (int r = 0; r < got[t].size(); ++r) {
-                QCOMPARE(got[t][r][0].toString(), want[t][r][0].toString());
-                for (int c = 1; c < got[t][r].size(); ++c) {
-                    const QVariant a = got[t][r][c];
-                    const QVariant b = want[t][r][c];
-                    QVERIFY2(a.isNull() == b.isNull() && std::fabs(a.toDouble() - b.toDouble()) <= 1e-9,
-                        qPrintable(
-                            where + QStringLiteral(" %1:%2 %3 vs %4").arg(r).arg(c).arg(a.toString(), b.toString())));
-                }
+        for (int t = 0; t < 2; ++t)
+            sameRows(got[t], want[t], where);
+    }
+
+    // Equal rows: the first column as text, the others as numbers to 1e-9 (sums may be added
+    // up in another order).
+    void sameRows(const QList<QVariantList>& got, const QList<QVariantList>& want, const QString& where)
+    {
+        QVERIFY2(got.size() == want.size(), qPrintable(where));
+        for (int r = 0; r < got.size(); ++r) {
+            QCOMPARE(got[r][0].toString(), want[r][0].toString());
+            for (int c = 1; c < got[r].size(); ++c) {
+                const QVariant a = got[r][c];
+                const QVariant b = want[r][c];
+                if (a.isNull() != b.isNull() || std::fabs(a.toDouble() - b.toDouble()) > 1e-9)
+                    QFAIL(qPrintable(
+                        where + QStringLiteral(" %1:%2 %3 vs %4").arg(r).arg(c).arg(a.toString(), b.toString())));
             }
+        }
+    }
+
+    // Every bucket before `end` holds what "measure" holds in its hour or day, counted plainly.
+    void bucketsMatchMeasure(qint64 end, const QString& where)
+    {
+        for (const qint64 step : { 3600, 86400 }) {
+            const QString bucket = QStringLiteral("timemeasure-timemeasure%") + QString::number(step);
+            sameRows(run(QStringLiteral("SELECT sensor_id, bucket, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax FROM ")
+                             + QLatin1String(step == 3600 ? "measure_hourly" : "measure_daily")
+                             + QStringLiteral(" WHERE bucket<? ORDER BY sensor_id, bucket"),
+                         { end }),
+                run(QStringLiteral(
+                        "SELECT sensor_id, %1 b, count(*), count(temperature), coalesce(sum(temperature),0), "
+                        "min(temperature), max(temperature), count(wetness), coalesce(sum(wetness),0), "
+                        "min(wetness), max(wetness) FROM measure WHERE timemeasure<? GROUP BY sensor_id, b "
+                        "ORDER BY sensor_id, b")
+                        .arg(bucket),
+                    { end }),
+                where + QString::number(step));
         }
     }
 
@@ -167,13 +194,17 @@ private slots:
                 QVERIFY(f.state->aggregatesReady);
             }
         } else if (windows == QLatin1String("purged")) {
-            // A slice in the middle, then everything before a cut-off, as the hourly purge does.
-            const qint64 from = T + 2 * 86400 + random.bounded(86400);
-            for (const auto& range :
-                { qMakePair(from, from + random.bounded(2 * 86400)), qMakePair(-kLimit, T + random.bounded(86400)) }) {
-                run(QStringLiteral("DELETE FROM measure WHERE timemeasure>=? AND timemeasure<?"),
-                    { range.first, range.second });
-                QVERIFY(MeasureAggregates::afterPurge(f.module->db, f.type, range.first, range.second, nullptr));
+            // The writer's purge in slices of a few rows to a cutoff within an hour: after every
+            // step, also while an hour is gone for some sensors and not yet for others, or a
+            // sensor is cut within it, the buckets hold what "measure" holds.
+            PurgeSlicer purge(f.module->db, f.type);
+            const qint64 cutoff = T + 3600 + random.bounded(86400);
+            purge.start(cutoff);
+            QString error;
+            for (int step = 0; purge.active() && !QTest::currentTestFailed(); ++step) {
+                purge.setRowsPerSlice(1 + random.bounded(4));
+                QVERIFY2(purge.runSlice(&error), qPrintable(error));
+                bucketsMatchMeasure(T + 2 * 86400, QStringLiteral("step %1, buckets of ").arg(step));
             }
         } else if (windows == QLatin1String("removed")) {
             run(QStringLiteral("DELETE FROM measure WHERE sensor_id=2"));
@@ -227,7 +258,7 @@ private slots:
         run(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness) VALUES "
                            "(1, ?, NULL, NULL), (1, ?, 19, 40), (2, ?, -1.25, 55.5)"),
             { T + 20, T + 3700, T + 86400 });
-        QVERIFY(MeasureAggregates::afterPurge(db, f.type, T - 100, T + 15, nullptr));
+        QVERIFY(MeasureAggregates::afterPurge(db, f.type, { 1, 2 }, T - 100, T + 15, nullptr));
         QCOMPARE(
             buckets(QStringLiteral("measure_hourly")).value(0), QStringLiteral("1 0 1 0 0 NULL NULL 0 0 NULL NULL"));
         QCOMPARE(buckets(QStringLiteral("measure_daily")),

@@ -114,10 +114,11 @@ bool DataGenerator::addSensors(int firstLocation, QString* error)
 bool DataGenerator::addMeasurements(QString* error)
 {
     const qint64 end = m_options.end > 0 ? m_options.end : QDateTime::currentSecsSinceEpoch();
-    const qint64 minutes = qint64(m_options.days) * 1440;
-    const qint64 start = end - (minutes - 1) * 60;
+    const qint64 interval = qMax(1, m_options.interval);
+    const qint64 readings = qint64(m_options.days) * 86400 / interval;
+    const qint64 start = end - (readings - 1) * interval;
     const int count = m_sensorIds.size();
-    if (count == 0 || minutes <= 0)
+    if (count == 0 || readings <= 0)
         return true;
 
     QRandomGenerator random(m_options.seed);
@@ -155,15 +156,15 @@ bool DataGenerator::addMeasurements(QString* error)
         }
         return true;
     };
-    for (qint64 minute = 0; minute < minutes; ++minute) {
-        const qint64 t = start + minute * 60;
+    for (qint64 reading = 0; reading < readings; ++reading) {
+        const qint64 t = start + reading * interval;
         const double day = 2 * M_PI * double(t % 86400) / 86400.0;
         for (int s = 0; s < count; ++s) {
             const double temperature
                 = SQLBaseModule::roundToHundredths(21 + 3 * std::sin(day + phase[s]) + random.bounded(0.4) - 0.2);
             const double wetness
                 = SQLBaseModule::roundToHundredths(50 + 15 * std::sin(day + phase[s] + 1) + random.bounded(2.0) - 1);
-            const double battery = std::round((3.1 - 0.4 * double(minute) / double(minutes)) * 1000) / 1000;
+            const double battery = std::round((3.1 - 0.4 * double(reading) / double(readings)) * 1000) / 1000;
             values << m_sensorIds[s] << t << temperature << wetness << battery;
             last[s * 3] = temperature;
             last[s * 3 + 1] = wetness;
@@ -177,7 +178,7 @@ bool DataGenerator::addMeasurements(QString* error)
     m_db.commit();
 
     // Each sensor's last row, with the statement the program itself keeps it with.
-    const qint64 lastTime = start + (minutes - 1) * 60;
+    const qint64 lastTime = start + (readings - 1) * interval;
     m_db.transaction();
     for (int s = 0; s < count; ++s) {
         query.prepare(SqlQueryBuilder::lastUpsert(m_options.type));

@@ -5,7 +5,8 @@
 #include <QVector>
 
 // Fills an open database (made by SQLBaseModule's own schema code) with rooms, sensors and one
-// reading a minute per sensor, the way the program would have stored them.
+// reading a minute (or every `interval` seconds) per sensor, the way the program would have
+// stored them.
 class DataGenerator
 {
 public:
@@ -15,6 +16,7 @@ public:
         int locations = 4;
         int days = 30;
         qint64 end = 0; // Unix seconds of the last reading
+        int interval = 60; // seconds between two readings of a sensor
         quint32 seed = 1;
     };
 
