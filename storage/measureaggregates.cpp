@@ -252,6 +252,11 @@ Window window(qint64 first, qint64 last)
 
 } // namespace
 
+qint64 hourOf(qint64 t)
+{
+    return floorTo(qMax(t, -kTimeLimit), kHour);
+}
+
 bool supported(int dbType)
 {
     return dbType == 0 || dbType == 1;

@@ -24,6 +24,9 @@ namespace MeasureAggregates
 // Times beyond this many seconds either side of 1970 are treated as the edge itself.
 const qint64 kTimeLimit = qint64(1) << 50;
 
+// The start of the UTC hour bucket holding t (a time before the edge counts as the edge).
+qint64 hourOf(qint64 t);
+
 // SQLite and MySQL keep aggregates; SQL Server does not.
 bool supported(int dbType);
 

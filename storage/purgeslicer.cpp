@@ -19,14 +19,6 @@ constexpr int kMaxGroup = 200;
 constexpr qint64 kHour = 3600;
 constexpr int kMinCountSeconds = 60;
 
-// The start of the UTC hour holding t (times beyond the aggregates' edge count as the edge).
-qint64 hourOf(qint64 t)
-{
-    t = qMax(t, -MeasureAggregates::kTimeLimit);
-    const qint64 q = t / kHour;
-    return (q * kHour > t ? q - 1 : q) * kHour;
-}
-
 // Shrinks at once in proportion to an overshoot, grows slowly: a step that ran long is what
 // the intake feels, a few more short steps are not.
 int adapted(int size, const QElapsedTimer& timer, int min, int max)
@@ -92,8 +84,8 @@ bool PurgeSlicer::findHour(QString* error)
     // a sensor's bucket of a whole hour is then simply dropped.
     const qint64 oldest = query.value(0).toLongLong();
     haveHour = true;
-    from = qMin(oldest, hourOf(oldest));
-    to = qMin(hourOf(oldest) + kHour, cutoff);
+    from = qMin(oldest, MeasureAggregates::hourOf(oldest));
+    to = qMin(MeasureAggregates::hourOf(oldest) + kHour, cutoff);
     countedTo = from;
     counted.clear();
     return true;
