@@ -32,7 +32,7 @@ namespace
 // measurement-data workbook read and added to its sheet, and the same row when the library
 // writes the workbook out. A room or daily workbook is small: it counts as a few rows.
 constexpr qint64 kPassRow = 1;
-constexpr qint64 kDataRow = 4;
+constexpr qint64 kDataRow = 7;
 constexpr qint64 kDataSaveRow = 3;
 constexpr qint64 kSmallWorkbook = 256;
 
