@@ -10,6 +10,8 @@
 //                   whose warning stays open), about, sendreport, sensors, report, info, or box
 //                   (a report run whose closing box stays open); from then on boxes are real.
 //                   "OPEN <class>" is printed while that dialog or box is the modal window
+//   DRIVER_SHOT     with DRIVER_OPEN=box: a PNG of the screen taken once the report's progress
+//                   bar is between a quarter and three quarters
 //   DRIVER_NETWORK_PORT the gateway port: written into "data/config.ini" just before the
 //                   program loads it (one it has just created too), so that no run listens on
 //                   the default port, which the real program may hold
@@ -21,7 +23,10 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QScreen>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
@@ -167,6 +172,13 @@ void openLikeUser(const QByteArray& what)
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal)
             return;
+        static const QString shot = qEnvironmentVariable("DRIVER_SHOT");
+        auto* bar = modal->inherits("QProgressDialog") ? modal->findChild<QProgressBar*>() : nullptr;
+        if (!shot.isEmpty() && bar && bar->value() * 4 >= bar->maximum() && bar->value() * 4 <= 3 * bar->maximum()) {
+            QGuiApplication::primaryScreen()->grabWindow(0).save(shot);
+            say(QStringLiteral("SHOT %1 of %2").arg(bar->value()).arg(bar->maximum()));
+            const_cast<QString&>(shot).clear();
+        }
         if (modal->inherits("DialogSettings") && !modal->property("typed").toBool()) {
             modal->setProperty("typed", true);
             modal->findChild<QSpinBox*>(QStringLiteral("spinDaysSave"))->setValue(123);
