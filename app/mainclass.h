@@ -80,6 +80,7 @@ public slots:
     void slotNetworkDisconnected(ZigBeeClient* client);
     void slotModemModuleStopInitialization(QString text);
 
+public:
     // Counts the event deliveries under way, for the close gate.
     bool notify(QObject* receiver, QEvent* event) override;
 
