@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include "app/closegate.h"
 #include "app/closesignals.h"
 #include "app/configfile.h"
 #include "app/prompt.h"
@@ -39,6 +40,8 @@ MainClass::MainClass(int& argc, char** argv)
     configSettings = nullptr;
     networkModule = nullptr;
     setQuitOnLastWindowClosed(false);
+    closeGate = new CloseGate(this);
+    connect(closeGate, &CloseGate::passed, this, &MainClass::shutDown);
 
     interfaceModule = new InterfaceModule(nullptr);
     showInitText(tr("Инициализация модулей"));
@@ -100,6 +103,7 @@ MainClass::MainClass(int& argc, char** argv)
     emit signalSetExportDBFSettings(ExportDBF, PathExportDBF);
     emit signalSetNotificationsSettings(serverSMTP, serverPort, serverLogin, serverPassword, notificationEmail);
 
+    closeGate->arm();
     exec();
 }
 
@@ -220,6 +224,12 @@ bool MainClass::checkResources()
     return true;
 }
 
+bool MainClass::notify(QObject* receiver, QEvent* event)
+{
+    const CloseGate::Delivery delivery;
+    return QApplication::notify(receiver, event);
+}
+
 void MainClass::slotCloseApplication(int code)
 {
     exitCode = code;
@@ -228,7 +238,12 @@ void MainClass::slotCloseApplication(int code)
     if (closing)
         return;
     closing = true;
+    // A dialog or box still open ends first; the windows go once their calls have returned.
+    closeGate->request();
+}
 
+void MainClass::shutDown()
+{
     emit signalStopDbfExportModule();
     emit signalStopNotificationModule();
     emit signalStopModemModule();
@@ -238,7 +253,7 @@ void MainClass::slotCloseApplication(int code)
     notifications->wait();
     // The database goes last, once no module thread can reach it any more.
     emit signalStopSQLBaseModule();
-    exit(code);
+    exit(exitCode);
 }
 
 void MainClass::slotCloseWithMessage(int code, QString text)

@@ -12,6 +12,7 @@
 #include "app/sensorintake.h"
 
 class QSettings;
+class CloseGate;
 class InterfaceModule;
 class SQLBaseModule;
 class ModemModule;
@@ -79,6 +80,10 @@ public slots:
     void slotNetworkDisconnected(ZigBeeClient* client);
     void slotModemModuleStopInitialization(QString text);
 
+public:
+    // Counts the event deliveries under way, for the close gate.
+    bool notify(QObject* receiver, QEvent* event) override;
+
 protected:
     void configSaved() override;
     QObject* settingsParent() override { return this; }
@@ -95,6 +100,8 @@ private:
     void resendSensorList(ZigBeeClient* client) override;
 
     bool checkResources();
+    // The close itself, once the gate let the request through.
+    void shutDown();
     void showInitText(const QString& text);
     void connectModules();
     void connectNetworkModule();
@@ -105,6 +112,7 @@ private:
     // Set by the first close request: start-up stops at its next step, and the shutdown
     // sequence runs only once.
     bool closing = false;
+    CloseGate* closeGate = nullptr;
     SensorIntake intake;
     GatewayBinding binding { *this };
 };

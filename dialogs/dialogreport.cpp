@@ -1,6 +1,8 @@
 #include "dialogs/dialogreport.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QScreen>
 #include <QSettings>
@@ -156,16 +158,50 @@ void DialogReport::slotAccept()
     connect(m_thread, &QThread::started, m_runner, &ReportRunner::start);
     connect(m_runner, &ReportRunner::finished, this, &DialogReport::reportsEnded);
 
-    m_progress = new QProgressDialog(tr("Формирование отчётов…"), tr("Отмена"), 0, qMax(1, m_runner->steps()));
+    m_progress = new QProgressDialog(tr("Формирование отчётов…"), tr("Отмена"), 0, ReportRunner::steps());
     m_progress->setWindowTitle(tr("Отчеты"));
     m_progress->setWindowModality(Qt::ApplicationModal);
-    m_progress->setMinimumDuration(300);
     m_progress->setAutoReset(false);
     m_progress->setAutoClose(false);
-    connect(m_runner, &ReportRunner::progress, m_progress.data(), &QProgressDialog::setValue);
+    // The run's progress goes to the bar alone: the dialog's own setValue() processes events
+    // while it is shown, and the run's end could then arrive inside it.
+    auto* bar = new QProgressBar;
+    m_progress->setBar(bar);
+    m_progress->setRange(0, ReportRunner::steps());
+    m_progress->setMinimumDuration(300);
+    m_progress->setValue(0);
+    connect(m_runner, &ReportRunner::progress, bar, &QProgressBar::setValue);
     ReportRunner* runner = m_runner;
     connect(m_progress.data(), &QProgressDialog::canceled, this, [runner] { runner->cancel(); });
     m_thread->start();
+}
+
+QString DialogReport::closingText(const ReportOutcome& outcome, const QString& folder)
+{
+    QStringList names;
+    for (const QString& file : outcome.written)
+        names << QFileInfo(file).fileName();
+    const QString unchanged = tr("Файлы отчетов в папке \"%1\" не изменены").arg(folder);
+    if (outcome.cancelled)
+        return tr("Формирование отчетов отменено") + QStringLiteral("\r\n") + unchanged;
+    if (outcome.failures.isEmpty()) {
+        if (names.isEmpty())
+            return tr("Не выбран ни один отчет") + QStringLiteral("\r\n") + unchanged;
+        return tr("Отчеты созданы в папке \"reports\" (.xlsx файлы)\r\nДанная папка находится в директории с "
+                  "программой")
+            + QStringLiteral("\r\n") + tr("Записаны: %1").arg(names.join(QStringLiteral(", ")));
+    }
+    QStringList lines;
+    for (const ReportOutcome::Failure& f : outcome.failures) {
+        if (outcome.folderFailed)
+            lines << tr("Не удалось создать папку \"%1\"").arg(f.file);
+        else if (f.file.isEmpty())
+            lines << tr("Не удалось открыть базу данных: %1").arg(f.reason);
+        else
+            lines << tr("Не удалось записать отчет \"%1\": %2").arg(f.file, f.reason);
+    }
+    lines << (names.isEmpty() ? unchanged : tr("Записаны только: %1").arg(names.join(QStringLiteral(", "))));
+    return lines.join(QStringLiteral("\r\n"));
 }
 
 void DialogReport::reportsEnded(const ReportOutcome& outcome)
@@ -176,30 +212,16 @@ void DialogReport::reportsEnded(const ReportOutcome& outcome)
     delete m_thread;
     m_runner = nullptr;
     m_thread = nullptr;
-    delete m_progress;
+    // Whatever may still be running inside the progress window returns before it goes.
+    if (m_progress) {
+        m_progress->hide();
+        m_progress->deleteLater();
+        m_progress = nullptr;
+    }
 
     const QString title = tr("Отчеты");
-    if (outcome.cancelled) {
-        prompt()->warning(title, tr("Формирование отчетов отменено"));
-        emit signalReportsFinished();
-        return;
-    }
-    if (m_running.daily && DailyReport::datesReversed(m_running))
+    if (!outcome.cancelled && m_running.daily && DailyReport::datesReversed(m_running))
         prompt()->warning(tr("Ошибка в выборе даты"), tr("Дата конца отчетного периода меньше его начала"));
-    if (outcome.failures.isEmpty()) {
-        prompt()->warning(title,
-            tr("Отчеты созданы в папке \"reports\" (.xlsx файлы)\r\nДанная папка находится в директории с программой"));
-    } else {
-        QStringList lines;
-        for (const ReportOutcome::Failure& f : outcome.failures) {
-            if (outcome.folderFailed)
-                lines << tr("Не удалось создать папку \"%1\"").arg(f.file);
-            else if (f.file.isEmpty())
-                lines << tr("Не удалось открыть базу данных: %1").arg(f.reason);
-            else
-                lines << tr("Не удалось записать отчет \"%1\": %2").arg(f.file, f.reason);
-        }
-        prompt()->warning(title, lines.join(QStringLiteral("\r\n")));
-    }
+    prompt()->warning(title, closingText(outcome, reportsFolder));
     emit signalReportsFinished();
 }

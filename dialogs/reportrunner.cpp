@@ -1,6 +1,8 @@
 #include "dialogs/reportrunner.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <functional>
@@ -22,19 +24,36 @@ ReportRunner::ReportRunner(const ReportRequest& request, const QString& folder, 
     qRegisterMetaType<ReportOutcome>("ReportOutcome");
 }
 
-int ReportRunner::steps() const
+namespace
 {
-    int n = 0;
-    if (m_request.rooms || m_request.daily)
-        n += kPassSteps + int(m_request.rooms) + int(m_request.daily);
-    if (m_request.measureData)
-        n += DailyReport::chosenSensors(m_request).size() + 1;
-    return n;
+
+// What a row costs in each part of a run, in work units; measured on SQLite with the report
+// benchmark: a row read by the pass behind the room and daily reports, a row of the
+// measurement-data workbook read and added to its sheet, and the same row when the library
+// writes the workbook out. A room or daily workbook is small: it counts as a few rows.
+constexpr qint64 kPassRow = 1;
+constexpr qint64 kDataRow = 7;
+constexpr qint64 kDataSaveRow = 3;
+constexpr qint64 kSmallWorkbook = 256;
+
+} // namespace
+
+void ReportRunner::setWork(qint64 units)
+{
+    m_work = qMax<qint64>(1, units);
+    m_done = 0;
+    m_shown = -1;
+    advance(0);
 }
 
-void ReportRunner::step()
+void ReportRunner::advance(qint64 units)
 {
-    emit progress(++m_done);
+    m_done = qMin(m_work, m_done + units);
+    const int shown = int(kScale * m_done / m_work);
+    if (shown != m_shown) {
+        m_shown = shown;
+        emit progress(shown);
+    }
 }
 
 void ReportRunner::start()
@@ -44,8 +63,15 @@ void ReportRunner::start()
 
 ReportOutcome ReportRunner::run()
 {
+    ReportOutcome outcome = writeAll();
+    placeStaged(&outcome);
+    return outcome;
+}
+
+ReportOutcome ReportRunner::writeAll()
+{
     ReportOutcome outcome;
-    m_done = 0;
+    m_staged.clear();
     if (!m_request.rooms && !m_request.daily && !m_request.measureData)
         return outcome;
     if (!QDir().mkpath(m_folder)) {
@@ -59,28 +85,67 @@ ReportOutcome ReportRunner::run()
         outcome.failures.append({ QString(), error });
         return outcome;
     }
-    // Each report goes on after another one failed; a cancel ends the run.
-    if ((m_request.rooms || m_request.daily) && !writeRoomsAndDaily(&outcome))
+    m_dataRows = 0;
+    if (m_request.measureData) {
+        for (int index : DailyReport::chosenSensors(m_request))
+            m_dataRows += qMax<qint64>(
+                0, source->count(m_request.sensors[index].EUI64, m_request.startBound(), m_request.endBound()));
+    }
+    setWork(m_dataRows * (kDataRow + kDataSaveRow) + kSmallWorkbook);
+    // The first failure or a cancel ends the run: nothing of it is put in place then.
+    if ((m_request.rooms || m_request.daily) && !writeRoomsAndDaily(*source, &outcome))
         return outcome;
     if (m_request.measureData)
         writeMeasureData(source, &outcome);
     return outcome;
 }
 
-bool ReportRunner::save(XlsxDocument& document, ReportOutcome* outcome)
+bool ReportRunner::stage(XlsxDocument& document, ReportOutcome* outcome)
 {
     if (m_cancel) {
         outcome->cancelled = true;
         return false;
     }
+    emit writingWorkbook(document.fileName());
     QString error;
-    if (!document.save(&error))
+    if (!document.write(&error)) {
         outcome->failures.append({ document.fileName(), error });
-    step();
+        return false;
+    }
+    m_staged.append({ document.partName(), document.fileName() });
     return true;
 }
 
-bool ReportRunner::writeRoomsAndDaily(ReportOutcome* outcome)
+void ReportRunner::placeStaged(ReportOutcome* outcome)
+{
+    // A cancel that came while the last workbook was written still counts.
+    if (m_cancel && !m_staged.isEmpty())
+        outcome->cancelled = true;
+    // A name held by a folder (or anything else that is no file) would stop the renames halfway.
+    for (const Staged& s : qAsConst(m_staged)) {
+        const QFileInfo target(s.file);
+        if (!outcome->cancelled && outcome->failures.isEmpty() && target.exists() && !target.isFile())
+            outcome->failures.append({ s.file, QStringLiteral("the name is taken by something that is not a file") });
+    }
+    if (!outcome->cancelled && outcome->failures.isEmpty()) {
+        for (const Staged& s : qAsConst(m_staged)) {
+            QString error;
+            if (!XlsxDocument::place(s.part, s.file, &error)) {
+                outcome->failures.append({ s.file, error });
+                break;
+            }
+            outcome->written.append(s.file);
+        }
+    }
+    for (const Staged& s : qAsConst(m_staged)) {
+        if (!outcome->written.contains(s.file))
+            QFile::remove(s.part);
+    }
+    m_staged.clear();
+    advance(m_work);
+}
+
+bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outcome)
 {
     const ReportRequest& r = m_request;
     const QVector<int> roomSensors = r.rooms ? RoomReport::sensorsToFigure(r) : QVector<int>();
@@ -128,7 +193,14 @@ bool ReportRunner::writeRoomsAndDaily(ReportOutcome* outcome)
     std::vector<Share> shares(static_cast<size_t>(readers));
     // Without the room report only the daily windows need reading.
     const bool windowsOnly = roomSensors.isEmpty();
-    int shown = 0;
+    qint64 passRows = 0;
+    for (int p = 0; anything && p < keys.size(); ++p)
+        passRows += qMax<qint64>(0, source.count(keys.at(p), low, high));
+    if (windowsOnly)
+        passRows = passRows * 2 * DailyReport::kHalfWindow / 86400;
+    const qint64 passUnits = passRows * kPassRow;
+    setWork(passUnits + (int(r.rooms) + int(r.daily)) * kSmallWorkbook + m_dataRows * (kDataRow + kDataSaveRow));
+    qint64 passShown = 0;
     auto readSlice = [&](int reader) {
         Share& mine = shares[size_t(reader)];
         mine.figures.fill(RoomSensorFigures(r.globalThresholds), keys.size());
@@ -152,9 +224,11 @@ bool ReportRunner::writeRoomsAndDaily(ReportOutcome* outcome)
                     mine.days[p][day].add(t, h);
             }
             if (reader == 0 && (++rows & 0xFFF) == 0) {
-                const int done = int(kPassSteps * double(time - from) / double(qMax<qint64>(1, to - from)));
-                for (; shown < qMin(done, kPassSteps); ++shown)
-                    step();
+                const auto done = qint64(double(passUnits) * double(time - from) / double(qMax<qint64>(1, to - from)));
+                if (done > passShown) {
+                    advance(done - passShown);
+                    passShown = done;
+                }
             }
             return !m_cancel;
         };
@@ -195,17 +269,19 @@ bool ReportRunner::writeRoomsAndDaily(ReportOutcome* outcome)
         outcome->cancelled = true;
         return false;
     }
-    for (; shown < kPassSteps; ++shown)
-        step();
+    advance(passUnits - passShown);
     // A workbook whose figures could not be read is not written.
     auto finish = [&](const QString& file, const std::function<XlsxSheet()>& sheet) {
         XlsxDocument document(QDir(m_folder).filePath(file));
         if (!read) {
             outcome->failures.append({ document.fileName(), error });
-            return true;
+            return false;
         }
         document.addSheet(sheet());
-        return save(document, outcome);
+        if (!stage(document, outcome))
+            return false;
+        advance(kSmallWorkbook);
+        return true;
     };
     if (r.rooms && !finish(roomsFile(), [&] { return RoomReport::sheet(r, figures); }))
         return false;
@@ -224,6 +300,7 @@ bool ReportRunner::writeMeasureData(std::unique_ptr<ReportSource>& source, Repor
         LocalTimeText times;
         bool full = false;
         QString error;
+        qint64 rows = 0;
         const bool read = source->measurements(
             m_request.sensors[index].EUI64, m_request.startBound(), m_request.endBound(),
             [&](int, qint64 time, const QVariant& t, const QVariant& h, const QVariant&) {
@@ -235,6 +312,8 @@ bool ReportRunner::writeMeasureData(std::unique_ptr<ReportSource>& source, Repor
                     held = MeasureDataReport::row(times, time, t, h, locale);
                 else
                     document.appendRow(row++, MeasureDataReport::row(times, time, t, h, locale), style);
+                if ((++rows & 0xFFF) == 0)
+                    advance(0x1000 * kDataRow);
                 return !m_cancel;
             },
             &error);
@@ -244,17 +323,17 @@ bool ReportRunner::writeMeasureData(std::unique_ptr<ReportSource>& source, Repor
         }
         if (!read) {
             outcome->failures.append({ document.fileName(), error });
-            return true;
+            return false;
         }
         if (full)
             document.appendRow(row, { MeasureDataReport::overflowNote() }, XlsxStyle());
         else if (!held.isEmpty())
             document.appendRow(row, held, style);
-        step();
+        advance((rows & 0xFFF) * kDataRow);
     }
     // The database is not needed for writing the workbook, which can take long.
     source.reset();
-    return save(document, outcome);
+    return stage(document, outcome);
 }
 
 namespace

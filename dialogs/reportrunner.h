@@ -20,6 +20,10 @@ struct ReportOutcome {
         QString reason; // the library's or the database's words
     };
     QVector<Failure> failures;
+    // The workbooks put in place, in order, as named to the user. A run replaces its workbooks
+    // together: all of them, or none when one failed or the run was cancelled (a failure while
+    // they are put in place, rare as it is, leaves the ones before it).
+    QStringList written;
     bool cancelled = false;
     bool folderFailed = false;
 };
@@ -27,16 +31,18 @@ Q_DECLARE_METATYPE(ReportOutcome)
 
 // Writes the checked workbooks, in order (rooms, daily, measurement data), into a folder. Meant
 // to live in a thread of its own: it reads the database on a connection of its own and reports
-// progress and its outcome through signals. Each workbook reaches its name only when it was
-// written whole, so a cancelled or failed run never leaves a half-written file there.
+// progress and its outcome through signals. Every workbook is first written under a temporary
+// name; only when all of them were written are they put in place, one after the other, so a
+// cancelled or failed run leaves the folder's workbooks as they were.
 class ReportRunner : public QObject
 {
     Q_OBJECT
 public:
     ReportRunner(const ReportRequest& request, const QString& folder, QObject* parent = nullptr);
 
-    // Units of work `progress` counts up to.
-    int steps() const;
+    // Units of work `progress` counts up to: a scale of the run's reading and writing, weighed
+    // by the rows each part handles.
+    static constexpr int steps() { return kScale; }
     // Runs in the calling thread.
     ReportOutcome run();
     // From any thread: the run stops at its next row or query.
@@ -60,6 +66,9 @@ public:
 
 signals:
     void progress(int done);
+    // Right before a workbook is written out (the library's last and longest step for a large
+    // one, which no cancel can interrupt).
+    void writingWorkbook(QString file);
     void finished(ReportOutcome outcome);
 
 public slots:
@@ -67,18 +76,32 @@ public slots:
     void start();
 
 private:
-    // Progress units of the read behind the room and daily reports.
-    static constexpr int kPassSteps = 100;
+    static constexpr int kScale = 1000;
     // Connections that read the room and daily figures at once.
     static constexpr int kMaxReaders = 4;
 
-    bool writeRoomsAndDaily(ReportOutcome* outcome);
+    ReportOutcome writeAll();
+    bool writeRoomsAndDaily(class ReportSource& source, ReportOutcome* outcome);
     bool writeMeasureData(std::unique_ptr<class ReportSource>& source, ReportOutcome* outcome);
-    bool save(class XlsxDocument& document, ReportOutcome* outcome);
-    void step();
+    // Writes the workbook under its temporary name; false ends the run.
+    bool stage(class XlsxDocument& document, ReportOutcome* outcome);
+    // Puts every staged workbook in place when nothing failed; removes what is left.
+    void placeStaged(ReportOutcome* outcome);
+    void setWork(qint64 units);
+    void advance(qint64 units);
 
     ReportRequest m_request;
     QString m_folder;
     std::atomic<bool> m_cancel { false };
-    int m_done = 0;
+    struct Staged {
+        QString part;
+        QString file;
+    };
+    QVector<Staged> m_staged;
+    // Work units: rows read and written, weighed (see the .cpp); `m_work` is the whole run.
+    qint64 m_work = 1;
+    qint64 m_done = 0;
+    int m_shown = -1;
+    // The measurement-data rows to write, counted before anything is read.
+    qint64 m_dataRows = 0;
 };

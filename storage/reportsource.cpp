@@ -70,6 +70,18 @@ bool ReportSource::measurements(const QString& eui64, qint64 low, qint64 high, c
     return run(query, {}, sink, error);
 }
 
+qint64 ReportSource::count(const QString& eui64, qint64 low, qint64 high)
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM measure m JOIN sensors s ON s.id = m.sensor_id "
+                                 "WHERE s.EUI64 = ? AND m.timemeasure >= ? AND m.timemeasure <= ?"));
+    query.addBindValue(eui64);
+    query.addBindValue(low);
+    query.addBindValue(high);
+    return query.exec() && query.next() ? query.value(0).toLongLong() : -1;
+}
+
 bool ReportSource::measurements(const QStringList& eui64s, qint64 low, qint64 high, const RowSink& sink, QString* error,
     qint64 anchor, qint64 every, qint64 within)
 {

@@ -37,6 +37,10 @@ public:
     bool measurements(const QStringList& eui64s, qint64 low, qint64 high, const RowSink& sink, QString* error,
         qint64 anchor = 0, qint64 every = 0, qint64 within = 0);
 
+    // How many measurements of one sensor lie in [low, high], through its index; -1 on failure
+    // (the reports then only show a coarser progress).
+    qint64 count(const QString& eui64, qint64 low, qint64 high);
+
 private:
     bool run(QSqlQuery& query, const QHash<qint64, int>& positions, const RowSink& sink, QString* error);
 

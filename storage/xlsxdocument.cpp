@@ -199,6 +199,11 @@ bool XlsxDocument::appendRow(int row, const QVector<QString>& texts, const XlsxS
 
 bool XlsxDocument::save(QString* error)
 {
+    return write(error) && place(m_partName, m_fileName, error);
+}
+
+bool XlsxDocument::write(QString* error)
+{
     auto fail = [&](const QString& why) {
         if (error)
             *error = why;
@@ -224,12 +229,19 @@ bool XlsxDocument::save(QString* error)
         QFile::remove(m_partName);
         return fail(m_problem);
     }
+    return true;
+}
+
+bool XlsxDocument::place(const QString& partName, const QString& fileName, QString* error)
+{
     // rename() replaces an existing file in one step where the system allows it.
-    if (std::rename(QFile::encodeName(m_partName).constData(), QFile::encodeName(m_fileName).constData()) != 0) {
-        QFile::remove(m_fileName);
-        if (!QFile::rename(m_partName, m_fileName)) {
-            QFile::remove(m_partName);
-            return fail(QStringLiteral("the file could not be put in place"));
+    if (std::rename(QFile::encodeName(partName).constData(), QFile::encodeName(fileName).constData()) != 0) {
+        QFile::remove(fileName);
+        if (!QFile::rename(partName, fileName)) {
+            QFile::remove(partName);
+            if (error)
+                *error = QStringLiteral("the file could not be put in place");
+            return false;
         }
     }
     return true;

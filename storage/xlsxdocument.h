@@ -38,8 +38,14 @@ public:
     // Writes the workbook and puts it in place. False with the reason when the folder cannot
     // be written, the library fails or the file cannot be moved to its name.
     bool save(QString* error);
+    // Writes the workbook under `partName()` only and leaves it there; the caller puts it in
+    // place (`place`) or removes it. False with the reason, and no file, when it failed.
+    bool write(QString* error);
+    // Moves a written part over its final name, replacing an older file. False with the reason.
+    static bool place(const QString& partName, const QString& fileName, QString* error);
 
     QString fileName() const { return m_fileName; }
+    QString partName() const { return m_partName; }
 
     // A name Excel accepts and no earlier name in `taken` already holds under case folding:
     // forbidden characters [ ] : * ? / \ and an apostrophe at either end become "_", an empty

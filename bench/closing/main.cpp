@@ -82,11 +82,12 @@ void report(const char* title, const ReportRequest& request, const QString& fold
         runner->moveToThread(thread);
         std::atomic<bool> ended { false };
         std::atomic<bool> saving { false };
-        const int lastRead = runner->steps() - 1;
+        // The last workbook's write is the part a cancel cannot stop.
+        const QString last = request.measureData ? ReportRunner::measureDataFile() : ReportRunner::dailyFile();
         QObject::connect(thread, &QThread::started, runner, &ReportRunner::start);
         QObject::connect(runner, &ReportRunner::finished, [&ended] { ended = true; });
-        QObject::connect(runner, &ReportRunner::progress, [&saving, lastRead](int done) {
-            if (done >= lastRead)
+        QObject::connect(runner, &ReportRunner::writingWorkbook, [&saving, last](const QString& file) {
+            if (file.endsWith(last))
                 saving = true;
         });
         QElapsedTimer t;

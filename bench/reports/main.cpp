@@ -3,7 +3,7 @@
 // Prints the time of each workbook, the growth of the peak memory while the measurement-data
 // workbook streams, and the longest stall of the GUI thread's event loop while the dialog's run
 // goes on in its own thread.
-//   bench_reports [--sensors N] [--days D]
+//   bench_reports [--sensors N] [--days D] [--scale-only]
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -68,6 +68,30 @@ double timed(const ReportRequest& request, const QString& folder)
     return t.elapsed() / 1000.0;
 }
 
+// The bar's reading at each tenth of a run's time: a scale that follows the work reads about
+// the share of the time gone (a saving step that cannot report its progress aside).
+void progressScale(const ReportRequest& request, const QString& folder)
+{
+    ReportRunner runner(request, folder);
+    QVector<QPair<qint64, int>> trace;
+    QElapsedTimer t;
+    QObject::connect(&runner, &ReportRunner::progress, [&](int done) { trace.append({ t.nsecsElapsed(), done }); });
+    t.start();
+    runner.run();
+    const qint64 total = t.nsecsElapsed();
+    std::printf("progress bar at 10%%..90%% of the run's %.2f s:", total / 1e9);
+    for (int tenth = 1; tenth < 10; ++tenth) {
+        int shown = 0;
+        for (const auto& point : qAsConst(trace)) {
+            if (point.first <= total * tenth / 10)
+                shown = point.second;
+        }
+        std::printf(" %.0f%%", 100.0 * shown / qMax(1, runner.steps()));
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -78,6 +102,7 @@ int main(int argc, char** argv)
     cli.addHelpOption();
     cli.addOption({ "sensors", "Sensors.", "N", "30" });
     cli.addOption({ "days", "Days of one-minute readings.", "D", "365" });
+    cli.addOption({ "scale-only", "Only the progress scale." });
     cli.process(app);
     const int days = cli.value("days").toInt();
 
@@ -101,6 +126,15 @@ int main(int argc, char** argv)
     SQLBaseModule sql;
     sql.init(0, QString(), QString(), QString(), QString(), 0);
     const QDateTime last = QDateTime::fromSecsSinceEpoch(end);
+
+    for (int span : { 30, days }) {
+        std::printf("%d days, all three workbooks: ", span);
+        progressScale(everything(state, last, span, true, true, true), QStringLiteral("reports-scale"));
+        std::printf("%d days, measurement data only: ", span);
+        progressScale(everything(state, last, span, false, false, true), QStringLiteral("reports-scale"));
+    }
+    if (cli.isSet("scale-only"))
+        return 0;
 
     for (int span : { 30, days }) {
         const QString folder = QStringLiteral("reports-%1").arg(span);

@@ -5,14 +5,31 @@
 //   DRIVER_CLOSE_MS close the program like a user this long after the event loop starts
 //                   (unset: run until killed)
 //   DRIVER_CLOSE_FILE close the program like a user once this file exists
+//   DRIVER_OPEN     once the main window is up, opens through its menu like a user: settings
+//                   (and types 123 into DaysSave), settings+box (also a refused network port,
+//                   whose warning stays open), about, sendreport, sensors, report, info, or box
+//                   (a report run whose closing box stays open); from then on boxes are real.
+//                   "OPEN <class>" is printed while that dialog or box is the modal window
+//   DRIVER_SHOT     with DRIVER_OPEN=box: a PNG of the screen taken once the report's progress
+//                   bar is between a quarter and three quarters
 //   DRIVER_NETWORK_PORT the gateway port: written into "data/config.ini" just before the
 //                   program loads it (one it has just created too), so that no run listens on
 //                   the default port, which the real program may hold
 // Alarms and status texts of the running program are reported as ALARM and STATUS lines.
+#include <QAction>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScreen>
 #include <QRegularExpression>
+#include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -23,6 +40,7 @@
 #include "app/prompt.h"
 #include "ui/initinfowindow.h"
 #include "ui/interfacemodule.h"
+#include "ui/mainwindow.h"
 
 namespace {
 
@@ -113,6 +131,77 @@ void messages(QtMsgType type, const QMessageLogContext& context, const QString& 
         say(QStringLiteral("LOG ") + text);
 }
 
+// Clicks the action in its menu of the main window, as a user does: the dialog's exec() then
+// runs inside the menu's own mouse handler.
+void clickMenuAction(const char* name)
+{
+    auto* action = gInterfaceModule->mainWindow->findChild<QAction*>(QLatin1String(name));
+    QMenu* menu = nullptr;
+    for (QWidget* w : action->associatedWidgets()) {
+        if (auto* m = qobject_cast<QMenu*>(w))
+            menu = m;
+    }
+    menu->popup(QPoint(10, 10));
+    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(action).center());
+}
+
+// Opens what DRIVER_OPEN names once the main window exists and says so once the wanted dialog
+// or box is the modal window.
+void openLikeUser(const QByteArray& what)
+{
+    static const QHash<QByteArray, QPair<const char*, const char*>> plan {
+        { "settings", { "actSettings", "DialogSettings" } }, { "settings+box", { "actSettings", "QMessageBox" } },
+        { "about", { "actAbout", "DialogAbout" } }, { "sendreport", { "actSendReport", "DialogSendReport" } },
+        { "sensors", { "actSensors", "DialogSensors" } }, { "report", { "actReport", "DialogReport" } },
+        { "info", { "actInfo", "DialogInfo" } }, { "box", { "actReport", "QMessageBox" } }
+    };
+    const auto step = plan.value(what);
+    auto* poll = new QTimer(QCoreApplication::instance());
+    poll->start(50);
+    QObject::connect(poll, &QTimer::timeout, [poll, what, step] {
+        static bool clicked = false;
+        if (!gInterfaceModule || !gInterfaceModule->mainWindow)
+            return;
+        if (!clicked) {
+            clicked = true;
+            setPrompt(nullptr);
+            // From a timer of its own, so that this poll goes on inside the dialog's loop.
+            QTimer::singleShot(0, [step] { clickMenuAction(step.first); });
+            return;
+        }
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        static const QString shot = qEnvironmentVariable("DRIVER_SHOT");
+        auto* bar = modal->inherits("QProgressDialog") ? modal->findChild<QProgressBar*>() : nullptr;
+        if (!shot.isEmpty() && bar && bar->value() * 4 >= bar->maximum() && bar->value() * 4 <= 3 * bar->maximum()) {
+            QGuiApplication::primaryScreen()->grabWindow(0).save(shot);
+            say(QStringLiteral("SHOT %1 of %2").arg(bar->value()).arg(bar->maximum()));
+            const_cast<QString&>(shot).clear();
+        }
+        if (modal->inherits("DialogSettings") && !modal->property("typed").toBool()) {
+            modal->setProperty("typed", true);
+            modal->findChild<QSpinBox*>(QStringLiteral("spinDaysSave"))->setValue(123);
+            if (what == "settings+box") {
+                modal->findChild<QLineEdit*>(QStringLiteral("lineNetworkPort"))->setText(QStringLiteral("99999"));
+                auto* accept = modal->findChild<QPushButton*>(QStringLiteral("pushAccept"));
+                QTimer::singleShot(0, accept, &QPushButton::click);
+            }
+            return;
+        }
+        if (modal->inherits("DialogReport") && what == "box" && !modal->property("accepted").toBool()) {
+            modal->setProperty("accepted", true);
+            auto* ok = modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+            QTimer::singleShot(0, ok, &QPushButton::click);
+            return;
+        }
+        if (modal->inherits(step.second)) {
+            poll->stop();
+            say(QStringLiteral("OPEN %1").arg(QString::fromLatin1(modal->metaObject()->className())));
+        }
+    });
+}
+
 // Runs when the application object's base is built, before its constructor goes on.
 void onApplicationCreated()
 {
@@ -129,6 +218,9 @@ void onApplicationCreated()
         QObject::connect(gMainClass, &MainClass::signalSetStatusTest,
             [](const QString& text) { say(QStringLiteral("STATUS ") + text); });
     });
+    const QByteArray open = qgetenv("DRIVER_OPEN");
+    if (!open.isEmpty())
+        openLikeUser(open);
     const QString closeFile = qEnvironmentVariable("DRIVER_CLOSE_FILE");
     if (!closeFile.isEmpty()) {
         auto* poll = new QTimer(QCoreApplication::instance());

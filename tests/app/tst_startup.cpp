@@ -57,7 +57,7 @@ private:
     QTemporaryDir* tmp = nullptr;  // shared temp folder: the instance key lives there
     quint16 networkPort = 0; // the gateway port of the latest run, free when it started
 
-    QProcess* start(const QString& workdir, const QByteArray& answer, int closeMs)
+    QProcess* start(const QString& workdir, const QByteArray& answer, int closeMs, const QByteArray& open = {})
     {
         auto* p = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -73,6 +73,8 @@ private:
             env.insert(QStringLiteral("DRIVER_CLOSE_MS"), QString::number(closeMs));
         else
             env.remove(QStringLiteral("DRIVER_CLOSE_MS"));
+        if (!open.isEmpty())
+            env.insert(QStringLiteral("DRIVER_OPEN"), QString::fromLatin1(open));
         p->setProcessEnvironment(env);
         p->setWorkingDirectory(workdir);
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -265,6 +267,49 @@ private slots:
         QCOMPARE(run.status, QProcess::NormalExit);
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.starting(QStringLiteral("EXIT")), QStringList { QStringLiteral("EXIT 0") });
+        QVERIFY(QSettings(dir + QStringLiteral("/data/view.conf"), QSettings::IniFormat)
+                    .contains(QStringLiteral("MainWindow/geometry")));
+        QVERIFY(!QFile::exists(dir + QStringLiteral("/data/measurement.db3-wal")));
+    }
+
+    // A stop signal while a dialog or a message box is open: they are ended first, the close
+    // runs after their loops have returned, and what was typed into the dialog is saved.
+    void stopSignalWithDialogOpen_data()
+    {
+        QTest::addColumn<QByteArray>("open");
+        QTest::addColumn<QString>("modal");
+        QTest::addColumn<int>("signal");
+        const struct {
+            const char* open;
+            const char* modal;
+        } cases[] = { { "settings", "DialogSettings" }, { "settings+box", "QMessageBox" }, { "about", "DialogAbout" },
+            { "sendreport", "DialogSendReport" }, { "sensors", "DialogSensors" }, { "report", "DialogReport" },
+            { "info", "DialogInfo" }, { "box", "QMessageBox" } };
+        for (const auto& c : cases) {
+            for (int signal : { SIGTERM, SIGINT }) {
+                QTest::addRow("%s, %s", c.open, signal == SIGTERM ? "SIGTERM" : "SIGINT")
+                    << QByteArray(c.open) << QString::fromLatin1(c.modal) << signal;
+            }
+        }
+    }
+    void stopSignalWithDialogOpen()
+    {
+        QFETCH(QByteArray, open);
+        QFETCH(QString, modal);
+        QFETCH(int, signal);
+        const QString dir = quietFolder(QStringLiteral("dialog"));
+        QProcess* p = start(dir, "yes", -1, open);
+        const QString opened = QStringLiteral("OPEN ") + modal;
+        const QString out = waitForEventLoop(p, opened);
+        QVERIFY2(out.contains(opened), qPrintable(out));
+        ::kill(pid_t(p->processId()), signal);
+        const Run run = finish(p);
+        QCOMPARE(run.status, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.starting(QStringLiteral("EXIT")), QStringList { QStringLiteral("EXIT 0") });
+        const QSettings config(dir + QStringLiteral("/data/config.ini"), QSettings::IniFormat);
+        QCOMPARE(config.value(QStringLiteral("Color/maximalCriticalHumidity")).toString(), QStringLiteral("#3232ff"));
+        QCOMPARE(config.value(QStringLiteral("Other/DaysSave")).toInt(), open.startsWith("settings") ? 123 : 730);
         QVERIFY(QSettings(dir + QStringLiteral("/data/view.conf"), QSettings::IniFormat)
                     .contains(QStringLiteral("MainWindow/geometry")));
         QVERIFY(!QFile::exists(dir + QStringLiteral("/data/measurement.db3-wal")));

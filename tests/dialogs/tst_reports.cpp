@@ -5,7 +5,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QListWidget>
+#include <QPointer>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
@@ -416,22 +418,118 @@ private slots:
         QCOMPARE(f.boxes.boxes.size(), 2);
         QCOMPARE(f.boxes.boxes[0], QStringLiteral("Отчеты"));
         QVERIFY2(f.boxes.boxes[1].startsWith(text), qPrintable(f.boxes.boxes[1]));
-        // The other workbooks are still written when one fails.
-        QCOMPARE(QFile::exists(QStringLiteral("reports/reportRooms.xlsx")), folder == QLatin1String("reports"));
+        // A run replaces its workbooks together or not at all.
+        QCOMPARE(QFile::exists(QStringLiteral("reports/reportRooms.xlsx")), blocker.isEmpty());
         QCOMPARE(
             QDir(QStringLiteral("reports")).entryList(QStringList("*.part"), QDir::Hidden | QDir::Files).size(), 0);
     }
 
-    void cancelLeavesNothing()
+    // Cancel while the figures are read, and while each workbook is written (too late to stop
+    // that write): the old workbooks stay as they were and no temporary file is left.
+    void cancelKeepsOldWorkbooks_data()
     {
+        QTest::addColumn<QString>("writing");
+        QTest::newRow("reading") << QString();
+        QTest::newRow("writing rooms") << ReportRunner::roomsFile();
+        QTest::newRow("writing daily") << ReportRunner::dailyFile();
+        QTest::newRow("writing measurement data") << ReportRunner::measureDataFile();
+    }
+    void cancelKeepsOldWorkbooks()
+    {
+        QFETCH(QString, writing);
         SEED(0);
+        const QStringList files { ReportRunner::roomsFile(), ReportRunner::dailyFile(),
+            ReportRunner::measureDataFile() };
+        QVERIFY(QDir().mkpath(QStringLiteral("reports")));
+        for (const QString& file : files) {
+            QFile old(QStringLiteral("reports/") + file);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old " + file.toUtf8()) > 0);
+        }
         ReportRunner runner(dialog->request(), QStringLiteral("reports"));
-        connect(&runner, &ReportRunner::progress, &runner, [&runner](int done) {
-            if (done == 3)
+        if (writing.isEmpty())
+            connect(&runner, &ReportRunner::progress, &runner, [&runner](int) { runner.cancel(); });
+        connect(&runner, &ReportRunner::writingWorkbook, &runner, [&](const QString& file) {
+            if (!writing.isEmpty() && file.endsWith(writing))
                 runner.cancel();
         });
-        QVERIFY(runner.run().cancelled);
-        QCOMPARE(QDir(QStringLiteral("reports")).entryList(QDir::Files | QDir::Hidden), QStringList());
+        const ReportOutcome outcome = runner.run();
+        QVERIFY(outcome.cancelled);
+        QCOMPARE(outcome.written, QStringList());
+        QCOMPARE(DialogReport::closingText(outcome, QStringLiteral("reports")),
+            QStringLiteral("Формирование отчетов отменено\r\nФайлы отчетов в папке \"reports\" не изменены"));
+        QCOMPARE(QDir(QStringLiteral("reports")).entryList(QDir::Files | QDir::Hidden), files);
+        for (const QString& file : files) {
+            QFile old(QStringLiteral("reports/") + file);
+            QVERIFY(old.open(QIODevice::ReadOnly));
+            QCOMPARE(old.readAll(), "old " + file.toUtf8());
+        }
+    }
+
+    // The closing message names what the run wrote, and nothing else.
+    void closingText_data()
+    {
+        QTest::addColumn<QStringList>("written");
+        QTest::addColumn<QString>("failed");
+        QTest::addColumn<bool>("cancelled");
+        QTest::addColumn<QString>("text");
+        const QString created = QStringLiteral(
+            "Отчеты созданы в папке \"reports\" (.xlsx файлы)\r\nДанная папка находится в директории с программой");
+        const QString unchanged = QStringLiteral("Файлы отчетов в папке \"reports\" не изменены");
+        QTest::newRow("all written") << QStringList { "reports/reportRooms.xlsx", "reports/reportSensors.xlsx" }
+                                     << QString() << false
+                                     << created + "\r\nЗаписаны: reportRooms.xlsx, reportSensors.xlsx";
+        QTest::newRow("nothing chosen") << QStringList() << QString() << false
+                                        << "Не выбран ни один отчет\r\n" + unchanged;
+        QTest::newRow("one failed") << QStringList() << "reports/reportSensors.xlsx" << false
+                                    << "Не удалось записать отчет \"reports/reportSensors.xlsx\": disk full\r\n"
+                + unchanged;
+        QTest::newRow("failed while put in place")
+            << QStringList { "reports/reportRooms.xlsx" } << "reports/reportSensors.xlsx" << false
+            << "Не удалось записать отчет \"reports/reportSensors.xlsx\": disk full\r\nЗаписаны только: "
+               "reportRooms.xlsx";
+        QTest::newRow("cancelled") << QStringList() << QString() << true
+                                   << "Формирование отчетов отменено\r\n" + unchanged;
+    }
+    void closingText()
+    {
+        QFETCH(QStringList, written);
+        QFETCH(QString, failed);
+        QFETCH(bool, cancelled);
+        QFETCH(QString, text);
+        ReportOutcome outcome;
+        outcome.written = written;
+        outcome.cancelled = cancelled;
+        if (!failed.isEmpty())
+            outcome.failures.append({ failed, QStringLiteral("disk full") });
+        QCOMPARE(DialogReport::closingText(outcome, QStringLiteral("reports")), text);
+    }
+
+    // The run's end may come while the progress window is shown and busy: the window goes
+    // after its own calls have returned, and the run ends once, with its message.
+    void endWhileProgressShown()
+    {
+        SEED(0);
+        QSignalSpy finished(dialog.get(), &DialogReport::signalReportsFinished);
+        dialog->accept();
+        QProgressDialog* progress = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* p = qobject_cast<QProgressDialog*>(w))
+                progress = p;
+        }
+        QVERIFY(progress);
+        QPointer<QProgressDialog> watched(progress);
+        int endsBeforeRelease = -1;
+        connect(progress, &QObject::destroyed, this, [&] { endsBeforeRelease = finished.size(); });
+        QVERIFY(QMetaObject::invokeMethod(progress, "forceShow"));
+        QVERIFY(progress->isVisible());
+        // Every progress step and the end wait in the queue together.
+        QThread::msleep(1500);
+        QVERIFY(finished.wait(60000));
+        QCOMPARE(finished.size(), 1);
+        QTRY_VERIFY(watched.isNull());
+        // Released only after the slot that ended the run had returned.
+        QCOMPARE(endsBeforeRelease, 1);
+        QCOMPARE(f.boxes.boxes.mid(0, 1), QStringList { QStringLiteral("Отчеты") });
     }
 
     void dateWarning()
