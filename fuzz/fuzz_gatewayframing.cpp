@@ -21,10 +21,10 @@ struct Connection {
     void take(const QByteArray& bytes)
     {
         const Head waiting = headOf(buffer);
-        const bool needsZero
+        const bool textWaits
             = waiting == Head::Conn || waiting == Head::Stat || waiting == Head::Init || waiting == Head::Clos;
         buffer += bytes;
-        if (needsZero && !bytes.contains('\0'))
+        if (textWaits && !mayEndText(bytes) && buffer.size() <= kMaxPending)
             return;
         int at = 0;
         while (at < buffer.size()) {
@@ -33,7 +33,7 @@ struct Connection {
                 break;
             require(frame.length > 0 && frame.length <= buffer.size() - at);
             const QByteArray piece = buffer.mid(at, frame.length);
-            if (frame.kind == Frame::Junk)
+            if (frame.kind == Frame::Rejected)
                 junk += piece;
             else
                 messages << piece;
@@ -45,7 +45,9 @@ struct Connection {
 
 void checkFields(const QByteArray& message)
 {
-    require(knownLength(message) == message.size());
+    // Alone, a message that ends in what may start a head waits for the bytes behind it.
+    const Frame frame = frontFrame(message + "Conn");
+    require(frame.kind == Frame::Message && frame.length == message.size());
     const QByteArray body = message.mid(4);
     QString name;
     Status status;
