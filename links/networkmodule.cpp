@@ -57,8 +57,6 @@ NetworkModule::~NetworkModule()
 void NetworkModule::setLimits(const Limits& newLimits)
 {
     limits = newLimits;
-    for (Pending* p : qAsConst(pending))
-        p->rejections = RejectionTally(limits.reportIntervalMs);
 }
 
 bool NetworkModule::sensorListDue(const ZigBeeClient* client)

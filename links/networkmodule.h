@@ -37,7 +37,8 @@ public:
     static QString peerText(const ZigBeeClient* client);
     static QString addressText(const QHostAddress& address);
 
-    // What one connection may cost the program.
+    // What one connection may cost the program. The report interval holds for connections
+    // accepted after it is set.
     struct Limits {
         // Output a gateway leaves unread: past this its connection is ended.
         qint64 maxUnsent = 1 << 20;
