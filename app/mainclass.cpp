@@ -338,7 +338,8 @@ void MainClass::showStatus(const QString& text)
 
 void MainClass::resendSensorList(ZigBeeClient* client)
 {
-    slotNewConnection(client);
+    if (networkModule && networkModule->sensorListDue(client))
+        slotNewConnection(client);
 }
 
 void MainClass::slotNewSleepInterval(Sensor* sensor, int interval)

@@ -1,6 +1,7 @@
 #include "links/gatewaylog.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 namespace GatewayLog
 {
@@ -25,6 +26,18 @@ QString esc(const QString& peerText)
 QString who(const QString& name, const QString& ip)
 {
     return QStringLiteral("\"") + esc(name) + QStringLiteral("\" (") + esc(ip) + QStringLiteral(")");
+}
+
+// "сообщение", "сообщения" or "сообщений", as the number before it asks.
+QString messagesWord(int n)
+{
+    const int tens = n % 100;
+    const int ones = n % 10;
+    if (ones == 1 && tens != 11)
+        return tr("сообщение");
+    if (ones >= 2 && ones <= 4 && (tens < 12 || tens > 14))
+        return tr("сообщения");
+    return tr("сообщений");
 }
 
 } // namespace
@@ -52,10 +65,31 @@ QString disconnected(const QString& name, const QString& ip)
     return kRed + tr("Отсоединение клиента") + kClose + QStringLiteral(" ") + who(name, ip);
 }
 
-QString badAddress(const QString& name, const QString& ip, const QString& eui64)
+QString cutOffNotReading(const QString& name, const QString& ip, qint64 unsentBytes)
 {
-    return kRed + tr("Сообщение отброшено: неверный адрес датчика") + kClose + QStringLiteral(" \"") + esc(eui64)
-        + QStringLiteral("\" от ") + who(name, ip);
+    return disconnected(name, ip) + QStringLiteral(": ")
+        + tr("не принимает данные (не отправлено более %1 КБ)").arg(unsentBytes / 1024);
+}
+
+QString rejected(const QString& name, const QString& ip, const GatewayProtocol::FaultCounts& counts)
+{
+    static const char* const reasons[GatewayProtocol::kFaultCount] = {
+        QT_TRANSLATE_NOOP("NetworkModule", "неизвестный заголовок"),
+        QT_TRANSLATE_NOOP("NetworkModule", "неверный адрес датчика"),
+        QT_TRANSLATE_NOOP("NetworkModule", "неверная запись измерения"),
+        QT_TRANSLATE_NOOP("NetworkModule", "сообщение оборвано"),
+        QT_TRANSLATE_NOOP("NetworkModule", "управляющий символ в тексте"),
+        QT_TRANSLATE_NOOP("NetworkModule", "текст без конца длиннее 1 МБ"),
+    };
+    int total = 0;
+    QStringList parts;
+    for (int i = 0; i < GatewayProtocol::kFaultCount; ++i) {
+        if (counts[size_t(i)] > 0)
+            parts << tr(reasons[i]) + QStringLiteral(" — ") + QString::number(counts[size_t(i)]);
+        total += counts[size_t(i)];
+    }
+    return kRed + tr("Отброшено %1 %2").arg(total).arg(messagesWord(total)) + kClose + QStringLiteral(" от ")
+        + who(name, ip) + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
 }
 
 } // namespace GatewayLog

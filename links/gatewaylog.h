@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "links/gatewayprotocol.h"
+
 // The network log's HTML lines for gateway events. Every text that a gateway supplies (its
 // name, its modem's strings, its status) is escaped: the log shows it, never renders it.
 namespace GatewayLog
@@ -12,7 +14,10 @@ QString modemConnected(const QString& name, const QString& ip, const QString& de
     const QString& firmwareRevision, const QString& eui64);
 QString modemDisconnected(const QString& name, const QString& ip, const QString& statusText);
 QString disconnected(const QString& name, const QString& ip);
-// A "Mess" whose sensor address is not 16 hexadecimal digits, dropped.
-QString badAddress(const QString& name, const QString& ip, const QString& eui64);
+// The connection was ended by the program: its gateway let more than `unsentBytes` of what it
+// was sent wait unread.
+QString cutOffNotReading(const QString& name, const QString& ip, qint64 unsentBytes);
+// The messages of one connection dropped since its last such line, by fault.
+QString rejected(const QString& name, const QString& ip, const GatewayProtocol::FaultCounts& counts);
 
 } // namespace GatewayLog

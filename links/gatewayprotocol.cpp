@@ -11,36 +11,6 @@ const char kConnected[] = "Connected";
 constexpr int kConnectedFields = 9;
 constexpr int kOtherFields = 2;
 
-// Position just past the n-th zero byte at or after from, 0 when there are fewer.
-int pastZero(const QByteArray& bytes, int from, int n)
-{
-    int at = from;
-    for (int i = 0; i < n; ++i) {
-        const int zero = bytes.indexOf('\0', at);
-        if (zero < 0)
-            return 0;
-        at = zero + 1;
-    }
-    return at;
-}
-
-int castLength(const QByteArray& bytes)
-{
-    int at = kHeadSize + kEuiBlock;
-    if (bytes.size() <= at)
-        return 0;
-    const int count = quint8(bytes[at]);
-    ++at;
-    for (int i = 0; i < count; ++i) {
-        if (bytes.size() < at + 3)
-            return 0;
-        at += 3 + quint8(bytes[at + 2]);
-        if (bytes.size() < at)
-            return 0;
-    }
-    return at;
-}
-
 // Every zero-ended field, each decoded as bounded text.
 QStringList boundedFields(const QByteArray& bytes)
 {
@@ -55,10 +25,10 @@ QStringList boundedFields(const QByteArray& bytes)
 
 const char* const kHeads[] = { "Conn", "Mess", "Stat", "Init", "Clos" };
 
-// Whether the bytes from `at` to the end, fewer than a head, could still become one.
+// Whether the bytes from `at` on, fewer than a head or not, begin like one of the heads.
 bool startsHead(const QByteArray& bytes, int at)
 {
-    const int n = bytes.size() - at;
+    const int n = qMin(bytes.size() - at, kHeadSize);
     for (const char* head : kHeads) {
         if (qstrncmp(bytes.constData() + at, head, uint(n)) == 0)
             return true;
@@ -66,13 +36,177 @@ bool startsHead(const QByteArray& bytes, int at)
     return false;
 }
 
-int statusLength(const QByteArray& bytes)
+bool isHeadLetter(char c)
 {
-    const int first = pastZero(bytes, kHeadSize, 1);
-    if (first == 0)
-        return 0;
-    const bool connected = bytes.mid(kHeadSize, first - 1 - kHeadSize) == kConnected;
-    return pastZero(bytes, kHeadSize, connected ? kConnectedFields : kOtherFields);
+    return c == 'C' || c == 'M' || c == 'S' || c == 'I';
+}
+
+// Where a stretch that is no message ends: at the first head from `from` on, or at a tail that
+// may become one. One pass over the bytes, so a flood of bad messages costs what its bytes cost.
+int nextHead(const QByteArray& bytes, int from)
+{
+    const char* d = bytes.constData();
+    for (int at = qMax(from, 1); at < bytes.size(); ++at) {
+        if (isHeadLetter(d[at]) && startsHead(bytes, at))
+            return at;
+    }
+    return bytes.size();
+}
+
+Frame wholeFrame(int length)
+{
+    Frame frame;
+    frame.kind = Frame::Message;
+    frame.length = length;
+    return frame;
+}
+
+Frame rejected(const QByteArray& bytes, Fault fault, int from = 1)
+{
+    Frame frame;
+    frame.kind = Frame::Rejected;
+    frame.length = nextHead(bytes, from);
+    frame.fault = fault;
+    return frame;
+}
+
+// A text refused at the control byte at `at`: that byte belongs to a "Mess" whose head stands
+// closest before it, inside the text, when the text was cut short. A head further back is part
+// of the text itself (the word "Connected").
+Frame rejectedText(const QByteArray& bytes, int at)
+{
+    const char* d = bytes.constData();
+    for (int head = at - kHeadSize; head >= 1; --head) {
+        if (isHeadLetter(d[head]) && startsHead(bytes, head)) {
+            Frame frame = rejected(bytes, Fault::BadText);
+            frame.length = head;
+            return frame;
+        }
+    }
+    return rejected(bytes, Fault::BadText, at);
+}
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// Tab, line feed and carriage return may stand in a text; other control bytes never do, while
+// every "Mess" carries some (its count and record kinds).
+bool isControl(char c)
+{
+    return c > 0 && c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+}
+
+// Sensors send temperature (1), humidity (2) and battery voltage (3) as 4- or 8-byte floats,
+// and may echo their sleep interval (4) as a 4-byte integer. A head's letters are none of these
+// kinds, nor a width.
+bool validRecord(char kind, int width)
+{
+    switch (kind) {
+    case 1:
+    case 2:
+    case 3:
+        return width == 4 || width == 8;
+    case 4:
+        return width == 4;
+    default:
+        return false;
+    }
+}
+
+bool isRecordKind(char kind)
+{
+    return validRecord(kind, 4) || validRecord(kind, 8);
+}
+
+// How far the records of a "Mess" reach: to their end when all have come (whole), to the first
+// byte that no record may have (wrong), or else to the end of the bytes.
+int recordsEnd(const QByteArray& bytes, bool* whole, bool* wrong)
+{
+    const int n = bytes.size();
+    const char* d = bytes.constData();
+    *whole = false;
+    *wrong = false;
+    int at = kHeadSize + kEuiBlock;
+    const int count = quint8(d[at++]);
+    for (int i = 0; i < count; ++i) {
+        // The kind is checked before the width has come: a cut shows at its first byte.
+        if (n <= at)
+            return n;
+        if (!isRecordKind(d[at])) {
+            *wrong = true;
+            return at;
+        }
+        if (n < at + 3)
+            return n;
+        if (!validRecord(d[at], quint8(d[at + 2]))) {
+            *wrong = true;
+            return at;
+        }
+        at += 3 + quint8(d[at + 2]);
+        if (n < at)
+            return n;
+    }
+    *whole = true;
+    return at;
+}
+
+Frame castFrame(const QByteArray& bytes)
+{
+    const int n = bytes.size();
+    const char* d = bytes.constData();
+    for (int at = kHeadSize; at < qMin(n, kHeadSize + kEuiBlock); ++at) {
+        if (!isHexDigit(d[at]))
+            return rejected(bytes, Fault::BadAddress);
+    }
+    if (n <= kHeadSize + kEuiBlock)
+        return Frame();
+    bool whole = false;
+    bool wrong = false;
+    const int end = recordsEnd(bytes, &whole, &wrong);
+    // Record kinds and widths are no letters, so a head can only stand inside a value, and a
+    // sensor's value does not spell one: the message was cut there. A message that ends in what
+    // may be the start of a head waits for the bytes that tell.
+    for (int at = kHeadSize + kEuiBlock; at < end; ++at) {
+        if (isHeadLetter(d[at]) && startsHead(bytes, at)) {
+            if (n - at >= kHeadSize)
+                return rejected(bytes, Fault::Cut);
+            if (whole)
+                return Frame();
+        }
+    }
+    if (wrong)
+        return rejected(bytes, Fault::BadRecord);
+    return whole ? wholeFrame(end) : Frame();
+}
+
+// Fields from `at` on: whole when `fields` zero bytes have come, refused at a control byte or
+// past kMaxPending bytes. `at` is left past the last zero byte seen.
+Frame textFrame(const QByteArray& bytes, int* at, int fields)
+{
+    const char* d = bytes.constData();
+    for (int seen = 0; *at < bytes.size(); ++*at) {
+        if (*at >= kMaxPending)
+            return rejected(bytes, Fault::TooLong, *at);
+        if (d[*at] == '\0') {
+            if (++seen == fields)
+                return wholeFrame(++*at);
+        } else if (isControl(d[*at])) {
+            return rejectedText(bytes, *at);
+        }
+    }
+    return Frame();
+}
+
+Frame statusFrame(const QByteArray& bytes)
+{
+    int at = kHeadSize;
+    const Frame first = textFrame(bytes, &at, 1);
+    if (first.kind != Frame::Message)
+        return first;
+    const bool connected = bytes.mid(kHeadSize, first.length - 1 - kHeadSize) == kConnected;
+    return textFrame(bytes, &at, (connected ? kConnectedFields : kOtherFields) - 1);
 }
 
 } // namespace
@@ -95,11 +229,6 @@ Head headOf(const QByteArray& message)
     return Head::Unknown;
 }
 
-QString headText(const QByteArray& message)
-{
-    return QString::fromLatin1(message.left(kHeadSize));
-}
-
 QStringList splitFields(const QByteArray& bytes)
 {
     QStringList fields;
@@ -111,50 +240,33 @@ QStringList splitFields(const QByteArray& bytes)
     return fields;
 }
 
-int knownLength(const QByteArray& bytes)
+Frame frontFrame(const QByteArray& bytes)
 {
+    if (bytes.size() < kHeadSize && startsHead(bytes, 0))
+        return Frame();
+    int at = kHeadSize;
     switch (headOf(bytes)) {
     case Head::Conn:
-        return pastZero(bytes, kHeadSize, 1);
+        return textFrame(bytes, &at, 1);
     case Head::Mess:
-        return castLength(bytes);
+        return castFrame(bytes);
     case Head::Stat:
     case Head::Init:
     case Head::Clos:
-        return statusLength(bytes);
+        return statusFrame(bytes);
     case Head::Unknown:
         break;
     }
-    return 0;
+    return rejected(bytes, Fault::UnknownHead);
 }
 
-Frame frontFrame(const QByteArray& bytes)
+bool mayEndText(const QByteArray& bytes)
 {
-    Frame frame;
-    if (bytes.size() < kHeadSize && startsHead(bytes, 0))
-        return frame;
-    if (headOf(bytes) != Head::Unknown) {
-        frame.length = knownLength(bytes);
-        if (frame.length > 0)
-            frame.kind = Frame::Message;
-        return frame;
+    for (const char c : bytes) {
+        if (c == '\0' || isControl(c))
+            return true;
     }
-    // The junk runs to the next known head, or to a tail that may start one.
-    int end = bytes.size();
-    for (const char* head : kHeads) {
-        const int at = bytes.indexOf(head, 1);
-        if (at > 0 && at < end)
-            end = at;
-    }
-    for (int at = qMax(1, bytes.size() - kHeadSize + 1); at < end; ++at) {
-        if (bytes.size() - at < kHeadSize && startsHead(bytes, at)) {
-            end = at;
-            break;
-        }
-    }
-    frame.kind = Frame::Junk;
-    frame.length = end;
-    return frame;
+    return false;
 }
 
 QString boundedText(const char* bytes, int size)
@@ -167,18 +279,6 @@ QString boundedText(const char* bytes, int size)
             text.chop(1);
     }
     return text;
-}
-
-bool isEui64(const QString& text)
-{
-    if (text.size() != kEuiBlock)
-        return false;
-    for (const QChar c : text) {
-        const ushort u = c.unicode();
-        if (!((u >= '0' && u <= '9') || (u >= 'A' && u <= 'F') || (u >= 'a' && u <= 'f')))
-            return false;
-    }
-    return true;
 }
 
 bool parseConn(const QByteArray& body, QString* name)

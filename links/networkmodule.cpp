@@ -1,6 +1,5 @@
 #include "links/networkmodule.h"
 
-#include <QDebug>
 #include <QTcpSocket>
 
 #ifdef Q_OS_UNIX
@@ -13,16 +12,11 @@
 
 using namespace GatewayProtocol;
 
-namespace
-{
-
-// The most a connection keeps of a message that has not ended yet.
-constexpr int kMaxPending = 1 << 20;
-
-} // namespace
-
 NetworkModule::NetworkModule(quint16 port)
 {
+    clock.start();
+    reportTimer.setSingleShot(true);
+    connect(&reportTimer, &QTimer::timeout, this, &NetworkModule::reportDueRejections);
     connect(&server, &QTcpServer::newConnection, this, &NetworkModule::slotNewConnection);
     // Port 0 would make the system pick one no gateway knows.
     if (port == 0)
@@ -58,6 +52,23 @@ NetworkModule::~NetworkModule()
     live.clear();
     qDeleteAll(clients);
     clients.clear();
+}
+
+void NetworkModule::setLimits(const Limits& newLimits)
+{
+    limits = newLimits;
+}
+
+bool NetworkModule::sensorListDue(const ZigBeeClient* client)
+{
+    Pending* p = client && live.contains(client) ? pending.value(client->socket) : nullptr;
+    if (!p || p->cutOff || client->socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    const qint64 now = clock.elapsed();
+    if (p->listSentAt >= 0 && now - p->listSentAt < limits.sensorListPauseMs)
+        return false;
+    p->listSentAt = now;
+    return true;
 }
 
 QString NetworkModule::peerText(const ZigBeeClient* client)
@@ -117,6 +128,13 @@ void NetworkModule::write(QTcpSocket* socket, const QByteArray& data)
         return;
     socket->write(data);
     socket->flush();
+    // A gateway that does not read leaves all it is sent in this program's memory: past the
+    // bound its connection ends instead, and the end's log line says why.
+    if (socket->bytesToWrite() > limits.maxUnsent) {
+        if (Pending* p = pending.value(socket))
+            p->cutOff = true;
+        socket->abort();
+    }
 }
 
 void NetworkModule::slotNewConnection()
@@ -129,6 +147,7 @@ void NetworkModule::slotNewConnection()
     client->connectTime = QDateTime::currentDateTime();
 
     auto* p = new Pending;
+    p->rejections = RejectionTally(limits.reportIntervalMs);
     p->peer = addressText(socket->peerAddress());
 
     connect(socket, &QTcpSocket::disconnected, this, &NetworkModule::slotSocketDisconnected);
@@ -168,21 +187,16 @@ void NetworkModule::takeBytes(QTcpSocket* socket)
     if (!p || !clients.contains(socket))
         return;
     const QByteArray bytes = socket->readAll();
-    // A name or a status ends at a zero byte: while none arrives, the bytes waiting need no
-    // second look, however finely the gateway cuts them.
+    // A name or a status is decided by a zero or a control byte, or by its length: until then
+    // the bytes waiting need no second look, however finely the gateway cuts them.
     const Head waiting = headOf(p->buffer);
-    const bool needsZero
+    const bool textWaits
         = waiting == Head::Conn || waiting == Head::Stat || waiting == Head::Init || waiting == Head::Clos;
     p->buffer += bytes;
     ++p->busy;
-    if (!needsZero || bytes.contains('\0'))
+    // A text still without its end after kMaxPending bytes is refused as one (frontFrame).
+    if (!textWaits || mayEndText(bytes) || p->buffer.size() > kMaxPending)
         handleWhole(socket, p);
-    // A message that would still be incomplete after this much is no message: the bytes go,
-    // and the stream finds its feet again at the next head.
-    if (p->buffer.size() > kMaxPending) {
-        qDebug().noquote() << headText(p->buffer) << "over 1 MB without its end dropped";
-        p->buffer.clear();
-    }
     release(socket, p);
 }
 
@@ -191,18 +205,70 @@ void NetworkModule::handleWhole(QTcpSocket* socket, Pending* p)
     QByteArray data;
     data.swap(p->buffer);
     int at = 0;
-    while (at < data.size()) {
+    while (at < data.size() && !p->cutOff) {
         const QByteArray rest = QByteArray::fromRawData(data.constData() + at, data.size() - at);
         const Frame frame = frontFrame(rest);
         if (frame.kind == Frame::Incomplete)
             break;
-        if (frame.kind == Frame::Junk)
-            qDebug().noquote() << "Unknown head:" << headText(rest.left(frame.length));
-        else
+        if (frame.kind == Frame::Rejected) {
+            reject(socket, p, frame.fault);
+        } else {
+            p->afterRejection = false;
             handleMessage(clients.value(socket), p->peer, data.mid(at, frame.length));
+        }
         at += frame.length;
     }
-    p->buffer = data.mid(at);
+    p->buffer = p->cutOff ? QByteArray() : data.mid(at);
+}
+
+// Bytes without a head of their own right behind dropped ones are the rest of those, not one
+// more message. The first drop after a quiet interval is reported at once, the others with
+// the next line.
+void NetworkModule::reject(QTcpSocket* socket, Pending* p, Fault fault)
+{
+    const bool continued = fault == Fault::UnknownHead && p->afterRejection;
+    p->afterRejection = true;
+    if (continued)
+        return;
+    const qint64 now = clock.elapsed();
+    if (p->rejections.add(fault, now)) {
+        reportRejections(socket, p);
+        return;
+    }
+    const qint64 due = p->rejections.dueIn(now);
+    if (!reportTimer.isActive() || reportTimer.remainingTime() > due)
+        reportTimer.start(int(due));
+}
+
+void NetworkModule::reportRejections(QTcpSocket* socket, Pending* p)
+{
+    const ZigBeeClient* client = clients.value(socket);
+    emit signalInterfNetworkMess(
+        GatewayLog::rejected(client ? client->name : QString(), p->peer, p->rejections.take(clock.elapsed())));
+}
+
+void NetworkModule::reportDueRejections()
+{
+    qint64 now = clock.elapsed();
+    QVector<QTcpSocket*> due;
+    for (auto it = pending.cbegin(); it != pending.cend(); ++it) {
+        if (it.value()->rejections.dueIn(now) == 0)
+            due.append(it.key());
+    }
+    // A receiver of a line may end a connection: each is looked up again.
+    for (QTcpSocket* socket : qAsConst(due)) {
+        if (Pending* p = pending.value(socket))
+            reportRejections(socket, p);
+    }
+    now = clock.elapsed();
+    qint64 next = -1;
+    for (const Pending* p : qAsConst(pending)) {
+        const qint64 in = p->rejections.dueIn(now);
+        if (in >= 0 && (next < 0 || in < next))
+            next = in;
+    }
+    if (next >= 0)
+        reportTimer.start(int(next));
 }
 
 void NetworkModule::release(QTcpSocket* socket, Pending* p)
@@ -221,13 +287,19 @@ void NetworkModule::finish(QTcpSocket* socket)
         return;
     ++p->busy;
     p->ended = false;
-    if (socket->bytesAvailable() > 0)
-        p->buffer += socket->readAll();
-    handleWhole(socket, p);
-    if (!p->buffer.isEmpty())
-        qDebug().noquote() << "Incomplete" << headText(p->buffer) << "dropped at the end of the connection";
+    // What a gateway sent before the program ended its connection is not handled.
+    if (!p->cutOff) {
+        if (socket->bytesAvailable() > 0)
+            p->buffer += socket->readAll();
+        handleWhole(socket, p);
+        if (!p->buffer.isEmpty())
+            reject(socket, p, headOf(p->buffer) == Head::Unknown ? Fault::UnknownHead : Fault::Cut);
+    }
+    if (!p->rejections.isEmpty())
+        reportRejections(socket, p);
 
-    emit signalInterfNetworkMess(GatewayLog::disconnected(client->name, p->peer));
+    emit signalInterfNetworkMess(p->cutOff ? GatewayLog::cutOffNotReading(client->name, p->peer, limits.maxUnsent)
+                                           : GatewayLog::disconnected(client->name, p->peer));
     emit signalDisconnected(client);
 
     clients.remove(socket);
@@ -244,23 +316,17 @@ void NetworkModule::handleMessage(ZigBeeClient* client, const QString& peer, con
     const Head head = headOf(message);
     const QByteArray body = message.mid(4);
     switch (head) {
+    // The framing lets only whole, valid messages through; the checks here keep every field
+    // read within its message all the same.
     case Head::Conn: {
-        if (!parseConn(body, &client->name)) {
-            qDebug("Conn without a name dropped");
+        if (!parseConn(body, &client->name))
             return;
-        }
         emit signalInterfNetworkMess(GatewayLog::connected(client->name, peer));
         emit signalNewConnection(client);
         return;
     }
     case Head::Mess: {
         const Cast cast = parseCast(body);
-        // The registry and the database know sensors by 16 hexadecimal digits only: any other
-        // address would show as a live sensor whose rows the database refuses.
-        if (!isEui64(cast.eui64)) {
-            emit signalInterfNetworkMess(GatewayLog::badAddress(client->name, peer, cast.eui64));
-            return;
-        }
         emit signalNetworkCastReceived(client, cast.eui64, cast.payload);
         return;
     }
@@ -268,10 +334,8 @@ void NetworkModule::handleMessage(ZigBeeClient* client, const QString& peer, con
     case Head::Init:
     case Head::Clos: {
         Status s;
-        if (!parseStatus(body, &s)) {
-            qDebug().noquote() << headText(message) << "with too few fields dropped";
+        if (!parseStatus(body, &s))
             return;
-        }
         client->modemConnected = s.connected;
         if (s.connected) {
             client->modem.DeviceName = s.deviceName;
@@ -297,7 +361,6 @@ void NetworkModule::handleMessage(ZigBeeClient* client, const QString& peer, con
         return;
     }
     case Head::Unknown:
-        qDebug().noquote() << "Unknown head:" << headText(message);
         return;
     }
 }

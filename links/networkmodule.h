@@ -1,13 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
 #include <QVector>
+
+#include "links/gatewayprotocol.h"
+#include "links/rejectiontally.h"
 
 class QTcpSocket;
 class ZigBeeClient;
@@ -31,6 +36,24 @@ public:
     // peer in dotted form, although a server on every address sees it IPv4-mapped.
     static QString peerText(const ZigBeeClient* client);
     static QString addressText(const QHostAddress& address);
+
+    // What one connection may cost the program. The report interval holds for connections
+    // accepted after it is set.
+    struct Limits {
+        // Output a gateway leaves unread: past this its connection is ended.
+        qint64 maxUnsent = 1 << 20;
+        // The sensor list goes to one connection at most once in this time (see sensorListDue).
+        int sensorListPauseMs = 5000;
+        // One network-log line per connection in this time at most for its dropped messages.
+        int reportIntervalMs = 1000;
+    };
+    void setLimits(const Limits& limits);
+
+    // Whether the sensor list may be sent to the client again now; true at most once per
+    // sensorListPauseMs for one connection, and only while it is open. A gateway that forwards
+    // measurements before it is bound is told the list again, but not for every measurement:
+    // a list of thousands of sensors per message would outgrow anything it sends.
+    bool sensorListDue(const ZigBeeClient* client);
 
 signals:
     void signalNewConnection(ZigBeeClient* client);
@@ -57,17 +80,28 @@ private:
         QString peer;
         int busy = 0; // messages of this connection are being handled
         bool ended = false; // disconnected while busy: finished when the handling unwinds
+        bool cutOff = false; // ended by the program: what it still sent is not handled
+        bool afterRejection = false; // the last bytes handled were dropped
+        qint64 listSentAt = -1; // when the sensor list was last allowed (module clock)
+        RejectionTally rejections;
     };
 
     void takeBytes(QTcpSocket* socket);
     void handleWhole(QTcpSocket* socket, Pending* p);
     void handleMessage(ZigBeeClient* client, const QString& peer, const QByteArray& message);
+    void reject(QTcpSocket* socket, Pending* p, GatewayProtocol::Fault fault);
+    void reportRejections(QTcpSocket* socket, Pending* p);
+    void reportDueRejections();
     void finish(QTcpSocket* socket);
     void release(QTcpSocket* socket, Pending* p);
     void sendTo(ZigBeeClient* client, const QByteArray& data);
     void write(QTcpSocket* socket, const QByteArray& data);
 
     QTcpServer server;
+    Limits limits;
+    QElapsedTimer clock;
+    // Writes the rejection lines that had to wait for their interval.
+    QTimer reportTimer;
     QHash<QTcpSocket*, Pending*> pending;
     // The records handed out and not yet gone: a send checks its target here.
     QSet<const ZigBeeClient*> live;

@@ -12,7 +12,8 @@ GatewayHub::GatewayHub(AppState& state, NetworkModule& net, SQLBaseModule& sql)
     , binding(state)
     , intake(state, *this, [] { return QDateTime::currentMSecsSinceEpoch(); })
 {
-    connect(&net, &NetworkModule::signalNewConnection, this, [this](ZigBeeClient* c) { resendSensorList(c); });
+    connect(&net, &NetworkModule::signalNewConnection, this,
+        [this](ZigBeeClient* c) { this->net.slotSlepSend(c, binding.sleepList()); });
     auto bind = [this](ZigBeeClient* c) { binding.bind(c, NetworkModule::peerText(c)); };
     connect(&net, &NetworkModule::signalStatReceived, this, bind);
     connect(&net, &NetworkModule::signalInitReceived, this, bind);
@@ -33,5 +34,6 @@ void GatewayHub::storeMeasurement(const PendingMeasurement& measurement)
 
 void GatewayHub::resendSensorList(ZigBeeClient* client)
 {
-    net.slotSlepSend(client, binding.sleepList());
+    if (net.sensorListDue(client))
+        net.slotSlepSend(client, binding.sleepList());
 }

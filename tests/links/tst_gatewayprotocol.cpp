@@ -3,6 +3,7 @@
 
 #include "links/gatewaylog.h"
 #include "links/gatewayprotocol.h"
+#include "links/rejectiontally.h"
 
 using namespace GatewayProtocol;
 
@@ -25,6 +26,7 @@ using Intervals = QVector<QPair<QString, int>>;
 } // namespace
 
 Q_DECLARE_METATYPE(Intervals)
+Q_DECLARE_METATYPE(FaultCounts)
 
 class TestGatewayProtocol : public QObject
 {
@@ -34,6 +36,12 @@ private slots:
     void splitsFields();
     void knowsWhereMessagesEnd_data();
     void knowsWhereMessagesEnd();
+    void decidesWaitingTextOnlyAtItsEnd_data();
+    void decidesWaitingTextOnlyAtItsEnd();
+    void countsRejections_data();
+    void countsRejections();
+    void reportsRejections_data();
+    void reportsRejections();
     void parsesStatus_data();
     void parsesStatus();
     void parsesCast_data();
@@ -65,34 +73,95 @@ void TestGatewayProtocol::splitsFields()
 void TestGatewayProtocol::knowsWhereMessagesEnd_data()
 {
     QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("kind");
     QTest::addColumn<int>("length");
+    QTest::addColumn<int>("fault");
+    const int whole = Frame::Message;
+    const int waits = Frame::Incomplete;
+    const int dropped = Frame::Rejected;
+    const int none = int(Fault::UnknownHead);
     const QByteArray cast = "Mess" + kEui + kPayload;
-    QTest::newRow("Conn") << "Conn" + z("gw") << 7;
-    QTest::newRow("Conn, invalid utf-8 name, then more") << "Conn" + z("\xd0") + "Stat" << 6;
-    QTest::newRow("Conn without zero") << QByteArray("Conngw") << 0;
-    QTest::newRow("Mess") << cast << cast.size();
-    QTest::newRow("Mess then Mess") << cast + cast << cast.size();
-    QTest::newRow("Mess, zero bytes in address and payload")
-        << "Mess" + QByteArray("AB\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 16) + QByteArray::fromHex("0201000100030000") << 28;
-    QTest::newRow("Mess, count 0") << "Mess" + kEui + QByteArray(1, '\0') << 21;
-    QTest::newRow("Mess, payload cut") << "Mess" + kEui + kPayload.left(6) << 0;
-    QTest::newRow("Mess, record head cut") << "Mess" + kEui + QByteArray::fromHex("020101") << 0;
-    QTest::newRow("Mess, no payload yet") << "Mess" + kEui << 0;
-    QTest::newRow("status, connected") << "Stat" + kConnectedBody << 4 + kConnectedBody.size();
-    QTest::newRow("status, connected, 8 fields") << "Init" + kConnectedBody.left(kConnectedBody.size() - 17) << 0;
-    QTest::newRow("status, other") << "Clos" + z("Disconnected") + z("gone") + "Mess" << 22;
-    QTest::newRow("status, other, 1 field") << "Stat" + z("Disconnected") << 0;
-    QTest::newRow("status, connected in other case") << "Stat" + z("connected") + z("x") << 16;
-    QTest::newRow("lower-case head") << "stat" + z("Disconnected") + z("x") << 0;
-    QTest::newRow("unknown head") << QByteArray("Ping") << 0;
-    QTest::newRow("under 4 bytes") << QByteArray("Con") << 0;
+    QTest::newRow("Conn") << "Conn" + z("gw") << whole << 7 << none;
+    QTest::newRow("Conn, invalid utf-8 name, then more") << "Conn" + z("\xd0") + "Stat" << whole << 6 << none;
+    QTest::newRow("Conn without zero") << QByteArray("Conngw") << waits << 0 << none;
+    QTest::newRow("Conn, tab in the name") << "Conn" + z("g\tw") << whole << 8 << none;
+    QTest::newRow("Conn cut, then a Mess") << "Conngw" + cast << dropped << 6 << int(Fault::BadText);
+    QTest::newRow("Mess") << cast << whole << cast.size() << none;
+    QTest::newRow("Mess then Mess") << cast + cast << whole << cast.size() << none;
+    QTest::newRow("Mess, double and interval records")
+        << "Mess" + kEui + QByteArray::fromHex("0203010800000000000000000401040a000000") << whole << 39 << none;
+    QTest::newRow("Mess, count 0") << "Mess" + kEui + QByteArray(1, '\0') << whole << 21 << none;
+    QTest::newRow("Mess, payload cut") << "Mess" + kEui + kPayload.left(6) << waits << 0 << none;
+    QTest::newRow("Mess, record head cut") << "Mess" + kEui + QByteArray::fromHex("020101") << waits << 0 << none;
+    QTest::newRow("Mess, no payload yet") << "Mess" + kEui << waits << 0 << none;
+    QTest::newRow("Mess, address cut") << "Mess" + kEui.left(7) << waits << 0 << none;
+    // Everything after the cut belongs to the next message: its head stands where the cut
+    // message goes wrong, and the stream goes on there.
+    QTest::newRow("Mess cut in the address, then a Mess")
+        << "Mess" + kEui.left(7) + cast << dropped << 11 << int(Fault::BadAddress);
+    QTest::newRow("Mess cut before the count, then a Mess") << "Mess" + kEui + cast << dropped << 20 << int(Fault::Cut);
+    QTest::newRow("Mess cut after a record, then a Mess")
+        << "Mess" + kEui + QByteArray::fromHex("0201010400002041") + cast << dropped << 28 << int(Fault::BadRecord);
+    QTest::newRow("Mess cut in a value, then a Mess")
+        << "Mess" + kEui + QByteArray::fromHex("010101040000") + cast << dropped << 26 << int(Fault::Cut);
+    QTest::newRow("Mess cut in a value, then a status") << "Mess" + kEui + QByteArray::fromHex("010101080000") + "Stat"
+            + kConnectedBody << dropped << 26 << int(Fault::Cut);
+    QTest::newRow("Mess ending in what may be a head waits")
+        << "Mess" + kEui + QByteArray::fromHex("0101010400004d65") << waits << 0 << none;
+    QTest::newRow("Mess ending in what is no head")
+        << "Mess" + kEui + QByteArray::fromHex("0101010400004d65") + "x" << whole << 28 << none;
+    QTest::newRow("Mess, address ended early by zeros")
+        << "Mess" + QByteArray("AB\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 16) + kPayload + cast << dropped
+        << 4 + 16 + kPayload.size() << int(Fault::BadAddress);
+    QTest::newRow("Mess, unknown record kind")
+        << "Mess" + kEui + QByteArray::fromHex("0105010400002041") << dropped << 28 << int(Fault::BadRecord);
+    QTest::newRow("Mess, temperature of 2 bytes")
+        << "Mess" + kEui + QByteArray::fromHex("010101020000") << dropped << 26 << int(Fault::BadRecord);
+    QTest::newRow("Mess, interval of 8 bytes") << "Mess" + kEui + QByteArray::fromHex("0104010800000000000000004d")
+                                               << dropped << 4 + 16 + 12 << int(Fault::BadRecord);
+    QTest::newRow("status, connected") << "Stat" + kConnectedBody << whole << 4 + kConnectedBody.size() << none;
+    QTest::newRow("status, connected, 8 fields")
+        << "Init" + kConnectedBody.left(kConnectedBody.size() - 17) << waits << 0 << none;
+    QTest::newRow("status, other") << "Clos" + z("Disconnected") + z("gone") + "Mess" << whole << 22 << none;
+    QTest::newRow("status, other, 1 field") << "Stat" + z("Disconnected") << waits << 0 << none;
+    QTest::newRow("status, connected in other case") << "Stat" + z("connected") + z("x") << whole << 16 << none;
+    QTest::newRow("status cut, then a Mess")
+        << "Stat" + kConnectedBody.left(30) + cast << dropped << 34 << int(Fault::BadText);
+    QTest::newRow("lower-case head") << "stat" + z("Disconnected") + z("x") << dropped << 19 << none;
+    QTest::newRow("unknown head, up to a tail that may be one") << QByteArray("PingMe") << dropped << 4 << none;
+    QTest::newRow("under 4 bytes") << QByteArray("Con") << waits << 0 << none;
+    QTest::newRow("under 4 bytes, no head") << QByteArray("Cxn") << dropped << 3 << none;
 }
 
 void TestGatewayProtocol::knowsWhereMessagesEnd()
 {
     QFETCH(QByteArray, bytes);
+    QFETCH(int, kind);
     QFETCH(int, length);
-    QCOMPARE(knownLength(bytes), length);
+    QFETCH(int, fault);
+    const Frame frame = frontFrame(bytes);
+    QCOMPARE(int(frame.kind), kind);
+    QCOMPARE(frame.length, length);
+    if (kind == Frame::Rejected)
+        QCOMPARE(int(frame.fault), fault);
+}
+
+void TestGatewayProtocol::decidesWaitingTextOnlyAtItsEnd_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("decides");
+    QTest::newRow("letters") << QByteArray("Шлюз 1") << false;
+    QTest::newRow("tab, line feed, carriage return") << QByteArray("a\tb\nc\r") << false;
+    QTest::newRow("zero byte") << QByteArray("ab\0c", 4) << true;
+    QTest::newRow("count byte of a Mess") << QByteArray("Mess\x03", 5) << true;
+    QTest::newRow("escape") << QByteArray("\x1b[0m") << true;
+}
+
+void TestGatewayProtocol::decidesWaitingTextOnlyAtItsEnd()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, decides);
+    QCOMPARE(mayEndText(bytes), decides);
 }
 
 void TestGatewayProtocol::parsesStatus_data()
@@ -190,6 +259,70 @@ void TestGatewayProtocol::escapesPeerTextInLogLines()
     QCOMPARE(GatewayLog::modemDisconnected("gw", "1.2.3.4", "<i>x</i>"),
         QString("<B><span style=\"color:#A00000;\">Модем отсоеденён от </B></span>\"gw\" (1.2.3.4)  "
                 "&lt;i&gt;x&lt;/i&gt;"));
+}
+
+void TestGatewayProtocol::countsRejections_data()
+{
+    QTest::addColumn<QVector<int>>("steps"); // ms of each rejection, in order
+    QTest::addColumn<QVector<bool>>("atOnce"); // whether its line may go out at once
+    QTest::addColumn<QVector<int>>("taken"); // ms at which the line goes out (-1: not taken)
+    QTest::newRow("one") << QVector<int> { 0 } << QVector<bool> { true } << QVector<int> { 0 };
+    QTest::newRow("burst waits for the interval")
+        << QVector<int> { 0, 1, 2, 999 } << QVector<bool> { true, false, false, false }
+        << QVector<int> { 0, -1, -1, -1 };
+    QTest::newRow("after the interval, at once again")
+        << QVector<int> { 0, 1000, 5000 } << QVector<bool> { true, true, true } << QVector<int> { 0, 1000, 5000 };
+    QTest::newRow("late line restarts the interval")
+        << QVector<int> { 0, 500, 1200, 1300, 2300 } << QVector<bool> { true, false, true, false, true }
+        << QVector<int> { 0, -1, 1200, -1, 2300 };
+}
+
+void TestGatewayProtocol::countsRejections()
+{
+    QFETCH(QVector<int>, steps);
+    QFETCH(QVector<bool>, atOnce);
+    QFETCH(QVector<int>, taken);
+    RejectionTally tally(1000);
+    QCOMPARE(tally.dueIn(0), -1);
+    int counted = 0;
+    for (int i = 0; i < steps.size(); ++i) {
+        QCOMPARE(tally.add(Fault::BadAddress, steps[i]), atOnce[i]);
+        ++counted;
+        if (taken[i] >= 0) {
+            QCOMPARE(tally.dueIn(taken[i]), 0);
+            QCOMPARE(tally.take(taken[i])[size_t(Fault::BadAddress)], counted);
+            counted = 0;
+            QVERIFY(tally.isEmpty());
+        } else {
+            // Due when the interval since the last line is over.
+            QVERIFY(tally.dueIn(steps[i]) > 0);
+        }
+    }
+}
+
+void TestGatewayProtocol::reportsRejections_data()
+{
+    QTest::addColumn<FaultCounts>("counts");
+    QTest::addColumn<QString>("text");
+    const QString head = "<B><span style=\"color:#A00000;\">Отброшено ";
+    const QString from = "</B></span> от \"&lt;gw&gt;\" (10.0.0.2): ";
+    QTest::newRow("one") << FaultCounts { 1, 0, 0, 0, 0, 0 }
+                         << head + "1 сообщение" + from + "неизвестный заголовок — 1";
+    QTest::newRow("three of two kinds") << FaultCounts { 0, 2, 1, 0, 0,
+        0 } << head + "3 сообщения" + from + "неверный адрес датчика — 2, неверная запись измерения — 1";
+    QTest::newRow("eleven") << FaultCounts { 0, 0, 0, 0, 11, 0 }
+                            << head + "11 сообщений" + from + "управляющий символ в тексте — 11";
+    QTest::newRow("ten thousand and one") << FaultCounts { 0, 10000, 0, 1, 0,
+        0 } << head + "10001 сообщение" + from + "неверный адрес датчика — 10000, сообщение оборвано — 1";
+    QTest::newRow("twenty-two") << FaultCounts { 0, 0, 0, 0, 0, 22 }
+                                << head + "22 сообщения" + from + "текст без конца длиннее 1 МБ — 22";
+}
+
+void TestGatewayProtocol::reportsRejections()
+{
+    QFETCH(FaultCounts, counts);
+    QFETCH(QString, text);
+    QCOMPARE(GatewayLog::rejected("<gw>", "10.0.0.2", counts), text);
 }
 
 QTEST_GUILESS_MAIN(TestGatewayProtocol)

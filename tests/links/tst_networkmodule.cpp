@@ -2,9 +2,15 @@
 // (records, signals, log lines, in order) and exactly which bytes they receive.
 #include <QtTest>
 
+#include <QRegularExpression>
 #include <QTcpServer>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "gatewaypeer.h"
+#include "links/gatewayprotocol.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"
 
@@ -61,6 +67,14 @@ struct Recorder : QObject {
         QVERIFY(!gone.contains(c));
         events << QString::fromLatin1(kind) + ' ' + text;
     }
+    QStringList only(const QString& prefix) const
+    {
+        QStringList l;
+        for (const QString& e : events)
+            if (e.startsWith(prefix))
+                l << e;
+        return l;
+    }
     QStringList without(const char* prefix) const
     {
         QStringList l;
@@ -70,6 +84,42 @@ struct Recorder : QObject {
         return l;
     }
 };
+
+// A gateway that connects and never reads a byte: a plain socket with a small receive buffer, so
+// the program's output stays with the program.
+class SilentPeer
+{
+public:
+    explicit SilentPeer(quint16 port)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int small = 4096;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~SilentPeer() { ::close(fd); }
+    SilentPeer(const SilentPeer&) = delete;
+    SilentPeer& operator=(const SilentPeer&) = delete;
+
+    bool connected = false;
+
+private:
+    int fd = -1;
+};
+
+// The counts of the rejection lines, added up.
+int rejectedCount(const QStringList& lines)
+{
+    static const QRegularExpression count(QStringLiteral("Отброшено (\\d+) "));
+    int sum = 0;
+    for (const QString& line : lines)
+        sum += count.match(line).captured(1).toInt();
+    return sum;
+}
 
 } // namespace
 
@@ -89,6 +139,10 @@ private slots:
     void sendsExactFrames();
     void endsConnectionWithoutConn();
     void destructorLeavesNoSignal();
+    void endsConnectionThatDoesNotRead_data();
+    void endsConnectionThatDoesNotRead();
+    void reportsFloodOfBadMessagesInFewLines();
+    void resendsSensorListAtMostOncePerPause();
     void refusesUnusablePort();
 };
 
@@ -121,11 +175,11 @@ void TestNetworkModule::announcesGatewayAndModem_data()
                                                 "log " + kRed + "Модем отсоеденён от " + kClose + "\"&lt;b&gt;&amp;\" ("
                                                     + kPeer + ")  &lt;i&gt;",
                                                 "stat off|<i>" };
-    const QString bad = kRed + "Сообщение отброшено: неверный адрес датчика" + kClose;
     QTest::newRow("Mess with a 14-digit address")
         << "Conn" + z("Шлюз 1") + "Mess" + QByteArray("000D6F0000C0A0\0\0", 16) + kPayload
         << QStringList { "log " + conn, "conn Шлюз 1",
-               "log " + bad + " \"000D6F0000C0A0\" от \"Шлюз 1\" (" + kPeer + ")" };
+               "log " + kRed + "Отброшено 1 сообщение" + kClose + " от \"Шлюз 1\" (" + kPeer
+                   + "): неверный адрес датчика — 1" };
     const QByteArray longName = QString(70000, QChar(0x0416)).toUtf8();
     QTest::newRow("name cut to 64 characters")
         << "Conn" + longName + '\0' + "Stat" + z("Off") + longName + '\0'
@@ -238,45 +292,48 @@ void TestNetworkModule::survivesMalformedInput_data()
 {
     QTest::addColumn<QList<QByteArray>>("writes");
     QTest::addColumn<QStringList>("events");
-    QTest::addColumn<QStringList>("debug");
+    QTest::addColumn<QStringList>("rejected"); // the log lines of dropped messages
     QByteArray noise(1 << 20, '\0');
     for (int i = 0; i < noise.size(); ++i)
         noise[i] = char((quint32(i) * 7919u + 13u) % 251u);
-    const QString noiseHead = "Unknown head: " + QString::fromLatin1(noise.left(4));
-    QTest::newRow("lower-case head") << QList<QByteArray> { "conn" + z("gw") } << QStringList {}
-                                     << QStringList { "Unknown head: conn" };
-    QTest::newRow("unknown head") << QList<QByteArray> { "Ping" + z("gw") } << QStringList {}
-                                  << QStringList { "Unknown head: Ping" };
-    QTest::newRow("under 4 bytes, no head")
-        << QList<QByteArray> { "Xy" } << QStringList {} << QStringList { "Unknown head: Xy" };
-    QTest::newRow("start of a head, then another head")
-        << QList<QByteArray> { "Co" } << QStringList {} << QStringList { "Unknown head: Co" };
-    QTest::newRow("Mess with empty address")
-        << QList<QByteArray> { "Mess" + QByteArray(16, '\0') + kPayload } << QStringList {} << QStringList {};
+    auto dropped = [](const char* why) {
+        return QStringList { "log " + kRed + "Отброшено 1 сообщение" + kClose + " от \"\" (" + kPeer + "): " + why };
+    };
+    const QStringList unknown = dropped("неизвестный заголовок — 1");
+    QTest::newRow("lower-case head") << QList<QByteArray> { "conn" + z("gw") } << QStringList {} << unknown;
+    QTest::newRow("unknown head") << QList<QByteArray> { "Ping" + z("gw") } << QStringList {} << unknown;
+    QTest::newRow("under 4 bytes, no head") << QList<QByteArray> { "Xy" } << QStringList {} << unknown;
+    QTest::newRow("start of a head, then another head") << QList<QByteArray> { "Co" } << QStringList {} << unknown;
+    QTest::newRow("Mess with empty address") << QList<QByteArray> { "Mess" + QByteArray(16, '\0') + kPayload }
+                                             << QStringList {} << dropped("неверный адрес датчика — 1");
     QTest::newRow("junk between messages")
         << QList<QByteArray> { "Conn" + z("gw") + "junk!" + "Stat" + z("Off") + z("x") }
-        << QStringList { "conn gw", "stat off|x" } << QStringList { "Unknown head: junk" };
-    QTest::newRow("1 MB of noise") << QList<QByteArray> { noise } << QStringList {} << QStringList { noiseHead };
+        << QStringList { "conn gw", "stat off|x" }
+        << QStringList { "log " + kRed + "Отброшено 1 сообщение" + kClose + " от \"gw\" (" + kPeer
+               + "): неизвестный заголовок — 1" };
+    // However many reads the noise takes, it is one stretch without a head.
+    QTest::newRow("1 MB of noise") << QList<QByteArray> { noise } << QStringList {} << unknown;
     QTest::newRow("noise behind a Conn") << QList<QByteArray> { "Conn" + z("gw") + noise } << QStringList { "conn gw" }
-                                         << QStringList { noiseHead };
+                                         << QStringList { "log " + kRed + "Отброшено 1 сообщение" + kClose
+                                                + " от \"gw\" (" + kPeer + "): неизвестный заголовок — 1" };
     QTest::newRow("status cut by a pause")
         << QList<QByteArray> { "Stat" + kConnected.left(30), kConnected.mid(30) }
         << QStringList { "stat on|ETRX357|R309C|000D6F0000AB0001|COO|11|3|1A2B|000D6F0000AB1A2B" } << QStringList {};
+    QTest::newRow("name over 1 MB") << QList<QByteArray> { "Conn" + QByteArray(GatewayProtocol::kMaxPending + 10, 'x')
+        + z("") } << QStringList {} << dropped("текст без конца длиннее 1 МБ — 1");
 }
 
 void TestNetworkModule::survivesMalformedInput()
 {
     QFETCH(QList<QByteArray>, writes);
     QFETCH(QStringList, events);
-    QFETCH(QStringList, debug);
+    QFETCH(QStringList, rejected);
     auto module = startGatewayServer();
     QVERIFY(module);
     Recorder rec(module.get());
     GatewayPeer peer;
     QString error;
     QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
-    for (const QString& line : debug)
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(line));
     for (const QByteArray& w : writes) {
         QVERIFY(peer.send(w));
         QTest::qWait(150);
@@ -286,6 +343,7 @@ void TestNetworkModule::survivesMalformedInput()
     QVERIFY(peer.send("Conn" + z("after") + "Stat" + z("Off") + z("x")));
     const QStringList after = events + QStringList { "conn after", "stat off|x" };
     QTRY_COMPARE(rec.without("log"), after);
+    QCOMPARE(rec.only("log " + kRed + "Отброшено"), rejected);
     QVERIFY(peer.isConnected());
     QCOMPARE(module->clients.size(), 1);
 }
@@ -375,6 +433,117 @@ void TestNetworkModule::destructorLeavesNoSignal()
     QCOMPARE(rec.without("log"), QStringList { "conn a" });
     QTRY_VERIFY(!a.isConnected());
     QTRY_VERIFY(!b.isConnected());
+}
+
+void TestNetworkModule::endsConnectionThatDoesNotRead_data()
+{
+    QTest::addColumn<bool>("reads");
+    QTest::newRow("gateway that reads") << true;
+    QTest::newRow("gateway that does not read") << false;
+}
+
+void TestNetworkModule::endsConnectionThatDoesNotRead()
+{
+    QFETCH(bool, reads);
+    auto module = startGatewayServer();
+    QVERIFY(module);
+    Recorder rec(module.get());
+    std::unique_ptr<GatewayPeer> reader;
+    std::unique_ptr<SilentPeer> silent;
+    if (reads) {
+        reader = std::make_unique<GatewayPeer>();
+        QString error;
+        QVERIFY2(reader->connectTo(module->serverPort(), &error), qPrintable(error));
+    } else {
+        silent = std::make_unique<SilentPeer>(module->serverPort());
+        QVERIFY(silent->connected);
+    }
+    QTRY_COMPARE(module->clients.size(), 1);
+    ZigBeeClient* client = module->clients.first();
+    QTcpSocket* socket = module->clients.firstKey();
+    const QByteArray list = "Slep" + QByteArray(64 * 1024 - 4, 'A');
+    const qint64 bound = NetworkModule::Limits().maxUnsent;
+    // 16 MB: more than the system's buffers on both ends hold.
+    int sent = 0;
+    for (; sent < 256 && !module->clients.isEmpty(); ++sent) {
+        // What waits unsent never passes the bound by more than the message that crossed it.
+        QVERIFY(socket->bytesToWrite() <= bound + list.size());
+        module->slotSlepSend(client, list);
+        if (reads)
+            QTRY_COMPARE(socket->bytesToWrite(), 0);
+        else
+            QCoreApplication::processEvents();
+    }
+    if (reads) {
+        QCOMPARE(sent, 256);
+        QTRY_COMPARE(reader->received().size(), 256 * list.size());
+        QCOMPARE(module->clients.size(), 1);
+        QVERIFY(rec.events.isEmpty());
+        return;
+    }
+    QVERIFY(sent < 256);
+    QTRY_VERIFY(module->clients.isEmpty());
+    QCOMPARE(rec.events,
+        QStringList({ "log " + kRed + "Отсоединение клиента" + kClose + " \"\" (" + kPeer
+                + "): не принимает данные (не отправлено более 1024 КБ)",
+            "disc " }));
+}
+
+void TestNetworkModule::reportsFloodOfBadMessagesInFewLines()
+{
+    auto module = startGatewayServer();
+    QVERIFY(module);
+    Recorder rec(module.get());
+    GatewayPeer peer;
+    QString error;
+    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray flood = "Conn" + z("gw");
+    for (int i = 0; i < 10000; ++i)
+        flood += "Mess" + QByteArray("000D6F0000C0A0\0\0", 16) + QByteArray(1, '\0');
+    flood += "Mess000D6F0000C0A001" + kPayload;
+    QVERIFY(peer.send(flood));
+    QTRY_COMPARE(rec.without("log"), QStringList({ "conn gw", "cast gw 000D6F0000C0A001 " + kPayload.toHex() }));
+    peer.close();
+    QTRY_VERIFY(module->clients.isEmpty());
+    const qint64 elapsed = clock.elapsed();
+    const QStringList lines = rec.only("log " + kRed + "Отброшено");
+    QCOMPARE(rejectedCount(lines), 10000);
+    // The first at once, then one per second at most, the rest when the connection ends.
+    QVERIFY2(lines.size() <= 2 + elapsed / 1000, qPrintable(QString::number(lines.size())));
+    QVERIFY(lines.first().endsWith(
+        "Отброшено 1 сообщение" + kClose + " от \"gw\" (" + kPeer + "): неверный адрес датчика — 1"));
+    for (const QString& line : lines)
+        QVERIFY2(line.contains(QRegularExpression(": неверный адрес датчика — \\d+$")), qPrintable(line));
+}
+
+void TestNetworkModule::resendsSensorListAtMostOncePerPause()
+{
+    auto module = startGatewayServer();
+    QVERIFY(module);
+    NetworkModule::Limits limits;
+    limits.sensorListPauseMs = 400;
+    module->setLimits(limits);
+    // As the intake does for a gateway that is not bound yet.
+    const QByteArray list = "Slep" + z("000D6F0000C0A009") + z("300");
+    connect(module.get(), &NetworkModule::signalNetworkCastReceived, this, [&](ZigBeeClient* c) {
+        if (module->sensorListDue(c))
+            module->slotSlepSend(c, list);
+    });
+    GatewayPeer peer;
+    QString error;
+    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
+    QByteArray casts;
+    for (int i = 0; i < 50; ++i)
+        casts += "Mess000D6F0000C0A001" + kPayload;
+    QVERIFY(peer.send(casts));
+    QTRY_COMPARE(peer.received(), list);
+    QTest::qWait(500);
+    QCOMPARE(peer.received(), list);
+    QVERIFY(peer.send(casts));
+    QTRY_COMPARE(peer.received(), list + list);
+    QVERIFY(!module->sensorListDue(nullptr));
 }
 
 void TestNetworkModule::refusesUnusablePort()
