@@ -1,5 +1,6 @@
 #include "storage/databasewriter.h"
 
+#include <QAtomicInt>
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QMutexLocker>
@@ -29,13 +30,17 @@ constexpr int kSqliteBusyMs = 200;
 constexpr int kMySqlLockWaitSeconds = 2;
 // Flush of a writer destroyed without flushAndStop.
 constexpr int kDestroyFlushMs = 5000;
-// Time given to a statement in progress once the flush at close has run out.
-constexpr int kStopGraceMs = 3000;
+// The last part of the flush at close, given to a thread told to give up: enough to leave a
+// back-off, nothing more, so that the whole close stays within the flush time.
+constexpr int kStopGraceMs = 1000;
 // How often the WAL is checkpointed, and how often at most it is truncated.
 constexpr int kPassiveCheckpointMs = 1000;
 constexpr int kCheckpointMs = 10000;
 // A queue not emptied for this long is a backlog worth showing.
 constexpr int kBacklogMs = 1000;
+
+// Writer threads left inside the driver by writers destroyed since.
+QAtomicInt gAbandoned;
 
 qint64 monotonicMs()
 {
@@ -149,12 +154,14 @@ public:
     }
 
     void run() override;
+    // Called by the owner's destructor: no signal reaches the owner from now on, and a thread
+    // still running deletes its worker when it ends.
+    void detach();
 
     // Under mutex.
     int measurementsQueued() const { return int(queue.size()) - jobsQueued; }
     void failJobs(const QString& error);
 
-    DatabaseWriter* owner;
     mutable QMutex mutex;
     QWaitCondition wake;
     std::deque<Item> queue;
@@ -168,6 +175,8 @@ public:
     bool stopRequested = false;
     bool abandon = false;
     bool started = false;
+    bool ranOut = false; // run() has returned
+    bool orphaned = false; // the owner is gone; the worker deletes itself when run() returns
 
     // Connection settings, copied from the connection handed to start().
     QString driver, databaseName, user, password, host, options;
@@ -181,12 +190,46 @@ private:
     bool runJob(QSqlDatabase& db, MeasureBatchWriter& batches, Item& item);
     // Waits for the back-off; false when the flush at close has given up.
     bool backOff(int* delayMs);
+    bool givenUp() const
+    {
+        QMutexLocker lock(&mutex);
+        return abandon;
+    }
     void dropFront(int count);
     // Logged once per outage, not at every attempt.
     void noteFailure(const QString& error);
     bool failing = false;
     void finishJob(Item& item, bool ok, const QString& error);
+    void announceBatch(int measurements);
+    // Null once the owner is destroyed; guarded apart from the queue so that a slot connected
+    // directly may read the queue.
+    DatabaseWriter* owner;
+    QMutex ownerGuard;
 };
+
+void DatabaseWriter::Worker::detach()
+{
+    {
+        QMutexLocker lock(&ownerGuard);
+        owner = nullptr;
+    }
+    QMutexLocker lock(&mutex);
+    if (started && !ranOut) {
+        orphaned = true;
+        gAbandoned.ref();
+        return;
+    }
+    lock.unlock();
+    wait();
+    delete this;
+}
+
+void DatabaseWriter::Worker::announceBatch(int measurements)
+{
+    QMutexLocker lock(&ownerGuard);
+    if (owner)
+        emit owner->batchCommitted(measurements);
+}
 
 void DatabaseWriter::Worker::failJobs(const QString& error)
 {
@@ -203,6 +246,14 @@ void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error
     Done done = std::move(item.done);
     QObject* context = item.doneContext;
     item.doneContext = nullptr;
+    {
+        // Whoever queued the job may be gone with the writer: the outcome is told to no one.
+        QMutexLocker lock(&ownerGuard);
+        if (!owner) {
+            context->deleteLater();
+            return;
+        }
+    }
     QMetaObject::invokeMethod(
         context,
         [context, done, ok, error] {
@@ -237,6 +288,13 @@ void DatabaseWriter::Worker::run()
     if (checkpointer) {
         checkpointer->stop();
         checkpointer->wait();
+    }
+    QMutexLocker lock(&mutex);
+    ranOut = true;
+    if (orphaned) {
+        gAbandoned.deref();
+        // Deleted in the thread the worker object lives in, once this thread has finished.
+        deleteLater();
     }
 }
 
@@ -382,6 +440,11 @@ bool DatabaseWriter::Worker::writeBatch(
     if (!ok)
         error = db.lastError().text();
     ok = ok && batches.write(batch, &unknown, &error);
+    // A close that has given up on this batch counts it as not written: so it stays.
+    if (ok && givenUp()) {
+        db.rollback();
+        return false;
+    }
     if (ok && !db.commit()) {
         error = db.lastError().text();
         ok = false;
@@ -395,7 +458,7 @@ bool DatabaseWriter::Worker::writeBatch(
         // The sensor was removed after they were queued: there is no row left to attach them to.
         qInfo("Database writer: %d measurements of sensors no longer registered were not stored", unknown);
     dropFront(int(batch.size()));
-    emit owner->batchCommitted(int(batch.size()) - unknown);
+    announceBatch(int(batch.size()) - unknown);
     return true;
 }
 
@@ -406,6 +469,10 @@ bool DatabaseWriter::Worker::runJob(QSqlDatabase& db, MeasureBatchWriter& batche
     if (!ok)
         error = db.lastError().text();
     ok = ok && item.job(db, dbType, &error);
+    if (ok && givenUp()) {
+        db.rollback();
+        return false;
+    }
     if (ok && !db.commit()) {
         error = db.lastError().text();
         ok = false;
@@ -435,15 +502,25 @@ DatabaseWriter::DatabaseWriter(QObject* parent)
 
 DatabaseWriter::~DatabaseWriter()
 {
-    if (worker->isRunning()) {
+    bool stopped = true;
+    {
+        QMutexLocker lock(&worker->mutex);
+        stopped = !worker->started || worker->stopRequested;
+    }
+    if (!stopped) {
         const int left = flushAndStop(kDestroyFlushMs);
         if (left)
             qWarning("Database writer: %d measurements could not be written before it was destroyed", left);
     }
-    // A thread still inside the driver after the grace time cannot be joined; it is left to
-    // the end of the process rather than destroyed under its own feet.
-    if (!worker->isRunning())
-        delete worker;
+    // A thread still inside the driver after the flush cannot be joined: the worker it uses is
+    // left to it and goes when it ends (or with the process, see abandonedThreads).
+    worker->detach();
+    worker = nullptr;
+}
+
+int DatabaseWriter::abandonedThreads()
+{
+    return gAbandoned.loadAcquire();
 }
 
 void DatabaseWriter::start(const QSqlDatabase& connectionToClone, int dbType)
@@ -534,16 +611,21 @@ int DatabaseWriter::flushAndStop(int timeoutMs)
     poll.stop();
     {
         QMutexLocker lock(&worker->mutex);
+        // A second call finds nothing left to write; what the first could not was counted then.
+        if (worker->stopRequested)
+            return 0;
         worker->stopRequested = true;
         worker->wake.wakeAll();
     }
-    if (worker->isRunning() && !worker->wait(ulong(qMax(timeoutMs, 0)))) {
+    // The whole flush stays within timeoutMs: the thread is told to give up for its last part.
+    const int grace = qMin(kStopGraceMs, qMax(timeoutMs, 0) / 4);
+    if (!worker->wait(ulong(qMax(timeoutMs - grace, 0)))) {
         {
             QMutexLocker lock(&worker->mutex);
             worker->abandon = true;
             worker->wake.wakeAll();
         }
-        worker->wait(kStopGraceMs);
+        worker->wait(ulong(grace));
     }
     QMutexLocker lock(&worker->mutex);
     const int left = worker->measurementsQueued();

@@ -63,9 +63,14 @@ public:
     void setQueueBound(int bound);
     // How often at most an SQLite WAL is truncated (10 s).
     void setCheckpointInterval(int ms);
-    // At close: writes what is queued, waiting at most timeoutMs, then stops the thread.
-    // Returns the number of measurements that could not be written.
+    // At close: writes what is queued, waiting at most timeoutMs in all, then stops the
+    // thread; a thread still inside the driver then is left to finish on its own. Returns the
+    // number of measurements that could not be written. Only the first call does anything.
     int flushAndStop(int timeoutMs);
+    // Writer threads still inside the driver whose writers are destroyed. They use nothing the
+    // writer freed, but they do use the process's SQL drivers and connection registry: while
+    // one is left, the process ends without tearing those down.
+    static int abandonedThreads();
 
 signals:
     // After every committed batch of measurements; the views refresh once per batch.

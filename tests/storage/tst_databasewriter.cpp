@@ -13,6 +13,7 @@
 #include "links/modemmodule.h"
 #include "storage/databasewriter.h"
 #include "storage/purgeslicer.h"
+#include "stallingproxy.h"
 #include "storagetest.h"
 #include "tests/app/payloads.h"
 #include "tools/modemsim/modempeer.h"
@@ -249,6 +250,51 @@ private slots:
                                                QStringLiteral("Не удалось записать в базу данных 40 измерений: "
                                                               "база данных недоступна.") };
         QCOMPARE(f.boxes.boxes, boxes);
+    }
+
+    // A close while a statement hangs in the driver (the server's replies held back, as by a
+    // network gone quiet) ends within the flush time, once; when the network comes back after
+    // the writer is destroyed, the thread left behind ends without touching what was freed and
+    // without writing what the close box counted as not written.
+    void closeWhileAStatementHangs_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("flushMs");
+        QTest::newRow("mysql, flush 1 s") << 1 << 1000;
+        QTest::newRow("mysql, flush 3 s") << 1 << 3000;
+    }
+    void closeWhileAStatementHangs()
+    {
+        QFETCH(int, flushMs);
+        f.expectedWarnings << kWriterWarning << QStringLiteral("Не удалось записать");
+        StallingProxy proxy(quint16(f.server.port()));
+        QVERIFY(proxy.listen());
+        f.port = proxy.port();
+        f.open();
+        addSensors();
+        for (int i = 0; i < 10; ++i)
+            f.module->writer->enqueue({ kA, reading(i), 1000 + i });
+        QCOMPARE(count("measure"), 10);
+        proxy.stall();
+        for (int i = 10; i < 25; ++i)
+            f.module->writer->enqueue({ kA, reading(i), 1000 + i });
+        QTest::qWait(300); // the writer is inside the driver now
+        f.module->closeFlushMs = flushMs;
+        QElapsedTimer clock;
+        clock.start();
+        f.module->slotStopModule();
+        const qint64 closeMs = clock.elapsed();
+        QVERIFY2(closeMs < flushMs + 700, qPrintable(QString::number(closeMs)));
+        QCOMPARE(f.boxes.boxes.size(), 2);
+        QVERIFY2(f.boxes.boxes[1].startsWith(QStringLiteral("Не удалось записать в базу данных 15 измерений")),
+            qPrintable(f.boxes.boxes[1]));
+        f.module.reset();
+        QCOMPARE(DatabaseWriter::abandonedThreads(), 1);
+
+        proxy.resume();
+        QTRY_COMPARE_WITH_TIMEOUT(DatabaseWriter::abandonedThreads(), 0, 30000);
+        QTest::qWait(200); // the worker is deleted in this thread's event loop
+        QCOMPARE(count("measure"), 10);
     }
 
     // A measurement lands on the sensor that carries its address when it is written, and the
