@@ -71,6 +71,14 @@ bool SQLBaseModule::openConnection(int failureCode)
     db.setDatabaseName(SqlQueryBuilder::databaseName(dbType, dbHostname, dbUsername, dbPassword, dbName, dbPort));
     bool ok = db.open();
     QString error = db.lastError().text();
+    // Before the journal mode or any table is written, so that a database refused here is
+    // left as it was, byte for byte. A file that is no database lists no tables and fails below.
+    const QString foreign = ok ? SchemaCheck::foreignTable(db, dbType) : QString();
+    if (!foreign.isEmpty()) {
+        db.close();
+        failStart(115, foreign);
+        return false;
+    }
     if (ok && db.driverName() == QLatin1String("QSQLITE")) {
         // SQLite opens lazily: the first statement is what finds a file that is no database.
         // WAL lets the export and the reports read while the intake writes; NORMAL
