@@ -2,12 +2,15 @@
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QWaitCondition>
+
+#include <sys/stat.h>
 
 #include <atomic>
 #include <deque>
@@ -38,6 +41,9 @@ constexpr int kPassiveCheckpointMs = 1000;
 constexpr int kCheckpointMs = 10000;
 // A queue not emptied for this long is a backlog worth showing.
 constexpr int kBacklogMs = 1000;
+// How often the SQLite file at the database's path is compared with the one being written,
+// also while nothing is written.
+constexpr int kFileCheckMs = 250;
 
 // Writer threads left inside the driver by writers destroyed since.
 QAtomicInt gAbandoned;
@@ -62,6 +68,29 @@ bool isTransient(const QString& text)
             return true;
     }
     return false;
+}
+
+// Which file a path names: the same file keeps its device and inode across renames.
+struct FileIdentity {
+    bool exists = false;
+    qint64 device = 0;
+    qint64 inode = 0;
+    bool operator==(const FileIdentity& o) const
+    {
+        return exists == o.exists && device == o.device && inode == o.inode;
+    }
+};
+
+FileIdentity identityOf(const QString& path)
+{
+    FileIdentity identity;
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+        identity.exists = true;
+        identity.device = qint64(info.st_dev);
+        identity.inode = qint64(info.st_ino);
+    }
+    return identity;
 }
 
 } // namespace
@@ -180,6 +209,7 @@ public:
 
     // Connection settings, copied from the connection handed to start().
     QString driver, databaseName, user, password, host, options;
+    QString filePath; // SQLite: the database file's absolute path
     int port = -1;
     int dbType = 0;
 
@@ -201,6 +231,16 @@ private:
     bool failing = false;
     void finishJob(Item& item, bool ok, const QString& error);
     void announceBatch(int measurements);
+    // SQLite: whether the file at the path is still the one the connection writes. While it
+    // is not, nothing is written, and items committed into it after it left the path stay
+    // queued until it is back (counted then) or the close counts them as not written.
+    FileState fileState() const;
+    bool fileInPlace();
+    bool committedAway(int items, int measurements);
+    FileIdentity opened;
+    FileState shownFileState = FileState::InPlace;
+    int awayItems = 0;
+    int awayMeasurements = 0;
     // Null once the owner is destroyed; guarded apart from the queue so that a slot connected
     // directly may read the queue.
     DatabaseWriter* owner;
@@ -229,6 +269,55 @@ void DatabaseWriter::Worker::announceBatch(int measurements)
     QMutexLocker lock(&ownerGuard);
     if (owner)
         emit owner->batchCommitted(measurements);
+}
+
+DatabaseWriter::FileState DatabaseWriter::Worker::fileState() const
+{
+    if (!opened.exists)
+        return FileState::InPlace;
+    const FileIdentity now = identityOf(filePath);
+    if (!now.exists)
+        return FileState::Deleted;
+    return now == opened ? FileState::InPlace : FileState::Replaced;
+}
+
+bool DatabaseWriter::Worker::fileInPlace()
+{
+    const FileState state = fileState();
+    if (state != shownFileState) {
+        shownFileState = state;
+        if (state == FileState::InPlace)
+            qInfo("Database writer: the database file is back at its place; writing again");
+        else
+            qWarning(
+                "Database writer: the database file %s is no longer at its place; writing holds", qPrintable(filePath));
+        QMutexLocker lock(&ownerGuard);
+        if (owner)
+            emit owner->fileStateChanged(int(state));
+    }
+    if (state != FileState::InPlace)
+        return false;
+    if (awayItems) {
+        // Committed into this very file while it was elsewhere: it holds them now.
+        QMutexLocker lock(&mutex);
+        if (!queue.empty() && queue.front().job)
+            finishJob(queue.front(), true, QString());
+        lock.unlock();
+        dropFront(awayItems);
+        if (awayMeasurements)
+            announceBatch(awayMeasurements);
+        awayItems = awayMeasurements = 0;
+    }
+    return true;
+}
+
+bool DatabaseWriter::Worker::committedAway(int items, int measurements)
+{
+    if (!opened.exists || fileState() == FileState::InPlace)
+        return false;
+    awayItems = items;
+    awayMeasurements = measurements;
+    return true;
 }
 
 void DatabaseWriter::Worker::failJobs(const QString& error)
@@ -302,6 +391,9 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
 {
     if (db.isOpen())
         return true;
+    // Opened again by its path, the connection would write into whatever is there now.
+    if (fileState() != FileState::InPlace)
+        return false;
     db.setDatabaseName(databaseName);
     db.setUserName(user);
     db.setPassword(password);
@@ -325,6 +417,8 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
         noteFailure(setup.lastError().text());
         setup.finish();
         db.close();
+    } else if (dbType == SqlQueryBuilder::SQLite && !opened.exists) {
+        opened = identityOf(filePath);
     }
     return ok;
 }
@@ -359,9 +453,18 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
     std::vector<PendingMeasurement> batch;
     batch.reserve(kBatchLimit);
 
+    const bool watchFile = dbType == SqlQueryBuilder::SQLite;
     for (;;) {
         Item job;
         batch.clear();
+        if (watchFile && !fileInPlace()) {
+            // Nothing can be written until the file is back; the close does not wait for it.
+            QMutexLocker lock(&mutex);
+            if (abandon || stopRequested)
+                return;
+            wake.wait(&mutex, kFileCheckMs);
+            continue;
+        }
         {
             QMutexLocker lock(&mutex);
             purgeRunning = purge.active();
@@ -370,13 +473,18 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
                     return;
                 if (!queue.empty() || purgeCutoff || purge.active())
                     break;
-                wake.wait(&mutex);
+                if (!watchFile)
+                    wake.wait(&mutex);
+                else if (!wake.wait(&mutex, kFileCheckMs))
+                    break; // time to look at the file again
             }
             if (purgeCutoff) {
                 purge.start(purgeCutoff);
                 purgeCutoff = 0;
             }
             purgeRunning = purge.active();
+            if (queue.empty() && !purge.active())
+                continue;
             // A job goes alone; measurements go together up to the next job, so that
             // nothing ever overtakes a registry change or is overtaken by one.
             if (!queue.empty() && queue.front().job) {
@@ -457,6 +565,8 @@ bool DatabaseWriter::Worker::writeBatch(
     if (unknown)
         // The sensor was removed after they were queued: there is no row left to attach them to.
         qInfo("Database writer: %d measurements of sensors no longer registered were not stored", unknown);
+    if (committedAway(int(batch.size()), int(batch.size()) - unknown))
+        return true;
     dropFront(int(batch.size()));
     announceBatch(int(batch.size()) - unknown);
     return true;
@@ -487,6 +597,12 @@ bool DatabaseWriter::Worker::runJob(QSqlDatabase& db, MeasureBatchWriter& batche
     }
     if (!ok)
         qWarning("Database writer: registry change failed: %s", qPrintable(error));
+    if (ok && committedAway(1, 0)) {
+        QMutexLocker lock(&mutex);
+        if (!queue.empty())
+            queue.front().doneContext = item.doneContext; // told once the file is back
+        return true;
+    }
     finishJob(item, ok, error);
     dropFront(1);
     return true;
@@ -536,6 +652,7 @@ void DatabaseWriter::start(const QSqlDatabase& connectionToClone, int dbType)
     worker->host = connectionToClone.hostName();
     worker->port = connectionToClone.port();
     worker->options = connectionToClone.connectOptions();
+    worker->filePath = QFileInfo(worker->databaseName).absoluteFilePath();
     worker->dbType = dbType;
     worker->start();
     poll.start();

@@ -43,6 +43,9 @@ public:
     void enqueue(const PendingMeasurement& measurement);
     void enqueueJob(Job job, Done done = {});
 
+    // SQLite: what is at the database file's path compared with the file being written.
+    enum class FileState { InPlace, Deleted, Replaced };
+
     // Measurements and jobs waiting, including a batch being written.
     int queueLength() const;
     // Measurements refused because the queue was full (see kQueueBound).
@@ -78,6 +81,10 @@ signals:
     // While a backlog lasts (the queue not emptied for a second), every half second; 0 once it
     // is gone. Refusals at the bound are announced the same way.
     void queueLengthChanged(int length);
+    // SQLite: the database file left its path (deleted, or another file put there), or came
+    // back; a FileState. While it is away nothing is written and everything stays queued, so
+    // that nothing goes into a file the user no longer sees, nor into another one.
+    void fileStateChanged(int state);
 
 private:
     void pollQueue();

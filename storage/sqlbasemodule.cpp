@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
@@ -141,6 +142,7 @@ bool SQLBaseModule::openAndLoad()
         QSqlQuery(db).exec(cleanup);
     // From here on every write goes through the writer; this connection only reads.
     writer = new DatabaseWriter(this);
+    connect(writer, &DatabaseWriter::fileStateChanged, this, &SQLBaseModule::writerFileState);
     writer->start(db, dbType);
     if (gAppState)
         gAppState->databaseWriter = writer;
@@ -315,6 +317,28 @@ void SQLBaseModule::slotStopModule()
     }
     if (db.isOpen())
         db.close();
+}
+
+void SQLBaseModule::writerFileState(int state)
+{
+    const QString file = QDir::toNativeSeparators(SqlQueryBuilder::sqliteFileName());
+    if (state == int(DatabaseWriter::FileState::InPlace)) {
+        fileAway = false;
+        emit signalSetStatusText(tr("Файл базы данных %1 снова на месте, запись в базу данных продолжается").arg(file));
+        return;
+    }
+    const QString what = state == int(DatabaseWriter::FileState::Deleted)
+        ? tr("Файл базы данных %1 удалён").arg(file)
+        : tr("Файл базы данных %1 заменён другим файлом").arg(file);
+    emit signalSetStatusText(what + tr(": запись в базу данных приостановлена"));
+    if (fileAway)
+        return;
+    fileAway = true;
+    prompt()->warning(tr("Внимание!"),
+        what
+            + tr(" во время работы программы.\nЗапись в базу данных приостановлена: измерения и изменения датчиков "
+                 "ждут в памяти. Верните прежний файл на место, и запись продолжится. Если закрыть программу, "
+                 "не записанное будет названо и потеряно."));
 }
 
 void SQLBaseModule::slotSensorDataReceived(QString eui64, SensorData data)
