@@ -245,6 +245,7 @@ private:
     // directly may read the queue.
     DatabaseWriter* owner;
     QMutex ownerGuard;
+    std::atomic<bool> ownerGone { false };
 };
 
 void DatabaseWriter::Worker::detach()
@@ -252,6 +253,7 @@ void DatabaseWriter::Worker::detach()
     {
         QMutexLocker lock(&ownerGuard);
         owner = nullptr;
+        ownerGone = true;
     }
     QMutexLocker lock(&mutex);
     if (started && !ranOut) {
@@ -299,10 +301,15 @@ bool DatabaseWriter::Worker::fileInPlace()
         return false;
     if (awayItems) {
         // Committed into this very file while it was elsewhere: it holds them now.
-        QMutexLocker lock(&mutex);
-        if (!queue.empty() && queue.front().job)
-            finishJob(queue.front(), true, QString());
-        lock.unlock();
+        Item front;
+        {
+            QMutexLocker lock(&mutex);
+            if (!queue.empty() && queue.front().job) {
+                front = queue.front();
+                queue.front().doneContext = nullptr;
+            }
+        }
+        finishJob(front, true, QString());
         dropFront(awayItems);
         if (awayMeasurements)
             announceBatch(awayMeasurements);
@@ -335,13 +342,10 @@ void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error
     Done done = std::move(item.done);
     QObject* context = item.doneContext;
     item.doneContext = nullptr;
-    {
+    if (ownerGone) {
         // Whoever queued the job may be gone with the writer: the outcome is told to no one.
-        QMutexLocker lock(&ownerGuard);
-        if (!owner) {
-            context->deleteLater();
-            return;
-        }
+        context->deleteLater();
+        return;
     }
     QMetaObject::invokeMethod(
         context,

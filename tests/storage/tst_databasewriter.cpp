@@ -375,7 +375,7 @@ private slots:
         if (action == "aside") {
             QVERIFY(std::rename(aside.constData(), path.constData()) == 0);
             QTRY_COMPARE(writer->queueLength(), 0);
-            QVERIFY(statuses.contains(QStringLiteral(
+            QTRY_VERIFY(statuses.contains(QStringLiteral(
                 "Файл базы данных data/measurement.db3 снова на месте, запись в базу данных продолжается")));
             QCOMPARE(f.sql("SELECT COUNT(*), COUNT(DISTINCT temperature) FROM measure"),
                 (QList<QStringList> { { "100", "100" } }));
