@@ -1,5 +1,6 @@
 #include "stallingproxy.h"
 
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -32,10 +33,18 @@ void StallingProxy::run()
     m_port = server.serverPort();
     // Each client with its connection to the server; both sockets are children of the server.
     QList<QPair<QTcpSocket*, QTcpSocket*>> pairs;
-    const auto pump = [this, &pairs] {
+    QSet<QTcpSocket*> held; // clients that sent the mark
+    const auto pump = [this, &pairs, &held] {
         if (m_stalled)
             return;
         for (const auto& pair : qAsConst(pairs)) {
+            if (held.contains(pair.first))
+                continue;
+            if (!m_mark.isEmpty() && pair.first->peek(pair.first->bytesAvailable()).contains(m_mark)) {
+                held.insert(pair.first);
+                ++m_held;
+                continue;
+            }
             if (pair.second->state() == QAbstractSocket::ConnectedState)
                 pair.second->write(pair.first->readAll());
             pair.first->write(pair.second->readAll());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QSemaphore>
 #include <QThread>
 
@@ -19,6 +20,10 @@ public:
     quint16 port() const { return m_port; }
     void stall() { m_stalled = true; }
     void resume() { m_stalled = false; }
+    // A connection whose client sends these bytes is held for good from then on, while
+    // the others go on; set before listen().
+    void stallOn(const QByteArray& mark) { m_mark = mark; }
+    int connectionsHeld() const { return m_held; }
 
 protected:
     void run() override;
@@ -27,5 +32,7 @@ private:
     quint16 m_target;
     std::atomic<quint16> m_port { 0 };
     std::atomic<bool> m_stalled { false };
+    QByteArray m_mark;
+    std::atomic<int> m_held { 0 };
     QSemaphore m_ready;
 };
