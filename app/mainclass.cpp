@@ -144,6 +144,7 @@ void MainClass::connectModules()
     wire(sqlBaseModule, &SQLBaseModule::signalSetInitInfoString, interfaceModule,
         &InterfaceModule::slotSetInitInfoString);
     wire(this, &MainClass::signalStopSQLBaseModule, sqlBaseModule, &SQLBaseModule::slotStopModule);
+    wire(sqlBaseModule, &SQLBaseModule::signalSetStatusText, interfaceModule, &InterfaceModule::slotSetStatusText);
     wire(modemModule, &ModemModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
     wire(modemModule, &ModemModule::signalCloseWithMessage, this, &MainClass::slotCloseWithMessage);
     wire(this, &MainClass::signalStopModemModule, modemModule, &ModemModule::slotStopModule);

@@ -11,8 +11,10 @@
 #include "app/mainclass.h"
 #include "app/prompt.h"
 #include "dialogs/reportrunner.h"
+#include "storage/databasewriter.h"
 
-namespace {
+namespace
+{
 
 const char* const kInstanceKey = "29da3771-651b-405b-abd6-4e601f7bda3f";
 
@@ -41,7 +43,7 @@ bool takeInstanceSegment(QSharedMemory& guard)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 int runProgram(int argc, char** argv)
 {
@@ -59,9 +61,10 @@ int runProgram(int argc, char** argv)
         MainClass mainClass(argc, argv);
         code = mainClass.exitCode;
     }
-    // A report still writing its workbook was left running at the close. Everything else is
-    // saved and closed now; the process ends here rather than tear down what that thread uses.
-    if (ReportRunner::abandonedRuns() > 0) {
+    // A report still writing its workbook, or a database write stuck in the driver, was left
+    // running at the close. Everything else is saved and closed now; the process ends here
+    // rather than tear down what that thread uses.
+    if (ReportRunner::abandonedRuns() > 0 || DatabaseWriter::abandonedThreads() > 0) {
         guard.detach();
         std::fflush(stdout);
         std::_Exit(code);

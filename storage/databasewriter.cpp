@@ -1,12 +1,16 @@
 #include "storage/databasewriter.h"
 
+#include <QAtomicInt>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QWaitCondition>
+
+#include <sys/stat.h>
 
 #include <atomic>
 #include <deque>
@@ -29,13 +33,20 @@ constexpr int kSqliteBusyMs = 200;
 constexpr int kMySqlLockWaitSeconds = 2;
 // Flush of a writer destroyed without flushAndStop.
 constexpr int kDestroyFlushMs = 5000;
-// Time given to a statement in progress once the flush at close has run out.
-constexpr int kStopGraceMs = 3000;
+// The last part of the flush at close, given to a thread told to give up: enough to leave a
+// back-off, nothing more, so that the whole close stays within the flush time.
+constexpr int kStopGraceMs = 1000;
 // How often the WAL is checkpointed, and how often at most it is truncated.
 constexpr int kPassiveCheckpointMs = 1000;
 constexpr int kCheckpointMs = 10000;
 // A queue not emptied for this long is a backlog worth showing.
 constexpr int kBacklogMs = 1000;
+// How often the SQLite file at the database's path is compared with the one being written,
+// also while nothing is written.
+constexpr int kFileCheckMs = 250;
+
+// Writer threads left inside the driver by writers destroyed since.
+QAtomicInt gAbandoned;
 
 qint64 monotonicMs()
 {
@@ -57,6 +68,29 @@ bool isTransient(const QString& text)
             return true;
     }
     return false;
+}
+
+// Which file a path names: the same file keeps its device and inode across renames.
+struct FileIdentity {
+    bool exists = false;
+    qint64 device = 0;
+    qint64 inode = 0;
+    bool operator==(const FileIdentity& o) const
+    {
+        return exists == o.exists && device == o.device && inode == o.inode;
+    }
+};
+
+FileIdentity identityOf(const QString& path)
+{
+    FileIdentity identity;
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+        identity.exists = true;
+        identity.device = qint64(info.st_dev);
+        identity.inode = qint64(info.st_ino);
+    }
+    return identity;
 }
 
 } // namespace
@@ -149,12 +183,14 @@ public:
     }
 
     void run() override;
+    // Called by the owner's destructor: no signal reaches the owner from now on, and a thread
+    // still running deletes its worker when it ends.
+    void detach();
 
     // Under mutex.
     int measurementsQueued() const { return int(queue.size()) - jobsQueued; }
     void failJobs(const QString& error);
 
-    DatabaseWriter* owner;
     mutable QMutex mutex;
     QWaitCondition wake;
     std::deque<Item> queue;
@@ -168,9 +204,12 @@ public:
     bool stopRequested = false;
     bool abandon = false;
     bool started = false;
+    bool ranOut = false; // run() has returned
+    bool orphaned = false; // the owner is gone; the worker deletes itself when run() returns
 
     // Connection settings, copied from the connection handed to start().
     QString driver, databaseName, user, password, host, options;
+    QString filePath; // SQLite: the database file's absolute path
     int port = -1;
     int dbType = 0;
 
@@ -181,12 +220,112 @@ private:
     bool runJob(QSqlDatabase& db, MeasureBatchWriter& batches, Item& item);
     // Waits for the back-off; false when the flush at close has given up.
     bool backOff(int* delayMs);
+    bool givenUp() const
+    {
+        QMutexLocker lock(&mutex);
+        return abandon;
+    }
     void dropFront(int count);
     // Logged once per outage, not at every attempt.
     void noteFailure(const QString& error);
     bool failing = false;
     void finishJob(Item& item, bool ok, const QString& error);
+    void announceBatch(int measurements);
+    // SQLite: whether the file at the path is still the one the connection writes. While it
+    // is not, nothing is written, and items committed into it after it left the path stay
+    // queued until it is back (counted then) or the close counts them as not written.
+    FileState fileState() const;
+    bool fileInPlace();
+    bool committedAway(int items, int measurements);
+    FileIdentity opened;
+    FileState shownFileState = FileState::InPlace;
+    int awayItems = 0;
+    int awayMeasurements = 0;
+    // Null once the owner is destroyed; guarded apart from the queue so that a slot connected
+    // directly may read the queue.
+    DatabaseWriter* owner;
+    QMutex ownerGuard;
+    std::atomic<bool> ownerGone { false };
 };
+
+void DatabaseWriter::Worker::detach()
+{
+    {
+        QMutexLocker lock(&ownerGuard);
+        owner = nullptr;
+        ownerGone = true;
+    }
+    QMutexLocker lock(&mutex);
+    if (started && !ranOut) {
+        orphaned = true;
+        gAbandoned.ref();
+        return;
+    }
+    lock.unlock();
+    wait();
+    delete this;
+}
+
+void DatabaseWriter::Worker::announceBatch(int measurements)
+{
+    QMutexLocker lock(&ownerGuard);
+    if (owner)
+        emit owner->batchCommitted(measurements);
+}
+
+DatabaseWriter::FileState DatabaseWriter::Worker::fileState() const
+{
+    if (!opened.exists)
+        return FileState::InPlace;
+    const FileIdentity now = identityOf(filePath);
+    if (!now.exists)
+        return FileState::Deleted;
+    return now == opened ? FileState::InPlace : FileState::Replaced;
+}
+
+bool DatabaseWriter::Worker::fileInPlace()
+{
+    const FileState state = fileState();
+    if (state != shownFileState) {
+        shownFileState = state;
+        if (state == FileState::InPlace)
+            qInfo("Database writer: the database file is back at its place; writing again");
+        else
+            qWarning(
+                "Database writer: the database file %s is no longer at its place; writing holds", qPrintable(filePath));
+        QMutexLocker lock(&ownerGuard);
+        if (owner)
+            emit owner->fileStateChanged(int(state));
+    }
+    if (state != FileState::InPlace)
+        return false;
+    if (awayItems) {
+        // Committed into this very file while it was elsewhere: it holds them now.
+        Item front;
+        {
+            QMutexLocker lock(&mutex);
+            if (!queue.empty() && queue.front().job) {
+                front = queue.front();
+                queue.front().doneContext = nullptr;
+            }
+        }
+        finishJob(front, true, QString());
+        dropFront(awayItems);
+        if (awayMeasurements)
+            announceBatch(awayMeasurements);
+        awayItems = awayMeasurements = 0;
+    }
+    return true;
+}
+
+bool DatabaseWriter::Worker::committedAway(int items, int measurements)
+{
+    if (!opened.exists || fileState() == FileState::InPlace)
+        return false;
+    awayItems = items;
+    awayMeasurements = measurements;
+    return true;
+}
 
 void DatabaseWriter::Worker::failJobs(const QString& error)
 {
@@ -203,6 +342,11 @@ void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error
     Done done = std::move(item.done);
     QObject* context = item.doneContext;
     item.doneContext = nullptr;
+    if (ownerGone) {
+        // Whoever queued the job may be gone with the writer: the outcome is told to no one.
+        context->deleteLater();
+        return;
+    }
     QMetaObject::invokeMethod(
         context,
         [context, done, ok, error] {
@@ -238,12 +382,22 @@ void DatabaseWriter::Worker::run()
         checkpointer->stop();
         checkpointer->wait();
     }
+    QMutexLocker lock(&mutex);
+    ranOut = true;
+    if (orphaned) {
+        gAbandoned.deref();
+        // Deleted in the thread the worker object lives in, once this thread has finished.
+        deleteLater();
+    }
 }
 
 bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
 {
     if (db.isOpen())
         return true;
+    // Opened again by its path, the connection would write into whatever is there now.
+    if (fileState() != FileState::InPlace)
+        return false;
     db.setDatabaseName(databaseName);
     db.setUserName(user);
     db.setPassword(password);
@@ -267,6 +421,8 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
         noteFailure(setup.lastError().text());
         setup.finish();
         db.close();
+    } else if (dbType == SqlQueryBuilder::SQLite && !opened.exists) {
+        opened = identityOf(filePath);
     }
     return ok;
 }
@@ -301,9 +457,18 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
     std::vector<PendingMeasurement> batch;
     batch.reserve(kBatchLimit);
 
+    const bool watchFile = dbType == SqlQueryBuilder::SQLite;
     for (;;) {
         Item job;
         batch.clear();
+        if (watchFile && !fileInPlace()) {
+            // Nothing can be written until the file is back; the close does not wait for it.
+            QMutexLocker lock(&mutex);
+            if (abandon || stopRequested)
+                return;
+            wake.wait(&mutex, kFileCheckMs);
+            continue;
+        }
         {
             QMutexLocker lock(&mutex);
             purgeRunning = purge.active();
@@ -312,13 +477,18 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
                     return;
                 if (!queue.empty() || purgeCutoff || purge.active())
                     break;
-                wake.wait(&mutex);
+                if (!watchFile)
+                    wake.wait(&mutex);
+                else if (!wake.wait(&mutex, kFileCheckMs))
+                    break; // time to look at the file again
             }
             if (purgeCutoff) {
                 purge.start(purgeCutoff);
                 purgeCutoff = 0;
             }
             purgeRunning = purge.active();
+            if (queue.empty() && !purge.active())
+                continue;
             // A job goes alone; measurements go together up to the next job, so that
             // nothing ever overtakes a registry change or is overtaken by one.
             if (!queue.empty() && queue.front().job) {
@@ -382,6 +552,11 @@ bool DatabaseWriter::Worker::writeBatch(
     if (!ok)
         error = db.lastError().text();
     ok = ok && batches.write(batch, &unknown, &error);
+    // A close that has given up on this batch counts it as not written: so it stays.
+    if (ok && givenUp()) {
+        db.rollback();
+        return false;
+    }
     if (ok && !db.commit()) {
         error = db.lastError().text();
         ok = false;
@@ -394,8 +569,10 @@ bool DatabaseWriter::Worker::writeBatch(
     if (unknown)
         // The sensor was removed after they were queued: there is no row left to attach them to.
         qInfo("Database writer: %d measurements of sensors no longer registered were not stored", unknown);
+    if (committedAway(int(batch.size()), int(batch.size()) - unknown))
+        return true;
     dropFront(int(batch.size()));
-    emit owner->batchCommitted(int(batch.size()) - unknown);
+    announceBatch(int(batch.size()) - unknown);
     return true;
 }
 
@@ -406,6 +583,10 @@ bool DatabaseWriter::Worker::runJob(QSqlDatabase& db, MeasureBatchWriter& batche
     if (!ok)
         error = db.lastError().text();
     ok = ok && item.job(db, dbType, &error);
+    if (ok && givenUp()) {
+        db.rollback();
+        return false;
+    }
     if (ok && !db.commit()) {
         error = db.lastError().text();
         ok = false;
@@ -420,6 +601,12 @@ bool DatabaseWriter::Worker::runJob(QSqlDatabase& db, MeasureBatchWriter& batche
     }
     if (!ok)
         qWarning("Database writer: registry change failed: %s", qPrintable(error));
+    if (ok && committedAway(1, 0)) {
+        QMutexLocker lock(&mutex);
+        if (!queue.empty())
+            queue.front().doneContext = item.doneContext; // told once the file is back
+        return true;
+    }
     finishJob(item, ok, error);
     dropFront(1);
     return true;
@@ -435,15 +622,25 @@ DatabaseWriter::DatabaseWriter(QObject* parent)
 
 DatabaseWriter::~DatabaseWriter()
 {
-    if (worker->isRunning()) {
+    bool stopped = true;
+    {
+        QMutexLocker lock(&worker->mutex);
+        stopped = !worker->started || worker->stopRequested;
+    }
+    if (!stopped) {
         const int left = flushAndStop(kDestroyFlushMs);
         if (left)
             qWarning("Database writer: %d measurements could not be written before it was destroyed", left);
     }
-    // A thread still inside the driver after the grace time cannot be joined; it is left to
-    // the end of the process rather than destroyed under its own feet.
-    if (!worker->isRunning())
-        delete worker;
+    // A thread still inside the driver after the flush cannot be joined: the worker it uses is
+    // left to it and goes when it ends (or with the process, see abandonedThreads).
+    worker->detach();
+    worker = nullptr;
+}
+
+int DatabaseWriter::abandonedThreads()
+{
+    return gAbandoned.loadAcquire();
 }
 
 void DatabaseWriter::start(const QSqlDatabase& connectionToClone, int dbType)
@@ -459,6 +656,7 @@ void DatabaseWriter::start(const QSqlDatabase& connectionToClone, int dbType)
     worker->host = connectionToClone.hostName();
     worker->port = connectionToClone.port();
     worker->options = connectionToClone.connectOptions();
+    worker->filePath = QFileInfo(worker->databaseName).absoluteFilePath();
     worker->dbType = dbType;
     worker->start();
     poll.start();
@@ -534,16 +732,21 @@ int DatabaseWriter::flushAndStop(int timeoutMs)
     poll.stop();
     {
         QMutexLocker lock(&worker->mutex);
+        // A second call finds nothing left to write; what the first could not was counted then.
+        if (worker->stopRequested)
+            return 0;
         worker->stopRequested = true;
         worker->wake.wakeAll();
     }
-    if (worker->isRunning() && !worker->wait(ulong(qMax(timeoutMs, 0)))) {
+    // The whole flush stays within timeoutMs: the thread is told to give up for its last part.
+    const int grace = qMin(kStopGraceMs, qMax(timeoutMs, 0) / 4);
+    if (!worker->wait(ulong(qMax(timeoutMs - grace, 0)))) {
         {
             QMutexLocker lock(&worker->mutex);
             worker->abandon = true;
             worker->wake.wakeAll();
         }
-        worker->wait(kStopGraceMs);
+        worker->wait(ulong(grace));
     }
     QMutexLocker lock(&worker->mutex);
     const int left = worker->measurementsQueued();

@@ -43,6 +43,9 @@ public:
     void enqueue(const PendingMeasurement& measurement);
     void enqueueJob(Job job, Done done = {});
 
+    // SQLite: what is at the database file's path compared with the file being written.
+    enum class FileState { InPlace, Deleted, Replaced };
+
     // Measurements and jobs waiting, including a batch being written.
     int queueLength() const;
     // Measurements refused because the queue was full (see kQueueBound).
@@ -63,9 +66,14 @@ public:
     void setQueueBound(int bound);
     // How often at most an SQLite WAL is truncated (10 s).
     void setCheckpointInterval(int ms);
-    // At close: writes what is queued, waiting at most timeoutMs, then stops the thread.
-    // Returns the number of measurements that could not be written.
+    // At close: writes what is queued, waiting at most timeoutMs in all, then stops the
+    // thread; a thread still inside the driver then is left to finish on its own. Returns the
+    // number of measurements that could not be written. Only the first call does anything.
     int flushAndStop(int timeoutMs);
+    // Writer threads still inside the driver whose writers are destroyed. They use nothing the
+    // writer freed, but they do use the process's SQL drivers and connection registry: while
+    // one is left, the process ends without tearing those down.
+    static int abandonedThreads();
 
 signals:
     // After every committed batch of measurements; the views refresh once per batch.
@@ -73,6 +81,10 @@ signals:
     // While a backlog lasts (the queue not emptied for a second), every half second; 0 once it
     // is gone. Refusals at the bound are announced the same way.
     void queueLengthChanged(int length);
+    // SQLite: the database file left its path (deleted, or another file put there), or came
+    // back; a FileState. While it is away nothing is written and everything stays queued, so
+    // that nothing goes into a file the user no longer sees, nor into another one.
+    void fileStateChanged(int state);
 
 private:
     void pollQueue();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
@@ -71,6 +72,14 @@ bool SQLBaseModule::openConnection(int failureCode)
     db.setDatabaseName(SqlQueryBuilder::databaseName(dbType, dbHostname, dbUsername, dbPassword, dbName, dbPort));
     bool ok = db.open();
     QString error = db.lastError().text();
+    // Before the journal mode or any table is written, so that a database refused here is
+    // left as it was, byte for byte. A file that is no database lists no tables and fails below.
+    const QString foreign = ok ? SchemaCheck::foreignTable(db, dbType) : QString();
+    if (!foreign.isEmpty()) {
+        db.close();
+        failStart(115, foreign);
+        return false;
+    }
     if (ok && db.driverName() == QLatin1String("QSQLITE")) {
         // SQLite opens lazily: the first statement is what finds a file that is no database.
         // WAL lets the export and the reports read while the intake writes; NORMAL
@@ -133,6 +142,7 @@ bool SQLBaseModule::openAndLoad()
         QSqlQuery(db).exec(cleanup);
     // From here on every write goes through the writer; this connection only reads.
     writer = new DatabaseWriter(this);
+    connect(writer, &DatabaseWriter::fileStateChanged, this, &SQLBaseModule::writerFileState);
     writer->start(db, dbType);
     if (gAppState)
         gAppState->databaseWriter = writer;
@@ -307,6 +317,28 @@ void SQLBaseModule::slotStopModule()
     }
     if (db.isOpen())
         db.close();
+}
+
+void SQLBaseModule::writerFileState(int state)
+{
+    const QString file = QDir::toNativeSeparators(SqlQueryBuilder::sqliteFileName());
+    if (state == int(DatabaseWriter::FileState::InPlace)) {
+        fileAway = false;
+        emit signalSetStatusText(tr("Файл базы данных %1 снова на месте, запись в базу данных продолжается").arg(file));
+        return;
+    }
+    const QString what = state == int(DatabaseWriter::FileState::Deleted)
+        ? tr("Файл базы данных %1 удалён").arg(file)
+        : tr("Файл базы данных %1 заменён другим файлом").arg(file);
+    emit signalSetStatusText(what + tr(": запись в базу данных приостановлена"));
+    if (fileAway)
+        return;
+    fileAway = true;
+    prompt()->warning(tr("Внимание!"),
+        what
+            + tr(" во время работы программы.\nЗапись в базу данных приостановлена: измерения и изменения датчиков "
+                 "ждут в памяти. Верните прежний файл на место, и запись продолжится. Если закрыть программу, "
+                 "не записанное будет названо и потеряно."));
 }
 
 void SQLBaseModule::slotSensorDataReceived(QString eui64, SensorData data)

@@ -57,6 +57,8 @@ signals:
     void signalCloseApplication(int code);
     // A line for the start-up window while a long start-up step runs.
     void signalSetInitInfoString(QString text);
+    // A line for the status bar of the main window.
+    void signalSetStatusText(QString text);
 
 public slots:
     void slotStopModule();
@@ -68,6 +70,10 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    // The SQLite file left its path or came back (DatabaseWriter::FileState): said in the
+    // status bar, and in a box when it leaves.
+    void writerFileState(int state);
+    bool fileAway = false;
     bool createTables();
     bool openAndLoad();
     bool openConnection(int failureCode);

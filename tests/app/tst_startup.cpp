@@ -213,7 +213,7 @@ private slots:
         const QString dir = newFolder(QStringLiteral("fresh"));
         const Run run = finish(start(dir, "yes", 1500));
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.starting(QStringLiteral("CONNECTIONS")), QStringList { QStringLiteral("CONNECTIONS 40/40") });
+        QCOMPARE(run.starting(QStringLiteral("CONNECTIONS")), QStringList { QStringLiteral("CONNECTIONS 41/41") });
         QCOMPARE(run.starting(QStringLiteral("LOG")), QStringList());
 
         const QStringList expected{ QStringLiteral("Инициализация модулей"), QStringLiteral("Проверка ресурсов"),

@@ -77,6 +77,7 @@ bool StorageFixture::begin(int dialect, QString* error)
     expectedWarnings.clear();
     boxes.boxes.clear();
     closeCodes.clear();
+    port = 0;
     work = std::make_unique<QTemporaryDir>();
     if (!work->isValid() || !QDir(work->path()).mkdir(QStringLiteral("data"))) {
         *error = QStringLiteral("no working folder");
@@ -115,7 +116,8 @@ SQLBaseModule* StorageFixture::open(int purgeInterval)
     QObject::connect(module.get(), &SQLBaseModule::signalCloseApplication, [this](int code) { closeCodes << code; });
     module->purgeInterval = purgeInterval;
     if (type == 1)
-        module->init(1, QStringLiteral("127.0.0.1"), server.user(), server.password(), databaseName, server.port());
+        module->init(1, QStringLiteral("127.0.0.1"), server.user(), server.password(), databaseName,
+            port ? port : server.port());
     else
         module->init(0, QString(), QString(), QString(), QString(), 0);
     return module.get();

@@ -53,6 +53,8 @@ public:
 
     int type = 0;
     QString databaseName;
+    // The port open() connects to on MySQL when not the server's own (a proxy in front of it).
+    int port = 0;
     std::unique_ptr<QTemporaryDir> work;
     std::unique_ptr<AppState> state;
     std::unique_ptr<SQLBaseModule> module;

@@ -9,10 +9,13 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <cstdio>
+
 #include "app/sensorintake.h"
 #include "links/modemmodule.h"
 #include "storage/databasewriter.h"
 #include "storage/purgeslicer.h"
+#include "stallingproxy.h"
 #include "storagetest.h"
 #include "tests/app/payloads.h"
 #include "tools/modemsim/modempeer.h"
@@ -249,6 +252,144 @@ private slots:
                                                QStringLiteral("Не удалось записать в базу данных 40 измерений: "
                                                               "база данных недоступна.") };
         QCOMPARE(f.boxes.boxes, boxes);
+    }
+
+    // A close while a statement hangs in the driver (the server's replies held back, as by a
+    // network gone quiet) ends within the flush time, once; when the network comes back after
+    // the writer is destroyed, the thread left behind ends without touching what was freed and
+    // without writing what the close box counted as not written.
+    void closeWhileAStatementHangs_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("flushMs");
+        QTest::newRow("mysql, flush 1 s") << 1 << 1000;
+        QTest::newRow("mysql, flush 3 s") << 1 << 3000;
+    }
+    void closeWhileAStatementHangs()
+    {
+        QFETCH(int, flushMs);
+        f.expectedWarnings << kWriterWarning << QStringLiteral("Не удалось записать");
+        StallingProxy proxy(quint16(f.server.port()));
+        QVERIFY(proxy.listen());
+        f.port = proxy.port();
+        f.open();
+        addSensors();
+        for (int i = 0; i < 10; ++i)
+            f.module->writer->enqueue({ kA, reading(i), 1000 + i });
+        QCOMPARE(count("measure"), 10);
+        proxy.stall();
+        for (int i = 10; i < 25; ++i)
+            f.module->writer->enqueue({ kA, reading(i), 1000 + i });
+        QTest::qWait(300); // the writer is inside the driver now
+        f.module->closeFlushMs = flushMs;
+        QElapsedTimer clock;
+        clock.start();
+        f.module->slotStopModule();
+        const qint64 closeMs = clock.elapsed();
+        QVERIFY2(closeMs < flushMs + 700, qPrintable(QString::number(closeMs)));
+        QCOMPARE(f.boxes.boxes.size(), 2);
+        QVERIFY2(f.boxes.boxes[1].startsWith(QStringLiteral("Не удалось записать в базу данных 15 измерений")),
+            qPrintable(f.boxes.boxes[1]));
+        f.module.reset();
+        QCOMPARE(DatabaseWriter::abandonedThreads(), 1);
+
+        proxy.resume();
+        QTRY_COMPARE_WITH_TIMEOUT(DatabaseWriter::abandonedThreads(), 0, 30000);
+        QTest::qWait(200); // the worker is deleted in this thread's event loop
+        QCOMPARE(count("measure"), 10);
+    }
+
+    // The SQLite file deleted, replaced by another file, or moved aside while measurements
+    // stream in: the user is told at once, in the status bar and in one box naming the file;
+    // nothing is written anywhere while it is away, and nothing is counted as stored that the
+    // file at the path does not hold. A file moved back gets everything, each once.
+    void databaseFileLeavesItsPath_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("deleted") << 0 << "delete" << QStringLiteral("удалён");
+        QTest::newRow("replaced by another file") << 0 << "replace" << QStringLiteral("заменён другим файлом");
+        QTest::newRow("moved aside and back") << 0 << "aside" << QStringLiteral("удалён");
+    }
+    void databaseFileLeavesItsPath()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, said);
+        f.expectedWarnings << kWriterWarning << QStringLiteral("Не удалось записать");
+        f.open();
+        addSensors();
+        DatabaseWriter* writer = f.module->writer;
+        QSignalSpy committed(writer, &DatabaseWriter::batchCommitted);
+        QStringList statuses;
+        connect(f.module.get(), &SQLBaseModule::signalSetStatusText, this, [&](QString text) { statuses << text; });
+        const QByteArray path = QFile::encodeName(f.work->filePath(QStringLiteral("data/measurement.db3")));
+        const QByteArray aside = QFile::encodeName(f.work->filePath(QStringLiteral("aside.db3")));
+        int sent = 0;
+        const auto send = [&](int n) {
+            for (int i = 0; i < n; ++i) {
+                writer->enqueue({ kA, reading(sent), 1000 + sent });
+                ++sent;
+                QTest::qWait(5);
+            }
+        };
+        const auto hash = [](const QByteArray& file) {
+            QFile in(QFile::decodeName(file));
+            return in.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(in.readAll(), QCryptographicHash::Sha256)
+                                                : QByteArray();
+        };
+        send(50);
+        QByteArray replacement;
+        if (action == "delete") {
+            QVERIFY(std::remove(path.constData()) == 0);
+        } else if (action == "aside") {
+            QVERIFY(std::rename(path.constData(), aside.constData()) == 0);
+        } else {
+            QProcess python;
+            python.start(QStringLiteral("/usr/bin/python3"),
+                { QStringLiteral("-c"),
+                    QStringLiteral("import sqlite3, sys\nc = sqlite3.connect(sys.argv[1])\n"
+                                   "c.execute('CREATE TABLE other (x)'); c.commit()\n"),
+                    QFile::decodeName(aside) });
+            QVERIFY(python.waitForFinished(20000) && python.exitCode() == 0);
+            replacement = hash(aside);
+            QVERIFY(std::rename(aside.constData(), path.constData()) == 0);
+        }
+        send(50); // while the file is away
+        QTRY_COMPARE_WITH_TIMEOUT(f.boxes.boxes.size(), 2, 3000);
+        QVERIFY2(f.boxes.boxes[1].startsWith(QStringLiteral("Файл базы данных data/measurement.db3 ") + said),
+            qPrintable(f.boxes.boxes[1]));
+        QVERIFY(statuses.contains(
+            QStringLiteral("Файл базы данных data/measurement.db3 %1: запись в базу данных приостановлена").arg(said)));
+        QTest::qWait(500);
+        int stored = 0;
+        for (const QList<QVariant>& batch : qAsConst(committed))
+            stored += batch.value(0).toInt();
+        QCOMPARE(writer->queueLength(), sent - stored);
+        QVERIFY2(stored <= 50, qPrintable(QString::number(stored)));
+        if (action == "delete")
+            QVERIFY(!QFile::exists(QFile::decodeName(path)));
+        if (action == "replace")
+            QCOMPARE(hash(path), replacement);
+
+        if (action == "aside") {
+            QVERIFY(std::rename(aside.constData(), path.constData()) == 0);
+            QTRY_COMPARE(writer->queueLength(), 0);
+            QTRY_VERIFY(statuses.contains(QStringLiteral(
+                "Файл базы данных data/measurement.db3 снова на месте, запись в базу данных продолжается")));
+            QCOMPARE(f.sql("SELECT COUNT(*), COUNT(DISTINCT temperature) FROM measure"),
+                (QList<QStringList> { { "100", "100" } }));
+            QCOMPARE(f.boxes.boxes.size(), 2);
+            return;
+        }
+        f.module->closeFlushMs = 2000;
+        f.module->slotStopModule();
+        QCOMPARE(f.boxes.boxes.size(), 4);
+        QVERIFY2(f.boxes.boxes[3].startsWith(
+                     QStringLiteral("Не удалось записать в базу данных %1 измерений").arg(sent - stored)),
+            qPrintable(f.boxes.boxes[3]));
+        if (action == "replace")
+            QCOMPARE(hash(path), replacement);
     }
 
     // A measurement lands on the sensor that carries its address when it is written, and the

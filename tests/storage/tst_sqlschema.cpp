@@ -1,5 +1,6 @@
 // Opening the database: a new one gets its tables, indexes and first location, an existing
 // one keeps its data, and a database that cannot be opened ends the program with 114 or 115.
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QtTest>
@@ -120,6 +121,63 @@ private slots:
         QCOMPARE(f.sql("INSERT INTO removed (EUI64, timemeasure) VALUES ('0011223344556678', 2);\n"
                        "SELECT id, EUI64, temperature FROM removed ORDER BY id"),
             (QList<QStringList> { { "7", "0011223344556677", "20.5" }, { "8", "0011223344556678", "NULL" } }));
+    }
+
+    // A database with a table the program never makes, or with one of its tables laid out
+    // otherwise, is refused before anything is written into it: the SQLite file keeps every
+    // byte and gains no companion file, the MySQL database keeps its tables, columns and rows.
+    void foreignSchemaRefusedUnchanged_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("tables");
+        QTest::addColumn<QString>("rows"); // a query whose answer must stay the same
+        QTest::addColumn<QString>("text");
+        const QString other = QStringLiteral("CREATE TABLE readings (id INTEGER PRIMARY KEY, value REAL);\n"
+                                             "INSERT INTO readings VALUES (1, 20.5)");
+        const QString otherText = QStringLiteral("В базе данных есть таблица \"readings\", которой нет среди "
+                                                 "таблиц программы: это база данных другой программы.");
+        const QString sensors = QStringLiteral("CREATE TABLE sensors (num INTEGER PRIMARY KEY, EUI64 VARCHAR(16), "
+                                               "name VARCHAR(40));\nINSERT INTO sensors VALUES (1, 'x', 'y')");
+        const QString sensorsText = QStringLiteral("В таблице \"sensors\" нет столбца \"id\".");
+        const QString hourly = QStringLiteral("CREATE TABLE measure_hourly (sensor_id INTEGER, hour INTEGER);\n"
+                                              "INSERT INTO measure_hourly VALUES (1, 2)");
+        const QString hourlyText = QStringLiteral("В таблице \"measure_hourly\" нет столбца \"bucket\".");
+        for (int type : { 0, 1 }) {
+            const char* name = type ? "mysql" : "sqlite";
+            QTest::addRow("%s: a table not ours", name) << type << other << "SELECT * FROM readings" << otherText;
+            QTest::addRow("%s: sensors laid out otherwise", name)
+                << type << sensors << "SELECT * FROM sensors" << sensorsText;
+            QTest::addRow("%s: an aggregate table laid out otherwise", name)
+                << type << hourly << "SELECT * FROM measure_hourly" << hourlyText;
+        }
+    }
+    void foreignSchemaRefusedUnchanged()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, tables);
+        QFETCH(QString, rows);
+        QFETCH(QString, text);
+        f.sql(tables);
+        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
+        const auto fingerprint = [&] {
+            if (type == 1)
+                return f.sql("SELECT table_name, column_name, column_type FROM information_schema.columns "
+                             "WHERE table_schema=DATABASE() ORDER BY table_name, ordinal_position")
+                    + f.sql("SELECT table_name, index_name FROM information_schema.statistics "
+                            "WHERE table_schema=DATABASE() ORDER BY table_name, index_name")
+                    + f.sql(rows);
+            QFile file(QStringLiteral("data/measurement.db3"));
+            file.open(QIODevice::ReadOnly);
+            return QList<QStringList> { QDir(QStringLiteral("data")).entryList(QDir::Files),
+                { QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()) } };
+        };
+        const QList<QStringList> before = fingerprint();
+        f.open();
+        QCOMPARE(f.closeCodes, QList<int> { 115 });
+        QCOMPARE(f.boxes.boxes.value(1).section(QStringLiteral(":\n"), 1), text);
+        QVERIFY(!f.module->db.isOpen());
+        f.closeModule();
+        QCOMPARE(fingerprint(), before);
     }
 
     void openFailure_data()
