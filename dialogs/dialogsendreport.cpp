@@ -16,6 +16,8 @@ namespace
 
 const QString kArchiveName = QStringLiteral("sent_data.zip");
 const QString kDataFolder = QStringLiteral("data");
+// The SQLite database of the data folder, which the writer may be changing during the build.
+const QString kDatabaseName = QStringLiteral("measurement.db3");
 // The longest wait for the connection and for each reply of the relay.
 constexpr int kSmtpTimeoutMs = 30000;
 
@@ -119,8 +121,9 @@ void DialogSendReport::slotSendEmail()
     auto outcome = std::make_shared<ReportArchive::Outcome>();
     const QString folder = QDir::current().filePath(kDataFolder);
     const QString target = QDir::current().filePath(kArchiveName);
-    QThread* thread = QThread::create(
-        [folder, target, cancel, outcome] { *outcome = ReportArchive::write(folder, target, *cancel); });
+    QThread* thread = QThread::create([folder, target, cancel, outcome] {
+        *outcome = ReportArchive::write(folder, target, *cancel, { kDatabaseName });
+    });
     archiveThreads.append(thread);
     connect(thread, &QThread::finished, this, [this, thread, cancel, outcome, target] {
         archiveThreads.removeOne(thread);
