@@ -41,7 +41,7 @@ AppState::~AppState()
     // The application object owns its store as a child; a store of our own goes with us.
     if (configSettings && !configSettings->parent())
         delete configSettings;
-    if (viewSettings && !viewSettings->parent())
+    if (viewSettings && viewSettings == ownViewSettings && !viewSettings->parent())
         delete viewSettings;
     qDeleteAll(sensors);
     qDeleteAll(locations);
@@ -131,8 +131,10 @@ bool AppState::loadConfig()
 
 void AppState::openViewSettings()
 {
-    delete viewSettings;
-    viewSettings = new QSettings(QString::fromLatin1(kViewPath), QSettings::IniFormat, settingsParent());
+    if (viewSettings == ownViewSettings)
+        delete viewSettings;
+    viewSettings = ownViewSettings
+        = new QSettings(QString::fromLatin1(kViewPath), QSettings::IniFormat, settingsParent());
     viewSetAside.clear();
     viewUnread = settingsUnreadable(*viewSettings, { QStringLiteral("MainWindow/") });
     if (!viewUnread)
@@ -141,7 +143,7 @@ void AppState::openViewSettings()
     // Without a copy the file is left as it is: the window then starts and ends without a store.
     if (viewSetAside.isEmpty()) {
         delete viewSettings;
-        viewSettings = nullptr;
+        viewSettings = ownViewSettings = nullptr;
     }
 }
 

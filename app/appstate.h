@@ -135,6 +135,8 @@ private:
     QColor* colorMember(unsigned index);
     void indexSensors() const;
 
+    // The view store that openViewSettings made; a test may put a store of its own in its place.
+    QSettings* ownViewSettings = nullptr;
     mutable QHash<QString, int> sensorIndex;
     mutable int indexedSensors = -1;
 };
