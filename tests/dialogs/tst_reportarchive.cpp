@@ -102,16 +102,6 @@ QStringList readDatabase(const QString& zipPath, const QString& scratch)
     return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
 
-SensorData reading(double t)
-{
-    SensorData d;
-    d.hasTemperature = d.hasWetness = d.hasBattery = true;
-    d.temperature = t;
-    d.wetness = 50;
-    d.battery = 3;
-    return d;
-}
-
 } // namespace
 
 class TestReportArchive : public QObject
