@@ -13,7 +13,6 @@ AppState* gAppState = nullptr;
 namespace {
 
 const char* const kViewPath = "data/view.conf";
-// The widest value each kind of number can mean.
 constexpr double kTemperatureMin = -40;
 constexpr double kTemperatureMax = 100;
 constexpr double kHumidityMin = 0;
@@ -22,8 +21,8 @@ constexpr int kDaysSaveMax = 36500;
 // Rows the measurement table may be asked to show; the settings dialog offers up to 10000.
 constexpr int kMaxTableRowsMax = 1000000;
 
-// The thresholds, humidity ones from index 4 on; a value outside its range falls back to the
-// default, which is given as text like the other defaults.
+// A temperature threshold is in degrees from -40 to 100, a humidity one in percent from 0 to
+// 100: the ranges the settings dialog offers.
 double readThreshold(ConfigReader& r, const char* key, double def, bool humidity)
 {
     return humidity ? r.real(key, def, kHumidityMin, kHumidityMax) : r.real(key, def, kTemperatureMin, kTemperatureMax);
