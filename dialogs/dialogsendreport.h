@@ -53,9 +53,9 @@ private:
     void finish(bool success, const QString& reason);
 
     Ui::DialogSendReport* ui;
-    // The client lives in a thread of its own: the letter, its attachment read and encoded
-    // from the file and the encryption of every byte keep the window and the gateways' replies
-    // free while a large archive goes out. Every call reaches it queued, in the order made.
+    // The client lives in a thread of its own, where the letter is built, its attachment read
+    // and encoded from the file and every byte encrypted: the window and the gateways' replies
+    // stay free while a large archive goes out. Every call reaches it queued, in the order made.
     QThread* mailThread;
     Smtp* smtp;
     QProgressDialog* progress;
