@@ -1,7 +1,10 @@
 #include "app/appstate.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QSettings>
+
+#include <limits>
 
 #include "app/configfile.h"
 
@@ -9,48 +12,20 @@ AppState* gAppState = nullptr;
 
 namespace {
 
-// Defaults are given as text and converted like a value read from the file.
-QString readString(QSettings* s, const char* key, const QString& def)
-{
-    return s->value(QLatin1String(key), def).toString();
-}
+const char* const kViewPath = "data/view.conf";
+constexpr double kTemperatureMin = -40;
+constexpr double kTemperatureMax = 100;
+constexpr double kHumidityMin = 0;
+constexpr double kHumidityMax = 100;
+constexpr int kDaysSaveMax = 36500;
+// Rows the measurement table may be asked to show; the settings dialog offers up to 10000.
+constexpr int kMaxTableRowsMax = 1000000;
 
-int readInt(QSettings* s, const char* key, const char* def)
+// A temperature threshold is in degrees from -40 to 100, a humidity one in percent from 0 to
+// 100: the ranges the settings dialog offers.
+double readThreshold(ConfigReader& r, const char* key, double def, bool humidity)
 {
-    return s->value(QLatin1String(key), QString::fromLatin1(def)).toInt();
-}
-
-double readDouble(QSettings* s, const char* key, const char* def)
-{
-    return s->value(QLatin1String(key), QString::fromLatin1(def)).toDouble();
-}
-
-bool readBool(QSettings* s, const char* key)
-{
-    return s->value(QLatin1String(key), QStringLiteral("false")).toBool();
-}
-
-// Days to keep measurements. A value that is there but no number of days (empty, "365 days",
-// negative) would otherwise purge every stored measurement at the next start.
-int readDaysSave(QSettings* s)
-{
-    const QVariant value = s->value(QStringLiteral("Other/DaysSave"));
-    if (!value.isValid())
-        return 730;
-    bool ok = false;
-    const int days = value.toString().trimmed().toInt(&ok);
-    if (ok && days >= 0)
-        return days;
-    qWarning("Other/DaysSave \"%s\" is not a number of days: measurements are kept 365 days",
-        qPrintable(value.toString().left(40)));
-    return 365;
-}
-
-QColor readColor(QSettings* s, const char* key, const char* def)
-{
-    QColor c;
-    c.setNamedColor(s->value(QLatin1String(key), QString::fromLatin1(def)).toString());
-    return c;
+    return humidity ? r.real(key, def, kHumidityMin, kHumidityMax) : r.real(key, def, kTemperatureMin, kTemperatureMax);
 }
 
 }  // namespace
@@ -65,6 +40,8 @@ AppState::~AppState()
     // The application object owns its store as a child; a store of our own goes with us.
     if (configSettings && !configSettings->parent())
         delete configSettings;
+    if (viewSettings && viewSettings == ownViewSettings && !viewSettings->parent())
+        delete viewSettings;
     qDeleteAll(sensors);
     qDeleteAll(locations);
     if (gAppState == this)
@@ -82,67 +59,113 @@ bool AppState::loadConfig()
     configUnread = !serializedCopy.isEmpty() || configUnreadable(*s);
     configSetAside = serializedCopy.isEmpty() && configUnread ? keepConfigAside(s->fileName()) : serializedCopy;
 
-    PortName = readString(s, "Modem/PortName", QStringLiteral("COM1"));
-    NetworkPort = quint16(readInt(s, "Modem/NetworkPort", "0"));
+    ConfigReader r(*s);
+    PortName = r.text("Modem/PortName", QStringLiteral("COM1"));
+    // A missing port (0) means no gateway server; a port that is no port gets the default file's.
+    NetworkPort = quint16(r.integer("Modem/NetworkPort", 0, 0, 65535, 6238));
 
-    TemperatureMinCritical = readDouble(s, "DataWarning/TemperatureMinCritical", "5");
-    TemperatureMinWarning = readDouble(s, "DataWarning/TemperatureMinWarning", "10");
-    TemperatureMaxWarning = readDouble(s, "DataWarning/TemperatureMaxWarning", "25");
-    TemperatureMaxCritical = readDouble(s, "DataWarning/TemperatureMaxCritical", "30");
-    WetnessMinCritical = readDouble(s, "DataWarning/WetnessMinCritical", "60");
-    WetnessMinWarning = readDouble(s, "DataWarning/WetnessMinWarning", "70");
-    WetnessMaxWarning = readDouble(s, "DataWarning/WetnessMaxWarning", "98");
-    WetnessMaxCritical = readDouble(s, "DataWarning/WetnessMaxCritical", "99");
-    BatteryMinCritical = readDouble(s, "DataWarning/BatteryMinCritical", "100");
-    BatteryMinWarning = readDouble(s, "DataWarning/BatteryMinWarning", "300");
+    TemperatureMinCritical = readThreshold(r, "DataWarning/TemperatureMinCritical", 5, false);
+    TemperatureMinWarning = readThreshold(r, "DataWarning/TemperatureMinWarning", 10, false);
+    TemperatureMaxWarning = readThreshold(r, "DataWarning/TemperatureMaxWarning", 25, false);
+    TemperatureMaxCritical = readThreshold(r, "DataWarning/TemperatureMaxCritical", 30, false);
+    WetnessMinCritical = readThreshold(r, "DataWarning/WetnessMinCritical", 60, true);
+    WetnessMinWarning = readThreshold(r, "DataWarning/WetnessMinWarning", 70, true);
+    WetnessMaxWarning = readThreshold(r, "DataWarning/WetnessMaxWarning", 98, true);
+    WetnessMaxCritical = readThreshold(r, "DataWarning/WetnessMaxCritical", 99, true);
+    BatteryMinCritical = r.real("DataWarning/BatteryMinCritical", 100, 0, std::numeric_limits<double>::max());
+    BatteryMinWarning = r.real("DataWarning/BatteryMinWarning", 300, 0, std::numeric_limits<double>::max());
 
-    BreakInterval = readInt(s, "Other/BreakInterval", "120");
-    MaxTableRows = readInt(s, "Other/MaxTableRows", "500");
-    DateTimeStyle = readInt(s, "Other/DateTimeStyle", "0");
-    DaysSave = readDaysSave(s);
-    HideStart = readBool(s, "Other/HideStart");
-    TrayMessages = readBool(s, "Other/TrayMessages");
-    ViewVoltage = readBool(s, "Other/ViewVoltage");
-    ExportDBF = readBool(s, "Other/ExportDBF");
-    IntervalExportDBF = readInt(s, "Other/IntervalExportDBF", "5");
+    BreakInterval = r.integer("Other/BreakInterval", 120, 1, 86400);
+    MaxTableRows = r.integer("Other/MaxTableRows", 500, 1, kMaxTableRowsMax);
+    DateTimeStyle = r.integer("Other/DateTimeStyle", 0, 0, 3);
+    // A value that is there but no number of days would otherwise purge every stored
+    // measurement at the next start.
+    DaysSave = r.integer("Other/DaysSave", 730, 0, kDaysSaveMax, 365);
+    HideStart = r.flag("Other/HideStart");
+    TrayMessages = r.flag("Other/TrayMessages");
+    ViewVoltage = r.flag("Other/ViewVoltage");
+    ExportDBF = r.flag("Other/ExportDBF");
+    IntervalExportDBF = r.integer("Other/IntervalExportDBF", 5, 5, 1440);
     PathExportDBF = s->value(QStringLiteral("Other/PathExportDBF"), QDir::currentPath()).toString();
 
-    Hostname = readString(s, "DB/Hostname", QStringLiteral("localhost\\SQLEXPRESS"));
-    Database = readString(s, "DB/Database", QStringLiteral("Kestrum_ravok_1"));
-    Username = readString(s, "DB/Username", QString());
-    Password = readString(s, "DB/Password", QString());
-    Port = readInt(s, "DB/Port", "1433");
-    DBType = readInt(s, "DB/DBType", "0");
+    Hostname = r.text("DB/Hostname", QStringLiteral("localhost\\SQLEXPRESS"));
+    Database = r.text("DB/Database", QStringLiteral("Kestrum_ravok_1"));
+    Username = r.text("DB/Username", QString());
+    Password = r.text("DB/Password", QString());
+    Port = r.integer("DB/Port", 1433, 1, 65535);
+    // 2 (SQL Server) has no item in the settings dialog's list but is a database the program reaches.
+    DBType = r.integer("DB/DBType", 0, 0, 2);
 
-    maximalCriticalHumidity = readColor(s, "Color/maximalCriticalHumidity", "#3232FF");
-    maximalCriticalTemperature = readColor(s, "Color/maximalCriticalTemperature", "#FF3232");
-    maximalNonCriticalHumidity = readColor(s, "Color/maximalNonCriticalHumidity", "#6EAAD2");
-    maximalNonCriticalTemperature = readColor(s, "Color/maximalNonCriticalTemperature", "#F0BE0A");
-    minimalCriticalHumidity = readColor(s, "Color/minimalCriticalHumidity", "#FF3232");
-    minimalCriticalTemperature = readColor(s, "Color/minimalCriticalTemperature", "#3232FF");
-    minimalNonCriticalHumidity = readColor(s, "Color/minimalNonCriticalHumidity", "#F0BE0A");
-    minimalNonCriticalTemperature = readColor(s, "Color/minimalNonCriticalTemperature", "#6EAAD2");
-    node = readColor(s, "Color/node", "#ff0000");
-    font = readColor(s, "Color/font", "#ffffff");
-    line = readColor(s, "Color/line", "#000000");
+    maximalCriticalHumidity = r.color("Color/maximalCriticalHumidity", QColor(0x32, 0x32, 0xff));
+    maximalCriticalTemperature = r.color("Color/maximalCriticalTemperature", QColor(0xff, 0x32, 0x32));
+    maximalNonCriticalHumidity = r.color("Color/maximalNonCriticalHumidity", QColor(0x6e, 0xaa, 0xd2));
+    maximalNonCriticalTemperature = r.color("Color/maximalNonCriticalTemperature", QColor(0xf0, 0xbe, 0x0a));
+    minimalCriticalHumidity = r.color("Color/minimalCriticalHumidity", QColor(0xff, 0x32, 0x32));
+    minimalCriticalTemperature = r.color("Color/minimalCriticalTemperature", QColor(0x32, 0x32, 0xff));
+    minimalNonCriticalHumidity = r.color("Color/minimalNonCriticalHumidity", QColor(0xf0, 0xbe, 0x0a));
+    minimalNonCriticalTemperature = r.color("Color/minimalNonCriticalTemperature", QColor(0x6e, 0xaa, 0xd2));
+    node = r.color("Color/node", QColor(0xff, 0x00, 0x00));
+    font = r.color("Color/font", QColor(0xff, 0xff, 0xff));
+    line = r.color("Color/line", QColor(0x00, 0x00, 0x00));
 
-    isActive = readBool(s, "EmailNotifications/isActive");
-    serverSMTP = readString(s, "EmailNotifications/serverSMTP", QString());
-    serverPort = readInt(s, "EmailNotifications/serverPort", "25");
-    serverLogin = readString(s, "EmailNotifications/serverLogin", QString());
-    serverPassword = readString(s, "EmailNotifications/serverPassword", QString());
-    notificationEmail = readString(s, "EmailNotifications/notificationEmail", QString());
-    isMinCriticalTemperature = readBool(s, "EmailNotifications/isMinCriticalTemperature");
-    isMinNonCriticalTemperature = readBool(s, "EmailNotifications/isMinNonCriticalTemperature");
-    isMaxNonCriticalTemperature = readBool(s, "EmailNotifications/isMaxNonCriticalTemperature");
-    isMaxCriticalTemperature = readBool(s, "EmailNotifications/isMaxCriticalTemperature");
-    isMinCriticalHumidity = readBool(s, "EmailNotifications/isMinCriticalHumidity");
-    isMinNonCriticalHumidity = readBool(s, "EmailNotifications/isMinNonCriticalHumidity");
-    isMaxNonCriticalHumidity = readBool(s, "EmailNotifications/isMaxNonCriticalHumidity");
-    isMaxCriticalHumidity = readBool(s, "EmailNotifications/isMaxCriticalHumidity");
-    isSensorLost = readBool(s, "EmailNotifications/isSensorLost");
-    isBatteryLow = readBool(s, "EmailNotifications/isBatteryLow");
+    isActive = r.flag("EmailNotifications/isActive");
+    serverSMTP = r.text("EmailNotifications/serverSMTP", QString());
+    serverPort = r.integer("EmailNotifications/serverPort", 25, 1, 65535);
+    serverLogin = r.text("EmailNotifications/serverLogin", QString());
+    serverPassword = r.text("EmailNotifications/serverPassword", QString());
+    notificationEmail = r.text("EmailNotifications/notificationEmail", QString());
+    isMinCriticalTemperature = r.flag("EmailNotifications/isMinCriticalTemperature");
+    isMinNonCriticalTemperature = r.flag("EmailNotifications/isMinNonCriticalTemperature");
+    isMaxNonCriticalTemperature = r.flag("EmailNotifications/isMaxNonCriticalTemperature");
+    isMaxCriticalTemperature = r.flag("EmailNotifications/isMaxCriticalTemperature");
+    isMinCriticalHumidity = r.flag("EmailNotifications/isMinCriticalHumidity");
+    isMinNonCriticalHumidity = r.flag("EmailNotifications/isMinNonCriticalHumidity");
+    isMaxNonCriticalHumidity = r.flag("EmailNotifications/isMaxNonCriticalHumidity");
+    isMaxCriticalHumidity = r.flag("EmailNotifications/isMaxCriticalHumidity");
+    isSensorLost = r.flag("EmailNotifications/isSensorLost");
+    isBatteryLow = r.flag("EmailNotifications/isBatteryLow");
+    configFallbacks = r.fallbacks();
     return true;
+}
+
+void AppState::openViewSettings()
+{
+    if (viewSettings == ownViewSettings)
+        delete viewSettings;
+    viewSettings = ownViewSettings
+        = new QSettings(QString::fromLatin1(kViewPath), QSettings::IniFormat, settingsParent());
+    viewSetAside.clear();
+    viewUnread = settingsUnreadable(*viewSettings, { QStringLiteral("MainWindow/") });
+    if (!viewUnread)
+        return;
+    viewSetAside = keepConfigAside(viewSettings->fileName());
+    // Without a copy the file is left as it is: the window then starts and ends without a store.
+    if (viewSetAside.isEmpty()) {
+        delete viewSettings;
+        viewSettings = ownViewSettings = nullptr;
+    }
+}
+
+QString AppState::settingsWarning() const
+{
+    const auto tr = [](const char* text) { return QCoreApplication::translate("AppState", text); };
+    QStringList parts;
+    if (!configFallbacks.isEmpty()) {
+        QString text = tr("Значения некоторых настроек в файле \"data/config.ini\" не имеют смысла, "
+                          "вместо них используются значения по умолчанию:");
+        for (const ConfigReader::Fallback& f : configFallbacks)
+            text += tr("\n%1 = \"%2\": используется %3").arg(f.key, f.found, f.used);
+        parts << text;
+    }
+    if (viewUnread) {
+        parts << (viewSetAside.isEmpty()
+                ? tr("Файл \"data/view.conf\" не удалось прочитать, вид окна восстановлен по умолчанию.\n"
+                     "Сохранить копию файла не удалось, поэтому вид окна в него записан не будет.")
+                : tr("Файл \"data/view.conf\" не удалось прочитать, вид окна восстановлен по умолчанию.\n"
+                     "Копия прежнего файла сохранена как \"%1\".")
+                      .arg(QDir::toNativeSeparators(QDir().relativeFilePath(viewSetAside))));
+    }
+    return parts.join(QStringLiteral("\n\n"));
 }
 
 void AppState::saveConfig()

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVector>
 
+#include "app/configreader.h"
 #include "app/records.h"
 
 class DatabaseWriter;
@@ -24,6 +25,12 @@ public:
     // Opens "data/config.ini" (relative to the working directory) and reads every key,
     // taking the default of a missing one. Never fails.
     bool loadConfig();
+    // Opens "data/view.conf"; one that gave nothing it knows is copied aside first, and left
+    // unopened (viewSettings null) when the copy failed.
+    void openViewSettings();
+    // The text of the warning shown once start-up has ended: every value of the configuration
+    // that fell back to its default, and an unreadable view file. Empty when all was well.
+    QString settingsWarning() const;
     // Writes every key back, then announces the new settings. Does nothing while the
     // configuration was never loaded (start-up ended before that).
     void saveConfig();
@@ -108,8 +115,12 @@ public:
     // the copy kept beside it (empty when the copy failed: such a file is never overwritten).
     bool configUnread = false;
     QString configSetAside;
+    // Values of the file that could not mean anything and were replaced by their defaults.
+    QList<ConfigReader::Fallback> configFallbacks;
     // Window and view state, "data/view.conf"; opened by the application object.
     QSettings* viewSettings = nullptr;
+    bool viewUnread = false;
+    QString viewSetAside;
     // The one ordered writer of the database, once it runs; every write goes through it.
     DatabaseWriter* databaseWriter = nullptr;
 
@@ -124,6 +135,8 @@ private:
     QColor* colorMember(unsigned index);
     void indexSensors() const;
 
+    // The view store that openViewSettings made; a test may put a store of its own in its place.
+    QSettings* ownViewSettings = nullptr;
     mutable QHash<QString, int> sensorIndex;
     mutable int indexedSensors = -1;
 };

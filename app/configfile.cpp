@@ -9,8 +9,6 @@
 namespace
 {
 
-const char* const kSections[] = { "Modem/", "Other/", "Color/", "DB/", "DataWarning/", "EmailNotifications/" };
-
 // The character a value's text starts with at `at`, after the store's escapes ("\x40", "\100",
 // "\@"); `at` moves past it.
 uint unescapedAt(const QByteArray& text, int& at)
@@ -90,14 +88,21 @@ QString setAsideSerializedConfig(const QString& path)
 
 bool configUnreadable(const QSettings& settings)
 {
+    return settingsUnreadable(settings,
+        { QStringLiteral("Modem/"), QStringLiteral("Other/"), QStringLiteral("Color/"), QStringLiteral("DB/"),
+            QStringLiteral("DataWarning/"), QStringLiteral("EmailNotifications/") });
+}
+
+bool settingsUnreadable(const QSettings& settings, const QStringList& sections)
+{
     if (!QFileInfo::exists(settings.fileName()))
         return false;
     if (settings.status() != QSettings::NoError)
         return true;
     const QStringList keys = settings.allKeys();
     for (const QString& key : keys) {
-        for (const char* section : kSections) {
-            if (key.startsWith(QLatin1String(section)))
+        for (const QString& section : sections) {
+            if (key.startsWith(section))
                 return false;
         }
     }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class QSettings;
 
@@ -17,6 +18,8 @@ QByteArray defaultConfigText(const QString& currentDir);
 // Whether the settings store read nothing the program knows from an existing file: a file
 // that is garbage, binary, empty or not INI at all.
 bool configUnreadable(const QSettings& settings);
+// The same for any settings file, whose keys the program knows by their sections ("MainWindow/").
+bool settingsUnreadable(const QSettings& settings, const QStringList& sections);
 // Copies such a file beside itself as "<file>.bad-<local time>"; the copy's path, empty when
 // the copy failed.
 QString keepConfigAside(const QString& path);

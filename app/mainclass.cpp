@@ -66,7 +66,7 @@ MainClass::MainClass(int& argc, char** argv)
     setOrganizationDomain(QStringLiteral("kestrum.ru"));
     setApplicationName(tr("Ostrivel"));
 
-    viewSettings = new QSettings(QStringLiteral("data/view.conf"), QSettings::IniFormat, this);
+    openViewSettings();
 
     showInitText(tr("Загрузка data/config.ini"));
     loadConfig();
@@ -270,6 +270,9 @@ void MainClass::slotModemModuleStopInitialization(QString text)
     if (closing)
         return;
     interfaceModule->slotStopInitializing();
+    const QString settingsText = settingsWarning();
+    if (!settingsText.isEmpty() && !closing)
+        prompt()->warning(tr("Внимание!"), settingsText);
 }
 
 void MainClass::configSaved()

@@ -16,6 +16,8 @@ namespace
 
 const QString kArchiveName = QStringLiteral("sent_data.zip");
 const QString kDataFolder = QStringLiteral("data");
+// The SQLite database of the data folder, which the writer may be changing during the build.
+const QString kDatabaseName = QStringLiteral("measurement.db3");
 // The longest wait for the connection and for each reply of the relay.
 constexpr int kSmtpTimeoutMs = 30000;
 
@@ -28,8 +30,12 @@ DialogSendReport::DialogSendReport(QWidget* parent)
     , recipient(MailAccount::supportAddress())
 {
     ui->setupUi(this);
+    mailThread = new QThread(this);
     smtp = new Smtp(relay.login, relay.password, relay.host, relay.port, kSmtpTimeoutMs);
-    smtp->setParent(this);
+    smtp->moveToThread(mailThread);
+    // The client goes with its thread, in that thread.
+    connect(mailThread, &QThread::finished, smtp, &QObject::deleteLater);
+    mailThread->start();
     progress = new QProgressDialog(tr("Идет отправка письма.\r\nПожалуйста, подождите..."), tr("Отмена"), 0, 0, this,
         Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
     progress->setWindowModality(Qt::WindowModal);
@@ -40,8 +46,6 @@ DialogSendReport::DialogSendReport(QWidget* parent)
     connect(ui->pushCancel, &QPushButton::clicked, this, &QWidget::close);
     connect(ui->pushSend, &QPushButton::clicked, this, &DialogSendReport::slotSendEmail);
     connect(ui->isSendData, &QCheckBox::clicked, this, &DialogSendReport::slotSendDataChanged);
-    // done() may come from inside the client's socket handlers; the warning box that may
-    // follow runs an event loop of its own, which must not happen in there.
     connect(smtp, &Smtp::done, this, &DialogSendReport::slotSmtpStatus, Qt::QueuedConnection);
     connect(progress, &QProgressDialog::canceled, this, &DialogSendReport::slotClose);
     // Escape on the progress window gives up the send as well.
@@ -61,6 +65,9 @@ DialogSendReport::~DialogSendReport()
         thread->wait();
         delete thread;
     }
+    // A letter under way is dropped with its client.
+    mailThread->quit();
+    mailThread->wait();
     delete ui;
 }
 
@@ -68,12 +75,15 @@ void DialogSendReport::setRelay(const MailAccount& account, const QString& recip
 {
     relay = account;
     this->recipient = recipient;
-    smtp->setParams(relay.login, relay.password, relay.host, relay.port);
+    Smtp* client = smtp;
+    QMetaObject::invokeMethod(
+        smtp, [client, account] { client->setParams(account.login, account.password, account.host, account.port); });
 }
 
 void DialogSendReport::setSslConfiguration(const QSslConfiguration& configuration)
 {
-    smtp->setSslConfiguration(configuration);
+    Smtp* client = smtp;
+    QMetaObject::invokeMethod(smtp, [client, configuration] { client->setSslConfiguration(configuration); });
 }
 
 QString DialogSendReport::subject(const QString& answerAddress)
@@ -119,8 +129,9 @@ void DialogSendReport::slotSendEmail()
     auto outcome = std::make_shared<ReportArchive::Outcome>();
     const QString folder = QDir::current().filePath(kDataFolder);
     const QString target = QDir::current().filePath(kArchiveName);
-    QThread* thread = QThread::create(
-        [folder, target, cancel, outcome] { *outcome = ReportArchive::write(folder, target, *cancel); });
+    QThread* thread = QThread::create([folder, target, cancel, outcome] {
+        *outcome = ReportArchive::write(folder, target, *cancel, { kDatabaseName });
+    });
     archiveThreads.append(thread);
     connect(thread, &QThread::finished, this, [this, thread, cancel, outcome, target] {
         archiveThreads.removeOne(thread);
@@ -140,8 +151,14 @@ void DialogSendReport::slotSendEmail()
 void DialogSendReport::startMail(const QStringList& attachments)
 {
     phase = Phase::Mailing;
-    if (!smtp->sendMail(relay.login, recipient, letterSubject, letterBody, attachments) && phase == Phase::Mailing)
-        finish(false, smtp->lastError());
+    // The client is idle here: every earlier letter has ended with done() or been closed
+    // through cloleConection(), which reached it before this call. A letter it refuses ends
+    // with done(false) as well.
+    Smtp* client = smtp;
+    QMetaObject::invokeMethod(
+        smtp, [client, from = relay.login, to = recipient, subject = letterSubject, body = letterBody, attachments] {
+            client->sendMail(from, to, subject, body, attachments);
+        });
 }
 
 void DialogSendReport::slotSendDataChanged(bool checked)

@@ -53,6 +53,10 @@ private:
     void finish(bool success, const QString& reason);
 
     Ui::DialogSendReport* ui;
+    // The client lives in a thread of its own, where the letter is built, its attachment read
+    // and encoded from the file and every byte encrypted: the window and the gateways' replies
+    // stay free while a large archive goes out. Every call reaches it queued, in the order made.
+    QThread* mailThread;
     Smtp* smtp;
     QProgressDialog* progress;
     MailAccount relay;

@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryDir>
 
 #include "dialogs/ziparchivewriter.h"
+#include "storage/databasesnapshot.h"
 
 namespace
 {
@@ -16,10 +18,22 @@ const QString kConfigName = QStringLiteral("config.ini");
 // noticed quickly.
 constexpr qint64 kPiece = 1 << 20;
 
+// Whether `name` is the journal, WAL or shared-memory file of one of the databases.
+bool isCompanion(const QString& name, const QStringList& databases)
+{
+    for (const QString& db : databases) {
+        for (const char* suffix : { "-wal", "-shm", "-journal" }) {
+            if (name == db + QLatin1String(suffix))
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 ReportArchive::Outcome ReportArchive::write(
-    const QString& folder, const QString& target, const std::atomic_bool& cancel)
+    const QString& folder, const QString& target, const std::atomic_bool& cancel, const QStringList& databases)
 {
     Outcome out;
     // The old archive stays until the new one is complete.
@@ -45,6 +59,8 @@ ReportArchive::Outcome ReportArchive::write(
     // Hidden and system entries (sockets, pipes, broken links) are not listed.
     QDirIterator it(QDir(folder).path(), QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     QByteArray buffer(int(kPiece), Qt::Uninitialized);
+    // The copies of the databases, gone with the build.
+    QTemporaryDir copies;
     while (it.hasNext()) {
         if (cancel)
             return cancelled();
@@ -58,9 +74,20 @@ ReportArchive::Outcome ReportArchive::write(
             ++out.entries;
             continue;
         }
-        if (!info.isFile())
+        if (!info.isFile() || isCompanion(name, databases))
             continue;
-        QFile in(path);
+        QString source = path;
+        if (databases.contains(name)) {
+            if (!copies.isValid())
+                return failed(QStringLiteral("Cannot make a temporary folder: %1").arg(copies.errorString()));
+            source = copies.filePath(QString::number(out.entries));
+            const QString error = DatabaseSnapshot::copy(path, source);
+            if (!error.isEmpty())
+                return failed(error);
+            if (cancel)
+                return cancelled();
+        }
+        QFile in(source);
         if (!in.open(QIODevice::ReadOnly))
             continue;
         if (name == kConfigName) {
@@ -69,7 +96,7 @@ ReportArchive::Outcome ReportArchive::write(
             ++out.entries;
             continue;
         }
-        if (!zip.openFile(name, info.permissions(), info.lastModified(), info.size()))
+        if (!zip.openFile(name, info.permissions(), info.lastModified(), in.size()))
             return failed(zip.errorString());
         for (;;) {
             const qint64 n = in.read(buffer.data(), kPiece);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 
@@ -23,7 +24,11 @@ public:
     // configuration "config.ini" at the top goes in without its passwords. The target is
     // replaced only by a complete archive; a failure or a cancel leaves it as it was. `cancel`
     // is looked at between entries and between the pieces of a large file.
-    static Outcome write(const QString& folder, const QString& target, const std::atomic_bool& cancel);
+    // Each of `databases` (SQLite files, named relative to `folder`) that exists goes in as a
+    // consistent copy taken while its writer goes on; its "-wal", "-shm" and "-journal"
+    // companions stay out, the copy holds what they held.
+    static Outcome write(const QString& folder, const QString& target, const std::atomic_bool& cancel,
+        const QStringList& databases = QStringList());
 
     // The configuration text with the value of every key whose name contains "password"
     // (in any case) emptied; every other byte stays as it was.

@@ -32,6 +32,15 @@ bool isTokenChar(char c)
 QByteArray MimeLetter::build(const QString& from, const QString& to, const QString& subject, const QString& body,
     const QList<Attachment>& attachments, const QDateTime& date, const QByteArray& messageId)
 {
+    QByteArray text = head(from, to, subject, body, date, messageId);
+    for (const Attachment& a : attachments)
+        text += attachmentHead(a.name) + base64Lines(a.content, true);
+    return text + tail();
+}
+
+QByteArray MimeLetter::head(const QString& from, const QString& to, const QString& subject, const QString& body,
+    const QDateTime& date, const QByteArray& messageId)
+{
     QByteArray text;
     text += "To: " + to.toUtf8() + "\n";
     text += "From: " + from.toUtf8() + "\n";
@@ -46,14 +55,18 @@ QByteArray MimeLetter::build(const QString& from, const QString& to, const QStri
     text += "Content-Type: text/plain; charset=utf-8\n";
     text += "Content-Transfer-Encoding: 8bit\n\n";
     text += body.toUtf8() + "\n\n";
-    for (const Attachment& a : attachments) {
-        text += "--frontier\n";
-        text += "Content-Type: application/octet-stream\nContent-Disposition: attachment; " + fileNameParameter(a.name)
-            + ";\nContent-Transfer-Encoding: base64\n\n";
-        text += base64Lines(a.content);
-    }
-    text += "--frontier--\n";
     return toWireText(text);
+}
+
+QByteArray MimeLetter::attachmentHead(const QString& name)
+{
+    return toWireText("--frontier\nContent-Type: application/octet-stream\nContent-Disposition: attachment; "
+        + fileNameParameter(name) + ";\nContent-Transfer-Encoding: base64\n\n");
+}
+
+QByteArray MimeLetter::tail()
+{
+    return "--frontier--\r\n";
 }
 
 QByteArray MimeLetter::encodeHeaderText(const QString& text)
@@ -96,13 +109,16 @@ QByteArray MimeLetter::fileNameParameter(const QString& name)
     return "filename*=UTF-8''" + utf8.toPercentEncoding();
 }
 
-QByteArray MimeLetter::base64Lines(const QByteArray& data)
+QByteArray MimeLetter::base64Lines(const QByteArray& data, bool crlf)
 {
     const QByteArray encoded = data.toBase64();
+    const QByteArray end = crlf ? "\r\n" : "\n";
     QByteArray out;
-    out.reserve(encoded.size() + encoded.size() / kBase64LineLength + 2);
-    for (int i = 0; i < encoded.size(); i += kBase64LineLength)
-        out += encoded.mid(i, kBase64LineLength) + "\n";
+    out.reserve(encoded.size() + encoded.size() / kBase64LineLength * end.size() + 2);
+    for (int i = 0; i < encoded.size(); i += kBase64LineLength) {
+        out.append(encoded.constData() + i, qMin(kBase64LineLength, encoded.size() - i));
+        out += end;
+    }
     return out;
 }
 

@@ -2,8 +2,6 @@
 
 #include <QDateTime>
 #include <QDebug>
-#include <QFile>
-#include <QFileInfo>
 #include <QSslSocket>
 #include <QTimer>
 
@@ -11,6 +9,10 @@
 
 namespace
 {
+
+// Letter text handed to the socket ahead of what it has sent on; bounds the memory a large
+// attachment takes while it goes out.
+constexpr qint64 kWriteAhead = 1 << 20;
 
 // Expected reply code of the server at each step.
 int expectedCode(int state)
@@ -80,6 +82,7 @@ Smtp::Smtp(const QString& user, const QString& pass, const QString& host, int po
     connect(socket, &QSslSocket::errorOccurred, this, &Smtp::errorReceived);
     connect(socket, &QSslSocket::stateChanged, this, &Smtp::stateChanged);
     connect(socket, &QSslSocket::disconnected, this, &Smtp::disconnected);
+    connect(socket, &QSslSocket::encryptedBytesWritten, this, &Smtp::onEncryptedBytesWritten);
     connect(this, &Smtp::cloleConection, this, &Smtp::slotCloseConnection);
 }
 
@@ -119,23 +122,15 @@ bool Smtp::sendMail(
         fail(QStringLiteral("A line break in an address or the subject"));
         return false;
     }
-    QList<MimeLetter::Attachment> attachments;
-    for (const QString& path : files) {
-        if (!QFileInfo::exists(path))
-            continue;
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            fail(QStringLiteral("Cannot read the attachment %1: %2").arg(path, file.errorString()));
-            return false;
-        }
-        attachments.append({ QFileInfo(path).fileName(), file.readAll() });
-        if (file.error() != QFileDevice::NoError) {
-            fail(QStringLiteral("Cannot read the attachment %1: %2").arg(path, file.errorString()));
-            return false;
-        }
+    // The attachments are opened now, so that one that cannot be read refuses the letter
+    // before any connection; they are read only while the letter goes out.
+    QString error;
+    if (!letter.open(
+            MimeLetter::head(from, to, subject, body, QDateTime::currentDateTime(), MimeLetter::newMessageId(from)),
+            files, &error)) {
+        fail(error);
+        return false;
     }
-    message = MimeLetter::build(
-        from, to, subject, body, attachments, QDateTime::currentDateTime(), MimeLetter::newMessageId(from));
     this->from = from;
     rcpt = to;
     letterUser = user;
@@ -183,6 +178,8 @@ void Smtp::readyRead()
 void Smtp::slotCloseConnection()
 {
     state = Closed;
+    streaming = false;
+    letter.clear();
     timer->stop();
     reader.clear();
     socket->disconnectFromHost();
@@ -190,6 +187,11 @@ void Smtp::slotCloseConnection()
 
 void Smtp::handleReply(const SmtpReplyReader::Reply& reply)
 {
+    if (streaming) {
+        fail(QStringLiteral("The server replied before the letter was complete: %1")
+                 .arg(reply.lines.join(QLatin1Char(' '))));
+        return;
+    }
     if (reply.code != expectedCode(state)) {
         fail(QStringLiteral("The server refused %1: %2").arg(stepName(state), reply.lines.join(QLatin1Char(' '))));
         return;
@@ -227,9 +229,12 @@ void Smtp::handleReply(const SmtpReplyReader::Reply& reply)
         send("DATA\r\n", DataAsked);
         break;
     case DataAsked:
-        send(message + "\r\n.\r\n", MessageSent);
+        state = MessageSent;
+        streaming = true;
+        pump();
         break;
     case MessageSent:
+        letter.clear();
         socket->write("QUIT\r\n");
         state = Closed;
         timer->stop();
@@ -248,11 +253,43 @@ void Smtp::send(const QByteArray& command, State next)
     timer->start(timeout);
 }
 
+void Smtp::pump()
+{
+    while (streaming && socket->bytesToWrite() + socket->encryptedBytesToWrite() < kWriteAhead) {
+        QByteArray piece;
+        QString error;
+        if (letter.next(&piece, &error)) {
+            socket->write(piece);
+            continue;
+        }
+        if (!error.isEmpty()) {
+            fail(error);
+            return;
+        }
+        streaming = false;
+        socket->write("\r\n.\r\n");
+    }
+    timer->start(timeout);
+}
+
+void Smtp::onEncryptedBytesWritten()
+{
+    // The time-out counts from the last progress while the letter goes out.
+    if (state != MessageSent)
+        return;
+    if (streaming)
+        pump();
+    else
+        timer->start(timeout);
+}
+
 void Smtp::fail(const QString& reason)
 {
     if (!isBusy())
         return;
     state = Closed;
+    streaming = false;
+    letter.clear();
     timer->stop();
     lastErrorText = reason;
     // Dropped at once: the next letter starts on a fresh connection.

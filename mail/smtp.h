@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "mail/letterstream.h"
 #include "mail/smtpreplyreader.h"
 
 class QSslSocket;
@@ -78,11 +79,16 @@ private:
 
     void handleReply(const SmtpReplyReader::Reply& reply);
     void send(const QByteArray& command, State next);
+    // Hands the socket the next pieces of the letter while little of it waits there.
+    void pump();
+    void onEncryptedBytesWritten();
     void fail(const QString& reason);
     void onTimeout();
 
     int timeout;
-    QByteArray message;
+    // The letter of the dialogue under way; streaming while the socket is still being fed it.
+    LetterStream letter;
+    bool streaming = false;
     QSslSocket* socket;
     QTimer* timer;
     SmtpReplyReader reader;

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds the tests whose module threads run beside the GUI thread (modem, DBF export,
-# notifications, table and graph loading, the database writer) with ThreadSanitizer in
+# notifications, table and graph loading, the database writer, the problem report's mail
+# thread and archive) with ThreadSanitizer in
 # build-tsan and runs them; any report fails the run. Called by test.sh; runs on its own too.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(dirname "$here")"
 source "$here/lib.sh"
 
-TSAN_TESTS="tst_modemmodule tst_dbfexport tst_notifications tst_mainwindow tst_graphwidget tst_databasewriter"
+TSAN_TESTS="tst_modemmodule tst_dbfexport tst_notifications tst_mainwindow tst_graphwidget tst_databasewriter
+  tst_dialogsendreport tst_reportarchive"
 
 install_packages $BUILD_PACKAGES $TEST_PACKAGES
 

@@ -119,18 +119,9 @@ private slots:
         QTest::addColumn<QString>("minimalCriticalTemperature");
         QTest::newRow("empty file") << QByteArray() << 0 << 730 << 120 << 5.0 << "#3232ff";
         QTest::newRow("no modem section") << QByteArray("[Other]\nDaysSave=10\n") << 0 << 10 << 120 << 5.0 << "#3232ff";
-        QTest::newRow("port keeps low 16 bits") << QByteArray("[Modem]\nNetworkPort = 70000\n") << 4464 << 730 << 120 << 5.0
-                                                << "#3232ff";
-        QTest::newRow("not a number reads 0")
-            << QByteArray("[Other]\nBreakInterval=abc\n[DataWarning]\nTemperatureMinCritical=x\n") << 0 << 730 << 0
-            << 0.0 << "#3232ff";
-        // A DaysSave that is there but no number of days would purge everything.
-        QTest::newRow("DaysSave with a word")
-            << QByteArray("[Other]\nDaysSave=365 days\n") << 0 << 365 << 120 << 5.0 << "#3232ff";
-        QTest::newRow("DaysSave empty") << QByteArray("[Other]\nDaysSave=\n") << 0 << 365 << 120 << 5.0 << "#3232ff";
+        QTest::newRow("port 0 means no server")
+            << QByteArray("[Modem]\nNetworkPort = 0\n") << 0 << 730 << 120 << 5.0 << "#3232ff";
         QTest::newRow("DaysSave 0") << QByteArray("[Other]\nDaysSave=0\n") << 0 << 0 << 120 << 5.0 << "#3232ff";
-        QTest::newRow("bad colour is invalid") << QByteArray("[Color]\nminimalCriticalTemperature=nocolour\n") << 0 << 730
-                                               << 120 << 5.0 << "#000000";
     }
     void loaderDefaults()
     {
@@ -142,10 +133,6 @@ private slots:
         QFETCH(QString, minimalCriticalTemperature);
         enter(QStringLiteral("defaults"));
         writeFile(QStringLiteral("data/config.ini"), file);
-        if (daysSave == 365 && file.contains("DaysSave"))
-            QTest::ignoreMessage(
-                QtWarningMsg, QRegularExpression("^Other/DaysSave .* measurements are kept 365 days$"));
-
         CountingState state;
         QVERIFY(state.loadConfig());
         QCOMPARE(int(state.NetworkPort), networkPort);
@@ -164,6 +151,159 @@ private slots:
         QSettings written(QStringLiteral("data/config.ini"), QSettings::IniFormat);
         QCOMPARE(written.value("Color/minimalCriticalTemperature").toString(), minimalCriticalTemperature);
         QCOMPARE(written.value("Modem/NetworkPort").toInt(), networkPort);
+        QVERIFY(state.configFallbacks.isEmpty());
+        QCOMPARE(state.settingsWarning(), QString());
+    }
+
+    // A value that is there but cannot mean anything for its key gives the key's default
+    // (for NetworkPort and DaysSave the default file's), is named in the warning with the
+    // value used, and the default is what is written back.
+    void meaninglessValueFallsBack_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("used"); // empty: the value is taken as it stands
+        const auto row = [](const char* key, const char* value, const char* used) {
+            QTest::addRow("%s=%s", key, value)
+                << QString::fromLatin1(key) << QByteArray(value) << QString::fromLatin1(used);
+        };
+        row("Modem/NetworkPort", "x", "6238");
+        row("Modem/NetworkPort", "70000", "6238");
+        row("Modem/NetworkPort", "-1", "6238");
+        row("Modem/NetworkPort", "65535", "");
+        row("DataWarning/TemperatureMinCritical", "NaN", "5");
+        row("DataWarning/TemperatureMinCritical", "-inf", "5");
+        row("DataWarning/TemperatureMaxCritical", "1e999", "30");
+        row("DataWarning/TemperatureMaxCritical", "12 C", "30");
+        row("DataWarning/TemperatureMinWarning", "-41", "10");
+        row("DataWarning/TemperatureMinWarning", "-40", "");
+        row("DataWarning/WetnessMaxCritical", "100.5", "99");
+        row("DataWarning/WetnessMinCritical", "0", "");
+        row("DataWarning/BatteryMinWarning", "-1", "300");
+        row("DataWarning/BatteryMinCritical", "nan", "100");
+        row("Other/BreakInterval", "-100", "120");
+        row("Other/BreakInterval", "0", "120");
+        row("Other/BreakInterval", "abc", "120");
+        row("Other/BreakInterval", "86400", "");
+        row("Other/MaxTableRows", "-1", "500");
+        row("Other/MaxTableRows", "20000", "");
+        row("Other/MaxTableRows", "1000001", "500");
+        row("Other/DateTimeStyle", "4", "0");
+        row("Other/DateTimeStyle", "3", "");
+        row("Other/DaysSave", "365 days", "365");
+        row("Other/DaysSave", "", "365");
+        row("Other/DaysSave", "-3", "365");
+        row("Other/IntervalExportDBF", "-5", "5");
+        row("Other/IntervalExportDBF", "1441", "5");
+        row("DB/Port", "0", "1433");
+        row("DB/DBType", "7", "0");
+        row("DB/DBType", "-1", "0");
+        row("DB/DBType", "2", "");
+        row("EmailNotifications/serverPort", "99999999999", "25");
+        row("EmailNotifications/serverPort", "1,2", "25");
+        row("EmailNotifications/serverPort", "465", "");
+        row("Color/node", "nocolour", "#ff0000");
+        row("Color/line", "#12abef", "");
+    }
+    void meaninglessValueFallsBack()
+    {
+        QFETCH(QString, key);
+        QFETCH(QByteArray, value);
+        QFETCH(QString, used);
+        enter(QStringLiteral("fallback"));
+        const QString section = key.section(QLatin1Char('/'), 0, 0);
+        const QString name = key.section(QLatin1Char('/'), 1);
+        writeFile(
+            QStringLiteral("data/config.ini"), "[" + section.toLatin1() + "]\n" + name.toLatin1() + "=" + value + "\n");
+
+        CountingState state;
+        QVERIFY(state.loadConfig());
+        QVERIFY(!state.configUnread);
+        state.saveConfig();
+        state.configSettings->sync();
+        QSettings written(QStringLiteral("data/config.ini"), QSettings::IniFormat);
+        const QString shown = QString::fromLatin1(value).replace(QLatin1Char(','), QStringLiteral(", "));
+        if (used.isEmpty()) {
+            QVERIFY(state.configFallbacks.isEmpty());
+            QCOMPARE(state.settingsWarning(), QString());
+            QCOMPARE(written.value(key).toString(), QString::fromLatin1(value));
+            return;
+        }
+        QCOMPARE(state.configFallbacks.size(), 1);
+        QCOMPARE(state.configFallbacks.first().key, key);
+        QCOMPARE(state.configFallbacks.first().found, shown);
+        QCOMPARE(state.configFallbacks.first().used, used);
+        QCOMPARE(written.value(key).toString(), used);
+        const QString warning = state.settingsWarning();
+        QVERIFY2(warning.startsWith(QStringLiteral("Значения некоторых настроек в файле \"data/config.ini\"")),
+            qPrintable(warning));
+        QVERIFY2(warning.endsWith(QStringLiteral("\n%1 = \"%2\": используется %3").arg(key, shown, used)),
+            qPrintable(warning));
+    }
+
+    // Every replaced value is named in the one warning, in the order of the file's keys.
+    void severalFallbacksInOneWarning()
+    {
+        enter(QStringLiteral("several"));
+        writeFile(QStringLiteral("data/config.ini"),
+            "[Modem]\nNetworkPort=x\n[DataWarning]\nTemperatureMinCritical=NaN\n[DB]\nDBType=7\n[Other]\n"
+            "PathExportDBF="
+                + QByteArray(60, 'p') + "\nMaxTableRows=" + QByteArray(60, '9') + "\n");
+        AppState state;
+        state.loadConfig();
+        QCOMPARE(state.settingsWarning(),
+            QStringLiteral("Значения некоторых настроек в файле \"data/config.ini\" не имеют смысла, вместо них "
+                           "используются значения по умолчанию:\n"
+                           "Modem/NetworkPort = \"x\": используется 6238\n"
+                           "DataWarning/TemperatureMinCritical = \"NaN\": используется 5\n"
+                           "Other/MaxTableRows = \"%1…\": используется 500\n"
+                           "DB/DBType = \"7\": используется 0")
+                .arg(QString(40, QLatin1Char('9'))));
+        QCOMPARE(int(state.NetworkPort), 6238);
+        QCOMPARE(state.TemperatureMinCritical, 5.0);
+        QCOMPARE(state.DBType, 0);
+        QCOMPARE(state.PathExportDBF, QString(60, QLatin1Char('p')));
+    }
+
+    // A view file that gave nothing the window knows is copied aside before the window's
+    // state replaces it; a readable one is used as it is.
+    void unreadableViewFileIsKept_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("unread");
+        QTest::newRow("garbage") << QByteArray("not a view\n=== at all") << true;
+        QTest::newRow("binary") << QByteArray::fromHex("00ff10e2809c5b0a3d00fe") << true;
+        QTest::newRow("window state") << QByteArray("[MainWindow]\nTabIndex=2\n") << false;
+        QTest::newRow("missing") << QByteArray() << false;
+    }
+    void unreadableViewFileIsKept()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, unread);
+        enter(QStringLiteral("view"));
+        if (!bytes.isEmpty())
+            writeFile(QStringLiteral("data/view.conf"), bytes);
+        AppState state;
+        state.openViewSettings();
+        QVERIFY(state.viewSettings);
+        QCOMPARE(state.viewUnread, unread);
+        const QStringList copies = QDir(QStringLiteral("data")).entryList({ QStringLiteral("view.conf.bad-*") });
+        QCOMPARE(copies.size(), unread ? 1 : 0);
+        if (!unread) {
+            QCOMPARE(state.settingsWarning(), QString());
+            QCOMPARE(
+                state.viewSettings->value(QStringLiteral("MainWindow/TabIndex"), 0).toInt(), bytes.isEmpty() ? 0 : 2);
+            return;
+        }
+        QCOMPARE(readAll(QStringLiteral("data/") + copies.first()), bytes);
+        QCOMPARE(state.settingsWarning(),
+            QStringLiteral("Файл \"data/view.conf\" не удалось прочитать, вид окна восстановлен по умолчанию.\n"
+                           "Копия прежнего файла сохранена как \"data/%1\".")
+                .arg(copies.first()));
+        // The window's state now goes over the file without losing the old bytes.
+        state.viewSettings->setValue(QStringLiteral("MainWindow/TabIndex"), 1);
+        state.viewSettings->sync();
+        QCOMPARE(readAll(QStringLiteral("data/") + copies.first()), bytes);
     }
 
     // A file the store cannot make sense of is copied aside before defaults replace it.

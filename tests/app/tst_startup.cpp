@@ -232,6 +232,46 @@ private slots:
         QCOMPARE(config.value(QStringLiteral("DB/Hostname")).toString(), QStringLiteral("localhost\\SQLEXPRESS"));
     }
 
+    // Values that could not mean anything and an unreadable view file are told in one box, once
+    // the main window is up; the defaults used are what is written back.
+    void meaninglessSettingsWarnedAfterStartUp()
+    {
+        const QString dir = quietFolder(QStringLiteral("meaningless"));
+        QFile cfg(dir + QStringLiteral("/data/config.ini"));
+        QVERIFY(cfg.open(QIODevice::Append));
+        cfg.write("[DataWarning]\nTemperatureMinCritical=nan\n[DB]\nDBType=7\n");
+        cfg.close();
+        QFile view(dir + QStringLiteral("/data/view.conf"));
+        QVERIFY(view.open(QIODevice::WriteOnly));
+        view.write(QByteArray::fromHex("00ff10e2809c5b0a3d00fe"));
+        view.close();
+
+        const Run run = finish(start(dir, "yes", 1500));
+        QCOMPARE(run.exitCode, 0);
+        // The modem on a missing port has a box of its own.
+        const QStringList warnings = run.starting(QStringLiteral("WARNING Внимание!|Значения"));
+        QCOMPARE(warnings.size(), 1);
+        QCOMPARE(run.starting(QStringLiteral("WARNING")).size(), 2);
+        const QStringList copies = QDir(dir + QStringLiteral("/data")).entryList({ QStringLiteral("view.conf.bad-*") });
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(warnings.first(),
+            QStringLiteral("WARNING Внимание!|Значения некоторых настроек в файле \"data/config.ini\" не имеют смысла, "
+                           "вместо них используются значения по умолчанию:\\n"
+                           "DataWarning/TemperatureMinCritical = \"nan\": используется 5\\n"
+                           "DB/DBType = \"7\": используется 0\\n\\n"
+                           "Файл \"data/view.conf\" не удалось прочитать, вид окна восстановлен по умолчанию.\\n"
+                           "Копия прежнего файла сохранена как \"data/%1\".")
+                .arg(copies.first()));
+        QVERIFY(
+            run.lines.indexOf(warnings.first()) > run.lines.indexOf(QStringLiteral("STARTUP Создание главного окна")));
+
+        QSettings config(dir + QStringLiteral("/data/config.ini"), QSettings::IniFormat);
+        QCOMPARE(config.value(QStringLiteral("DataWarning/TemperatureMinCritical")).toString(), QStringLiteral("5"));
+        QCOMPARE(config.value(QStringLiteral("DB/DBType")).toString(), QStringLiteral("0"));
+        QVERIFY(QSettings(dir + QStringLiteral("/data/view.conf"), QSettings::IniFormat)
+                    .contains(QStringLiteral("MainWindow/geometry")));
+    }
+
     void closeDuringQuestionEndsStartUp()
     {
         const QString dir = newFolder(QStringLiteral("closing"));

@@ -40,7 +40,7 @@ const Keys kConfig = { { "Modem/PortName", "COM7" }, { "Modem/NetworkPort", "700
     { "DataWarning/WetnessMinCritical", "15.5" }, { "DataWarning/WetnessMinWarning", "25.5" },
     { "DataWarning/WetnessMaxWarning", "75.5" }, { "DataWarning/WetnessMaxCritical", "85.5" },
     { "DataWarning/BatteryMinCritical", "2.1" }, { "DataWarning/BatteryMinWarning", "2.5" },
-    { "Other/BreakInterval", "125" }, { "Other/MaxTableRows", "20000" }, { "Other/DateTimeStyle", "7" },
+    { "Other/BreakInterval", "125" }, { "Other/MaxTableRows", "20000" }, { "Other/DateTimeStyle", "3" },
     { "Other/DaysSave", "5000" }, { "Other/HideStart", "true" }, { "Other/TrayMessages", "true" },
     { "Other/ViewVoltage", "true" }, { "Other/ExportDBF", "true" }, { "Other/IntervalExportDBF", "17" },
     { "Other/PathExportDBF", "C:/Данные, отчёты;2\\dbf" }, { "Color/minimalCriticalHumidity", "#010101" },

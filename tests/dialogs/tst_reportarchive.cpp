@@ -6,9 +6,13 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include "dialogs/reportarchive.h"
+#include "storage/databasewriter.h"
+#include "storagefixture.h"
 
 // Path under the data folder and content; a path ending in "/" is a folder.
 using Tree = QMap<QString, QByteArray>;
@@ -71,6 +75,33 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
 }
 
+// The database of an archive as Python's zipfile and sqlite3 read it, unpacked with whatever
+// else the archive holds (a WAL beside it is read with it): the names of the archive, then the
+// outcome of integrity_check, then one line per measurement (id and temperature).
+QStringList readDatabase(const QString& zipPath, const QString& scratch)
+{
+    QProcess python;
+    python.start("/usr/bin/python3",
+        { "-c",
+            "import os, shutil, sqlite3, sys, zipfile\n"
+            "z = zipfile.ZipFile(sys.argv[1])\n"
+            "assert z.testzip() is None\n"
+            "print(' '.join(sorted(z.namelist())))\n"
+            "shutil.rmtree(sys.argv[2], ignore_errors=True)\n"
+            "z.extractall(sys.argv[2])\n"
+            "db = sqlite3.connect(os.path.join(sys.argv[2], 'measurement.db3'))\n"
+            "try:\n"
+            "    print(db.execute('PRAGMA integrity_check').fetchone()[0])\n"
+            "    for row in db.execute('SELECT id, temperature FROM measure WHERE temperature >= 0 ORDER BY id'):\n"
+            "        print('%d %g' % row)\n"
+            "except sqlite3.DatabaseError as e:\n"
+            "    print(e)\n",
+            zipPath, scratch });
+    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+        return { "unreadable: " + python.readAllStandardError() };
+    return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
 } // namespace
 
 class TestReportArchive : public QObject
@@ -122,6 +153,91 @@ private slots:
             QCOMPARE(readBack(dir.filePath("sent_data.zip")), expected);
         QCOMPARE(out.entries, expected.size());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { "sent_data.zip" });
+    }
+
+    // The database goes in as what one commit left, while measurements arrive at about 200 a
+    // second and the WAL is checkpointed and truncated under the build: every copy passes
+    // integrity_check and holds a prefix of the measurements the live table ends with.
+    void databaseCopiedWhileWriting()
+    {
+        StorageFixture f;
+        QString error;
+        QVERIFY2(f.begin(0, &error), qPrintable(error));
+        SQLBaseModule* module = f.open();
+        // The WAL truncated fifty times as often as the program does; on a loaded machine the
+        // checkpoint's sync may keep the writer waiting past its busy time, and it retries.
+        // That nothing is lost is checked against the count of what was sent.
+        module->writer->setCheckpointInterval(200);
+        f.expectedWarnings << "Database writer: the database refuses writes; what is queued is kept and retried: "
+                              "database is locked";
+        f.sql("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) "
+              "VALUES ('000D6F0000C0A001', 'a', 0, 60, '2024.01.02')");
+        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
+        // A database of some megabytes, so that reading it takes a while.
+        f.sql("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200000) "
+              "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
+              "SELECT 1, strftime('%s', 'now') - 200000 + i, -1, 50, 3 FROM n");
+        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
+        // Two measurements every 10 ms, a few seconds' worth before the first send.
+        int sent = 0;
+        QTimer feed;
+        QObject::connect(&feed, &QTimer::timeout, [&] {
+            for (int i = 0; i < 2; ++i)
+                module->writer->enqueue({ "000D6F0000C0A001", reading(sent++), QDateTime::currentSecsSinceEpoch() });
+        });
+        feed.start(10);
+        QTest::qWait(2000);
+
+        QList<QStringList> copies;
+        const QString target = f.work->filePath("sent_data.zip");
+        for (int send = 0; send < 20; ++send) {
+            std::atomic_bool cancel { false };
+            ReportArchive::Outcome out;
+            QThread* build = QThread::create(
+                [&] { out = ReportArchive::write(f.work->filePath("data"), target, cancel, { "measurement.db3" }); });
+            build->start();
+            while (!build->isFinished())
+                QTest::qWait(5);
+            delete build;
+            QVERIFY2(out.ok, qPrintable(out.error));
+            const QStringList read = readDatabase(target, f.work->filePath("unpacked"));
+            QVERIFY2(read.size() >= 2, qPrintable(read.join('|')));
+            QCOMPARE(read.at(1), QStringLiteral("ok"));
+            // The copy holds what the WAL held.
+            QCOMPARE(read.at(0), QStringLiteral("measurement.db3"));
+            copies << read.mid(2);
+            QTest::qWait(50);
+        }
+        feed.stop();
+        const QList<QStringList> live = f.sql("SELECT id, temperature FROM measure WHERE temperature >= 0 ORDER BY id");
+        QCOMPARE(live.size(), sent);
+        QStringList liveRows;
+        for (const QStringList& row : live)
+            liveRows << row.join(' ');
+        for (const QStringList& copy : copies) {
+            QVERIFY(!copy.isEmpty());
+            QCOMPARE(copy, liveRows.mid(0, copy.size()));
+        }
+        // The copies were taken at moments apart from each other.
+        QVERIFY(copies.last().size() > copies.first().size());
+        const QStringList warnings = f.end();
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+    }
+
+    // A file that is no database cannot be copied as one: the build fails and names it,
+    // leaving the previous archive.
+    void databaseThatCannotBeCopied()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makeTree(dir.filePath("data"), { { "measurement.db3", noise() }, { "config.ini", kConfig } }));
+        QVERIFY(makeTree(dir.path(), { { "sent_data.zip", "old" } }));
+        const std::atomic_bool cancel { false };
+        const ReportArchive::Outcome out
+            = ReportArchive::write(dir.filePath("data"), dir.filePath("sent_data.zip"), cancel, { "measurement.db3" });
+        QVERIFY(!out.ok);
+        QVERIFY2(out.error.startsWith("Cannot copy the database " + dir.filePath("data/measurement.db3") + ": "),
+            qPrintable(out.error));
+        QCOMPARE(readFile(dir.filePath("sent_data.zip")), QByteArray("old"));
     }
 };
 

@@ -75,6 +75,10 @@ private slots:
                                             { "files/one.bin", QByteArray(1, '\0') },
                                             { "files/dots.txt", ".\r\n.\r\n" },
                                             { "files/отчёт.txt", pseudoRandom(58, 3) } };
+        // Several times what the client hands the socket ahead of the network: the letter is
+        // fed as the connection drains.
+        QTest::newRow("large attachment") << "Report"
+                                          << "data" << Files { { "files/large.zip", pseudoRandom(6 << 20, 11) } };
     }
 
     void letters()

@@ -160,3 +160,13 @@ QList<QStringList> StorageFixture::sql(const QString& statements)
     }
     return lastRows;
 }
+
+SensorData reading(double temperature)
+{
+    SensorData d;
+    d.hasTemperature = d.hasWetness = d.hasBattery = true;
+    d.temperature = temperature;
+    d.wetness = 50;
+    d.battery = 3;
+    return d;
+}

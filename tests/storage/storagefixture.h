@@ -12,6 +12,9 @@
 #include "mariadbserver.h"
 #include "storage/sqlbasemodule.h"
 
+// A measurement of the given temperature with 50 % and 3 V, every value present.
+SensorData reading(double temperature);
+
 // Answers the module's boxes and keeps them for the test.
 class RecordingPrompt : public Prompt
 {

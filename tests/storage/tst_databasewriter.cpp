@@ -66,16 +66,6 @@ public:
     QProcess process;
 };
 
-SensorData reading(double t)
-{
-    SensorData d;
-    d.hasTemperature = d.hasWetness = d.hasBattery = true;
-    d.temperature = t;
-    d.wetness = 50;
-    d.battery = 3;
-    return d;
-}
-
 // The modem road of the program in this process: the modem module on a pseudo-terminal and
 // the intake, whose replies go back to the line and whose writes go to the module's writer.
 class ModemIntake : public IntakeSink

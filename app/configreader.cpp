@@ -1,0 +1,83 @@
+#include "app/configreader.h"
+
+#include <QSettings>
+#include <QStringList>
+
+#include <cmath>
+
+namespace
+{
+
+// A value longer than this is shown cut: the warning must stay readable.
+constexpr int kShownLength = 40;
+
+} // namespace
+
+ConfigReader::ConfigReader(const QSettings& settings)
+    : settings(settings)
+{
+}
+
+bool ConfigReader::found(const char* key, QString* text) const
+{
+    const QVariant value = settings.value(QLatin1String(key));
+    if (!value.isValid())
+        return false;
+    *text = value.type() == QVariant::StringList ? value.toStringList().join(QStringLiteral(", ")) : value.toString();
+    return true;
+}
+
+void ConfigReader::note(const char* key, const QString& found, const QString& used)
+{
+    const QString shown = found.size() > kShownLength ? found.left(kShownLength) + QChar(0x2026) : found;
+    replaced.append({ QString::fromLatin1(key), shown, used });
+}
+
+QString ConfigReader::text(const char* key, const QString& loaderDefault) const
+{
+    return settings.value(QLatin1String(key), loaderDefault).toString();
+}
+
+bool ConfigReader::flag(const char* key) const
+{
+    return settings.value(QLatin1String(key), QStringLiteral("false")).toBool();
+}
+
+int ConfigReader::integer(const char* key, int loaderDefault, int min, int max, int fallback)
+{
+    QString value;
+    if (!found(key, &value))
+        return loaderDefault;
+    bool ok = false;
+    const int number = value.trimmed().toInt(&ok);
+    if (ok && number >= min && number <= max)
+        return number;
+    note(key, value, QString::number(fallback));
+    return fallback;
+}
+
+double ConfigReader::real(const char* key, double loaderDefault, double min, double max)
+{
+    QString value;
+    if (!found(key, &value))
+        return loaderDefault;
+    bool ok = false;
+    const double number = value.trimmed().toDouble(&ok);
+    if (ok && std::isfinite(number) && number >= min && number <= max)
+        return number;
+    note(key, value, QString::number(loaderDefault));
+    return loaderDefault;
+}
+
+QColor ConfigReader::color(const char* key, const QColor& loaderDefault)
+{
+    QString value;
+    if (!found(key, &value))
+        return loaderDefault;
+    QColor c;
+    c.setNamedColor(value.trimmed());
+    if (c.isValid())
+        return c;
+    note(key, value, loaderDefault.name());
+    return loaderDefault;
+}

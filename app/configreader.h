@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QString>
+
+class QSettings;
+
+// Reads the values of "data/config.ini" for the loader. A key that is missing gives its loader
+// default; a key that is there but whose value cannot mean anything for it (no number, NaN or
+// infinite, out of its range, a colour without a name) gives the key's default instead and is
+// noted, so that the user can be told which values were replaced and by what.
+class ConfigReader
+{
+public:
+    struct Fallback {
+        QString key;
+        QString found; // the text of the file, cut to a readable length
+        QString used;
+    };
+
+    explicit ConfigReader(const QSettings& settings);
+
+    QString text(const char* key, const QString& loaderDefault) const;
+    bool flag(const char* key) const;
+    // An integer in [min, max]; `fallback` replaces a value outside it, `loaderDefault` a missing one.
+    int integer(const char* key, int loaderDefault, int min, int max, int fallback);
+    int integer(const char* key, int loaderDefault, int min, int max)
+    {
+        return integer(key, loaderDefault, min, max, loaderDefault);
+    }
+    // A finite number in [min, max].
+    double real(const char* key, double loaderDefault, double min, double max);
+    QColor color(const char* key, const QColor& loaderDefault);
+
+    const QList<Fallback>& fallbacks() const { return replaced; }
+
+private:
+    // Whether the key is there, and its text. A value with a comma reads as a list in the
+    // store; it is joined again here.
+    bool found(const char* key, QString* text) const;
+    void note(const char* key, const QString& found, const QString& used);
+
+    const QSettings& settings;
+    QList<Fallback> replaced;
+};

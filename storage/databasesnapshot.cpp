@@ -1,0 +1,41 @@
+#include "storage/databasesnapshot.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+
+namespace
+{
+
+// The writer's transactions are short; a reader waits this long for a lock (WAL recovery).
+constexpr int kBusyMs = 5000;
+
+} // namespace
+
+QString DatabaseSnapshot::copy(const QString& source, const QString& target)
+{
+    static std::atomic<int> serial { 0 };
+    const QString name = QStringLiteral("ostrivel-snapshot-%1").arg(++serial);
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(source);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyMs));
+        if (!db.open()) {
+            error = db.lastError().text();
+        } else {
+            QSqlQuery query(db);
+            query.prepare(QStringLiteral("VACUUM INTO ?"));
+            query.addBindValue(target);
+            if (!query.exec())
+                error = query.lastError().text();
+            query.finish();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return error.isEmpty() ? QString() : QStringLiteral("Cannot copy the database %1: %2").arg(source, error);
+}
