@@ -67,12 +67,12 @@ public:
     void removeLocation(int row);
 
 signals:
-    // The row of that sensor or location is to be shown again from memory: after a commit,
-    // a refusal or a failure.
+    // The row of that sensor or location is to be shown again from memory: after a change,
+    // a refusal or a failure that undid the change.
     void sensorChanged(int row);
     void locationChanged(int row);
     void locationAdded(int row);
-    // Rows went away and others moved: both tables are to be filled again.
+    // Rows went away or came back and others moved: both tables are to be filled again.
     void rowsRemoved();
     // The main window rebuilds its sensor tree and its tables.
     void treeChanged();

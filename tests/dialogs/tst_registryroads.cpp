@@ -11,14 +11,12 @@
 #include <memory>
 
 #include "app/gatewayhub.h"
-#include "app/sensorintake.h"
+#include "app/modemintake.h"
 #include "dialogs/registryeditor.h"
 #include "links/gatewaypeer.h"
-#include "links/modemmodule.h"
 #include "links/networkmodule.h"
 #include "storagetest.h"
 #include "tests/app/payloads.h"
-#include "tools/modemsim/modempeer.h"
 
 namespace
 {
@@ -43,59 +41,6 @@ QByteArray gatewayCast(const QString& eui, float temperature)
 {
     return "Mess" + eui.toLatin1() + payloads::measurement(temperature, 40.0f, 3.0f);
 }
-
-// The modem road: the modem module on a pseudo-terminal and the intake, whose replies go back
-// to the line and whose measurements go to the writer.
-class ModemRoad : public IntakeSink
-{
-public:
-    ModemRoad(AppState& state, SQLBaseModule& sql)
-        : sql(sql)
-        , intake(state, *this, [] { return QDateTime::currentMSecsSinceEpoch(); })
-    {
-    }
-    ~ModemRoad() override
-    {
-        QMetaObject::invokeMethod(&modem, "slotStopModule", Qt::QueuedConnection);
-        modem.wait();
-    }
-    bool start(AppState& state, QString* error)
-    {
-        if (!peer.open(error))
-            return false;
-        state.PortName = peer.portName();
-        QObject::connect(&modem, &ModemModule::signalCastReceived, &peer,
-            [this](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
-        QSignalSpy script(&peer, &ModemPeer::scriptDone);
-        modem.moveToThread(&modem);
-        modem.start();
-        return script.wait(30000);
-    }
-    // Sends one reading and waits for the program's answer to it.
-    bool report(const QString& eui, float temperature)
-    {
-        QSignalSpy replied(&peer, &ModemPeer::unicastReceived);
-        peer.sendCast(QStringLiteral("UCAST"), eui, payloads::measurement(temperature, 40.0f, 3.0f));
-        return replied.wait(5000);
-    }
-    void sendModemReply(const QByteArray& frame) override
-    {
-        QMetaObject::invokeMethod(&modem, "slotSendData", Qt::QueuedConnection, Q_ARG(QByteArray, frame));
-    }
-    void storeMeasurement(const PendingMeasurement& m) override { sql.writer->enqueue(m); }
-    void sensorRegistered() override { }
-    void sensorMoved() override { }
-    void announceSleepInterval(ZigBeeClient*, const QString&, int) override { }
-    void registryChanged() override { }
-    void raiseNotification(const NotificationsMessage&) override { }
-    void showStatus(const QString&) override { }
-    void resendSensorList(ZigBeeClient*) override { }
-
-    SQLBaseModule& sql;
-    SensorIntake intake;
-    ModemPeer peer;
-    ModemModule modem;
-};
 
 // Holds the writer until opened, as a long job ahead in its queue would: whatever is queued
 // meanwhile waits behind it.
@@ -142,7 +87,7 @@ struct Roads {
         net = startGatewayServer();
         if (net)
             hub = std::make_unique<GatewayHub>(*f.state, *net, *f.module);
-        modem = std::make_unique<ModemRoad>(*f.state, *f.module);
+        modem = std::make_unique<ModemIntake>(*f.state, *f.module);
     }
     ~Roads()
     {
@@ -156,7 +101,7 @@ struct Roads {
     std::unique_ptr<RegistryEditor> editor;
     std::unique_ptr<NetworkModule> net;
     std::unique_ptr<GatewayHub> hub;
-    std::unique_ptr<ModemRoad> modem;
+    std::unique_ptr<ModemIntake> modem;
 };
 
 } // namespace
@@ -179,26 +124,28 @@ class TestRegistryRoads : public StorageTest
         f.state->sensors.clear();
         f.open();
     }
-    // Both roads and the editor on the module of this case.
-    void startRoads()
+    // Rows seeded behind the module's back (if any), the registry loaded from them as at
+    // start, then both roads and the editor on the module; false when any step failed.
+    bool begin(const QString& statements = QString())
     {
-        // Stopped before the case's module closes, however the case ends.
-        roads = std::make_unique<Roads>(f);
-        editor = roads->editor.get();
-        QVERIFY(roads->net);
-        QString error;
-        QVERIFY2(roads->modem->start(*f.state, &error), qPrintable(error));
-    }
-    // Rows seeded behind the module's back, then the registry loaded from them.
-    void seed(const QString& statements)
-    {
-        f.open();
-        f.closeModule();
-        f.sql(statements);
-        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
-        qDeleteAll(f.state->locations);
-        f.state->locations.clear();
-        f.open();
+        [&] {
+            f.open();
+            if (!statements.isEmpty()) {
+                f.closeModule();
+                f.sql(statements);
+                QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
+                qDeleteAll(f.state->locations);
+                f.state->locations.clear();
+                f.open();
+            }
+            // Stopped before the case's module closes, however the case ends.
+            roads = std::make_unique<Roads>(f);
+            editor = roads->editor.get();
+            QVERIFY(roads->net);
+            QString error;
+            QVERIFY2(roads->modem->start(*f.state, &error), qPrintable(error));
+        }();
+        return !QTest::currentTestFailed();
     }
     void connectGateway(GatewayPeer& peer)
     {
@@ -273,19 +220,15 @@ private slots:
     void removeSensorWhileItReports()
     {
         const auto stop = qScopeGuard([this] { roads.reset(); });
-        seed(QStringLiteral("INSERT INTO locations VALUES (1, 'Цех', '', '');\n"
-                            "INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
-                            "(1, '%1', 'a', 1, '2024.01.02');\n"
-                            "INSERT INTO measure (sensor_id, timemeasure) SELECT 1, %2 + 60 * i "
-                            "FROM (WITH RECURSIVE d(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM d WHERE i < 9) "
-                            "SELECT a.i + 10 * b.i + 100 * c.i + 1000 * e.i + 10000 * g.i AS i "
-                            "FROM d a, d b, d c, d e, d g) AS history WHERE i < 50000")
-                 .arg(kModemSensor)
-                 .arg(QDateTime::currentSecsSinceEpoch() - 40 * 86400));
-        if (QTest::currentTestFailed())
-            return;
-        startRoads();
-        if (QTest::currentTestFailed())
+        if (!begin(QStringLiteral("INSERT INTO locations VALUES (1, 'Цех', '', '');\n"
+                                  "INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
+                                  "(1, '%1', 'a', 1, '2024.01.02');\n"
+                                  "INSERT INTO measure (sensor_id, timemeasure) SELECT 1, %2 + 60 * i "
+                                  "FROM (WITH RECURSIVE d(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM d WHERE i < 9) "
+                                  "SELECT a.i + 10 * b.i + 100 * c.i + 1000 * e.i + 10000 * g.i AS i "
+                                  "FROM d a, d b, d c, d e, d g) AS history WHERE i < 50000")
+                       .arg(kModemSensor)
+                       .arg(QDateTime::currentSecsSinceEpoch() - 40 * 86400)))
             return;
         GatewayPeer gateway;
         connectGateway(gateway);
@@ -332,9 +275,7 @@ private slots:
     void removeOfflineGatewayLocationWhileItReconnects()
     {
         const auto stop = qScopeGuard([this] { roads.reset(); });
-        f.open();
-        startRoads();
-        if (QTest::currentTestFailed())
+        if (!begin())
             return;
         int value = 0;
         {
@@ -373,14 +314,10 @@ private slots:
     void removeLocationWhileSensorMoves()
     {
         const auto stop = qScopeGuard([this] { roads.reset(); });
-        seed(QStringLiteral("INSERT INTO locations VALUES (1, 'Цех', '', '');\n"
-                            "INSERT INTO sensors (EUI64, name, location, datecheck) VALUES "
-                            "('%1', 'a', 0, '2024.01.02'), ('%2', 'b', 1, '2024.01.02')")
-                 .arg(kModemSensor, kOtherSensor));
-        if (QTest::currentTestFailed())
-            return;
-        startRoads();
-        if (QTest::currentTestFailed())
+        if (!begin(QStringLiteral("INSERT INTO locations VALUES (1, 'Цех', '', '');\n"
+                                  "INSERT INTO sensors (EUI64, name, location, datecheck) VALUES "
+                                  "('%1', 'a', 0, '2024.01.02'), ('%2', 'b', 1, '2024.01.02')")
+                       .arg(kModemSensor, kOtherSensor)))
             return;
         GatewayPeer gateway;
         connectGateway(gateway);
