@@ -55,16 +55,16 @@ bool writeSensorLocations(QSqlDatabase& db, const RegistryEdits::SensorLocations
 }
 
 // Start-up makes "removed"; a database whose table went missing since gets it back before a
-// sensor's history is copied there. Only then: on MySQL a CREATE ends the transaction.
+// sensor's history is copied there. Made only when missing: on MySQL a CREATE also commits.
 bool ensureRemovedTable(QSqlDatabase& db, int type, QString* error)
 {
     QSqlQuery exists(db);
-    const char* const statement = type == SqlQueryBuilder::SQLite
+    const char* const probe = type == SqlQueryBuilder::SQLite
         ? "SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name='removed'"
         : type == SqlQueryBuilder::MySQL ? "SELECT COUNT(*) FROM information_schema.tables WHERE "
                                            "table_schema=DATABASE() AND table_name='removed'"
                                          : "SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME='removed'";
-    if (!exists.exec(QLatin1String(statement)) || !exists.next()) {
+    if (!exists.exec(QLatin1String(probe)) || !exists.next()) {
         if (error)
             *error = exists.lastError().text();
         return false;
