@@ -49,8 +49,9 @@ class WriterGate
 public:
     explicit WriterGate(DatabaseWriter* writer)
     {
-        writer->enqueueJob([this](QSqlDatabase&, int, QString*) {
-            gate.acquire();
+        // Shared with the job: the writer may still be waking up in it when the gate is gone.
+        writer->enqueueJob([gate = gate](QSqlDatabase&, int, QString*) {
+            gate->acquire();
             return true;
         });
     }
@@ -58,12 +59,12 @@ public:
     void open()
     {
         if (!opened)
-            gate.release();
+            gate->release();
         opened = true;
     }
 
 private:
-    QSemaphore gate;
+    std::shared_ptr<QSemaphore> gate = std::make_shared<QSemaphore>();
     bool opened = false;
 };
 
@@ -80,7 +81,8 @@ public:
 
 // The editor and both roads on the module of a case, stopped before the module closes.
 struct Roads {
-    Roads(StorageFixture& f)
+    explicit Roads(StorageFixture& f)
+        : previous(prompt())
     {
         setPrompt(&answers);
         editor = std::make_unique<RegistryEditor>(*f.state, RegistryEditor::writerOf(*f.state));
@@ -95,8 +97,9 @@ struct Roads {
         net.reset();
         modem.reset();
         editor.reset();
-        setPrompt(nullptr);
+        setPrompt(previous);
     }
+    Prompt* previous;
     ConfirmingPrompt answers;
     std::unique_ptr<RegistryEditor> editor;
     std::unique_ptr<NetworkModule> net;
