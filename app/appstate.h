@@ -14,6 +14,16 @@ class QSettings;
 
 // The configuration of "data/config.ini" and the registry of locations and sensors.
 // The application object derives from it; tests and tools build one on its own.
+//
+// Who changes the registry, and when: whoever decides a change (the intake registering or
+// moving a sensor, the gateway binding creating a location, the sensors dialog editing,
+// adding or removing) makes it in memory at once, in the GUI thread, and in the same step
+// queues its database write on the ordered writer. Memory is therefore always the registry
+// as it will be once the queue is written, and every write is made in the numbering that
+// memory had when it was queued: a reading queued after a change is stored after it, under
+// the registry that change left. Nobody waits for a commit to change memory. Only the dialog
+// learns the outcome of its writes; one that fails is undone in memory (unless a later change
+// already replaced it, whose own write follows) and the database is brought in line behind it.
 class AppState
 {
 public:
@@ -127,7 +137,7 @@ public:
 protected:
     // Called at the end of every saveConfig; the application object pushes the export
     // interval and the mail settings to their modules from here.
-    virtual void configSaved() {}
+    virtual void configSaved() { }
     // Parent of the settings store; the application object passes itself.
     virtual QObject* settingsParent() { return nullptr; }
 

@@ -22,7 +22,10 @@ public:
 
     // On a status message: finds the client's location (already bound to it, then by its
     // modem's EUI64, its address, its name) or creates and stores one, binds it, and leaves
-    // the modem's EUI64 to that location alone.
+    // the modem's EUI64 to that location alone. As every registry change (see AppState), a
+    // created location joins memory at once and its row is queued behind what waits already;
+    // a location the sensors dialog removes has left memory before its removal is queued, so
+    // it is never bound again.
     Outcome bind(ZigBeeClient* client, const QString& peer);
     // On the end of a connection: the location keeps name, EUI64 and address, so that the
     // gateway finds it again.

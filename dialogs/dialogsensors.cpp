@@ -35,6 +35,11 @@ DialogSensors::DialogSensors(QWidget* parent)
     ui->tableSensors->setItemDelegate(sensorsDelegate);
     ui->tableSensors->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ui->tableLocations->setItemDelegate(locationsDelegate);
+    // No default button: Enter belongs to the cell editors and never adds or removes anything.
+    for (QPushButton* button : { ui->pushAdd, ui->pushRemove, ui->pushOk }) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
     // Names and addresses are shown whole; the modem's EUI64 takes the rest of the width.
     for (int column : { 0, 1 })
         ui->tableLocations->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);

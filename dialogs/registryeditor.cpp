@@ -1,11 +1,13 @@
 #include "dialogs/registryeditor.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QPointer>
 #include <QTime>
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "app/appstate.h"
 #include "app/prompt.h"
@@ -153,70 +155,104 @@ void RegistryEditor::editSensor(int row, int column, const QVariant& value)
         return;
     }
     QVariant stored;
-    std::function<void(Sensor&)> apply;
-    bool tree = false;
-    bool interval = false;
     bool ok = true;
     if (column == ColumnName) {
-        const QString name = value.toString();
-        stored = name;
-        apply = [name](Sensor& s) { s.name = name; };
-        tree = true;
+        stored = value.toString();
     } else if (column == ColumnInterval) {
         const QTime time = QTime::fromString(value.toString(), QStringLiteral("HH:mm"));
         const int seconds = time.isValid() ? time.hour() * 3600 + time.minute() * 60 : 0;
         // A sensor told to sleep 0 s would never sleep: the editor's lowest value is one minute.
         ok = seconds > 0;
         stored = seconds;
-        apply = [seconds](Sensor& s) { s.sleepInterval = seconds; };
-        interval = true;
     } else if (column == ColumnLocation) {
         const int location = value.toInt(&ok);
         ok = ok && state.isValidLocation(location);
         stored = location;
-        apply = [location](Sensor& s) { s.location = location; };
-        tree = true;
     } else if (column == ColumnDateCheck) {
         const QDate date = QDate::fromString(value.toString(), kDateFormat);
         ok = date.isValid();
         stored = dateText(date);
-        apply = [date](Sensor& s) { s.datecheck = date; };
-        tree = true;
-    } else if (bool Sensor::*flag = flagOf(column)) {
-        const bool set = value.toInt(&ok) != 0;
-        stored = int(set);
-        apply = [flag, set](Sensor& s) { s.*flag = set; };
+    } else if (flagOf(column)) {
+        stored = int(value.toInt(&ok) != 0);
     } else {
         // Stored as shown: two decimals, whatever the editor or the cell held.
         const double number = value.toDouble(&ok);
         ok = ok && std::isfinite(number);
-        const double rounded = thresholdText(number).toDouble();
-        double Sensor::*field = kThresholds[column - ColumnFirstThreshold];
-        stored = rounded;
-        apply = [field, rounded](Sensor& s) { s.*field = rounded; };
+        stored = thresholdText(number).toDouble();
     }
     if (!ok) {
         emit sensorChanged(row);
         return;
     }
+    const QVariant old = fieldValue(*sensor, column);
+    setField(*sensor, column, stored);
+    sensorEdited(row, column);
     const QString eui64 = sensor->EUI64;
     run(
         RegistryEdits::updateSensor(eui64, QLatin1String(kSensorColumns[column]), stored),
-        [this, eui64, apply, tree, interval](bool committed) {
+        [this, eui64, column, old, stored](bool committed) {
             // Found again by its address: rows may have moved since the edit was made.
             const int index = state.indexOfSensor(eui64);
-            if (index < 0)
+            if (committed || index < 0)
                 return;
+            // A later change (the intake moving the sensor) is written after this one.
             Sensor* s = state.sensors[index];
-            if (committed)
-                apply(*s);
-            emit sensorChanged(index);
-            if (committed && tree)
-                emit treeChanged();
-            if (committed && interval)
-                emit sleepIntervalChanged(s, s->sleepInterval);
+            if (fieldValue(*s, column) != stored)
+                return;
+            setField(*s, column, old);
+            sensorEdited(index, column);
         },
         false);
+}
+
+QVariant RegistryEditor::fieldValue(const Sensor& s, int column)
+{
+    switch (column) {
+    case ColumnName:
+        return s.name;
+    case ColumnInterval:
+        return s.sleepInterval;
+    case ColumnLocation:
+        return s.location;
+    case ColumnDateCheck:
+        return dateText(s.datecheck);
+    default:
+        if (bool Sensor::*flag = flagOf(column))
+            return int(s.*flag);
+        return s.*kThresholds[column - ColumnFirstThreshold];
+    }
+}
+
+void RegistryEditor::setField(Sensor& s, int column, const QVariant& value)
+{
+    switch (column) {
+    case ColumnName:
+        s.name = value.toString();
+        break;
+    case ColumnInterval:
+        s.sleepInterval = value.toInt();
+        break;
+    case ColumnLocation:
+        s.location = value.toInt();
+        break;
+    case ColumnDateCheck:
+        s.datecheck = QDate::fromString(value.toString(), kDateFormat);
+        break;
+    default:
+        if (bool Sensor::*flag = flagOf(column))
+            s.*flag = value.toInt() != 0;
+        else
+            s.*kThresholds[column - ColumnFirstThreshold] = value.toDouble();
+    }
+}
+
+void RegistryEditor::sensorEdited(int row, int column)
+{
+    emit sensorChanged(row);
+    if (column == ColumnName || column == ColumnLocation || column == ColumnDateCheck)
+        emit treeChanged();
+    if (column == ColumnInterval)
+        emit sleepIntervalChanged(state.sensors[row], state.sensors[row]->sleepInterval);
 }
 
 void RegistryEditor::renameLocation(int row, const QString& name)
@@ -229,17 +265,19 @@ void RegistryEditor::renameLocation(int row, const QString& name)
         emit locationChanged(row);
         return;
     }
+    const QString old = location->name;
+    location->name = name;
+    emit locationChanged(row);
+    emit treeChanged();
     run(
         RegistryEdits::renameLocation(row, name),
-        [this, location, name](bool committed) {
+        [this, location, old, name](bool committed) {
             const int index = state.locations.indexOf(location);
-            if (index < 0)
+            if (committed || index < 0 || location->name != name)
                 return;
-            if (committed)
-                location->name = name;
+            location->name = old;
             emit locationChanged(index);
-            if (committed)
-                emit treeChanged();
+            emit treeChanged();
         },
         false);
 }
@@ -248,26 +286,40 @@ void RegistryEditor::addLocation()
 {
     if (isBusy())
         return;
-    // The id is the list's length now; the record joins the list only once its row exists.
+    // The id is the list's length: the row and the record join their lists together.
+    auto* location = new Location;
+    location->name = tr("Помещение");
     const int id = state.locations.size();
-    const QString name = tr("Помещение");
+    state.locations.append(location);
+    emit locationAdded(id);
+    emit treeChanged();
     run(
-        RegistryEdits::insertLocation(id, name),
-        [this, name](bool committed) {
-            if (!committed)
+        RegistryEdits::insertLocation(id, location->name),
+        [this, location](bool committed) {
+            const int index = state.locations.indexOf(location);
+            if (committed || index < 0)
                 return;
-            auto* location = new Location;
-            location->name = name;
-            state.locations.append(location);
-            emit locationAdded(state.locations.size() - 1);
+            const bool followed = index + 1 < state.locations.size();
+            delete state.locations.takeAt(index);
+            bool moved = false;
+            for (Sensor* s : qAsConst(state.sensors)) {
+                if (s->location >= index) {
+                    s->location = s->location == index ? 0 : s->location - 1;
+                    moved = true;
+                }
+            }
+            // Locations appended behind it were stored with the ids they had then.
+            if (followed || moved)
+                rewriteLocationsFrom(index);
             emit treeChanged();
+            emit rowsRemoved();
         },
         true);
 }
 
 void RegistryEditor::removeSensor(int row)
 {
-    const Sensor* sensor = state.sensors.value(row);
+    Sensor* sensor = state.sensors.value(row);
     if (!sensor || isBusy())
         return;
     const Location* location = state.locations.value(sensor->location);
@@ -275,18 +327,36 @@ void RegistryEditor::removeSensor(int row)
         prompt()->warning(warningTitle(), tr("Нельзя удалить датчик подключенный к удаленному клиенту"));
         return;
     }
-    const QString eui64 = sensor->EUI64;
+    // Out of the registry now: what it sends from here on registers it anew, behind the
+    // removal in the writer's queue, and is stored under that new row.
+    state.sensors.removeAt(row);
+    emit treeChanged();
+    emit rowsRemoved();
+    // Kept until the outcome is known, to be put back when the removal fails.
+    auto held = std::make_shared<std::unique_ptr<Sensor>>(sensor);
     run(
-        RegistryEdits::removeSensor(eui64),
-        [this, eui64](bool committed) {
-            const int index = state.indexOfSensor(eui64);
-            if (!committed || index < 0)
-                return;
-            delete state.sensors.takeAt(index);
-            emit treeChanged();
-            emit rowsRemoved();
+        RegistryEdits::removeSensor(sensor->EUI64),
+        [this, row, held](bool committed) {
+            if (!committed)
+                restoreSensor(row, held->release());
         },
         true);
+}
+
+void RegistryEditor::restoreSensor(int row, Sensor* sensor)
+{
+    // Registered anew meanwhile: that registration found the old row still there and stored
+    // no row of its own, so the old record takes its place again; a move it made is undone.
+    const int again = state.indexOfSensor(sensor->EUI64);
+    if (again >= 0) {
+        delete state.sensors.takeAt(again);
+        run(
+            RegistryEdits::updateSensor(sensor->EUI64, QStringLiteral("location"), sensor->location), [](bool) {},
+            false);
+    }
+    state.sensors.insert(qMin(row, state.sensors.size()), sensor);
+    emit treeChanged();
+    emit rowsRemoved();
 }
 
 void RegistryEditor::removeLocation(int row)
@@ -315,38 +385,68 @@ void RegistryEditor::removeLocation(int row)
         return;
     if (refused())
         return;
-    const int locationsBefore = state.locations.size();
-    const int sensorsBefore = state.sensors.size();
+    // Out of the registry now, so that no gateway binds to it and every write queued from here
+    // on uses the new numbering, behind the removal.
+    const RegistryEdits::SensorLocations before = sensorLocations();
+    Location* location = state.locations.takeAt(row);
+    for (Sensor* s : qAsConst(state.sensors)) {
+        if (s->location == row)
+            s->location = 0;
+        else if (s->location > row)
+            --s->location;
+    }
+    const RegistryEdits::SensorLocations after = sensorLocations();
+    const int locationsAfter = state.locations.size();
+    emit treeChanged();
+    emit rowsRemoved();
+    auto held = std::make_shared<std::unique_ptr<Location>>(location);
     run(
-        RegistryEdits::removeLocation(row),
-        [this, row, locationsBefore, sensorsBefore](bool committed) {
-            if (committed)
-                applyLocationRemoval(row, locationsBefore, sensorsBefore);
+        RegistryEdits::removeLocation(row, after),
+        [this, row, held, before, after, locationsAfter](bool committed) {
+            if (!committed)
+                restoreLocation(row, held->release(), before, after, locationsAfter);
         },
         true);
 }
 
-void RegistryEditor::applyLocationRemoval(int id, int locationsBefore, int sensorsBefore)
+void RegistryEditor::restoreLocation(int row, Location* location, const RegistryEdits::SensorLocations& before,
+    const RegistryEdits::SensorLocations& after, int locationsAfter)
 {
-    delete state.locations.takeAt(id);
+    // Whatever was queued meanwhile used the numbering without it.
+    const bool changedMeanwhile = state.locations.size() != locationsAfter || sensorLocations() != after;
+    state.locations.insert(row, location);
+    QHash<QString, QPair<int, int>> was; // EUI64 -> location before and after the removal
+    for (int i = 0; i < before.size(); ++i)
+        was.insert(before[i].first, { before[i].second, after[i].second });
     for (Sensor* s : qAsConst(state.sensors)) {
-        if (s->location == id)
-            s->location = 0;
-        else if (s->location > id)
-            --s->location;
+        const auto it = was.constFind(s->EUI64);
+        if (it != was.cend() && s->location == it->second)
+            s->location = it->first;
+        else if (s->location >= row)
+            ++s->location;
     }
-    // Locations and sensors that appeared while the removal was on its way were written with
-    // the old numbering, after the renumbering: they are brought in line by a second job,
-    // queued behind their own rows.
-    QVector<QPair<int, int>> moved;
-    for (int old = locationsBefore; old <= state.locations.size(); ++old)
-        moved.append({ old, old - 1 });
-    QVector<QPair<QString, int>> appended;
-    for (int i = sensorsBefore; i < state.sensors.size(); ++i)
-        appended.append({ state.sensors[i]->EUI64, state.sensors[i]->location });
-    if (!moved.isEmpty() || !appended.isEmpty())
-        run(
-            RegistryEdits::renumber(moved, appended), [](bool) {}, false);
+    if (changedMeanwhile)
+        rewriteLocationsFrom(row);
     emit treeChanged();
     emit rowsRemoved();
+}
+
+RegistryEdits::SensorLocations RegistryEditor::sensorLocations() const
+{
+    RegistryEdits::SensorLocations all;
+    all.reserve(state.sensors.size());
+    for (const Sensor* s : state.sensors)
+        all.append({ s->EUI64, s->location });
+    return all;
+}
+
+void RegistryEditor::rewriteLocationsFrom(int first)
+{
+    QVector<RegistryEdits::LocationRow> rows;
+    for (int i = first; i < state.locations.size(); ++i) {
+        const Location* l = state.locations[i];
+        rows.append({ l->name, l->EUI64, l->ip });
+    }
+    run(
+        RegistryEdits::rewriteLocations(first, rows, sensorLocations()), [](bool) {}, false);
 }

@@ -9,14 +9,16 @@
 #include <functional>
 
 #include "storage/databasewriter.h"
+#include "storage/registryedits.h"
 
 class AppState;
+struct Location;
 struct Sensor;
 
 // What the sensors and locations dialog decides, apart from its widgets: the texts of its
-// rows, which edits are written and which are refused. Every change goes to the database
-// first, through the ordered writer; the registry in memory follows only once the writer
-// has committed it, and a failure leaves memory as it was and says so.
+// rows, which edits are written and which are refused. Like every other change of the
+// registry (see AppState), a change is made in memory at once and its write queued on the
+// ordered writer in the same step; a write that fails is undone in memory and said so.
 class RegistryEditor : public QObject
 {
     Q_OBJECT
@@ -53,8 +55,8 @@ public:
     QVariant sensorChoice(int row, int column) const;
     static bool isChoiceColumn(int column);
 
-    // A location or sensor added or removed is still on its way to the database; until it is
-    // committed no other change is taken, because rows and ids may still move.
+    // A location or sensor added or removed is still on its way to the database; until its
+    // outcome is known no other change of the dialog is taken, since a failure moves rows back.
     bool isBusy() const { return structuralPending > 0; }
 
     // A cell of the sensors table now holds `value` (text, number or choice value).
@@ -65,12 +67,12 @@ public:
     void removeLocation(int row);
 
 signals:
-    // The row of that sensor or location is to be shown again from memory: after a commit,
-    // a refusal or a failure.
+    // The row of that sensor or location is to be shown again from memory: after a change,
+    // a refusal or a failure that undid the change.
     void sensorChanged(int row);
     void locationChanged(int row);
     void locationAdded(int row);
-    // Rows went away and others moved: both tables are to be filled again.
+    // Rows went away or came back and others moved: both tables are to be filled again.
     void rowsRemoved();
     // The main window rebuilds its sensor tree and its tables.
     void treeChanged();
@@ -80,7 +82,16 @@ signals:
 private:
     void run(DatabaseWriter::Job job, std::function<void(bool ok)> then, bool structural);
     void warnFailed(const QString& error) const;
-    void applyLocationRemoval(int id, int locationsBefore, int sensorsBefore);
+    // One column of a sensor as the database stores it.
+    static QVariant fieldValue(const Sensor& s, int column);
+    static void setField(Sensor& s, int column, const QVariant& value);
+    void sensorEdited(int row, int column);
+    void restoreSensor(int row, Sensor* sensor);
+    void restoreLocation(int row, Location* location, const RegistryEdits::SensorLocations& before,
+        const RegistryEdits::SensorLocations& after, int locationsAfter);
+    RegistryEdits::SensorLocations sensorLocations() const;
+    // Queues the locations from `first` on and every sensor's location as memory holds them.
+    void rewriteLocationsFrom(int first);
 
     AppState& state;
     Runner runner;

@@ -44,6 +44,42 @@ bool run(QSqlDatabase& db, const QString& sql, const QVariantList& values, QStri
     return false;
 }
 
+bool writeSensorLocations(QSqlDatabase& db, const RegistryEdits::SensorLocations& sensors, QString* error)
+{
+    for (const auto& sensor : sensors) {
+        if (!run(db, QStringLiteral("UPDATE sensors SET location=? WHERE EUI64=?"), { sensor.second, sensor.first },
+                error))
+            return false;
+    }
+    return true;
+}
+
+// Start-up makes "removed"; a database whose table went missing since gets it back before a
+// sensor's history is copied there. Made only when missing: on MySQL a CREATE also commits.
+bool ensureRemovedTable(QSqlDatabase& db, int type, QString* error)
+{
+    QSqlQuery exists(db);
+    const char* const probe = type == SqlQueryBuilder::SQLite
+        ? "SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name='removed'"
+        : type == SqlQueryBuilder::MySQL ? "SELECT COUNT(*) FROM information_schema.tables WHERE "
+                                           "table_schema=DATABASE() AND table_name='removed'"
+                                         : "SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME='removed'";
+    if (!exists.exec(QLatin1String(probe)) || !exists.next()) {
+        if (error)
+            *error = exists.lastError().text();
+        return false;
+    }
+    if (exists.value(0).toInt() > 0)
+        return true;
+    for (const QString& statement : SqlQueryBuilder::schemaStatements(type, false)) {
+        if (statement.contains(QLatin1String("EXISTS removed ")))
+            return run(db, statement, {}, error);
+    }
+    if (error)
+        *error = QStringLiteral("no table \"removed\"");
+    return false;
+}
+
 } // namespace
 
 namespace RegistryEdits
@@ -98,11 +134,12 @@ DatabaseWriter::Job removeSensor(const QString& eui64)
         find.finish();
         // The id of a removed sensor may be given to the next new one (SQLite reuses the
         // largest), so nothing of it may stay behind in "measure" or "last".
-        return run(db,
-                   QStringLiteral("INSERT INTO removed (EUI64, timemeasure, temperature, wetness, battery) "
-                                  "SELECT ?, timemeasure, temperature, wetness, battery FROM measure "
-                                  "WHERE sensor_id=? ORDER BY timemeasure, id"),
-                   { eui64, id }, error)
+        return ensureRemovedTable(db, type, error)
+            && run(db,
+                QStringLiteral("INSERT INTO removed (EUI64, timemeasure, temperature, wetness, battery) "
+                               "SELECT ?, timemeasure, temperature, wetness, battery FROM measure "
+                               "WHERE sensor_id=? ORDER BY timemeasure, id"),
+                { eui64, id }, error)
             && run(db, QStringLiteral("DELETE FROM measure WHERE sensor_id=?"), { id }, error)
             && run(db, QStringLiteral("DELETE FROM last WHERE sensor_id=?"), { id }, error)
             && MeasureAggregates::removeSensor(db, type, id, error)
@@ -110,31 +147,31 @@ DatabaseWriter::Job removeSensor(const QString& eui64)
     };
 }
 
-DatabaseWriter::Job removeLocation(int id)
+DatabaseWriter::Job removeLocation(int id, const SensorLocations& sensors)
 {
-    return [id](QSqlDatabase& db, int type, QString* error) {
+    return [id, sensors](QSqlDatabase& db, int type, QString* error) {
         // MySQL checks the key after every row: the rows must move down in id order.
         const QString order = type == SqlQueryBuilder::MySQL ? QStringLiteral(" ORDER BY id") : QString();
+        // Rows that memory does not hold follow their location too.
         return run(db, QStringLiteral("DELETE FROM locations WHERE id=?"), { id }, error)
             && run(db, QStringLiteral("UPDATE locations SET id=id-1 WHERE id>?") + order, { id }, error)
             && run(db, QStringLiteral("UPDATE sensors SET location=0 WHERE location=?"), { id }, error)
-            && run(db, QStringLiteral("UPDATE sensors SET location=location-1 WHERE location>?"), { id }, error);
+            && run(db, QStringLiteral("UPDATE sensors SET location=location-1 WHERE location>?"), { id }, error)
+            && writeSensorLocations(db, sensors, error);
     };
 }
 
-DatabaseWriter::Job renumber(const QVector<QPair<int, int>>& locationIds, const QVector<QPair<QString, int>>& sensors)
+DatabaseWriter::Job rewriteLocations(int first, const QVector<LocationRow>& rows, const SensorLocations& sensors)
 {
-    return [locationIds, sensors](QSqlDatabase& db, int, QString* error) {
-        for (const auto& move : locationIds) {
-            if (!run(db, QStringLiteral("UPDATE locations SET id=? WHERE id=?"), { move.second, move.first }, error))
+    return [first, rows, sensors](QSqlDatabase& db, int, QString* error) {
+        if (!run(db, QStringLiteral("DELETE FROM locations WHERE id>=?"), { first }, error))
+            return false;
+        for (int i = 0; i < rows.size(); ++i) {
+            if (!run(db, QStringLiteral("INSERT INTO locations (id, name, EUI64, ip) VALUES (?,?,?,?)"),
+                    { first + i, rows[i].name, rows[i].eui64, rows[i].ip }, error))
                 return false;
         }
-        for (const auto& sensor : sensors) {
-            if (!run(db, QStringLiteral("UPDATE sensors SET location=? WHERE EUI64=?"), { sensor.second, sensor.first },
-                    error))
-                return false;
-        }
-        return true;
+        return writeSensorLocations(db, sensors, error);
     };
 }
 

@@ -21,15 +21,25 @@ DatabaseWriter::Job updateSensor(const QString& eui64, const QString& column, co
 // A new room row with an explicit column list: no gateway EUI64, no address.
 DatabaseWriter::Job insertLocation(int id, const QString& name);
 DatabaseWriter::Job renameLocation(int id, const QString& name);
-// Copies the sensor's measurements into "removed" in time order, deletes its "measure" and
-// "last" rows and its aggregates explicitly, then the sensor itself. A sensor that has no
-// row is not an error: there is nothing to keep.
+// Copies the sensor's measurements into "removed" in time order (making the table when it is
+// missing), deletes its "measure" and "last" rows and its aggregates explicitly, then the
+// sensor itself. A sensor that has no row is not an error: there is nothing to keep.
 DatabaseWriter::Job removeSensor(const QString& eui64);
+// Where each sensor's row points to: its EUI64 and location id.
+using SensorLocations = QVector<QPair<QString, int>>;
 // Deletes location `id` and renumbers: ids above it move down by one, its sensors go to
-// location 0 and the sensors of the locations above it follow their location.
-DatabaseWriter::Job removeLocation(int id);
-// Rows written with the old numbering after a location removal was queued: locations moved
-// from one id to another (in the given order) and sensors given their location again.
-DatabaseWriter::Job renumber(const QVector<QPair<int, int>>& locationIds, const QVector<QPair<QString, int>>& sensors);
+// location 0, the sensors of the locations above it follow their location, and then every
+// sensor given is written with the location it has in memory after the removal.
+DatabaseWriter::Job removeLocation(int id, const SensorLocations& sensors);
+// Name, gateway EUI64 and address of a location row.
+struct LocationRow {
+    QString name;
+    QString eui64;
+    QString ip;
+};
+// Writes the locations from id `first` on as memory holds them (rows[i] gets id first + i)
+// and every sensor's location: after a dialog change that failed, what was queued meanwhile in
+// the numbering that change had made is brought back in line.
+DatabaseWriter::Job rewriteLocations(int first, const QVector<LocationRow>& rows, const SensorLocations& sensors);
 
 } // namespace RegistryEdits

@@ -54,9 +54,21 @@ DatabaseWriter::Job insertLocationJob(int id, const QString& name, const QString
 DatabaseWriter::Job insertSensorJob(
     const QString& eui64, const QString& name, int location, int sleepInterval, const QDate& datecheck)
 {
-    return statementJob(
+    const DatabaseWriter::Job insert = statementJob(
         QStringLiteral("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES (?,?,?,?,?)"),
         { text(eui64), text(name), location, sleepInterval, datecheck.toString(QStringLiteral("yyyy.MM.dd")) });
+    // A sensor registers anew as soon as the dialog takes it out of memory; when its removal
+    // then fails, the row is still there and stays the sensor's (memory gets it back too).
+    return [eui64, insert](QSqlDatabase& db, int type, QString* error) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("SELECT COUNT(*) FROM sensors WHERE EUI64=?"));
+        q.addBindValue(text(eui64));
+        if (!q.exec() || !q.next()) {
+            *error = q.lastError().text();
+            return false;
+        }
+        return q.value(0).toInt() > 0 || insert(db, type, error);
+    };
 }
 
 DatabaseWriter::Job updateSensorLocationJob(const QString& eui64, int location)

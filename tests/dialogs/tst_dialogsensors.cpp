@@ -186,6 +186,32 @@ private slots:
         QCOMPARE(tree.count(), column == 3 || column == 4 ? 1 : 0);
         QVERIFY(answers.boxes.isEmpty());
     }
+
+    // Enter on either table, with no editor open, neither adds nor removes anything.
+    void enterPressesNoButton_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::newRow("sensors") << 0;
+        QTest::newRow("locations") << 1;
+    }
+    void enterPressesNoButton()
+    {
+        QFETCH(int, tab);
+        dialog->findChild<QTabWidget*>("tabWidget")->setCurrentIndex(tab);
+        auto* shown = dialog->findChild<QTableWidget*>(tab ? "tableLocations" : "tableSensors");
+        // A new current cell may open its editor by itself: it is closed unchanged first.
+        shown->setCurrentCell(1, 2);
+        if (QWidget* editor = shown->indexWidget(shown->model()->index(1, 2)))
+            QTest::keyClick(editor, Qt::Key_Escape);
+        QTRY_VERIFY(!shown->indexWidget(shown->model()->index(1, 2)));
+        QTest::keyClick(shown, Qt::Key_Return);
+        QTest::keyClick(shown, Qt::Key_Enter);
+        QCOMPARE(ws->state->locations.size(), 3);
+        QCOMPARE(ws->state->sensors.size(), 4);
+        QCOMPARE(writer->queueLength(), 0);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(answers.boxes.isEmpty());
+    }
 };
 
 QTEST_MAIN(TestDialogSensors)

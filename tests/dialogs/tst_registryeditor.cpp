@@ -1,5 +1,7 @@
 // The sensors dialog's registry edits against SQLite and the private MariaDB server: what
 // the database holds afterwards, read by an independent client, and what memory holds.
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QtTest>
 
 #include "dialogs/registryeditor.h"
@@ -13,6 +15,7 @@ namespace
 const QString kA = QStringLiteral("00000000000000A1");
 const QString kB = QStringLiteral("00000000000000B2");
 const QString kC = QStringLiteral("00000000000000C3");
+const QString kE = QStringLiteral("00000000000000E5");
 const QString kRow = QStringLiteral(
     "SELECT name, sleepInterval, location, REPLACE(datecheck, '-', '.'), isEnabled, tMinNoncritical, tMaxNoncritical, "
     "tMinCritical, "
@@ -89,6 +92,22 @@ class TestRegistryEditor : public StorageTest
         return all;
     }
 
+    // A gateway connects and a new sensor reports through it, as binding and intake do it.
+    void registerGateway()
+    {
+        auto* gateway = new Location;
+        gateway->name = QStringLiteral("Шлюз");
+        gateway->ip = QStringLiteral("10.0.0.9");
+        const int id = f.state->locations.size();
+        f.state->locations.append(gateway);
+        RegistryWriter::insertLocation(id, gateway->name, QStringLiteral("00137A0000000002"), gateway->ip);
+        auto* sensor = new Sensor;
+        sensor->EUI64 = kE;
+        sensor->location = id;
+        f.state->sensors.append(sensor);
+        RegistryWriter::insertSensor(sensor->EUI64, QStringLiteral("e"), id, 60, QDate(2024, 1, 1));
+    }
+
     QStringList memory() const
     {
         QStringList texts;
@@ -130,37 +149,103 @@ private slots:
         QCOMPARE(answers.boxes.size(), 2); // the question about its sensors
     }
 
-    // A gateway and a sensor that register while the removal waits in the queue are written
-    // with the old numbering behind it; memory and database still agree afterwards.
+    // Memory changes when the user confirms: a gateway and a sensor that register while the
+    // removal waits in the queue take ids in the new numbering, and their rows are written
+    // behind the removal with them.
     void registrationDuringRemoval_data() { dialects(); }
     void registrationDuringRemoval()
     {
         seed();
         editor->removeLocation(1);
-        auto* gateway = new Location;
-        gateway->name = QStringLiteral("Шлюз");
-        gateway->ip = QStringLiteral("10.0.0.9");
-        f.state->locations.append(gateway);
-        RegistryWriter::insertLocation(3, gateway->name, QStringLiteral("00137A0000000002"), gateway->ip);
-        auto* sensor = new Sensor;
-        sensor->EUI64 = QStringLiteral("00000000000000E5");
-        sensor->location = 3;
-        f.state->sensors.append(sensor);
-        RegistryWriter::insertSensor(sensor->EUI64, QStringLiteral("e"), 3, 60, QDate(2024, 1, 1));
+        QCOMPARE(memory(), (QStringList { "Новые датчики", "Склад", kB + "@0", kC + "@1", kA + "@0" }));
+        registerGateway();
         settle();
-        QCOMPARE(memory(),
-            (QStringList { "Новые датчики", "Склад", "Шлюз", kB + "@0", kC + "@1", kA + "@0", sensor->EUI64 + "@2" }));
+        const QStringList registry { "Новые датчики", "Склад", "Шлюз", kB + "@0", kC + "@1", kA + "@0", kE + "@2" };
+        QCOMPARE(memory(), registry);
         QCOMPARE(f.sql("SELECT id, name FROM locations ORDER BY id"),
             (QList<QStringList> { { "0", "Новые датчики" }, { "1", "Склад" }, { "2", "Шлюз" } }));
         QCOMPARE(f.sql("SELECT location FROM sensors ORDER BY id"),
             (QList<QStringList> { { "0" }, { "1" }, { "0" }, { "2" } }));
     }
 
-    void removeSensor_data() { dialects(); }
+    // A removal that fails is undone in memory, and what registered meanwhile in the numbering
+    // it had made is written again as memory holds it: a sensor that registered anew is the
+    // old one again, a gateway's location moves up behind the location that came back.
+    void failedRemovalWithRegistrations_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("sensor");
+        for (int type : { 0, 1 }) {
+            QTest::addRow("%s sensor", type ? "mysql" : "sqlite") << type << true;
+            QTest::addRow("%s location", type ? "mysql" : "sqlite") << type << false;
+        }
+    }
+    void failedRemovalWithRegistrations()
+    {
+        QFETCH(bool, sensor);
+        seed();
+        // The gateway's row is first written with the id the removal had given it.
+        f.expectedWarnings << QStringLiteral("Registry write failed");
+        const QList<QStringList> before = snapshot();
+        const QStringList inMemory = memory();
+        const QString hidden = sensor ? QStringLiteral("last") : QStringLiteral("sensors");
+        f.sql(QStringLiteral("ALTER TABLE %1 RENAME TO away").arg(hidden));
+        if (sensor)
+            editor->removeSensor(2);
+        else
+            editor->removeLocation(1);
+        // Back right behind the removal, before anything registered meanwhile is written.
+        f.state->databaseWriter->enqueueJob([hidden](QSqlDatabase& db, int, QString* error) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("ALTER TABLE away RENAME TO %1").arg(hidden)))
+                return true;
+            *error = q.lastError().text();
+            return false;
+        });
+        if (sensor) {
+            // It reports again, as the intake registers it.
+            auto* again = new Sensor;
+            again->EUI64 = kA;
+            f.state->sensors.append(again);
+            RegistryWriter::insertSensor(kA, QStringLiteral("Датчик3"), 0, 60, QDate(2024, 1, 1));
+        } else {
+            registerGateway();
+        }
+        settle();
+        QVERIFY2(answers.boxes.size() >= 2 && answers.boxes.last().startsWith("Изменение не записано в базу данных:"),
+            qPrintable(answers.boxes.join('|')));
+        if (sensor) {
+            QCOMPARE(memory(), inMemory);
+            QCOMPARE(snapshot(), before);
+            return;
+        }
+        const QStringList registry { "Новые датчики", "Цех", "Склад", "Шлюз", kB + "@1", kC + "@2", kA + "@0",
+            kE + "@3" };
+        QCOMPARE(memory(), registry);
+        QCOMPARE(f.sql("SELECT id, name FROM locations ORDER BY id"),
+            (QList<QStringList> { { "0", "Новые датчики" }, { "1", "Цех" }, { "2", "Склад" }, { "3", "Шлюз" } }));
+        QCOMPARE(f.sql("SELECT location FROM sensors ORDER BY id"),
+            (QList<QStringList> { { "1" }, { "2" }, { "0" }, { "3" } }));
+    }
+
+    void removeSensor_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("keptTable");
+        for (int type : { 0, 1 }) {
+            QTest::addRow("%s", type ? "mysql" : "sqlite") << type << true;
+            QTest::addRow("%s, no table removed", type ? "mysql" : "sqlite") << type << false;
+        }
+    }
     void removeSensor()
     {
+        QFETCH(bool, keptTable);
         seed();
+        if (!keptTable)
+            f.sql("DROP TABLE removed");
         editor->removeSensor(2);
+        // Out of memory at once: its next report registers it anew, behind the removal.
+        QCOMPARE(f.state->indexOfSensor(kA), -1);
         settle();
         QCOMPARE(memory(), (QStringList { "Новые датчики", "Цех", "Склад", kB + "@1", kC + "@2" }));
         QCOMPARE(f.sql("SELECT EUI64, timemeasure, temperature FROM removed ORDER BY id"),

@@ -11,7 +11,7 @@
 
 #include <cstdio>
 
-#include "app/sensorintake.h"
+#include "app/modemintake.h"
 #include "links/modemmodule.h"
 #include "storage/databasewriter.h"
 #include "storage/purgeslicer.h"
@@ -66,52 +66,6 @@ public:
     QProcess process;
 };
 
-// The modem road of the program in this process: the modem module on a pseudo-terminal and
-// the intake, whose replies go back to the line and whose writes go to the module's writer.
-class ModemIntake : public IntakeSink
-{
-public:
-    ModemIntake(AppState& state, SQLBaseModule& sql)
-        : sql(sql)
-        , intake(state, *this, [] { return QDateTime::currentMSecsSinceEpoch(); })
-    {
-    }
-    ~ModemIntake() override
-    {
-        QMetaObject::invokeMethod(&modem, "slotStopModule", Qt::QueuedConnection);
-        modem.wait();
-    }
-    bool start(AppState& state, QString* error)
-    {
-        if (!peer.open(error))
-            return false;
-        state.PortName = peer.portName();
-        // The casts reach the intake in this thread, as they reach the application object.
-        QObject::connect(&modem, &ModemModule::signalCastReceived, &peer,
-            [this](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
-        QSignalSpy script(&peer, &ModemPeer::scriptDone);
-        modem.moveToThread(&modem);
-        modem.start();
-        return script.wait(30000);
-    }
-    void sendModemReply(const QByteArray& frame) override
-    {
-        QMetaObject::invokeMethod(&modem, "slotSendData", Qt::QueuedConnection, Q_ARG(QByteArray, frame));
-    }
-    void storeMeasurement(const PendingMeasurement& m) override { sql.writer->enqueue(m); }
-    void sensorRegistered() override { }
-    void sensorMoved() override { }
-    void announceSleepInterval(ZigBeeClient*, const QString&, int) override { }
-    void registryChanged() override { }
-    void raiseNotification(const NotificationsMessage&) override { }
-    void showStatus(const QString&) override { }
-    void resendSensorList(ZigBeeClient*) override { }
-
-    SQLBaseModule& sql;
-    SensorIntake intake;
-    ModemPeer peer;
-    ModemModule modem;
-};
 
 } // namespace
 
