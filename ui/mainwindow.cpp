@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSettings>
@@ -37,6 +38,10 @@ static void initResources()
     }();
     Q_UNUSED(done);
 }
+
+// The summary statements, about 2 KB each, at every refresh: off unless asked for with
+// QT_LOGGING_RULES="ostrivel.views.sql.debug=true".
+Q_LOGGING_CATEGORY(lcViewSql, "ostrivel.views.sql", QtInfoMsg)
 
 MainWindow* gMainWindow = nullptr;
 int MainWindow::checkDateInterval = 20000;
@@ -772,7 +777,7 @@ void MainWindow::startTable(int table)
     const QString text = query.text;
     const QVariantList values = query.values;
     if (table != TableQueries::Measurements)
-        qDebug().noquote() << text;
+        qCDebug(lcViewSql).noquote() << text;
     if (text.isEmpty()) {
         modelOf(table)->setRows({});
         request.gate.abandon();

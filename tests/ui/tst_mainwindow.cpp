@@ -1,6 +1,7 @@
 // The main window as a user meets it: its remembered view, refresh choices, terminal, sensor
 // tree and tables, on a SQLite database of its own.
 #include <QDir>
+#include <QLoggingCategory>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QSignalSpy>
@@ -312,6 +313,33 @@ private slots:
         QCOMPARE(silent->background(0).color(), QColor(Qt::red));
         QCOMPARE(silent->toolTip(0), QStringLiteral("Датчик ещё не выходил на связь"));
         delete w;
+    }
+
+    // The summary statements reach the log only when their category is switched on.
+    void summarySqlLogging_data()
+    {
+        QTest::addColumn<QString>("rules");
+        QTest::addColumn<bool>("logged");
+        QTest::newRow("default") << QString() << false;
+        QTest::newRow("switched on") << QStringLiteral("ostrivel.views.sql.debug=true") << true;
+    }
+    void summarySqlLogging()
+    {
+        QFETCH(QString, rules);
+        QFETCH(bool, logged);
+        QLoggingCategory::setFilterRules(rules);
+        static QStringList messages;
+        messages.clear();
+        const QtMessageHandler previousHandler = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
+        MainWindow* w = window();
+        w->slotRefresh();
+        settle(w);
+        qInstallMessageHandler(previousHandler);
+        QLoggingCategory::setFilterRules(QString());
+        delete w;
+        const int statements = messages.filter(QStringLiteral("SELECT")).size();
+        QCOMPARE(statements > 0, logged);
     }
 
     void minimiseWithoutTrayKeepsTheWindow()
