@@ -9,6 +9,12 @@
 //   bench_views --scenario flood [--sensors N] [--program path]
 //     The real program while one gateway connection brings N new sensor addresses; a probe
 //     sensor on the modem every 10 ms: its longest wait for a reply is the longest stall.
+//   bench_views --scenario register [--sensors N] [--rate R] [--tab T] [--program path]
+//     The real program while N sensors it has never heard register through the modem, R
+//     messages a second: their replies beside a bare pty ping-pong timed in the same run.
+//   bench_views --scenario gateways [--gateways G] [--rate R] [--tab T] [--program path]
+//     The real program while G gateways connect, each with a name of its own (a room each),
+//     R a second, and 10 known sensors report through the modem 200 times a second in all.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -31,6 +37,7 @@
 #include "bench/percentile.h"
 #include "app/appstate.h"
 #include "bench/views/programrun.h"
+#include "bench/views/ptyanchor.h"
 #include "storage/sqlbasemodule.h"
 #include "tools/datagen/datagenerator.h"
 #include "tools/gatewaysim/simulatedgateway.h"
@@ -408,6 +415,171 @@ int floodScenario(int newSensors, const QString& program)
     return registered == newSensors + 1 ? 0 : 1;
 }
 
+// --- Registration beside the pty anchor ---------------------------------------------------
+
+bool startEmptyProgram(ProgramRun& run, ModemLine& line, const QString& program, quint16 port, int tab)
+{
+    {
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(run.path(QString()));
+        SQLBaseModule sql;
+        sql.init(0, QString(), QString(), QString(), QString(), 0);
+        sql.slotStopModule();
+        QDir::setCurrent(previous);
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    run.writeView(tab, 17, QStringLiteral("actRefrDirect"));
+    return line.open() && startProgram(run, line, program, port);
+}
+
+void reportReplies(const char* what, const QVector<double>& replies, const QVector<double>& anchor, int unanswered)
+{
+    const double p99 = percentile(replies, 0.99);
+    const double anchor99 = percentile(anchor, 0.99);
+    std::printf("%s: %d replies, %d unanswered\n", what, replies.size(), unanswered);
+    std::printf("  reply   median %.2f ms, p99 %.2f ms, max %.2f ms\n", percentile(replies, 0.5), p99,
+        percentile(replies, 1.0));
+    std::printf("  anchor  median %.2f ms, p99 %.2f ms, max %.2f ms (bare pty ping-pong, %d pings)\n",
+        percentile(anchor, 0.5), anchor99, percentile(anchor, 1.0), anchor.size());
+    std::printf("  reply p99 / anchor p99 = %.2f\n", anchor99 > 0 ? p99 / anchor99 : 0.0);
+}
+
+int registerScenario(int newSensors, int rate, int tab, const QString& program)
+{
+    ProgramRun run;
+    ModemLine line;
+    if (!startEmptyProgram(run, line, program, ProgramRun::freePort(), tab))
+        return 1;
+    waitFor([] { return false; }, 1000);
+    PtyAnchor anchor;
+    if (!anchor.start(5)) {
+        std::fprintf(stderr, "cannot open the anchor's pseudo-terminal\n");
+        return 1;
+    }
+    const QByteArray payload = SimulatedSensor::payload(21.5, 40.0, 3.0);
+    int next = 0;
+    auto* sender = new QTimer;
+    sender->setTimerType(Qt::PreciseTimer);
+    sender->setInterval(std::max(1, 1000 / rate));
+    sender->moveToThread(&line.thread);
+    QObject::connect(sender, &QTimer::timeout, &line.peer, [&] {
+        if (next < newSensors)
+            line.send(QStringLiteral("000D6F0001%1").arg(next++, 6, 16, QLatin1Char('0')).toUpper(), payload);
+    });
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 cpu0 = run.mainThreadCpuMs();
+    QMetaObject::invokeMethod(sender, [sender] { sender->start(); });
+    waitFor([&] { return line.unanswered() == 0 && next >= newSensors; }, newSensors * 1000 / rate + 120000);
+    const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
+    QMetaObject::invokeMethod(
+        sender,
+        [sender] {
+            sender->stop();
+            sender->deleteLater();
+        },
+        Qt::BlockingQueuedConnection);
+    const QVector<double> pings = anchor.stop();
+    const QVector<double> replies = line.takeLatencies();
+    const QByteArray what = QStringLiteral("%1 new sensors at %2/s on the modem, tab %3, %4 s")
+                                .arg(newSensors)
+                                .arg(rate)
+                                .arg(tab)
+                                .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
+                                .toUtf8();
+    reportReplies(what.constData(), replies, pings, line.unanswered());
+    std::printf("  main thread busy %.1f %% of the time\n", busy * 100);
+    run.stop();
+    return 0;
+}
+
+int gatewaysScenario(int gateways, int rate, int tab, const QString& program)
+{
+    ProgramRun run;
+    ModemLine line;
+    const quint16 port = ProgramRun::freePort();
+    if (!startEmptyProgram(run, line, program, port, tab))
+        return 1;
+    QRandomGenerator random(7);
+    QVector<SimulatedSensor> probes;
+    for (int i = 0; i < 10; ++i)
+        probes.append(SimulatedSensor(i, &random));
+    int next = 0;
+    auto* prober = new QTimer;
+    prober->setTimerType(Qt::PreciseTimer);
+    prober->setInterval(5);
+    prober->moveToThread(&line.thread);
+    QObject::connect(prober, &QTimer::timeout, &line.peer, [&] {
+        SimulatedSensor& s = probes[next++ % probes.size()];
+        line.send(s.eui64(), s.nextPayload());
+    });
+    QMetaObject::invokeMethod(prober, [prober] { prober->start(); });
+    waitFor([] { return false; }, 2000); // the probes are registered
+    line.takeLatencies();
+    PtyAnchor anchor;
+    if (!anchor.start(5)) {
+        std::fprintf(stderr, "cannot open the anchor's pseudo-terminal\n");
+        return 1;
+    }
+    GatewaySettings settings;
+    settings.port = port;
+    settings.sensors = 1;
+    settings.interval = 600000;
+    settings.quiet = true;
+    QVector<SimulatedGateway*> connected;
+    auto* connector = new QTimer;
+    connector->setInterval(std::max(1, 1000 / rate));
+    connector->moveToThread(&line.thread);
+    QObject::connect(connector, &QTimer::timeout, &line.peer, [&] {
+        if (connected.size() >= gateways)
+            return;
+        const int i = connected.size();
+        auto* g = new SimulatedGateway(i, 0x20000 + i, QStringLiteral("Шлюз %1").arg(i + 1), settings, quint32(i));
+        g->start();
+        connected << g;
+    });
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 cpu0 = run.mainThreadCpuMs();
+    QMetaObject::invokeMethod(connector, [connector] { connector->start(); });
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("count"));
+    db.setDatabaseName(run.path(QStringLiteral("data/measurement.db3")));
+    db.open();
+    int rooms = 0;
+    while (rooms < gateways && wall.elapsed() < gateways * 1000LL / rate + 120000) {
+        waitFor([] { return false; }, 500);
+        QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM locations"), db);
+        if (q.next())
+            rooms = q.value(0).toInt();
+    }
+    waitFor([] { return false; }, 1000);
+    const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
+    QMetaObject::invokeMethod(
+        connector,
+        [&] {
+            connector->stop();
+            delete connector;
+            prober->stop();
+            delete prober;
+            qDeleteAll(connected);
+        },
+        Qt::BlockingQueuedConnection);
+    const QVector<double> pings = anchor.stop();
+    const QVector<double> replies = line.takeLatencies();
+    const QByteArray what = QStringLiteral("%1 gateways at %2/s (%3 rooms stored), 10 sensors at 200/s, tab %4, %5 s")
+                                .arg(gateways)
+                                .arg(rate)
+                                .arg(rooms)
+                                .arg(tab)
+                                .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
+                                .toUtf8();
+    reportReplies(what.constData(), replies, pings, line.unanswered());
+    std::printf("  main thread busy %.1f %% of the time\n", busy * 100);
+    db.close();
+    run.stop();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -419,7 +591,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QCommandLineParser cli;
     cli.addHelpOption();
-    cli.addOption({ "scenario", "refresh, graph or flood.", "name", "refresh" });
+    cli.addOption({ "scenario", "refresh, graph, flood, register or gateways.", "name", "refresh" });
     cli.addOption({ "sensors", "Sensors (refresh) or new sensors (flood).", "N", "" });
     cli.addOption({ "refreshes", "Refreshes timed.", "K", "30" });
     cli.addOption({ "tab", "Tab of the refresh scenario: 0 summary, 1 measurements.", "index", "0" });
@@ -428,6 +600,8 @@ int main(int argc, char** argv)
         "Refresh action of the graph scenario (actRefr1min: no refresh on arrival, "
         "to tell the views' share from the intake's).",
         "name", "actRefrDirect" });
+    cli.addOption({ "rate", "Messages (register) or gateways (gateways) a second.", "R", "200" });
+    cli.addOption({ "gateways", "Gateways that connect (gateways).", "G", "2000" });
     cli.addOption({ "db", "Keep the filled year database here and reuse it.", "file" });
     cli.addOption({ "program", "The program to run.", "path", QStringLiteral(OSTRIVEL_PROGRAM) });
     cli.process(app);
@@ -441,6 +615,12 @@ int main(int argc, char** argv)
         return graphScenario(std::max(1, cli.value("seconds").toInt()), db, program, cli.value("refresh"));
     if (scenario == QLatin1String("flood"))
         return floodScenario(cli.value("sensors").isEmpty() ? 3000 : cli.value("sensors").toInt(), program);
+    const int rate = std::max(1, cli.value("rate").toInt());
+    if (scenario == QLatin1String("register"))
+        return registerScenario(cli.value("sensors").isEmpty() ? 10000 : cli.value("sensors").toInt(), rate,
+            cli.value("tab").toInt(), program);
+    if (scenario == QLatin1String("gateways"))
+        return gatewaysScenario(std::max(1, cli.value("gateways").toInt()), rate, cli.value("tab").toInt(), program);
     std::fprintf(stderr, "unknown scenario\n");
     return 2;
 }
