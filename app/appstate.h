@@ -116,7 +116,7 @@ public:
 protected:
     // Called at the end of every saveConfig; the application object pushes the export
     // interval and the mail settings to their modules from here.
-    virtual void configSaved() {}
+    virtual void configSaved() { }
     // Parent of the settings store; the application object passes itself.
     virtual QObject* settingsParent() { return nullptr; }
 
@@ -126,6 +126,8 @@ private:
 
     mutable QHash<QString, int> sensorIndex;
     mutable int indexedSensors = -1;
+    mutable const Sensor* indexedLast = nullptr;
+    mutable QString indexedLastEui;
 };
 
 // The one configuration and registry of the process (the application object, or a test's own).

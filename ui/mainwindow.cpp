@@ -49,6 +49,7 @@ MainWindow* gMainWindow = nullptr;
 int MainWindow::checkDateInterval = 20000;
 int MainWindow::updateDevsInterval = 300000;
 int MainWindow::retransCountDelay = 60000;
+int MainWindow::treeUpdateInterval = 250;
 
 namespace
 {
@@ -603,14 +604,16 @@ void MainWindow::slotSensorListInitialisation()
     slotRefresh();
 }
 
-// New sensors come in floods (a gateway bringing thousands of them): whatever the number of
-// requests, the tree is built once per turn of the event loop.
+// New sensors come in floods (thousands through one gateway, hundreds a second through the
+// modem): whatever the number of requests, the tree catches up with the registry at most once
+// per treeUpdateInterval, and the view lays out its rows once for all that arrived meanwhile.
 void MainWindow::slotRefrSensorList()
 {
     if (rebuildPending)
         return;
     rebuildPending = true;
-    QMetaObject::invokeMethod(this, &MainWindow::rebuildTree, Qt::QueuedConnection);
+    const qint64 wait = treeClock.isValid() ? treeUpdateInterval - treeClock.elapsed() : 0;
+    QTimer::singleShot(int(qBound<qint64>(0, wait, treeUpdateInterval)), this, &MainWindow::rebuildTree);
 }
 
 void MainWindow::rebuildTree()
@@ -618,6 +621,7 @@ void MainWindow::rebuildTree()
     if (!rebuildPending)
         return;
     rebuildPending = false;
+    treeClock.start();
     updateTree();
     slotRefresh();
 }
@@ -824,6 +828,8 @@ MyModel* MainWindow::modelOf(int table) const
 
 bool MainWindow::loading() const
 {
+    if (rebuildPending)
+        return true;
     for (const TableRequest& r : tableRequests) {
         if (r.gate.busy())
             return true;
@@ -935,11 +941,8 @@ void MainWindow::refreshNow()
     refreshPending = false;
     if (refreshBlockCount)
         return;
-    // A rebuild asked for in this turn comes first, so the decoration meets the registry.
-    if (rebuildPending) {
-        rebuildPending = false;
-        updateTree();
-    }
+    // Items of sensors that moved or left are passed over by the decoration until the tree
+    // catches up (rebuildTree).
     ++refreshes;
     decorateTree(QDateTime::currentMSecsSinceEpoch());
     const int tab = ui->tabWidget->currentIndex();

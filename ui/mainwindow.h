@@ -44,6 +44,7 @@ public:
     static int checkDateInterval;
     static int updateDevsInterval;
     static int retransCountDelay;
+    static int treeUpdateInterval;
 
     // Every stored measurement refreshes the window while set.
     bool refreshOnArrival = false;
@@ -63,7 +64,7 @@ public:
     int retransCount = 0;
     // Interval of the periodic refresh, 0 while it does not run.
     int refreshInterval() const { return timerRefresh.isActive() ? timerRefresh.interval() : 0; }
-    // A table or graph load is under way or waiting for its turn.
+    // A table or graph load, or a sensor-tree update, is under way or waiting for its turn.
     bool loading() const;
     // Refreshes, whole sensor-tree builds and tree updates run so far; several requests in one
     // turn of the event loop make one.
@@ -147,6 +148,7 @@ private:
     QAction* actTrayExit = nullptr;
     bool refreshPending = false;
     bool rebuildPending = false;
+    QElapsedTimer treeClock; // since the last tree update
     bool treeUpdating = false;
     // The checked sensors, kept until a check state or the tree changes.
     mutable QStringList checkedCache;

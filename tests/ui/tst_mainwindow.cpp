@@ -266,9 +266,8 @@ private slots:
         delete w;
     }
 
-    // A flood of new sensors rebuilds the tree once per turn of the event loop, and a refresh
-    // asked for in the same turn decorates the rebuilt tree; every room stays unfolded or
-    // folded as the user left it.
+    // A flood of new sensors updates the tree once, with a refresh after it that decorates the
+    // new items; every room stays unfolded or folded as the user left it.
     void treeRebuildsAreCoalesced()
     {
         MainWindow* w = window();
