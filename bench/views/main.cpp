@@ -2,10 +2,11 @@
 //   bench_views --scenario refresh [--sensors N] [--refreshes K] [--tab 0|1]
 //     GUI-thread CPU time of one refresh of the summary (or measurement) tab with N sensors,
 //     the window shown.
-//   bench_views --scenario graph [--seconds S] [--db cache.db3] [--program path]
-//     The real program on the graph tab, "1 год", a year of one-minute readings of 20
-//     sensors, the same 20 sensors reporting 10 times a second through the modem: message to
-//     reply latency, the main thread's busy share and the WAL file's size.
+//   bench_views --scenario graph [--seconds S] [--db cache.db3] [--tab T] [--rate R] [--program path]
+//     The real program on the graph tab (or tab T), "1 год", a year of one-minute readings of
+//     20 sensors, the same 20 sensors reporting R messages a second in all (200 by default; 0.33
+//     is once a minute each) through the modem: message to reply latency beside a bare pty
+//     ping-pong, the main thread's and the whole program's busy share, and the WAL file's size.
 //   bench_views --scenario flood [--sensors N] [--program path]
 //     The real program while one gateway connection brings N new sensor addresses; a probe
 //     sensor on the modem every 10 ms: its longest wait for a reply is the longest stall.
@@ -248,6 +249,9 @@ QString datagenKey(int i)
     return QStringLiteral("00137A%1").arg(i, 10, 16, QLatin1Char('0')).toUpper();
 }
 
+void reportReplies(
+    const char* what, const QVector<double>& replies, const QVector<double>& anchor, int unanswered, double busy);
+
 bool makeYearDatabase(const QString& target, const QString& cache)
 {
     if (!cache.isEmpty() && QFile::exists(cache))
@@ -280,16 +284,17 @@ bool makeYearDatabase(const QString& target, const QString& cache)
     return cache.isEmpty() || QFile::copy(target, cache);
 }
 
-int graphScenario(int seconds, const QString& cache, const QString& program, const QString& refreshAction)
+int graphScenario(
+    int seconds, const QString& cache, const QString& program, const QString& refreshAction, int tab, double rate)
 {
     ProgramRun run;
     if (!makeYearDatabase(run.path(QStringLiteral("data/measurement.db3")), cache))
         return 1;
-    run.writeView(2, 17, refreshAction);
+    run.writeView(tab, 17, refreshAction);
     ModemLine line;
     if (!line.open() || !startProgram(run, line, program, ProgramRun::freePort()))
         return 1;
-    QThread::sleep(3); // the first graph load
+    QThread::sleep(3); // the first load
 
     QRandomGenerator random(3);
     QVector<SimulatedSensor> sensors;
@@ -297,14 +302,21 @@ int graphScenario(int seconds, const QString& cache, const QString& program, con
         sensors.append(SimulatedSensor(i, &random));
     int next = 0;
     auto* sender = new QTimer;
-    sender->setInterval(5); // 20 sensors, 10 messages a second each
+    sender->setTimerType(Qt::PreciseTimer);
+    sender->setInterval(std::max(1, int(1000 / rate)));
     sender->moveToThread(&line.thread);
     QObject::connect(sender, &QTimer::timeout, &line.peer, [&] {
         SimulatedSensor& s = sensors[next % 20];
         line.send(datagenKey(next % 20 + 1), s.nextPayload());
         ++next;
     });
+    PtyAnchor anchor;
+    if (!anchor.start(5)) {
+        std::fprintf(stderr, "cannot open the anchor's pseudo-terminal\n");
+        return 1;
+    }
     const qint64 cpu0 = run.mainThreadCpuMs();
+    const qint64 all0 = run.processCpuMs();
     QElapsedTimer wall;
     wall.start();
     QMetaObject::invokeMethod(sender, [sender] { sender->start(); });
@@ -321,15 +333,20 @@ int graphScenario(int seconds, const QString& cache, const QString& program, con
         },
         Qt::BlockingQueuedConnection);
     const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
+    const double all = double(run.processCpuMs() - all0) / double(wall.elapsed());
     waitFor([] { return false; }, 1000);
+    const QVector<double> pings = anchor.stop();
     const QVector<double> l = line.takeLatencies();
     const qint64 walEnd = run.fileSize(QStringLiteral("data/measurement.db3-wal"));
-    std::printf("graph tab, \"1 год\", 20 sensors x 10/s for %d s: %d sent, %d replies, %d unanswered\n", seconds, next,
-        l.size(), line.unanswered());
-    std::printf("message to reply: median %.2f ms, p99 %.2f ms, max %.2f ms\n", percentile(l, 0.5), percentile(l, 0.99),
-        percentile(l, 1.0));
-    std::printf("main thread busy %.1f %% of the time\n", busy * 100);
-    std::printf("WAL file: %.1f MB at the end, %.1f MB at most\n", walEnd / 1e6, walMax / 1e6);
+    const QByteArray what = QStringLiteral("tab %1, \"1 год\", 20 sensors, %2 messages/s for %3 s (%4 sent)")
+                                .arg(tab)
+                                .arg(rate)
+                                .arg(seconds)
+                                .arg(next)
+                                .toUtf8();
+    reportReplies(what.constData(), l, pings, line.unanswered(), busy);
+    std::printf("  the whole program busy %.1f %% of one core\n", all * 100);
+    std::printf("  WAL file: %.1f MB at the end, %.1f MB at most\n", walEnd / 1e6, walMax / 1e6);
     run.stop();
     return 0;
 }
@@ -432,7 +449,8 @@ bool startEmptyProgram(ProgramRun& run, ModemLine& line, const QString& program,
     return line.open() && startProgram(run, line, program, port);
 }
 
-void reportReplies(const char* what, const QVector<double>& replies, const QVector<double>& anchor, int unanswered)
+void reportReplies(
+    const char* what, const QVector<double>& replies, const QVector<double>& anchor, int unanswered, double busy)
 {
     const double p99 = percentile(replies, 0.99);
     const double anchor99 = percentile(anchor, 0.99);
@@ -442,6 +460,7 @@ void reportReplies(const char* what, const QVector<double>& replies, const QVect
     std::printf("  anchor  median %.2f ms, p99 %.2f ms, max %.2f ms (bare pty ping-pong, %d pings)\n",
         percentile(anchor, 0.5), anchor99, percentile(anchor, 1.0), anchor.size());
     std::printf("  reply p99 / anchor p99 = %.2f\n", anchor99 > 0 ? p99 / anchor99 : 0.0);
+    std::printf("  main thread busy %.1f %% of the time\n", busy * 100);
 }
 
 int registerScenario(int newSensors, int rate, int tab, const QString& program)
@@ -487,8 +506,7 @@ int registerScenario(int newSensors, int rate, int tab, const QString& program)
                                 .arg(tab)
                                 .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
                                 .toUtf8();
-    reportReplies(what.constData(), replies, pings, line.unanswered());
-    std::printf("  main thread busy %.1f %% of the time\n", busy * 100);
+    reportReplies(what.constData(), replies, pings, line.unanswered(), busy);
     run.stop();
     return 0;
 }
@@ -573,8 +591,7 @@ int gatewaysScenario(int gateways, int rate, int tab, const QString& program)
                                 .arg(tab)
                                 .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
                                 .toUtf8();
-    reportReplies(what.constData(), replies, pings, line.unanswered());
-    std::printf("  main thread busy %.1f %% of the time\n", busy * 100);
+    reportReplies(what.constData(), replies, pings, line.unanswered(), busy);
     db.close();
     run.stop();
     return 0;
@@ -612,7 +629,9 @@ int main(int argc, char** argv)
         return refreshScenario(cli.value("sensors").isEmpty() ? 5000 : cli.value("sensors").toInt(),
             std::max(1, cli.value("refreshes").toInt()), cli.value("tab").toInt());
     if (scenario == QLatin1String("graph"))
-        return graphScenario(std::max(1, cli.value("seconds").toInt()), db, program, cli.value("refresh"));
+        return graphScenario(std::max(1, cli.value("seconds").toInt()), db, program, cli.value("refresh"),
+            cli.isSet("tab") ? cli.value("tab").toInt() : 2,
+            cli.isSet("rate") ? std::max(0.01, cli.value("rate").toDouble()) : 200.0);
     if (scenario == QLatin1String("flood"))
         return floodScenario(cli.value("sensors").isEmpty() ? 3000 : cli.value("sensors").toInt(), program);
     const int rate = std::max(1, cli.value("rate").toInt());
