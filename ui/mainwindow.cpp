@@ -486,8 +486,8 @@ void MainWindow::buildTree(bool expand)
         if (shownRooms.isEmpty())
             continue; // no room to hang it under
         sensor->treeItem = newSensorItem(i);
-        placeSensorItem(sensor->treeItem, SensorTreeDiff::leafOf(*sensor, shownRooms.size()).room, i);
         shownSensors << SensorTreeDiff::leafOf(*sensor, shownRooms.size());
+        placeSensorItem(sensor->treeItem, shownSensors.last().room, i);
     }
     for (int i = 0; i < c.locations.size(); ++i)
         c.locations[i]->treeItem->setExpanded(unfolded[i]);
