@@ -178,69 +178,75 @@ void AppState::saveConfig()
         configSaved();
         return;
     }
+    // Sensors registering save the configuration too: values that did not change leave the file
+    // alone, so that nothing is written and synced to disk on the thread that answers them.
+    auto put = [s](const QString& key, const QVariant& value) {
+        if (!s->contains(key) || s->value(key) != value)
+            s->setValue(key, value);
+    };
     // A colour's name is "#rrggbb" in lower case, "#000000" for an invalid one.
     auto color = [](const QColor& c) { return c.name(); };
 
-    s->setValue(QStringLiteral("Modem/PortName"), PortName);
-    s->setValue(QStringLiteral("Modem/NetworkPort"), int(NetworkPort));
+    put(QStringLiteral("Modem/PortName"), PortName);
+    put(QStringLiteral("Modem/NetworkPort"), int(NetworkPort));
 
-    s->setValue(QStringLiteral("DataWarning/TemperatureMinCritical"), TemperatureMinCritical);
-    s->setValue(QStringLiteral("DataWarning/TemperatureMinWarning"), TemperatureMinWarning);
-    s->setValue(QStringLiteral("DataWarning/TemperatureMaxWarning"), TemperatureMaxWarning);
-    s->setValue(QStringLiteral("DataWarning/TemperatureMaxCritical"), TemperatureMaxCritical);
-    s->setValue(QStringLiteral("DataWarning/WetnessMinCritical"), WetnessMinCritical);
-    s->setValue(QStringLiteral("DataWarning/WetnessMinWarning"), WetnessMinWarning);
-    s->setValue(QStringLiteral("DataWarning/WetnessMaxWarning"), WetnessMaxWarning);
-    s->setValue(QStringLiteral("DataWarning/WetnessMaxCritical"), WetnessMaxCritical);
-    s->setValue(QStringLiteral("DataWarning/BatteryMinCritical"), BatteryMinCritical);
-    s->setValue(QStringLiteral("DataWarning/BatteryMinWarning"), BatteryMinWarning);
+    put(QStringLiteral("DataWarning/TemperatureMinCritical"), TemperatureMinCritical);
+    put(QStringLiteral("DataWarning/TemperatureMinWarning"), TemperatureMinWarning);
+    put(QStringLiteral("DataWarning/TemperatureMaxWarning"), TemperatureMaxWarning);
+    put(QStringLiteral("DataWarning/TemperatureMaxCritical"), TemperatureMaxCritical);
+    put(QStringLiteral("DataWarning/WetnessMinCritical"), WetnessMinCritical);
+    put(QStringLiteral("DataWarning/WetnessMinWarning"), WetnessMinWarning);
+    put(QStringLiteral("DataWarning/WetnessMaxWarning"), WetnessMaxWarning);
+    put(QStringLiteral("DataWarning/WetnessMaxCritical"), WetnessMaxCritical);
+    put(QStringLiteral("DataWarning/BatteryMinCritical"), BatteryMinCritical);
+    put(QStringLiteral("DataWarning/BatteryMinWarning"), BatteryMinWarning);
 
-    s->setValue(QStringLiteral("Other/BreakInterval"), BreakInterval);
-    s->setValue(QStringLiteral("Other/MaxTableRows"), MaxTableRows);
-    s->setValue(QStringLiteral("Other/DateTimeStyle"), DateTimeStyle);
-    s->setValue(QStringLiteral("Other/DaysSave"), DaysSave);
-    s->setValue(QStringLiteral("Other/HideStart"), HideStart);
-    s->setValue(QStringLiteral("Other/TrayMessages"), TrayMessages);
-    s->setValue(QStringLiteral("Other/ViewVoltage"), ViewVoltage);
-    s->setValue(QStringLiteral("Other/ExportDBF"), ExportDBF);
-    s->setValue(QStringLiteral("Other/IntervalExportDBF"), IntervalExportDBF);
-    s->setValue(QStringLiteral("Other/PathExportDBF"), PathExportDBF);
+    put(QStringLiteral("Other/BreakInterval"), BreakInterval);
+    put(QStringLiteral("Other/MaxTableRows"), MaxTableRows);
+    put(QStringLiteral("Other/DateTimeStyle"), DateTimeStyle);
+    put(QStringLiteral("Other/DaysSave"), DaysSave);
+    put(QStringLiteral("Other/HideStart"), HideStart);
+    put(QStringLiteral("Other/TrayMessages"), TrayMessages);
+    put(QStringLiteral("Other/ViewVoltage"), ViewVoltage);
+    put(QStringLiteral("Other/ExportDBF"), ExportDBF);
+    put(QStringLiteral("Other/IntervalExportDBF"), IntervalExportDBF);
+    put(QStringLiteral("Other/PathExportDBF"), PathExportDBF);
 
-    s->setValue(QStringLiteral("Color/maximalCriticalHumidity"), color(maximalCriticalHumidity));
-    s->setValue(QStringLiteral("Color/maximalCriticalTemperature"), color(maximalCriticalTemperature));
-    s->setValue(QStringLiteral("Color/maximalNonCriticalHumidity"), color(maximalNonCriticalHumidity));
-    s->setValue(QStringLiteral("Color/maximalNonCriticalTemperature"), color(maximalNonCriticalTemperature));
-    s->setValue(QStringLiteral("Color/minimalCriticalHumidity"), color(minimalCriticalHumidity));
-    s->setValue(QStringLiteral("Color/minimalCriticalTemperature"), color(minimalCriticalTemperature));
-    s->setValue(QStringLiteral("Color/minimalNonCriticalHumidity"), color(minimalNonCriticalHumidity));
-    s->setValue(QStringLiteral("Color/minimalNonCriticalTemperature"), color(minimalNonCriticalTemperature));
-    s->setValue(QStringLiteral("Color/node"), color(node));
-    s->setValue(QStringLiteral("Color/font"), color(font));
-    s->setValue(QStringLiteral("Color/line"), color(line));
+    put(QStringLiteral("Color/maximalCriticalHumidity"), color(maximalCriticalHumidity));
+    put(QStringLiteral("Color/maximalCriticalTemperature"), color(maximalCriticalTemperature));
+    put(QStringLiteral("Color/maximalNonCriticalHumidity"), color(maximalNonCriticalHumidity));
+    put(QStringLiteral("Color/maximalNonCriticalTemperature"), color(maximalNonCriticalTemperature));
+    put(QStringLiteral("Color/minimalCriticalHumidity"), color(minimalCriticalHumidity));
+    put(QStringLiteral("Color/minimalCriticalTemperature"), color(minimalCriticalTemperature));
+    put(QStringLiteral("Color/minimalNonCriticalHumidity"), color(minimalNonCriticalHumidity));
+    put(QStringLiteral("Color/minimalNonCriticalTemperature"), color(minimalNonCriticalTemperature));
+    put(QStringLiteral("Color/node"), color(node));
+    put(QStringLiteral("Color/font"), color(font));
+    put(QStringLiteral("Color/line"), color(line));
 
-    s->setValue(QStringLiteral("DB/Hostname"), Hostname);
-    s->setValue(QStringLiteral("DB/Database"), Database);
-    s->setValue(QStringLiteral("DB/Username"), Username);
-    s->setValue(QStringLiteral("DB/Password"), Password);
-    s->setValue(QStringLiteral("DB/Port"), Port);
-    s->setValue(QStringLiteral("DB/DBType"), DBType);
+    put(QStringLiteral("DB/Hostname"), Hostname);
+    put(QStringLiteral("DB/Database"), Database);
+    put(QStringLiteral("DB/Username"), Username);
+    put(QStringLiteral("DB/Password"), Password);
+    put(QStringLiteral("DB/Port"), Port);
+    put(QStringLiteral("DB/DBType"), DBType);
 
-    s->setValue(QStringLiteral("EmailNotifications/isActive"), isActive);
-    s->setValue(QStringLiteral("EmailNotifications/serverSMTP"), serverSMTP);
-    s->setValue(QStringLiteral("EmailNotifications/serverPort"), serverPort);
-    s->setValue(QStringLiteral("EmailNotifications/serverLogin"), serverLogin);
-    s->setValue(QStringLiteral("EmailNotifications/serverPassword"), serverPassword);
-    s->setValue(QStringLiteral("EmailNotifications/notificationEmail"), notificationEmail);
-    s->setValue(QStringLiteral("EmailNotifications/isMinCriticalTemperature"), isMinCriticalTemperature);
-    s->setValue(QStringLiteral("EmailNotifications/isMinNonCriticalTemperature"), isMinNonCriticalTemperature);
-    s->setValue(QStringLiteral("EmailNotifications/isMaxNonCriticalTemperature"), isMaxNonCriticalTemperature);
-    s->setValue(QStringLiteral("EmailNotifications/isMaxCriticalTemperature"), isMaxCriticalTemperature);
-    s->setValue(QStringLiteral("EmailNotifications/isMinCriticalHumidity"), isMinCriticalHumidity);
-    s->setValue(QStringLiteral("EmailNotifications/isMinNonCriticalHumidity"), isMinNonCriticalHumidity);
-    s->setValue(QStringLiteral("EmailNotifications/isMaxNonCriticalHumidity"), isMaxNonCriticalHumidity);
-    s->setValue(QStringLiteral("EmailNotifications/isMaxCriticalHumidity"), isMaxCriticalHumidity);
-    s->setValue(QStringLiteral("EmailNotifications/isSensorLost"), isSensorLost);
-    s->setValue(QStringLiteral("EmailNotifications/isBatteryLow"), isBatteryLow);
+    put(QStringLiteral("EmailNotifications/isActive"), isActive);
+    put(QStringLiteral("EmailNotifications/serverSMTP"), serverSMTP);
+    put(QStringLiteral("EmailNotifications/serverPort"), serverPort);
+    put(QStringLiteral("EmailNotifications/serverLogin"), serverLogin);
+    put(QStringLiteral("EmailNotifications/serverPassword"), serverPassword);
+    put(QStringLiteral("EmailNotifications/notificationEmail"), notificationEmail);
+    put(QStringLiteral("EmailNotifications/isMinCriticalTemperature"), isMinCriticalTemperature);
+    put(QStringLiteral("EmailNotifications/isMinNonCriticalTemperature"), isMinNonCriticalTemperature);
+    put(QStringLiteral("EmailNotifications/isMaxNonCriticalTemperature"), isMaxNonCriticalTemperature);
+    put(QStringLiteral("EmailNotifications/isMaxCriticalTemperature"), isMaxCriticalTemperature);
+    put(QStringLiteral("EmailNotifications/isMinCriticalHumidity"), isMinCriticalHumidity);
+    put(QStringLiteral("EmailNotifications/isMinNonCriticalHumidity"), isMinNonCriticalHumidity);
+    put(QStringLiteral("EmailNotifications/isMaxNonCriticalHumidity"), isMaxNonCriticalHumidity);
+    put(QStringLiteral("EmailNotifications/isMaxCriticalHumidity"), isMaxCriticalHumidity);
+    put(QStringLiteral("EmailNotifications/isSensorLost"), isSensorLost);
+    put(QStringLiteral("EmailNotifications/isBatteryLow"), isBatteryLow);
 
     configSaved();
 }
@@ -283,25 +289,45 @@ Sensor* AppState::findSensor(const QString& eui64) const
 
 void AppState::indexSensors() const
 {
-    sensorIndex.clear();
-    sensorIndex.reserve(sensors.size());
-    // Backwards, so that the first of two sensors with one address wins, as a linear search would.
-    for (int i = sensors.size() - 1; i >= 0; --i)
-        sensorIndex.insert(sensors[i]->EUI64, i);
+    // Sensors register by appending: while the last sensor indexed is still where it was,
+    // nothing before it moved, and only the newcomers are added (a flood of registrations
+    // costs each of them one insertion, not the whole registry).
+    const bool kept = indexedSensors > 0 && indexedSensors <= sensors.size()
+        && sensors[indexedSensors - 1] == indexedLast && sensors[indexedSensors - 1]->EUI64 == indexedLastEui;
+    if (!kept) {
+        sensorIndex.clear();
+        sensorIndex.reserve(sensors.size());
+    }
+    // The first of two sensors with one address wins, as a linear search would.
+    for (int i = kept ? indexedSensors : 0; i < sensors.size(); ++i) {
+        if (!sensorIndex.contains(sensors[i]->EUI64))
+            sensorIndex.insert(sensors[i]->EUI64, i);
+    }
     indexedSensors = sensors.size();
+    indexedLast = sensors.isEmpty() ? nullptr : sensors.last();
+    indexedLastEui = sensors.isEmpty() ? QString() : sensors.last()->EUI64;
 }
 
 int AppState::indexOfSensor(const QString& eui64) const
 {
     const auto hit = [&](int i) { return i >= 0 && i < sensors.size() && sensors[i]->EUI64 == eui64; };
-    if (indexedSensors == sensors.size()) {
-        const int i = sensorIndex.value(eui64, -1);
-        if (hit(i))
-            return i;
-    }
     indexSensors();
     const int i = sensorIndex.value(eui64, -1);
-    return hit(i) ? i : -1;
+    if (hit(i))
+        return i;
+    // A sensor replaced or readdressed in place escapes the check above. A new sensor's first
+    // message ends here, so the miss is confirmed by a plain comparison of the addresses, which
+    // costs far less than hashing them all again.
+    for (int k = 0; k < sensors.size(); ++k) {
+        if (sensors[k]->EUI64 == eui64) {
+            indexedSensors = -1;
+            indexSensors();
+            return k;
+        }
+    }
+    if (i >= 0)
+        indexedSensors = -1; // stale: indexed afresh at the next look-up
+    return -1;
 }
 
 int AppState::findLocation(const QString& name) const

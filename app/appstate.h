@@ -149,6 +149,8 @@ private:
     QSettings* ownViewSettings = nullptr;
     mutable QHash<QString, int> sensorIndex;
     mutable int indexedSensors = -1;
+    mutable const Sensor* indexedLast = nullptr;
+    mutable QString indexedLastEui;
 };
 
 // The one configuration and registry of the process (the application object, or a test's own).

@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <memory>
@@ -39,6 +40,11 @@ constexpr int kStopGraceMs = 1000;
 // How often the WAL is checkpointed, and how often at most it is truncated.
 constexpr int kPassiveCheckpointMs = 1000;
 constexpr int kCheckpointMs = 10000;
+// How long a checkpoint that has not reset the WAL for two rounds waits for readers.
+constexpr int kTruncateWaitMs = 500;
+// How long measurements that come one by one are gathered into one commit: the pages every
+// commit rewrites (indexes, aggregates, "last") then go to the WAL once for all of them.
+constexpr int kGatherMs = 50;
 // A queue not emptied for this long is a backlog worth showing.
 constexpr int kBacklogMs = 1000;
 // How often the SQLite file at the database's path is compared with the one being written,
@@ -132,6 +138,21 @@ protected:
     }
 
 private:
+    // True when the file was reset to zero length.
+    static bool truncate(QSqlQuery& query, int waitMs)
+    {
+        query.exec(QStringLiteral("PRAGMA busy_timeout=%1").arg(waitMs));
+        query.finish();
+        const bool reset = query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")) && query.next()
+            && query.value(0).toInt() == 0;
+        query.finish();
+        if (waitMs > 0) {
+            query.exec(QStringLiteral("PRAGMA busy_timeout=0"));
+            query.finish();
+        }
+        return reset;
+    }
+
     void loop(QSqlDatabase& db)
     {
         qint64 lastTruncate = monotonicMs();
@@ -147,10 +168,15 @@ private:
                 const int frames = query.value(1).toInt();
                 const bool complete = query.value(0).toInt() == 0 && frames == query.value(2).toInt();
                 query.finish();
-                if (complete && frames > 0 && monotonicMs() - lastTruncate >= truncateMs) {
-                    query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-                    query.finish();
-                    lastTruncate = monotonicMs();
+                const qint64 since = monotonicMs() - lastTruncate;
+                // Readers that follow one another without a pause never leave the file to a
+                // checkpoint that does not wait: after two rounds without a reset it waits a
+                // moment for the readers of old frames (new ones read the copied pages) and holds
+                // the writer that long.
+                if (frames > 0 && since >= truncateMs && (complete || since >= 2 * truncateMs)) {
+                    const bool wait = since >= 2 * truncateMs;
+                    if (truncate(query, wait ? kTruncateWaitMs : 0) || wait)
+                        lastTruncate = monotonicMs();
                 }
             }
             lock.relock();
@@ -482,6 +508,10 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
                 else if (!wake.wait(&mutex, kFileCheckMs))
                     break; // time to look at the file again
             }
+            const qint64 gatherUntil = monotonicMs() + kGatherMs;
+            while (!abandon && !stopRequested && !queue.empty() && !queue.front().job && int(queue.size()) < kBatchLimit
+                && monotonicMs() < gatherUntil)
+                wake.wait(&mutex, ulong(std::max<qint64>(1, gatherUntil - monotonicMs())));
             if (purgeCutoff) {
                 purge.start(purgeCutoff);
                 purgeCutoff = 0;

@@ -122,7 +122,9 @@ QStringList SqlQueryBuilder::schemaStatements(int type, bool withLocationRow)
 QStringList SqlQueryBuilder::sqliteIndexStatements()
 {
     return { QStringLiteral("CREATE INDEX IF NOT EXISTS measure_sensor_time ON measure (sensor_id, timemeasure)"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS measure_time ON measure (timemeasure)") };
+        QStringLiteral("CREATE INDEX IF NOT EXISTS measure_time ON measure (timemeasure)"),
+        // The measurement table walks the sensors by name and stops at its row limit.
+        QStringLiteral("CREATE INDEX IF NOT EXISTS sensors_name ON sensors (name)") };
 }
 
 QStringList SqlQueryBuilder::mysqlIndexNames()

@@ -16,6 +16,9 @@ struct GraphRequest {
     QString eui64;
     qint64 fromMs = 0;
     qint64 toMs = 0;
+    // Changes when stored measurements may have gone other than by the purge (a sensor removed):
+    // the next load reads its period whole.
+    int generation = 0;
     GraphModel chart;
 };
 
@@ -36,8 +39,17 @@ class GraphLoader : public QObject
 public:
     explicit GraphLoader(QObject* parent = nullptr);
 
-    // The whole load on the calling thread; the loader's slot and the benchmarks use it.
+    // The whole load on the calling thread; the benchmarks use it.
     static GraphResult run(const GraphRequest& request, const QSqlDatabase& db, ThreadConnection* connection = nullptr);
+    // The chart of `samples` for the request.
+    static GraphResult draw(const GraphRequest& request, const QVector<GraphSample>& samples);
+    // Brings `kept` (the rows of `request`'s sensor read up to the row `lastId`) up to the
+    // request's period: rows stored since are appended, rows that left it (the window moved on,
+    // the purge) are dropped. False when only a whole load can tell (an earlier start or end);
+    // `kept` is then unusable. Rows leave otherwise only with their sensor, which the request's
+    // generation tells.
+    static bool update(const GraphRequest& request, qint64 keptFromSecs, QVector<GraphSample>* kept, qint64* lastId,
+        const QSqlDatabase& db, ThreadConnection* connection = nullptr);
     // From any thread, for good: the load under way ends at once and shows nothing, and later
     // ones do not run. The graph calls it when it closes.
     void stop();
@@ -50,6 +62,16 @@ public slots:
 signals:
     void loaded(quint64 serial, GraphResult result);
 
+public:
+    // Whole loads and updates done so far (loader thread).
+    int wholeLoads = 0;
+    int updates = 0;
+
 private:
     ThreadConnection connection;
+    // What the last load read, for the next one (loader thread only).
+    GraphRequest kept;
+    QVector<GraphSample> keptSamples;
+    qint64 keptLastId = -1;
+    bool keptValid = false;
 };

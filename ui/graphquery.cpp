@@ -8,30 +8,40 @@
 
 QString GraphQuery::text()
 {
-    return QStringLiteral("SELECT m.timemeasure, m.temperature, m.wetness FROM measure m INNER JOIN sensors s ON "
-                          "m.sensor_id=s.id WHERE s.EUI64=? AND m.timemeasure >= ? AND m.timemeasure <= ? "
-                          "ORDER BY m.timemeasure");
+    return QStringLiteral("SELECT m.timemeasure, m.temperature, m.wetness, m.id FROM measure m INNER JOIN sensors s "
+                          "ON m.sensor_id=s.id WHERE s.EUI64=? AND m.timemeasure >= ? AND m.timemeasure <= ? "
+                          "AND m.id > ? ORDER BY m.timemeasure, m.id");
 }
 
 QVector<GraphSample> GraphQuery::load(
     const QString& eui64, qint64 fromSecs, qint64 toSecs, const QSqlDatabase& db, ThreadConnection* connection)
 {
     QVector<GraphSample> samples;
+    qint64 lastId = -1;
+    if (!loadAfter(eui64, fromSecs, toSecs, -1, &samples, &lastId, db, connection))
+        return QVector<GraphSample>();
+    return samples;
+}
+
+bool GraphQuery::loadAfter(const QString& eui64, qint64 fromSecs, qint64 toSecs, qint64 afterId,
+    QVector<GraphSample>* samples, qint64* lastId, const QSqlDatabase& db, ThreadConnection* connection)
+{
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(text())) {
         qWarning("Graph: %s", qPrintable(q.lastError().text()));
-        return samples;
+        return false;
     }
     q.addBindValue(eui64);
     q.addBindValue(fromSecs);
     q.addBindValue(toSecs);
+    q.addBindValue(afterId);
     QString error;
     // A load stopped because the program closes is no fault to report.
     auto failed = [&] {
         if (!connection || !connection->stopped())
             qWarning("Graph: %s", qPrintable(connection ? error : q.lastError().text()));
-        return QVector<GraphSample>();
+        return false;
     };
     if (connection ? !connection->exec(q, &error) : !q.exec())
         return failed();
@@ -49,9 +59,23 @@ QVector<GraphSample> GraphQuery::load(
         s.hasWetness = !w.isNull();
         if (s.hasWetness)
             s.wetness = double(w.toFloat());
-        samples.append(s);
+        samples->append(s);
+        *lastId = q.value(3).toLongLong();
     }
     if (connection && !connection->complete(q, &error))
         return failed();
-    return samples;
+    return !connection || !connection->stopped();
+}
+
+qint64 GraphQuery::oldest(const QString& eui64, qint64 fromSecs, const QSqlDatabase& db)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT MIN(m.timemeasure) FROM measure m INNER JOIN sensors s ON m.sensor_id=s.id "
+                             "WHERE s.EUI64=? AND m.timemeasure >= ?"));
+    q.addBindValue(eui64);
+    q.addBindValue(fromSecs);
+    if (!q.exec() || !q.next())
+        return -2;
+    return q.value(0).isNull() ? -1 : q.value(0).toLongLong();
 }

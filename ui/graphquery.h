@@ -18,4 +18,14 @@ public:
     // thread's `connection` a stop gives none too.
     static QVector<GraphSample> load(const QString& eui64, qint64 fromSecs, qint64 toSecs,
         const QSqlDatabase& db = QSqlDatabase::database(), ThreadConnection* connection = nullptr);
+
+    // The same for the rows stored after the row `afterId` (measurements arrive in the order of
+    // their row ids, each stamped with its arrival second), from `fromSecs` on; `lastId` becomes
+    // the id of the last row read (it stays as it was when there is none). False when the query
+    // failed or was stopped.
+    static bool loadAfter(const QString& eui64, qint64 fromSecs, qint64 toSecs, qint64 afterId,
+        QVector<GraphSample>* samples, qint64* lastId, const QSqlDatabase& db, ThreadConnection* connection = nullptr);
+    // The sensor's oldest stored second from `fromSecs` on; -1 when it has none there, -2 when
+    // the query failed.
+    static qint64 oldest(const QString& eui64, qint64 fromSecs, const QSqlDatabase& db);
 };

@@ -61,6 +61,8 @@ void GraphWidget::loadMeasures(const QString& eui64, const QDateTime& from, cons
     next.eui64 = period ? eui64 : QString();
     next.fromMs = from.isValid() ? from.toMSecsSinceEpoch() : 0;
     next.toMs = to.isValid() ? to.toMSecsSinceEpoch() : next.fromMs;
+    // A whole rebuild of the sensor tree follows a removal, which takes measurements with it.
+    next.generation = gMainWindow ? gMainWindow->treeBuilds : 0;
     if (gate.request())
         startLoad();
 }

@@ -4,12 +4,15 @@
 
 // Paces the loads of one view. At most one load runs at a time; requests that arrive while it
 // runs are served by exactly one more load, which starts after the running one has ended and
-// the loading thread has rested as long as that load took (at most maxRestMs). A view that
-// refreshes on every arriving measurement therefore never keeps a reader open back to back,
-// and never spends more than about half a core on loads nobody can follow that fast.
+// the loading thread has rested as long as that load took (at least minRestMs, at most
+// maxRestMs). A view that refreshes on every arriving measurement therefore never keeps a
+// reader open back to back, never spends more than about half a core on loads nobody can
+// follow that fast, and a load of a few milliseconds does not bring its rows to the GUI
+// thread hundreds of times a second.
 class LoadGate
 {
 public:
+    static constexpr qint64 minRestMs = 250;
     static constexpr qint64 maxRestMs = 2000;
 
     // True when the load may start now; false when it is left to the load after the current.
@@ -33,7 +36,7 @@ public:
         }
         queued = false;
         state = Resting;
-        return int(qBound<qint64>(0, tookMs, maxRestMs));
+        return int(qBound<qint64>(minRestMs, tookMs, maxRestMs));
     }
     void resume() { state = Running; }
     // The queued load is not wanted any more (its view is no longer shown).

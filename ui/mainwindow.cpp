@@ -5,10 +5,13 @@
 #include <QDebug>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
+
+#include <algorithm>
 
 #include "app/appstate.h"
 #include "app/mainclass.h"
@@ -38,10 +41,15 @@ static void initResources()
     Q_UNUSED(done);
 }
 
+// The summary statements, about 2 KB each, at every refresh: off unless asked for with
+// QT_LOGGING_RULES="ostrivel.views.sql.debug=true".
+Q_LOGGING_CATEGORY(lcViewSql, "ostrivel.views.sql", QtInfoMsg)
+
 MainWindow* gMainWindow = nullptr;
 int MainWindow::checkDateInterval = 20000;
 int MainWindow::updateDevsInterval = 300000;
 int MainWindow::retransCountDelay = 60000;
+int MainWindow::treeUpdateInterval = 250;
 
 namespace
 {
@@ -455,12 +463,14 @@ void MainWindow::buildTree(bool expand)
     treeUpdating = true;
     checkedStale = true;
     const AppState& c = config();
-    // A rebuild (a new sensor, a gateway coming or going) keeps every room unfolded or folded
-    // as the user left it; a room that is new to the tree comes folded.
+    // A rebuild (a sensor or room removed) keeps every room unfolded or folded as the user left
+    // it; a room that is new to the tree comes folded.
     QVector<bool> unfolded(c.locations.size(), expand);
     for (int i = 0; !expand && i < c.locations.size(); ++i)
         unfolded[i] = c.locations[i]->treeItem && c.locations[i]->treeItem->isExpanded();
     ui->listSensors->clear();
+    shownRooms.clear();
+    shownSensors.clear();
     for (int i = 0; i < c.locations.size(); ++i) {
         Location* location = c.locations[i];
         auto* item = new QTreeWidgetItem(ui->listSensors);
@@ -468,25 +478,124 @@ void MainWindow::buildTree(bool expand)
         item->setCheckState(0, Qt::Checked);
         item->setData(0, kLocationRole, i);
         location->treeItem = item;
+        shownRooms << SensorTreeDiff::roomOf(*location);
     }
     for (int i = 0; i < c.sensors.size(); ++i) {
         Sensor* sensor = c.sensors[i];
         sensor->treeItem = nullptr;
-        const int count = ui->listSensors->topLevelItemCount();
-        if (count == 0)
+        if (shownRooms.isEmpty())
             continue; // no room to hang it under
-        QTreeWidgetItem* parent
-            = ui->listSensors->topLevelItem(sensor->location >= 0 && sensor->location < count ? sensor->location : 0);
-        auto* item = new QTreeWidgetItem(parent);
-        item->setText(0, sensor->name + QStringLiteral("  -  ") + sensor->EUI64);
-        item->setCheckState(0, Qt::Checked);
-        item->setData(0, kSensorRole, i);
-        sensor->treeItem = item;
+        sensor->treeItem = newSensorItem(i);
+        shownSensors << SensorTreeDiff::leafOf(*sensor, shownRooms.size());
+        placeSensorItem(sensor->treeItem, shownSensors.last().room, i);
     }
     for (int i = 0; i < c.locations.size(); ++i)
         c.locations[i]->treeItem->setExpanded(unfolded[i]);
     treeUpdating = false;
     --refreshBlockCount;
+}
+
+QTreeWidgetItem* MainWindow::newSensorItem(int index)
+{
+    const Sensor* sensor = config().sensors[index];
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, sensor->name + QStringLiteral("  -  ") + sensor->EUI64);
+    item->setCheckState(0, Qt::Checked);
+    item->setData(0, kSensorRole, index);
+    return item;
+}
+
+// A room lists its sensors in registry order, as a whole build does.
+void MainWindow::placeSensorItem(QTreeWidgetItem* item, int room, int index)
+{
+    QTreeWidgetItem* parent = config().locations[room]->treeItem;
+    int low = 0;
+    int high = parent->childCount();
+    if (high > 0 && parent->child(high - 1)->data(0, kSensorRole).toInt() > index) {
+        while (low < high) {
+            const int middle = (low + high) / 2;
+            if (parent->child(middle)->data(0, kSensorRole).toInt() < index)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+    } else {
+        low = high;
+    }
+    parent->insertChild(low, item);
+}
+
+// Registration appends to the registry: a new sensor or gateway room costs its own item and a
+// look at its room, whatever the size of the tree.
+void MainWindow::updateTree()
+{
+    const AppState& c = config();
+    const SensorTreeDiff diff = SensorTreeDiff::between(shownRooms, shownSensors, c.locations, c.sensors);
+    if (diff.rebuild) {
+        buildTree(false);
+        return;
+    }
+    if (diff.isEmpty())
+        return;
+    ++refreshBlockCount;
+    ++treeUpdates;
+    treeUpdating = true;
+    applyTreeDiff(diff);
+    treeUpdating = false;
+    --refreshBlockCount;
+}
+
+void MainWindow::applyTreeDiff(const SensorTreeDiff& diff)
+{
+    const AppState& c = config();
+    for (int i : diff.renamedRooms) {
+        c.locations[i]->treeItem->setText(0, c.locations[i]->name);
+        shownRooms[i] = SensorTreeDiff::roomOf(*c.locations[i]);
+    }
+    for (int i : diff.newRooms) {
+        auto* item = new QTreeWidgetItem(ui->listSensors);
+        item->setText(0, c.locations[i]->name);
+        item->setCheckState(0, Qt::Checked);
+        item->setData(0, kLocationRole, i);
+        c.locations[i]->treeItem = item;
+        shownRooms << SensorTreeDiff::roomOf(*c.locations[i]);
+    }
+    // A room's check box follows its sensors': the rooms that lose one are counted again.
+    QVector<int> recount;
+    for (int i : diff.movedSensors) {
+        QTreeWidgetItem* item = c.sensors[i]->treeItem;
+        QTreeWidgetItem* from = item->parent();
+        from->takeChild(from->indexOfChild(item));
+        recount << shownSensors[i].room;
+        const SensorTreeDiff::Leaf leaf = SensorTreeDiff::leafOf(*c.sensors[i], shownRooms.size());
+        placeSensorItem(item, leaf.room, i);
+        recount << leaf.room;
+        shownSensors[i] = leaf;
+    }
+    for (int i : diff.renamedSensors) {
+        const Sensor* sensor = c.sensors[i];
+        sensor->treeItem->setText(0, sensor->name + QStringLiteral("  -  ") + sensor->EUI64);
+        shownSensors[i] = SensorTreeDiff::leafOf(*sensor, shownRooms.size());
+    }
+    if (!diff.movedSensors.isEmpty())
+        checkedStale = true;
+    for (int i : diff.newSensors) {
+        Sensor* sensor = c.sensors[i];
+        sensor->treeItem = newSensorItem(i);
+        const SensorTreeDiff::Leaf leaf = SensorTreeDiff::leafOf(*sensor, shownRooms.size());
+        placeSensorItem(sensor->treeItem, leaf.room, i);
+        shownSensors << leaf;
+        // A new sensor comes checked, so its room is checked or partly so.
+        QTreeWidgetItem* room = c.locations[leaf.room]->treeItem;
+        if (room->checkState(0) == Qt::Unchecked)
+            room->setCheckState(0, room->childCount() == 1 ? Qt::Checked : Qt::PartiallyChecked);
+        if (!checkedStale)
+            checkedCache << sensor->EUI64;
+    }
+    std::sort(recount.begin(), recount.end());
+    recount.erase(std::unique(recount.begin(), recount.end()), recount.end());
+    for (int room : recount)
+        updateRoomCheck(c.locations[room]->treeItem);
 }
 
 void MainWindow::slotSensorListInitialisation()
@@ -495,14 +604,16 @@ void MainWindow::slotSensorListInitialisation()
     slotRefresh();
 }
 
-// New sensors come in floods (a gateway bringing thousands of them): whatever the number of
-// requests, the tree is built once per turn of the event loop.
+// New sensors come in floods (thousands through one gateway, hundreds a second through the
+// modem): whatever the number of requests, the tree catches up with the registry at most once
+// per treeUpdateInterval, and the view lays out its rows once for all that arrived meanwhile.
 void MainWindow::slotRefrSensorList()
 {
     if (rebuildPending)
         return;
     rebuildPending = true;
-    QMetaObject::invokeMethod(this, &MainWindow::rebuildTree, Qt::QueuedConnection);
+    const qint64 wait = treeClock.isValid() ? treeUpdateInterval - treeClock.elapsed() : 0;
+    QTimer::singleShot(int(qBound<qint64>(0, wait, treeUpdateInterval)), this, &MainWindow::rebuildTree);
 }
 
 void MainWindow::rebuildTree()
@@ -510,7 +621,8 @@ void MainWindow::rebuildTree()
     if (!rebuildPending)
         return;
     rebuildPending = false;
-    buildTree(false);
+    treeClock.start();
+    updateTree();
     slotRefresh();
 }
 
@@ -552,19 +664,25 @@ void MainWindow::slotSensorsItemChanged(QTreeWidgetItem* item, int)
     checkedStale = true;
     treeUpdating = true;
     if (QTreeWidgetItem* parent = item->parent()) {
-        int checked = 0;
-        for (int i = 0; i < parent->childCount(); ++i)
-            checked += parent->child(i)->checkState(0) == Qt::Checked ? 1 : 0;
-        parent->setCheckState(0,
-            checked == 0                          ? Qt::Unchecked
-                : checked == parent->childCount() ? Qt::Checked
-                                                  : Qt::PartiallyChecked);
+        updateRoomCheck(parent);
     } else {
         for (int i = 0; i < item->childCount(); ++i)
             item->child(i)->setCheckState(0, item->checkState(0));
     }
     slotRefresh();
     treeUpdating = false;
+}
+
+void MainWindow::updateRoomCheck(QTreeWidgetItem* room)
+{
+    int checked = 0;
+    for (int i = 0; i < room->childCount(); ++i)
+        checked += room->child(i)->checkState(0) == Qt::Checked ? 1 : 0;
+    // A room left without sensors is checked, as a whole build leaves it.
+    room->setCheckState(0,
+        checked == room->childCount() ? Qt::Checked
+            : checked == 0            ? Qt::Unchecked
+                                      : Qt::PartiallyChecked);
 }
 
 void MainWindow::slotCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem*)
@@ -710,6 +828,8 @@ MyModel* MainWindow::modelOf(int table) const
 
 bool MainWindow::loading() const
 {
+    if (rebuildPending)
+        return true;
     for (const TableRequest& r : tableRequests) {
         if (r.gate.busy())
             return true;
@@ -772,7 +892,7 @@ void MainWindow::startTable(int table)
     const QString text = query.text;
     const QVariantList values = query.values;
     if (table != TableQueries::Measurements)
-        qDebug().noquote() << text;
+        qCDebug(lcViewSql).noquote() << text;
     if (text.isEmpty()) {
         modelOf(table)->setRows({});
         request.gate.abandon();
@@ -821,11 +941,8 @@ void MainWindow::refreshNow()
     refreshPending = false;
     if (refreshBlockCount)
         return;
-    // A rebuild asked for in this turn comes first, so the decoration meets the registry.
-    if (rebuildPending) {
-        rebuildPending = false;
-        buildTree(false);
-    }
+    // Items of sensors that moved or left are passed over by the decoration until the tree
+    // catches up (rebuildTree).
     ++refreshes;
     decorateTree(QDateTime::currentMSecsSinceEpoch());
     const int tab = ui->tabWidget->currentIndex();

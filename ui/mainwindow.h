@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "ui/loadgate.h"
+#include "ui/sensortreediff.h"
 #include "ui/tableloader.h"
 #include "ui/tablequeries.h"
 
@@ -43,6 +44,7 @@ public:
     static int checkDateInterval;
     static int updateDevsInterval;
     static int retransCountDelay;
+    static int treeUpdateInterval;
 
     // Every stored measurement refreshes the window while set.
     bool refreshOnArrival = false;
@@ -62,12 +64,13 @@ public:
     int retransCount = 0;
     // Interval of the periodic refresh, 0 while it does not run.
     int refreshInterval() const { return timerRefresh.isActive() ? timerRefresh.interval() : 0; }
-    // A table or graph load is under way or waiting for its turn.
+    // A table or graph load, or a sensor-tree update, is under way or waiting for its turn.
     bool loading() const;
-    // Refreshes and sensor-tree builds run so far; several requests in one turn of the event
-    // loop make one.
+    // Refreshes, whole sensor-tree builds and tree updates run so far; several requests in one
+    // turn of the event loop make one.
     int refreshes = 0;
     int treeBuilds = 0;
+    int treeUpdates = 0;
 
     Ui::MainWindow* ui = nullptr;
     MyModel* modelTable = nullptr;
@@ -114,6 +117,11 @@ private:
     void saveView();
     void buildTree(bool expand);
     void rebuildTree();
+    void updateTree();
+    void applyTreeDiff(const SensorTreeDiff& diff);
+    QTreeWidgetItem* newSensorItem(int index);
+    void placeSensorItem(QTreeWidgetItem* item, int room, int index);
+    void updateRoomCheck(QTreeWidgetItem* room);
     void scheduleDecoration();
     void decorateItem(QTreeWidgetItem* item, qint64 nowMs);
     void setAllChecks(Qt::CheckState state);
@@ -140,11 +148,15 @@ private:
     QAction* actTrayExit = nullptr;
     bool refreshPending = false;
     bool rebuildPending = false;
+    QElapsedTimer treeClock; // since the last tree update
     bool treeUpdating = false;
     // The checked sensors, kept until a check state or the tree changes.
     mutable QStringList checkedCache;
     mutable bool checkedStale = true;
     bool terminalConnected = false;
+    // The registry as the sensor tree shows it, by registry index.
+    QVector<SensorTreeDiff::Room> shownRooms;
+    QVector<SensorTreeDiff::Leaf> shownSensors;
 
     // One query per table at a time; one asked for meanwhile runs after it (LoadGate).
     struct TableRequest {

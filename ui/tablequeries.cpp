@@ -2,9 +2,11 @@
 
 #include "storage/measureaggregates.h"
 
-namespace TableQueries {
+namespace TableQueries
+{
 
-namespace {
+namespace
+{
 
 const qint64 kMinute = 60;
 const qint64 kHour = 60 * kMinute;
@@ -13,9 +15,9 @@ const qint64 kWeek = 7 * kDay;
 const qint64 kMonth = 4 * kWeek;
 const qint64 kYear = 12 * kMonth;
 
-const qint64 kRelative[] = { 1 * kMinute, 5 * kMinute, 10 * kMinute, 30 * kMinute, 1 * kHour, 4 * kHour, 8 * kHour,
-    12 * kHour, 1 * kDay, 3 * kDay, 5 * kDay, 1 * kWeek, 2 * kWeek, 3 * kWeek, 1 * kMonth, 3 * kMonth, 6 * kMonth,
-    1 * kYear };
+const qint64 kRelative[]
+    = { 1 * kMinute, 5 * kMinute, 10 * kMinute, 30 * kMinute, 1 * kHour, 4 * kHour, 8 * kHour, 12 * kHour, 1 * kDay,
+          3 * kDay, 5 * kDay, 1 * kWeek, 2 * kWeek, 3 * kWeek, 1 * kMonth, 3 * kMonth, 6 * kMonth, 1 * kYear };
 
 const char* const kLocationColumns[] = { "nam", "Tmin1", "Tmax1", "Tavg1", "Wmin1", "Wmax1", "Wavg1" };
 const char* const kSensorColumns[] = { "nam", "Tmin", "Tmax", "Tavg", "Wmin", "Wmax", "Wavg", "bat" };
@@ -59,7 +61,7 @@ Query perSensor(
     return q;
 }
 
-}  // namespace
+} // namespace
 
 qint64 relativeSeconds(int index)
 {
@@ -89,7 +91,9 @@ QString inList(int count)
 
 QString orderClause(Table table, int section, bool ascendingIndicator)
 {
-    const char* const* columns = table == Locations ? kLocationColumns : table == Sensors ? kSensorColumns : kMeasureColumns;
+    const char* const* columns = table == Locations ? kLocationColumns
+        : table == Sensors                          ? kSensorColumns
+                                                    : kMeasureColumns;
     const int count = table == Locations ? 7 : table == Sensors ? 8 : 5;
     if (section < 0 || section >= count)
         return QString();
@@ -110,13 +114,14 @@ QString locationsQuery(int dbType, int checkedCount, const QString& timeConditio
 {
     if (!supported(dbType))
         return QString();
-    return QStringLiteral("SELECT l.name nam, min(Tmin) Tmin1, max(Tmax) Tmax1, avg(Tavg) Tavg1, min(Wmin) Wmin1, "
-                          "max(Wmax) Wmax1, avg(Wavg) Wavg1"
-                          " FROM locations l INNER JOIN"
-                          " (SELECT s.location loc, min(m.temperature) Tmin, max(m.temperature) Tmax, avg(m.temperature) Tavg,"
-                          " min(m.wetness) Wmin, max(m.wetness) Wmax, avg(m.wetness) Wavg"
-                          " FROM sensors s INNER JOIN measure m ON s.id=m.sensor_id INNER JOIN last l ON s.id=l.sensor_id"
-                          " WHERE s.EUI64")
+    return QStringLiteral(
+               "SELECT l.name nam, min(Tmin) Tmin1, max(Tmax) Tmax1, avg(Tavg) Tavg1, min(Wmin) Wmin1, "
+               "max(Wmax) Wmax1, avg(Wavg) Wavg1"
+               " FROM locations l INNER JOIN"
+               " (SELECT s.location loc, min(m.temperature) Tmin, max(m.temperature) Tmax, avg(m.temperature) Tavg,"
+               " min(m.wetness) Wmin, max(m.wetness) Wmax, avg(m.wetness) Wavg"
+               " FROM sensors s INNER JOIN measure m ON s.id=m.sensor_id INNER JOIN last l ON s.id=l.sensor_id"
+               " WHERE s.EUI64")
         + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition
         + QStringLiteral(" GROUP BY s.id) abc"
                          " ON l.id=abc.loc"
@@ -128,11 +133,12 @@ QString sensorsQuery(int dbType, int checkedCount, const QString& timeCondition,
 {
     if (!supported(dbType))
         return QString();
-    return QStringLiteral("SELECT s.name nam, min(m.temperature) Tmin, max(m.temperature) Tmax, avg(m.temperature) Tavg,"
-                          " min(m.wetness) Wmin, max(m.wetness) Wmax, avg(m.wetness) Wavg,"
-                          " l.battery bat"
-                          " FROM sensors s INNER JOIN measure m ON s.id=m.sensor_id INNER JOIN last l ON s.id=l.sensor_id"
-                          " WHERE s.EUI64")
+    return QStringLiteral(
+               "SELECT s.name nam, min(m.temperature) Tmin, max(m.temperature) Tmax, avg(m.temperature) Tavg,"
+               " min(m.wetness) Wmin, max(m.wetness) Wmax, avg(m.wetness) Wavg,"
+               " l.battery bat"
+               " FROM sensors s INNER JOIN measure m ON s.id=m.sensor_id INNER JOIN last l ON s.id=l.sensor_id"
+               " WHERE s.EUI64")
         + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition + QStringLiteral(" GROUP BY s.id") + order;
 }
 
@@ -145,11 +151,19 @@ QString measurementsQuery(
         // FROM_UNIXTIME already gives the server's local time; converting it once more as if
         // it were UTC would shift every row by the zone's offset.
         ? QStringLiteral("DATE_FORMAT(FROM_UNIXTIME(timemeasure),") + dateFormat(dbType, style) + QLatin1Char(')')
-        : QStringLiteral("strftime(") + dateFormat(dbType, style) + QStringLiteral(",timemeasure, 'unixepoch', 'localtime')");
-    return QStringLiteral("SELECT sensors.name, ") + time
-        + QStringLiteral(", temperature, wetness, battery FROM sensors"
-                         " INNER JOIN measure m ON m.sensor_id=sensors.id"
-                         " WHERE sensors.EUI64")
+        : QStringLiteral("strftime(") + dateFormat(dbType, style)
+            + QStringLiteral(",timemeasure, 'unixepoch', 'localtime')");
+    // SQLite takes the tables in the order a CROSS JOIN gives, so the rows come out already in
+    // the order asked for and the row limit ends the reading: the sensors by name (index
+    // sensors_name), each with its rows through measure_sensor_time, or the rows by time
+    // through measure_time. The "+" keeps the sensor list from choosing the sensors by their
+    // EUI64 instead, which would read every row of the window and sort them.
+    QString from = QStringLiteral(" FROM sensors INNER JOIN measure m ON m.sensor_id=sensors.id WHERE sensors.EUI64");
+    if (dbType == 0 && (order.isEmpty() || order.contains(QLatin1String("sensors.name"))))
+        from = QStringLiteral(" FROM sensors CROSS JOIN measure m ON m.sensor_id=sensors.id WHERE +sensors.EUI64");
+    else if (dbType == 0 && order.contains(QLatin1String("timemeasure")))
+        from = QStringLiteral(" FROM measure m CROSS JOIN sensors ON m.sensor_id=sensors.id WHERE +sensors.EUI64");
+    return QStringLiteral("SELECT sensors.name, ") + time + QStringLiteral(", temperature, wetness, battery") + from
         + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition + order + QStringLiteral(" LIMIT ")
         + QString::number(qMax(0, maxRows));
 }
@@ -179,4 +193,4 @@ Query sensorsSummary(int dbType, const QStringList& checked, qint64 first, qint6
     return q;
 }
 
-}  // namespace TableQueries
+} // namespace TableQueries

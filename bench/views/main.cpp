@@ -2,13 +2,20 @@
 //   bench_views --scenario refresh [--sensors N] [--refreshes K] [--tab 0|1]
 //     GUI-thread CPU time of one refresh of the summary (or measurement) tab with N sensors,
 //     the window shown.
-//   bench_views --scenario graph [--seconds S] [--db cache.db3] [--program path]
-//     The real program on the graph tab, "1 год", a year of one-minute readings of 20
-//     sensors, the same 20 sensors reporting 10 times a second through the modem: message to
-//     reply latency, the main thread's busy share and the WAL file's size.
+//   bench_views --scenario graph [--seconds S] [--db cache.db3] [--tab T] [--rate R] [--program path]
+//     The real program on the graph tab (or tab T), "1 год", a year of one-minute readings of
+//     20 sensors, the same 20 sensors reporting R messages a second in all (200 by default; 0.33
+//     is once a minute each) through the modem: message to reply latency beside a bare pty
+//     ping-pong, the main thread's and the whole program's busy share, and the WAL file's size.
 //   bench_views --scenario flood [--sensors N] [--program path]
 //     The real program while one gateway connection brings N new sensor addresses; a probe
 //     sensor on the modem every 10 ms: its longest wait for a reply is the longest stall.
+//   bench_views --scenario register [--sensors N] [--rate R] [--tab T] [--program path]
+//     The real program while N sensors it has never heard register through the modem, R
+//     messages a second: their replies beside a bare pty ping-pong timed in the same run.
+//   bench_views --scenario gateways [--gateways G] [--rate R] [--tab T] [--program path]
+//     The real program while G gateways connect, each with a name of its own (a room each),
+//     R a second, and 10 known sensors report through the modem 200 times a second in all.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -31,6 +38,7 @@
 #include "bench/percentile.h"
 #include "app/appstate.h"
 #include "bench/views/programrun.h"
+#include "bench/views/ptyanchor.h"
 #include "storage/sqlbasemodule.h"
 #include "tools/datagen/datagenerator.h"
 #include "tools/gatewaysim/simulatedgateway.h"
@@ -241,6 +249,9 @@ QString datagenKey(int i)
     return QStringLiteral("00137A%1").arg(i, 10, 16, QLatin1Char('0')).toUpper();
 }
 
+void reportReplies(
+    const char* what, const QVector<double>& replies, const QVector<double>& anchor, int unanswered, double busy);
+
 bool makeYearDatabase(const QString& target, const QString& cache)
 {
     if (!cache.isEmpty() && QFile::exists(cache))
@@ -273,16 +284,17 @@ bool makeYearDatabase(const QString& target, const QString& cache)
     return cache.isEmpty() || QFile::copy(target, cache);
 }
 
-int graphScenario(int seconds, const QString& cache, const QString& program, const QString& refreshAction)
+int graphScenario(
+    int seconds, const QString& cache, const QString& program, const QString& refreshAction, int tab, double rate)
 {
     ProgramRun run;
     if (!makeYearDatabase(run.path(QStringLiteral("data/measurement.db3")), cache))
         return 1;
-    run.writeView(2, 17, refreshAction);
+    run.writeView(tab, 17, refreshAction);
     ModemLine line;
     if (!line.open() || !startProgram(run, line, program, ProgramRun::freePort()))
         return 1;
-    QThread::sleep(3); // the first graph load
+    QThread::sleep(3); // the first load
 
     QRandomGenerator random(3);
     QVector<SimulatedSensor> sensors;
@@ -290,14 +302,21 @@ int graphScenario(int seconds, const QString& cache, const QString& program, con
         sensors.append(SimulatedSensor(i, &random));
     int next = 0;
     auto* sender = new QTimer;
-    sender->setInterval(5); // 20 sensors, 10 messages a second each
+    sender->setTimerType(Qt::PreciseTimer);
+    sender->setInterval(std::max(1, int(1000 / rate)));
     sender->moveToThread(&line.thread);
     QObject::connect(sender, &QTimer::timeout, &line.peer, [&] {
         SimulatedSensor& s = sensors[next % 20];
         line.send(datagenKey(next % 20 + 1), s.nextPayload());
         ++next;
     });
+    PtyAnchor anchor;
+    if (!anchor.start(5)) {
+        std::fprintf(stderr, "cannot open the anchor's pseudo-terminal\n");
+        return 1;
+    }
     const qint64 cpu0 = run.mainThreadCpuMs();
+    const qint64 all0 = run.processCpuMs();
     QElapsedTimer wall;
     wall.start();
     QMetaObject::invokeMethod(sender, [sender] { sender->start(); });
@@ -314,15 +333,20 @@ int graphScenario(int seconds, const QString& cache, const QString& program, con
         },
         Qt::BlockingQueuedConnection);
     const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
+    const double all = double(run.processCpuMs() - all0) / double(wall.elapsed());
     waitFor([] { return false; }, 1000);
+    const QVector<double> pings = anchor.stop();
     const QVector<double> l = line.takeLatencies();
     const qint64 walEnd = run.fileSize(QStringLiteral("data/measurement.db3-wal"));
-    std::printf("graph tab, \"1 год\", 20 sensors x 10/s for %d s: %d sent, %d replies, %d unanswered\n", seconds, next,
-        l.size(), line.unanswered());
-    std::printf("message to reply: median %.2f ms, p99 %.2f ms, max %.2f ms\n", percentile(l, 0.5), percentile(l, 0.99),
-        percentile(l, 1.0));
-    std::printf("main thread busy %.1f %% of the time\n", busy * 100);
-    std::printf("WAL file: %.1f MB at the end, %.1f MB at most\n", walEnd / 1e6, walMax / 1e6);
+    const QByteArray what = QStringLiteral("tab %1, \"1 год\", 20 sensors, %2 messages/s for %3 s (%4 sent)")
+                                .arg(tab)
+                                .arg(rate)
+                                .arg(seconds)
+                                .arg(next)
+                                .toUtf8();
+    reportReplies(what.constData(), l, pings, line.unanswered(), busy);
+    std::printf("  the whole program busy %.1f %% of one core\n", all * 100);
+    std::printf("  WAL file: %.1f MB at the end, %.1f MB at most\n", walEnd / 1e6, walMax / 1e6);
     run.stop();
     return 0;
 }
@@ -408,18 +432,183 @@ int floodScenario(int newSensors, const QString& program)
     return registered == newSensors + 1 ? 0 : 1;
 }
 
+// --- Registration beside the pty anchor ---------------------------------------------------
+
+bool startEmptyProgram(ProgramRun& run, ModemLine& line, const QString& program, quint16 port, int tab)
+{
+    {
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(run.path(QString()));
+        SQLBaseModule sql;
+        sql.init(0, QString(), QString(), QString(), QString(), 0);
+        sql.slotStopModule();
+        QDir::setCurrent(previous);
+    }
+    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    run.writeView(tab, 17, QStringLiteral("actRefrDirect"));
+    return line.open() && startProgram(run, line, program, port);
+}
+
+void reportReplies(
+    const char* what, const QVector<double>& replies, const QVector<double>& anchor, int unanswered, double busy)
+{
+    const double p99 = percentile(replies, 0.99);
+    const double anchor99 = percentile(anchor, 0.99);
+    std::printf("%s: %d replies, %d unanswered\n", what, replies.size(), unanswered);
+    std::printf("  reply   median %.2f ms, p99 %.2f ms, max %.2f ms\n", percentile(replies, 0.5), p99,
+        percentile(replies, 1.0));
+    std::printf("  anchor  median %.2f ms, p99 %.2f ms, max %.2f ms (bare pty ping-pong, %d pings)\n",
+        percentile(anchor, 0.5), anchor99, percentile(anchor, 1.0), anchor.size());
+    std::printf("  reply p99 / anchor p99 = %.2f\n", anchor99 > 0 ? p99 / anchor99 : 0.0);
+    std::printf("  main thread busy %.1f %% of the time\n", busy * 100);
+}
+
+int registerScenario(int newSensors, int rate, int tab, const QString& program)
+{
+    ProgramRun run;
+    ModemLine line;
+    if (!startEmptyProgram(run, line, program, ProgramRun::freePort(), tab))
+        return 1;
+    waitFor([] { return false; }, 1000);
+    PtyAnchor anchor;
+    if (!anchor.start(5)) {
+        std::fprintf(stderr, "cannot open the anchor's pseudo-terminal\n");
+        return 1;
+    }
+    const QByteArray payload = SimulatedSensor::payload(21.5, 40.0, 3.0);
+    int next = 0;
+    auto* sender = new QTimer;
+    sender->setTimerType(Qt::PreciseTimer);
+    sender->setInterval(std::max(1, 1000 / rate));
+    sender->moveToThread(&line.thread);
+    QObject::connect(sender, &QTimer::timeout, &line.peer, [&] {
+        if (next < newSensors)
+            line.send(QStringLiteral("000D6F0001%1").arg(next++, 6, 16, QLatin1Char('0')).toUpper(), payload);
+    });
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 cpu0 = run.mainThreadCpuMs();
+    QMetaObject::invokeMethod(sender, [sender] { sender->start(); });
+    waitFor([&] { return line.unanswered() == 0 && next >= newSensors; }, newSensors * 1000 / rate + 120000);
+    const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
+    QMetaObject::invokeMethod(
+        sender,
+        [sender] {
+            sender->stop();
+            sender->deleteLater();
+        },
+        Qt::BlockingQueuedConnection);
+    const QVector<double> pings = anchor.stop();
+    const QVector<double> replies = line.takeLatencies();
+    const QByteArray what = QStringLiteral("%1 new sensors at %2/s on the modem, tab %3, %4 s")
+                                .arg(newSensors)
+                                .arg(rate)
+                                .arg(tab)
+                                .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
+                                .toUtf8();
+    reportReplies(what.constData(), replies, pings, line.unanswered(), busy);
+    run.stop();
+    return 0;
+}
+
+int gatewaysScenario(int gateways, int rate, int tab, const QString& program)
+{
+    ProgramRun run;
+    ModemLine line;
+    const quint16 port = ProgramRun::freePort();
+    if (!startEmptyProgram(run, line, program, port, tab))
+        return 1;
+    QRandomGenerator random(7);
+    QVector<SimulatedSensor> probes;
+    for (int i = 0; i < 10; ++i)
+        probes.append(SimulatedSensor(i, &random));
+    int next = 0;
+    auto* prober = new QTimer;
+    prober->setTimerType(Qt::PreciseTimer);
+    prober->setInterval(5);
+    prober->moveToThread(&line.thread);
+    QObject::connect(prober, &QTimer::timeout, &line.peer, [&] {
+        SimulatedSensor& s = probes[next++ % probes.size()];
+        line.send(s.eui64(), s.nextPayload());
+    });
+    QMetaObject::invokeMethod(prober, [prober] { prober->start(); });
+    waitFor([] { return false; }, 2000); // the probes are registered
+    line.takeLatencies();
+    PtyAnchor anchor;
+    if (!anchor.start(5)) {
+        std::fprintf(stderr, "cannot open the anchor's pseudo-terminal\n");
+        return 1;
+    }
+    GatewaySettings settings;
+    settings.port = port;
+    settings.sensors = 1;
+    settings.interval = 600000;
+    settings.quiet = true;
+    QVector<SimulatedGateway*> connected;
+    auto* connector = new QTimer;
+    connector->setInterval(std::max(1, 1000 / rate));
+    connector->moveToThread(&line.thread);
+    QObject::connect(connector, &QTimer::timeout, &line.peer, [&] {
+        if (connected.size() >= gateways)
+            return;
+        const int i = connected.size();
+        auto* g = new SimulatedGateway(i, 0x20000 + i, QStringLiteral("Шлюз %1").arg(i + 1), settings, quint32(i));
+        g->start();
+        connected << g;
+    });
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 cpu0 = run.mainThreadCpuMs();
+    QMetaObject::invokeMethod(connector, [connector] { connector->start(); });
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("count"));
+    db.setDatabaseName(run.path(QStringLiteral("data/measurement.db3")));
+    db.open();
+    int rooms = 0;
+    while (rooms < gateways && wall.elapsed() < gateways * 1000LL / rate + 120000) {
+        waitFor([] { return false; }, 500);
+        QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM locations"), db);
+        if (q.next())
+            rooms = q.value(0).toInt();
+    }
+    waitFor([] { return false; }, 1000);
+    const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
+    QMetaObject::invokeMethod(
+        connector,
+        [&] {
+            connector->stop();
+            delete connector;
+            prober->stop();
+            delete prober;
+            qDeleteAll(connected);
+        },
+        Qt::BlockingQueuedConnection);
+    const QVector<double> pings = anchor.stop();
+    const QVector<double> replies = line.takeLatencies();
+    const QByteArray what = QStringLiteral("%1 gateways at %2/s (%3 rooms stored), 10 sensors at 200/s, tab %4, %5 s")
+                                .arg(gateways)
+                                .arg(rate)
+                                .arg(rooms)
+                                .arg(tab)
+                                .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
+                                .toUtf8();
+    reportReplies(what.constData(), replies, pings, line.unanswered(), busy);
+    db.close();
+    run.stop();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // The main window writes every summary query to the debug log.
+    // Debug output of the program's own categories would only blur the timings.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QCommandLineParser cli;
     cli.addHelpOption();
-    cli.addOption({ "scenario", "refresh, graph or flood.", "name", "refresh" });
+    cli.addOption({ "scenario", "refresh, graph, flood, register or gateways.", "name", "refresh" });
     cli.addOption({ "sensors", "Sensors (refresh) or new sensors (flood).", "N", "" });
     cli.addOption({ "refreshes", "Refreshes timed.", "K", "30" });
     cli.addOption({ "tab", "Tab of the refresh scenario: 0 summary, 1 measurements.", "index", "0" });
@@ -428,6 +617,8 @@ int main(int argc, char** argv)
         "Refresh action of the graph scenario (actRefr1min: no refresh on arrival, "
         "to tell the views' share from the intake's).",
         "name", "actRefrDirect" });
+    cli.addOption({ "rate", "Messages (register) or gateways (gateways) a second.", "R", "200" });
+    cli.addOption({ "gateways", "Gateways that connect (gateways).", "G", "2000" });
     cli.addOption({ "db", "Keep the filled year database here and reuse it.", "file" });
     cli.addOption({ "program", "The program to run.", "path", QStringLiteral(OSTRIVEL_PROGRAM) });
     cli.process(app);
@@ -438,9 +629,17 @@ int main(int argc, char** argv)
         return refreshScenario(cli.value("sensors").isEmpty() ? 5000 : cli.value("sensors").toInt(),
             std::max(1, cli.value("refreshes").toInt()), cli.value("tab").toInt());
     if (scenario == QLatin1String("graph"))
-        return graphScenario(std::max(1, cli.value("seconds").toInt()), db, program, cli.value("refresh"));
+        return graphScenario(std::max(1, cli.value("seconds").toInt()), db, program, cli.value("refresh"),
+            cli.isSet("tab") ? cli.value("tab").toInt() : 2,
+            cli.isSet("rate") ? std::max(0.01, cli.value("rate").toDouble()) : 200.0);
     if (scenario == QLatin1String("flood"))
         return floodScenario(cli.value("sensors").isEmpty() ? 3000 : cli.value("sensors").toInt(), program);
+    const int rate = std::max(1, cli.value("rate").toInt());
+    if (scenario == QLatin1String("register"))
+        return registerScenario(cli.value("sensors").isEmpty() ? 10000 : cli.value("sensors").toInt(), rate,
+            cli.value("tab").toInt(), program);
+    if (scenario == QLatin1String("gateways"))
+        return gatewaysScenario(std::max(1, cli.value("gateways").toInt()), rate, cli.value("tab").toInt(), program);
     std::fprintf(stderr, "unknown scenario\n");
     return 2;
 }

@@ -59,8 +59,18 @@ bool ProgramRun::start(const QString& program)
 qint64 ProgramRun::mainThreadCpuMs() const
 {
     const qint64 id = process.processId();
-    QFile stat(QStringLiteral("/proc/%1/task/%1/stat").arg(id));
-    if (id <= 0 || !stat.open(QIODevice::ReadOnly))
+    return cpuMs(QStringLiteral("/proc/%1/task/%1/stat").arg(id));
+}
+
+qint64 ProgramRun::processCpuMs() const
+{
+    return cpuMs(QStringLiteral("/proc/%1/stat").arg(process.processId()));
+}
+
+qint64 ProgramRun::cpuMs(const QString& statFile) const
+{
+    QFile stat(statFile);
+    if (process.processId() <= 0 || !stat.open(QIODevice::ReadOnly))
         return -1;
     const QByteArray line = stat.readAll();
     // Fields after the command name, which is in parentheses and may hold blanks.

@@ -25,6 +25,8 @@ public:
     // CPU time (user + system, ms) the program's main thread, which runs the GUI and answers
     // the sensors, has used so far; -1 when it cannot be read.
     qint64 mainThreadCpuMs() const;
+    // The same for all its threads.
+    qint64 processCpuMs() const;
     qint64 fileSize(const QString& relative) const;
     QString output() { return QString::fromLocal8Bit(process.readAll()); }
     void stop();
@@ -32,6 +34,8 @@ public:
     static quint16 freePort();
 
 private:
+    qint64 cpuMs(const QString& statFile) const;
+
     QTemporaryDir dir;
     QProcess process;
 };

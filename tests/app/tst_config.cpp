@@ -2,6 +2,7 @@
 // INI store would mangle if written carelessly.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -377,6 +378,40 @@ private slots:
         const QByteArray bytes = readAll(QStringLiteral("data/config.ini"));
         QVERIFY(bytes.contains("maximalCriticalHumidity=#3232ff"));
         QVERIFY(!bytes.contains("#3232FF"));
+    }
+
+    // Every sensor that registers saves the configuration: only a changed value rewrites the
+    // file (and syncs it to disk).
+    void savingUnchangedValuesLeavesTheFile()
+    {
+        enter(QStringLiteral("unchanged"));
+        QVERIFY(createDefaultConfig());
+        CountingState state;
+        state.loadConfig();
+        state.saveConfig();
+        state.configSettings->sync();
+        const QString path = QStringLiteral("data/config.ini");
+        const QDateTime old = QDateTime::currentDateTime().addDays(-1);
+        auto age = [&] {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
+        };
+        age();
+        const QByteArray before = readAll(path);
+        for (int i = 0; i < 3; ++i) {
+            state.saveConfig();
+            state.configSettings->sync();
+        }
+        QCOMPARE(state.saves, 4);
+        QCOMPARE(QFileInfo(path).lastModified(), old);
+        QCOMPARE(readAll(path), before);
+
+        state.BreakInterval = 600;
+        state.saveConfig();
+        state.configSettings->sync();
+        QVERIFY(QFileInfo(path).lastModified() > old);
+        QVERIFY(readAll(path).contains("BreakInterval=600"));
     }
 
     void saveWithoutLoadWritesNothing()

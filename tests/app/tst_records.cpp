@@ -129,6 +129,8 @@ private slots:
         QTest::newRow("replaced, same size") << "replace" << QList<int> { 0, -1, 2, 1 };
         QTest::newRow("swapped, same size") << "swap" << QList<int> { 2, 1, 0, -1 };
         QTest::newRow("address changed in place") << "rename" << QList<int> { 0, -1, 2, 1 };
+        QTest::newRow("last removed, another appended") << "remove last, append" << QList<int> { 0, 1, -1, 2 };
+        QTest::newRow("appended one by one") << "append each" << QList<int> { 0, 1, 2, 3 };
     }
     void sensorIndexFollowsTheList()
     {
@@ -153,6 +155,17 @@ private slots:
             std::swap(state.sensors[0], state.sensors[2]);
         else if (change == "rename")
             s[1].EUI64 = s[3].EUI64;
+        else if (change == "remove last, append")
+            state.sensors.last() = &s[3];
+        else if (change == "append each") {
+            // As sensors register: a look-up that misses, then the sensor joins the list.
+            state.sensors = { &s[0] };
+            for (int i = 1; i < 4; ++i) {
+                QCOMPARE(state.indexOfSensor(s[i].EUI64), -1);
+                state.sensors << &s[i];
+                QCOMPARE(state.indexOfSensor(s[i].EUI64), i);
+            }
+        }
         QList<int> found;
         for (const char* eui : { "000D6F000000000A", "000D6F000000000B", "000D6F000000000C", "000D6F000000000D" })
             found << state.indexOfSensor(eui);

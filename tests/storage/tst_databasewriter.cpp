@@ -420,6 +420,68 @@ private slots:
         QTRY_COMPARE(QFileInfo(wal).size(), 0);
     }
 
+    // Measurements that come one by one, a few milliseconds apart, share their commits: the
+    // pages every commit rewrites go to the WAL once for several of them.
+    void measurementsArrivingOneByOneShareCommits_data() { dialects(); }
+    void measurementsArrivingOneByOneShareCommits()
+    {
+        f.open();
+        addSensors();
+        QSignalSpy commits(f.module->writer, &DatabaseWriter::batchCommitted);
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 20; ++i) {
+            f.module->writer->enqueue({ kA, reading(i), 1000 + i });
+            QTest::qWait(3);
+        }
+        // Each commit takes in what came during at least 50 ms, however slow the machine.
+        const qint64 most = clock.elapsed() / 45 + 3;
+        QTRY_COMPARE(count(QStringLiteral("measure")), 20);
+        QVERIFY2(commits.size() <= most, qPrintable(QStringLiteral("%1 commits").arg(commits.size())));
+    }
+
+    // Readers that follow one another without a pause, each starting before the last one
+    // ends, while measurements keep coming: the WAL is still reset now and then instead of
+    // growing for as long as they read.
+    void walIsResetUnderReadersThatNeverPause_data() { only(0); }
+    void walIsResetUnderReadersThatNeverPause()
+    {
+        f.open();
+        addSensors();
+        f.module->writer->setCheckpointInterval(100);
+        const QString wal = f.work->filePath(QStringLiteral("data/measurement.db3-wal"));
+        QProcess readers;
+        readers.start(QStringLiteral("/usr/bin/python3"),
+            { QStringLiteral("-c"),
+                QStringLiteral("import sqlite3, sys, time\n"
+                               "cons = [sqlite3.connect(sys.argv[1], isolation_level=None) for i in range(2)]\n"
+                               "cons[0].execute('BEGIN'); cons[0].execute('SELECT COUNT(*) FROM measure').fetchall()\n"
+                               "print('reading', flush=True)\n"
+                               "end = time.time() + 30; i = 0\n"
+                               "while time.time() < end:\n"
+                               "    nxt = cons[(i + 1) % 2]\n"
+                               "    nxt.execute('BEGIN'); nxt.execute('SELECT COUNT(*) FROM measure').fetchall()\n"
+                               "    cons[i % 2].execute('COMMIT'); i += 1; time.sleep(0.01)\n"),
+                f.work->filePath(QStringLiteral("data/measurement.db3")) });
+        QVERIFY(QTest::qWaitFor([&] { return readers.readAllStandardOutput().contains("reading"); }, 20000));
+        qint64 largest = 0;
+        bool reset = false;
+        QElapsedTimer clock;
+        clock.start();
+        int n = 0;
+        while (!reset && clock.elapsed() < 8000) {
+            for (int i = 0; i < 5; ++i, ++n)
+                f.module->writer->enqueue({ kA, reading(n), 1000 + n });
+            QTest::qWait(10);
+            const qint64 size = QFileInfo(wal).size();
+            reset = largest > 0 && size < largest;
+            largest = std::max(largest, size);
+        }
+        readers.kill();
+        readers.waitForFinished(5000);
+        QVERIFY2(reset, qPrintable(QStringLiteral("the WAL grew to %1 bytes without a reset").arg(largest)));
+    }
+
     // The purge goes hour by hour and group by group, a sensor with more rows in an hour than a
     // slice takes cut in time within it; a second holding more rows than a slice still goes
     // whole, empty hours are skipped, rows of sensor ids no longer registered go too, and

@@ -1,5 +1,6 @@
 // Pacing of a view's loads: one at a time, one more for whatever was asked meanwhile, after a
-// rest as long as the load took.
+// rest as long as the load took, and never so short that the rows come back hundreds of times
+// a second.
 #include <QtTest>
 
 #include "ui/loadgate.h"
@@ -19,9 +20,11 @@ private slots:
         QTest::newRow("one load") << "r f30"
                                   << "s -" << false;
         QTest::newRow("many requests meanwhile make one more") << "r r r r f30 g f10"
-                                                               << "s q q q 30 . -" << false;
+                                                               << "s q q q 250 . -" << false;
         QTest::newRow("request while resting joins the queued load") << "r r f40 r g f5"
-                                                                     << "s q 40 q . -" << false;
+                                                                     << "s q 250 q . -" << false;
+        QTest::newRow("a long load rests as long as it took") << "r r f900 g f1200"
+                                                              << "s q 900 . -" << false;
         QTest::newRow("rest is capped") << "r r f9000"
                                         << "s q 2000" << true;
         QTest::newRow("idle again, next request starts at once") << "r f1 r"

@@ -1,7 +1,9 @@
 // The main window as a user meets it: its remembered view, refresh choices, terminal, sensor
 // tree and tables, on a SQLite database of its own.
 #include <QDir>
+#include <QLoggingCategory>
 #include <QPlainTextEdit>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -264,13 +266,13 @@ private slots:
         delete w;
     }
 
-    // A flood of new sensors rebuilds the tree once per turn of the event loop, and a refresh
-    // asked for in the same turn decorates the rebuilt tree; every room stays unfolded or
-    // folded as the user left it.
+    // A flood of new sensors updates the tree once, with a refresh after it that decorates the
+    // new items; every room stays unfolded or folded as the user left it.
     void treeRebuildsAreCoalesced()
     {
         MainWindow* w = window();
         const int builds = w->treeBuilds;
+        const int updates = w->treeUpdates;
         state->locations[0]->treeItem->setExpanded(false);
         state->locations[1]->treeItem->setExpanded(true);
         for (int i = 0; i < 50; ++i) {
@@ -281,13 +283,90 @@ private slots:
             w->slotRefrSensorList();
             w->slotRefresh();
         }
-        QCOMPARE(w->treeBuilds, builds);
+        QCOMPARE(w->treeUpdates, updates);
         settle(w);
-        QCOMPARE(w->treeBuilds, builds + 1);
+        QCOMPARE(w->treeUpdates, updates + 1);
+        QCOMPARE(w->treeBuilds, builds); // the new items only, never the whole tree
         QCOMPARE(state->locations[1]->treeItem->childCount(), 53);
         QVERIFY(state->sensors.last()->treeItem);
         QVERIFY(!state->locations[0]->treeItem->isExpanded());
         QVERIFY(state->locations[1]->treeItem->isExpanded());
+        delete w;
+    }
+
+    // Every room with its sensors' texts, registry indexes and check boxes, in tree order.
+    QStringList treeShown(MainWindow* w)
+    {
+        QStringList lines;
+        QTreeWidget* tree = w->ui->listSensors;
+        for (int r = 0; r < tree->topLevelItemCount(); ++r) {
+            const QTreeWidgetItem* room = tree->topLevelItem(r);
+            lines << room->text(0) + QStringLiteral(" %1").arg(room->checkState(0));
+            for (int i = 0; i < room->childCount(); ++i) {
+                const QTreeWidgetItem* item = room->child(i);
+                const int index = item->data(0, Qt::UserRole).toInt();
+                lines << QStringLiteral("  %1 %2 %3").arg(item->text(0)).arg(index).arg(item->checkState(0));
+                if (state->sensors.value(index) == nullptr || state->sensors[index]->treeItem != item)
+                    lines << QStringLiteral("  ^ not the registry's item");
+            }
+        }
+        return lines;
+    }
+
+    // Registrations, moves, renames and removals in random order: the tree kept up to date
+    // shows what a window built afresh shows.
+    void treeUpdatesMatchAFreshBuild_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed : { 1u, 2u, 3u, 4u, 5u })
+            QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+    }
+    void treeUpdatesMatchAFreshBuild()
+    {
+        QFETCH(quint32, seed);
+        QRandomGenerator random(seed);
+        MainWindow* w = window();
+        int serial = 100;
+        for (int round = 0; round < 12; ++round) {
+            const int builds = w->treeBuilds;
+            bool removed = false;
+            for (int step = 0; step < 6; ++step) {
+                const int what = random.bounded(100);
+                if (what < 40) {
+                    auto* s = new Sensor;
+                    s->EUI64 = QStringLiteral("000D6F00000%1").arg(serial++, 5, 10, QLatin1Char('0'));
+                    s->name = QStringLiteral("Датчик %1").arg(serial);
+                    s->location = random.bounded(state->locations.size() + 1); // one may not exist
+                    state->sensors << s;
+                } else if (what < 55) {
+                    auto* l = new Location;
+                    l->name = QStringLiteral("Шлюз %1").arg(serial++);
+                    state->locations << l;
+                } else if (what < 70 && !state->sensors.isEmpty()) {
+                    state->sensors[random.bounded(state->sensors.size())]->location
+                        = random.bounded(state->locations.size());
+                } else if (what < 80 && !state->sensors.isEmpty()) {
+                    state->sensors[random.bounded(state->sensors.size())]->name
+                        = QStringLiteral("Новое имя %1").arg(serial++);
+                } else if (what < 80 + 5) {
+                    state->locations[random.bounded(state->locations.size())]->name
+                        = QStringLiteral("Цех %1").arg(serial++);
+                } else if (!state->sensors.isEmpty()) {
+                    delete state->sensors.takeAt(random.bounded(state->sensors.size()));
+                    removed = true;
+                }
+                if (random.bounded(2))
+                    w->slotRefrSensorList();
+            }
+            w->slotRefrSensorList();
+            settle(w);
+            if (!removed)
+                QCOMPARE(w->treeBuilds, builds);
+            const QStringList kept = treeShown(w);
+            delete w;
+            w = window();
+            QCOMPARE(kept, treeShown(w));
+        }
         delete w;
     }
 
@@ -304,14 +383,45 @@ private slots:
         QCOMPARE(state->sensors[0]->treeItem->background(0).color(), QColor(Qt::white));
 
         w->ui->listSensors->collapseItem(state->locations[1]->treeItem);
-        w->slotRefrSensorList(); // rebuilt folded: the sensors are out of view
+        auto* newcomer = new Sensor; // registered into the folded room: out of view
+        newcomer->EUI64 = QStringLiteral("000D6F0000000004");
+        newcomer->location = 1;
+        state->sensors << newcomer;
+        w->slotRefrSensorList();
         settle(w);
-        QTreeWidgetItem* silent = state->sensors[1]->treeItem;
+        QTreeWidgetItem* silent = newcomer->treeItem;
         QCOMPARE(silent->background(0).style(), Qt::NoBrush);
         w->ui->listSensors->expandItem(state->locations[1]->treeItem);
         QCOMPARE(silent->background(0).color(), QColor(Qt::red));
         QCOMPARE(silent->toolTip(0), QStringLiteral("Датчик ещё не выходил на связь"));
         delete w;
+    }
+
+    // The summary statements reach the log only when their category is switched on.
+    void summarySqlLogging_data()
+    {
+        QTest::addColumn<QString>("rules");
+        QTest::addColumn<bool>("logged");
+        QTest::newRow("default") << QString() << false;
+        QTest::newRow("switched on") << QStringLiteral("ostrivel.views.sql.debug=true") << true;
+    }
+    void summarySqlLogging()
+    {
+        QFETCH(QString, rules);
+        QFETCH(bool, logged);
+        QLoggingCategory::setFilterRules(rules);
+        static QStringList messages;
+        messages.clear();
+        const QtMessageHandler previousHandler = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
+        MainWindow* w = window();
+        w->slotRefresh();
+        settle(w);
+        qInstallMessageHandler(previousHandler);
+        QLoggingCategory::setFilterRules(QString());
+        delete w;
+        const int statements = messages.filter(QStringLiteral("SELECT")).size();
+        QCOMPARE(statements > 0, logged);
     }
 
     void minimiseWithoutTrayKeepsTheWindow()

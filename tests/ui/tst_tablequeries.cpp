@@ -7,17 +7,18 @@
 #include "storagetest.h"
 #include "ui/tablequeries.h"
 
-namespace {
+namespace
+{
 
 // 2026-01-01 00:00:00 UTC, 03:00 in Moscow (the tests' pinned zone).
 const qint64 T = 1767225600;
 
 const QString A = QStringLiteral("000D6F000000000A");
 const QString B = QStringLiteral("000D6F000000000B");
-const QString C = QStringLiteral("000D6F000000000C");  // no last row
-const QString D = QStringLiteral("000D6F000000000D");  // in another room, later
+const QString C = QStringLiteral("000D6F000000000C"); // no last row
+const QString D = QStringLiteral("000D6F000000000D"); // in another room, later
 
-}  // namespace
+} // namespace
 
 class TestTableQueries : public StorageTest
 {
@@ -59,7 +60,7 @@ class TestTableQueries : public StorageTest
             "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES (%1, %2, %3, %4, %5)");
         const QString last = QStringLiteral(
             "INSERT INTO last (sensor_id, timemeasure, temperature, wetness, battery) VALUES (%1, %2, 0, 0, %3)");
-        QStringList sql{ QStringLiteral("INSERT INTO locations VALUES (1, 'Цех', '', '')"),
+        QStringList sql { QStringLiteral("INSERT INTO locations VALUES (1, 'Цех', '', '')"),
             sensor.arg(1).arg(A, QStringLiteral("Альфа")).arg(1), sensor.arg(2).arg(B, QStringLiteral("Бета")).arg(1),
             sensor.arg(3).arg(C, QStringLiteral("Вега")).arg(1), sensor.arg(4).arg(D, QStringLiteral("Дельта")).arg(0),
             measure.arg(1).arg(T).arg(10).arg(40).arg(3.0), measure.arg(1).arg(T + 60).arg(20).arg(60).arg(3.0),
@@ -77,8 +78,9 @@ private slots:
         QTest::addColumn<QString>("variant");
         QTest::addColumn<QStringList>("locations");
         QTest::addColumn<QStringList>("sensors");
-        const QStringList all{ QStringLiteral("Цех|10|30|22.5|40|70|60") };
-        const QStringList perSensor{ QStringLiteral("Альфа|10|20|15|40|60|50|3"), QStringLiteral("Бета|30|30|30|70|70|70|2.4") };
+        const QStringList all { QStringLiteral("Цех|10|30|22.5|40|70|60") };
+        const QStringList perSensor { QStringLiteral("Альфа|10|20|15|40|60|50|3"),
+            QStringLiteral("Бета|30|30|30|70|70|70|2.4") };
         for (int type : { 0, 1 }) {
             const char* dialect = type == 0 ? "sqlite" : "mysql";
             // A room's average is the average of its sensors' averages; C has no last row.
@@ -86,11 +88,13 @@ private slots:
             QTest::newRow(qPrintable(QStringLiteral("%1: none checked").arg(dialect)))
                 << type << "none" << QStringList() << QStringList();
             QTest::newRow(qPrintable(QStringLiteral("%1: bounds included").arg(dialect)))
-                << type << "inclusive" << QStringList{ QStringLiteral("Цех|20|30|25|60|70|65") }
-                << QStringList{ QStringLiteral("Альфа|20|20|20|60|60|60|3"), QStringLiteral("Бета|30|30|30|70|70|70|2.4") };
+                << type << "inclusive" << QStringList { QStringLiteral("Цех|20|30|25|60|70|65") }
+                << QStringList { QStringLiteral("Альфа|20|20|20|60|60|60|3"),
+                       QStringLiteral("Бета|30|30|30|70|70|70|2.4") };
             QTest::newRow(qPrintable(QStringLiteral("%1: inverted sort").arg(dialect)))
                 << type << "desc" << all
-                << QStringList{ QStringLiteral("Бета|30|30|30|70|70|70|2.4"), QStringLiteral("Альфа|10|20|15|40|60|50|3") };
+                << QStringList { QStringLiteral("Бета|30|30|30|70|70|70|2.4"),
+                       QStringLiteral("Альфа|10|20|15|40|60|50|3") };
         }
     }
     void summaries()
@@ -100,7 +104,7 @@ private slots:
         QFETCH(QStringList, locations);
         QFETCH(QStringList, sensors);
         fill();
-        const QStringList checked = variant == QLatin1String("none") ? QStringList() : QStringList{ A, B, C, D };
+        const QStringList checked = variant == QLatin1String("none") ? QStringList() : QStringList { A, B, C, D };
         const TableQueries::TimeFilter filter = variant == QLatin1String("inclusive")
             ? TableQueries::rangeFilter(T + 60, T + 120)
             : TableQueries::rangeFilter(T, T + 120);
@@ -128,7 +132,7 @@ private slots:
                 const QString t = QString::fromLatin1(times[style]);
                 QTest::newRow(qPrintable(QStringLiteral("%1 style %2").arg(type == 0 ? "sqlite" : "mysql").arg(style)))
                     << type << style
-                    << QStringList{ QStringLiteral("Бета|") + t.arg(2) + QStringLiteral("|30|70|2.4"),
+                    << QStringList { QStringLiteral("Бета|") + t.arg(2) + QStringLiteral("|30|70|2.4"),
                            QStringLiteral("Альфа|") + t.arg(1) + QStringLiteral("|20|60|3") };
             }
         }
@@ -139,11 +143,49 @@ private slots:
         QFETCH(int, style);
         QFETCH(QStringList, rows);
         fill();
-        const QStringList checked{ A, B };
+        const QStringList checked { A, B };
         const TableQueries::TimeFilter filter = TableQueries::rangeFilter(T, T + 120);
         const QString text = TableQueries::measurementsQuery(type, checked.size(), filter.condition,
             TableQueries::orderClause(TableQueries::Measurements, 1, true), style, 2);
         QCOMPARE(run(text, checked, filter.values), rows);
+    }
+
+    // On SQLite the measurement table reads rows in the order it shows them and stops at its
+    // row limit: a year of millions of rows costs what the limit does.
+    void measurementsStopAtTheirLimit_data()
+    {
+        QTest::addColumn<int>("type"); // the join order is SQLite's
+        QTest::addColumn<int>("section");
+        QTest::addColumn<bool>("ascendingArrow");
+        QTest::addColumn<QString>("index");
+        QTest::addColumn<QStringList>("rows");
+        const QStringList alpha { QStringLiteral("Альфа|10"), QStringLiteral("Альфа|20") };
+        QTest::newRow("by name") << 0 << 0 << false << "measure_sensor_time" << alpha;
+        QTest::newRow("by name, descending") << 0 << 0 << true << "measure_sensor_time"
+                                             << QStringList { QStringLiteral("Бета|30"), QStringLiteral("Альфа|10") };
+        QTest::newRow("by time") << 0 << 1 << false << "measure_time" << alpha;
+        QTest::newRow("by time, descending") << 0 << 1 << true << "measure_time"
+                                             << QStringList { QStringLiteral("Бета|30"), QStringLiteral("Альфа|20") };
+        QTest::newRow("unsorted") << 0 << -1 << false << "measure_sensor_time" << alpha;
+    }
+    void measurementsStopAtTheirLimit()
+    {
+        QFETCH(int, section);
+        QFETCH(bool, ascendingArrow);
+        QFETCH(QString, index);
+        QFETCH(QStringList, rows);
+        fill();
+        const QStringList checked { A, B };
+        const TableQueries::TimeFilter filter = TableQueries::rangeFilter(T, T + 120);
+        const QString text = TableQueries::measurementsQuery(0, checked.size(), filter.condition,
+            TableQueries::orderClause(TableQueries::Measurements, section, ascendingArrow), 0, 2);
+        const QString plan = run(QStringLiteral("EXPLAIN QUERY PLAN ") + text, checked, filter.values).join('\n');
+        QVERIFY2(!plan.contains(QLatin1String("TEMP B-TREE")), qPrintable(plan));
+        QVERIFY2(plan.contains(index), qPrintable(plan));
+        QStringList shown;
+        for (const QString& row : run(text, checked, filter.values))
+            shown << row.section(QLatin1Char('|'), 0, 0) + QLatin1Char('|') + row.section(QLatin1Char('|'), 2, 2);
+        QCOMPARE(shown, rows);
     }
 
     void relativeFilterSelectsTheRecentRows_data() { dialects(); }
@@ -151,9 +193,9 @@ private slots:
     {
         QFETCH(int, type);
         fill();
-        const TableQueries::TimeFilter filter = TableQueries::relativeFilter(T + 3600 + 60, 0);  // "1 минуту"
+        const TableQueries::TimeFilter filter = TableQueries::relativeFilter(T + 3600 + 60, 0); // "1 минуту"
         QCOMPARE(run(TableQueries::sensorsQuery(type, 1, filter.condition, QString()), { D }, filter.values),
-            QStringList{ QStringLiteral("Дельта|-5|-5|-5|50|50|50|3.1") });
+            QStringList { QStringLiteral("Дельта|-5|-5|-5|50|50|50|3.1") });
     }
 };
 

@@ -1,0 +1,173 @@
+// A graph refreshed again and again reads only what was stored since, and shows what a whole
+// load of the same period shows, whatever arrived, was purged or removed meanwhile.
+#include <QDir>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/appstate.h"
+#include "storage/sqlbasemodule.h"
+#include "ui/graphloader.h"
+#include "ui/graphquery.h"
+
+namespace
+{
+
+const QString sensorA = QStringLiteral("000D6F0000000A01");
+const QString sensorB = QStringLiteral("000D6F0000000A02");
+const qint64 T0 = 1767225600; // 2026-01-01 00:00 UTC
+
+void exec(const QString& statement, const QVariantList& values = {})
+{
+    QSqlQuery q;
+    QVERIFY(q.prepare(statement));
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    QVERIFY2(q.exec(), qPrintable(statement));
+}
+
+QStringList shown(const QVector<GraphSample>& samples)
+{
+    QStringList lines;
+    for (const GraphSample& s : samples)
+        lines << QStringLiteral("%1 %2 %3")
+                     .arg(s.msecs)
+                     .arg(s.hasTemperature ? QString::number(s.temperature) : QStringLiteral("-"))
+                     .arg(s.hasWetness ? QString::number(s.wetness) : QStringLiteral("-"));
+    return lines;
+}
+
+} // namespace
+
+class TestGraphUpdate : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir* dir = nullptr;
+    QString previous;
+    AppState* state = nullptr;
+    SQLBaseModule* sql = nullptr;
+
+    // One load through the loader's own connection, as the graph asks for it.
+    static GraphResult load(GraphLoader& loader, const GraphRequest& request)
+    {
+        static quint64 serial = 0;
+        QSignalSpy spy(&loader, &GraphLoader::loaded);
+        loader.load(++serial, request);
+        if (spy.size() != 1)
+            return {};
+        return spy.first().at(1).value<GraphResult>();
+    }
+
+private slots:
+    void init()
+    {
+        previous = QDir::currentPath();
+        dir = new QTemporaryDir;
+        QDir::setCurrent(dir->path());
+        QDir().mkdir(QStringLiteral("data"));
+        state = new AppState;
+        state->DaysSave = 3650; // the writer's purge at start leaves the rows below alone
+        sql = new SQLBaseModule;
+        sql->init(0, QString(), QString(), QString(), QString(), 0);
+        QVERIFY(sql->db.isOpen());
+        exec(QStringLiteral("INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
+                            "(1, ?, 'A', 0, '2026.01.01'), (2, ?, 'B', 0, '2026.01.01')"),
+            { sensorA, sensorB });
+    }
+    void cleanup()
+    {
+        sql->slotStopModule();
+        delete sql;
+        delete state;
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+        QDir::setCurrent(previous);
+        delete dir;
+    }
+
+    void matchesAWholeLoad_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed : { 11u, 12u, 13u, 14u, 15u, 16u })
+            QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+    }
+    void matchesAWholeLoad()
+    {
+        QFETCH(quint32, seed);
+        QRandomGenerator random(seed);
+        GraphLoader loader;
+        GraphRequest request;
+        request.eui64 = sensorA;
+        request.chart.width = 400;
+        request.chart.height = 300;
+        qint64 now = T0;
+        qint64 from = T0 - 600;
+        int wholeBefore = 0;
+        for (int round = 0; round < 40; ++round) {
+            const int what = int(random.bounded(100));
+            bool whole = false;
+            if (what < 50) {
+                // Arrivals, some in the same second, some of the other sensor, some without a value.
+                for (int i = int(random.bounded(6)); i > 0; --i) {
+                    now += random.bounded(3);
+                    const int sensor = random.bounded(4) == 0 ? 2 : 1;
+                    exec(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
+                                        "VALUES (?, ?, ?, ?, 3)"),
+                        { sensor, now, random.bounded(5) == 0 ? QVariant() : QVariant(20.0 + random.bounded(50) / 10.0),
+                            40.0 + random.bounded(100) / 10.0 });
+                }
+            } else if (what < 65) {
+                from += random.bounded(20); // the window moves on
+            } else if (what < 75) {
+                exec(QStringLiteral("DELETE FROM measure WHERE timemeasure < ?"), { now - random.bounded(60) });
+            } else if (what < 80) {
+                // A sensor removed takes its rows; the tree is built again and says so.
+                exec(QStringLiteral("DELETE FROM measure WHERE sensor_id=1 AND timemeasure > ?"),
+                    { now - random.bounded(30) });
+                ++request.generation;
+                whole = true;
+            } else if (what < 85) {
+                // The purge of the other sensor's old rows only.
+                exec(QStringLiteral("DELETE FROM measure WHERE sensor_id=2 AND timemeasure < ?"), { now });
+            } else if (what < 90) {
+                from -= 30; // an earlier start
+                whole = true;
+            }
+            request.fromMs = from * 1000;
+            request.toMs = (now + 5) * 1000;
+            const GraphResult result = load(loader, request);
+            const QVector<GraphSample> fresh = GraphQuery::load(sensorA, from, now + 5);
+            QCOMPARE(shown(result.samples), shown(fresh));
+            if (whole && loader.wholeLoads == wholeBefore && !fresh.isEmpty())
+                QFAIL("a change only a whole load can show was read as an update");
+            wholeBefore = loader.wholeLoads;
+        }
+        QVERIFY(loader.updates > 15);
+        loader.close();
+    }
+
+    // Another sensor reads its period whole; the first load of a sensor too.
+    void anotherSensorLoadsWhole()
+    {
+        exec(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES "
+                            "(1, ?, 20, 40, 3), (2, ?, 21, 41, 3)"),
+            { T0, T0 });
+        GraphLoader loader;
+        GraphRequest request;
+        request.fromMs = (T0 - 60) * 1000;
+        request.toMs = (T0 + 60) * 1000;
+        request.eui64 = sensorA;
+        QCOMPARE(load(loader, request).samples.size(), 1);
+        QCOMPARE(load(loader, request).samples.first().temperature, 20.0);
+        request.eui64 = sensorB;
+        QCOMPARE(load(loader, request).samples.first().temperature, 21.0);
+        QCOMPARE(loader.wholeLoads, 2);
+        QCOMPARE(loader.updates, 1);
+        loader.close();
+    }
+};
+
+QTEST_MAIN(TestGraphUpdate)
+#include "tst_graphupdate.moc"

@@ -1,0 +1,81 @@
+#include "ui/sensortreediff.h"
+
+#include "app/records.h"
+
+namespace
+{
+
+// The registry hands the same strings on until they change, so most checks end at the pointer.
+bool same(const QString& a, const QString& b)
+{
+    return a.isSharedWith(b) || a == b;
+}
+
+} // namespace
+
+SensorTreeDiff::Room SensorTreeDiff::roomOf(const Location& location)
+{
+    return { &location, location.treeItem, location.name };
+}
+
+SensorTreeDiff::Leaf SensorTreeDiff::leafOf(const Sensor& sensor, int roomCount)
+{
+    const int room = sensor.location >= 0 && sensor.location < roomCount ? sensor.location : 0;
+    return { &sensor, sensor.treeItem, room, sensor.name, sensor.EUI64 };
+}
+
+SensorTreeDiff SensorTreeDiff::between(const QVector<Room>& shownRooms, const QVector<Leaf>& shownSensors,
+    const QVector<Location*>& rooms, const QVector<Sensor*>& sensors)
+{
+    SensorTreeDiff diff;
+    // Without a room there is nothing to hang a sensor under; a tree built so has no sensors.
+    if (rooms.size() < shownRooms.size() || sensors.size() < shownSensors.size() || shownRooms.isEmpty()) {
+        diff.rebuild = true;
+        return diff;
+    }
+    for (int i = 0; i < shownRooms.size(); ++i) {
+        const Room& shown = shownRooms[i];
+        const Location* now = rooms[i];
+        if (shown.location != now || shown.item != now->treeItem || !now->treeItem) {
+            diff.rebuild = true;
+            return diff;
+        }
+        if (!same(shown.name, now->name))
+            diff.renamedRooms << i;
+    }
+    for (int i = shownRooms.size(); i < rooms.size(); ++i) {
+        if (rooms[i]->treeItem) {
+            diff.rebuild = true;
+            return diff;
+        }
+        diff.newRooms << i;
+    }
+    const int roomCount = rooms.size();
+    for (int i = 0; i < shownSensors.size(); ++i) {
+        const Leaf& shown = shownSensors[i];
+        const Sensor* now = sensors[i];
+        if (shown.sensor != now || shown.item != now->treeItem || !now->treeItem) {
+            diff.rebuild = true;
+            return diff;
+        }
+        const int room = now->location >= 0 && now->location < roomCount ? now->location : 0;
+        if (room != shown.room)
+            diff.movedSensors << i;
+        if (!same(shown.name, now->name) || !same(shown.eui, now->EUI64))
+            diff.renamedSensors << i;
+    }
+    for (int i = shownSensors.size(); i < sensors.size(); ++i) {
+        if (sensors[i]->treeItem) {
+            diff.rebuild = true;
+            return diff;
+        }
+        diff.newSensors << i;
+    }
+    return diff;
+}
+
+bool SensorTreeDiff::isEmpty() const
+{
+    return !rebuild && newRooms.isEmpty() && renamedRooms.isEmpty() && newSensors.isEmpty() && movedSensors.isEmpty()
+        && renamedSensors.isEmpty();
+}
