@@ -7,6 +7,7 @@
 
 #include "app/closesignals.h"
 #include "app/configfile.h"
+#include "app/processlocale.h"
 #include "app/prompt.h"
 #include "links/modemmodule.h"
 #include "links/networkmodule.h"
@@ -32,6 +33,7 @@ MainClass::MainClass(int& argc, char** argv)
     : QApplication(argc, argv)
     , intake(*this, *this, [] { return QDateTime::currentMSecsSinceEpoch(); })
 {
+    ProcessLocale::apply(*this);
     qRegisterMetaType<NotificationsMessage>("NotificationsMessage");
     addLibraryPath(QStringLiteral("plugins/"));
     gMainClass = this;

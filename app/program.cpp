@@ -9,10 +9,12 @@
 #include <cstdlib>
 
 #include "app/mainclass.h"
+#include "app/processlocale.h"
 #include "app/prompt.h"
 #include "dialogs/reportrunner.h"
 
-namespace {
+namespace
+{
 
 const char* const kInstanceKey = "29da3771-651b-405b-abd6-4e601f7bda3f";
 
@@ -41,7 +43,7 @@ bool takeInstanceSegment(QSharedMemory& guard)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 int runProgram(int argc, char** argv)
 {
@@ -50,6 +52,7 @@ int runProgram(int argc, char** argv)
     QSharedMemory guard(QString::fromLatin1(kInstanceKey));
     if (!takeInstanceSegment(guard)) {
         QApplication app(argc, argv);
+        ProcessLocale::apply(app);
         prompt()->critical(QString(), QApplication::translate("main", "Приложение уже запущено"));
         return 0;
     }

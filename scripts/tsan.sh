@@ -10,6 +10,8 @@ source "$here/lib.sh"
 TSAN_TESTS="tst_modemmodule tst_dbfexport tst_notifications tst_mainwindow tst_graphwidget tst_databasewriter"
 
 install_packages $BUILD_PACKAGES $TEST_PACKAGES
+# Every test runs under ru_RU.UTF-8 and Moscow time, as the program's users run it.
+ensure_russian_locale
 
 build="$top/build-tsan"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTRIVEL_TSAN=ON -DOSTRIVEL_TESTS=ON >/dev/null
