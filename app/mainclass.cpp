@@ -8,6 +8,7 @@
 #include "app/closegate.h"
 #include "app/closesignals.h"
 #include "app/configfile.h"
+#include "app/processlocale.h"
 #include "app/prompt.h"
 #include "links/modemmodule.h"
 #include "links/networkmodule.h"
@@ -33,6 +34,7 @@ MainClass::MainClass(int& argc, char** argv)
     : QApplication(argc, argv)
     , intake(*this, *this, [] { return QDateTime::currentMSecsSinceEpoch(); })
 {
+    ProcessLocale::apply(*this);
     qRegisterMetaType<NotificationsMessage>("NotificationsMessage");
     addLibraryPath(QStringLiteral("plugins/"));
     gMainClass = this;

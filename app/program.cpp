@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "app/mainclass.h"
+#include "app/processlocale.h"
 #include "app/prompt.h"
 #include "dialogs/reportrunner.h"
 #include "storage/databasewriter.h"
@@ -52,6 +53,7 @@ int runProgram(int argc, char** argv)
     QSharedMemory guard(QString::fromLatin1(kInstanceKey));
     if (!takeInstanceSegment(guard)) {
         QApplication app(argc, argv);
+        ProcessLocale::apply(app);
         prompt()->critical(QString(), QApplication::translate("main", "Приложение уже запущено"));
         return 0;
     }

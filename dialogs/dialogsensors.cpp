@@ -9,16 +9,20 @@
 #include "dialogs/locationsdelegate.h"
 #include "dialogs/registryeditor.h"
 #include "dialogs/sensorsdelegate.h"
+#include "ui/tablecolumns.h"
 #include "ui_dialogsensors.h"
 
 namespace
 {
 
-// Puts texts into a row of fresh items.
+// Puts texts into a row of fresh items; a text cut at its column's ceiling is whole in the tooltip.
 void setRow(QTableWidget* table, int row, const QStringList& texts)
 {
-    for (int column = 0; column < texts.size(); ++column)
-        table->setItem(row, column, new QTableWidgetItem(texts[column]));
+    for (int column = 0; column < texts.size(); ++column) {
+        auto* item = new QTableWidgetItem(texts[column]);
+        item->setToolTip(texts[column]);
+        table->setItem(row, column, item);
+    }
 }
 
 } // namespace
@@ -34,6 +38,10 @@ DialogSensors::DialogSensors(QWidget* parent)
     ui->tabWidget->setCurrentIndex(0);
     ui->tableSensors->setItemDelegate(sensorsDelegate);
     ui->tableSensors->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Columns that size to their contents stop at a ceiling, so that a very long name does not
+    // push the others out of view.
+    for (QTableWidget* table : { ui->tableSensors, ui->tableLocations })
+        table->horizontalHeader()->setMaximumSectionSize(TableColumns::columnCeiling(table));
     ui->tableLocations->setItemDelegate(locationsDelegate);
     // No default button: Enter belongs to the cell editors and never adds or removes anything.
     for (QPushButton* button : { ui->pushAdd, ui->pushRemove, ui->pushOk }) {

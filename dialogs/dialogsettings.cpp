@@ -346,7 +346,7 @@ void DialogSettings::slotPushNotificationEmailSettings()
 void DialogSettings::slotPushSelectDBFPath()
 {
     const QString path
-        = prompt()->chooseFolder(this, QStringLiteral("Select folder for DBF file"), QDir::currentPath());
+        = prompt()->chooseFolder(this, QStringLiteral("Выберите папку для DBF файла"), QDir::currentPath());
     if (!path.isEmpty())
         ui->lineEditPathExportDBF->setText(path);
 }

@@ -39,7 +39,7 @@ ReportArchive::Outcome ReportArchive::write(
     // The old archive stays until the new one is complete.
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly)) {
-        out.error = QStringLiteral("Cannot create %1: %2").arg(target, file.errorString());
+        out.error = QStringLiteral("Не удалось создать %1: %2").arg(target, file.errorString());
         return out;
     }
     ZipArchiveWriter zip(&file);
@@ -101,7 +101,7 @@ ReportArchive::Outcome ReportArchive::write(
         for (;;) {
             const qint64 n = in.read(buffer.data(), kPiece);
             if (n < 0)
-                return failed(QStringLiteral("Cannot read %1: %2").arg(path, in.errorString()));
+                return failed(QStringLiteral("Не удалось прочитать %1: %2").arg(path, in.errorString()));
             if (n == 0)
                 break;
             if (!zip.write(buffer.constData(), n))
@@ -116,7 +116,7 @@ ReportArchive::Outcome ReportArchive::write(
     if (!zip.close())
         return failed(zip.errorString());
     if (!file.commit()) {
-        out.error = QStringLiteral("Cannot write %1: %2").arg(target, file.errorString());
+        out.error = QStringLiteral("Не удалось записать %1: %2").arg(target, file.errorString());
         return out;
     }
     out.ok = true;

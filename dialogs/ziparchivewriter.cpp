@@ -118,7 +118,7 @@ ZipArchiveWriter::ZipArchiveWriter(QIODevice* device)
     io->functions = { &Io::open, &Io::read, &Io::write, &Io::tell, &Io::seek, &Io::close, &Io::error, io };
     zip = zipOpen2_64("archive", APPEND_STATUS_CREATE, nullptr, &io->functions);
     if (!zip)
-        error = QStringLiteral("Cannot start the archive: %1").arg(device->errorString());
+        error = QStringLiteral("Не удалось начать архив: %1").arg(device->errorString());
 }
 
 ZipArchiveWriter::~ZipArchiveWriter()
@@ -145,7 +145,7 @@ bool ZipArchiveWriter::openEntry(
     const QString& name, bool directory, QFileDevice::Permissions permissions, const QDateTime& modified, bool zip64)
 {
     if (!zip || entryOpen) {
-        error = zip ? QStringLiteral("An entry is still open") : QStringLiteral("The archive is not open");
+        error = zip ? QStringLiteral("Запись архива ещё открыта") : QStringLiteral("Архив не открыт");
         return false;
     }
     zip_fileinfo info = {};
@@ -159,7 +159,7 @@ bool ZipArchiveWriter::openEntry(
     const int result = zipOpenNewFileInZip4_64(zip, utf8.constData(), &info, nullptr, 0, nullptr, 0, nullptr, method,
         Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0,
         kMadeByUnix | (zip64 ? kVersion45 : kVersion20), ascii ? 0 : kUtf8Names, zip64 ? 1 : 0);
-    if (!check(result, QStringLiteral("Cannot add %1").arg(name)))
+    if (!check(result, QStringLiteral("Не удалось добавить %1").arg(name)))
         return false;
     entryOpen = true;
     return true;
@@ -188,12 +188,12 @@ bool ZipArchiveWriter::openFile(
 bool ZipArchiveWriter::write(const char* data, qint64 size)
 {
     if (!entryOpen) {
-        error = QStringLiteral("No entry is open");
+        error = QStringLiteral("Нет открытой записи архива");
         return false;
     }
     while (size > 0) {
         const qint64 piece = std::min(size, kLargestPiece);
-        if (!check(zipWriteInFileInZip(zip, data, unsigned(piece)), QStringLiteral("Cannot write the archive")))
+        if (!check(zipWriteInFileInZip(zip, data, unsigned(piece)), QStringLiteral("Не удалось записать архив")))
             return false;
         data += piece;
         size -= piece;
@@ -204,23 +204,23 @@ bool ZipArchiveWriter::write(const char* data, qint64 size)
 bool ZipArchiveWriter::closeFile()
 {
     if (!entryOpen) {
-        error = QStringLiteral("No entry is open");
+        error = QStringLiteral("Нет открытой записи архива");
         return false;
     }
     entryOpen = false;
-    return check(zipCloseFileInZip(zip), QStringLiteral("Cannot complete an entry"));
+    return check(zipCloseFileInZip(zip), QStringLiteral("Не удалось завершить запись архива"));
 }
 
 bool ZipArchiveWriter::close()
 {
     if (!zip) {
         if (error.isEmpty())
-            error = QStringLiteral("The archive is not open");
+            error = QStringLiteral("Архив не открыт");
         return false;
     }
     if (entryOpen && !closeFile())
         return false;
     const int result = zipClose(zip, nullptr);
     zip = nullptr;
-    return check(result, QStringLiteral("Cannot complete the archive"));
+    return check(result, QStringLiteral("Не удалось завершить архив"));
 }

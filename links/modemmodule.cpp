@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "app/appstate.h"
+#include "links/serialportlock.h"
 
 ModemModule* gModemModule = nullptr;
 
@@ -66,6 +67,8 @@ void ModemModule::run()
     port->setParity(QSerialPort::NoParity);
     port->setStopBits(QSerialPort::OneStop);
     port->setFlowControl(QSerialPort::NoFlowControl);
+    if (SerialPortLock::clearAbandoned(portName))
+        qCInfo(lcModem) << "removed the empty lock file of" << portName << "left by a killed process";
     if (!port->open(QIODevice::ReadWrite)) {
         // The port was made in this thread, so it is released here; no event loop will run to
         // do it later.

@@ -21,7 +21,7 @@ bool LetterStream::open(const QByteArray& letterHead, const QStringList& paths, 
             continue;
         auto file = std::make_shared<QFile>(path);
         if (!file->open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("Cannot read the attachment %1: %2").arg(path, file->errorString());
+            *error = QStringLiteral("Не удалось прочитать вложение %1: %2").arg(path, file->errorString());
             clear();
             return false;
         }
@@ -48,7 +48,7 @@ bool LetterStream::next(QByteArray* piece, QString* error)
         QFile& file = *files.at(current);
         const QByteArray data = file.read(kPiece);
         if (file.error() != QFileDevice::NoError) {
-            *error = QStringLiteral("Cannot read the attachment %1: %2").arg(file.fileName(), file.errorString());
+            *error = QStringLiteral("Не удалось прочитать вложение %1: %2").arg(file.fileName(), file.errorString());
             clear();
             return false;
         }

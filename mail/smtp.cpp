@@ -42,16 +42,16 @@ QString stepName(int state)
 {
     switch (state) {
     case 8:
-        return QStringLiteral("greeting");
+        return QStringLiteral("приветствие");
     case 1:
     case 2:
         return QStringLiteral("EHLO");
     case 3:
         return QStringLiteral("AUTH LOGIN");
     case 4:
-        return QStringLiteral("login");
+        return QStringLiteral("логин");
     case 6:
-        return QStringLiteral("credential");
+        return QStringLiteral("пароль");
     case 5:
         return QStringLiteral("MAIL FROM");
     case 7:
@@ -59,7 +59,7 @@ QString stepName(int state)
     case 9:
         return QStringLiteral("DATA");
     default:
-        return QStringLiteral("message");
+        return QStringLiteral("письмо");
     }
 }
 
@@ -119,7 +119,7 @@ bool Smtp::sendMail(
     // The state is "under way" from here on, so that fail() reports the refusal once.
     state = Connecting;
     if (MimeLetter::hasLineBreak(from) || MimeLetter::hasLineBreak(to) || MimeLetter::hasLineBreak(subject)) {
-        fail(QStringLiteral("A line break in an address or the subject"));
+        fail(QStringLiteral("Перевод строки в адресе или теме письма"));
         return false;
     }
     // The attachments are opened now, so that one that cannot be read refuses the letter
@@ -158,7 +158,7 @@ void Smtp::errorReceived(QAbstractSocket::SocketError)
 void Smtp::disconnected()
 {
     if (isBusy())
-        fail(QStringLiteral("The server closed the connection"));
+        fail(QStringLiteral("Сервер закрыл соединение"));
 }
 
 void Smtp::connected() { }
@@ -170,7 +170,7 @@ void Smtp::readyRead()
     while (isBusy() && reader.takeReply(&reply))
         handleReply(reply);
     if (isBusy() && reader.overflowed())
-        fail(QStringLiteral("The server's reply is too long"));
+        fail(QStringLiteral("Слишком длинный ответ сервера"));
     if (!isBusy())
         reader.clear();
 }
@@ -188,12 +188,12 @@ void Smtp::slotCloseConnection()
 void Smtp::handleReply(const SmtpReplyReader::Reply& reply)
 {
     if (streaming) {
-        fail(QStringLiteral("The server replied before the letter was complete: %1")
+        fail(QStringLiteral("Сервер ответил до конца письма: %1")
                  .arg(reply.lines.join(QLatin1Char(' '))));
         return;
     }
     if (reply.code != expectedCode(state)) {
-        fail(QStringLiteral("The server refused %1: %2").arg(stepName(state), reply.lines.join(QLatin1Char(' '))));
+        fail(QStringLiteral("Сервер отклонил %1: %2").arg(stepName(state), reply.lines.join(QLatin1Char(' '))));
         return;
     }
     switch (state) {
@@ -204,7 +204,7 @@ void Smtp::handleReply(const SmtpReplyReader::Reply& reply)
         // The connection was encrypted from its first byte; a plain one must never carry
         // the credential.
         if (!socket->isEncrypted()) {
-            fail(QStringLiteral("The connection is not encrypted"));
+            fail(QStringLiteral("Соединение не зашифровано"));
             return;
         }
         send("EHLO localhost\r\n", GreetedAgain);
@@ -216,7 +216,6 @@ void Smtp::handleReply(const SmtpReplyReader::Reply& reply)
         send(letterUser.toUtf8().toBase64() + "\r\n", LoginSent);
         break;
     case LoginSent:
-        qDebug("Pass");
         send(letterPass.toUtf8().toBase64() + "\r\n", CredentialSent);
         break;
     case CredentialSent:
@@ -299,5 +298,5 @@ void Smtp::fail(const QString& reason)
 
 void Smtp::onTimeout()
 {
-    fail(QStringLiteral("No reply from the server within %1 ms").arg(timeout));
+    fail(QStringLiteral("Сервер не ответил за %1 мс").arg(timeout));
 }

@@ -5,7 +5,7 @@ BUILD_PACKAGES="cmake g++ make ninja-build pkg-config
   qtbase5-dev qtbase5-dev-tools qttools5-dev-tools libqt5serialport5-dev
   libqt5sql5-sqlite libqt5sql5-odbc libqt5network5 libqt5svg5
   libxlsxwriter-dev libminizip-dev zlib1g-dev libshp-dev libsqlite3-dev unixodbc unixodbc-dev
-  odbc-mariadb tdsodbc odbcinst fonts-dejavu-core xvfb xauth"
+  odbc-mariadb tdsodbc odbcinst fonts-dejavu-core xvfb xauth qttranslations5-l10n locales"
 
 # What the tests need on top: real peers and independent readers.
 TEST_PACKAGES="mariadb-server mariadb-client openssl ca-certificates python3
@@ -29,6 +29,19 @@ install_packages() {
   echo "Installing: ${missing[*]}"
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Makes sure the locale the program's users run, ru_RU.UTF-8, exists: the tests run in it.
+ensure_russian_locale() {
+  if locale -a 2>/dev/null | grep -qix 'ru_RU\.utf-\?8'; then
+    return 0
+  fi
+  local SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  echo "Generating the locale ru_RU.UTF-8"
+  $SUDO sed -i 's/^# *\(ru_RU\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -qx 'ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
 }
 
 # Number of parallel build jobs.

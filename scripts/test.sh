@@ -7,6 +7,8 @@ top="$(dirname "$here")"
 source "$here/lib.sh"
 
 install_packages $BUILD_PACKAGES $TEST_PACKAGES
+# Every test runs under ru_RU.UTF-8 and Moscow time, as the program's users run it.
+ensure_russian_locale
 
 build="$top/build-test"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTRIVEL_SANITIZE=ON -DOSTRIVEL_TESTS=ON >/dev/null

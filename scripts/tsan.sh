@@ -12,6 +12,8 @@ TSAN_TESTS="tst_modemmodule tst_dbfexport tst_notifications tst_mainwindow tst_g
   tst_dialogsendreport tst_reportarchive"
 
 install_packages $BUILD_PACKAGES $TEST_PACKAGES
+# Every test runs under ru_RU.UTF-8 and Moscow time, as the program's users run it.
+ensure_russian_locale
 
 build="$top/build-tsan"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTRIVEL_TSAN=ON -DOSTRIVEL_TESTS=ON >/dev/null

@@ -37,5 +37,5 @@ QString DatabaseSnapshot::copy(const QString& source, const QString& target)
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
-    return error.isEmpty() ? QString() : QStringLiteral("Cannot copy the database %1: %2").arg(source, error);
+    return error.isEmpty() ? QString() : QStringLiteral("Не удалось скопировать базу данных %1: %2").arg(source, error);
 }

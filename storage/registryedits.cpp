@@ -95,7 +95,7 @@ DatabaseWriter::Job updateSensor(const QString& eui64, const QString& column, co
     return [eui64, column, value](QSqlDatabase& db, int, QString* error) {
         if (!isEditableSensorColumn(column)) {
             if (error)
-                *error = QStringLiteral("unknown column %1").arg(column);
+                *error = QStringLiteral("неизвестный столбец %1").arg(column);
             return false;
         }
         return run(db, QStringLiteral("UPDATE sensors SET %1=? WHERE EUI64=?").arg(column), { value, eui64 }, error);

@@ -50,7 +50,7 @@ XlsxDocument::XlsxDocument(const QString& fileName, Mode mode)
     options.constant_memory = mode == Streaming ? LXW_TRUE : LXW_FALSE;
     m_book = workbook_new_opt(utf8(m_partName).constData(), &options);
     if (!m_book)
-        note(QStringLiteral("the XLSX library could not start a workbook"));
+        note(QStringLiteral("библиотека XLSX не смогла начать книгу"));
 }
 
 XlsxDocument::~XlsxDocument()
@@ -130,7 +130,7 @@ QString XlsxDocument::addSheet(const XlsxSheet& sheet)
     const QString name = validSheetName(sheet.name, m_names);
     lxw_worksheet* ws = workbook_add_worksheet(m_book, utf8(name).constData());
     if (!ws) {
-        note(QStringLiteral("the sheet \"%1\" was refused").arg(name));
+        note(QStringLiteral("лист \"%1\" не принят").arg(name));
         return QString();
     }
     m_names << name;
@@ -210,7 +210,7 @@ bool XlsxDocument::write(QString* error)
         return false;
     };
     if (m_closed)
-        return fail(QStringLiteral("the workbook was already written"));
+        return fail(QStringLiteral("книга уже записана"));
     if (!m_book)
         return fail(m_problem);
     // A workbook needs one sheet at least; the first one is named as Excel names it.
@@ -240,7 +240,7 @@ bool XlsxDocument::place(const QString& partName, const QString& fileName, QStri
         if (!QFile::rename(partName, fileName)) {
             QFile::remove(partName);
             if (error)
-                *error = QStringLiteral("the file could not be put in place");
+                *error = QStringLiteral("готовый файл не удалось поставить на место");
             return false;
         }
     }

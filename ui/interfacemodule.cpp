@@ -17,16 +17,16 @@ Q_LOGGING_CATEGORY(lcStartup, "ostrivel.startup")
 
 InterfaceModule* gInterfaceModule = nullptr;
 
-namespace {
+namespace
+{
 
-template <typename T>
-void deleteWindow(T*& window)
+template <typename T> void deleteWindow(T*& window)
 {
     delete window;
     window = nullptr;
 }
 
-}  // namespace
+} // namespace
 
 InterfaceModule::InterfaceModule(QObject* parent)
     : QObject(parent)
@@ -37,6 +37,8 @@ InterfaceModule::InterfaceModule(QObject* parent)
 
 InterfaceModule::~InterfaceModule()
 {
+    // Windows it still holds (a start that ended early) go with it.
+    slotStopModule();
     if (gInterfaceModule == this)
         gInterfaceModule = nullptr;
 }
@@ -131,7 +133,8 @@ void InterfaceModule::slotNewSensor()
 
 QString InterfaceModule::networkLogLine(const QTime& time, const QString& text)
 {
-    return QStringLiteral("<div style=\"text-indent: -12px; left: 40px; margin-left: 10px;\"><span style=\"color:#A0A0A0;\">")
+    return QStringLiteral(
+               "<div style=\"text-indent: -12px; left: 40px; margin-left: 10px;\"><span style=\"color:#A0A0A0;\">")
         + time.toString(Qt::TextDate) + QStringLiteral("</span> ") + text + QStringLiteral("</div>");
 }
 
@@ -163,7 +166,8 @@ void InterfaceModule::refreshIfLive()
 // handler has returned, so the window is never deleted under its own feet.
 void InterfaceModule::requestClose()
 {
-    QMetaObject::invokeMethod(this, [this] { emit signalCloseApplication(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit signalCloseApplication(0); }, Qt::QueuedConnection);
 }
 
 void InterfaceModule::slotInitInfoWindowClose()

@@ -154,12 +154,16 @@ QVariant MyModel::background(int kind, const QVariant& stored, const Limits& lim
 
 QVariant MyModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::BackgroundRole))
+    if (!index.isValid()
+        || (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::BackgroundRole && role != Qt::ToolTipRole))
         return QVariant();
     const QVariant value = stored(index.row(), index.column());
     if (role == Qt::EditRole)
         return value;
     const int kind = index.column() < columnKinds.size() ? columnKinds[index.column()] : Plain;
+    // A name wider than its column's ceiling is cut on screen; the tooltip shows it whole.
+    if (role == Qt::ToolTipRole)
+        return kind == Plain ? value : QVariant();
     if (kind == Plain || !gAppState)
         return role == Qt::DisplayRole ? value : QVariant();
     if (role == Qt::DisplayRole)

@@ -16,8 +16,16 @@ void TableColumns::growToContents(QTableView* view)
     for (int column = 0; column < header->count(); ++column) {
         if (header->isSectionHidden(column) || (column == last && header->stretchLastSection()))
             continue;
-        const int needed = std::max(header->sectionSizeHint(column), cells->sizeHintForColumn(column));
+        // A very long name would push every other column out of view: a column grows to a
+        // ceiling, and the cut text is whole in its tooltip.
+        const int needed = std::min(
+            std::max(header->sectionSizeHint(column), cells->sizeHintForColumn(column)), columnCeiling(view));
         if (header->sectionSize(column) < needed)
             header->resizeSection(column, needed);
     }
+}
+
+int TableColumns::columnCeiling(const QWidget* view)
+{
+    return std::max(view->fontMetrics().averageCharWidth() * 40, 200);
 }

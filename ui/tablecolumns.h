@@ -1,6 +1,7 @@
 #pragma once
 
 class QTableView;
+class QWidget;
 
 namespace TableColumns
 {
@@ -9,5 +10,8 @@ namespace TableColumns
 // need in the platform's font. A column is never narrowed: the form's widths and the ones the
 // user dragged stay as minimums.
 void growToContents(QTableView* view);
+
+// The widest a column grows to fit its contents: forty average characters of the view's font.
+int columnCeiling(const QWidget* view);
 
 } // namespace TableColumns

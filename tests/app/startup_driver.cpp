@@ -33,6 +33,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <clocale>
 #include <cstdio>
 
 #include "app/mainclass.h"
@@ -42,7 +43,8 @@
 #include "ui/interfacemodule.h"
 #include "ui/mainwindow.h"
 
-namespace {
+namespace
+{
 
 void say(const QString& line)
 {
@@ -126,7 +128,7 @@ void messages(QtMsgType type, const QMessageLogContext& context, const QString& 
         if (text == QStringLiteral("Загрузка data/config.ini"))
             setNetworkPort();
     } else if (text.startsWith(QLatin1String("This plugin does not support")))
-        return;  // the offscreen platform cannot raise windows
+        return; // the offscreen platform cannot raise windows
     else if (type != QtDebugMsg && type != QtInfoMsg)
         say(QStringLiteral("LOG ") + text);
 }
@@ -210,6 +212,10 @@ void onApplicationCreated()
         QTimer::singleShot(closeMs.toInt(), &closeLikeUser);
     QTimer::singleShot(0, [] {
         say(QStringLiteral("EVENT LOOP"));
+        // Numbers the C library prints, and one of Qt's own button texts.
+        say(QStringLiteral("LOCALE %1 %2")
+                .arg(QString::fromLatin1(std::setlocale(LC_NUMERIC, nullptr)),
+                    QCoreApplication::translate("QPlatformTheme", "Cancel")));
         if (!gMainClass)
             return;
         QObject::connect(gMainClass, &MainClass::signalAddNotificationMessage, [](const NotificationsMessage& m) {
@@ -234,7 +240,7 @@ void onApplicationCreated()
     }
 }
 
-}  // namespace
+} // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(onApplicationCreated)
 

@@ -160,7 +160,15 @@ class TestCrashSafety : public QObject
                 QVERIFY(run.program->waitForFinished(10000));
                 return;
             }
-            QVERIFY2(scriptDone.wait(kStartLimitMs), "the modem was not initialised in time");
+            if (!scriptDone.wait(kStartLimitMs)) {
+                // What the program said (a question, a box) or that it ended tells why.
+                const QByteArray said = run.program->readAllStandardOutput();
+                const QString state = run.program->state() == QProcess::NotRunning
+                    ? QStringLiteral("it ended with exit code %1").arg(run.program->exitCode())
+                    : QStringLiteral("it still runs");
+                QFAIL(qPrintable(QStringLiteral("the modem was not initialised in time; %1; it said:\n%2")
+                                     .arg(state, QString::fromUtf8(said))));
+            }
             run.startMs = clock.elapsed();
 
             // The port was free a moment ago; another process may have taken it since.

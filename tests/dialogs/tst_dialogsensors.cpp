@@ -13,6 +13,7 @@
 #include "dialogs/registryeditor.h"
 #include "storage/databasewriter.h"
 #include "storagefixture.h"
+#include "ui/tablecolumns.h"
 
 namespace
 {
@@ -211,6 +212,24 @@ private slots:
         QCOMPARE(writer->queueLength(), 0);
         QVERIFY(dialog->isVisible());
         QVERIFY(answers.boxes.isEmpty());
+    }
+
+    // A very long name keeps to its column's ceiling, whole in the tooltip, and the columns
+    // after it stay in view.
+    void longNameKeepsToItsColumn()
+    {
+        const QString name = QString(5000, QChar(0x0416));
+        ws->state->sensors[0]->name = name;
+        dialog = std::make_unique<DialogSensors>();
+        dialog->resize(1700, 1000);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        table = dialog->findChild<QTableWidget*>("tableSensors");
+        QCOMPARE(table->item(0, 1)->text(), name);
+        QCOMPARE(table->item(0, 1)->toolTip(), name);
+        QVERIFY2(table->columnWidth(1) <= TableColumns::columnCeiling(table),
+            qPrintable(QString::number(table->columnWidth(1))));
+        QVERIFY(table->columnViewportPosition(6) < table->viewport()->width());
     }
 };
 

@@ -235,7 +235,7 @@ private slots:
         const ReportArchive::Outcome out
             = ReportArchive::write(dir.filePath("data"), dir.filePath("sent_data.zip"), cancel, { "measurement.db3" });
         QVERIFY(!out.ok);
-        QVERIFY2(out.error.startsWith("Cannot copy the database " + dir.filePath("data/measurement.db3") + ": "),
+        QVERIFY2(out.error.startsWith(QStringLiteral("Не удалось скопировать базу данных ") + dir.filePath("data/measurement.db3") + ": "),
             qPrintable(out.error));
         QCOMPARE(readFile(dir.filePath("sent_data.zip")), QByteArray("old"));
     }

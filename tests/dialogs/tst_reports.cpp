@@ -12,8 +12,12 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <clocale>
+#include <cstdio>
+
 #include "app/dailyreport.h"
 #include "app/measuredatareport.h"
+#include "app/processlocale.h"
 #include "app/roomreport.h"
 #include "dialogs/dialogreport.h"
 #include "storage/xlsxdocument.h"
@@ -587,5 +591,19 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestReports)
+// Users run it under a Russian locale, whose decimal comma must not reach a workbook.
+int main(int argc, char** argv)
+{
+    qunsetenv("LC_ALL");
+    qputenv("LANG", "ru_RU.UTF-8");
+    QApplication app(argc, argv);
+    if (QByteArray(std::setlocale(LC_CTYPE, nullptr)) != "ru_RU.UTF-8") {
+        std::fputs("the locale ru_RU.UTF-8 is missing (scripts/test.sh generates it)\n", stderr);
+        return 1;
+    }
+    ProcessLocale::apply(app);
+    TestReports test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_reports.moc"

@@ -2,13 +2,17 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QMutex>
+#include <QScopeGuard>
+#include <QSerialPort>
 
 #include <ctime>
 #include <pthread.h>
 
 #include "app/appstate.h"
 #include "links/modemmodule.h"
+#include "links/serialportlock.h"
 #include "tools/modemsim/modempeer.h"
 
 namespace
@@ -94,6 +98,8 @@ private slots:
     void script();
     void silentModemThenLateAnswer();
     void missingPort();
+    void lockLeftBehind_data();
+    void lockLeftBehind();
     void trafficAfterInitialisation();
     void noiseOnTheLine();
     void stopClosesThePort();
@@ -239,6 +245,50 @@ void TestModemModule::missingPort()
     QVERIFY(recorder->progress.isEmpty());
     module->slotSendData("AT+SN\r"); // no port: nothing to write to, nothing happens
     QVERIFY(peer->received().isEmpty());
+}
+
+void TestModemModule::lockLeftBehind_data()
+{
+    QTest::addColumn<bool>("held");
+    // A copy killed between creating the lock file and writing its process id into it.
+    QTest::newRow("empty file of a killed copy") << false;
+    QTest::newRow("held by a copy that runs") << true;
+}
+
+void TestModemModule::lockLeftBehind()
+{
+    QFETCH(bool, held);
+    const QString file = SerialPortLock::path(peer->portName());
+    QLockFile holder(file);
+    // The lock folder serves every program of the machine: nothing of this case stays there.
+    const auto removeEmpty = qScopeGuard([&] {
+        if (!held && QFileInfo(file).size() == 0)
+            QFile::remove(file);
+    });
+    if (held) {
+        QVERIFY(holder.tryLock(0));
+    } else {
+        QFile empty(file);
+        QVERIFY2(empty.open(QIODevice::NewOnly), qPrintable(file));
+        // Left by a copy killed a moment ago, not in this very millisecond.
+        QVERIFY(empty.setFileTime(QDateTime::currentDateTime().addSecs(-2), QFileDevice::FileModificationTime));
+    }
+    {
+        // The file is where Qt looks: its own port refuses the line.
+        QSerialPort probe(peer->portName());
+        QVERIFY(!probe.open(QIODevice::ReadWrite));
+        QCOMPARE(probe.error(), QSerialPort::PermissionError);
+    }
+    if (held) {
+        startModule(200);
+        QVERIFY(module->wait(5000));
+        QTRY_COMPARE(recorder->ends.size(), 1);
+        QVERIFY(recorder->ends.first().startsWith("Последовательный порт " + peer->portName() + " не открыт!"));
+        QVERIFY(QFileInfo(file).size() > 0);
+    } else {
+        initialise();
+        QVERIFY(module->state().initialized);
+    }
 }
 
 void TestModemModule::trafficAfterInitialisation()

@@ -90,7 +90,7 @@ private slots:
         LetterStream stream;
         QString error;
         QVERIFY(!stream.open("head", { dir.path() }, &error));
-        QVERIFY2(error.startsWith("Cannot read the attachment " + dir.path() + ": "), qPrintable(error));
+        QVERIFY2(error.startsWith(QStringLiteral("Не удалось прочитать вложение ") + dir.path() + ": "), qPrintable(error));
         QVERIFY(stream.atEnd());
         QByteArray piece;
         QVERIFY(!stream.next(&piece, &error));

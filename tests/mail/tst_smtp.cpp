@@ -1,5 +1,6 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -126,6 +127,15 @@ private slots:
 
     void dialogue()
     {
+        // Nothing of the login, not even that a credential goes out, reaches the log.
+        static QStringList logged;
+        static QtMessageHandler previous = nullptr;
+        logged.clear();
+        previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            logged << text;
+            previous(type, context, text);
+        });
+        const auto restore = qScopeGuard([] { qInstallMessageHandler(previous); });
         QFETCH(Steps, script);
         ScriptedSmtpPeer peer(certs.serverCert, certs.serverKey);
         peer.script = script;
@@ -136,6 +146,7 @@ private slots:
         QVERIFY2(doneOnce(done, true, 10000), qPrintable(smtp->lastError()));
         QTRY_COMPARE(unstamped(peer.sessions.value(0)), kAccepted);
         QVERIFY(!smtp->isBusy());
+        QCOMPARE(logged, QStringList());
         checkReadyForNextLetter(smtp.data());
     }
 

@@ -7,6 +7,9 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace
 {
 
@@ -52,6 +55,21 @@ QString driverLibrary(QString* error)
     return QString();
 }
 
+// The server runs as whoever runs the tests. Only root has to say so: the server refuses to
+// run as root otherwise, and anyone else may not hand its files to another user.
+QStringList runAsArguments()
+{
+    return geteuid() == 0 ? QStringList { QStringLiteral("--user=root") } : QStringList();
+}
+
+// The one administrator account besides root, reached through the socket by the system user
+// of the same name: the user running the tests.
+QString systemUser()
+{
+    const passwd* entry = getpwuid(geteuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QStringLiteral("root");
+}
+
 } // namespace
 
 MariaDbServer::~MariaDbServer()
@@ -89,9 +107,12 @@ bool MariaDbServer::start(QString* error)
     QDir(m_dir->path()).mkdir(QStringLiteral("tmp"));
     const QString tmpdir = QStringLiteral("--tmpdir=") + m_dir->filePath(QStringLiteral("tmp"));
     if (!runTool(QStringLiteral("mariadb-install-db"),
-            { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + m_dir->filePath(QStringLiteral("data")),
-                QStringLiteral("--user=root"), QStringLiteral("--auth-root-authentication-method=socket"),
-                QStringLiteral("--skip-test-db"), QStringLiteral("--skip-name-resolve"), tmpdir },
+            QStringList { QStringLiteral("--no-defaults"),
+                QStringLiteral("--datadir=") + m_dir->filePath(QStringLiteral("data")),
+                QStringLiteral("--auth-root-authentication-method=socket"),
+                QStringLiteral("--auth-root-socket-user=") + systemUser(), QStringLiteral("--skip-test-db"),
+                QStringLiteral("--skip-name-resolve"), tmpdir }
+                + runAsArguments(),
             error))
         return false;
 
@@ -118,14 +139,16 @@ bool MariaDbServer::launch(QString* error, bool samePort)
     m_server.setStandardOutputFile(QProcess::nullDevice());
     m_server.setStandardErrorFile(QProcess::nullDevice());
     m_server.start(QStringLiteral("/usr/sbin/mariadbd"),
-        { QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + m_dir->filePath(QStringLiteral("data")),
-            QStringLiteral("--user=root"), QStringLiteral("--port=%1").arg(m_port),
-            QStringLiteral("--bind-address=127.0.0.1"), QStringLiteral("--socket=") + m_socket,
+        QStringList { QStringLiteral("--no-defaults"),
+            QStringLiteral("--datadir=") + m_dir->filePath(QStringLiteral("data")),
+            QStringLiteral("--port=%1").arg(m_port), QStringLiteral("--bind-address=127.0.0.1"),
+            QStringLiteral("--socket=") + m_socket,
             QStringLiteral("--pid-file=") + m_dir->filePath(QStringLiteral("server.pid")),
             QStringLiteral("--log-error=") + log, QStringLiteral("--skip-log-bin"),
             QStringLiteral("--skip-name-resolve"), QStringLiteral("--innodb-buffer-pool-size=32M"),
             QStringLiteral("--innodb-log-file-size=16M"), QStringLiteral("--innodb-flush-log-at-trx-commit=2"),
-            QStringLiteral("--tmpdir=") + m_dir->filePath(QStringLiteral("tmp")) });
+            QStringLiteral("--tmpdir=") + m_dir->filePath(QStringLiteral("tmp")) }
+            + runAsArguments());
     if (!m_server.waitForStarted(10000)) {
         *error = QStringLiteral("mariadbd cannot start");
         return false;
@@ -165,9 +188,8 @@ bool MariaDbServer::restart(QString* error)
 
 QStringList MariaDbServer::clientArguments() const
 {
-    return { QStringLiteral("--no-defaults"), QStringLiteral("-S"), m_socket, QStringLiteral("-u"),
-        QStringLiteral("root"), QStringLiteral("--default-character-set=utf8mb4"), QStringLiteral("-N"),
-        QStringLiteral("-B") };
+    return { QStringLiteral("--no-defaults"), QStringLiteral("-S"), m_socket, QStringLiteral("-u"), systemUser(),
+        QStringLiteral("--default-character-set=utf8mb4"), QStringLiteral("-N"), QStringLiteral("-B") };
 }
 
 void MariaDbServer::startSession(QProcess& client, const QString& database) const

@@ -49,6 +49,23 @@ private slots:
         QCOMPARE(f.state->locations.size(), 3);
         QCOMPARE(f.state->sensors[1]->location, 2);
     }
+
+    // Run before the program's first start, into a working folder that does not exist yet.
+    void makesTheWorkingFolder_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::newRow("SQLite") << 0;
+    }
+    void makesTheWorkingFolder()
+    {
+        const QString work = f.work->filePath(QStringLiteral("new/work"));
+        QProcess tool;
+        tool.start(DATAGEN_PATH, { "--dir", work, "-n", "1", "-m", "1", "-d", "1" });
+        QVERIFY(tool.waitForFinished(120000));
+        QVERIFY2(
+            tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0, tool.readAllStandardError().constData());
+        QVERIFY(QFileInfo(work + QStringLiteral("/data/measurement.db3")).size() > 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDatagen)

@@ -17,6 +17,7 @@
 #include "ui/graphwidget.h"
 #include "ui/interfacemodule.h"
 #include "ui/mainwindow.h"
+#include "ui/tablecolumns.h"
 #include "ui/mymodel.h"
 #include "ui_mainwindow.h"
 
@@ -422,6 +423,32 @@ private slots:
         delete w;
         const int statements = messages.filter(QStringLiteral("SELECT")).size();
         QCOMPARE(statements > 0, logged);
+    }
+
+    // A very long sensor name keeps to its column's ceiling, whole in the tooltip, and the
+    // summary's other columns stay in view.
+    void longNameKeepsToItsColumn()
+    {
+        const QString name = QString(5000, QChar(0x0416));
+        addSensor(QStringLiteral("000D6F0000000004"), name, 1);
+        QVERIFY(MeasureAggregates::build(sql->db, 0, nullptr));
+        MainWindow* w = window();
+        w->resize(1700, 1000);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->slotRefresh();
+        settle(w);
+        QTableView* view = w->ui->tableViewSensors;
+        int row = 0;
+        while (row < w->modelSensors->rowCount() && w->modelSensors->index(row, 0).data().toString() != name)
+            ++row;
+        QVERIFY(row < w->modelSensors->rowCount());
+        QCOMPARE(w->modelSensors->index(row, 0).data(Qt::ToolTipRole).toString(), name);
+        QVERIFY2(view->columnWidth(0) <= TableColumns::columnCeiling(view),
+            qPrintable(QString::number(view->columnWidth(0))));
+        const int last = w->modelSensors->columnCount() - 1;
+        QVERIFY(view->columnViewportPosition(last) < view->viewport()->width());
+        delete w;
     }
 
     void minimiseWithoutTrayKeepsTheWindow()

@@ -82,7 +82,9 @@ int main(int argc, char** argv)
         QTextStream(stderr) << "invalid options; see --help\n";
         return 2;
     }
-    if (!QDir::setCurrent(parser.value(dir)) || !QDir().mkpath(QStringLiteral("data"))) {
+    // The folder may be new: the generator runs before the program's first start there.
+    if (!QDir().mkpath(parser.value(dir)) || !QDir::setCurrent(parser.value(dir))
+        || !QDir().mkpath(QStringLiteral("data"))) {
         QTextStream(stderr) << "cannot use the folder " << parser.value(dir) << "\n";
         return 2;
     }

@@ -1,5 +1,6 @@
 #include "tools/modemsim/modempeer.h"
 
+#include <QLockFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -8,6 +9,9 @@
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
+
+#include "links/serialportlock.h"
 
 namespace
 {
@@ -34,12 +38,31 @@ ModemPeer::~ModemPeer()
 
 bool ModemPeer::open(QString* error)
 {
-    char name[128] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        *error = QStringLiteral("openpty: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
+    // The serial port lock files of all users share one folder, and a lock left there by
+    // another user's killed program cannot be removed by this one: such a terminal number is
+    // passed over. The terminals passed over stay open until one is found, so that the system
+    // does not hand the same number out again.
+    std::vector<int> passedOver;
+    const auto closePassedOver = [&passedOver] {
+        for (int fd : passedOver)
+            ::close(fd);
+    };
+    for (;;) {
+        char name[128] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            *error = QStringLiteral("openpty: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            closePassedOver();
+            return false;
+        }
+        slaveName = QString::fromLocal8Bit(name);
+        QLockFile lock(SerialPortLock::path(slaveName));
+        if (lock.tryLock(0) || passedOver.size() >= 64) {
+            lock.unlock();
+            break;
+        }
+        passedOver.insert(passedOver.end(), { master, slave });
     }
-    slaveName = QString::fromLocal8Bit(name);
+    closePassedOver();
     // A raw line: no echo of our own answers back to us, no translation of "\r". The slave stays
     // open on our side so that the master never reads EIO while the program has its port closed.
     termios tio {};
