@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "storage/databasefault.h"
+#include "storage/measureaggregates.h"
 #include "storage/measurebatchwriter.h"
 #include "storage/purgeslicer.h"
 #include "storage/sqlquerybuilder.h"
@@ -23,6 +25,8 @@ namespace
 // Back-off between attempts while the database is locked or away.
 constexpr int kFirstRetryMs = 50;
 constexpr int kLastRetryMs = 2000;
+// Wait between attempts while the database refuses writes for a lasting reason.
+constexpr int kLastingRetryMs = 3000;
 // How long the writer may wait for a lock held by someone else before it lets go and retries;
 // short, so that a close never waits behind a statement for long.
 constexpr int kSqliteBusyMs = 200;
@@ -45,18 +49,6 @@ qint64 monotonicMs()
     if (!clock.isValid())
         clock.start();
     return clock.elapsed();
-}
-
-// Errors worth another attempt: the database busy or locked by someone else, or gone away.
-bool isTransient(const QString& text)
-{
-    static const char* const marks[] = { "locked", "busy", "Lock wait", "Deadlock", "gone away", "Lost connection",
-        "Can't connect", "Communication link", "connection" };
-    for (const char* mark : marks) {
-        if (text.contains(QLatin1String(mark), Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -168,6 +160,11 @@ public:
     bool stopRequested = false;
     bool abandon = false;
     bool started = false;
+    // The failure shown to the user (empty while writing succeeds), and the aggregates' own.
+    QString fault;
+    bool faultLasting = false;
+    QString aggregatesFault;
+    bool aggregates = true;
 
     // Connection settings, copied from the connection handed to start().
     QString driver, databaseName, user, password, host, options;
@@ -175,17 +172,37 @@ public:
     int dbType = 0;
 
 private:
+    enum class Outcome { Done, Failed, CommitFailed };
     bool openConnection(QSqlDatabase& db);
+    // The sequence as the database holds it, read on a connection just opened.
+    bool readSequence(QSqlDatabase& db, QString* error);
     void serve(QSqlDatabase& db);
-    bool writeBatch(QSqlDatabase& db, MeasureBatchWriter& batches, std::vector<PendingMeasurement>& batch);
-    bool runJob(QSqlDatabase& db, MeasureBatchWriter& batches, Item& item);
+    // One transaction of the writer: the sequence raised, then the work, then the COMMIT.
+    Outcome transact(QSqlDatabase& db, const std::function<bool(QString*)>& work, QString* error);
+    void batchDone(int count, int unknown);
+    // The aggregate tables refused a write: they are not kept from now on.
+    void dropAggregates(QSqlDatabase& db, const QString& error);
     // Waits for the back-off; false when the flush at close has given up.
-    bool backOff(int* delayMs);
+    bool backOff(int* delayMs, DatabaseFault::Kind kind);
     void dropFront(int count);
     // Logged once per outage, not at every attempt.
-    void noteFailure(const QString& error);
+    void noteFailure(const QString& error, DatabaseFault::Kind kind = DatabaseFault::Transient);
+    void noteSuccess();
     bool failing = false;
+    DatabaseFault::Kind failingKind = DatabaseFault::Transient;
     void finishJob(Item& item, bool ok, const QString& error);
+
+    // The number the last committed transaction wrote into write_sequence; -1 where the
+    // database has no such table (then a lost COMMIT reply cannot be checked).
+    qint64 sequence = -1;
+    bool sequenceMissingLogged = false;
+    // A COMMIT whose reply was lost: the number it wrote and what it held.
+    struct Doubt {
+        bool pending = false;
+        qint64 sequence = 0;
+        int measurements = 0;
+        int unknown = 0;
+    } doubt;
 };
 
 void DatabaseWriter::Worker::failJobs(const QString& error)
@@ -212,12 +229,26 @@ void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error
         Qt::QueuedConnection);
 }
 
-void DatabaseWriter::Worker::noteFailure(const QString& error)
+void DatabaseWriter::Worker::noteFailure(const QString& error, DatabaseFault::Kind kind)
 {
-    if (!failing)
-        qWarning(
-            "Database writer: the database refuses writes; what is queued is kept and retried: %s", qPrintable(error));
+    if (!failing || kind != failingKind)
+        qWarning("Database writer: the database refuses writes%s; what is queued is kept and retried: %s",
+            kind == DatabaseFault::Lasting ? " for a lasting reason" : "", qPrintable(error));
     failing = true;
+    failingKind = kind;
+    QMutexLocker lock(&mutex);
+    fault = error.trimmed().isEmpty() ? QStringLiteral("неизвестная ошибка") : error.trimmed();
+    faultLasting = kind == DatabaseFault::Lasting;
+}
+
+void DatabaseWriter::Worker::noteSuccess()
+{
+    if (failing)
+        qInfo("Database writer: writing again");
+    failing = false;
+    QMutexLocker lock(&mutex);
+    fault.clear();
+    faultLasting = false;
 }
 
 void DatabaseWriter::Worker::run()
@@ -230,8 +261,10 @@ void DatabaseWriter::Worker::run()
     }
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);
+        MeasureAggregates::setKept(db, aggregates);
         serve(db);
         db.close();
+        MeasureAggregates::setKept(db, true);
     }
     QSqlDatabase::removeDatabase(name);
     if (checkpointer) {
@@ -244,7 +277,10 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
 {
     if (db.isOpen())
         return true;
-    db.setDatabaseName(databaseName);
+    // The writer opens its connection afresh itself after every failure; a reconnect of the
+    // driver's own would go on without the session settings and statements made below.
+    db.setDatabaseName(
+        dbType == SqlQueryBuilder::MySQL ? SqlQueryBuilder::withoutAutoReconnect(databaseName) : databaseName);
     db.setUserName(user);
     db.setPassword(password);
     db.setHostName(host);
@@ -252,7 +288,7 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
     db.setConnectOptions(
         dbType == SqlQueryBuilder::SQLite ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyMs) : options);
     if (!db.open()) {
-        noteFailure(db.lastError().text());
+        noteFailure(db.lastError().text(), DatabaseFault::classify(db.lastError().text()));
         return false;
     }
     QSqlQuery setup(db);
@@ -263,19 +299,57 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
     else if (dbType == SqlQueryBuilder::MySQL)
         ok = setup.exec(QStringLiteral("SET SESSION lock_wait_timeout=%1").arg(kMySqlLockWaitSeconds))
             && setup.exec(QStringLiteral("SET SESSION innodb_lock_wait_timeout=%1").arg(kMySqlLockWaitSeconds));
+    QString error = setup.lastError().text();
+    setup.finish();
+    ok = ok && readSequence(db, &error);
     if (!ok) {
-        noteFailure(setup.lastError().text());
-        setup.finish();
+        noteFailure(error, DatabaseFault::classify(error));
         db.close();
     }
     return ok;
 }
 
-bool DatabaseWriter::Worker::backOff(int* delayMs)
+bool DatabaseWriter::Worker::readSequence(QSqlDatabase& db, QString* error)
+{
+    const bool own = db.transaction();
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    bool ok = query.exec(SqlQueryBuilder::writeSequenceRead(dbType));
+    const bool found = ok && query.next();
+    if (found)
+        sequence = query.value(0).toLongLong();
+    query.finish();
+    if (ok && !found) {
+        ok = query.exec(SqlQueryBuilder::writeSequenceStart());
+        sequence = 0;
+    }
+    if (!ok)
+        *error = query.lastError().text();
+    query.finish();
+    if (own && ok && !db.commit()) {
+        *error = db.lastError().text();
+        ok = false;
+    }
+    if (own && !ok)
+        db.rollback();
+    if (ok || DatabaseFault::classify(*error) == DatabaseFault::Transient)
+        return ok;
+    // No such table (a database this account may not extend) or no row that may be added:
+    // the writes go on, and a lost COMMIT reply is taken as a COMMIT that did not happen.
+    if (!sequenceMissingLogged)
+        qWarning("Database writer: no write sequence in the database, a COMMIT whose reply is lost cannot be "
+                 "checked: %s",
+            qPrintable(*error));
+    sequenceMissingLogged = true;
+    sequence = -1;
+    return true;
+}
+
+bool DatabaseWriter::Worker::backOff(int* delayMs, DatabaseFault::Kind kind)
 {
     QMutexLocker lock(&mutex);
     if (!abandon)
-        wake.wait(&mutex, ulong(*delayMs));
+        wake.wait(&mutex, ulong(kind == DatabaseFault::Lasting ? kLastingRetryMs : *delayMs));
     *delayMs = qMin(*delayMs * 2, kLastRetryMs);
     return !abandon;
 }
@@ -332,97 +406,134 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
 
         if (!openConnection(db)) {
             batches.reset();
-            if (!backOff(&delay))
+            if (!backOff(&delay, failingKind))
                 return;
             continue;
         }
 
-        bool ok = true;
-        if (job.job) {
-            ok = runJob(db, batches, job);
-            if (!ok) {
-                QMutexLocker lock(&mutex);
-                if (!queue.empty())
-                    queue.front().doneContext = job.doneContext; // handed back for the next attempt
+        // A COMMIT whose reply was lost took effect when the sequence read on the new
+        // connection is the one it wrote: what it held is done, never written twice.
+        if (doubt.pending) {
+            doubt.pending = false;
+            if (sequence == doubt.sequence) {
+                qInfo("Database writer: a COMMIT whose reply was lost had taken effect");
+                if (job.job) {
+                    finishJob(job, true, QString());
+                    dropFront(1);
+                } else {
+                    batchDone(doubt.measurements, doubt.unknown);
+                }
+                noteSuccess();
+                delay = kFirstRetryMs;
+                continue;
             }
-        } else if (!batch.empty()) {
-            ok = writeBatch(db, batches, batch);
-        } else if (purge.active()) {
-            QString error;
-            ok = purge.runSlice(&error);
-            if (!ok)
-                noteFailure(error);
         }
-        if (ok) {
-            if (failing)
-                qInfo("Database writer: writing again");
-            failing = false;
-            delay = kFirstRetryMs;
-        } else {
-            // A connection that no longer answers is opened afresh for the next attempt.
-            QSqlQuery probe(db);
-            if (!probe.exec(QStringLiteral("SELECT 1"))) {
-                probe.finish();
-                batches.reset();
-                db.close();
+
+        QString error;
+        Outcome outcome = Outcome::Done;
+        int unknown = 0;
+        if (job.job) {
+            outcome = transact(
+                db, [&](QString* e) { return job.job(db, dbType, e); }, &error);
+            // A registry change may have renumbered the sensors.
+            batches.forgetSensorIds();
+        } else if (!batch.empty()) {
+            outcome = transact(
+                db, [&](QString* e) { return batches.write(batch, &unknown, e); }, &error);
+        } else if (purge.active()) {
+            outcome = purge.runSlice(&error) ? Outcome::Done : Outcome::Failed;
+        }
+        if (outcome == Outcome::Done) {
+            if (job.job) {
+                finishJob(job, true, QString());
+                dropFront(1);
+            } else if (!batch.empty()) {
+                batchDone(int(batch.size()), unknown);
             }
-            if (!backOff(&delay))
-                return;
+            noteSuccess();
+            delay = kFirstRetryMs;
             continue;
         }
+
+        if (outcome == Outcome::CommitFailed && sequence >= 0)
+            doubt = { true, sequence + 1, int(batch.size()), unknown };
+        const DatabaseFault::Kind kind = DatabaseFault::classify(error);
+        if (outcome == Outcome::Failed && kind == DatabaseFault::Lasting) {
+            if (aggregates && DatabaseFault::namesAggregates(error)) {
+                dropAggregates(db, error);
+                continue;
+            }
+            if (job.job && DatabaseFault::isConstraint(error)) {
+                // The database refused this change itself and, rolled back, holds none of it.
+                qWarning("Database writer: registry change refused: %s", qPrintable(error));
+                finishJob(job, false, error);
+                dropFront(1);
+                continue;
+            }
+        }
+        noteFailure(error, kind);
+        if (job.job) {
+            QMutexLocker lock(&mutex);
+            if (!queue.empty())
+                queue.front().doneContext = job.doneContext; // handed back for the next attempt
+        }
+        // Whatever failed, the next attempt runs on a connection opened afresh: its session
+        // settings made again, its statements prepared again, and the sequence read again.
+        batches.reset();
+        db.close();
+        if (!backOff(&delay, kind))
+            return;
     }
 }
 
-bool DatabaseWriter::Worker::writeBatch(
-    QSqlDatabase& db, MeasureBatchWriter& batches, std::vector<PendingMeasurement>& batch)
+DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(
+    QSqlDatabase& db, const std::function<bool(QString*)>& work, QString* error)
 {
-    QString error;
-    int unknown = 0;
-    bool ok = db.transaction();
-    if (!ok)
-        error = db.lastError().text();
-    ok = ok && batches.write(batch, &unknown, &error);
-    if (ok && !db.commit()) {
-        error = db.lastError().text();
-        ok = false;
+    if (!db.transaction()) {
+        *error = db.lastError().text();
+        return Outcome::Failed;
     }
-    if (!ok) {
-        db.rollback();
-        noteFailure(error);
-        return false;
+    const qint64 next = sequence + 1;
+    bool ok = true;
+    if (sequence >= 0) {
+        QSqlQuery stamp(db);
+        stamp.prepare(SqlQueryBuilder::writeSequenceUpdate());
+        stamp.addBindValue(next);
+        ok = stamp.exec();
+        if (!ok)
+            *error = stamp.lastError().text();
     }
+    ok = ok && work(error);
+    if (ok && db.commit()) {
+        if (sequence >= 0)
+            sequence = next;
+        return Outcome::Done;
+    }
+    if (ok)
+        *error = db.lastError().text();
+    db.rollback();
+    return ok ? Outcome::CommitFailed : Outcome::Failed;
+}
+
+void DatabaseWriter::Worker::batchDone(int count, int unknown)
+{
     if (unknown)
         // The sensor was removed after they were queued: there is no row left to attach them to.
         qInfo("Database writer: %d measurements of sensors no longer registered were not stored", unknown);
-    dropFront(int(batch.size()));
-    emit owner->batchCommitted(int(batch.size()) - unknown);
-    return true;
+    dropFront(count);
+    emit owner->batchCommitted(count - unknown);
 }
 
-bool DatabaseWriter::Worker::runJob(QSqlDatabase& db, MeasureBatchWriter& batches, Item& item)
+void DatabaseWriter::Worker::dropAggregates(QSqlDatabase& db, const QString& error)
 {
-    QString error;
-    bool ok = db.transaction();
-    if (!ok)
-        error = db.lastError().text();
-    ok = ok && item.job(db, dbType, &error);
-    if (ok && !db.commit()) {
-        error = db.lastError().text();
-        ok = false;
-    }
-    if (!ok)
-        db.rollback();
-    // A registry change may have renumbered the sensors.
-    batches.forgetSensorIds();
-    if (!ok && isTransient(error)) {
-        noteFailure(error);
-        return false;
-    }
-    if (!ok)
-        qWarning("Database writer: registry change failed: %s", qPrintable(error));
-    finishJob(item, ok, error);
-    dropFront(1);
-    return true;
+    qWarning("Database writer: the aggregates are no longer kept, measurements are stored without them: %s",
+        qPrintable(error));
+    aggregates = false;
+    MeasureAggregates::setKept(db, false);
+    // The next start that may write them builds them afresh from "measure".
+    QSqlQuery(db).exec(QStringLiteral("DELETE FROM measure_aggregates_state"));
+    QMutexLocker lock(&mutex);
+    aggregatesFault = error.trimmed();
 }
 
 DatabaseWriter::DatabaseWriter(QObject* parent)
@@ -518,6 +629,25 @@ bool DatabaseWriter::purging() const
     return worker->purgeCutoff || worker->purgeRunning;
 }
 
+QString DatabaseWriter::faultReason() const
+{
+    QMutexLocker lock(&worker->mutex);
+    return worker->fault;
+}
+
+bool DatabaseWriter::faultLasting() const
+{
+    QMutexLocker lock(&worker->mutex);
+    return worker->faultLasting;
+}
+
+void DatabaseWriter::setAggregatesKept(bool kept)
+{
+    QMutexLocker lock(&worker->mutex);
+    if (!worker->started)
+        worker->aggregates = kept;
+}
+
 void DatabaseWriter::setCheckpointInterval(int ms)
 {
     worker->checkpointMs = ms;
@@ -557,12 +687,25 @@ void DatabaseWriter::pollQueue()
 {
     int length = 0;
     qint64 refused = 0;
+    QString fault, aggregatesFault;
+    bool lasting = false;
     {
         QMutexLocker lock(&worker->mutex);
         length = int(worker->queue.size());
         refused = worker->refused;
         if (length && monotonicMs() - worker->emptySince < kBacklogMs)
             length = 0;
+        fault = worker->fault;
+        lasting = worker->faultLasting;
+        aggregatesFault = worker->aggregatesFault;
+    }
+    if (!aggregatesFault.isEmpty() && !aggregatesDropShown) {
+        aggregatesDropShown = true;
+        emit aggregatesDropped(aggregatesFault);
+    }
+    if (fault != shownFault) {
+        shownFault = fault;
+        emit faultChanged(fault, lasting);
     }
     if (length == shownLength && refused == shownRefused)
         return;

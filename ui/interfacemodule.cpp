@@ -17,16 +17,16 @@ Q_LOGGING_CATEGORY(lcStartup, "ostrivel.startup")
 
 InterfaceModule* gInterfaceModule = nullptr;
 
-namespace {
+namespace
+{
 
-template <typename T>
-void deleteWindow(T*& window)
+template <typename T> void deleteWindow(T*& window)
 {
     delete window;
     window = nullptr;
 }
 
-}  // namespace
+} // namespace
 
 InterfaceModule::InterfaceModule(QObject* parent)
     : QObject(parent)
@@ -111,14 +111,30 @@ void InterfaceModule::slotSetStatusText(QString text)
 
 void InterfaceModule::slotWriterQueue(int length, qint64 refused)
 {
+    writerLength = length;
+    writerRefused = refused;
+    showWriterState();
+}
+
+void InterfaceModule::slotWriterFault(const QString& reason)
+{
+    writerFault = reason;
+    showWriterState();
+}
+
+void InterfaceModule::showWriterState()
+{
     if (!writerQueueLabel)
         return;
-    QString text;
-    if (length > 0)
-        text = tr("Ожидают записи в базу данных: %1").arg(length);
-    if (refused > 0)
-        text += (text.isEmpty() ? QString() : QStringLiteral("; "))
-            + tr("не принято (очередь заполнена): %1").arg(refused);
+    QStringList parts;
+    if (writerLength > 0)
+        parts << tr("Ожидают записи в базу данных: %1").arg(writerLength);
+    if (writerRefused > 0)
+        parts << tr("не принято (очередь заполнена): %1").arg(writerRefused);
+    if (!writerFault.isEmpty())
+        parts << (parts.isEmpty() ? tr("Ошибка базы данных: %1") : tr("ошибка базы данных: %1"))
+                     .arg(writerFault.simplified());
+    const QString text = parts.join(QStringLiteral("; "));
     writerQueueLabel->setText(text);
     writerQueueLabel->setVisible(!text.isEmpty());
 }
@@ -131,7 +147,8 @@ void InterfaceModule::slotNewSensor()
 
 QString InterfaceModule::networkLogLine(const QTime& time, const QString& text)
 {
-    return QStringLiteral("<div style=\"text-indent: -12px; left: 40px; margin-left: 10px;\"><span style=\"color:#A0A0A0;\">")
+    return QStringLiteral(
+               "<div style=\"text-indent: -12px; left: 40px; margin-left: 10px;\"><span style=\"color:#A0A0A0;\">")
         + time.toString(Qt::TextDate) + QStringLiteral("</span> ") + text + QStringLiteral("</div>");
 }
 
@@ -163,7 +180,8 @@ void InterfaceModule::refreshIfLive()
 // handler has returned, so the window is never deleted under its own feet.
 void InterfaceModule::requestClose()
 {
-    QMetaObject::invokeMethod(this, [this] { emit signalCloseApplication(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit signalCloseApplication(0); }, Qt::QueuedConnection);
 }
 
 void InterfaceModule::slotInitInfoWindowClose()
