@@ -404,7 +404,14 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
             }
         }
 
+        // A job not finished in this round is handed back for the next attempt.
+        const auto handBack = [&] {
+            QMutexLocker lock(&mutex);
+            if (job.job && !queue.empty())
+                queue.front().doneContext = job.doneContext;
+        };
         if (!openConnection(db)) {
+            handBack();
             batches.reset();
             if (!backOff(&delay, failingKind))
                 return;
@@ -461,6 +468,7 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
         if (outcome == Outcome::Failed && kind == DatabaseFault::Lasting) {
             if (aggregates && DatabaseFault::namesAggregates(error)) {
                 dropAggregates(db, error);
+                handBack();
                 continue;
             }
             if (job.job && DatabaseFault::isConstraint(error)) {
@@ -472,11 +480,7 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
             }
         }
         noteFailure(error, kind);
-        if (job.job) {
-            QMutexLocker lock(&mutex);
-            if (!queue.empty())
-                queue.front().doneContext = job.doneContext; // handed back for the next attempt
-        }
+        handBack();
         // Whatever failed, the next attempt runs on a connection opened afresh: its session
         // settings made again, its statements prepared again, and the sequence read again.
         batches.reset();
