@@ -10,10 +10,10 @@
 
 #include <csignal>
 
-namespace
-{
+namespace {
 
-struct Run {
+struct Run
+{
     int exitCode = -1;
     QProcess::ExitStatus status = QProcess::NormalExit;
     QStringList lines;
@@ -38,8 +38,7 @@ struct Run {
     }
 };
 
-const QString kFolderQuestion
-    = QStringLiteral("QUESTION Поддиректория \"data\" не найдена.\\nСоздать её и вложенные ресурсы?");
+const QString kFolderQuestion = QStringLiteral("QUESTION Поддиректория \"data\" не найдена.\\nСоздать её и вложенные ресурсы?");
 const QString kConfigQuestion
     = QStringLiteral("QUESTION Файл \"data/config.ini\" не найден.\\nСоздать его и другие не найденные ресурсы?");
 const QString kDatabaseQuestion
@@ -48,14 +47,14 @@ const QString kDatabaseQuestion
 // A configuration that keeps parallel runs off each other's ports.
 const QByteArray kQuietConfig = "[Modem]\nPortName=/nonexistent/tty\nNetworkPort=0\n";
 
-} // namespace
+}  // namespace
 
 class TestStartup : public QObject
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir* tmp = nullptr; // shared temp folder: the instance key lives there
+    QTemporaryDir* tmp = nullptr;  // shared temp folder: the instance key lives there
     quint16 networkPort = 0; // the gateway port of the latest run, free when it started
 
     QProcess* start(const QString& workdir, const QByteArray& answer, int closeMs)
@@ -152,8 +151,8 @@ private slots:
         QTest::newRow("no database, yes") << "config" << QByteArray("yes") << 0 << kDatabaseQuestion << true;
         QTest::newRow("no database, no") << "config" << QByteArray("no") << 1 << kDatabaseQuestion << true;
         QTest::newRow("everything present") << "all" << QByteArray("no") << 0 << QString() << true;
-        QTest::newRow("folder cannot be made")
-            << "blocked-folder" << QByteArray("yes") << 2 << kFolderQuestion << false;
+        QTest::newRow("folder cannot be made") << "blocked-folder" << QByteArray("yes") << 2 << kFolderQuestion
+                                               << false;
         QTest::newRow("data is a file") << "data-file" << QByteArray("yes") << 2 << kFolderQuestion << false;
         QTest::newRow("configuration cannot be written")
             << "blocked-config" << QByteArray("yes") << 3 << kConfigQuestion << false;
@@ -195,8 +194,7 @@ private slots:
         const Run run = finish(start(dir, answer, 500));
         QCOMPARE(run.status, QProcess::NormalExit);
         QCOMPARE(run.exitCode, exitCode);
-        QCOMPARE(
-            run.starting(QStringLiteral("QUESTION")), question.isEmpty() ? QStringList() : QStringList { question });
+        QCOMPARE(run.starting(QStringLiteral("QUESTION")), question.isEmpty() ? QStringList() : QStringList{ question });
         QCOMPARE(QFile::exists(dir + QStringLiteral("/data/config.ini")), configAfter);
         if (exitCode == 1)
             QCOMPARE(QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).contains(QStringLiteral("data")),
@@ -216,7 +214,7 @@ private slots:
         QCOMPARE(run.starting(QStringLiteral("CONNECTIONS")), QStringList { QStringLiteral("CONNECTIONS 41/41") });
         QCOMPARE(run.starting(QStringLiteral("LOG")), QStringList());
 
-        const QStringList expected { QStringLiteral("Инициализация модулей"), QStringLiteral("Проверка ресурсов"),
+        const QStringList expected{ QStringLiteral("Инициализация модулей"), QStringLiteral("Проверка ресурсов"),
             QStringLiteral("Загрузка data/config.ini"), QStringLiteral("Инициалищация базы данных"),
             QStringLiteral("Инициализация модема") };
         QCOMPARE(run.startupTexts().mid(0, 5), expected);
@@ -281,8 +279,7 @@ private slots:
         const QString secondDir = newFolder(QStringLiteral("second"));
         const Run second = finish(start(secondDir, "yes", 500));
         QCOMPARE(second.exitCode, 0);
-        QCOMPARE(second.starting(QStringLiteral("CRITICAL")),
-            QStringList { QStringLiteral("CRITICAL |Приложение уже запущено") });
+        QCOMPARE(second.starting(QStringLiteral("CRITICAL")), QStringList{ QStringLiteral("CRITICAL |Приложение уже запущено") });
         QVERIFY(second.starting(QStringLiteral("QUESTION")).isEmpty());
         QVERIFY(QDir(secondDir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 
