@@ -153,6 +153,27 @@ public:
     }
 };
 
+// Counts the messages that carry a text, then hands them on.
+class MessageCounter
+{
+public:
+    explicit MessageCounter(const char* text)
+    {
+        mark = QLatin1String(text);
+        count = 0;
+        previous
+            = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+                  if (message.contains(mark))
+                      ++count;
+                  previous(type, context, message);
+              });
+    }
+    ~MessageCounter() { qInstallMessageHandler(previous); }
+    static inline QString mark;
+    static inline std::atomic<int> count { 0 };
+    static inline QtMessageHandler previous = nullptr;
+};
+
 } // namespace
 
 class TestDatabaseFaults : public StorageTest
@@ -352,7 +373,8 @@ private slots:
         QCOMPARE(storedAndCounted(), (QList<QStringList> { { total, total, total, total } }));
     }
 
-    // A connection killed under the writer again and again: each batch stored once, and the
+    // A connection killed under the writer again and again: each batch stored once, no
+    // statement left prepared on the dead session ("Commands out of sync"), and the
     // connection it opens afresh has its short lock wait again, so a lock held elsewhere
     // holds a statement for seconds, not for the server's default.
     void killedConnectionIsMadeAfresh_data() { only(1); }
@@ -362,6 +384,7 @@ private slots:
         f.open();
         addSensor();
         DatabaseWriter* writer = f.module->writer;
+        MessageCounter outOfSync("Commands out of sync");
         int sent = 0;
         const QString writerSession = QStringLiteral(
             "SELECT id FROM information_schema.PROCESSLIST WHERE user='ostrivel' ORDER BY id DESC LIMIT 1");
@@ -375,6 +398,7 @@ private slots:
         }
         const QString total = QString::number(sent);
         QCOMPARE(storedAndCounted(), (QList<QStringList> { { total, total, total, total } }));
+        QCOMPARE(int(outOfSync.count), 0);
 
         f.sql("KILL CONNECTION " + f.sql(writerSession).value(0).value(0));
         QProcess lock;
