@@ -190,6 +190,8 @@ void MainClass::connectWriter()
     wire(writer, &DatabaseWriter::batchCommitted, interfaceModule, [this] { interfaceModule->refreshIfLive(); });
     wire(writer, &DatabaseWriter::queueLengthChanged, interfaceModule,
         [this, writer](int length) { interfaceModule->slotWriterQueue(length, writer->refusedCount()); });
+    wire(writer, &DatabaseWriter::faultChanged, interfaceModule,
+        [this](const QString& reason, bool) { interfaceModule->slotWriterFault(reason); });
 }
 
 // Asks one question for the first missing resource (folder, configuration, database) and,

@@ -18,6 +18,8 @@
 #include <memory>
 #include <vector>
 
+#include "storage/databasefault.h"
+#include "storage/measureaggregates.h"
 #include "storage/measurebatchwriter.h"
 #include "storage/purgeslicer.h"
 #include "storage/sqlquerybuilder.h"
@@ -28,6 +30,8 @@ namespace
 // Back-off between attempts while the database is locked or away.
 constexpr int kFirstRetryMs = 50;
 constexpr int kLastRetryMs = 2000;
+// Wait between attempts while the database refuses writes for a lasting reason.
+constexpr int kLastingRetryMs = 3000;
 // How long the writer may wait for a lock held by someone else before it lets go and retries;
 // short, so that a close never waits behind a statement for long.
 constexpr int kSqliteBusyMs = 200;
@@ -62,18 +66,6 @@ qint64 monotonicMs()
     if (!clock.isValid())
         clock.start();
     return clock.elapsed();
-}
-
-// Errors worth another attempt: the database busy or locked by someone else, or gone away.
-bool isTransient(const QString& text)
-{
-    static const char* const marks[] = { "locked", "busy", "Lock wait", "Deadlock", "gone away", "Lost connection",
-        "Can't connect", "Communication link", "connection" };
-    for (const char* mark : marks) {
-        if (text.contains(QLatin1String(mark), Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
 }
 
 // Which file a path names: the same file keeps its device and inode across renames.
@@ -232,6 +224,11 @@ public:
     bool started = false;
     bool ranOut = false; // run() has returned
     bool orphaned = false; // the owner is gone; the worker deletes itself when run() returns
+    // The failure shown to the user (empty while writing succeeds), and the aggregates' own.
+    QString fault;
+    bool faultLasting = false;
+    QString aggregatesFault;
+    bool aggregates = true;
 
     // Connection settings, copied from the connection handed to start().
     QString driver, databaseName, user, password, host, options;
@@ -240,12 +237,19 @@ public:
     int dbType = 0;
 
 private:
+    enum class Outcome { Done, Failed, CommitFailed, GivenUp };
     bool openConnection(QSqlDatabase& db);
+    // The sequence as the database holds it, read on a connection just opened.
+    bool readSequence(QSqlDatabase& db, QString* error);
     void serve(QSqlDatabase& db);
-    bool writeBatch(QSqlDatabase& db, MeasureBatchWriter& batches, std::vector<PendingMeasurement>& batch);
-    bool runJob(QSqlDatabase& db, MeasureBatchWriter& batches, Item& item);
+    // One transaction of the writer: the sequence raised, then the work, then the COMMIT.
+    Outcome transact(QSqlDatabase& db, const std::function<bool(QString*)>& work, QString* error);
+    void batchDone(int count, int unknown);
+    void jobDone(Item& job);
+    // The aggregate tables refused a write: they are not kept from now on.
+    void dropAggregates(QSqlDatabase& db, const QString& error);
     // Waits for the back-off; false when the flush at close has given up.
-    bool backOff(int* delayMs);
+    bool backOff(int* delayMs, DatabaseFault::Kind kind);
     bool givenUp() const
     {
         QMutexLocker lock(&mutex);
@@ -253,8 +257,10 @@ private:
     }
     void dropFront(int count);
     // Logged once per outage, not at every attempt.
-    void noteFailure(const QString& error);
+    void noteFailure(const QString& error, DatabaseFault::Kind kind = DatabaseFault::Transient);
+    void noteSuccess();
     bool failing = false;
+    DatabaseFault::Kind failingKind = DatabaseFault::Transient;
     void finishJob(Item& item, bool ok, const QString& error);
     void announceBatch(int measurements);
     // SQLite: whether the file at the path is still the one the connection writes. While it
@@ -272,6 +278,18 @@ private:
     DatabaseWriter* owner;
     QMutex ownerGuard;
     std::atomic<bool> ownerGone { false };
+
+    // The number the last committed transaction wrote into write_sequence; -1 where the
+    // database has no such table (then a lost COMMIT reply cannot be checked).
+    qint64 sequence = -1;
+    bool sequenceMissingLogged = false;
+    // A COMMIT whose reply was lost: the number it wrote and what it held.
+    struct Doubt {
+        bool pending = false;
+        qint64 sequence = 0;
+        int measurements = 0;
+        int unknown = 0;
+    } doubt;
 };
 
 void DatabaseWriter::Worker::detach()
@@ -382,12 +400,26 @@ void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error
         Qt::QueuedConnection);
 }
 
-void DatabaseWriter::Worker::noteFailure(const QString& error)
+void DatabaseWriter::Worker::noteFailure(const QString& error, DatabaseFault::Kind kind)
 {
-    if (!failing)
-        qWarning(
-            "Database writer: the database refuses writes; what is queued is kept and retried: %s", qPrintable(error));
+    if (!failing || kind != failingKind)
+        qWarning("Database writer: the database refuses writes%s; what is queued is kept and retried: %s",
+            kind == DatabaseFault::Lasting ? " for a lasting reason" : "", qPrintable(error));
     failing = true;
+    failingKind = kind;
+    QMutexLocker lock(&mutex);
+    fault = error.trimmed().isEmpty() ? QStringLiteral("неизвестная ошибка") : error.trimmed();
+    faultLasting = kind == DatabaseFault::Lasting;
+}
+
+void DatabaseWriter::Worker::noteSuccess()
+{
+    if (failing)
+        qInfo("Database writer: writing again");
+    failing = false;
+    QMutexLocker lock(&mutex);
+    fault.clear();
+    faultLasting = false;
 }
 
 void DatabaseWriter::Worker::run()
@@ -400,8 +432,10 @@ void DatabaseWriter::Worker::run()
     }
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);
+        MeasureAggregates::setKept(db, aggregates);
         serve(db);
         db.close();
+        MeasureAggregates::setKept(db, true);
     }
     QSqlDatabase::removeDatabase(name);
     if (checkpointer) {
@@ -424,7 +458,10 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
     // Opened again by its path, the connection would write into whatever is there now.
     if (fileState() != FileState::InPlace)
         return false;
-    db.setDatabaseName(databaseName);
+    // The writer opens its connection afresh itself after every failure; a reconnect of the
+    // driver's own would go on without the session settings and statements made below.
+    db.setDatabaseName(
+        dbType == SqlQueryBuilder::MySQL ? SqlQueryBuilder::withoutAutoReconnect(databaseName) : databaseName);
     db.setUserName(user);
     db.setPassword(password);
     db.setHostName(host);
@@ -432,7 +469,7 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
     db.setConnectOptions(
         dbType == SqlQueryBuilder::SQLite ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyMs) : options);
     if (!db.open()) {
-        noteFailure(db.lastError().text());
+        noteFailure(db.lastError().text(), DatabaseFault::classify(db.lastError().text()));
         return false;
     }
     QSqlQuery setup(db);
@@ -443,9 +480,11 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
     else if (dbType == SqlQueryBuilder::MySQL)
         ok = setup.exec(QStringLiteral("SET SESSION lock_wait_timeout=%1").arg(kMySqlLockWaitSeconds))
             && setup.exec(QStringLiteral("SET SESSION innodb_lock_wait_timeout=%1").arg(kMySqlLockWaitSeconds));
+    QString error = setup.lastError().text();
+    setup.finish();
+    ok = ok && readSequence(db, &error);
     if (!ok) {
-        noteFailure(setup.lastError().text());
-        setup.finish();
+        noteFailure(error, DatabaseFault::classify(error));
         db.close();
     } else if (dbType == SqlQueryBuilder::SQLite && !opened.exists) {
         opened = identityOf(filePath);
@@ -453,11 +492,47 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
     return ok;
 }
 
-bool DatabaseWriter::Worker::backOff(int* delayMs)
+bool DatabaseWriter::Worker::readSequence(QSqlDatabase& db, QString* error)
+{
+    const bool own = db.transaction();
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    bool ok = query.exec(SqlQueryBuilder::writeSequenceRead(dbType));
+    const bool found = ok && query.next();
+    if (found)
+        sequence = query.value(0).toLongLong();
+    query.finish();
+    if (ok && !found) {
+        ok = query.exec(SqlQueryBuilder::writeSequenceStart());
+        sequence = 0;
+    }
+    if (!ok)
+        *error = query.lastError().text();
+    query.finish();
+    if (own && ok && !db.commit()) {
+        *error = db.lastError().text();
+        ok = false;
+    }
+    if (own && !ok)
+        db.rollback();
+    if (ok || DatabaseFault::classify(*error) == DatabaseFault::Transient)
+        return ok;
+    // No such table (a database this account may not extend) or no row that may be added:
+    // the writes go on, and a lost COMMIT reply is taken as a COMMIT that did not happen.
+    if (!sequenceMissingLogged)
+        qWarning("Database writer: no write sequence in the database, a COMMIT whose reply is lost cannot be "
+                 "checked: %s",
+            qPrintable(*error));
+    sequenceMissingLogged = true;
+    sequence = -1;
+    return true;
+}
+
+bool DatabaseWriter::Worker::backOff(int* delayMs, DatabaseFault::Kind kind)
 {
     QMutexLocker lock(&mutex);
     if (!abandon)
-        wake.wait(&mutex, ulong(*delayMs));
+        wake.wait(&mutex, ulong(kind == DatabaseFault::Lasting ? kLastingRetryMs : *delayMs));
     *delayMs = qMin(*delayMs * 2, kLastRetryMs);
     return !abandon;
 }
@@ -530,116 +605,159 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
             }
         }
 
+        // A job not finished in this round is handed back for the next attempt.
+        const auto handBack = [&] {
+            QMutexLocker lock(&mutex);
+            if (job.job && !queue.empty())
+                queue.front().doneContext = job.doneContext;
+        };
         if (!openConnection(db)) {
+            handBack();
             batches.reset();
-            if (!backOff(&delay))
+            if (!backOff(&delay, failingKind))
                 return;
             continue;
         }
 
-        bool ok = true;
-        if (job.job) {
-            ok = runJob(db, batches, job);
-            if (!ok) {
-                QMutexLocker lock(&mutex);
-                if (!queue.empty())
-                    queue.front().doneContext = job.doneContext; // handed back for the next attempt
+        // A COMMIT whose reply was lost took effect when the sequence read on the new
+        // connection is the one it wrote: what it held is done, never written twice.
+        if (doubt.pending) {
+            doubt.pending = false;
+            if (sequence == doubt.sequence) {
+                qInfo("Database writer: a COMMIT whose reply was lost had taken effect");
+                if (job.job) {
+                    jobDone(job);
+                } else {
+                    batchDone(doubt.measurements, doubt.unknown);
+                }
+                noteSuccess();
+                delay = kFirstRetryMs;
+                continue;
             }
-        } else if (!batch.empty()) {
-            ok = writeBatch(db, batches, batch);
-        } else if (purge.active()) {
-            QString error;
-            ok = purge.runSlice(&error);
-            if (!ok)
-                noteFailure(error);
         }
-        if (ok) {
-            if (failing)
-                qInfo("Database writer: writing again");
-            failing = false;
-            delay = kFirstRetryMs;
-        } else {
-            // A connection that no longer answers is opened afresh for the next attempt.
-            QSqlQuery probe(db);
-            if (!probe.exec(QStringLiteral("SELECT 1"))) {
-                probe.finish();
-                batches.reset();
-                db.close();
+
+        QString error;
+        Outcome outcome = Outcome::Done;
+        int unknown = 0;
+        if (job.job) {
+            outcome = transact(
+                db, [&](QString* e) { return job.job(db, dbType, e); }, &error);
+            // A registry change may have renumbered the sensors.
+            batches.forgetSensorIds();
+        } else if (!batch.empty()) {
+            outcome = transact(
+                db, [&](QString* e) { return batches.write(batch, &unknown, e); }, &error);
+        } else if (purge.active()) {
+            outcome = purge.runSlice(&error) ? Outcome::Done : Outcome::Failed;
+        }
+        if (outcome == Outcome::GivenUp)
+            return;
+        if (outcome == Outcome::Done) {
+            if (job.job) {
+                jobDone(job);
+            } else if (!batch.empty()) {
+                batchDone(int(batch.size()), unknown);
             }
-            if (!backOff(&delay))
-                return;
+            noteSuccess();
+            delay = kFirstRetryMs;
             continue;
         }
+
+        if (outcome == Outcome::CommitFailed && sequence >= 0)
+            doubt = { true, sequence + 1, int(batch.size()), unknown };
+        const DatabaseFault::Kind kind = DatabaseFault::classify(error);
+        if (outcome == Outcome::Failed && kind == DatabaseFault::Lasting) {
+            if (aggregates && DatabaseFault::namesAggregates(error)) {
+                dropAggregates(db, error);
+                handBack();
+                continue;
+            }
+            if (job.job && DatabaseFault::isConstraint(error)) {
+                // The database refused this change itself and, rolled back, holds none of it.
+                qWarning("Database writer: registry change refused: %s", qPrintable(error));
+                finishJob(job, false, error);
+                dropFront(1);
+                continue;
+            }
+        }
+        noteFailure(error, kind);
+        handBack();
+        // Whatever failed, the next attempt runs on a connection opened afresh: its session
+        // settings made again, its statements prepared again, and the sequence read again.
+        batches.reset();
+        db.close();
+        if (!backOff(&delay, kind))
+            return;
     }
 }
 
-bool DatabaseWriter::Worker::writeBatch(
-    QSqlDatabase& db, MeasureBatchWriter& batches, std::vector<PendingMeasurement>& batch)
+DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(
+    QSqlDatabase& db, const std::function<bool(QString*)>& work, QString* error)
 {
-    QString error;
-    int unknown = 0;
-    bool ok = db.transaction();
-    if (!ok)
-        error = db.lastError().text();
-    ok = ok && batches.write(batch, &unknown, &error);
-    // A close that has given up on this batch counts it as not written: so it stays.
+    if (!db.transaction()) {
+        *error = db.lastError().text();
+        return Outcome::Failed;
+    }
+    const qint64 next = sequence + 1;
+    bool ok = true;
+    if (sequence >= 0) {
+        QSqlQuery stamp(db);
+        stamp.prepare(SqlQueryBuilder::writeSequenceUpdate());
+        stamp.addBindValue(next);
+        ok = stamp.exec();
+        if (!ok)
+            *error = stamp.lastError().text();
+    }
+    ok = ok && work(error);
+    // A close that has given up on this item counts it as not written: so it stays.
     if (ok && givenUp()) {
         db.rollback();
-        return false;
+        return Outcome::GivenUp;
     }
-    if (ok && !db.commit()) {
-        error = db.lastError().text();
-        ok = false;
+    if (ok && db.commit()) {
+        if (sequence >= 0)
+            sequence = next;
+        return Outcome::Done;
     }
-    if (!ok) {
-        db.rollback();
-        noteFailure(error);
-        return false;
-    }
+    if (ok)
+        *error = db.lastError().text();
+    db.rollback();
+    return ok ? Outcome::CommitFailed : Outcome::Failed;
+}
+
+void DatabaseWriter::Worker::batchDone(int count, int unknown)
+{
     if (unknown)
         // The sensor was removed after they were queued: there is no row left to attach them to.
         qInfo("Database writer: %d measurements of sensors no longer registered were not stored", unknown);
-    if (committedAway(int(batch.size()), int(batch.size()) - unknown))
-        return true;
-    dropFront(int(batch.size()));
-    announceBatch(int(batch.size()) - unknown);
-    return true;
+    if (committedAway(count, count - unknown))
+        return;
+    dropFront(count);
+    announceBatch(count - unknown);
 }
 
-bool DatabaseWriter::Worker::runJob(QSqlDatabase& db, MeasureBatchWriter& batches, Item& item)
+void DatabaseWriter::Worker::jobDone(Item& job)
 {
-    QString error;
-    bool ok = db.transaction();
-    if (!ok)
-        error = db.lastError().text();
-    ok = ok && item.job(db, dbType, &error);
-    if (ok && givenUp()) {
-        db.rollback();
-        return false;
-    }
-    if (ok && !db.commit()) {
-        error = db.lastError().text();
-        ok = false;
-    }
-    if (!ok)
-        db.rollback();
-    // A registry change may have renumbered the sensors.
-    batches.forgetSensorIds();
-    if (!ok && isTransient(error)) {
-        noteFailure(error);
-        return false;
-    }
-    if (!ok)
-        qWarning("Database writer: registry change failed: %s", qPrintable(error));
-    if (ok && committedAway(1, 0)) {
+    if (committedAway(1, 0)) {
         QMutexLocker lock(&mutex);
         if (!queue.empty())
-            queue.front().doneContext = item.doneContext; // told once the file is back
-        return true;
+            queue.front().doneContext = job.doneContext; // told once the file is back
+        return;
     }
-    finishJob(item, ok, error);
+    finishJob(job, true, QString());
     dropFront(1);
-    return true;
+}
+
+void DatabaseWriter::Worker::dropAggregates(QSqlDatabase& db, const QString& error)
+{
+    qWarning("Database writer: the aggregates are no longer kept, measurements are stored without them: %s",
+        qPrintable(error));
+    aggregates = false;
+    MeasureAggregates::setKept(db, false);
+    // The next start that may write them builds them afresh from "measure".
+    QSqlQuery(db).exec(QStringLiteral("DELETE FROM measure_aggregates_state"));
+    QMutexLocker lock(&mutex);
+    aggregatesFault = error.trimmed();
 }
 
 DatabaseWriter::DatabaseWriter(QObject* parent)
@@ -746,6 +864,25 @@ bool DatabaseWriter::purging() const
     return worker->purgeCutoff || worker->purgeRunning;
 }
 
+QString DatabaseWriter::faultReason() const
+{
+    QMutexLocker lock(&worker->mutex);
+    return worker->fault;
+}
+
+bool DatabaseWriter::faultLasting() const
+{
+    QMutexLocker lock(&worker->mutex);
+    return worker->faultLasting;
+}
+
+void DatabaseWriter::setAggregatesKept(bool kept)
+{
+    QMutexLocker lock(&worker->mutex);
+    if (!worker->started)
+        worker->aggregates = kept;
+}
+
 void DatabaseWriter::setCheckpointInterval(int ms)
 {
     worker->checkpointMs = ms;
@@ -790,12 +927,25 @@ void DatabaseWriter::pollQueue()
 {
     int length = 0;
     qint64 refused = 0;
+    QString fault, aggregatesFault;
+    bool lasting = false;
     {
         QMutexLocker lock(&worker->mutex);
         length = int(worker->queue.size());
         refused = worker->refused;
         if (length && monotonicMs() - worker->emptySince < kBacklogMs)
             length = 0;
+        fault = worker->fault;
+        lasting = worker->faultLasting;
+        aggregatesFault = worker->aggregatesFault;
+    }
+    if (!aggregatesFault.isEmpty() && !aggregatesDropShown) {
+        aggregatesDropShown = true;
+        emit aggregatesDropped(aggregatesFault);
+    }
+    if (fault != shownFault) {
+        shownFault = fault;
+        emit faultChanged(fault, lasting);
     }
     if (length == shownLength && refused == shownRefused)
         return;

@@ -66,6 +66,14 @@ public:
     void setQueueBound(int bound);
     // How often at most an SQLite WAL is truncated (10 s).
     void setCheckpointInterval(int ms);
+    // The database's own text of the failure while writes fail; empty while it writes.
+    QString faultReason() const;
+    // Whether that failure is a lasting one (disk full, read-only, privilege, missing table),
+    // retried slowly, rather than a lock or a lost connection.
+    bool faultLasting() const;
+    // Before start: the aggregate tables are missing or could not be built, so the writer's
+    // connection stores measurements without them.
+    void setAggregatesKept(bool kept);
     // At close: writes what is queued, waiting at most timeoutMs in all, then stops the
     // thread; a thread still inside the driver then is left to finish on its own. Returns the
     // number of measurements that could not be written. Only the first call does anything.
@@ -85,6 +93,11 @@ signals:
     // back; a FileState. While it is away nothing is written and everything stays queued, so
     // that nothing goes into a file the user no longer sees, nor into another one.
     void fileStateChanged(int state);
+    // Writes began to fail (with the database's reason) or succeed again (empty reason);
+    // looked at with the queue, every half second.
+    void faultChanged(const QString& reason, bool lasting);
+    // The aggregate tables refused a write: measurements are stored without them from now on.
+    void aggregatesDropped(const QString& reason);
 
 private:
     void pollQueue();
@@ -94,4 +107,6 @@ private:
     QTimer poll;
     int shownLength = 0;
     qint64 shownRefused = 0;
+    QString shownFault;
+    bool aggregatesDropShown = false;
 };

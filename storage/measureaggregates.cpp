@@ -1,6 +1,9 @@
 #include "storage/measureaggregates.h"
 
 #include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -319,9 +322,36 @@ bool createSchema(QSqlDatabase& db, int dbType, QString* error)
     return true;
 }
 
+namespace
+{
+
+QMutex offGuard;
+QSet<QString>& connectionsWithout()
+{
+    static QSet<QString> names;
+    return names;
+}
+
+} // namespace
+
+void setKept(const QSqlDatabase& db, bool kept)
+{
+    QMutexLocker lock(&offGuard);
+    if (kept)
+        connectionsWithout().remove(db.connectionName());
+    else
+        connectionsWithout().insert(db.connectionName());
+}
+
+bool kept(const QSqlDatabase& db)
+{
+    QMutexLocker lock(&offGuard);
+    return !connectionsWithout().contains(db.connectionName());
+}
+
 bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QString* error)
 {
-    if (!supported(dbType) || rows.isEmpty())
+    if (!supported(dbType) || rows.isEmpty() || !kept(db))
         return true;
     // A batch touches few buckets: fold it first so each bucket is written once.
     for (Level level : { Hourly, Daily }) {
@@ -356,13 +386,13 @@ bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QStr
 bool afterPurge(QSqlDatabase& db, int dbType, const QVector<qint64>& sensorIds, qint64 from, qint64 to, QString* error)
 {
     // Only the slice's own sensors are touched, so that a slice costs what its rows cost.
-    return !supported(dbType) || sensorIds.isEmpty()
+    return !supported(dbType) || sensorIds.isEmpty() || !kept(db)
         || rebuildAfterPurge(db, from, to, Sensors(sensorIds, dbType), error);
 }
 
 bool removeSensor(QSqlDatabase& db, int dbType, qint64 sensorId, QString* error)
 {
-    if (!supported(dbType))
+    if (!supported(dbType) || !kept(db))
         return true;
     for (Level level : { Hourly, Daily }) {
         if (!run(db, QStringLiteral("DELETE FROM %1 WHERE sensor_id=?").arg(table(level)), { sensorId }, error))

@@ -35,6 +35,11 @@ bool supported(int dbType);
 QStringList schemaStatements(int dbType);
 // Runs the statements above on the connection.
 bool createSchema(QSqlDatabase& db, int dbType, QString* error);
+// Whether the aggregates are kept on this connection. Where their tables are missing or
+// cannot be written, the writer turns them off on its connection: add, afterPurge and
+// removeSensor then do nothing there, and the summaries read "measure" itself.
+void setKept(const QSqlDatabase& db, bool kept);
+bool kept(const QSqlDatabase& db);
 // Adds rows just inserted into "measure"; runs inside the caller's transaction.
 bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QString* error);
 // The sensors' "measure" rows with from <= timemeasure < to were deleted: brings their

@@ -37,7 +37,8 @@ const QVector<Table>& tables()
     return all;
 }
 
-// The tables of the summaries, made beside the others.
+// Tables made beside the others that an older database may lack: the summaries' and the
+// writer's sequence.
 const QVector<Table>& aggregateTables()
 {
     static const QStringList bucket { "sensor_id", "bucket", "n", "tc", "ts", "tmin", "tmax", "wc", "ws", "wmin",
@@ -46,6 +47,7 @@ const QVector<Table>& aggregateTables()
         { "measure_hourly", bucket },
         { "measure_daily", bucket },
         { "measure_aggregates_state", { "built" } },
+        { "write_sequence", { "id", "seq" } },
     };
     return all;
 }

@@ -131,10 +131,10 @@ bool SQLBaseModule::openAndLoad()
         failStart(115, missing);
         return false;
     }
-    if (MeasureAggregates::needsBuild(db, dbType))
-        buildAggregates();
-    else if (gAppState)
-        gAppState->aggregatesReady = MeasureAggregates::supported(dbType);
+    const bool aggregates
+        = MeasureAggregates::needsBuild(db, dbType) ? buildAggregates() : MeasureAggregates::supported(dbType);
+    if (gAppState)
+        gAppState->aggregatesReady = aggregates;
     loadSensors();
     loadLocations();
     const QString cleanup = SqlQueryBuilder::locationCleanupStatement(dbType);
@@ -142,7 +142,10 @@ bool SQLBaseModule::openAndLoad()
         QSqlQuery(db).exec(cleanup);
     // From here on every write goes through the writer; this connection only reads.
     writer = new DatabaseWriter(this);
+    writer->setAggregatesKept(aggregates);
     connect(writer, &DatabaseWriter::fileStateChanged, this, &SQLBaseModule::writerFileState);
+    connect(writer, &DatabaseWriter::faultChanged, this, &SQLBaseModule::showWriterFault);
+    connect(writer, &DatabaseWriter::aggregatesDropped, this, &SQLBaseModule::showAggregatesDropped);
     writer->start(db, dbType);
     if (gAppState)
         gAppState->databaseWriter = writer;
@@ -166,7 +169,7 @@ void SQLBaseModule::runSchema(bool withLocationRow)
         qWarning() << "aggregate tables:" << error;
 }
 
-void SQLBaseModule::buildAggregates()
+bool SQLBaseModule::buildAggregates()
 {
     QString error;
     bool built = false;
@@ -174,9 +177,9 @@ void SQLBaseModule::buildAggregates()
     if (probe.exec(QStringLiteral("SELECT 1 FROM measure LIMIT 1")) && !probe.next()) {
         probe.finish();
         built = MeasureAggregates::build(db, dbType, &error);
-        if (gAppState)
-            gAppState->aggregatesReady = built;
-        return;
+        if (!built)
+            showAggregatesDropped(error);
+        return built;
     }
     probe.finish();
     emit signalSetInitInfoString(tr("Построение сводных данных..."));
@@ -200,12 +203,41 @@ void SQLBaseModule::buildAggregates()
     while (!thread->wait(50))
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
     delete thread;
-    if (gAppState)
-        gAppState->aggregatesReady = built;
     if (built)
         qInfo() << "measurement aggregates built in" << timer.elapsed() << "ms";
     else
-        qWarning() << "measurement aggregates not built:" << error;
+        showAggregatesDropped(error);
+    return built;
+}
+
+void SQLBaseModule::showAggregatesDropped(const QString& reason)
+{
+    if (gAppState)
+        gAppState->aggregatesReady = false;
+    qWarning() << "measurement aggregates not kept:" << reason;
+    if (aggregatesBoxShown)
+        return;
+    aggregatesBoxShown = true;
+    prompt()->warning(tr("Внимание!"),
+        tr("Сводные данные по часам и суткам недоступны: %1\nИзмерения записываются без них, сводка строится "
+           "по самим измерениям; сводные данные будут построены при следующем запуске, которому это удастся.")
+            .arg(reason.trimmed()));
+}
+
+void SQLBaseModule::showWriterFault(const QString& reason, bool lasting)
+{
+    if (reason.isEmpty()) {
+        faultBoxShown = false;
+        return;
+    }
+    // Locks and lost connections pass by themselves and are only shown in the status bar.
+    if (!lasting || faultBoxShown)
+        return;
+    faultBoxShown = true;
+    prompt()->warning(tr("Внимание!"),
+        tr("База данных не принимает записи: %1\nИзмерения и изменения датчиков ждут в памяти и будут записаны, "
+           "как только причина будет устранена.")
+            .arg(reason));
 }
 
 void SQLBaseModule::mendMySqlSchema()
@@ -304,13 +336,15 @@ void SQLBaseModule::slotStopModule()
     }
     if (writer) {
         const int unwritten = writer->flushAndStop(closeFlushMs);
+        const QString reason = writer->faultReason();
         if (gAppState && gAppState->databaseWriter == writer)
             gAppState->databaseWriter = nullptr;
         delete writer;
         writer = nullptr;
         if (unwritten > 0) {
-            const QString text
-                = tr("Не удалось записать в базу данных %1 измерений: база данных недоступна.").arg(unwritten);
+            const QString text = tr("Не удалось записать в базу данных %1 измерений: %2")
+                                     .arg(unwritten)
+                                     .arg(reason.isEmpty() ? tr("база данных недоступна.") : reason);
             qWarning("%s", qPrintable(text));
             prompt()->warning(tr("Внимание!"), text);
         }

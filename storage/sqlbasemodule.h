@@ -81,7 +81,14 @@ private:
     void failStart(int code, const QString& text);
     void runSchema(bool withLocationRow);
     void mendMySqlSchema();
-    void buildAggregates();
+    // Whether the aggregates are ready.
+    bool buildAggregates();
+    // The aggregates cannot be kept: summaries read "measure", the user is told once.
+    void showAggregatesDropped(const QString& reason);
+    // The writer's failure: a lasting one is shown once in a box until writing resumes.
+    void showWriterFault(const QString& reason, bool lasting);
+    bool aggregatesBoxShown = false;
+    bool faultBoxShown = false;
     void purge();
     void loadSensors();
     void loadLocations();

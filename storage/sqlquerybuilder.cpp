@@ -90,7 +90,9 @@ QStringList SqlQueryBuilder::schemaStatements(int type, bool withLocationRow)
                                      "wetness real, battery real);")
                    << QStringLiteral("CREATE TABLE IF NOT EXISTS removed (id INTEGER PRIMARY KEY, EUI64 text NOT "
                                      "NULL, timemeasure integer not NULL, temperature REAL, wetness real, battery "
-                                     "real); ");
+                                     "real); ")
+                   << QStringLiteral("CREATE TABLE IF NOT EXISTS write_sequence (id INTEGER PRIMARY KEY, "
+                                     "seq INTEGER NOT NULL)");
     } else if (type == MySQL) {
         // Each MySQL table text keeps its own ending (";", "; " or nothing) after the options.
         auto withCharset = [&](const QString& table, const QString& ending) { return table + charset + ending; };
@@ -111,12 +113,39 @@ QStringList SqlQueryBuilder::schemaStatements(int type, bool withLocationRow)
                                                  "AUTO_INCREMENT, EUI64 VARCHAR(16) NOT NULL, timemeasure integer not "
                                                  "NULL, temperature REAL, wetness real, battery real)"),
             QStringLiteral("; "));
+        statements << withCharset(QStringLiteral("CREATE TABLE IF NOT EXISTS write_sequence (id INTEGER PRIMARY KEY, "
+                                                 "seq BIGINT NOT NULL)"),
+            QString());
     } else {
         return statements;
     }
     if (withLocationRow)
         statements << QStringLiteral("INSERT INTO locations VALUES(\"0\",'Новые датчики','','')");
     return statements;
+}
+
+QString SqlQueryBuilder::writeSequenceRead(int type)
+{
+    // On MySQL the read waits for the row lock of a transaction still being committed by a
+    // connection that was lost, so it never sees the value from before that COMMIT.
+    return type == MySQL ? QStringLiteral("SELECT seq FROM write_sequence WHERE id=1 FOR UPDATE")
+                         : QStringLiteral("SELECT seq FROM write_sequence WHERE id=1");
+}
+
+QString SqlQueryBuilder::writeSequenceStart()
+{
+    return QStringLiteral("INSERT INTO write_sequence (id, seq) VALUES (1, 0)");
+}
+
+QString SqlQueryBuilder::writeSequenceUpdate()
+{
+    return QStringLiteral("UPDATE write_sequence SET seq=? WHERE id=1");
+}
+
+QString SqlQueryBuilder::withoutAutoReconnect(const QString& connectionString)
+{
+    QString text = connectionString;
+    return text.replace(QLatin1String("AUTO_RECONNECT=1"), QLatin1String("AUTO_RECONNECT=0"));
 }
 
 QStringList SqlQueryBuilder::sqliteIndexStatements()

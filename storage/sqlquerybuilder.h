@@ -25,6 +25,15 @@ public:
     // The location-0 row is added only when `withLocationRow` is set.
     static QStringList schemaStatements(int type, bool withLocationRow);
     static QString sensorsTableStatement(int type);
+    // The writer's sequence: one row (id 1) whose number each of its transactions raises, so
+    // that after a COMMIT whose reply was lost the writer can read whether it took effect.
+    // Read: one row with the number; start: the row with 0; update bind: the new number.
+    static QString writeSequenceRead(int type);
+    static QString writeSequenceStart();
+    static QString writeSequenceUpdate();
+    // The connection string with the driver's own silent reconnect turned off: a connection
+    // that the writer did not open afresh would lose its session settings and statements.
+    static QString withoutAutoReconnect(const QString& connectionString);
     // Indexes on measure that keep the time-window queries and the purge off a full scan.
     static QStringList sqliteIndexStatements();
     static QStringList mysqlIndexNames();

@@ -113,14 +113,30 @@ void InterfaceModule::slotSetStatusText(QString text)
 
 void InterfaceModule::slotWriterQueue(int length, qint64 refused)
 {
+    writerLength = length;
+    writerRefused = refused;
+    showWriterState();
+}
+
+void InterfaceModule::slotWriterFault(const QString& reason)
+{
+    writerFault = reason;
+    showWriterState();
+}
+
+void InterfaceModule::showWriterState()
+{
     if (!writerQueueLabel)
         return;
-    QString text;
-    if (length > 0)
-        text = tr("Ожидают записи в базу данных: %1").arg(length);
-    if (refused > 0)
-        text += (text.isEmpty() ? QString() : QStringLiteral("; "))
-            + tr("не принято (очередь заполнена): %1").arg(refused);
+    QStringList parts;
+    if (writerLength > 0)
+        parts << tr("Ожидают записи в базу данных: %1").arg(writerLength);
+    if (writerRefused > 0)
+        parts << tr("не принято (очередь заполнена): %1").arg(writerRefused);
+    if (!writerFault.isEmpty())
+        parts << (parts.isEmpty() ? tr("Ошибка базы данных: %1") : tr("ошибка базы данных: %1"))
+                     .arg(writerFault.simplified());
+    const QString text = parts.join(QStringLiteral("; "));
     writerQueueLabel->setText(text);
     writerQueueLabel->setVisible(!text.isEmpty());
 }

@@ -57,6 +57,8 @@ public slots:
     void slotMainWindowClose();
     // The writer's backlog in the status bar, hidden while there is none.
     void slotWriterQueue(int length, qint64 refused);
+    // The database's reason while the writer's writes fail, empty once they succeed again.
+    void slotWriterFault(const QString& reason);
 
 private:
     void requestClose();
@@ -65,6 +67,10 @@ private:
     // finds this set.
     bool initializingDone = false;
     QLabel* writerQueueLabel = nullptr;
+    void showWriterState();
+    int writerLength = 0;
+    qint64 writerRefused = 0;
+    QString writerFault;
 };
 
 // The one interface module of the process.

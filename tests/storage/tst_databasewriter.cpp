@@ -169,7 +169,8 @@ private slots:
         for (int type : { 0, 1 }) {
             const char* name = type ? "mysql" : "sqlite";
             QTest::addRow("%s: lock gone within the flush", name) << type << 1.5 << 20000 << 40;
-            QTest::addRow("%s: lock outlasts the flush", name) << type << 5.0 << 500 << 0;
+            // Long enough on MySQL for its lock wait to end in the database's own reason.
+            QTest::addRow("%s: lock outlasts the flush", name) << type << 5.0 << (type ? 4000 : 500) << 0;
         }
     }
     void closeWritesTheQueue()
@@ -191,11 +192,16 @@ private slots:
         QVERIFY(lock.process.waitForFinished(20000));
 
         QCOMPARE(count("measure"), stored);
-        const QStringList boxes = stored ? QStringList()
-                                         : QStringList { QStringLiteral("Внимание!"),
-                                               QStringLiteral("Не удалось записать в базу данных 40 измерений: "
-                                                              "база данных недоступна.") };
-        QCOMPARE(f.boxes.boxes, boxes);
+        if (stored) {
+            QCOMPARE(f.boxes.boxes, QStringList());
+            return;
+        }
+        // The box names the database's own reason.
+        QCOMPARE(f.boxes.boxes.size(), 2);
+        QCOMPARE(f.boxes.boxes[0], QStringLiteral("Внимание!"));
+        QVERIFY2(f.boxes.boxes[1].startsWith(QStringLiteral("Не удалось записать в базу данных 40 измерений: "))
+                && f.boxes.boxes[1].contains(QLatin1String("lock"), Qt::CaseInsensitive),
+            qPrintable(f.boxes.boxes[1]));
     }
 
     // A close while a statement hangs in the driver (the server's replies held back, as by a

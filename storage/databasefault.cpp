@@ -1,0 +1,42 @@
+#include "storage/databasefault.h"
+
+namespace
+{
+
+bool containsAny(const QString& text, std::initializer_list<const char*> marks)
+{
+    for (const char* mark : marks) {
+        if (text.contains(QLatin1String(mark), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+namespace DatabaseFault
+{
+
+Kind classify(const QString& error)
+{
+    // "Commands out of sync" is a connection whose protocol state is lost: a new one cures it.
+    return containsAny(error,
+               { "database is locked", "database table is locked", "database schema is locked", "busy", "Lock wait",
+                   "Deadlock", "gone away", "Lost connection", "Can't connect", "Communication link",
+                   "Connection was killed", "connection failure", "Server shutdown", "Commands out of sync",
+                   "not connected", "Driver not loaded", "Unable to connect" })
+        ? Transient
+        : Lasting;
+}
+
+bool isConstraint(const QString& error)
+{
+    return containsAny(error, { "constraint", "Duplicate entry", "foreign key", "cannot be null" });
+}
+
+bool namesAggregates(const QString& error)
+{
+    return containsAny(error, { "measure_hourly", "measure_daily", "measure_aggregates_state" });
+}
+
+} // namespace DatabaseFault
