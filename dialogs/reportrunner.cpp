@@ -27,10 +27,10 @@ ReportRunner::ReportRunner(const ReportRequest& request, const QString& folder, 
 namespace
 {
 
-// What a row costs in each part of a run, in work units; measured on SQLite with the report
-// benchmark: a row read by the pass behind the room and daily reports, a row of the
-// measurement-data workbook read and added to its sheet, and the same row when the library
-// writes the workbook out. A room or daily workbook is small: it counts as a few rows.
+// The relative cost of each part of a run, in work units, so that the progress bar moves
+// evenly: a row read by the pass behind the room and daily reports, a row of the
+// measurement-data workbook read and added to its sheet, and that row written out. A room or
+// daily workbook is small: it counts as a few rows.
 constexpr qint64 kPassRow = 1;
 constexpr qint64 kDataRow = 7;
 constexpr qint64 kDataSaveRow = 3;

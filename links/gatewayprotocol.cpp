@@ -229,17 +229,6 @@ Head headOf(const QByteArray& message)
     return Head::Unknown;
 }
 
-QStringList splitFields(const QByteArray& bytes)
-{
-    QStringList fields;
-    int start = 0;
-    for (int zero = bytes.indexOf('\0'); zero >= 0; zero = bytes.indexOf('\0', start)) {
-        fields << QString::fromUtf8(bytes.constData() + start, zero - start);
-        start = zero + 1;
-    }
-    return fields;
-}
-
 Frame frontFrame(const QByteArray& bytes)
 {
     if (bytes.size() < kHeadSize && startsHead(bytes, 0))

@@ -27,9 +27,6 @@ constexpr int kMaxText = 64;
 // The head of a message from its first 4 bytes; fewer bytes are no head.
 Head headOf(const QByteArray& message);
 
-// Every zero-ended field, decoded as UTF-8; bytes after the last zero byte form no field.
-QStringList splitFields(const QByteArray& bytes);
-
 // Why the bytes at the front of a connection were dropped.
 enum class Fault {
     UnknownHead, // no known head: the bytes up to the next one

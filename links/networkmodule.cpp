@@ -27,11 +27,8 @@ NetworkModule::NetworkModule(quint16 port)
         widenBacklog();
 }
 
-// Qt listens with a backlog of 50 connections. When hundreds of gateways connect at once (after
-// a network outage or a restart of the program) the rest of their handshakes are dropped, and
-// each such gateway tries again only after 1, 3, 7, 15... seconds. Listening again with the
-// system's maximum lets them all wait in line instead; where the system keeps the first
-// backlog, nothing changes.
+// The system's largest backlog rather than Qt's 50: hundreds of gateways connecting at once
+// (after an outage or a restart) wait in line instead of retrying after seconds.
 void NetworkModule::widenBacklog()
 {
 #ifdef Q_OS_UNIX

@@ -265,7 +265,7 @@ void SQLBaseModule::mendMySqlSchema()
 
 void SQLBaseModule::purge()
 {
-    if (SqlQueryBuilder::purgeStatement(dbType).isEmpty() || !gAppState || !writer)
+    if (!SqlQueryBuilder::purgeSupported(dbType) || !gAppState || !writer)
         return;
     writer->requestPurge(QDateTime::currentSecsSinceEpoch() - qint64(gAppState->DaysSave) * 86400);
 }

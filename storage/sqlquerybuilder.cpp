@@ -188,55 +188,9 @@ QString SqlQueryBuilder::mysqlRemovedIdMend()
     return QStringLiteral("ALTER TABLE removed MODIFY id INTEGER NOT NULL AUTO_INCREMENT");
 }
 
-QString SqlQueryBuilder::clockStatement(int type)
+bool SqlQueryBuilder::purgeSupported(int type)
 {
-    switch (type) {
-    case MySQL:
-        return QStringLiteral("SELECT UNIX_TIMESTAMP()");
-    case SQLServer:
-        return QStringLiteral("SELECT DATEDIFF(SECOND, '19700101', GETUTCDATE())");
-    default:
-        return QStringLiteral("SELECT CAST(strftime('%s','now') AS INTEGER)");
-    }
-}
-
-QString SqlQueryBuilder::measureInsert(int)
-{
-    return QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
-                          "SELECT sensors.id, ?, ?, ?, ? FROM sensors WHERE sensors.EUI64=?");
-}
-
-QString SqlQueryBuilder::lastUpsert(int type)
-{
-    const QString select = QStringLiteral("SELECT sensors.id, ?, ?, ?, ? FROM sensors WHERE sensors.EUI64=?");
-    switch (type) {
-    case MySQL:
-        return QStringLiteral("REPLACE INTO last (sensor_id, timemeasure, temperature, wetness, battery) ") + select;
-    case SQLServer:
-        return QStringLiteral("MERGE INTO last AS t USING (SELECT sensors.id AS sensor_id, ? AS timemeasure, "
-                              "? AS temperature, ? AS wetness, ? AS battery FROM sensors WHERE sensors.EUI64=?) AS s "
-                              "ON t.sensor_id=s.sensor_id WHEN MATCHED THEN UPDATE SET timemeasure=s.timemeasure, "
-                              "temperature=s.temperature, wetness=s.wetness, battery=s.battery WHEN NOT MATCHED "
-                              "THEN INSERT (sensor_id, timemeasure, temperature, wetness, battery) VALUES "
-                              "(s.sensor_id, s.timemeasure, s.temperature, s.wetness, s.battery);");
-    default:
-        return QStringLiteral("INSERT OR REPLACE INTO last (sensor_id, timemeasure, temperature, wetness, battery) ")
-            + select;
-    }
-}
-
-QString SqlQueryBuilder::purgeStatement(int type)
-{
-    // "now - timemeasure > N days" written with the column alone on one side, so that the
-    // index on timemeasure serves the delete.
-    switch (type) {
-    case SQLite:
-        return QStringLiteral("DELETE FROM measure WHERE timemeasure < CAST(strftime('%s','now') AS INTEGER)-?");
-    case MySQL:
-        return QStringLiteral("DELETE FROM measure WHERE timemeasure < UNIX_TIMESTAMP()-?");
-    default:
-        return QString();
-    }
+    return type != SQLServer;
 }
 
 QString SqlQueryBuilder::sensorIdLookup()

@@ -44,20 +44,16 @@ public:
     static QString mysqlRemovedIdAutoIncrement();
     static QString mysqlRemovedIdMend();
 
-    // The database clock in Unix seconds, one row and one column.
-    static QString clockStatement(int type);
-    // Bind: timemeasure, temperature, wetness, battery, EUI64.
-    static QString measureInsert(int type);
-    // Inserts or replaces the sensor's last row. Bind as measureInsert.
-    static QString lastUpsert(int type);
-    // Deletes measurements older than the bound number of seconds; empty for SQL Server.
-    static QString purgeStatement(int type);
+    // Whether old measurements are purged on this database type (not on SQL Server).
+    static bool purgeSupported(int type);
 
     // The writer's statements, with the sensor's row id resolved beforehand.
     // Bind: EUI64; one row with the id.
     static QString sensorIdLookup();
     // Bind per row: sensor_id, timemeasure, temperature, wetness, battery.
     static QString measureRowsInsert(int rows);
+    // Inserts or replaces the sensor's last row.
+    // Bind: sensor_id, timemeasure, temperature, wetness, battery.
     static QString lastUpsertById(int type);
     // One row with the smallest timemeasure (NULL on an empty table).
     static QString oldestMeasurement();

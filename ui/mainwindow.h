@@ -3,17 +3,10 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QFont>
 #include <QMainWindow>
 #include <QString>
 #include <QSystemTrayIcon>
-#include <QThread>
 #include <QTimer>
-
-#include "ui/loadgate.h"
-#include "ui/sensortreediff.h"
-#include "ui/tableloader.h"
-#include "ui/tablequeries.h"
 
 class QAction;
 class QActionGroup;
@@ -22,6 +15,9 @@ class QMenu;
 class QTreeWidgetItem;
 class GraphWidget;
 class MyModel;
+class RepeaterStatus;
+class SensorTree;
+class TableLoads;
 
 namespace Ui
 {
@@ -29,7 +25,9 @@ class MainWindow;
 }
 
 // The program's main window: summary and measurement tables, graph, sensor tree, modem
-// terminal, network log and tray icon. Its view state lives in "data/view.conf".
+// terminal, network log and tray icon. Its view state lives in "data/view.conf". The window
+// wires them and paces refreshes; the sensor tree (SensorTree), the table loads (TableLoads),
+// the graph (GraphWidget) and the status bar's repeater count (RepeaterStatus) do the work.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -61,7 +59,6 @@ public:
     bool hideStart = false;
     // While non-zero, slotRefresh returns at once.
     int refreshBlockCount = 0;
-    int retransCount = 0;
     // Interval of the periodic refresh, 0 while it does not run.
     int refreshInterval() const { return timerRefresh.isActive() ? timerRefresh.interval() : 0; }
     // A table or graph load, or a sensor-tree update, is under way or waiting for its turn.
@@ -77,7 +74,6 @@ public:
     MyModel* modelLocations = nullptr;
     MyModel* modelSensors = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
-    QLabel* labelRetransCount = nullptr;
 
 signals:
     void signalWindowClose();
@@ -102,7 +98,6 @@ public slots:
     void slotDateTimeCompute();
     void slotCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
     void slotUpdateNetworkDevs();
-    void slotUpdateRetransCount();
     void trayIconActivated(QSystemTrayIcon::ActivationReason reason);
 
 protected:
@@ -111,37 +106,19 @@ protected:
 
 private:
     void setupTray();
-    void setupModels();
     void connectSignals();
     void restoreView();
     void saveView();
     void buildTree(bool expand);
     void rebuildTree();
     void updateTree();
-    void applyTreeDiff(const SensorTreeDiff& diff);
-    QTreeWidgetItem* newSensorItem(int index);
-    void placeSensorItem(QTreeWidgetItem* item, int room, int index);
-    void updateRoomCheck(QTreeWidgetItem* room);
     void scheduleDecoration();
-    void decorateItem(QTreeWidgetItem* item, qint64 nowMs);
-    void setAllChecks(Qt::CheckState state);
     void refreshNow();
     void loadGraph();
-    void decorateTree(qint64 nowMs);
-    QStringList checkedSensors() const;
-    void requestTable(int table);
-    void startTable(int table);
-    TableQueries::Query tableQuery(int table, const QStringList& sensors) const;
-    void tableLoaded(int table, quint64 request, const TableRows& rows);
-    MyModel* modelOf(int table) const;
-    QVariantList timeFilterValues(qint64 nowSeconds) const;
-    int activeDbType() const;
 
     QTimer timerRefresh;
     QTimer timerCheckDate;
     QTimer timerUpdateDevs;
-    QFont fontNormal;
-    QFont fontBold;
     QActionGroup* refreshGroup = nullptr;
     QMenu* trayMenu = nullptr;
     QAction* actTrayRestore = nullptr;
@@ -149,25 +126,10 @@ private:
     bool refreshPending = false;
     bool rebuildPending = false;
     QElapsedTimer treeClock; // since the last tree update
-    bool treeUpdating = false;
-    // The checked sensors, kept until a check state or the tree changes.
-    mutable QStringList checkedCache;
-    mutable bool checkedStale = true;
     bool terminalConnected = false;
-    // The registry as the sensor tree shows it, by registry index.
-    QVector<SensorTreeDiff::Room> shownRooms;
-    QVector<SensorTreeDiff::Leaf> shownSensors;
-
-    // One query per table at a time; one asked for meanwhile runs after it (LoadGate).
-    struct TableRequest {
-        quint64 inFlight = 0;
-        LoadGate gate;
-        QElapsedTimer clock;
-    };
-    TableRequest tableRequests[3];
-    quint64 requestSerial = 0;
-    QThread loaderThread;
-    TableLoader* loader = nullptr;
+    SensorTree* tree = nullptr;
+    TableLoads* tables = nullptr;
+    RepeaterStatus* repeaters = nullptr;
 };
 
 // The one main window of the process, while it exists.

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 #include "app/appstate.h"
@@ -16,13 +17,16 @@
 class SqliteWorkspace
 {
 public:
-    SqliteWorkspace()
+    // `configure` sets the state up before the module opens the database.
+    explicit SqliteWorkspace(const std::function<void(AppState&)>& configure = {})
         : previous(QDir::currentPath())
     {
         QDir::setCurrent(dir.path());
         QDir().mkdir(QStringLiteral("data"));
         state = std::make_unique<AppState>();
         state->DaysSave = 365; // as in a new configuration; the writer purges at start
+        if (configure)
+            configure(*state);
         sql = std::make_unique<SQLBaseModule>();
         sql->init(0, QString(), QString(), QString(), QString(), 0);
     }

@@ -52,14 +52,11 @@ private slots:
     {
         const int sqlServer = SqlQueryBuilder::SQLServer;
         QVERIFY(SqlQueryBuilder::schemaStatements(sqlServer, true).isEmpty());
-        QVERIFY(SqlQueryBuilder::purgeStatement(sqlServer).isEmpty());
+        QVERIFY(!SqlQueryBuilder::purgeSupported(sqlServer));
         QVERIFY(SqlQueryBuilder::locationCleanupStatement(sqlServer).isEmpty());
         QVERIFY(SqlQueryBuilder::exportStatement(sqlServer).isEmpty());
-        QCOMPARE(SqlQueryBuilder::clockStatement(sqlServer),
-            QStringLiteral("SELECT DATEDIFF(SECOND, '19700101', GETUTCDATE())"));
-        // Every value is bound: time, three values, EUI64.
-        QCOMPARE(SqlQueryBuilder::measureInsert(sqlServer).count('?'), 5);
-        const QString last = SqlQueryBuilder::lastUpsert(sqlServer);
+        // Every value is bound: sensor id, time, three values.
+        const QString last = SqlQueryBuilder::lastUpsertById(sqlServer);
         QCOMPARE(last.count('?'), 5);
         QVERIFY(last.startsWith("MERGE INTO last "));
         QVERIFY(last.endsWith(";"));

@@ -6,14 +6,17 @@
 #include <QtTest>
 
 #include "app/appstate.h"
+#include "app/sqliteworkspace.h"
 #include "links/modemmodule.h"
 #include "links/zigbeeclient.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/dialoginfo.h"
 
-namespace {
+namespace
+{
 
-const QString kNoModem = QStringLiteral("<B><span style=\" color:#ff0000;\">Связь с модемом не установлена!</span></B><br/><br/>");
+const QString kNoModem
+    = QStringLiteral("<B><span style=\" color:#ff0000;\">Связь с модемом не установлена!</span></B><br/><br/>");
 
 ModemState readyModem()
 {
@@ -29,7 +32,7 @@ ModemState readyModem()
     return m;
 }
 
-}  // namespace
+} // namespace
 
 class TestDialogInfo : public QObject
 {
@@ -49,8 +52,10 @@ private slots:
     {
         ModemState m = readyModem();
         m.nodes.resize(2);
-        m.nodes[0] = { QStringLiteral("0001"), QStringLiteral("000D6F0000000001"), QStringLiteral("0000"), QStringLiteral("ZED") };
-        m.nodes[1] = { QStringLiteral("0002"), QStringLiteral("000D6F0000000002"), QStringLiteral("0001"), QStringLiteral("XYZ") };
+        m.nodes[0] = { QStringLiteral("0001"), QStringLiteral("000D6F0000000001"), QStringLiteral("0000"),
+            QStringLiteral("ZED") };
+        m.nodes[1] = { QStringLiteral("0002"), QStringLiteral("000D6F0000000002"), QStringLiteral("0001"),
+            QStringLiteral("XYZ") };
         ZigBeeClient up;
         up.name = QStringLiteral("<b>Склад</b>");
         up.connectTime = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 7));
@@ -69,8 +74,9 @@ private slots:
         down.connectTime = up.connectTime;
         down.statusText = QStringLiteral("No modem");
 
-        const QString page = DialogInfo::page(m, { { &up, QStringLiteral("10.0.0.7") }, { &odd, QStringLiteral("10.0.0.8") },
-                                                     { &down, QStringLiteral("10.0.0.9") } },
+        const QString page = DialogInfo::page(m,
+            { { &up, QStringLiteral("10.0.0.7") }, { &odd, QStringLiteral("10.0.0.8") },
+                { &down, QStringLiteral("10.0.0.9") } },
             1536, QStringLiteral("42"));
         const QString expected = QStringLiteral(
             "<B>Информация о модеме:</B><br/><br/>Имя устройства: Telegesis ETRX357<br/>Версия: R309<br/>"
@@ -81,7 +87,8 @@ private slots:
             "EUI: 000D6F0000000002<br/>NodeID: 0002   ParentNodeID: 0001<br/>NodeType: XYZ <br/><br/>"
             "<h4>&lt;b&gt;Склад&lt;/b&gt;</h4>IP адрес клиента: 10.0.0.7<br/>Время подключения к серверу: %1<br/>"
             "Имя модема: ETRX357<br/>Версия: R309<br/>EUI64 модема: 000D6F00000000FF<br/>"
-            "Тип устройства: COO - ZigBee Coordinator (ZC)<br/>Канал сети: 15<br/>Мощность сети: 3<br/>PID сети: BEEF<br/>"
+            "Тип устройства: COO - ZigBee Coordinator (ZC)<br/>Канал сети: 15<br/>Мощность сети: 3<br/>PID сети: "
+            "BEEF<br/>"
             "EPID сети: 0123456789ABCDEF<br/>"
             "<h4>Odd</h4>IP адрес клиента: 10.0.0.8<br/>Время подключения к серверу: %1<br/>"
             "Имя модема: ETRX357<br/>Версия: R309<br/>EUI64 модема: 000D6F00000000FF<br/>"
@@ -95,27 +102,15 @@ private slots:
 
     void refreshReadsTheDatabase()
     {
-        QTemporaryDir dir;
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        QDir().mkdir(QStringLiteral("data"));
-        {
-            AppState state;
-            state.DaysSave = 3650;
-            SQLBaseModule sql;
-            sql.init(0, QString(), QString(), QString(), QString(), 0);
-            DialogInfo dialog;
-            dialog.show();
-            QVERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 0")));
-            QSqlQuery q;
-            QVERIFY(q.exec(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure) VALUES (1, 1), (1, 2)")));
-            dialog.findChild<QPushButton*>(QStringLiteral("pushRefresh"))->click();
-            QVERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 2")));
-            QVERIFY(dialog.pageText().contains(QStringLiteral("Связь с модемом не установлена!")));
-            sql.slotStopModule();
-        }
-        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
-        QDir::setCurrent(previous);
+        const SqliteWorkspace work([](AppState& state) { state.DaysSave = 3650; });
+        DialogInfo dialog;
+        dialog.show();
+        QVERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 0")));
+        QSqlQuery q;
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure) VALUES (1, 1), (1, 2)")));
+        dialog.findChild<QPushButton*>(QStringLiteral("pushRefresh"))->click();
+        QVERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 2")));
+        QVERIFY(dialog.pageText().contains(QStringLiteral("Связь с модемом не установлена!")));
     }
 };
 

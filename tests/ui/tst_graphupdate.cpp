@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "app/appstate.h"
+#include "app/sqliteworkspace.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/graphloader.h"
 #include "ui/graphquery.h"
@@ -45,10 +46,7 @@ class TestGraphUpdate : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir* dir = nullptr;
-    QString previous;
-    AppState* state = nullptr;
-    SQLBaseModule* sql = nullptr;
+    std::unique_ptr<SqliteWorkspace> work;
 
     // One load through the loader's own connection, as the graph asks for it.
     static GraphResult load(GraphLoader& loader, const GraphRequest& request)
@@ -64,28 +62,14 @@ class TestGraphUpdate : public QObject
 private slots:
     void init()
     {
-        previous = QDir::currentPath();
-        dir = new QTemporaryDir;
-        QDir::setCurrent(dir->path());
-        QDir().mkdir(QStringLiteral("data"));
-        state = new AppState;
-        state->DaysSave = 3650; // the writer's purge at start leaves the rows below alone
-        sql = new SQLBaseModule;
-        sql->init(0, QString(), QString(), QString(), QString(), 0);
-        QVERIFY(sql->db.isOpen());
+        // The writer's purge at start leaves the rows below alone.
+        work = std::make_unique<SqliteWorkspace>([](AppState& state) { state.DaysSave = 3650; });
+        QVERIFY(work->isOpen());
         exec(QStringLiteral("INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
                             "(1, ?, 'A', 0, '2026.01.01'), (2, ?, 'B', 0, '2026.01.01')"),
             { sensorA, sensorB });
     }
-    void cleanup()
-    {
-        sql->slotStopModule();
-        delete sql;
-        delete state;
-        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
-        QDir::setCurrent(previous);
-        delete dir;
-    }
+    void cleanup() { work.reset(); }
 
     void matchesAWholeLoad_data()
     {

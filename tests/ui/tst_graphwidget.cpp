@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include "app/appstate.h"
+#include "app/sqliteworkspace.h"
 #include "app/prompt.h"
 #include "mail/warningguard.h"
 #include "storage/sqlbasemodule.h"
@@ -73,10 +74,7 @@ class TestGraphWidget : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir* dir = nullptr;
-    QString previous;
-    AppState* state = nullptr;
-    SQLBaseModule* sql = nullptr;
+    std::unique_ptr<SqliteWorkspace> work;
     RecordingPrompt recorder;
 
     static void exec(const QString& statement, const QVariantList& values = {})
@@ -107,17 +105,11 @@ private slots:
 
     void init()
     {
-        previous = QDir::currentPath();
-        dir = new QTemporaryDir;
-        QVERIFY(dir->isValid());
-        QDir::setCurrent(dir->path());
-        QDir().mkdir(QStringLiteral("data"));
-        state = new AppState;
-        state->loadConfig(); // no file: the loader defaults
-        state->maximalCriticalTemperature = QColor(0x00, 0xb0, 0x00);
-        sql = new SQLBaseModule;
-        sql->init(0, QString(), QString(), QString(), QString(), 0);
-        QVERIFY(sql->db.isOpen());
+        work = std::make_unique<SqliteWorkspace>([](AppState& state) {
+            state.loadConfig(); // no file: the loader defaults
+            state.maximalCriticalTemperature = QColor(0x00, 0xb0, 0x00);
+        });
+        QVERIFY(work->isOpen());
         exec(QStringLiteral("INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
                             "(1, ?, 'A', 0, '2026.01.01'), (2, ?, 'B', 0, '2026.01.01')"),
             { sensorA, sensorB });
@@ -128,12 +120,7 @@ private slots:
     void cleanup()
     {
         setPrompt(nullptr);
-        sql->slotStopModule();
-        delete sql;
-        delete state;
-        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
-        QDir::setCurrent(previous);
-        delete dir;
+        work.reset();
         QCOMPARE(WarningGuard::take(), 0);
     }
 
@@ -226,7 +213,7 @@ private slots:
         own->isEnabled = true;
         own->tMinCritical = -20;
         own->tMaxCritical = 50;
-        state->sensors << new Sensor << own; // not at the position the tree would have used
+        work->state->sensors << new Sensor << own; // not at the position the tree would have used
         GraphWidget w;
         w.resize(640, 480);
         load(w, sensorA, at(t0), at(t0 + 60));
@@ -241,7 +228,7 @@ private slots:
 
     void paintsThresholdsJoinedAndBrokenSegments()
     {
-        state->BreakInterval = 120;
+        work->state->BreakInterval = 120;
         measure(1, t0, 20.0, 80.0);
         measure(1, t0 + 60, 20.0, 80.0); // joined to the first
         measure(1, t0 + 300, 20.0, 80.0); // after a break
@@ -364,7 +351,7 @@ private slots:
         GraphWidget w;
         w.resize(320, 240);
         load(w, sensorA, at(t0 - 60), at(t0 + 60));
-        const QString path = dir->filePath(QStringLiteral("chart.png"));
+        const QString path = work->dir.filePath(QStringLiteral("chart.png"));
         int asked = 0;
         w.setSaveFileNameQuestion([&](QWidget* parent) {
             ++asked;
@@ -392,7 +379,7 @@ private slots:
         w.setSaveFileNameQuestion([](QWidget*) { return QString(); });
         w.slotSaveToPng();
         QVERIFY(recorder.warnings.isEmpty());
-        QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList());
+        QCOMPARE(QDir(work->dir.path()).entryList(QDir::Files), QStringList());
     }
 
     void failedSaveIsReported()
@@ -400,7 +387,7 @@ private slots:
         GraphWidget w;
         w.resize(320, 240);
         load(w, QString(), at(t0), at(t0 + 60));
-        const QString path = dir->filePath(QStringLiteral("missing/chart.png"));
+        const QString path = work->dir.filePath(QStringLiteral("missing/chart.png"));
         w.setSaveFileNameQuestion([&](QWidget*) { return path; });
         w.slotSaveToPng();
         QCOMPARE(recorder.warnings.size(), 1);

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include "app/appstate.h"
+#include "app/sqliteworkspace.h"
 #include "storage/measureaggregates.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/graphwidget.h"
@@ -25,8 +26,7 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir* dir = nullptr;
-    QString previous;
+    std::unique_ptr<SqliteWorkspace> work;
     AppState* state = nullptr;
     SQLBaseModule* sql = nullptr;
     InterfaceModule* interface = nullptr;
@@ -71,17 +71,13 @@ class TestMainWindow : public QObject
 private slots:
     void init()
     {
-        previous = QDir::currentPath();
-        dir = new QTemporaryDir;
-        QDir::setCurrent(dir->path());
-        QDir().mkdir(QStringLiteral("data"));
-        state = new AppState;
-        state->BreakInterval = 120;
-        state->MaxTableRows = 500;
-        state->DaysSave = 365; // the writer's purge at start leaves the rows below alone
-        state->viewSettings = new QSettings(QStringLiteral("data/view.conf"), QSettings::IniFormat);
-        sql = new SQLBaseModule;
-        sql->init(0, QString(), QString(), QString(), QString(), 0);
+        work = std::make_unique<SqliteWorkspace>([](AppState& state) {
+            state.BreakInterval = 120;
+            state.MaxTableRows = 500;
+            state.viewSettings = new QSettings(QStringLiteral("data/view.conf"), QSettings::IniFormat);
+        });
+        state = work->state.get();
+        sql = work->sql.get();
         auto* room = new Location;
         room->name = QStringLiteral("Цех");
         state->locations << room;
@@ -96,13 +92,9 @@ private slots:
     void cleanup()
     {
         delete interface;
-        sql->slotStopModule();
-        delete sql;
-        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
-        delete state->viewSettings;
-        delete state;
-        QDir::setCurrent(previous);
-        delete dir;
+        QSettings* view = state->viewSettings;
+        work.reset();
+        delete view;
     }
 
     void firstStartDefaults()

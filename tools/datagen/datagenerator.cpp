@@ -105,7 +105,6 @@ bool DataGenerator::addSensors(int firstLocation, QString* error)
         if (!query.exec() || !query.next())
             return failed(query, error);
         m_sensorIds << query.value(0).toInt();
-        m_sensorKeys << key;
         query.finish();
     }
     return true;
@@ -181,12 +180,12 @@ bool DataGenerator::addMeasurements(QString* error)
     const qint64 lastTime = start + (readings - 1) * interval;
     m_db.transaction();
     for (int s = 0; s < count; ++s) {
-        query.prepare(SqlQueryBuilder::lastUpsert(m_options.type));
+        query.prepare(SqlQueryBuilder::lastUpsertById(m_options.type));
+        query.addBindValue(m_sensorIds[s]);
         query.addBindValue(lastTime);
         query.addBindValue(last[s * 3]);
         query.addBindValue(last[s * 3 + 1]);
         query.addBindValue(last[s * 3 + 2]);
-        query.addBindValue(m_sensorKeys[s]);
         if (!query.exec()) {
             m_db.rollback();
             return failed(query, error);

@@ -34,6 +34,5 @@ private:
     QSqlDatabase m_db;
     Options m_options;
     QVector<int> m_sensorIds;
-    QVector<QString> m_sensorKeys;
     qint64 m_written = 0;
 };

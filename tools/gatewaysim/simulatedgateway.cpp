@@ -70,6 +70,17 @@ QByteArray SimulatedGateway::castMessage(const QString& sensorEui64, const QByte
     return QByteArray("Mess") + sensorEui64.toUtf8().leftJustified(GatewayProtocol::kEuiBlock, '\0', true) + payload;
 }
 
+QStringList SimulatedGateway::splitFields(const QByteArray& bytes)
+{
+    QStringList fields;
+    int start = 0;
+    for (int zero = bytes.indexOf('\0'); zero >= 0; zero = bytes.indexOf('\0', start)) {
+        fields << QString::fromUtf8(bytes.constData() + start, zero - start);
+        start = zero + 1;
+    }
+    return fields;
+}
+
 QStringList SimulatedGateway::takeSlepLines(QByteArray& bytes)
 {
     QStringList lines;
@@ -82,7 +93,7 @@ QStringList SimulatedGateway::takeSlepLines(QByteArray& bytes)
         const QByteArray body = bytes.mid(4, end - 4);
         if (last && ((!body.isEmpty() && !body.endsWith('\0')) || body.count('\0') % 2 != 0))
             break;
-        const QStringList fields = GatewayProtocol::splitFields(body);
+        const QStringList fields = splitFields(body);
         QString text = QStringLiteral("Slep");
         for (int i = 0; i + 1 < fields.size(); i += 2)
             text += QStringLiteral(" %1=%2").arg(fields[i], fields[i + 1]);

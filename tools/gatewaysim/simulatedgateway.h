@@ -43,6 +43,8 @@ public:
     static QByteArray castMessage(const QString& sensorEui64, const QByteArray& payload);
     // One line per complete "Slep" message at the front of the bytes, which lose what was read.
     static QStringList takeSlepLines(QByteArray& bytes);
+    // Every zero-ended field, decoded as UTF-8; bytes after the last zero byte form no field.
+    static QStringList splitFields(const QByteArray& bytes);
 
 signals:
     void line(QString text);

@@ -1,0 +1,279 @@
+#include "ui/sensortree.h"
+
+#include <QSignalBlocker>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+#include "app/appstate.h"
+#include "ui/sensortreelook.h"
+
+namespace
+{
+
+// Where a tree item keeps the registry index of its sensor or location.
+constexpr int kSensorRole = Qt::UserRole;
+constexpr int kLocationRole = Qt::UserRole + 1;
+
+AppState& config()
+{
+    Q_ASSERT(gAppState);
+    return *gAppState;
+}
+
+} // namespace
+
+SensorTree::SensorTree(QTreeWidget* tree)
+    : tree(tree)
+{
+    fontBold = fontNormal;
+    fontBold.setWeight(75);
+}
+
+SensorTree::~SensorTree()
+{
+    for (Sensor* s : config().sensors)
+        s->treeItem = nullptr;
+    for (Location* l : config().locations)
+        l->treeItem = nullptr;
+}
+
+void SensorTree::build(bool expand)
+{
+    busy = true;
+    checkedStale = true;
+    const AppState& c = config();
+    QVector<bool> unfolded(c.locations.size(), expand);
+    for (int i = 0; !expand && i < c.locations.size(); ++i)
+        unfolded[i] = c.locations[i]->treeItem && c.locations[i]->treeItem->isExpanded();
+    tree->clear();
+    shownRooms.clear();
+    shownSensors.clear();
+    for (int i = 0; i < c.locations.size(); ++i)
+        newRoomItem(i);
+    for (int i = 0; i < c.sensors.size(); ++i) {
+        Sensor* sensor = c.sensors[i];
+        sensor->treeItem = nullptr;
+        if (shownRooms.isEmpty())
+            continue; // no room to hang it under
+        sensor->treeItem = newSensorItem(i);
+        shownSensors << SensorTreeDiff::leafOf(*sensor, shownRooms.size());
+        placeSensorItem(sensor->treeItem, shownSensors.last().room, i);
+    }
+    for (int i = 0; i < c.locations.size(); ++i)
+        c.locations[i]->treeItem->setExpanded(unfolded[i]);
+    busy = false;
+}
+
+QTreeWidgetItem* SensorTree::newRoomItem(int index)
+{
+    Location* location = config().locations[index];
+    auto* item = new QTreeWidgetItem(tree);
+    item->setText(0, location->name);
+    item->setCheckState(0, Qt::Checked);
+    item->setData(0, kLocationRole, index);
+    location->treeItem = item;
+    shownRooms << SensorTreeDiff::roomOf(*location);
+    return item;
+}
+
+QTreeWidgetItem* SensorTree::newSensorItem(int index)
+{
+    const Sensor* sensor = config().sensors[index];
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, sensor->name + QStringLiteral("  -  ") + sensor->EUI64);
+    item->setCheckState(0, Qt::Checked);
+    item->setData(0, kSensorRole, index);
+    return item;
+}
+
+// A room lists its sensors in registry order, as a whole build does.
+void SensorTree::placeSensorItem(QTreeWidgetItem* item, int room, int index)
+{
+    QTreeWidgetItem* parent = config().locations[room]->treeItem;
+    int low = 0;
+    int high = parent->childCount();
+    if (high > 0 && parent->child(high - 1)->data(0, kSensorRole).toInt() > index) {
+        while (low < high) {
+            const int middle = (low + high) / 2;
+            if (parent->child(middle)->data(0, kSensorRole).toInt() < index)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+    } else {
+        low = high;
+    }
+    parent->insertChild(low, item);
+}
+
+// Registration appends to the registry: a new sensor or gateway room costs its own item and a
+// look at its room, whatever the size of the tree.
+SensorTree::Change SensorTree::update()
+{
+    const AppState& c = config();
+    const SensorTreeDiff diff = SensorTreeDiff::between(shownRooms, shownSensors, c.locations, c.sensors);
+    if (diff.rebuild) {
+        build(false);
+        return Change::Built;
+    }
+    if (diff.isEmpty())
+        return Change::None;
+    busy = true;
+    applyDiff(diff);
+    busy = false;
+    return Change::Updated;
+}
+
+void SensorTree::applyDiff(const SensorTreeDiff& diff)
+{
+    const AppState& c = config();
+    for (int i : diff.renamedRooms) {
+        c.locations[i]->treeItem->setText(0, c.locations[i]->name);
+        shownRooms[i] = SensorTreeDiff::roomOf(*c.locations[i]);
+    }
+    for (int i : diff.newRooms)
+        newRoomItem(i);
+    // A room's check box follows its sensors': the rooms that lose one are counted again.
+    QVector<int> recount;
+    for (int i : diff.movedSensors) {
+        QTreeWidgetItem* item = c.sensors[i]->treeItem;
+        QTreeWidgetItem* from = item->parent();
+        from->takeChild(from->indexOfChild(item));
+        recount << shownSensors[i].room;
+        const SensorTreeDiff::Leaf leaf = SensorTreeDiff::leafOf(*c.sensors[i], shownRooms.size());
+        placeSensorItem(item, leaf.room, i);
+        recount << leaf.room;
+        shownSensors[i] = leaf;
+    }
+    for (int i : diff.renamedSensors) {
+        const Sensor* sensor = c.sensors[i];
+        sensor->treeItem->setText(0, sensor->name + QStringLiteral("  -  ") + sensor->EUI64);
+        shownSensors[i] = SensorTreeDiff::leafOf(*sensor, shownRooms.size());
+    }
+    if (!diff.movedSensors.isEmpty())
+        checkedStale = true;
+    for (int i : diff.newSensors) {
+        Sensor* sensor = c.sensors[i];
+        sensor->treeItem = newSensorItem(i);
+        const SensorTreeDiff::Leaf leaf = SensorTreeDiff::leafOf(*sensor, shownRooms.size());
+        placeSensorItem(sensor->treeItem, leaf.room, i);
+        shownSensors << leaf;
+        // A new sensor comes checked, so its room is checked or partly so.
+        QTreeWidgetItem* room = c.locations[leaf.room]->treeItem;
+        if (room->checkState(0) == Qt::Unchecked)
+            room->setCheckState(0, room->childCount() == 1 ? Qt::Checked : Qt::PartiallyChecked);
+        if (!checkedStale)
+            checkedCache << sensor->EUI64;
+    }
+    std::sort(recount.begin(), recount.end());
+    recount.erase(std::unique(recount.begin(), recount.end()), recount.end());
+    for (int room : recount)
+        updateRoomCheck(c.locations[room]->treeItem);
+}
+
+void SensorTree::setAllChecks(Qt::CheckState state)
+{
+    checkedStale = true;
+    const QSignalBlocker blocker(tree);
+    for (Location* l : config().locations) {
+        if (l->treeItem)
+            l->treeItem->setCheckState(0, state);
+    }
+    for (Sensor* s : config().sensors) {
+        if (s->treeItem)
+            s->treeItem->setCheckState(0, state);
+    }
+}
+
+void SensorTree::updateRoomCheck(QTreeWidgetItem* room)
+{
+    int checked = 0;
+    for (int i = 0; i < room->childCount(); ++i)
+        checked += room->child(i)->checkState(0) == Qt::Checked ? 1 : 0;
+    // A room left without sensors is checked, as a whole build leaves it.
+    room->setCheckState(0,
+        checked == room->childCount() ? Qt::Checked
+            : checked == 0            ? Qt::Unchecked
+                                      : Qt::PartiallyChecked);
+}
+
+QStringList SensorTree::checkedSensors() const
+{
+    if (!checkedStale)
+        return checkedCache;
+    checkedCache.clear();
+    for (const Sensor* s : config().sensors) {
+        if (s->treeItem && s->treeItem->checkState(0) == Qt::Checked)
+            checkedCache << s->EUI64;
+    }
+    checkedStale = false;
+    return checkedCache;
+}
+
+void SensorTree::decorate(qint64 nowMs)
+{
+    busy = true;
+    const int bottom = tree->viewport()->height();
+    for (QTreeWidgetItem* item = tree->itemAt(0, 0); item; item = tree->itemBelow(item)) {
+        if (tree->visualItemRect(item).top() >= bottom)
+            break;
+        decorateItem(item, nowMs);
+    }
+    busy = false;
+}
+
+void SensorTree::decorateItem(QTreeWidgetItem* item, qint64 nowMs)
+{
+    const AppState& c = config();
+    auto apply = [this, item](const ItemLook& look) {
+        item->setData(0, Qt::BackgroundRole, QBrush(look.background));
+        item->setData(0, Qt::FontRole, look.bold ? fontBold : fontNormal);
+        item->setData(0, Qt::ToolTipRole, look.toolTip);
+        item->setData(0, Qt::ForegroundRole, QBrush(look.foreground));
+    };
+    // Until the tree is rebuilt an item may stand for a sensor or room that has moved or gone.
+    const QVariant sensorIndex = item->data(0, kSensorRole);
+    if (sensorIndex.isValid()) {
+        const int i = sensorIndex.toInt();
+        if (i < 0 || i >= c.sensors.size() || c.sensors[i]->treeItem != item)
+            return;
+        static const QIcon alert(QStringLiteral(":/alert.png"));
+        const ItemLook look = SensorTreeLook::sensor(*c.sensors[i], c, nowMs);
+        item->setIcon(0, look.alertIcon ? alert : QIcon());
+        apply(look);
+        return;
+    }
+    const int i = item->data(0, kLocationRole).toInt();
+    if (!item->data(0, kLocationRole).isValid() || i < 0 || i >= c.locations.size() || c.locations[i]->treeItem != item
+        || c.locations[i]->ip.isEmpty())
+        return;
+    const ItemLook look = SensorTreeLook::gatewayLocation(*c.locations[i]);
+    item->setText(0, look.text);
+    apply(look);
+}
+
+bool SensorTree::checkChanged(QTreeWidgetItem* item)
+{
+    if (busy || !item)
+        return false;
+    checkedStale = true;
+    busy = true;
+    if (QTreeWidgetItem* parent = item->parent()) {
+        updateRoomCheck(parent);
+    } else {
+        for (int i = 0; i < item->childCount(); ++i)
+            item->child(i)->setCheckState(0, item->checkState(0));
+    }
+    busy = false;
+    return true;
+}
+
+int SensorTree::sensorOf(const QTreeWidgetItem* item) const
+{
+    const QVector<Sensor*>& sensors = config().sensors;
+    if (!item || !item->data(0, kSensorRole).isValid())
+        return -1;
+    const int i = item->data(0, kSensorRole).toInt();
+    return i >= 0 && i < sensors.size() && sensors[i]->treeItem == item ? i : -1;
+}

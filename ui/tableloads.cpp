@@ -1,0 +1,250 @@
+#include "ui/tableloads.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QHeaderView>
+#include <QLoggingCategory>
+#include <QSettings>
+#include <QTimer>
+
+#include "app/appstate.h"
+#include "app/mainclass.h"
+#include "storage/sqlbasemodule.h"
+#include "ui/mymodel.h"
+#include "ui/sensortree.h"
+#include "ui/tablecolumns.h"
+#include "ui_mainwindow.h"
+
+// The summary statements, about 2 KB each, at every refresh: off unless asked for with
+// QT_LOGGING_RULES="ostrivel.views.sql.debug=true".
+Q_LOGGING_CATEGORY(lcViewSql, "ostrivel.views.sql", QtInfoMsg)
+
+namespace
+{
+
+AppState& config()
+{
+    Q_ASSERT(gAppState);
+    return *gAppState;
+}
+
+// The type the database was opened with, not one saved since.
+int activeDbType()
+{
+    if (gMainClass && gMainClass->sqlBaseModule)
+        return gMainClass->sqlBaseModule->dbType;
+    return config().DBType;
+}
+
+QTableView* viewOf(Ui::MainWindow* ui, int table)
+{
+    return table == TableQueries::Locations ? ui->tableViewLocations
+        : table == TableQueries::Sensors    ? ui->tableViewSensors
+                                            : ui->tableViewTable;
+}
+
+} // namespace
+
+TableLoads::TableLoads(Ui::MainWindow* ui, const SensorTree* tree, const QString* timeFilter, QObject* parent)
+    : QObject(parent)
+    , ui(ui)
+    , tree(tree)
+    , timeFilter(timeFilter)
+{
+    loader = new TableLoader;
+    loader->moveToThread(&loaderThread);
+    connect(loader, &TableLoader::loaded, this, &TableLoads::loaded);
+    loaderThread.start();
+    setupModels();
+}
+
+TableLoads::~TableLoads()
+{
+    loader->stop();
+    QMetaObject::invokeMethod(loader, &TableLoader::close, Qt::BlockingQueuedConnection);
+    loaderThread.quit();
+    loaderThread.wait();
+    delete loader;
+    for (MyModel* model : models)
+        delete model;
+}
+
+void TableLoads::setupModels()
+{
+    struct Column {
+        const char* header;
+        const char* toolTip;
+        int kind;
+    };
+    const Column locations[] = {
+        { "Помещение", "Помещение", MyModel::Plain },
+        { "Тмин, °C", "Минимальная температура в помещении среди датчиков\nза выбранный промежуток времени",
+            MyModel::Temperature },
+        { "Тмакс, °C", "Максимальная температура в помещении среди датчиков\nза выбранный промежуток времени",
+            MyModel::Temperature },
+        { "Tср, °C", "Средняя температура в помещении\nза выбранный промежуток времени", MyModel::Temperature },
+        { "Вмин, %", "Минимальная влажность в помещении среди датчиков\nза выбранный промежуток времени",
+            MyModel::Humidity },
+        { "Вмакс, %", "Максимальная влажность в помещении среди датчиков\nза выбранный промежуток времени",
+            MyModel::Humidity },
+        { "Вср, %", "Средняя влажность в помещении\nза выбранный промежуток времени", MyModel::Humidity },
+    };
+    const Column sensors[] = {
+        { "Датчик", "Сенсор", MyModel::Plain },
+        { "Тмин, °C", "Минимальная температура на датчике\nза выбранный промежуток времени", MyModel::Temperature },
+        { "Тмакс, °C", "Максимальная температура на датчике\nза выбранный промежуток времени", MyModel::Temperature },
+        { "Tср, °C", "Средняя температура на датчике\nза выбранный промежуток времени", MyModel::Temperature },
+        { "Вмин, %", "Минимальная влажность на датчике\nза выбранный промежуток времени", MyModel::Humidity },
+        { "Вмакс, %", "Максимальная влажность на датчике\nза выбранный промежуток времени", MyModel::Humidity },
+        { "Вср, %", "Средняя влажность на датчике\nза выбранный промежуток времени", MyModel::Humidity },
+        { "Батарея", "Последний измеренный заряд батареи", MyModel::Battery },
+    };
+    const Column table[] = {
+        { "Сенсор", nullptr, MyModel::Plain },
+        { "Время", nullptr, MyModel::Plain },
+        { "Темп.", nullptr, MyModel::Temperature },
+        { "Влажн.", nullptr, MyModel::Humidity },
+        { "Батарея", nullptr, MyModel::Battery },
+    };
+    auto make = [](const Column* columns, int count) {
+        auto* model = new MyModel(count, nullptr);
+        for (int i = 0; i < count; ++i) {
+            model->setHeaderData(i, Qt::Horizontal, tr(columns[i].header), Qt::EditRole);
+            if (columns[i].toolTip)
+                model->setHeaderData(i, Qt::Horizontal, tr(columns[i].toolTip), Qt::ToolTipRole);
+            model->columnKinds[i] = columns[i].kind;
+        }
+        return model;
+    };
+    models[TableQueries::Locations] = make(locations, 7);
+    models[TableQueries::Sensors] = make(sensors, 8);
+    models[TableQueries::Measurements] = make(table, 5);
+    for (int i = 0; i < 3; ++i)
+        viewOf(ui, i)->setModel(models[i]);
+    if (QSettings* view = gAppState ? gAppState->viewSettings : nullptr) {
+        ui->tableViewLocations->horizontalHeader()->restoreState(
+            view->value(QStringLiteral("MainWindow/TableViewLocations")).toByteArray());
+        ui->tableViewSensors->horizontalHeader()->restoreState(
+            view->value(QStringLiteral("MainWindow/TableViewSensors")).toByteArray());
+        ui->tableViewTable->horizontalHeader()->restoreState(
+            view->value(QStringLiteral("MainWindow/TableViewTable")).toByteArray());
+    }
+}
+
+MyModel* TableLoads::model(int table) const
+{
+    return models[table];
+}
+
+bool TableLoads::busy() const
+{
+    for (const Request& r : requests) {
+        if (r.gate.busy())
+            return true;
+    }
+    return false;
+}
+
+QVariantList TableLoads::timeFilterValues(qint64 nowSeconds) const
+{
+    if (ui->radioLast->isChecked())
+        return TableQueries::relativeFilter(nowSeconds, ui->comboLast->currentIndex()).values;
+    return TableQueries::rangeFilter(ui->dateTimeStart->dateTime().toMSecsSinceEpoch() / 1000,
+        ui->dateTimeEnd->dateTime().toMSecsSinceEpoch() / 1000)
+        .values;
+}
+
+TableQueries::Query TableLoads::queryOf(int table, const QStringList& sensors) const
+{
+    auto order = [](QTableView* view, TableQueries::Table which) {
+        const QHeaderView* h = view->horizontalHeader();
+        return TableQueries::orderClause(
+            which, h->sortIndicatorSection(), h->sortIndicatorOrder() == Qt::AscendingOrder);
+    };
+    const int type = activeDbType();
+    const QVariantList filter = timeFilterValues(QDateTime::currentSecsSinceEpoch());
+    if (table != TableQueries::Measurements && config().aggregatesReady) {
+        // Whole days and hours come from the aggregates, so a year costs about what a day does.
+        qint64 first = 0;
+        qint64 last = 0;
+        TableQueries::windowOf(filter, &first, &last);
+        if (table == TableQueries::Locations)
+            return TableQueries::locationsSummary(
+                type, sensors, first, last, order(ui->tableViewLocations, TableQueries::Locations));
+        return TableQueries::sensorsSummary(
+            type, sensors, first, last, order(ui->tableViewSensors, TableQueries::Sensors));
+    }
+    TableQueries::Query query;
+    switch (table) {
+    case TableQueries::Locations:
+        query.text = TableQueries::locationsQuery(
+            type, sensors.size(), *timeFilter, order(ui->tableViewLocations, TableQueries::Locations));
+        break;
+    case TableQueries::Sensors:
+        query.text = TableQueries::sensorsQuery(
+            type, sensors.size(), *timeFilter, order(ui->tableViewSensors, TableQueries::Sensors));
+        break;
+    default:
+        query.text = TableQueries::measurementsQuery(type, sensors.size(), *timeFilter,
+            order(ui->tableViewTable, TableQueries::Measurements), config().DateTimeStyle, config().MaxTableRows);
+        break;
+    }
+    for (const QString& eui : sensors)
+        query.values << eui;
+    query.values << filter;
+    return query;
+}
+
+void TableLoads::request(int table)
+{
+    if (requests[table].gate.request())
+        start(table);
+}
+
+void TableLoads::start(int table)
+{
+    Request& request = requests[table];
+    const TableQueries::Query q = queryOf(table, tree->checkedSensors());
+    const QString text = q.text;
+    const QVariantList values = q.values;
+    if (table != TableQueries::Measurements)
+        qCDebug(lcViewSql).noquote() << text;
+    if (text.isEmpty()) {
+        models[table]->setRows({});
+        request.gate.abandon();
+        return;
+    }
+    request.inFlight = ++serial;
+    request.clock.start();
+    const quint64 id = request.inFlight;
+    TableLoader* target = loader;
+    QMetaObject::invokeMethod(
+        loader, [target, table, id, text, values] { target->load(table, id, text, values); }, Qt::QueuedConnection);
+}
+
+void TableLoads::loaded(int table, quint64 id, const TableRows& rows)
+{
+    if (table < 0 || table > 2 || requests[table].inFlight != id)
+        return;
+    Request& request = requests[table];
+    request.inFlight = 0;
+    if (!rows.error.isEmpty())
+        qDebug() << "table query failed:" << rows.error;
+    // A rejected query leaves its table empty.
+    models[table]->setRows(rows.rows);
+    TableColumns::growToContents(viewOf(ui, table));
+    const int rest = request.gate.finished(request.clock.elapsed());
+    if (rest < 0)
+        return;
+    QTimer::singleShot(rest, this, [this, table] {
+        Request& r = requests[table];
+        // A table whose tab is no longer current keeps what it shows.
+        const int tab = ui->tabWidget->currentIndex();
+        if (tab != (table == TableQueries::Measurements ? 1 : 0)) {
+            r.gate.abandon();
+            return;
+        }
+        r.gate.resume();
+        start(table);
+    });
+}
