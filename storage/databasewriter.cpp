@@ -161,11 +161,14 @@ private:
                 const bool complete = query.value(0).toInt() == 0 && frames == query.value(2).toInt();
                 query.finish();
                 const qint64 since = monotonicMs() - lastTruncate;
+                // A WAL restarted by a transaction that wrote no page holds a header and no frame:
+                // it is reset too, so that an idle database leaves an empty file.
+                const bool leftOver = frames == 0 && QFileInfo(file + QStringLiteral("-wal")).size() > 0;
                 // Readers that follow one another without a pause never leave the file to a
                 // checkpoint that does not wait: after two rounds without a reset it waits a
                 // moment for the readers of old frames (new ones read the copied pages) and holds
                 // the writer that long.
-                if (frames > 0 && since >= truncateMs && (complete || since >= 2 * truncateMs)) {
+                if ((frames > 0 || leftOver) && since >= truncateMs && (complete || since >= 2 * truncateMs)) {
                     const bool wait = since >= 2 * truncateMs;
                     if (truncate(query, wait ? kTruncateWaitMs : 0) || wait)
                         lastTruncate = monotonicMs();
