@@ -202,6 +202,14 @@ public:
         : owner(owner)
     {
     }
+    // An orphaned worker is deleted once its run() has returned, while the thread may still be
+    // finishing: it is waited for, and what it wrote under the mutex is seen, before the
+    // members go.
+    ~Worker() override
+    {
+        wait();
+        QMutexLocker lock(&mutex);
+    }
 
     void run() override;
     // Called by the owner's destructor: no signal reaches the owner from now on, and a thread
