@@ -42,6 +42,8 @@ public:
     void loadMeasures();
     // The same for a sensor and period given directly; an empty EUI64 draws the empty chart.
     void loadMeasures(const QString& eui64, const QDateTime& from, const QDateTime& to);
+    // Draws the chart again for the widget's size from the samples held; a reduced load holds
+    // none and asks for the chart of the new size instead.
     void drawChart();
     // A load is under way or waiting for its turn.
     bool loading() const { return gate.busy(); }
@@ -85,6 +87,8 @@ private:
     QVector<GraphSample> samples;
     // Until the first load there is nothing to frame: a resize then paints the background.
     bool loaded = false;
+    // The load came reduced for the size it was asked at (no samples): another size is read again.
+    bool reduced = false;
     SaveFileNameQuestion saveFileName;
 
     QThread loaderThread;
