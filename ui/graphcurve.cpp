@@ -273,18 +273,6 @@ GraphCurve::Builder::Builder(GraphPane pane, const GraphModel& model)
 {
 }
 
-GraphCurve::Builder::Builder(const Builder& other)
-    : state(std::make_unique<State>(*other.state))
-{
-}
-
-GraphCurve::Builder& GraphCurve::Builder::operator=(const Builder& other)
-{
-    if (this != &other)
-        state = std::make_unique<State>(*other.state);
-    return *this;
-}
-
 GraphCurve::Builder::~Builder() = default;
 
 void GraphCurve::Builder::add(const GraphSample& s)

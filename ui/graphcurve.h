@@ -32,8 +32,8 @@ public:
     {
     public:
         Builder(GraphPane pane, const GraphModel& model);
-        Builder(const Builder& other);
-        Builder& operator=(const Builder& other);
+        Builder(const Builder&) = delete;
+        Builder& operator=(const Builder&) = delete;
         ~Builder();
         // `s` follows the sample added before it, whichever pane that one has a value for.
         void add(const GraphSample& s);
