@@ -67,6 +67,12 @@ void GraphWidget::loadMeasures(const QString& eui64, const QDateTime& from, cons
         startLoad();
 }
 
+void GraphWidget::setSampleCap(qint64 cap)
+{
+    QMetaObject::invokeMethod(
+        loader, [target = loader, cap] { target->sampleCap = cap; }, Qt::QueuedConnection);
+}
+
 void GraphWidget::startLoad()
 {
     ++started;

@@ -53,6 +53,8 @@ public:
     int loadsStarted() const { return started; }
 
     void setSaveFileNameQuestion(SaveFileNameQuestion question) { saveFileName = std::move(question); }
+    // The most samples the loading thread holds (GraphLoader::sampleCap), for loads asked after.
+    void setSampleCap(qint64 cap);
 
     const QImage& image() const { return chartImage; }
     const GraphModel& model() const { return chart; }
