@@ -124,12 +124,13 @@ void GraphLoader::load(quint64 serial, GraphRequest request)
                     return !tooMany;
                 },
                 &keptLastId, db, &connection);
-        GraphSummary summary;
         if (done && tooMany) {
             keptSamples.clear();
             keptSamples.squeeze();
             done = false;
-            if (GraphQuery::summary(request.eui64, request.fromMs / 1000, request.toMs / 1000, &summary, db))
+            GraphSummary summary;
+            if (GraphQuery::summary(
+                    request.eui64, request.fromMs / 1000, request.toMs / 1000, &summary, db, &connection))
                 result = reduce(request, summary, db, &connection);
         }
         if (!done)

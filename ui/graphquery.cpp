@@ -81,8 +81,8 @@ bool GraphQuery::read(const QString& eui64, qint64 fromSecs, qint64 toSecs, qint
     return !connection || !connection->stopped();
 }
 
-bool GraphQuery::summary(
-    const QString& eui64, qint64 fromSecs, qint64 toSecs, GraphSummary* summary, const QSqlDatabase& db)
+bool GraphQuery::summary(const QString& eui64, qint64 fromSecs, qint64 toSecs, GraphSummary* summary,
+    const QSqlDatabase& db, ThreadConnection* connection)
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
@@ -92,7 +92,8 @@ bool GraphQuery::summary(
     q.addBindValue(eui64);
     q.addBindValue(fromSecs);
     q.addBindValue(toSecs);
-    if (!q.exec() || !q.next())
+    QString error;
+    if (!(connection ? connection->exec(q, &error) : q.exec()) || !q.next())
         return false;
     *summary = GraphSummary();
     summary->count = q.value(0).toLongLong();
