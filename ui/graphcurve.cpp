@@ -21,6 +21,18 @@ public:
         : lines(out)
     {
     }
+    // A copy that writes into `out`, which holds a copy of what `other` wrote.
+    LineReducer(const LineReducer& other, QVector<QLine>& out)
+        : lines(out)
+        , pending(other.pending)
+        , stubs(other.stubs)
+        , column(other.column)
+        , lastEmitted(other.lastEmitted)
+        , haveEmitted(other.haveEmitted)
+        , inRun(other.inRun)
+        , runColumns(other.runColumns)
+    {
+    }
 
     void add(const QPoint& p, bool joined)
     {
@@ -146,6 +158,18 @@ public:
         , rows(std::max(0, GraphModel::truncated(pane.height())) + 10)
     {
     }
+    // A copy that writes into `out`, which holds a copy of what `other` wrote.
+    MarkReducer(const MarkReducer& other, QVector<QRectF>& out)
+        : marks(out)
+        , rowBase(other.rowBase)
+        , rows(other.rows)
+        , groups(other.groups)
+        , column(other.column)
+        , count(other.count)
+        , lowest(other.lowest)
+        , highest(other.highest)
+    {
+    }
 
     void add(const QPointF& p)
     {
@@ -214,27 +238,74 @@ private:
 
 } // namespace
 
+struct GraphCurve::Builder::State {
+    State(GraphPane which, const GraphModel& m)
+        : model(m)
+        , pane(which)
+        , lines(curve.lines)
+        , marks(curve.marks, m.pane(which))
+    {
+    }
+    State(const State& other)
+        : model(other.model)
+        , pane(other.pane)
+        , curve(other.curve)
+        , lines(other.lines, curve.lines)
+        , marks(other.marks, curve.marks)
+        , previousMsecs(other.previousMsecs)
+        , haveSample(other.haveSample)
+        , havePoint(other.havePoint)
+    {
+    }
+
+    const GraphModel& model;
+    const GraphPane pane;
+    GraphCurve curve;
+    LineReducer lines;
+    MarkReducer marks;
+    qint64 previousMsecs = 0;
+    bool haveSample = false;
+    bool havePoint = false;
+};
+
+GraphCurve::Builder::Builder(GraphPane pane, const GraphModel& model)
+    : state(std::make_unique<State>(pane, model))
+{
+}
+
+GraphCurve::Builder::~Builder() = default;
+
+void GraphCurve::Builder::add(const GraphSample& s)
+{
+    State& b = *state;
+    const bool temperature = b.pane == GraphPane::Temperature;
+    const bool has = temperature ? s.hasTemperature : s.hasWetness;
+    // The gap that breaks the curve is measured to the sample just before, whichever pane that
+    // one has a value for.
+    const bool joined = b.havePoint && b.haveSample && s.msecs - b.previousMsecs < b.model.breakLimitMs();
+    b.previousMsecs = s.msecs;
+    b.haveSample = true;
+    if (!has)
+        return;
+    const QPointF p(b.model.x(s.msecs), b.model.y(b.pane, temperature ? s.temperature : s.wetness));
+    b.lines.add(QPoint(GraphModel::truncated(p.x()), GraphModel::truncated(p.y())), joined);
+    b.marks.add(p);
+    b.havePoint = true;
+}
+
+GraphCurve GraphCurve::Builder::curve() const
+{
+    // Finishing closes the open run and column: done on a copy, the builder can go on.
+    State done(*state);
+    done.lines.finish();
+    done.marks.finish();
+    return done.curve;
+}
+
 GraphCurve GraphCurve::build(const QVector<GraphSample>& samples, GraphPane pane, const GraphModel& model)
 {
-    GraphCurve curve;
-    LineReducer lines(curve.lines);
-    MarkReducer marks(curve.marks, model.pane(pane));
-    const bool temperature = pane == GraphPane::Temperature;
-    const qint64 limit = model.breakLimitMs();
-    bool havePrevious = false;
-    for (int i = 0; i < samples.size(); ++i) {
-        const GraphSample& s = samples[i];
-        if (!(temperature ? s.hasTemperature : s.hasWetness))
-            continue;
-        const QPointF p(model.x(s.msecs), model.y(pane, temperature ? s.temperature : s.wetness));
-        // The gap that breaks the curve is measured to the sample just before in the list,
-        // whichever pane that one has a value for.
-        const bool joined = havePrevious && s.msecs - samples[i - 1].msecs < limit;
-        lines.add(QPoint(GraphModel::truncated(p.x()), GraphModel::truncated(p.y())), joined);
-        marks.add(p);
-        havePrevious = true;
-    }
-    lines.finish();
-    marks.finish();
-    return curve;
+    Builder builder(pane, model);
+    for (const GraphSample& s : samples)
+        builder.add(s);
+    return builder.curve();
 }

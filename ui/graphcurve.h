@@ -4,6 +4,8 @@
 #include <QRectF>
 #include <QVector>
 
+#include <memory>
+
 #include "ui/graphsample.h"
 
 class GraphModel;
@@ -22,6 +24,26 @@ class GraphCurve
 {
 public:
     static GraphCurve build(const QVector<GraphSample>& samples, GraphPane pane, const GraphModel& model);
+
+    // The same reduction fed one sample at a time, in time order, so that the samples need not
+    // be held: the graph reduces a long period while it reads it. `model` must be laid out
+    // already (ranges, period, size) and outlive the builder.
+    class Builder
+    {
+    public:
+        Builder(GraphPane pane, const GraphModel& model);
+        Builder(const Builder&) = delete;
+        Builder& operator=(const Builder&) = delete;
+        ~Builder();
+        // `s` follows the sample added before it, whichever pane that one has a value for.
+        void add(const GraphSample& s);
+        // The curve of what was added so far; more may be added after.
+        GraphCurve curve() const;
+
+    private:
+        struct State;
+        std::unique_ptr<State> state;
+    };
 
     // Whole-pixel segments (the chart's lines run between truncated coordinates).
     QVector<QLine> lines;

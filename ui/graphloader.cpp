@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "ui/graphcurve.h"
 #include "ui/graphquery.h"
 #include "ui/graphrenderer.h"
 
@@ -33,6 +34,33 @@ GraphResult GraphLoader::draw(const GraphRequest& request, const QVector<GraphSa
     result.chart.setPeriod(request.fromMs, request.toMs, result.samples);
     result.chart.layout(request.chart.width, request.chart.height);
     result.image = GraphRenderer::draw(result.chart, result.samples, true);
+    return result;
+}
+
+GraphResult GraphLoader::reduce(
+    const GraphRequest& request, const GraphSummary& summary, const QSqlDatabase& db, ThreadConnection* connection)
+{
+    GraphResult result;
+    result.chart = request.chart;
+    result.chart.setRangesFrom(summary);
+    result.chart.setPeriodFrom(request.fromMs, request.toMs, summary);
+    result.chart.layout(request.chart.width, request.chart.height);
+    GraphCurve::Builder temperature(GraphPane::Temperature, result.chart);
+    GraphCurve::Builder wetness(GraphPane::Wetness, result.chart);
+    qint64 lastId = -1;
+    const bool read = GraphQuery::read(
+        request.eui64, request.fromMs / 1000, request.toMs / 1000, -1,
+        [&](const GraphSample& s) {
+            temperature.add(s);
+            wetness.add(s);
+            return true;
+        },
+        &lastId, db, connection);
+    if (read)
+        result.image = GraphRenderer::draw(result.chart, temperature.curve(), wetness.curve());
+    else
+        result = draw(request, QVector<GraphSample>());
+    result.reduced = true;
     return result;
 }
 
@@ -71,24 +99,51 @@ void GraphLoader::load(quint64 serial, GraphRequest request)
     // another period or removed measurements read the period whole.
     const bool same = keptValid && !request.eui64.isEmpty() && request.eui64 == kept.eui64
         && request.generation == kept.generation && db.isOpen();
-    bool done = same && update(request, kept.fromMs / 1000, &keptSamples, &keptLastId, db, &connection);
+    bool done = same && update(request, kept.fromMs / 1000, &keptSamples, &keptLastId, db, &connection)
+        && keptSamples.size() <= sampleCap;
+    GraphResult result;
     if (done) {
         ++updates;
     } else {
         ++wholeLoads;
         keptSamples.clear();
+        keptSamples.squeeze();
         keptLastId = -1;
+        // One transaction, so that rows stored or purged between the reads cannot put a value
+        // outside the axes.
+        QSqlDatabase reader = db;
+        const bool snapshot = !request.eui64.isEmpty() && db.isOpen() && reader.transaction();
+        bool tooMany = false;
         done = request.eui64.isEmpty() || !db.isOpen()
-            || GraphQuery::loadAfter(request.eui64, request.fromMs / 1000, request.toMs / 1000, -1, &keptSamples,
+            || GraphQuery::read(
+                request.eui64, request.fromMs / 1000, request.toMs / 1000, -1,
+                [&](const GraphSample& s) {
+                    tooMany = keptSamples.size() >= sampleCap;
+                    if (!tooMany)
+                        keptSamples.append(s);
+                    return !tooMany;
+                },
                 &keptLastId, db, &connection);
+        if (done && tooMany) {
+            keptSamples.clear();
+            keptSamples.squeeze();
+            done = false;
+            GraphSummary summary;
+            if (GraphQuery::summary(
+                    request.eui64, request.fromMs / 1000, request.toMs / 1000, &summary, db, &connection))
+                result = reduce(request, summary, db, &connection);
+        }
         if (!done)
             keptSamples.clear(); // a failed query draws the empty chart
+        if (snapshot)
+            reader.commit();
     }
     kept = request;
     keptValid = done && !request.eui64.isEmpty();
     // A failed open draws the empty chart, as a failed query does. A stopped load draws
     // nothing: the graph is closing, and what was read is not the period asked for.
-    GraphResult result = draw(request, keptSamples);
+    if (!result.reduced)
+        result = draw(request, keptSamples);
     if (!connection.stopped())
         emit loaded(serial, result);
 }

@@ -22,11 +22,13 @@ struct GraphRequest {
     GraphModel chart;
 };
 
-// The finished load: samples, the chart laid out over them and its picture.
+// The finished load: samples, the chart laid out over them and its picture. A period of more
+// samples than the loader holds comes reduced: its picture only, drawn for the request's size.
 struct GraphResult {
     GraphModel chart;
     QVector<GraphSample> samples;
     QImage image;
+    bool reduced = false;
 };
 Q_DECLARE_METATYPE(GraphRequest)
 Q_DECLARE_METATYPE(GraphResult)
@@ -43,6 +45,11 @@ public:
     static GraphResult run(const GraphRequest& request, const QSqlDatabase& db, ThreadConnection* connection = nullptr);
     // The chart of `samples` for the request.
     static GraphResult draw(const GraphRequest& request, const QVector<GraphSample>& samples);
+    // The chart of the request's period reduced while it is read, no sample held: each row read
+    // goes straight into the curves, over axes laid out from `summary` (what the database
+    // counted of the same rows beforehand). A failed read draws the empty chart.
+    static GraphResult reduce(const GraphRequest& request, const GraphSummary& summary, const QSqlDatabase& db,
+        ThreadConnection* connection = nullptr);
     // Brings `kept` (the rows of `request`'s sensor read up to the row `lastId`) up to the
     // request's period: rows stored since are appended, rows that left it (the window moved on,
     // the purge) are dropped. False when only a whole load can tell (an earlier start or end);
@@ -66,6 +73,9 @@ public:
     // Whole loads and updates done so far (loader thread).
     int wholeLoads = 0;
     int updates = 0;
+    // The most samples a load holds: a period of more is reduced while it is read, and every
+    // refresh of it reads it whole again.
+    qint64 sampleCap = 1000000;
 
 private:
     ThreadConnection connection;

@@ -46,23 +46,31 @@ void GraphModel::readConfig(const AppState& state, const Sensor* sensor)
 
 void GraphModel::setRanges(const QVector<GraphSample>& samples)
 {
+    GraphSummary summary;
+    for (const GraphSample& s : samples)
+        summary.add(s);
+    setRangesFrom(summary);
+}
+
+// Truncation never decreases a value, so the lowest and the highest value frame the axes as
+// every value would one by one.
+void GraphModel::setRangesFrom(const GraphSummary& summary)
+{
     tempMin = truncated(thresholds[TMinCritical] - 1.0);
     tempMax = truncated(thresholds[TMaxCritical] + 1.0);
     wetnessMin = truncated(thresholds[HMinCritical] - 2.0);
     wetnessMax = truncated(thresholds[HMaxCritical] + 2.0);
-    for (const GraphSample& s : samples) {
-        if (s.hasTemperature) {
-            if (tempMin > s.temperature - 1.0)
-                tempMin = truncated(s.temperature - 1.0);
-            if (s.temperature + 1.0 > tempMax)
-                tempMax = truncated(s.temperature + 1.0);
-        }
-        if (s.hasWetness) {
-            if (wetnessMin > s.wetness - 2.0)
-                wetnessMin = truncated(s.wetness - 2.0);
-            if (s.wetness + 2.0 > wetnessMax)
-                wetnessMax = truncated(s.wetness + 2.0);
-        }
+    if (summary.hasTemperature) {
+        if (tempMin > summary.minTemperature - 1.0)
+            tempMin = truncated(summary.minTemperature - 1.0);
+        if (summary.maxTemperature + 1.0 > tempMax)
+            tempMax = truncated(summary.maxTemperature + 1.0);
+    }
+    if (summary.hasWetness) {
+        if (wetnessMin > summary.minWetness - 2.0)
+            wetnessMin = truncated(summary.minWetness - 2.0);
+        if (summary.maxWetness + 2.0 > wetnessMax)
+            wetnessMax = truncated(summary.maxWetness + 2.0);
     }
     keepOpen(tempMin, tempMax);
     keepOpen(wetnessMin, wetnessMax);
@@ -72,9 +80,17 @@ void GraphModel::setRanges(const QVector<GraphSample>& samples)
 
 void GraphModel::setPeriod(qint64 fromMs, qint64 toMs, const QVector<GraphSample>& samples)
 {
+    GraphSummary summary;
+    if (!samples.isEmpty())
+        summary.add(samples.first());
+    setPeriodFrom(fromMs, toMs, summary);
+}
+
+void GraphModel::setPeriodFrom(qint64 fromMs, qint64 toMs, const GraphSummary& summary)
+{
     startMs = fromMs;
-    if (!samples.isEmpty() && samples.first().msecs < startMs)
-        startMs = samples.first().msecs;
+    if (summary.count && summary.firstMsecs < startMs)
+        startMs = summary.firstMsecs;
     endMs = toMs;
     spanMs = endMs - startMs;
 }

@@ -38,8 +38,10 @@ public:
     void readConfig(const AppState& state, const Sensor* sensor);
     // Axis ranges framing the critical thresholds, widened by every loaded value.
     void setRanges(const QVector<GraphSample>& samples);
+    void setRangesFrom(const GraphSummary& summary);
     // The time axis runs from `fromMs` (or the first sample, when that is earlier) to `toMs`.
     void setPeriod(qint64 fromMs, qint64 toMs, const QVector<GraphSample>& samples);
+    void setPeriodFrom(qint64 fromMs, qint64 toMs, const GraphSummary& summary);
     // Panes and scales for a widget of that size.
     void layout(int width, int height);
 

@@ -26,6 +26,19 @@ QVector<GraphSample> GraphQuery::load(
 bool GraphQuery::loadAfter(const QString& eui64, qint64 fromSecs, qint64 toSecs, qint64 afterId,
     QVector<GraphSample>* samples, qint64* lastId, const QSqlDatabase& db, ThreadConnection* connection)
 {
+    return read(
+        eui64, fromSecs, toSecs, afterId,
+        [samples](const GraphSample& s) {
+            samples->append(s);
+            return true;
+        },
+        lastId, db, connection);
+}
+
+bool GraphQuery::read(const QString& eui64, qint64 fromSecs, qint64 toSecs, qint64 afterId,
+    const std::function<bool(const GraphSample&)>& sink, qint64* lastId, const QSqlDatabase& db,
+    ThreadConnection* connection)
+{
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(text())) {
@@ -59,12 +72,41 @@ bool GraphQuery::loadAfter(const QString& eui64, qint64 fromSecs, qint64 toSecs,
         s.hasWetness = !w.isNull();
         if (s.hasWetness)
             s.wetness = double(w.toFloat());
-        samples->append(s);
+        if (!sink(s))
+            return true;
         *lastId = q.value(3).toLongLong();
     }
     if (connection && !connection->complete(q, &error))
         return failed();
     return !connection || !connection->stopped();
+}
+
+bool GraphQuery::summary(const QString& eui64, qint64 fromSecs, qint64 toSecs, GraphSummary* summary,
+    const QSqlDatabase& db, ThreadConnection* connection)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT COUNT(*), MIN(m.timemeasure), MIN(m.temperature), MAX(m.temperature), "
+                             "MIN(m.wetness), MAX(m.wetness) FROM measure m INNER JOIN sensors s "
+                             "ON m.sensor_id=s.id WHERE s.EUI64=? AND m.timemeasure >= ? AND m.timemeasure <= ?"));
+    q.addBindValue(eui64);
+    q.addBindValue(fromSecs);
+    q.addBindValue(toSecs);
+    QString error;
+    if (!(connection ? connection->exec(q, &error) : q.exec()) || !q.next())
+        return false;
+    *summary = GraphSummary();
+    summary->count = q.value(0).toLongLong();
+    summary->firstMsecs = q.value(1).toLongLong() * 1000;
+    // Widened from single precision as the rows are: the lowest stored value is then the lowest
+    // value read.
+    summary->hasTemperature = !q.value(2).isNull();
+    summary->minTemperature = double(q.value(2).toFloat());
+    summary->maxTemperature = double(q.value(3).toFloat());
+    summary->hasWetness = !q.value(4).isNull();
+    summary->minWetness = double(q.value(4).toFloat());
+    summary->maxWetness = double(q.value(5).toFloat());
+    return true;
 }
 
 qint64 GraphQuery::oldest(const QString& eui64, qint64 fromSecs, const QSqlDatabase& db)

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 #include "ui/graphsample.h"
 
 class ThreadConnection;
@@ -25,6 +27,15 @@ public:
     // failed or was stopped.
     static bool loadAfter(const QString& eui64, qint64 fromSecs, qint64 toSecs, qint64 afterId,
         QVector<GraphSample>* samples, qint64* lastId, const QSqlDatabase& db, ThreadConnection* connection = nullptr);
+    // The same rows handed to `sink` one by one as they are read, none of them held; a sink that
+    // answers false ends the reading there (which is no failure).
+    static bool read(const QString& eui64, qint64 fromSecs, qint64 toSecs, qint64 afterId,
+        const std::function<bool(const GraphSample&)>& sink, qint64* lastId, const QSqlDatabase& db,
+        ThreadConnection* connection = nullptr);
+    // What the axes need of the sensor's measurements from `fromSecs` to `toSecs`, counted by the
+    // database; false when the query failed or was stopped.
+    static bool summary(const QString& eui64, qint64 fromSecs, qint64 toSecs, GraphSummary* summary,
+        const QSqlDatabase& db, ThreadConnection* connection = nullptr);
     // The sensor's oldest stored second from `fromSecs` on; -1 when it has none there, -2 when
     // the query failed.
     static qint64 oldest(const QString& eui64, qint64 fromSecs, const QSqlDatabase& db);

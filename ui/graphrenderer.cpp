@@ -58,8 +58,7 @@ void drawMarks(QPainter& p, const GraphModel& chart, const QVector<QRectF>& mark
     p.setRenderHint(QPainter::Antialiasing, true);
 }
 
-void drawPane(
-    QPainter& p, const GraphModel& chart, const QVector<GraphSample>& samples, GraphPane pane, const QString& title)
+void drawPane(QPainter& p, const GraphModel& chart, const GraphCurve& curve, GraphPane pane, const QString& title)
 {
     const QRectF& r = chart.pane(pane);
     const int first = pane == GraphPane::Temperature ? GraphModel::TMinCritical : GraphModel::HMinCritical;
@@ -91,16 +90,14 @@ void drawPane(
     p.setPen(Qt::gray);
     p.drawText(QPoint(GraphModel::truncated(r.left() + 7), GraphModel::truncated(r.top() + 2)), title);
 
-    const GraphCurve curve = GraphCurve::build(samples, pane, chart);
     p.setPen(QPen(chart.line, 1));
     p.drawLines(curve.lines);
     drawMarks(p, chart, curve.marks);
     p.setBrush(Qt::NoBrush);
 }
 
-} // namespace
-
-QImage GraphRenderer::draw(const GraphModel& chart, const QVector<GraphSample>& samples, bool loaded)
+// The chart over its background; without curves (nothing loaded yet) the background alone.
+QImage drawChart(const GraphModel& chart, const GraphCurve* temperature, const GraphCurve* wetness)
 {
     const int w = chart.width;
     const int h = chart.height;
@@ -108,11 +105,27 @@ QImage GraphRenderer::draw(const GraphModel& chart, const QVector<GraphSample>& 
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(QRect(QPoint(-1, -1), QPoint(w - 1, h - 1)), chart.background);
-    if (loaded) {
+    if (temperature && wetness) {
         drawGrid(p, chart);
-        drawPane(
-            p, chart, samples, GraphPane::Temperature, QCoreApplication::translate("GraphWidget", "Температура, °C"));
-        drawPane(p, chart, samples, GraphPane::Wetness, QCoreApplication::translate("GraphWidget", "Влажность, %"));
+        drawPane(p, chart, *temperature, GraphPane::Temperature,
+            QCoreApplication::translate("GraphWidget", "Температура, °C"));
+        drawPane(p, chart, *wetness, GraphPane::Wetness, QCoreApplication::translate("GraphWidget", "Влажность, %"));
     }
     return image;
+}
+
+} // namespace
+
+QImage GraphRenderer::draw(const GraphModel& chart, const QVector<GraphSample>& samples, bool loaded)
+{
+    if (!loaded)
+        return drawChart(chart, nullptr, nullptr);
+    const GraphCurve temperature = GraphCurve::build(samples, GraphPane::Temperature, chart);
+    const GraphCurve wetness = GraphCurve::build(samples, GraphPane::Wetness, chart);
+    return drawChart(chart, &temperature, &wetness);
+}
+
+QImage GraphRenderer::draw(const GraphModel& chart, const GraphCurve& temperature, const GraphCurve& wetness)
+{
+    return drawChart(chart, &temperature, &wetness);
 }

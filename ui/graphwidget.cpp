@@ -67,6 +67,12 @@ void GraphWidget::loadMeasures(const QString& eui64, const QDateTime& from, cons
         startLoad();
 }
 
+void GraphWidget::setSampleCap(qint64 cap)
+{
+    QMetaObject::invokeMethod(
+        loader, [target = loader, cap] { target->sampleCap = cap; }, Qt::QueuedConnection);
+}
+
 void GraphWidget::startLoad()
 {
     ++started;
@@ -87,6 +93,7 @@ void GraphWidget::measuresArrived(quint64 done, const GraphResult& result)
         loader, [previous] { Q_UNUSED(previous); }, Qt::QueuedConnection);
     chartImage = result.image;
     loaded = true;
+    reduced = result.reduced;
     // Drawn for the size the widget had when the load was asked for.
     if (chartImage.size() != QSize(std::max(width(), 1), std::max(height(), 1)))
         drawChart();
@@ -105,7 +112,18 @@ void GraphWidget::measuresArrived(quint64 done, const GraphResult& result)
 void GraphWidget::drawChart()
 {
     chart.layout(width(), height());
-    chartImage = GraphRenderer::draw(chart, samples, loaded);
+    const QSize size(std::max(width(), 1), std::max(height(), 1));
+    if (!reduced)
+        chartImage = GraphRenderer::draw(chart, samples, loaded);
+    else if (chartImage.size() != size) {
+        // Too many samples to hold: the chart of another size is read again, and the picture
+        // shown meanwhile is stretched to fit.
+        chartImage = chartImage.scaled(size);
+        next.chart.width = width();
+        next.chart.height = height();
+        if (gate.request())
+            startLoad();
+    }
     repaint();
 }
 

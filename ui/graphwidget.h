@@ -26,6 +26,8 @@ class QResizeEvent;
 // The chart is drawn into an image when the data or the size changes; a paint copies the image
 // and draws the cursor over it. Loads run in a thread of their own, which also draws the chart
 // they bring; at most one is under way, and asking again meanwhile gives one more after it.
+// A period of more samples than the loading thread holds comes as its picture only, so that
+// memory follows the widget's size, not the period's samples; a resize then loads it again.
 class GraphWidget : public QWidget
 {
     Q_OBJECT
@@ -42,6 +44,8 @@ public:
     void loadMeasures();
     // The same for a sensor and period given directly; an empty EUI64 draws the empty chart.
     void loadMeasures(const QString& eui64, const QDateTime& from, const QDateTime& to);
+    // Draws the chart again for the widget's size from the samples held; a reduced load holds
+    // none and asks for the chart of the new size instead.
     void drawChart();
     // A load is under way or waiting for its turn.
     bool loading() const { return gate.busy(); }
@@ -49,6 +53,8 @@ public:
     int loadsStarted() const { return started; }
 
     void setSaveFileNameQuestion(SaveFileNameQuestion question) { saveFileName = std::move(question); }
+    // The most samples the loading thread holds (GraphLoader::sampleCap), for loads asked after.
+    void setSampleCap(qint64 cap);
 
     const QImage& image() const { return chartImage; }
     const GraphModel& model() const { return chart; }
@@ -85,6 +91,8 @@ private:
     QVector<GraphSample> samples;
     // Until the first load there is nothing to frame: a resize then paints the background.
     bool loaded = false;
+    // The load came reduced for the size it was asked at (no samples): another size is read again.
+    bool reduced = false;
     SaveFileNameQuestion saveFileName;
 
     QThread loaderThread;

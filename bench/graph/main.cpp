@@ -4,7 +4,7 @@
 // Reports the time to read the samples from the database, a whole refresh as the user gets it
 // (reload and redraw in the loading thread until the chart shows, and the GUI thread's part of
 // it), and one full redraw of the chart on a resize (median and worst of R), plus what the
-// curves were reduced to.
+// curves were reduced to and the peak resident memory before and after the loads.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "bench/peakmemory.h"
 #include "app/appstate.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/graphcurve.h"
@@ -126,14 +127,7 @@ int main(int argc, char** argv)
     const QDateTime from = QDateTime::fromSecsSinceEpoch(start);
     const QDateTime to = QDateTime::fromSecsSinceEpoch(last);
 
-    // Reading alone, then the widget's whole load (reading, ranges and one redraw).
-    QVector<double> reads;
-    int loaded = 0;
-    for (int i = 0; i < 3; ++i) {
-        timer.restart();
-        loaded = GraphQuery::load(QLatin1String(kSensor), from.toSecsSinceEpoch(), to.toSecsSinceEpoch()).size();
-        reads << ms(timer);
-    }
+    const long filledKiB = peakKiB();
     GraphWidget widget;
     widget.resize(width, height);
     // Shown, so that each redraw also pays for the paint that copies the chart to the screen.
@@ -155,6 +149,17 @@ int main(int argc, char** argv)
         guiParts << threadCpuMs() - gui;
     }
 
+    const long shownKiB = peakKiB();
+
+    // Reading alone, every sample held (as a whole load below the loader's cap does).
+    QVector<double> reads;
+    int loaded = 0;
+    for (int i = 0; i < 3; ++i) {
+        timer.restart();
+        loaded = GraphQuery::load(QLatin1String(kSensor), from.toSecsSinceEpoch(), to.toSecsSinceEpoch()).size();
+        reads << ms(timer);
+    }
+
     QVector<double> draws;
     for (int i = 0; i < redraws; ++i) {
         timer.restart();
@@ -167,8 +172,10 @@ int main(int argc, char** argv)
     const GraphCurve h = GraphCurve::build(widget.measures(), GraphPane::Wetness, widget.model());
     const double reduce = ms(timer);
 
-    std::printf("widget %dx%d, %d samples loaded\n", width, height, loaded);
+    std::printf("widget %dx%d, %d samples loaded%s\n", width, height, loaded,
+        widget.measures().isEmpty() ? ", reduced while read (a redraw for another size reads again)" : "");
     std::printf("read from SQLite: median %.1f ms (of 3)\n", median(reads));
+    std::printf("first load (whole, until shown): %.1f ms\n", refreshes.first());
     std::printf("refresh (reload + redraw until shown): median %.1f ms (of 5), GUI thread busy %.1f ms of it\n",
         median(refreshes), median(guiParts));
     std::printf("full redraw: median %.1f ms, worst %.1f ms (of %d)\n", median(draws),
@@ -176,6 +183,9 @@ int main(int argc, char** argv)
     std::printf("  of which reducing both curves: %.1f ms\n", reduce);
     std::printf("drawn: temperature %d segments %d marks, humidity %d segments %d marks\n", t.lines.size(),
         t.marks.size(), h.lines.size(), h.marks.size());
+    std::printf("peak resident memory: %.0f MiB after filling, %.0f MiB after the graph's refreshes and redraws, "
+                "%.0f MiB after reading alone\n",
+        filledKiB / 1024.0, shownKiB / 1024.0, peakKiB() / 1024.0);
     if (cli.isSet("png")) {
         widget.setSaveFileNameQuestion([&](QWidget*) { return pngFile; });
         widget.slotSaveToPng();

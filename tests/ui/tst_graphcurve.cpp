@@ -7,6 +7,7 @@
 
 #include "ui/graphcurve.h"
 #include "ui/graphmodel.h"
+#include "ui/graphrenderer.h"
 
 namespace
 {
@@ -216,6 +217,76 @@ private slots:
         const QVector<QLine> full = fullCurve(samples, m);
         QVERIFY(c.lines.size() <= full.size());
         QCOMPARE(drawn(c.lines, size), drawn(full, size));
+    }
+
+    // A long period is reduced while it is read: the axes come from what the database counted,
+    // the samples go one by one into the curves and none is held. The chart, the cursor's
+    // readout and the picture are those of the samples held whole.
+    void readReductionMatchesTheWholeSamples_data()
+    {
+        QTest::addColumn<QVector<GraphSample>>("samples");
+        QTest::addColumn<qint64>("fromSecs");
+        QTest::addColumn<qint64>("toSecs");
+        QTest::newRow("dense with breaks and NULLs") << noisy(20000, 60, 997, true) << qint64(0) << qint64(1300000);
+        QTest::newRow("breaks every few samples") << noisy(3000, 60, 3, true) << qint64(0) << qint64(1400000);
+        QTest::newRow("gaps around a humidity-only row") << QVector<GraphSample> { sample(0, 10.0),
+            sample(100, QVariant(), 80.0), sample(260, 20.0), sample(270, QVariant(), QVariant()),
+            sample(300, 21.0, 81.0) } << qint64(0) << qint64(600);
+        // Below zero truncation rounds up: the axes must still frame the lowest value.
+        QTest::newRow("below zero, beyond the thresholds")
+            << QVector<GraphSample> { sample(10, -40.5, 1.5), sample(20, -3.25, 100.75), sample(30, 31.9, -0.5) }
+            << qint64(0) << qint64(60);
+        QTest::newRow("no values at all")
+            << QVector<GraphSample> { sample(10, QVariant(), QVariant()), sample(20, QVariant(), QVariant()) }
+            << qint64(0) << qint64(60);
+        QTest::newRow("empty period") << QVector<GraphSample>() << qint64(0) << qint64(600);
+        QTest::newRow("empty span, one instant")
+            << QVector<GraphSample> { sample(50, 22.0, 60.0) } << qint64(50) << qint64(50);
+        QTest::newRow("first sample before the period's start")
+            << QVector<GraphSample> { sample(40, 22.0, 60.0), sample(90, 23.0, 61.0) } << qint64(45) << qint64(120);
+    }
+    void readReductionMatchesTheWholeSamples()
+    {
+        QFETCH(QVector<GraphSample>, samples);
+        QFETCH(qint64, fromSecs);
+        QFETCH(qint64, toSecs);
+        const QSize size(480, 320);
+        const GraphModel whole = modelFor(samples, fromSecs, toSecs, 120, size);
+
+        GraphSummary summary;
+        for (const GraphSample& s : samples)
+            summary.add(s);
+        GraphModel read;
+        read.thresholds = whole.thresholds;
+        read.breakInterval = whole.breakInterval;
+        read.setRangesFrom(summary);
+        read.setPeriodFrom(fromSecs * 1000, toSecs * 1000, summary);
+        read.layout(size.width(), size.height());
+        QCOMPARE(read.tempMin, whole.tempMin);
+        QCOMPARE(read.tempMax, whole.tempMax);
+        QCOMPARE(read.wetnessMin, whole.wetnessMin);
+        QCOMPARE(read.wetnessMax, whole.wetnessMax);
+        QCOMPARE(read.startMs, whole.startMs);
+        QCOMPARE(read.spanMs, whole.spanMs);
+        for (int x = 0; x < size.width(); x += 37) {
+            QCOMPARE(read.msecsAt(x), whole.msecsAt(x));
+            QCOMPARE(read.valueTextAt(x * size.height() / size.width()),
+                whole.valueTextAt(x * size.height() / size.width()));
+        }
+
+        GraphCurve::Builder temperature(GraphPane::Temperature, read);
+        GraphCurve::Builder wetness(GraphPane::Wetness, read);
+        for (int i = 0; i < samples.size(); ++i) {
+            temperature.add(samples[i]);
+            wetness.add(samples[i]);
+            if (i == samples.size() / 2) // looking at the curve half way leaves the rest as it was
+                QVERIFY(!temperature.curve().marks.isEmpty() || !samples[0].hasTemperature);
+        }
+        const GraphCurve held = GraphCurve::build(samples, GraphPane::Temperature, whole);
+        QCOMPARE(temperature.curve().lines, held.lines);
+        QCOMPARE(temperature.curve().marks, held.marks);
+        QCOMPARE(
+            GraphRenderer::draw(read, temperature.curve(), wetness.curve()), GraphRenderer::draw(whole, samples, true));
     }
 };
 

@@ -345,6 +345,37 @@ private slots:
         QCOMPARE(w.model().gridColumns().last(), 9 * 260);
     }
 
+    // More samples than the loading thread holds: the chart comes as its picture only, the
+    // same as the one drawn from every sample; a resize shows it stretched at once and the
+    // chart of the new size follows.
+    void reducedChartFollowsAResize()
+    {
+        for (int i = 0; i < 40; ++i)
+            measure(1, t0 + 30 * i, 20.0 + (i % 7), i % 5 ? QVariant(60.0 - i) : QVariant());
+        GraphWidget held;
+        held.resize(500, 300);
+        load(held, sensorA, at(t0), at(t0 + 1500));
+        QCOMPARE(held.measures().size(), 40);
+
+        GraphWidget w;
+        w.setSampleCap(10);
+        w.resize(640, 480);
+        load(w, sensorA, at(t0), at(t0 + 1500));
+        QVERIFY(w.measures().isEmpty());
+        QSignalSpy done(&w, &GraphWidget::measuresLoaded);
+        const int started = w.loadsStarted();
+        w.resize(500, 300);
+        QCoreApplication::sendPostedEvents(&w);
+        w.drawChart(); // as the resize does, whether or not the widget is shown
+        QCOMPARE(w.image().size(), QSize(500, 300));
+        QVERIFY(done.wait(10000));
+        QCOMPARE(w.loadsStarted(), started + 1);
+        QVERIFY(w.measures().isEmpty());
+        QCOMPARE(w.image(), held.image());
+        QCOMPARE(w.model().tempMax, held.model().tempMax);
+        QCOMPARE(w.model().startMs, held.model().startMs);
+    }
+
     void savesThePictureAsPng()
     {
         measure(1, t0, 20.0, 80.0);
