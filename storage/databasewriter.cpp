@@ -23,6 +23,7 @@
 #include "storage/measurebatchwriter.h"
 #include "storage/purgeslicer.h"
 #include "storage/sqlquerybuilder.h"
+#include "storage/sqlstatement.h"
 
 namespace
 {
@@ -701,12 +702,7 @@ DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(
     const qint64 next = sequence + 1;
     bool ok = true;
     if (sequence >= 0) {
-        QSqlQuery stamp(db);
-        stamp.prepare(SqlQueryBuilder::writeSequenceUpdate());
-        stamp.addBindValue(next);
-        ok = stamp.exec();
-        if (!ok)
-            *error = stamp.lastError().text();
+        ok = SqlStatement::run(db, SqlQueryBuilder::writeSequenceUpdate(), { next }, error);
     }
     ok = ok && work(error);
     // A close that has given up on this item counts it as not written: so it stays.
