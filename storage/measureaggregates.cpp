@@ -56,9 +56,8 @@ QString bucketOf(const QString& column, qint64 step)
 struct Sensors {
     QString condition;
     QVariantList values;
-    // "measure" as the hours are counted from it. Once the purge has deleted the other sensors'
-    // rows of an hour, MySQL may take the hour's time index, full of rows it has yet to clear
-    // away, for the cheaper road; the sensors' own index is named for it.
+    // The table the hours are counted from; on MySQL tied to the sensors' own index, as the
+    // planner may take the time index for cheaper while it still holds rows a purge deleted.
     QString measure = QStringLiteral("measure");
 
     explicit Sensors(const QVector<qint64>& ids = {}, int dbType = 0)
