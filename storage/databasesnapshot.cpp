@@ -2,10 +2,10 @@
 
 #include <QSqlDatabase>
 #include <QSqlError>
-#include <QSqlQuery>
-#include <QVariant>
 
 #include <atomic>
+
+#include "storage/sqlstatement.h"
 
 namespace
 {
@@ -27,12 +27,7 @@ QString DatabaseSnapshot::copy(const QString& source, const QString& target)
         if (!db.open()) {
             error = db.lastError().text();
         } else {
-            QSqlQuery query(db);
-            query.prepare(QStringLiteral("VACUUM INTO ?"));
-            query.addBindValue(target);
-            if (!query.exec())
-                error = query.lastError().text();
-            query.finish();
+            SqlStatement::run(db, QStringLiteral("VACUUM INTO ?"), { target }, &error);
         }
         db.close();
     }

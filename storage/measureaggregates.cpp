@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 
 #include "storage/sqlquerybuilder.h"
+#include "storage/sqlstatement.h"
 
 namespace MeasureAggregates
 {
@@ -50,31 +51,13 @@ QString bucketOf(const QString& column, qint64 step)
     return QStringLiteral("(%1-((%1%%2)+%2)%%2)").arg(column, s);
 }
 
-bool fail(const QSqlQuery& query, QString* error)
-{
-    if (error)
-        *error = query.lastError().text();
-    return false;
-}
-
-bool run(QSqlDatabase& db, const QString& text, const QVariantList& values, QString* error)
-{
-    QSqlQuery query(db);
-    if (!query.prepare(text))
-        return fail(query, error);
-    for (const QVariant& v : values)
-        query.addBindValue(v);
-    return query.exec() || fail(query, error);
-}
-
 // The sensors of a purge slice as a condition on sensor_id with its values; no list means
 // every sensor.
 struct Sensors {
     QString condition;
     QVariantList values;
-    // "measure" as the hours are counted from it. Once the purge has deleted the other sensors'
-    // rows of an hour, MySQL may take the hour's time index, full of rows it has yet to clear
-    // away, for the cheaper road; the sensors' own index is named for it.
+    // The table the hours are counted from; on MySQL tied to the sensors' own index, as the
+    // planner may take the time index for cheaper while it still holds rows a purge deleted.
     QString measure = QStringLiteral("measure");
 
     explicit Sensors(const QVector<qint64>& ids = {}, int dbType = 0)
@@ -92,7 +75,8 @@ struct Sensors {
 // The buckets of the level that start in [from, to) go.
 bool clear(QSqlDatabase& db, Level level, qint64 from, qint64 to, const Sensors& sensors, QString* error)
 {
-    return run(db, QStringLiteral("DELETE FROM %1 WHERE bucket>=? AND bucket<?").arg(table(level)) + sensors.condition,
+    return SqlStatement::run(db,
+        QStringLiteral("DELETE FROM %1 WHERE bucket>=? AND bucket<?").arg(table(level)) + sensors.condition,
         QVariantList { from, to } + sensors.values, error);
 }
 
@@ -112,7 +96,7 @@ bool recount(QSqlDatabase& db, Level level, qint64 from, qint64 to, const Sensor
                                 "sum(ws), min(wmin), max(wmax) FROM measure_hourly WHERE bucket>=? AND bucket<?")
                      .arg(bucketOf(QStringLiteral("bucket"), kDay));
     }
-    return run(db,
+    return SqlStatement::run(db,
         QStringLiteral("INSERT INTO ") + table(level) + columns + QLatin1Char(' ') + select + sensors.condition
             + QStringLiteral(" GROUP BY sensor_id, b"),
         QVariantList { from, to } + sensors.values, error);
@@ -298,7 +282,7 @@ QStringList schemaStatements(int dbType)
 bool createSchema(QSqlDatabase& db, int dbType, QString* error)
 {
     for (const QString& statement : schemaStatements(dbType)) {
-        if (!run(db, statement, {}, error))
+        if (!SqlStatement::run(db, statement, {}, error))
             return false;
     }
     if (dbType != 1)
@@ -308,15 +292,15 @@ bool createSchema(QSqlDatabase& db, int dbType, QString* error)
     for (const QString& statement : mysqlIndexStatements()) {
         const QString name = statement.section(QLatin1Char(' '), 2, 2);
         const QString tableName = statement.section(QLatin1Char(' '), 4, 4);
-        query.prepare(QStringLiteral("SELECT COUNT(*) FROM information_schema.statistics WHERE "
-                                     "table_schema=DATABASE() AND table_name=? AND index_name=?"));
-        query.addBindValue(tableName);
-        query.addBindValue(name);
-        if (!query.exec() || !query.next())
-            return fail(query, error);
+        if (!SqlStatement::exec(query,
+                QStringLiteral("SELECT COUNT(*) FROM information_schema.statistics WHERE "
+                               "table_schema=DATABASE() AND table_name=? AND index_name=?"),
+                { tableName, name }, error)
+            || !query.next())
+            return SqlStatement::failed(query, error);
         const bool present = query.value(0).toInt() > 0;
         query.finish();
-        if (!present && !run(db, statement, {}, error))
+        if (!present && !SqlStatement::run(db, statement, {}, error))
             return false;
     }
     return true;
@@ -369,7 +353,7 @@ bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QStr
         }
         QSqlQuery query(db);
         if (!query.prepare(upsert(dbType, level)))
-            return fail(query, error);
+            return SqlStatement::failed(query, error);
         for (const auto& key : qAsConst(order)) {
             const Bucket& b = buckets[key];
             for (const QVariant& v : { QVariant(key.first), QVariant(key.second), QVariant(b.n), QVariant(b.tc),
@@ -377,7 +361,7 @@ bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QStr
                      nullable(b.wmin), nullable(b.wmax) })
                 query.addBindValue(v);
             if (!query.exec())
-                return fail(query, error);
+                return SqlStatement::failed(query, error);
         }
     }
     return true;
@@ -395,7 +379,8 @@ bool removeSensor(QSqlDatabase& db, int dbType, qint64 sensorId, QString* error)
     if (!supported(dbType) || !kept(db))
         return true;
     for (Level level : { Hourly, Daily }) {
-        if (!run(db, QStringLiteral("DELETE FROM %1 WHERE sensor_id=?").arg(table(level)), { sensorId }, error))
+        if (!SqlStatement::run(
+                db, QStringLiteral("DELETE FROM %1 WHERE sensor_id=?").arg(table(level)), { sensorId }, error))
             return false;
     }
     return true;
@@ -421,8 +406,8 @@ bool build(QSqlDatabase& db, int dbType, QString* error)
     const bool own = db.transaction();
     const bool ok = rebuild(db, Hourly, floorTo(-kTimeLimit, kHour), ceilTo(kTimeLimit, kHour), Sensors(), error)
         && rebuild(db, Daily, floorTo(-kTimeLimit, kDay), ceilTo(kTimeLimit, kDay), Sensors(), error)
-        && run(db, QStringLiteral("DELETE FROM measure_aggregates_state"), {}, error)
-        && run(db, QStringLiteral("INSERT INTO measure_aggregates_state (built) VALUES (1)"), {}, error);
+        && SqlStatement::run(db, QStringLiteral("DELETE FROM measure_aggregates_state"), {}, error)
+        && SqlStatement::run(db, QStringLiteral("INSERT INTO measure_aggregates_state (built) VALUES (1)"), {}, error);
     if (!own)
         return ok;
     if (ok && db.commit())

@@ -7,6 +7,7 @@
 
 #include "storage/measureaggregates.h"
 #include "storage/sqlquerybuilder.h"
+#include "storage/sqlstatement.h"
 
 namespace
 {
@@ -29,12 +30,6 @@ int adapted(int size, const QElapsedTimer& timer, int min, int max)
     if (took < PurgeSlicer::kTargetMs / 2)
         return qMin(size + size / 10 + 1, max);
     return size;
-}
-
-bool failed(const QSqlQuery& query, QString* error)
-{
-    *error = query.lastError().text();
-    return false;
 }
 
 } // namespace
@@ -68,13 +63,9 @@ bool PurgeSlicer::findHour(QString* error)
     // After the first hour, the next one that holds rows: empty hours are skipped at once.
     if (!haveHour) {
         if (!query.exec(SqlQueryBuilder::oldestMeasurement()))
-            return failed(query, error);
-    } else {
-        query.prepare(SqlQueryBuilder::purgeNextTime());
-        query.addBindValue(to);
-        query.addBindValue(cutoff);
-        if (!query.exec())
-            return failed(query, error);
+            return SqlStatement::failed(query, error);
+    } else if (!SqlStatement::exec(query, SqlQueryBuilder::purgeNextTime(), { to, cutoff }, error)) {
+        return false;
     }
     if (!query.next() || query.value(0).isNull() || query.value(0).toLongLong() >= cutoff) {
         cutoff = 0;
@@ -106,11 +97,8 @@ bool PurgeSlicer::countSensors(QString* error)
     const qint64 pieceTo = to - countedTo > countSeconds ? countedTo + countSeconds : to;
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    query.prepare(SqlQueryBuilder::purgeSensorRows());
-    query.addBindValue(countedTo);
-    query.addBindValue(pieceTo);
-    if (!query.exec())
-        return failed(query, error);
+    if (!SqlStatement::exec(query, SqlQueryBuilder::purgeSensorRows(), { countedTo, pieceTo }, error))
+        return false;
     // Sensor ids no longer in "sensors" (orphans of old databases) are counted and purged too.
     while (query.next())
         counted[query.value(0).toLongLong()] += query.value(1).toLongLong();
@@ -159,16 +147,13 @@ bool PurgeSlicer::deleteSlice(QString* error)
         *error = db.lastError().text();
         return false;
     }
-    QSqlQuery query(db);
-    bool ok = query.prepare(SqlQueryBuilder::purgeSensorsDelete(group.size()));
+    QVariantList values;
     for (qint64 id : qAsConst(group))
-        query.addBindValue(id);
-    query.addBindValue(sliceFrom);
-    query.addBindValue(sliceTo);
-    ok = ok && query.exec();
+        values << id;
+    values << sliceFrom << sliceTo;
+    QSqlQuery query(db);
+    bool ok = SqlStatement::exec(query, SqlQueryBuilder::purgeSensorsDelete(group.size()), values, error);
     const int deleted = ok ? query.numRowsAffected() : 0;
-    if (!ok)
-        *error = query.lastError().text();
     query.finish();
     ok = ok && MeasureAggregates::afterPurge(db, dbType, group, sliceFrom, sliceTo, error);
     if (ok && !db.commit()) {

@@ -1,11 +1,11 @@
 #include "storage/registryedits.h"
 
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 
 #include "storage/measureaggregates.h"
 #include "storage/sqlquerybuilder.h"
+#include "storage/sqlstatement.h"
 
 namespace
 {
@@ -30,18 +30,11 @@ QVariant bound(const QVariant& value)
     return value;
 }
 
-bool run(QSqlDatabase& db, const QString& sql, const QVariantList& values, QString* error)
+bool run(QSqlDatabase& db, const QString& sql, QVariantList values, QString* error)
 {
-    QSqlQuery query(db);
-    if (query.prepare(sql)) {
-        for (const QVariant& value : values)
-            query.addBindValue(bound(value));
-        if (query.exec())
-            return true;
-    }
-    if (error)
-        *error = query.lastError().text();
-    return false;
+    for (QVariant& value : values)
+        value = bound(value);
+    return SqlStatement::run(db, sql, values, error);
 }
 
 bool writeSensorLocations(QSqlDatabase& db, const RegistryEdits::SensorLocations& sensors, QString* error)
@@ -64,11 +57,8 @@ bool ensureRemovedTable(QSqlDatabase& db, int type, QString* error)
         : type == SqlQueryBuilder::MySQL ? "SELECT COUNT(*) FROM information_schema.tables WHERE "
                                            "table_schema=DATABASE() AND table_name='removed'"
                                          : "SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME='removed'";
-    if (!exists.exec(QLatin1String(probe)) || !exists.next()) {
-        if (error)
-            *error = exists.lastError().text();
-        return false;
-    }
+    if (!exists.exec(QLatin1String(probe)) || !exists.next())
+        return SqlStatement::failed(exists, error);
     if (exists.value(0).toInt() > 0)
         return true;
     for (const QString& statement : SqlQueryBuilder::schemaStatements(type, false)) {
@@ -121,13 +111,8 @@ DatabaseWriter::Job removeSensor(const QString& eui64)
 {
     return [eui64](QSqlDatabase& db, int type, QString* error) {
         QSqlQuery find(db);
-        find.prepare(QStringLiteral("SELECT id FROM sensors WHERE EUI64=?"));
-        find.addBindValue(eui64);
-        if (!find.exec()) {
-            if (error)
-                *error = find.lastError().text();
+        if (!SqlStatement::exec(find, QStringLiteral("SELECT id FROM sensors WHERE EUI64=?"), { eui64 }, error))
             return false;
-        }
         if (!find.next())
             return true;
         const qint64 id = find.value(0).toLongLong();

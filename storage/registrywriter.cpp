@@ -1,10 +1,10 @@
 #include "storage/registrywriter.h"
 
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
 #include "app/appstate.h"
+#include "storage/sqlstatement.h"
 
 namespace
 {
@@ -18,16 +18,8 @@ QString text(const QString& s)
 // One statement with its values bound in order.
 DatabaseWriter::Job statementJob(const QString& statement, const QVariantList& values)
 {
-    return [statement, values](QSqlDatabase& db, int, QString* error) {
-        QSqlQuery q(db);
-        q.prepare(statement);
-        for (const QVariant& value : values)
-            q.addBindValue(value);
-        if (q.exec())
-            return true;
-        *error = q.lastError().text();
-        return false;
-    };
+    return [statement, values](
+               QSqlDatabase& db, int, QString* error) { return SqlStatement::run(db, statement, values, error); };
 }
 
 void enqueue(DatabaseWriter::Job job)
@@ -61,12 +53,9 @@ DatabaseWriter::Job insertSensorJob(
     // then fails, the row is still there and stays the sensor's (memory gets it back too).
     return [eui64, insert](QSqlDatabase& db, int type, QString* error) {
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("SELECT COUNT(*) FROM sensors WHERE EUI64=?"));
-        q.addBindValue(text(eui64));
-        if (!q.exec() || !q.next()) {
-            *error = q.lastError().text();
-            return false;
-        }
+        if (!SqlStatement::exec(q, QStringLiteral("SELECT COUNT(*) FROM sensors WHERE EUI64=?"), { text(eui64) }, error)
+            || !q.next())
+            return SqlStatement::failed(q, error);
         return q.value(0).toInt() > 0 || insert(db, type, error);
     };
 }

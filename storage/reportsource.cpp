@@ -6,18 +6,7 @@
 #include <QSqlQuery>
 
 #include "storage/sqlbasemodule.h"
-
-namespace
-{
-
-bool failed(const QSqlQuery& query, QString* error)
-{
-    if (error)
-        *error = query.lastError().text();
-    return false;
-}
-
-} // namespace
+#include "storage/sqlstatement.h"
 
 ReportSource::ReportSource()
 {
@@ -45,41 +34,39 @@ bool ReportSource::open(QString* error)
     return true;
 }
 
-bool ReportSource::run(QSqlQuery& query, const QHash<qint64, int>& positions, const RowSink& sink, QString* error)
+bool ReportSource::run(const QString& statement, const QVariantList& values, const QHash<qint64, int>& positions,
+    const RowSink& sink, QString* error)
 {
-    if (!query.exec())
-        return failed(query, error);
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!SqlStatement::exec(query, statement, values, error))
+        return false;
     while (query.next()) {
         if (!sink(positions.value(query.value(0).toLongLong()), query.value(1).toLongLong(), query.value(2),
                 query.value(3), query.value(4)))
             break;
     }
-    return query.lastError().isValid() ? failed(query, error) : true;
+    return query.lastError().isValid() ? SqlStatement::failed(query, error) : true;
 }
 
 bool ReportSource::measurements(const QString& eui64, qint64 low, qint64 high, const RowSink& sink, QString* error)
 {
-    QSqlQuery query(m_db);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT m.sensor_id, m.timemeasure, m.temperature, m.wetness, m.battery "
-                                 "FROM measure m JOIN sensors s ON s.id = m.sensor_id WHERE s.EUI64 = ? "
-                                 "AND m.timemeasure >= ? AND m.timemeasure <= ? ORDER BY m.timemeasure"));
-    query.addBindValue(eui64);
-    query.addBindValue(low);
-    query.addBindValue(high);
-    return run(query, {}, sink, error);
+    return run(QStringLiteral("SELECT m.sensor_id, m.timemeasure, m.temperature, m.wetness, m.battery "
+                              "FROM measure m JOIN sensors s ON s.id = m.sensor_id WHERE s.EUI64 = ? "
+                              "AND m.timemeasure >= ? AND m.timemeasure <= ? ORDER BY m.timemeasure"),
+        { eui64, low, high }, {}, sink, error);
 }
 
 qint64 ReportSource::count(const QString& eui64, qint64 low, qint64 high)
 {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT COUNT(*) FROM measure m JOIN sensors s ON s.id = m.sensor_id "
-                                 "WHERE s.EUI64 = ? AND m.timemeasure >= ? AND m.timemeasure <= ?"));
-    query.addBindValue(eui64);
-    query.addBindValue(low);
-    query.addBindValue(high);
-    return query.exec() && query.next() ? query.value(0).toLongLong() : -1;
+    const bool read = SqlStatement::exec(query,
+                          QStringLiteral("SELECT COUNT(*) FROM measure m JOIN sensors s ON s.id = m.sensor_id "
+                                         "WHERE s.EUI64 = ? AND m.timemeasure >= ? AND m.timemeasure <= ?"),
+                          { eui64, low, high }, nullptr)
+        && query.next();
+    return read ? query.value(0).toLongLong() : -1;
 }
 
 bool ReportSource::measurements(const QStringList& eui64s, qint64 low, qint64 high, const RowSink& sink, QString* error,
@@ -90,7 +77,7 @@ bool ReportSource::measurements(const QStringList& eui64s, qint64 low, qint64 hi
         QSqlQuery ids(m_db);
         ids.setForwardOnly(true);
         if (!ids.exec(QStringLiteral("SELECT id, EUI64 FROM sensors")))
-            return failed(ids, error);
+            return SqlStatement::failed(ids, error);
         while (ids.next()) {
             const int position = eui64s.indexOf(ids.value(1).toString());
             if (position >= 0)
@@ -104,21 +91,15 @@ bool ReportSource::measurements(const QStringList& eui64s, qint64 low, qint64 hi
         marks << QStringLiteral("?");
     // The unary plus keeps the sensor condition off the sensor index, so the read follows the
     // time index along the table.
-    QSqlQuery query(m_db);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT sensor_id, timemeasure, temperature, wetness, battery FROM measure "
-                                 "WHERE timemeasure >= ? AND timemeasure <= ? AND +sensor_id IN (%1)%2 "
-                                 "ORDER BY timemeasure")
-                      .arg(marks.join(QLatin1Char(',')),
-                          every > 0 ? QStringLiteral(" AND (timemeasure - ?) % ? <= ?") : QString()));
-    query.addBindValue(low);
-    query.addBindValue(high);
+    QVariantList values { low, high };
     for (auto it = positions.cbegin(); it != positions.cend(); ++it)
-        query.addBindValue(it.key());
-    if (every > 0) {
-        query.addBindValue(anchor);
-        query.addBindValue(every);
-        query.addBindValue(within);
-    }
-    return run(query, positions, sink, error);
+        values << it.key();
+    if (every > 0)
+        values << anchor << every << within;
+    return run(QStringLiteral("SELECT sensor_id, timemeasure, temperature, wetness, battery FROM measure "
+                              "WHERE timemeasure >= ? AND timemeasure <= ? AND +sensor_id IN (%1)%2 "
+                              "ORDER BY timemeasure")
+                   .arg(marks.join(QLatin1Char(',')),
+                       every > 0 ? QStringLiteral(" AND (timemeasure - ?) % ? <= ?") : QString()),
+        values, positions, sink, error);
 }

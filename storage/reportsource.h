@@ -7,8 +7,6 @@
 
 #include <functional>
 
-class QSqlQuery;
-
 // The reports' reads, on a connection of their own to the program's database, opened and used
 // in one thread (the report thread). Every value is bound and every condition on the time is
 // the same for each database type: timemeasure >= low AND timemeasure <= high.
@@ -42,7 +40,8 @@ public:
     qint64 count(const QString& eui64, qint64 low, qint64 high);
 
 private:
-    bool run(QSqlQuery& query, const QHash<qint64, int>& positions, const RowSink& sink, QString* error);
+    bool run(const QString& statement, const QVariantList& values, const QHash<qint64, int>& positions,
+        const RowSink& sink, QString* error);
 
     QString m_name;
     QSqlDatabase m_db;

@@ -19,6 +19,7 @@
 #include "storage/schemacheck.h"
 #include "storage/databasewriter.h"
 #include "storage/sqlquerybuilder.h"
+#include "storage/sqlstatement.h"
 
 namespace
 {
@@ -247,9 +248,8 @@ void SQLBaseModule::mendMySqlSchema()
     QSqlQuery query(db);
     query.setForwardOnly(true);
     for (const QString& name : SqlQueryBuilder::mysqlIndexNames()) {
-        query.prepare(SqlQueryBuilder::mysqlIndexExists());
-        query.addBindValue(name);
-        if (query.exec() && query.next() && query.value(0).toInt() == 0) {
+        if (SqlStatement::exec(query, SqlQueryBuilder::mysqlIndexExists(), { name }, nullptr) && query.next()
+            && query.value(0).toInt() == 0) {
             query.finish();
             query.exec(SqlQueryBuilder::mysqlIndexStatement(name));
         }

@@ -29,6 +29,7 @@ public:
             configure(*state);
         sql = std::make_unique<SQLBaseModule>();
         sql->init(0, QString(), QString(), QString(), QString(), 0);
+        settled = settleWriter();
     }
     ~SqliteWorkspace()
     {
@@ -41,7 +42,7 @@ public:
     SqliteWorkspace(const SqliteWorkspace&) = delete;
     SqliteWorkspace& operator=(const SqliteWorkspace&) = delete;
 
-    bool isOpen() const { return dir.isValid() && sql->db.isOpen(); }
+    bool isOpen() const { return dir.isValid() && sql->db.isOpen() && settled; }
     // Waits until the writer has stored everything queued so far.
     static bool writerIdle()
     {
@@ -49,7 +50,21 @@ public:
             [] { return !gAppState->databaseWriter || gAppState->databaseWriter->queueLength() == 0; }, 10000);
     }
 
+    // Tests also write through the main connection: they begin once the writer has opened its
+    // own and finished its start-up writes (sequence, purge), so that neither waits on the other.
+    bool settleWriter()
+    {
+        DatabaseWriter* writer = sql->writer;
+        if (!writer)
+            return true;
+        auto done = std::make_shared<bool>(false);
+        writer->enqueueJob(
+            [](QSqlDatabase&, int, QString*) { return true; }, [done](bool, const QString&) { *done = true; });
+        return QTest::qWaitFor([&] { return *done && !writer->purging(); }, 10000);
+    }
+
     QTemporaryDir dir;
+    bool settled = false;
     QString previous;
     std::unique_ptr<AppState> state;
     std::unique_ptr<SQLBaseModule> sql;

@@ -1,0 +1,149 @@
+#pragma once
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+
+#include "storage/databasefault.h"
+#include "storage/databasewriter.h"
+
+// The queue and the thread that serves it. Items leave the queue only once they are
+// committed (or a job has failed for good), so queueLength counts a batch in flight and the
+// flush at close knows exactly what was not written.
+class DatabaseWriter::Worker : public QThread
+{
+public:
+    struct Item {
+        PendingMeasurement measurement;
+        Job job; // empty for a measurement
+        Done done;
+        QObject* doneContext = nullptr; // lives in the thread that queued the job
+    };
+
+    explicit Worker(DatabaseWriter* owner)
+        : owner(owner)
+    {
+    }
+    // An orphaned worker is deleted once its run() has returned, while the thread may still be
+    // finishing: it is waited for, and what it wrote under the mutex is seen, before the
+    // members go.
+    ~Worker() override
+    {
+        wait();
+        QMutexLocker lock(&mutex);
+    }
+
+    // How often at most the SQLite WAL is truncated, unless set otherwise.
+    static constexpr int kCheckpointMs = 10000;
+    // Milliseconds on one clock shared by the writer and its threads.
+    static qint64 monotonicMs();
+    // See DatabaseWriter::abandonedThreads.
+    static int abandonedThreads();
+
+    void run() override;
+    // Called by the owner's destructor: no signal reaches the owner from now on, and a thread
+    // still running deletes its worker when it ends.
+    void detach();
+
+    // Under mutex.
+    int measurementsQueued() const { return int(queue.size()) - jobsQueued; }
+    void failJobs(const QString& error);
+
+    mutable QMutex mutex;
+    QWaitCondition wake;
+    std::deque<Item> queue;
+    int jobsQueued = 0;
+    int bound = kQueueBound;
+    std::atomic<int> checkpointMs { kCheckpointMs };
+    qint64 refused = 0;
+    qint64 emptySince = monotonicMs();
+    qint64 purgeCutoff = 0; // a new purge request, picked up by the thread
+    bool purgeRunning = false;
+    bool stopRequested = false;
+    bool abandon = false;
+    bool started = false;
+    bool ranOut = false; // run() has returned
+    bool orphaned = false; // the owner is gone; the worker deletes itself when run() returns
+    // The failure shown to the user (empty while writing succeeds), and the aggregates' own.
+    QString fault;
+    bool faultLasting = false;
+    QString aggregatesFault;
+    bool aggregates = true;
+
+    // Connection settings, copied from the connection handed to start().
+    QString driver, databaseName, user, password, host, options;
+    QString filePath; // SQLite: the database file's absolute path
+    int port = -1;
+    int dbType = 0;
+
+private:
+    enum class Outcome { Done, Failed, CommitFailed, GivenUp };
+    bool openConnection(QSqlDatabase& db);
+    // The sequence as the database holds it, read on a connection just opened.
+    bool readSequence(QSqlDatabase& db, QString* error);
+    void serve(QSqlDatabase& db);
+    // One transaction of the writer: the sequence raised, then the work, then the COMMIT.
+    Outcome transact(QSqlDatabase& db, const std::function<bool(QString*)>& work, QString* error);
+    void batchDone(int count, int unknown);
+    void jobDone(Item& job);
+    // The aggregate tables refused a write: they are not kept from now on.
+    void dropAggregates(QSqlDatabase& db, const QString& error);
+    // Waits for the back-off; false when the flush at close has given up.
+    bool backOff(int* delayMs, DatabaseFault::Kind kind);
+    bool givenUp() const
+    {
+        QMutexLocker lock(&mutex);
+        return abandon;
+    }
+    void dropFront(int count);
+    // Logged once per outage, not at every attempt.
+    void noteFailure(const QString& error, DatabaseFault::Kind kind = DatabaseFault::Transient);
+    void noteSuccess();
+    bool failing = false;
+    DatabaseFault::Kind failingKind = DatabaseFault::Transient;
+    void finishJob(Item& item, bool ok, const QString& error);
+    void announceBatch(int measurements);
+    // SQLite: whether the file at the path is still the one the connection writes. While it
+    // is not, nothing is written, and items committed into it after it left the path stay
+    // queued until it is back (counted then) or the close counts them as not written.
+    FileState fileState() const;
+    bool fileInPlace();
+    bool committedAway(int items, int measurements);
+    // Which file a path names: the same file keeps its device and inode across renames.
+    struct FileIdentity {
+        bool exists = false;
+        qint64 device = 0;
+        qint64 inode = 0;
+        bool operator==(const FileIdentity& o) const
+        {
+            return exists == o.exists && device == o.device && inode == o.inode;
+        }
+    };
+    static FileIdentity identityOf(const QString& path);
+    FileIdentity opened;
+    FileState shownFileState = FileState::InPlace;
+    int awayItems = 0;
+    int awayMeasurements = 0;
+    // Null once the owner is destroyed; guarded apart from the queue so that a slot connected
+    // directly may read the queue.
+    DatabaseWriter* owner;
+    QMutex ownerGuard;
+    std::atomic<bool> ownerGone { false };
+
+    // The number the last committed transaction wrote into write_sequence; -1 where the
+    // database has no such table (then a lost COMMIT reply cannot be checked).
+    qint64 sequence = -1;
+    bool sequenceMissingLogged = false;
+    // A COMMIT whose reply was lost: the number it wrote and what it held.
+    struct Doubt {
+        bool pending = false;
+        qint64 sequence = 0;
+        int measurements = 0;
+        int unknown = 0;
+    } doubt;
+};
