@@ -429,8 +429,10 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
         } else if (purge.active()) {
             outcome = purge.runSlice(&error) ? Outcome::Done : Outcome::Failed;
         }
-        if (outcome == Outcome::GivenUp)
+        if (outcome == Outcome::GivenUp) {
+            handBack(); // the close reports it as not written
             return;
+        }
         if (outcome == Outcome::Done) {
             if (job.job) {
                 jobDone(job);
