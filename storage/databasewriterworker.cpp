@@ -28,9 +28,10 @@ constexpr int kFirstRetryMs = 50;
 constexpr int kLastRetryMs = 2000;
 // Wait between attempts while the database refuses writes for a lasting reason.
 constexpr int kLastingRetryMs = 3000;
-// How long the writer may wait for a lock held by someone else before it lets go and retries;
-// short, so that a close never waits behind a statement for long.
-constexpr int kSqliteBusyMs = 200;
+// How long the writer may wait for a lock held by someone else before it lets go and retries:
+// longer than the checkpointer ever holds it, so that its waits are never taken for a database
+// that refuses writes, and still short, so that a close never waits behind a statement for long.
+constexpr int kSqliteBusyMs = 2 * WalCheckpointer::kTruncateWaitMs;
 constexpr int kMySqlLockWaitSeconds = 2;
 // How long measurements that come one by one are gathered into one commit: the pages every
 // commit rewrites (indexes, aggregates, "last") then go to the WAL once for all of them.

@@ -12,8 +12,6 @@ namespace
 
 // How often the WAL is checkpointed.
 constexpr int kPassiveCheckpointMs = 1000;
-// How long a checkpoint that has not reset the WAL for two rounds waits for readers.
-constexpr int kTruncateWaitMs = 500;
 
 } // namespace
 

@@ -24,6 +24,10 @@ public:
     WalCheckpointer(const QString& file, const std::atomic<int>& truncateMs);
     void stop();
 
+    // How long a checkpoint that has not reset the WAL for two rounds waits for readers; the
+    // writer is held that long.
+    static constexpr int kTruncateWaitMs = 500;
+
 protected:
     void run() override;
 
