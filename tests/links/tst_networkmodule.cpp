@@ -85,6 +85,22 @@ struct Recorder : QObject {
     }
 };
 
+// The server, what it tells the program, and one gateway connected to it.
+struct Session {
+    std::unique_ptr<NetworkModule> module = startGatewayServer();
+    std::unique_ptr<Recorder> rec;
+    GatewayPeer peer;
+    QString error = QStringLiteral("no free port for the server");
+
+    bool start()
+    {
+        if (!module)
+            return false;
+        rec = std::make_unique<Recorder>(module.get());
+        return peer.connectTo(module->serverPort(), &error);
+    }
+};
+
 // A gateway that connects and never reads a byte: a plain socket with a small receive buffer, so
 // the program's output stays with the program.
 class SilentPeer
@@ -200,16 +216,12 @@ void TestNetworkModule::announcesGatewayAndModem()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, events);
-    auto module = startGatewayServer();
-    QVERIFY(module);
-    Recorder rec(module.get());
-    GatewayPeer peer;
-    QString error;
-    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
-    QVERIFY(peer.send(bytes));
-    QTRY_COMPARE(rec.events, events);
-    QCOMPARE(module->clients.size(), 1);
-    const ZigBeeClient* c = module->clients.first();
+    Session s;
+    QVERIFY2(s.start(), qPrintable(s.error));
+    QVERIFY(s.peer.send(bytes));
+    QTRY_COMPARE(s.rec->events, events);
+    QCOMPARE(s.module->clients.size(), 1);
+    const ZigBeeClient* c = s.module->clients.first();
     QCOMPARE(NetworkModule::peerText(c), kPeer);
     QVERIFY(qAbs(c->connectTime.secsTo(QDateTime::currentDateTime())) < 10);
 }
@@ -241,18 +253,14 @@ void TestNetworkModule::passesCastsExactly()
 {
     QFETCH(QList<QByteArray>, writes);
     QFETCH(QStringList, casts);
-    auto module = startGatewayServer();
-    QVERIFY(module);
-    Recorder rec(module.get());
-    GatewayPeer peer;
-    QString error;
-    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
+    Session s;
+    QVERIFY2(s.start(), qPrintable(s.error));
     for (const QByteArray& w : writes)
-        QVERIFY(peer.send(w));
-    QTRY_COMPARE(rec.without("log"), casts);
+        QVERIFY(s.peer.send(w));
+    QTRY_COMPARE(s.rec->without("log"), casts);
     // Nothing more comes once the read is over.
     QTest::qWait(50);
-    QCOMPARE(rec.without("log"), casts);
+    QCOMPARE(s.rec->without("log"), casts);
 }
 
 void TestNetworkModule::handlesPendingBytesBeforeRecordGoes_data()
@@ -276,16 +284,12 @@ void TestNetworkModule::handlesPendingBytesBeforeRecordGoes()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, events);
-    auto module = startGatewayServer();
-    QVERIFY(module);
-    Recorder rec(module.get());
-    GatewayPeer peer;
-    QString error;
-    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
-    QVERIFY(peer.sendAndClose(bytes));
-    QTRY_COMPARE(rec.without("log"), events);
-    QVERIFY(rec.events.value(rec.events.size() - 2).startsWith("log " + kRed + "Отсоединение клиента" + kClose));
-    QVERIFY(module->clients.isEmpty());
+    Session s;
+    QVERIFY2(s.start(), qPrintable(s.error));
+    QVERIFY(s.peer.sendAndClose(bytes));
+    QTRY_COMPARE(s.rec->without("log"), events);
+    QVERIFY(s.rec->events.value(s.rec->events.size() - 2).startsWith("log " + kRed + "Отсоединение клиента" + kClose));
+    QVERIFY(s.module->clients.isEmpty());
 }
 
 void TestNetworkModule::survivesMalformedInput_data()
@@ -328,24 +332,20 @@ void TestNetworkModule::survivesMalformedInput()
     QFETCH(QList<QByteArray>, writes);
     QFETCH(QStringList, events);
     QFETCH(QStringList, rejected);
-    auto module = startGatewayServer();
-    QVERIFY(module);
-    Recorder rec(module.get());
-    GatewayPeer peer;
-    QString error;
-    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
+    Session s;
+    QVERIFY2(s.start(), qPrintable(s.error));
     for (const QByteArray& w : writes) {
-        QVERIFY(peer.send(w));
+        QVERIFY(s.peer.send(w));
         QTest::qWait(150);
     }
-    QCOMPARE(rec.without("log"), events);
+    QCOMPARE(s.rec->without("log"), events);
     // The connection still works once the gateway has paused.
-    QVERIFY(peer.send("Conn" + z("after") + "Stat" + z("Off") + z("x")));
+    QVERIFY(s.peer.send("Conn" + z("after") + "Stat" + z("Off") + z("x")));
     const QStringList after = events + QStringList { "conn after", "stat off|x" };
-    QTRY_COMPARE(rec.without("log"), after);
-    QCOMPARE(rec.only("log " + kRed + "Отброшено"), rejected);
-    QVERIFY(peer.isConnected());
-    QCOMPARE(module->clients.size(), 1);
+    QTRY_COMPARE(s.rec->without("log"), after);
+    QCOMPARE(s.rec->only("log " + kRed + "Отброшено"), rejected);
+    QVERIFY(s.peer.isConnected());
+    QCOMPARE(s.module->clients.size(), 1);
 }
 
 void TestNetworkModule::sendsExactFrames_data()
@@ -404,17 +404,13 @@ void TestNetworkModule::sendsExactFrames()
 
 void TestNetworkModule::endsConnectionWithoutConn()
 {
-    auto module = startGatewayServer();
-    QVERIFY(module);
-    Recorder rec(module.get());
-    GatewayPeer peer;
-    QString error;
-    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
-    QTRY_COMPARE(module->clients.size(), 1);
-    peer.close();
-    QTRY_COMPARE(rec.events,
+    Session s;
+    QVERIFY2(s.start(), qPrintable(s.error));
+    QTRY_COMPARE(s.module->clients.size(), 1);
+    s.peer.close();
+    QTRY_COMPARE(s.rec->events,
         QStringList({ "log " + kRed + "Отсоединение клиента" + kClose + " \"\" (" + kPeer + ")", "disc " }));
-    QVERIFY(module->clients.isEmpty());
+    QVERIFY(s.module->clients.isEmpty());
 }
 
 void TestNetworkModule::destructorLeavesNoSignal()
@@ -491,24 +487,20 @@ void TestNetworkModule::endsConnectionThatDoesNotRead()
 
 void TestNetworkModule::reportsFloodOfBadMessagesInFewLines()
 {
-    auto module = startGatewayServer();
-    QVERIFY(module);
-    Recorder rec(module.get());
-    GatewayPeer peer;
-    QString error;
-    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
+    Session s;
+    QVERIFY2(s.start(), qPrintable(s.error));
     QElapsedTimer clock;
     clock.start();
     QByteArray flood = "Conn" + z("gw");
     for (int i = 0; i < 10000; ++i)
         flood += "Mess" + QByteArray("000D6F0000C0A0\0\0", 16) + QByteArray(1, '\0');
     flood += "Mess000D6F0000C0A001" + kPayload;
-    QVERIFY(peer.send(flood));
-    QTRY_COMPARE(rec.without("log"), QStringList({ "conn gw", "cast gw 000D6F0000C0A001 " + kPayload.toHex() }));
-    peer.close();
-    QTRY_VERIFY(module->clients.isEmpty());
+    QVERIFY(s.peer.send(flood));
+    QTRY_COMPARE(s.rec->without("log"), QStringList({ "conn gw", "cast gw 000D6F0000C0A001 " + kPayload.toHex() }));
+    s.peer.close();
+    QTRY_VERIFY(s.module->clients.isEmpty());
     const qint64 elapsed = clock.elapsed();
-    const QStringList lines = rec.only("log " + kRed + "Отброшено");
+    const QStringList lines = s.rec->only("log " + kRed + "Отброшено");
     QCOMPARE(rejectedCount(lines), 10000);
     // The first at once, then one per second at most, the rest when the connection ends.
     QVERIFY2(lines.size() <= 2 + elapsed / 1000, qPrintable(QString::number(lines.size())));
