@@ -12,6 +12,8 @@ source "$here/lib.sh"
 workdir="${1:-$PWD}"
 if [ $# -gt 0 ]; then shift; fi
 install_packages $BUILD_PACKAGES
+# Its users run it under LANG=ru_RU.UTF-8, a locale a fresh machine may not have generated.
+ensure_russian_locale
 # The MySQL and SQL Server modes connect through these driver names.
 register_odbc_drivers
 
