@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QTextStream>
 
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include "app/appstate.h"
 #include "app/prompt.h"
 #include "datagenerator.h"
+#include "storage/databasewriter.h"
 #include "storage/sqlbasemodule.h"
 
 namespace
@@ -103,6 +106,21 @@ int main(int argc, char** argv)
             parser.value(database), serverPort);
         if (closeCode != 0)
             return closeCode;
+        // The generator writes through the main connection: it begins once the writer has
+        // finished its start-up writes, so that neither waits on the other's lock.
+        if (DatabaseWriter* writer = module.writer) {
+            QEventLoop settled;
+            writer->enqueueJob([](QSqlDatabase&, int, QString*) { return true; },
+                [&](bool, const QString&) {
+                    QTimer* poll = new QTimer(&settled);
+                    QObject::connect(poll, &QTimer::timeout, &settled, [&] {
+                        if (!writer->purging())
+                            settled.quit();
+                    });
+                    poll->start(10);
+                });
+            settled.exec();
+        }
 
         QElapsedTimer timer;
         timer.start();
