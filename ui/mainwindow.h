@@ -43,6 +43,7 @@ public:
     static int updateDevsInterval;
     static int retransCountDelay;
     static int treeUpdateInterval;
+    static int networkLogInterval;
 
     // Every stored measurement refreshes the window while set.
     bool refreshOnArrival = false;
@@ -115,6 +116,7 @@ private:
     void scheduleDecoration();
     void refreshNow();
     void loadGraph();
+    void flushNetworkLog();
 
     QTimer timerRefresh;
     QTimer timerCheckDate;
@@ -126,6 +128,9 @@ private:
     bool refreshPending = false;
     bool rebuildPending = false;
     QElapsedTimer treeClock; // since the last tree update
+    // Network log lines that wait for the next flush, the newest kNetworkLogLines at most.
+    QStringList networkPending;
+    QTimer networkFlush;
     bool terminalConnected = false;
     SensorTree* tree = nullptr;
     TableLoads* tables = nullptr;

@@ -200,7 +200,7 @@ private slots:
         for (int i = 0; i < MainWindow::kNetworkLogLines + 500; ++i)
             w->slotNetworkMessage(QStringLiteral("<b>line</b> %1").arg(i));
         QTextDocument* log = w->ui->networkPlain->document();
-        QCOMPARE(log->blockCount(), MainWindow::kNetworkLogLines);
+        QTRY_COMPARE(log->blockCount(), MainWindow::kNetworkLogLines);
         QCOMPARE(log->firstBlock().text() + log->lastBlock().text(), QStringLiteral("line 500line 1499"));
         delete w;
     }
