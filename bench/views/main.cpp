@@ -13,6 +13,10 @@
 //   bench_views --scenario register [--sensors N] [--rate R] [--tab T] [--program path]
 //     The real program while N sensors it has never heard register through the modem, R
 //     messages a second: their replies beside a bare pty ping-pong timed in the same run.
+//   bench_views --scenario ratios [--sensors N] [--rate R] [--tab T] [--seconds S] [--program path]
+//     The register scenario at 10, 1,000 and 10,000 sensors (or N), each followed by S seconds (20 by
+//     default) of the same sensors reporting at R a second: reply p99 against the anchor's p99
+//     of the same stretch, in a table at the end.
 //   bench_views --scenario gateways [--gateways G] [--rate R] [--tab T] [--program path]
 //     The real program while G gateways connect, each with a name of its own (a room each),
 //     R a second, and 10 known sensors report through the modem 200 times a second in all.
@@ -391,40 +395,133 @@ void reportReplies(
     std::printf("  main thread busy %.1f %% of the time\n", busy * 100);
 }
 
-int registerScenario(int newSensors, int rate, int tab, const QString& program)
+// Replies and the anchor's pings of one stretch of a run.
+struct Phase {
+    QVector<double> replies;
+    QVector<double> anchor;
+    int unanswered = 0;
+    double busy = 0;
+    double seconds = 0;
+    double ratio() const
+    {
+        const double floor = percentile(anchor, 0.99);
+        return floor > 0 ? percentile(replies, 0.99) / floor : 0.0;
+    }
+};
+
+// Ticks `tick` at `rate` a second until `done`, beside a pty anchor of its own.
+bool runPhase(ProgramRun& run, ModemProbe& line, int rate, const std::function<void()>& tick,
+    const std::function<bool()>& done, int timeoutMs, Phase* phase)
+{
+    line.takeLatencies();
+    PtyAnchor anchor;
+    if (!anchor.start(5)) {
+        std::fprintf(stderr, "cannot open the anchor's pseudo-terminal\n");
+        return false;
+    }
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 cpu0 = run.mainThreadCpuMs();
+    line.startTicking(std::max(1, 1000 / rate), tick);
+    waitFor(done, timeoutMs);
+    phase->busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
+    line.stopTicking();
+    phase->seconds = wall.elapsed() / 1000.0;
+    phase->anchor = anchor.stop();
+    phase->replies = line.takeLatencies();
+    phase->unanswered = line.unanswered();
+    return true;
+}
+
+QString newSensorKey(int i)
+{
+    return QStringLiteral("000D6F0001%1").arg(i, 6, 16, QLatin1Char('0')).toUpper();
+}
+
+// N sensors the program has never heard register at `rate` a second; then, with `seconds`
+// above zero, the same sensors, known by now, report at that rate for that long.
+bool registerAndReport(
+    int sensors, int rate, int tab, int seconds, const QString& program, Phase* registering, Phase* reporting)
 {
     ProgramRun run;
     ModemProbe line;
     if (!startEmptyProgram(run, line, program, ProgramRun::freePort(), tab))
-        return 1;
+        return false;
     waitFor([] { return false; }, 1000);
-    PtyAnchor anchor;
-    if (!anchor.start(5)) {
-        std::fprintf(stderr, "cannot open the anchor's pseudo-terminal\n");
-        return 1;
-    }
     const QByteArray payload = SimulatedSensor::payload(21.5, 40.0, 3.0);
     int next = 0;
-    QElapsedTimer wall;
-    wall.start();
-    const qint64 cpu0 = run.mainThreadCpuMs();
-    line.startTicking(std::max(1, 1000 / rate), [&] {
-        if (next < newSensors)
-            line.send(QStringLiteral("000D6F0001%1").arg(next++, 6, 16, QLatin1Char('0')).toUpper(), payload);
-    });
-    waitFor([&] { return line.unanswered() == 0 && next >= newSensors; }, newSensors * 1000 / rate + 120000);
-    const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
-    line.stopTicking();
-    const QVector<double> pings = anchor.stop();
-    const QVector<double> replies = line.takeLatencies();
-    const QByteArray what = QStringLiteral("%1 new sensors at %2/s on the modem, tab %3, %4 s")
-                                .arg(newSensors)
-                                .arg(rate)
-                                .arg(tab)
-                                .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
-                                .toUtf8();
-    reportReplies(what.constData(), replies, pings, line.unanswered(), busy);
-    run.stop();
+    if (!runPhase(
+            run, line, rate,
+            [&] {
+                if (next < sensors)
+                    line.send(newSensorKey(next++), payload);
+            },
+            [&] { return next >= sensors && line.unanswered() == 0; }, sensors * 1000 / rate + 120000, registering))
+        return false;
+    reportReplies(QStringLiteral("%1 new sensors at %2/s on the modem, tab %3, %4 s")
+                      .arg(sensors)
+                      .arg(rate)
+                      .arg(tab)
+                      .arg(registering->seconds, 0, 'f', 1)
+                      .toUtf8()
+                      .constData(),
+        registering->replies, registering->anchor, registering->unanswered, registering->busy);
+    if (seconds <= 0)
+        return true;
+    waitFor([] { return false; }, 1000);
+    QElapsedTimer clock;
+    clock.start();
+    next = 0;
+    if (!runPhase(
+            run, line, rate, [&] { line.send(newSensorKey(next++ % sensors), payload); },
+            [&] { return clock.elapsed() >= seconds * 1000LL; }, seconds * 1000 + 1000, reporting))
+        return false;
+    reportReplies(QStringLiteral("the same %1 sensors, known, at %2/s, tab %3, %4 s")
+                      .arg(sensors)
+                      .arg(rate)
+                      .arg(tab)
+                      .arg(reporting->seconds, 0, 'f', 1)
+                      .toUtf8()
+                      .constData(),
+        reporting->replies, reporting->anchor, reporting->unanswered, reporting->busy);
+    return true;
+}
+
+int registerScenario(int newSensors, int rate, int tab, const QString& program)
+{
+    Phase registering;
+    Phase reporting;
+    return registerAndReport(newSensors, rate, tab, 0, program, &registering, &reporting) ? 0 : 1;
+}
+
+// The reply's p99 against the anchor's at 10, 1,000 and 10,000 sensors, registering and known.
+int ratiosScenario(const QVector<int>& counts, int rate, int tab, int seconds, const QString& program)
+{
+    struct Row {
+        int sensors;
+        Phase registering;
+        Phase reporting;
+    };
+    QVector<Row> rows;
+    for (int n : counts)
+        rows.append({ n, {}, {} });
+    for (Row& row : rows) {
+        if (!registerAndReport(row.sensors, rate, tab, seconds, program, &row.registering, &row.reporting))
+            return 1;
+    }
+    std::printf("\nreply p99 / anchor p99, tab %d, %d messages/s (target at most 1.5):\n", tab, rate);
+    std::printf("  %8s  %-34s  %-34s\n", "sensors", "registering", "known, reporting");
+    auto cell = [](const Phase& p) {
+        return QStringLiteral("%1 ms / %2 ms = %3 (%4)")
+            .arg(percentile(p.replies, 0.99), 0, 'f', 2)
+            .arg(percentile(p.anchor, 0.99), 0, 'f', 2)
+            .arg(p.ratio(), 0, 'f', 2)
+            .arg(p.replies.size())
+            .toUtf8();
+    };
+    for (const Row& row : rows)
+        std::printf(
+            "  %8d  %-34s  %-34s\n", row.sensors, cell(row.registering).constData(), cell(row.reporting).constData());
     return 0;
 }
 
@@ -519,7 +616,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QCommandLineParser cli;
     cli.addHelpOption();
-    cli.addOption({ "scenario", "refresh, graph, flood, register or gateways.", "name", "refresh" });
+    cli.addOption({ "scenario", "refresh, graph, flood, register, ratios or gateways.", "name", "refresh" });
     cli.addOption({ "sensors", "Sensors (refresh) or new sensors (flood).", "N", "" });
     cli.addOption({ "refreshes", "Refreshes timed.", "K", "30" });
     cli.addOption({ "tab", "Tab of the refresh scenario: 0 summary, 1 measurements.", "index", "0" });
@@ -549,6 +646,10 @@ int main(int argc, char** argv)
     if (scenario == QLatin1String("register"))
         return registerScenario(cli.value("sensors").isEmpty() ? 10000 : cli.value("sensors").toInt(), rate,
             cli.value("tab").toInt(), program);
+    if (scenario == QLatin1String("ratios"))
+        return ratiosScenario(cli.value("sensors").isEmpty() ? QVector<int> { 10, 1000, 10000 }
+                                                             : QVector<int> { cli.value("sensors").toInt() },
+            rate, cli.value("tab").toInt(), cli.isSet("seconds") ? cli.value("seconds").toInt() : 20, program);
     if (scenario == QLatin1String("gateways"))
         return gatewaysScenario(std::max(1, cli.value("gateways").toInt()), rate, cli.value("tab").toInt(), program);
     std::fprintf(stderr, "unknown scenario\n");
