@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTextEdit>
 #include <QtTest>
 
 #include "app/appstate.h"
@@ -202,6 +203,46 @@ private slots:
         QTextDocument* log = w->ui->networkPlain->document();
         QTRY_COMPARE(log->blockCount(), MainWindow::kNetworkLogLines);
         QCOMPARE(log->firstBlock().text() + log->lastBlock().text(), QStringLiteral("line 500line 1499"));
+        delete w;
+    }
+
+    // Lines that arrive together are laid into the log in one edit: the document reads as it
+    // would after appending them one at a time.
+    void networkLogReadsAsAppendedLines_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<int>("batches");
+        const QString gateway = InterfaceModule::networkLogLine(QTime(12, 0, 5), QStringLiteral("Шлюз &lt;1&gt;"));
+        QTest::newRow("one line") << QStringList { gateway } << 1;
+        QStringList crowd;
+        for (int i = 0; i < 40; ++i)
+            crowd << gateway;
+        QTest::newRow("a crowd in one flush") << crowd << 1;
+        QTest::newRow("plain and rich lines") << QStringList { "plain", "<b>bold</b> text", gateway, "" } << 1;
+        QTest::newRow("over several flushes") << QStringList { gateway, "<i>two</i>", "three", gateway } << 4;
+        QStringList over;
+        for (int i = 0; i < MainWindow::kNetworkLogLines + 30; ++i)
+            over << QStringLiteral("<b>line</b> %1").arg(i);
+        QTest::newRow("more than the log keeps, two flushes") << over << 2;
+    }
+    void networkLogReadsAsAppendedLines()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(int, batches);
+        MainWindow* w = window();
+        QTextEdit reference;
+        reference.setReadOnly(true);
+        reference.document()->setMaximumBlockCount(MainWindow::kNetworkLogLines);
+        const int perBatch = (lines.size() + batches - 1) / batches;
+        for (int b = 0; b < batches; ++b) {
+            const QStringList batch = lines.mid(b * perBatch, perBatch);
+            for (const QString& line : batch) {
+                w->slotNetworkMessage(line);
+                reference.append(line);
+            }
+            QTRY_COMPARE(w->ui->networkPlain->toHtml(), reference.toHtml());
+        }
+        QCOMPARE(w->ui->networkPlain->document()->blockCount(), reference.document()->blockCount());
         delete w;
     }
 
