@@ -400,10 +400,10 @@ void MainWindow::buildTree(bool expand)
     --refreshBlockCount;
 }
 
-void MainWindow::updateTree()
+void MainWindow::updateTree(bool appendedOnly)
 {
     ++refreshBlockCount;
-    const SensorTree::Change change = tree->update();
+    const SensorTree::Change change = tree->update(appendedOnly);
     treeBuilds += change == SensorTree::Change::Built ? 1 : 0;
     treeUpdates += change == SensorTree::Change::Updated ? 1 : 0;
     --refreshBlockCount;
@@ -420,6 +420,17 @@ void MainWindow::slotSensorListInitialisation()
 // per treeUpdateInterval, and the view lays out its rows once for all that arrived meanwhile.
 void MainWindow::slotRefrSensorList()
 {
+    wholeDiffPending = true;
+    scheduleTreeUpdate();
+}
+
+void MainWindow::slotRegistryAppended()
+{
+    scheduleTreeUpdate();
+}
+
+void MainWindow::scheduleTreeUpdate()
+{
     if (rebuildPending)
         return;
     rebuildPending = true;
@@ -432,8 +443,10 @@ void MainWindow::rebuildTree()
     if (!rebuildPending)
         return;
     rebuildPending = false;
+    const bool appendedOnly = !wholeDiffPending;
+    wholeDiffPending = false;
     treeClock.start();
-    updateTree();
+    updateTree(appendedOnly);
     slotRefresh();
 }
 
