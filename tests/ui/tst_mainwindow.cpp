@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -244,6 +245,29 @@ private slots:
         }
         QCOMPARE(w->ui->networkPlain->document()->blockCount(), reference.document()->blockCount());
         delete w;
+    }
+
+    // Every sensor message sets a status text: a burst of them repaints the bar a few times,
+    // and the newest is what stays.
+    void statusTextShowsTheNewestOfABurst_data()
+    {
+        QTest::addColumn<int>("texts");
+        QTest::newRow("one") << 1;
+        QTest::newRow("a burst of 200") << 200;
+    }
+    void statusTextShowsTheNewestOfABurst()
+    {
+        QFETCH(int, texts);
+        interface->slotStopInitializing();
+        MainWindow* w = interface->mainWindow;
+        settle(w);
+        QSignalSpy shown(w->statusBar(), &QStatusBar::messageChanged);
+        for (int i = 1; i <= texts; ++i)
+            interface->slotSetStatusText(QStringLiteral("Получен UCAST от %1").arg(i));
+        QTRY_COMPARE(w->statusBar()->currentMessage(), QStringLiteral("Получен UCAST от %1").arg(texts));
+        QTest::qWait(2 * InterfaceModule::statusTextInterval);
+        QVERIFY2(shown.size() <= 2, qPrintable(QString::number(shown.size())));
+        QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Получен UCAST от %1").arg(texts));
     }
 
     void treePropagation()
