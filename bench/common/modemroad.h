@@ -4,6 +4,7 @@
 
 #include "app/sensorintake.h"
 #include "links/modemmodule.h"
+#include "tests/app/quietintakesink.h"
 
 class AppState;
 class DatabaseWriter;
@@ -11,8 +12,8 @@ class ModemProbe;
 
 // The program's modem road in this process, as the application object wires it: the modem
 // module in its thread on the probe's line, the intake on the calling thread, its replies back
-// to the line and its measurements to the writer. The registry's other news is not looked at.
-class ModemRoad : public QObject, public IntakeSink
+// to the line and its measurements to the writer.
+class ModemRoad : public QObject, public QuietIntakeSink
 {
     Q_OBJECT
 public:
@@ -33,13 +34,6 @@ signals:
 private:
     void sendModemReply(const QByteArray& frame) override { emit reply(frame); }
     void storeMeasurement(const PendingMeasurement& m) override;
-    void sensorRegistered() override { }
-    void sensorMoved() override { }
-    void announceSleepInterval(ZigBeeClient*, const QString&, int) override { }
-    void registryChanged() override { }
-    void raiseNotification(const NotificationsMessage&) override { }
-    void showStatus(const QString&) override { }
-    void resendSensorList(ZigBeeClient*) override { }
 
     DatabaseWriter& writer;
     ModemModule modem;

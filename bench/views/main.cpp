@@ -458,14 +458,17 @@ bool registerAndReport(
             },
             [&] { return next >= sensors && line.unanswered() == 0; }, sensors * 1000 / rate + 120000, registering))
         return false;
-    reportReplies(QStringLiteral("%1 new sensors at %2/s on the modem, tab %3, %4 s")
-                      .arg(sensors)
-                      .arg(rate)
-                      .arg(tab)
-                      .arg(registering->seconds, 0, 'f', 1)
-                      .toUtf8()
-                      .constData(),
-        registering->replies, registering->anchor, registering->unanswered, registering->busy);
+    // "<what> at <rate>/s, tab <tab>, <seconds> s", then the figures.
+    auto print = [rate, tab](const QString& what, const Phase& p) {
+        const QByteArray head = QStringLiteral("%1 at %2/s, tab %3, %4 s")
+                                    .arg(what)
+                                    .arg(rate)
+                                    .arg(tab)
+                                    .arg(p.seconds, 0, 'f', 1)
+                                    .toUtf8();
+        reportReplies(head.constData(), p.replies, p.anchor, p.unanswered, p.busy);
+    };
+    print(QStringLiteral("%1 new sensors on the modem").arg(sensors), *registering);
     if (seconds <= 0)
         return true;
     waitFor([] { return false; }, 1000);
@@ -476,14 +479,7 @@ bool registerAndReport(
             run, line, rate, [&] { line.send(newSensorKey(next++ % sensors), payload); },
             [&] { return clock.elapsed() >= seconds * 1000LL; }, seconds * 1000 + 1000, reporting))
         return false;
-    reportReplies(QStringLiteral("the same %1 sensors, known, at %2/s, tab %3, %4 s")
-                      .arg(sensors)
-                      .arg(rate)
-                      .arg(tab)
-                      .arg(reporting->seconds, 0, 'f', 1)
-                      .toUtf8()
-                      .constData(),
-        reporting->replies, reporting->anchor, reporting->unanswered, reporting->busy);
+    print(QStringLiteral("the same %1 sensors, known,").arg(sensors), *reporting);
     return true;
 }
 
