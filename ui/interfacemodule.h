@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QObject>
 #include <QElapsedTimer>
+#include <QObject>
 #include <QString>
 #include <QTime>
 #include <QTimer>
