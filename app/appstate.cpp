@@ -10,7 +10,8 @@
 
 AppState* gAppState = nullptr;
 
-namespace {
+namespace
+{
 
 const char* const kViewPath = "data/view.conf";
 constexpr double kTemperatureMin = -40;
@@ -28,7 +29,7 @@ double readThreshold(ConfigReader& r, const char* key, double def, bool humidity
     return humidity ? r.real(key, def, kHumidityMin, kHumidityMax) : r.real(key, def, kTemperatureMin, kTemperatureMax);
 }
 
-}  // namespace
+} // namespace
 
 AppState::AppState()
 {
@@ -254,18 +255,30 @@ void AppState::saveConfig()
 QColor* AppState::colorMember(unsigned index)
 {
     switch (index) {
-    case 0: return &minimalCriticalHumidity;
-    case 1: return &maximalCriticalHumidity;
-    case 2: return &minimalCriticalTemperature;
-    case 3: return &maximalCriticalTemperature;
-    case 4: return &minimalNonCriticalHumidity;
-    case 5: return &maximalNonCriticalHumidity;
-    case 6: return &minimalNonCriticalTemperature;
-    case 7: return &maximalNonCriticalTemperature;
-    case 8: return &font;
-    case 9: return &line;
-    case 10: return &node;
-    default: return nullptr;
+    case 0:
+        return &minimalCriticalHumidity;
+    case 1:
+        return &maximalCriticalHumidity;
+    case 2:
+        return &minimalCriticalTemperature;
+    case 3:
+        return &maximalCriticalTemperature;
+    case 4:
+        return &minimalNonCriticalHumidity;
+    case 5:
+        return &maximalNonCriticalHumidity;
+    case 6:
+        return &minimalNonCriticalTemperature;
+    case 7:
+        return &maximalNonCriticalTemperature;
+    case 8:
+        return &font;
+    case 9:
+        return &line;
+    case 10:
+        return &node;
+    default:
+        return nullptr;
     }
 }
 
@@ -310,24 +323,17 @@ void AppState::indexSensors() const
 
 int AppState::indexOfSensor(const QString& eui64) const
 {
-    const auto hit = [&](int i) { return i >= 0 && i < sensors.size() && sensors[i]->EUI64 == eui64; };
     indexSensors();
     const int i = sensorIndex.value(eui64, -1);
-    if (hit(i))
+    // A miss is believed: a new sensor's first message ends here, and confirming it by a walk
+    // over the whole registry would cost each registration the size of the registry.
+    if (i < 0 || (i < sensors.size() && sensors[i]->EUI64 == eui64))
         return i;
-    // A sensor replaced or readdressed in place escapes the check above. A new sensor's first
-    // message ends here, so the miss is confirmed by a plain comparison of the addresses, which
-    // costs far less than hashing them all again.
-    for (int k = 0; k < sensors.size(); ++k) {
-        if (sensors[k]->EUI64 == eui64) {
-            indexedSensors = -1;
-            indexSensors();
-            return k;
-        }
-    }
-    if (i >= 0)
-        indexedSensors = -1; // stale: indexed afresh at the next look-up
-    return -1;
+    // A stale entry: the list was changed in place (a sensor replaced, moved or readdressed at
+    // its position). The whole list is indexed afresh, and the answer comes from that.
+    indexedSensors = -1;
+    indexSensors();
+    return sensorIndex.value(eui64, -1);
 }
 
 int AppState::findLocation(const QString& name) const

@@ -51,8 +51,12 @@ public:
     // Registry helpers: none of them reads past the end of a list.
     Sensor* findSensor(const QString& eui64) const;
     // Position of the sensor in `sensors`, -1 when none carries the address. Found through a
-    // hash; since anyone may append to or remove from `sensors`, a hit is checked against the
-    // list and the hash is rebuilt whenever the list's size changed or a lookup missed.
+    // hash that grows with appended sensors and is rebuilt when the list's length or its last
+    // entry changed otherwise, or when a hit turns out stale (checked against the list). An
+    // address that only a change in place brought into the list (a sensor replaced or
+    // readdressed at its position, the length and the last entry unchanged) is found once a
+    // look-up has met such a stale entry; the program changes the list by appending, and by the
+    // sensors dialog's removals and their undo, which the checks above see.
     int indexOfSensor(const QString& eui64) const;
     int findLocation(const QString& name) const;
     QString locationName(int index) const;

@@ -142,6 +142,7 @@ void MainClass::connectModules()
     wire(this, &MainClass::signalStopInterfaceModule, interfaceModule, &InterfaceModule::slotStopModule);
     wire(this, &MainClass::signalSetStatusTest, interfaceModule, &InterfaceModule::slotSetStatusText);
     wire(this, &MainClass::signalNewSensor, interfaceModule, &InterfaceModule::slotNewSensor);
+    wire(this, &MainClass::signalRoomAppended, interfaceModule, &InterfaceModule::slotRoomAppended);
     wire(sqlBaseModule, &SQLBaseModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
     wire(sqlBaseModule, &SQLBaseModule::signalSetInitInfoString, interfaceModule,
         &InterfaceModule::slotSetInitInfoString);
@@ -375,7 +376,7 @@ void MainClass::slotNetworkStatReceived(ZigBeeClient* client)
 {
     switch (binding.bind(client, NetworkModule::peerText(client))) {
     case GatewayBinding::Outcome::Created:
-        emit signalRefrSensorList();
+        emit signalRoomAppended();
         break;
     case GatewayBinding::Outcome::Bound:
         emit signalRefrSensorData();

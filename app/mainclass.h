@@ -39,8 +39,8 @@ public:
     Notifications* notifications = nullptr;
 
     // One notification message per threshold that the value crosses.
-    void checkNotifications(int index, double value, int kind, const QString& eui64, const QString& name,
-        const QString& locationName);
+    void checkNotifications(
+        int index, double value, int kind, const QString& eui64, const QString& name, const QString& locationName);
 
     // Outcome of every connection the constructor made, in order.
     QVector<bool> connectionResults;
@@ -55,6 +55,8 @@ signals:
     void signalSensorDataReceived(QString eui64, SensorData data);
     void signalSetStatusTest(QString text);
     void signalNewSensor();
+    // A gateway's room joined the registry at its end.
+    void signalRoomAppended();
     void signalSetIntervalExportDBF(int minutes);
     void signalAddNotificationMessage(NotificationsMessage message);
     void signalRefrSensorList();
@@ -64,8 +66,8 @@ signals:
     void signalNetworkSleepSend2(ZigBeeClient* client, QString eui64, int interval);
     // The export's own copies of its switch, folder and database.
     void signalSetExportDBFSettings(bool enabled, QString path);
-    void signalSetDatabaseExportDBF(int type, QString hostname, QString username, QString password, QString database,
-        int port);
+    void signalSetDatabaseExportDBF(
+        int type, QString hostname, QString username, QString password, QString database, int port);
 
 public slots:
     void slotCloseApplication(int code);

@@ -16,6 +16,7 @@
 Q_LOGGING_CATEGORY(lcStartup, "ostrivel.startup")
 
 InterfaceModule* gInterfaceModule = nullptr;
+int InterfaceModule::statusTextInterval = 100;
 
 namespace
 {
@@ -32,6 +33,8 @@ InterfaceModule::InterfaceModule(QObject* parent)
     : QObject(parent)
 {
     gInterfaceModule = this;
+    statusTimer.setSingleShot(true);
+    connect(&statusTimer, &QTimer::timeout, this, &InterfaceModule::showStatusText);
     createInitInfoWindow();
 }
 
@@ -105,10 +108,24 @@ void InterfaceModule::slotStopInitializing()
         mainWindow->show();
 }
 
+// Every sensor message sets a text, hundreds a second, and the status bar repaints itself at
+// once for each: the texts of an interval make one, the newest, shown outside the intake's turn.
 void InterfaceModule::slotSetStatusText(QString text)
 {
+    if (!mainWindow)
+        return;
+    statusText = text;
+    if (statusTimer.isActive())
+        return;
+    const qint64 since = statusShown.isValid() ? statusShown.elapsed() : statusTextInterval;
+    statusTimer.start(int(qBound<qint64>(0, statusTextInterval - since, statusTextInterval)));
+}
+
+void InterfaceModule::showStatusText()
+{
+    statusShown.start();
     if (mainWindow)
-        mainWindow->statusBar()->showMessage(text, 10000);
+        mainWindow->statusBar()->showMessage(statusText, 10000);
 }
 
 void InterfaceModule::slotWriterQueue(int length, qint64 refused)
@@ -144,7 +161,13 @@ void InterfaceModule::showWriterState()
 void InterfaceModule::slotNewSensor()
 {
     if (mainWindow)
-        mainWindow->slotRefrSensorList();
+        mainWindow->slotRegistryAppended();
+}
+
+void InterfaceModule::slotRoomAppended()
+{
+    if (mainWindow)
+        mainWindow->slotRegistryAppended();
 }
 
 QString InterfaceModule::networkLogLine(const QTime& time, const QString& text)

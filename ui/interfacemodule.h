@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTime>
+#include <QTimer>
 
 class InitInfoWindow;
 class MainWindow;
@@ -30,6 +32,9 @@ public:
     // One line of the network log: the grey time, then the message as it came.
     static QString networkLogLine(const QTime& time, const QString& text);
 
+    // The status bar shows a new text at most once in this many ms (the newest of them).
+    static int statusTextInterval;
+
     MainWindow* mainWindow = nullptr;
     InitInfoWindow* initInfoWindow = nullptr;
     DialogInfo* dialogInfo = nullptr;
@@ -50,6 +55,7 @@ public slots:
     void slotStopInitializing();
     void slotSetStatusText(QString text);
     void slotNewSensor();
+    void slotRoomAppended();
     void slotNetworkMessage(QString text);
     void slotRefrSensorList();
     void slotRefrSensorData();
@@ -62,6 +68,7 @@ public slots:
 
 private:
     void requestClose();
+    void showStatusText();
     void createInitInfoWindow();
     // The windows are built once; a second end of initialisation, or one after shutdown,
     // finds this set.
@@ -71,6 +78,9 @@ private:
     int writerLength = 0;
     qint64 writerRefused = 0;
     QString writerFault;
+    QString statusText;
+    QTimer statusTimer;
+    QElapsedTimer statusShown;
 };
 
 // The one interface module of the process.

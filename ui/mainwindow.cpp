@@ -39,6 +39,7 @@ int MainWindow::checkDateInterval = 20000;
 int MainWindow::updateDevsInterval = 300000;
 int MainWindow::retransCountDelay = 60000;
 int MainWindow::treeUpdateInterval = 250;
+int MainWindow::networkLogInterval = 200;
 
 namespace
 {
@@ -70,6 +71,8 @@ MainWindow::MainWindow(QWidget* parent)
     // The network log keeps its last lines only: every gateway connection adds some, and the
     // gateway port accepts any peer.
     ui->networkPlain->document()->setMaximumBlockCount(kNetworkLogLines);
+    networkFlush.setSingleShot(true);
+    connect(&networkFlush, &QTimer::timeout, this, &MainWindow::flushNetworkLog);
     setWindowTitle(tr("Tarnel - Ostrivel v") + tr("1.4.2.0"));
     setupTray();
     repeaters = new RepeaterStatus(statusBar(), trayIcon, this);
@@ -354,9 +357,37 @@ void MainWindow::slotTerminalPushSendClicked()
     emit signalModemSendData((ui->terminalLineEdit->text() + QLatin1Char('\r')).toLatin1());
 }
 
+// Gateways come in crowds (hundreds a second after an outage), each with a few lines: the log
+// takes the lines of a flush interval in one edit, so that the document trims its oldest lines
+// and lays itself out once for all of them rather than once per line.
 void MainWindow::slotNetworkMessage(QString html)
 {
-    ui->networkPlain->append(html);
+    networkPending << html;
+    if (networkPending.size() > kNetworkLogLines)
+        networkPending.removeFirst();
+    if (!networkFlush.isActive())
+        networkFlush.start(networkLogInterval);
+}
+
+void MainWindow::flushNetworkLog()
+{
+    QTextEdit* log = ui->networkPlain;
+    QScrollBar* bar = log->verticalScrollBar();
+    const bool atBottom = bar->value() >= bar->maximum();
+    // New lines take the formats a line appended alone would take: the edit's own cursor's.
+    const QTextCursor own = log->textCursor();
+    QTextCursor end(log->document());
+    end.beginEditBlock();
+    end.movePosition(QTextCursor::End);
+    for (const QString& html : qAsConst(networkPending)) {
+        if (!log->document()->isEmpty())
+            end.insertBlock(own.blockFormat(), own.charFormat());
+        end.insertHtml(html);
+    }
+    end.endEditBlock();
+    networkPending.clear();
+    if (atBottom)
+        bar->setValue(bar->maximum());
 }
 
 // --- Sensor tree -------------------------------------------------------------------------
@@ -369,10 +400,10 @@ void MainWindow::buildTree(bool expand)
     --refreshBlockCount;
 }
 
-void MainWindow::updateTree()
+void MainWindow::updateTree(bool appendedOnly)
 {
     ++refreshBlockCount;
-    const SensorTree::Change change = tree->update();
+    const SensorTree::Change change = tree->update(appendedOnly);
     treeBuilds += change == SensorTree::Change::Built ? 1 : 0;
     treeUpdates += change == SensorTree::Change::Updated ? 1 : 0;
     --refreshBlockCount;
@@ -389,6 +420,17 @@ void MainWindow::slotSensorListInitialisation()
 // per treeUpdateInterval, and the view lays out its rows once for all that arrived meanwhile.
 void MainWindow::slotRefrSensorList()
 {
+    wholeDiffPending = true;
+    scheduleTreeUpdate();
+}
+
+void MainWindow::slotRegistryAppended()
+{
+    scheduleTreeUpdate();
+}
+
+void MainWindow::scheduleTreeUpdate()
+{
     if (rebuildPending)
         return;
     rebuildPending = true;
@@ -401,8 +443,10 @@ void MainWindow::rebuildTree()
     if (!rebuildPending)
         return;
     rebuildPending = false;
+    const bool appendedOnly = !wholeDiffPending;
+    wholeDiffPending = false;
     treeClock.start();
-    updateTree();
+    updateTree(appendedOnly);
     slotRefresh();
 }
 

@@ -43,6 +43,7 @@ public:
     static int updateDevsInterval;
     static int retransCountDelay;
     static int treeUpdateInterval;
+    static int networkLogInterval;
 
     // Every stored measurement refreshes the window while set.
     bool refreshOnArrival = false;
@@ -82,6 +83,9 @@ signals:
 public slots:
     void slotRefresh();
     void slotRefrSensorList();
+    // The registry has grown at its end only (a sensor registered, a gateway's room created):
+    // the coalesced tree update looks at the newcomers alone, unless another request asks for more.
+    void slotRegistryAppended();
     void slotSensorListInitialisation();
     void slotRefrSensorData();
     void slotNetworkMessage(QString html);
@@ -111,10 +115,12 @@ private:
     void saveView();
     void buildTree(bool expand);
     void rebuildTree();
-    void updateTree();
+    void updateTree(bool appendedOnly);
+    void scheduleTreeUpdate();
     void scheduleDecoration();
     void refreshNow();
     void loadGraph();
+    void flushNetworkLog();
 
     QTimer timerRefresh;
     QTimer timerCheckDate;
@@ -125,7 +131,11 @@ private:
     QAction* actTrayExit = nullptr;
     bool refreshPending = false;
     bool rebuildPending = false;
+    bool wholeDiffPending = false; // some request since the last update changed more than the end
     QElapsedTimer treeClock; // since the last tree update
+    // Network log lines that wait for the next flush, the newest kNetworkLogLines at most.
+    QStringList networkPending;
+    QTimer networkFlush;
     bool terminalConnected = false;
     SensorTree* tree = nullptr;
     TableLoads* tables = nullptr;

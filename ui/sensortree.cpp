@@ -1,5 +1,6 @@
 #include "ui/sensortree.h"
 
+#include <QMap>
 #include <QSignalBlocker>
 #include <QTreeWidget>
 
@@ -49,6 +50,7 @@ void SensorTree::build(bool expand)
     tree->clear();
     shownRooms.clear();
     shownSensors.clear();
+    homeless = 0;
     for (int i = 0; i < c.locations.size(); ++i)
         newRoomItem(i);
     for (int i = 0; i < c.sensors.size(); ++i) {
@@ -58,6 +60,7 @@ void SensorTree::build(bool expand)
             continue; // no room to hang it under
         sensor->treeItem = newSensorItem(i);
         shownSensors << SensorTreeDiff::leafOf(*sensor, shownRooms.size());
+        homeless += shownSensors.last().homeless ? 1 : 0;
         placeSensorItem(sensor->treeItem, shownSensors.last().room, i);
     }
     for (int i = 0; i < c.locations.size(); ++i)
@@ -109,10 +112,14 @@ void SensorTree::placeSensorItem(QTreeWidgetItem* item, int room, int index)
 
 // Registration appends to the registry: a new sensor or gateway room costs its own item and a
 // look at its room, whatever the size of the tree.
-SensorTree::Change SensorTree::update()
+SensorTree::Change SensorTree::update(bool appendedOnly)
 {
     const AppState& c = config();
-    const SensorTreeDiff diff = SensorTreeDiff::between(shownRooms, shownSensors, c.locations, c.sensors);
+    // A room appended may be the one a sensor shown under the first room was waiting for.
+    appendedOnly = appendedOnly && (homeless == 0 || c.locations.size() == shownRooms.size());
+    const SensorTreeDiff diff = appendedOnly
+        ? SensorTreeDiff::appended(shownRooms, shownSensors, c.locations, c.sensors)
+        : SensorTreeDiff::between(shownRooms, shownSensors, c.locations, c.sensors);
     if (diff.rebuild) {
         build(false);
         return Change::Built;
@@ -144,27 +151,37 @@ void SensorTree::applyDiff(const SensorTreeDiff& diff)
         const SensorTreeDiff::Leaf leaf = SensorTreeDiff::leafOf(*c.sensors[i], shownRooms.size());
         placeSensorItem(item, leaf.room, i);
         recount << leaf.room;
+        homeless += (leaf.homeless ? 1 : 0) - (shownSensors[i].homeless ? 1 : 0);
         shownSensors[i] = leaf;
     }
     for (int i : diff.renamedSensors) {
         const Sensor* sensor = c.sensors[i];
         sensor->treeItem->setText(0, sensor->name + QStringLiteral("  -  ") + sensor->EUI64);
-        shownSensors[i] = SensorTreeDiff::leafOf(*sensor, shownRooms.size());
+        const SensorTreeDiff::Leaf leaf = SensorTreeDiff::leafOf(*sensor, shownRooms.size());
+        homeless += (leaf.homeless ? 1 : 0) - (shownSensors[i].homeless ? 1 : 0);
+        shownSensors[i] = leaf;
     }
     if (!diff.movedSensors.isEmpty())
         checkedStale = true;
+    // Newcomers carry the registry's largest indexes, so they follow every sensor of their room:
+    // each room takes its own in one insertion, which its view lays out once.
+    QMap<int, QList<QTreeWidgetItem*>> arrivals;
     for (int i : diff.newSensors) {
         Sensor* sensor = c.sensors[i];
         sensor->treeItem = newSensorItem(i);
         const SensorTreeDiff::Leaf leaf = SensorTreeDiff::leafOf(*sensor, shownRooms.size());
-        placeSensorItem(sensor->treeItem, leaf.room, i);
+        arrivals[leaf.room] << sensor->treeItem;
         shownSensors << leaf;
-        // A new sensor comes checked, so its room is checked or partly so.
-        QTreeWidgetItem* room = c.locations[leaf.room]->treeItem;
-        if (room->checkState(0) == Qt::Unchecked)
-            room->setCheckState(0, room->childCount() == 1 ? Qt::Checked : Qt::PartiallyChecked);
+        homeless += leaf.homeless ? 1 : 0;
         if (!checkedStale)
             checkedCache << sensor->EUI64;
+    }
+    for (auto it = arrivals.cbegin(); it != arrivals.cend(); ++it) {
+        QTreeWidgetItem* room = c.locations[it.key()]->treeItem;
+        room->addChildren(it.value());
+        // A new sensor comes checked, so its room is checked or partly so.
+        if (room->checkState(0) == Qt::Unchecked)
+            room->setCheckState(0, room->childCount() == it.value().size() ? Qt::Checked : Qt::PartiallyChecked);
     }
     std::sort(recount.begin(), recount.end());
     recount.erase(std::unique(recount.begin(), recount.end()), recount.end());

@@ -25,8 +25,10 @@ public:
     // stays folded or unfolded as the user left it, and a room new to the tree comes folded.
     void build(bool expand);
     // Catches up with the registry: new sensors and rooms get their own items, renames and
-    // moves change theirs; anything else (a removal) builds the whole tree.
-    Change update();
+    // moves change theirs; anything else (a removal) builds the whole tree. With
+    // `appendedOnly` the caller knows of nothing but newcomers at the registry's end, and only
+    // they are looked at (SensorTreeDiff::appended).
+    Change update(bool appendedOnly = false);
     void setAllChecks(Qt::CheckState state);
     // A check the user changed: a room's passes to its sensors, a sensor's sets its room's.
     // False, with nothing done, for the tree's own changes.
@@ -60,4 +62,6 @@ private:
     // The registry as the tree shows it, by registry index.
     QVector<SensorTreeDiff::Room> shownRooms;
     QVector<SensorTreeDiff::Leaf> shownSensors;
+    // Sensors shown under the first room for want of their own: a room appended may be theirs.
+    int homeless = 0;
 };

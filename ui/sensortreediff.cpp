@@ -20,8 +20,8 @@ SensorTreeDiff::Room SensorTreeDiff::roomOf(const Location& location)
 
 SensorTreeDiff::Leaf SensorTreeDiff::leafOf(const Sensor& sensor, int roomCount)
 {
-    const int room = sensor.location >= 0 && sensor.location < roomCount ? sensor.location : 0;
-    return { &sensor, sensor.treeItem, room, sensor.name, sensor.EUI64 };
+    const bool home = sensor.location >= 0 && sensor.location < roomCount;
+    return { &sensor, sensor.treeItem, home ? sensor.location : 0, sensor.name, sensor.EUI64, !home };
 }
 
 SensorTreeDiff SensorTreeDiff::between(const QVector<Room>& shownRooms, const QVector<Leaf>& shownSensors,
@@ -71,6 +71,32 @@ SensorTreeDiff SensorTreeDiff::between(const QVector<Room>& shownRooms, const QV
         }
         diff.newSensors << i;
     }
+    return diff;
+}
+
+SensorTreeDiff SensorTreeDiff::appended(const QVector<Room>& shownRooms, const QVector<Leaf>& shownSensors,
+    const QVector<Location*>& rooms, const QVector<Sensor*>& sensors)
+{
+    const bool roomsKept = !shownRooms.isEmpty() && rooms.size() >= shownRooms.size()
+        && rooms[shownRooms.size() - 1] == shownRooms.last().location
+        && rooms[shownRooms.size() - 1]->treeItem == shownRooms.last().item && shownRooms.last().item;
+    const bool sensorsKept = sensors.size() >= shownSensors.size()
+        && (shownSensors.isEmpty()
+            || (sensors[shownSensors.size() - 1] == shownSensors.last().sensor
+                && sensors[shownSensors.size() - 1]->treeItem == shownSensors.last().item && shownSensors.last().item));
+    if (!roomsKept || !sensorsKept)
+        return between(shownRooms, shownSensors, rooms, sensors);
+    SensorTreeDiff diff;
+    for (int i = shownRooms.size(); i < rooms.size() && !diff.rebuild; ++i) {
+        diff.rebuild = rooms[i]->treeItem != nullptr;
+        diff.newRooms << i;
+    }
+    for (int i = shownSensors.size(); i < sensors.size() && !diff.rebuild; ++i) {
+        diff.rebuild = sensors[i]->treeItem != nullptr;
+        diff.newSensors << i;
+    }
+    if (diff.rebuild)
+        return between(shownRooms, shownSensors, rooms, sensors);
     return diff;
 }
 

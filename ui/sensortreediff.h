@@ -25,12 +25,19 @@ public:
         int room = 0;
         QString name;
         QString eui;
+        bool homeless = false; // under the first room, its own not existing (yet)
     };
 
     static Room roomOf(const Location& location);
     // The room a sensor hangs under: its own, or the first when its own does not exist.
     static Leaf leafOf(const Sensor& sensor, int roomCount);
     static SensorTreeDiff between(const QVector<Room>& shownRooms, const QVector<Leaf>& shownSensors,
+        const QVector<Location*>& rooms, const QVector<Sensor*>& sensors);
+    // The same for a registry that has only grown at its end since the tree was last brought up
+    // to date (registrations, gateway rooms): a look at the newcomers and at the last entries
+    // shown, whatever the size of the registry. When those last entries are not where they were,
+    // the registry changed otherwise, and the answer is between()'s.
+    static SensorTreeDiff appended(const QVector<Room>& shownRooms, const QVector<Leaf>& shownSensors,
         const QVector<Location*>& rooms, const QVector<Sensor*>& sensors);
 
     bool isEmpty() const;

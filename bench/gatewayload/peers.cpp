@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMutex>
 #include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -25,21 +24,18 @@
 
 #include <atomic>
 #include <cstdio>
-#include <deque>
 #include <memory>
 #include <thread>
 
 #include "app/appstate.h"
-#include "app/sensorintake.h"
+#include "bench/common/modemprobe.h"
+#include "bench/common/modemroad.h"
 #include "bench/percentile.h"
 #include "gatewayhub.h"
 #include "gatewaypeer.h"
-#include "links/modemmodule.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"
-#include "storage/databasewriter.h"
 #include "storage/sqlbasemodule.h"
-#include "tools/modemsim/modempeer.h"
 #include "tools/modemsim/simulatedsensor.h"
 #include "ui/interfacemodule.h"
 
@@ -193,26 +189,6 @@ private:
     QTimer* timer = nullptr;
 };
 
-class ProbeSink : public QObject, public IntakeSink
-{
-    Q_OBJECT
-public:
-    SQLBaseModule* sql = nullptr;
-signals:
-    void reply(QByteArray frame);
-
-public:
-    void sendModemReply(const QByteArray& frame) override { emit reply(frame); }
-    void sensorRegistered() override { }
-    void sensorMoved() override { }
-    void announceSleepInterval(ZigBeeClient*, const QString&, int) override { }
-    void registryChanged() override { }
-    void storeMeasurement(const PendingMeasurement& m) override { sql->writer->enqueue(m); }
-    void raiseNotification(const NotificationsMessage&) override { }
-    void showStatus(const QString&) override { }
-    void resendSensorList(ZigBeeClient*) override { }
-};
-
 void waitFor(const std::function<bool()>& done, int timeoutMs)
 {
     QElapsedTimer t;
@@ -281,70 +257,24 @@ int main(int argc, char** argv)
                 castAt.insert(eui, clock.nsecsElapsed());
         });
 
-    // The probe: a sensor on the local modem, answered by the modem road.
-    ProbeSink probeSink;
-    probeSink.sql = &sql;
-    SensorIntake modemIntake(state, probeSink, [] { return QDateTime::currentMSecsSinceEpoch(); });
-    QThread peerThread;
-    ModemPeer peer;
-    QString error;
-    if (!peer.open(&error)) {
-        std::fprintf(stderr, "bench_gatewaypeers: no pseudo-terminal: %s\n", qPrintable(error));
+    // The probe: a sensor on the local modem, answered by the modem road every 20 ms.
+    ModemProbe probe;
+    ModemRoad modemRoad(state, *sql.writer);
+    if (!probe.open() || !modemRoad.start(state, probe)) {
+        std::fprintf(stderr, "bench_gatewaypeers: the modem's start-up script did not run\n");
         return 1;
     }
-    peer.setRecording(false);
-    peer.moveToThread(&peerThread);
-    peerThread.start();
-    state.PortName = peer.portName();
-    ModemModule modem;
-    modem.moveToThread(&modem);
-    QObject::connect(&modem, &ModemModule::signalCastReceived, &app,
-        [&](QString kind, QString eui, QByteArray payload) { modemIntake.modemCast(kind, eui, payload); });
-    QObject::connect(&probeSink, &ProbeSink::reply, &modem, &ModemModule::slotSendData);
-    QEventLoop waitScript;
-    QObject::connect(&peer, &ModemPeer::scriptDone, &waitScript, &QEventLoop::quit);
-    modem.start();
-    QTimer::singleShot(15000, &waitScript, &QEventLoop::quit);
-    waitScript.exec();
-
-    // Probe messages every 20 ms from the peer's thread; replies come back in order.
-    QMutex probeLock;
-    std::deque<qint64> probeSent;
-    QVector<double> latencies;
-    QObject::connect(&peer, &ModemPeer::unicastReceived, &peer, [&](const QString&, const QByteArray&) {
-        QMutexLocker locker(&probeLock);
-        if (!probeSent.empty()) {
-            latencies.append((clock.nsecsElapsed() - probeSent.front()) / 1e6);
-            probeSent.pop_front();
-        }
-    });
-    auto* probeTimer = new QTimer;
-    probeTimer->setTimerType(Qt::PreciseTimer);
-    probeTimer->setInterval(20);
-    probeTimer->moveToThread(&peerThread);
-    QObject::connect(probeTimer, &QTimer::timeout, &peer, [&] {
-        {
-            QMutexLocker locker(&probeLock);
-            probeSent.push_back(clock.nsecsElapsed());
-        }
-        peer.sendCast(QStringLiteral("UCAST"), QStringLiteral("000D6F0000A0A0A0"), SimulatedSensor::payload(21, 40, 3));
-    });
-    QMetaObject::invokeMethod(
-        probeTimer, [probeTimer] { probeTimer->start(); }, Qt::QueuedConnection);
+    probe.startTicking(
+        20, [&probe] { probe.send(QStringLiteral("000D6F0000A0A0A0"), SimulatedSensor::payload(21, 40, 3)); });
     pause(500);
 
     RssSampler rss;
     auto startPhase = [&] {
-        QMutexLocker locker(&probeLock);
-        latencies.clear();
+        probe.takeLatencies();
         rss.takePeakMiB();
     };
     auto endPhase = [&](const char* name, const QString& extra) {
-        QVector<double> copy;
-        {
-            QMutexLocker locker(&probeLock);
-            copy = latencies;
-        }
+        const QVector<double> copy = probe.takeLatencies();
         std::printf("%-12s probe replies %4d: median %7.2f ms, p99 %8.2f ms, max %8.2f ms; RSS peak %5ld MiB  %s\n",
             name, int(copy.size()), percentile(copy, 0.5), percentile(copy, 0.99), percentile(copy, 1.0),
             rss.takePeakMiB(), qPrintable(extra));
@@ -465,14 +395,8 @@ int main(int argc, char** argv)
                 .arg(dropped ? "disconnected by the program" : "not disconnected"));
     }
 
-    QMetaObject::invokeMethod(
-        probeTimer, [probeTimer] { probeTimer->deleteLater(); }, Qt::BlockingQueuedConnection);
-    QMetaObject::invokeMethod(&modem, "slotStopModule", Qt::QueuedConnection);
-    modem.wait();
-    peerThread.quit();
-    peerThread.wait();
+    probe.stopTicking();
+    modemRoad.stop();
     sql.slotStopModule();
     return 0;
 }
-
-#include "peers.moc"

@@ -24,43 +24,12 @@
 
 #include "bench/percentile.h"
 #include "app/appstate.h"
-#include "app/sensorintake.h"
-#include "links/modemmodule.h"
+#include "bench/common/modemprobe.h"
+#include "bench/common/modemroad.h"
 #include "storage/databasewriter.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/mainwindow.h"
-#include "tools/modemsim/modempeer.h"
 #include "tools/modemsim/simulatedsensor.h"
-
-namespace
-{
-
-class BenchSink : public QObject, public IntakeSink
-{
-    Q_OBJECT
-public:
-    SQLBaseModule* sql = nullptr;
-    int stored = 0;
-signals:
-    void reply(QByteArray frame);
-
-public:
-    void sendModemReply(const QByteArray& frame) override { emit reply(frame); }
-    void sensorRegistered() override {}
-    void sensorMoved() override {}
-    void announceSleepInterval(ZigBeeClient*, const QString&, int) override {}
-    void registryChanged() override {}
-    void storeMeasurement(const PendingMeasurement& m) override
-    {
-        sql->writer->enqueue(m);
-        ++stored;
-    }
-    void raiseNotification(const NotificationsMessage&) override { }
-    void showStatus(const QString&) override { }
-    void resendSensorList(ZigBeeClient*) override { }
-};
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -97,60 +66,27 @@ int main(int argc, char** argv)
         if (window.refreshOnArrival)
             window.slotRefresh();
     });
-    BenchSink sink;
-    sink.sql = &sql;
-    SensorIntake intake(state, sink, [] { return QDateTime::currentMSecsSinceEpoch(); });
-
     // The modem end runs in a thread of its own, like the hardware would.
-    QThread peerThread;
-    ModemPeer peer;
-    QString error;
-    if (!peer.open(&error)) {
-        std::fprintf(stderr, "cannot open a pseudo-terminal: %s\n", qPrintable(error));
+    ModemProbe probe;
+    ModemRoad road(state, *sql.writer);
+    if (!probe.open() || !road.start(state, probe)) {
+        std::fprintf(stderr, "the modem's start-up script did not run\n");
         return 1;
     }
-    peer.setRecording(false);
-    peer.moveToThread(&peerThread);
-    peerThread.start();
-    state.PortName = peer.portName();
-
-    ModemModule modem;
-    modem.moveToThread(&modem);
-    QObject::connect(&modem, &ModemModule::signalCastReceived, &app,
-        [&](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
-    QObject::connect(&sink, &BenchSink::reply, &modem, &ModemModule::slotSendData);
-
-    QHash<QString, qint64> sentAt; // guarded by running everything of the peer in its thread
-    QVector<double> latencies;
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(&peer, &ModemPeer::unicastReceived, &peer, [&](const QString& eui, const QByteArray&) {
-        const qint64 t = sentAt.take(eui);
-        if (t)
-            latencies.append((clock.nsecsElapsed() - t) / 1e6);
-    });
-    QEventLoop waitScript;
-    QObject::connect(&peer, &ModemPeer::scriptDone, &waitScript, &QEventLoop::quit);
-    modem.start();
-    QTimer::singleShot(15000, &waitScript, &QEventLoop::quit);
-    waitScript.exec();
+    SensorIntake& intake = road.intake;
 
     QRandomGenerator random(7);
     QVector<SimulatedSensor> simulated;
     for (int i = 0; i < sensors; ++i)
         simulated.append(SimulatedSensor(i, &random));
-    int sent = 0;
-    auto* sender = new QTimer;
-    sender->moveToThread(&peerThread);
-    sender->setInterval(std::max(1, 1000 / rate));
-    QObject::connect(sender, &QTimer::timeout, &peer, [&] {
+    int sent = 0; // in the peer's thread
+    auto tick = [&] {
         if (sent >= messages)
             return;
         SimulatedSensor& s = simulated[sent % sensors];
-        sentAt.insert(s.eui64(), clock.nsecsElapsed());
-        peer.sendCast(QStringLiteral("UCAST"), s.eui64(), s.nextPayload());
+        probe.send(s.eui64(), s.nextPayload());
         ++sent;
-    });
+    };
 
     // One run over the line; with `locked`, another process holds the write lock throughout.
     auto line = [&](bool locked) {
@@ -164,24 +100,18 @@ int main(int argc, char** argv)
                     QStringLiteral("data/measurement.db3") });
             holder.waitForReadyRead(20000);
         }
-        QMetaObject::invokeMethod(
-            &peer,
-            [&] {
-                latencies.clear();
-                sent = 0;
-            },
-            Qt::BlockingQueuedConnection);
-        const int storedBefore = sink.stored;
-        QMetaObject::invokeMethod(
-            sender, [sender] { sender->start(); }, Qt::QueuedConnection);
-        const qint64 lineStart = clock.elapsed();
-        while (sink.stored - storedBefore < messages && clock.elapsed() - lineStart < 120000)
+        probe.run([&] { sent = 0; });
+        probe.takeLatencies();
+        const int storedBefore = road.stored;
+        probe.startTicking(std::max(1, 1000 / rate), tick);
+        QElapsedTimer clock;
+        clock.start();
+        while (road.stored - storedBefore < messages && clock.elapsed() < 120000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         const qint64 until = clock.elapsed() + 200;
         while (clock.elapsed() < until)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QMetaObject::invokeMethod(
-            sender, [sender] { sender->stop(); }, Qt::BlockingQueuedConnection);
+        probe.stopTicking();
         const int queued = sql.writer->queueLength();
         if (locked) {
             holder.closeWriteChannel();
@@ -191,12 +121,10 @@ int main(int argc, char** argv)
         drain.start();
         while (sql.writer->queueLength() > 0)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QVector<double> copy;
-        QMetaObject::invokeMethod(
-            &peer, [&] { copy = latencies; }, Qt::BlockingQueuedConnection);
+        const QVector<double> copy = probe.takeLatencies();
         std::printf("line%s: %d messages from %d sensors at %d/s, %d handed over, %d replies; %d queued at the end, "
                     "stored %.2f s later\n",
-            locked ? " (write lock held by another process)" : "", messages, sensors, rate, sink.stored - storedBefore,
+            locked ? " (write lock held by another process)" : "", messages, sensors, rate, road.stored - storedBefore,
             copy.size(), queued, drain.elapsed() / 1000.0);
         std::printf("  message to reply on the line: median %.2f ms, p99 %.2f ms, max %.2f ms  %s\n",
             percentile(copy, 0.5), percentile(copy, 0.99), percentile(copy, 1.0),
@@ -205,15 +133,9 @@ int main(int argc, char** argv)
     line(false);
     line(true);
     std::printf("  main window refreshes: %d\n", window.refreshes);
-    QMetaObject::invokeMethod(
-        sender, [sender] { sender->deleteLater(); }, Qt::BlockingQueuedConnection);
-    QMetaObject::invokeMethod(&modem, "slotStopModule", Qt::QueuedConnection);
-    modem.wait();
-    peerThread.quit();
-    peerThread.wait();
-
+    road.stop();
     // Flat out: the intake alone, the writer storing behind it.
-    const int before = sink.stored;
+    const int before = road.stored;
     QElapsedTimer flat;
     flat.start();
     for (int i = 0; i < burst; ++i) {
@@ -228,12 +150,10 @@ int main(int argc, char** argv)
     q.next();
     std::printf("flat out: %d measurements handed over in %.2f s = %.0f per second, stored in %.2f s = %.0f per "
                 "second (%lld rows in measure)\n",
-        sink.stored - before, seconds, (sink.stored - before) / seconds, storedSeconds,
-        (sink.stored - before) / storedSeconds, q.value(0).toLongLong());
+        road.stored - before, seconds, (road.stored - before) / seconds, storedSeconds,
+        (road.stored - before) / storedSeconds, q.value(0).toLongLong());
     sql.slotStopModule();
     delete state.viewSettings;
     state.viewSettings = nullptr;
     return 0;
 }
-
-#include "main.moc"

@@ -13,6 +13,10 @@
 //   bench_views --scenario register [--sensors N] [--rate R] [--tab T] [--program path]
 //     The real program while N sensors it has never heard register through the modem, R
 //     messages a second: their replies beside a bare pty ping-pong timed in the same run.
+//   bench_views --scenario ratios [--sensors N] [--rate R] [--tab T] [--seconds S] [--program path]
+//     The register scenario at 10, 1,000 and 10,000 sensors (or N), each followed by S seconds (20 by
+//     default) of the same sensors reporting at R a second: reply p99 against the anchor's p99
+//     of the same stretch, in a table at the end.
 //   bench_views --scenario gateways [--gateways G] [--rate R] [--tab T] [--program path]
 //     The real program while G gateways connect, each with a name of its own (a room each),
 //     R a second, and 10 known sensors report through the modem 200 times a second in all.
@@ -35,14 +39,14 @@
 #include <cstdio>
 #include <ctime>
 
-#include "bench/percentile.h"
 #include "app/appstate.h"
+#include "bench/common/modemprobe.h"
+#include "bench/percentile.h"
 #include "bench/views/programrun.h"
 #include "bench/views/ptyanchor.h"
 #include "storage/sqlbasemodule.h"
 #include "tools/datagen/datagenerator.h"
 #include "tools/gatewaysim/simulatedgateway.h"
-#include "tools/modemsim/modempeer.h"
 #include "tools/modemsim/simulatedsensor.h"
 #include "ui/interfacemodule.h"
 #include "ui/mainwindow.h"
@@ -155,79 +159,31 @@ int refreshScenario(int sensors, int refreshes, int tab)
 
 // --- The real program under a modem stream -----------------------------------------------
 
-// The modem end in a thread of its own, timing each message to its reply.
-class ModemLine
+// Simulated gateways in a thread of their own: the sockets of thousands of them would slow
+// down the modem line's thread, which times the replies.
+class GatewayThread
 {
 public:
-    ModemPeer peer;
-    QThread thread;
-    QElapsedTimer clock;
-    QHash<QString, QQueue<qint64>> sentAt; // touched only in the peer's thread
-    QVector<double> latencies;
-    bool scriptDone = false;
-
-    bool open()
+    GatewayThread()
     {
-        QString error;
-        if (!peer.open(&error)) {
-            std::fprintf(stderr, "cannot open a pseudo-terminal: %s\n", qPrintable(error));
-            return false;
-        }
-        peer.setRecording(false);
-        clock.start();
-        QObject::connect(&peer, &ModemPeer::unicastReceived, &peer, [this](const QString& eui, const QByteArray&) {
-            QQueue<qint64>& q = sentAt[eui];
-            if (!q.isEmpty())
-                latencies.append((clock.nsecsElapsed() - q.dequeue()) / 1e6);
-        });
-        QObject::connect(
-            &peer, &ModemPeer::scriptDone, &peer, [this] { scriptDone = true; }, Qt::DirectConnection);
-        peer.moveToThread(&thread);
+        context.moveToThread(&thread);
         thread.start();
-        return true;
     }
-    // Runs in the peer's thread.
-    void send(const QString& eui, const QByteArray& payload)
+    ~GatewayThread()
     {
-        sentAt[eui].enqueue(clock.nsecsElapsed());
-        peer.sendCast(QStringLiteral("UCAST"), eui, payload);
-    }
-    QVector<double> takeLatencies()
-    {
-        QVector<double> copy;
-        QMetaObject::invokeMethod(
-            &peer,
-            [&] {
-                copy = latencies;
-                latencies.clear();
-            },
-            Qt::BlockingQueuedConnection);
-        return copy;
-    }
-    int unanswered()
-    {
-        int n = 0;
-        QMetaObject::invokeMethod(
-            &peer,
-            [&] {
-                for (const auto& q : sentAt)
-                    n += q.size();
-            },
-            Qt::BlockingQueuedConnection);
-        return n;
-    }
-    ~ModemLine()
-    {
-        QMetaObject::invokeMethod(
-            &peer, [this] { peer.moveToThread(QCoreApplication::instance()->thread()); }, Qt::BlockingQueuedConnection);
+        run([this] { context.moveToThread(QCoreApplication::instance()->thread()); });
         thread.quit();
         thread.wait();
     }
+    void run(const std::function<void()>& f) { QMetaObject::invokeMethod(&context, f, Qt::BlockingQueuedConnection); }
+
+    QObject context;
+    QThread thread;
 };
 
-bool startProgram(ProgramRun& run, ModemLine& line, const QString& program, quint16 networkPort)
+bool startProgram(ProgramRun& run, ModemProbe& line, const QString& program, quint16 networkPort)
 {
-    if (!run.writeConfig(line.peer.portName(), networkPort))
+    if (!run.writeConfig(line.portName(), networkPort))
         return false;
     if (!run.start(program)) {
         std::fprintf(stderr, "cannot start %s\n", qPrintable(program));
@@ -235,8 +191,8 @@ bool startProgram(ProgramRun& run, ModemLine& line, const QString& program, quin
     }
     QElapsedTimer t;
     t.start();
-    waitFor([&] { return line.scriptDone; }, 900000);
-    if (!line.scriptDone) {
+    waitFor([&] { return line.scriptDone(); }, 900000);
+    if (!line.scriptDone()) {
         std::fprintf(stderr, "the program never initialised the modem:\n%s\n", qPrintable(run.output()));
         return false;
     }
@@ -291,7 +247,7 @@ int graphScenario(
     if (!makeYearDatabase(run.path(QStringLiteral("data/measurement.db3")), cache))
         return 1;
     run.writeView(tab, 17, refreshAction);
-    ModemLine line;
+    ModemProbe line;
     if (!line.open() || !startProgram(run, line, program, ProgramRun::freePort()))
         return 1;
     QThread::sleep(3); // the first load
@@ -301,15 +257,6 @@ int graphScenario(
     for (int i = 0; i < 20; ++i)
         sensors.append(SimulatedSensor(i, &random));
     int next = 0;
-    auto* sender = new QTimer;
-    sender->setTimerType(Qt::PreciseTimer);
-    sender->setInterval(std::max(1, int(1000 / rate)));
-    sender->moveToThread(&line.thread);
-    QObject::connect(sender, &QTimer::timeout, &line.peer, [&] {
-        SimulatedSensor& s = sensors[next % 20];
-        line.send(datagenKey(next % 20 + 1), s.nextPayload());
-        ++next;
-    });
     PtyAnchor anchor;
     if (!anchor.start(5)) {
         std::fprintf(stderr, "cannot open the anchor's pseudo-terminal\n");
@@ -319,19 +266,17 @@ int graphScenario(
     const qint64 all0 = run.processCpuMs();
     QElapsedTimer wall;
     wall.start();
-    QMetaObject::invokeMethod(sender, [sender] { sender->start(); });
+    line.startTicking(std::max(1, int(1000 / rate)), [&] {
+        SimulatedSensor& s = sensors[next % 20];
+        line.send(datagenKey(next % 20 + 1), s.nextPayload());
+        ++next;
+    });
     qint64 walMax = 0;
     while (wall.elapsed() < seconds * 1000LL) {
         waitFor([] { return false; }, 1000);
         walMax = std::max(walMax, run.fileSize(QStringLiteral("data/measurement.db3-wal")));
     }
-    QMetaObject::invokeMethod(
-        sender,
-        [sender] {
-            sender->stop();
-            sender->deleteLater();
-        },
-        Qt::BlockingQueuedConnection);
+    line.stopTicking();
     const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
     const double all = double(run.processCpuMs() - all0) / double(wall.elapsed());
     waitFor([] { return false; }, 1000);
@@ -366,18 +311,14 @@ int floodScenario(int newSensors, const QString& program)
     }
     QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
     run.writeView(0, 10, QStringLiteral("actRefrDirect"));
-    ModemLine line;
+    ModemProbe line;
     const quint16 port = ProgramRun::freePort();
     if (!line.open() || !startProgram(run, line, program, port))
         return 1;
 
     QRandomGenerator random(5);
     SimulatedSensor probe(0, &random);
-    auto* prober = new QTimer;
-    prober->setInterval(10);
-    prober->moveToThread(&line.thread);
-    QObject::connect(prober, &QTimer::timeout, &line.peer, [&] { line.send(probe.eui64(), probe.nextPayload()); });
-    QMetaObject::invokeMethod(prober, [prober] { prober->start(); });
+    line.startTicking(10, [&] { line.send(probe.eui64(), probe.nextPayload()); });
     waitFor([] { return false; }, 2000);
     const QVector<double> baseline = line.takeLatencies();
 
@@ -389,16 +330,14 @@ int floodScenario(int newSensors, const QString& program)
     settings.linger = 600000;
     settings.quiet = true;
     // The gateway lives in the peer's thread, socket and timers included.
+    GatewayThread gateways;
     SimulatedGateway* gateway = nullptr;
     QElapsedTimer t;
     t.start();
-    QMetaObject::invokeMethod(
-        &line.peer,
-        [&] {
-            gateway = new SimulatedGateway(0, 1000, QStringLiteral("Шлюз 1"), settings, 11);
-            gateway->start();
-        },
-        Qt::BlockingQueuedConnection);
+    gateways.run([&] {
+        gateway = new SimulatedGateway(0, 1000, QStringLiteral("Шлюз 1"), settings, 11);
+        gateway->start();
+    });
 
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("count"));
     db.setDatabaseName(run.path(QStringLiteral("data/measurement.db3")));
@@ -412,21 +351,14 @@ int floodScenario(int newSensors, const QString& program)
     }
     const double took = t.elapsed() / 1000.0;
     waitFor([] { return false; }, 1000);
-    QMetaObject::invokeMethod(
-        prober,
-        [prober] {
-            prober->stop();
-            prober->deleteLater();
-        },
-        Qt::BlockingQueuedConnection);
+    line.stopTicking();
     const QVector<double> l = line.takeLatencies();
     std::printf(
         "probe before the flood: median %.2f ms, max %.2f ms\n", percentile(baseline, 0.5), percentile(baseline, 1.0));
     std::printf("%d new sensors from one gateway: %d registered in %.1f s\n", newSensors, registered - 1, took);
     std::printf("probe during the flood: median %.2f ms, p99 %.2f ms, longest stall %.0f ms\n", percentile(l, 0.5),
         percentile(l, 0.99), percentile(l, 1.0));
-    QMetaObject::invokeMethod(
-        &line.peer, [&] { delete gateway; }, Qt::BlockingQueuedConnection);
+    gateways.run([&] { delete gateway; });
     db.close();
     run.stop();
     return registered == newSensors + 1 ? 0 : 1;
@@ -434,7 +366,7 @@ int floodScenario(int newSensors, const QString& program)
 
 // --- Registration beside the pty anchor ---------------------------------------------------
 
-bool startEmptyProgram(ProgramRun& run, ModemLine& line, const QString& program, quint16 port, int tab)
+bool startEmptyProgram(ProgramRun& run, ModemProbe& line, const QString& program, quint16 port, int tab)
 {
     {
         const QString previous = QDir::currentPath();
@@ -463,58 +395,136 @@ void reportReplies(
     std::printf("  main thread busy %.1f %% of the time\n", busy * 100);
 }
 
-int registerScenario(int newSensors, int rate, int tab, const QString& program)
+// Replies and the anchor's pings of one stretch of a run.
+struct Phase {
+    QVector<double> replies;
+    QVector<double> anchor;
+    int unanswered = 0;
+    double busy = 0;
+    double seconds = 0;
+    double ratio() const
+    {
+        const double floor = percentile(anchor, 0.99);
+        return floor > 0 ? percentile(replies, 0.99) / floor : 0.0;
+    }
+};
+
+// Ticks `tick` at `rate` a second until `done`, beside a pty anchor of its own.
+bool runPhase(ProgramRun& run, ModemProbe& line, int rate, const std::function<void()>& tick,
+    const std::function<bool()>& done, int timeoutMs, Phase* phase)
 {
-    ProgramRun run;
-    ModemLine line;
-    if (!startEmptyProgram(run, line, program, ProgramRun::freePort(), tab))
-        return 1;
-    waitFor([] { return false; }, 1000);
+    line.takeLatencies();
     PtyAnchor anchor;
     if (!anchor.start(5)) {
         std::fprintf(stderr, "cannot open the anchor's pseudo-terminal\n");
-        return 1;
+        return false;
     }
-    const QByteArray payload = SimulatedSensor::payload(21.5, 40.0, 3.0);
-    int next = 0;
-    auto* sender = new QTimer;
-    sender->setTimerType(Qt::PreciseTimer);
-    sender->setInterval(std::max(1, 1000 / rate));
-    sender->moveToThread(&line.thread);
-    QObject::connect(sender, &QTimer::timeout, &line.peer, [&] {
-        if (next < newSensors)
-            line.send(QStringLiteral("000D6F0001%1").arg(next++, 6, 16, QLatin1Char('0')).toUpper(), payload);
-    });
     QElapsedTimer wall;
     wall.start();
     const qint64 cpu0 = run.mainThreadCpuMs();
-    QMetaObject::invokeMethod(sender, [sender] { sender->start(); });
-    waitFor([&] { return line.unanswered() == 0 && next >= newSensors; }, newSensors * 1000 / rate + 120000);
-    const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
-    QMetaObject::invokeMethod(
-        sender,
-        [sender] {
-            sender->stop();
-            sender->deleteLater();
-        },
-        Qt::BlockingQueuedConnection);
-    const QVector<double> pings = anchor.stop();
-    const QVector<double> replies = line.takeLatencies();
-    const QByteArray what = QStringLiteral("%1 new sensors at %2/s on the modem, tab %3, %4 s")
-                                .arg(newSensors)
-                                .arg(rate)
-                                .arg(tab)
-                                .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
-                                .toUtf8();
-    reportReplies(what.constData(), replies, pings, line.unanswered(), busy);
-    run.stop();
+    line.startTicking(std::max(1, 1000 / rate), tick);
+    waitFor(done, timeoutMs);
+    phase->busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
+    line.stopTicking();
+    phase->seconds = wall.elapsed() / 1000.0;
+    phase->anchor = anchor.stop();
+    phase->replies = line.takeLatencies();
+    phase->unanswered = line.unanswered();
+    return true;
+}
+
+QString newSensorKey(int i)
+{
+    return QStringLiteral("000D6F0001%1").arg(i, 6, 16, QLatin1Char('0')).toUpper();
+}
+
+// N sensors the program has never heard register at `rate` a second; then, with `seconds`
+// above zero, the same sensors, known by now, report at that rate for that long.
+bool registerAndReport(
+    int sensors, int rate, int tab, int seconds, const QString& program, Phase* registering, Phase* reporting)
+{
+    ProgramRun run;
+    ModemProbe line;
+    if (!startEmptyProgram(run, line, program, ProgramRun::freePort(), tab))
+        return false;
+    waitFor([] { return false; }, 1000);
+    const QByteArray payload = SimulatedSensor::payload(21.5, 40.0, 3.0);
+    int next = 0;
+    if (!runPhase(
+            run, line, rate,
+            [&] {
+                if (next < sensors)
+                    line.send(newSensorKey(next++), payload);
+            },
+            [&] { return next >= sensors && line.unanswered() == 0; }, sensors * 1000 / rate + 120000, registering))
+        return false;
+    // "<what> at <rate>/s, tab <tab>, <seconds> s", then the figures.
+    auto print = [rate, tab](const QString& what, const Phase& p) {
+        const QByteArray head = QStringLiteral("%1 at %2/s, tab %3, %4 s")
+                                    .arg(what)
+                                    .arg(rate)
+                                    .arg(tab)
+                                    .arg(p.seconds, 0, 'f', 1)
+                                    .toUtf8();
+        reportReplies(head.constData(), p.replies, p.anchor, p.unanswered, p.busy);
+    };
+    print(QStringLiteral("%1 new sensors on the modem").arg(sensors), *registering);
+    if (seconds <= 0)
+        return true;
+    waitFor([] { return false; }, 1000);
+    QElapsedTimer clock;
+    clock.start();
+    next = 0;
+    if (!runPhase(
+            run, line, rate, [&] { line.send(newSensorKey(next++ % sensors), payload); },
+            [&] { return clock.elapsed() >= seconds * 1000LL; }, seconds * 1000 + 1000, reporting))
+        return false;
+    print(QStringLiteral("the same %1 sensors, known,").arg(sensors), *reporting);
+    return true;
+}
+
+int registerScenario(int newSensors, int rate, int tab, const QString& program)
+{
+    Phase registering;
+    Phase reporting;
+    return registerAndReport(newSensors, rate, tab, 0, program, &registering, &reporting) ? 0 : 1;
+}
+
+// The reply's p99 against the anchor's at 10, 1,000 and 10,000 sensors, registering and known.
+int ratiosScenario(const QVector<int>& counts, int rate, int tab, int seconds, const QString& program)
+{
+    struct Row {
+        int sensors;
+        Phase registering;
+        Phase reporting;
+    };
+    QVector<Row> rows;
+    for (int n : counts)
+        rows.append({ n, {}, {} });
+    for (Row& row : rows) {
+        if (!registerAndReport(row.sensors, rate, tab, seconds, program, &row.registering, &row.reporting))
+            return 1;
+    }
+    std::printf("\nreply p99 / anchor p99, tab %d, %d messages/s (target at most 1.5):\n", tab, rate);
+    std::printf("  %8s  %-34s  %-34s\n", "sensors", "registering", "known, reporting");
+    auto cell = [](const Phase& p) {
+        return QStringLiteral("%1 ms / %2 ms = %3 (%4)")
+            .arg(percentile(p.replies, 0.99), 0, 'f', 2)
+            .arg(percentile(p.anchor, 0.99), 0, 'f', 2)
+            .arg(p.ratio(), 0, 'f', 2)
+            .arg(p.replies.size())
+            .toUtf8();
+    };
+    for (const Row& row : rows)
+        std::printf(
+            "  %8d  %-34s  %-34s\n", row.sensors, cell(row.registering).constData(), cell(row.reporting).constData());
     return 0;
 }
 
 int gatewaysScenario(int gateways, int rate, int tab, const QString& program)
 {
     ProgramRun run;
-    ModemLine line;
+    ModemProbe line;
     const quint16 port = ProgramRun::freePort();
     if (!startEmptyProgram(run, line, program, port, tab))
         return 1;
@@ -523,15 +533,10 @@ int gatewaysScenario(int gateways, int rate, int tab, const QString& program)
     for (int i = 0; i < 10; ++i)
         probes.append(SimulatedSensor(i, &random));
     int next = 0;
-    auto* prober = new QTimer;
-    prober->setTimerType(Qt::PreciseTimer);
-    prober->setInterval(5);
-    prober->moveToThread(&line.thread);
-    QObject::connect(prober, &QTimer::timeout, &line.peer, [&] {
+    line.startTicking(5, [&] {
         SimulatedSensor& s = probes[next++ % probes.size()];
         line.send(s.eui64(), s.nextPayload());
     });
-    QMetaObject::invokeMethod(prober, [prober] { prober->start(); });
     waitFor([] { return false; }, 2000); // the probes are registered
     line.takeLatencies();
     PtyAnchor anchor;
@@ -545,18 +550,22 @@ int gatewaysScenario(int gateways, int rate, int tab, const QString& program)
     settings.interval = 600000;
     settings.quiet = true;
     QVector<SimulatedGateway*> connected;
+    GatewayThread gatewayThread;
     auto* connector = new QTimer;
+    connector->setTimerType(Qt::PreciseTimer);
     connector->setInterval(std::max(1, 1000 / rate));
-    connector->moveToThread(&line.thread);
-    QObject::connect(connector, &QTimer::timeout, &line.peer, [&] {
-        if (connected.size() >= gateways)
-            return;
-        const int i = connected.size();
-        auto* g = new SimulatedGateway(i, 0x20000 + i, QStringLiteral("Шлюз %1").arg(i + 1), settings, quint32(i));
-        g->start();
-        connected << g;
-    });
+    connector->moveToThread(&gatewayThread.thread);
     QElapsedTimer wall;
+    // As many as the rate asks for by now, however late a tick comes.
+    QObject::connect(connector, &QTimer::timeout, &gatewayThread.context, [&] {
+        const int due = std::min<qint64>(gateways, wall.elapsed() * rate / 1000 + 1);
+        while (connected.size() < due) {
+            const int i = connected.size();
+            auto* g = new SimulatedGateway(i, 0x20000 + i, QStringLiteral("Шлюз %1").arg(i + 1), settings, quint32(i));
+            g->start();
+            connected << g;
+        }
+    });
     wall.start();
     const qint64 cpu0 = run.mainThreadCpuMs();
     QMetaObject::invokeMethod(connector, [connector] { connector->start(); });
@@ -572,16 +581,11 @@ int gatewaysScenario(int gateways, int rate, int tab, const QString& program)
     }
     waitFor([] { return false; }, 1000);
     const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
-    QMetaObject::invokeMethod(
-        connector,
-        [&] {
-            connector->stop();
-            delete connector;
-            prober->stop();
-            delete prober;
-            qDeleteAll(connected);
-        },
-        Qt::BlockingQueuedConnection);
+    line.stopTicking();
+    gatewayThread.run([&] {
+        delete connector;
+        qDeleteAll(connected);
+    });
     const QVector<double> pings = anchor.stop();
     const QVector<double> replies = line.takeLatencies();
     const QByteArray what = QStringLiteral("%1 gateways at %2/s (%3 rooms stored), 10 sensors at 200/s, tab %4, %5 s")
@@ -608,7 +612,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QCommandLineParser cli;
     cli.addHelpOption();
-    cli.addOption({ "scenario", "refresh, graph, flood, register or gateways.", "name", "refresh" });
+    cli.addOption({ "scenario", "refresh, graph, flood, register, ratios or gateways.", "name", "refresh" });
     cli.addOption({ "sensors", "Sensors (refresh) or new sensors (flood).", "N", "" });
     cli.addOption({ "refreshes", "Refreshes timed.", "K", "30" });
     cli.addOption({ "tab", "Tab of the refresh scenario: 0 summary, 1 measurements.", "index", "0" });
@@ -638,6 +642,10 @@ int main(int argc, char** argv)
     if (scenario == QLatin1String("register"))
         return registerScenario(cli.value("sensors").isEmpty() ? 10000 : cli.value("sensors").toInt(), rate,
             cli.value("tab").toInt(), program);
+    if (scenario == QLatin1String("ratios"))
+        return ratiosScenario(cli.value("sensors").isEmpty() ? QVector<int> { 10, 1000, 10000 }
+                                                             : QVector<int> { cli.value("sensors").toInt() },
+            rate, cli.value("tab").toInt(), cli.isSet("seconds") ? cli.value("seconds").toInt() : 20, program);
     if (scenario == QLatin1String("gateways"))
         return gatewaysScenario(std::max(1, cli.value("gateways").toInt()), rate, cli.value("tab").toInt(), program);
     std::fprintf(stderr, "unknown scenario\n");

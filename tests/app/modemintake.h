@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/sensorintake.h"
 #include "links/modemmodule.h"
+#include "quietintakesink.h"
 #include "tools/modemsim/modempeer.h"
 
 class AppState;
@@ -9,7 +9,7 @@ class SQLBaseModule;
 
 // The modem road of the program in this process: the modem module on a pseudo-terminal and
 // the intake, whose replies go back to the line and whose writes go to the module's writer.
-class ModemIntake : public IntakeSink
+class ModemIntake : public QuietIntakeSink
 {
 public:
     ModemIntake(AppState& state, SQLBaseModule& sql);
@@ -22,13 +22,6 @@ public:
 
     void sendModemReply(const QByteArray& frame) override;
     void storeMeasurement(const PendingMeasurement& m) override;
-    void sensorRegistered() override { }
-    void sensorMoved() override { }
-    void announceSleepInterval(ZigBeeClient*, const QString&, int) override { }
-    void registryChanged() override { }
-    void raiseNotification(const NotificationsMessage&) override { }
-    void showStatus(const QString&) override { }
-    void resendSensorList(ZigBeeClient*) override { }
 
     SQLBaseModule& sql;
     SensorIntake intake;

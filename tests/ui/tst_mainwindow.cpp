@@ -7,8 +7,10 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTextEdit>
 #include <QtTest>
 
 #include "app/appstate.h"
@@ -200,9 +202,72 @@ private slots:
         for (int i = 0; i < MainWindow::kNetworkLogLines + 500; ++i)
             w->slotNetworkMessage(QStringLiteral("<b>line</b> %1").arg(i));
         QTextDocument* log = w->ui->networkPlain->document();
-        QCOMPARE(log->blockCount(), MainWindow::kNetworkLogLines);
+        QTRY_COMPARE(log->blockCount(), MainWindow::kNetworkLogLines);
         QCOMPARE(log->firstBlock().text() + log->lastBlock().text(), QStringLiteral("line 500line 1499"));
         delete w;
+    }
+
+    // Lines that arrive together are laid into the log in one edit: the document reads as it
+    // would after appending them one at a time.
+    void networkLogReadsAsAppendedLines_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<int>("batches");
+        const QString gateway = InterfaceModule::networkLogLine(QTime(12, 0, 5), QStringLiteral("Шлюз &lt;1&gt;"));
+        QTest::newRow("one line") << QStringList { gateway } << 1;
+        QStringList crowd;
+        for (int i = 0; i < 40; ++i)
+            crowd << gateway;
+        QTest::newRow("a crowd in one flush") << crowd << 1;
+        QTest::newRow("plain and rich lines") << QStringList { "plain", "<b>bold</b> text", gateway, "" } << 1;
+        QTest::newRow("over several flushes") << QStringList { gateway, "<i>two</i>", "three", gateway } << 4;
+        QStringList over;
+        for (int i = 0; i < MainWindow::kNetworkLogLines + 30; ++i)
+            over << QStringLiteral("<b>line</b> %1").arg(i);
+        QTest::newRow("more than the log keeps, two flushes") << over << 2;
+    }
+    void networkLogReadsAsAppendedLines()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(int, batches);
+        MainWindow* w = window();
+        QTextEdit reference;
+        reference.setReadOnly(true);
+        reference.document()->setMaximumBlockCount(MainWindow::kNetworkLogLines);
+        const int perBatch = (lines.size() + batches - 1) / batches;
+        for (int b = 0; b < batches; ++b) {
+            const QStringList batch = lines.mid(b * perBatch, perBatch);
+            for (const QString& line : batch) {
+                w->slotNetworkMessage(line);
+                reference.append(line);
+            }
+            QTRY_COMPARE(w->ui->networkPlain->toHtml(), reference.toHtml());
+        }
+        QCOMPARE(w->ui->networkPlain->document()->blockCount(), reference.document()->blockCount());
+        delete w;
+    }
+
+    // Every sensor message sets a status text: a burst of them repaints the bar a few times,
+    // and the newest is what stays.
+    void statusTextShowsTheNewestOfABurst_data()
+    {
+        QTest::addColumn<int>("texts");
+        QTest::newRow("one") << 1;
+        QTest::newRow("a burst of 200") << 200;
+    }
+    void statusTextShowsTheNewestOfABurst()
+    {
+        QFETCH(int, texts);
+        interface->slotStopInitializing();
+        MainWindow* w = interface->mainWindow;
+        settle(w);
+        QSignalSpy shown(w->statusBar(), &QStatusBar::messageChanged);
+        for (int i = 1; i <= texts; ++i)
+            interface->slotSetStatusText(QStringLiteral("Получен UCAST от %1").arg(i));
+        QTRY_COMPARE(w->statusBar()->currentMessage(), QStringLiteral("Получен UCAST от %1").arg(texts));
+        QTest::qWait(2 * InterfaceModule::statusTextInterval);
+        QVERIFY2(shown.size() <= 2, qPrintable(QString::number(shown.size())));
+        QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Получен UCAST от %1").arg(texts));
     }
 
     void treePropagation()
@@ -273,7 +338,7 @@ private slots:
             s->EUI64 = QStringLiteral("000D6F00000100%1").arg(i, 2, 10, QLatin1Char('0'));
             s->location = 1;
             state->sensors << s;
-            w->slotRefrSensorList();
+            w->slotRegistryAppended();
             w->slotRefresh();
         }
         QCOMPARE(w->treeUpdates, updates);
@@ -308,23 +373,31 @@ private slots:
 
     // Registrations, moves, renames and removals in random order: the tree kept up to date
     // shows what a window built afresh shows.
+    // Each change is announced as the program announces it: registrations and new rooms as
+    // growth at the registry's end, anything else as a change of the list.
     void treeUpdatesMatchAFreshBuild_data()
     {
         QTest::addColumn<quint32>("seed");
+        QTest::addColumn<int>("kinds"); // of the changes below, the first `kinds` per cent
         for (quint32 seed : { 1u, 2u, 3u, 4u, 5u })
-            QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+            QTest::newRow(qPrintable(QStringLiteral("seed %1, every change").arg(seed))) << seed << 100;
+        for (quint32 seed : { 6u, 7u })
+            QTest::newRow(qPrintable(QStringLiteral("seed %1, registrations and rooms").arg(seed))) << seed << 55;
     }
     void treeUpdatesMatchAFreshBuild()
     {
         QFETCH(quint32, seed);
+        QFETCH(int, kinds);
         QRandomGenerator random(seed);
         MainWindow* w = window();
         int serial = 100;
         for (int round = 0; round < 12; ++round) {
             const int builds = w->treeBuilds;
             bool removed = false;
+            bool changedInPlace = false;
             for (int step = 0; step < 6; ++step) {
-                const int what = random.bounded(100);
+                const int what = random.bounded(kinds);
+                changedInPlace = changedInPlace || what >= 55;
                 if (what < 40) {
                     auto* s = new Sensor;
                     s->EUI64 = QStringLiteral("000D6F00000%1").arg(serial++, 5, 10, QLatin1Char('0'));
@@ -348,10 +421,17 @@ private slots:
                     delete state->sensors.takeAt(random.bounded(state->sensors.size()));
                     removed = true;
                 }
-                if (random.bounded(2))
-                    w->slotRefrSensorList();
+                if (random.bounded(2)) {
+                    if (what < 55)
+                        w->slotRegistryAppended();
+                    else
+                        w->slotRefrSensorList();
+                }
             }
-            w->slotRefrSensorList();
+            if (changedInPlace)
+                w->slotRefrSensorList();
+            else
+                w->slotRegistryAppended();
             settle(w);
             if (!removed)
                 QCOMPARE(w->treeBuilds, builds);

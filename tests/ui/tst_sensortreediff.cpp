@@ -122,6 +122,17 @@ private slots:
         QTEST(diff.movedSensors, "moved");
         QTEST(diff.renamedSensors, "renamed");
         QCOMPARE(diff.isEmpty(), change == "nothing");
+
+        // Told of growth at the end only, the diff sees the newcomers and every change that
+        // moved the entries shown; a move or rename in place is left for a whole diff.
+        const Diff tail = Diff::appended(shownRooms, shownSensors, rooms, sensors);
+        const bool inPlace = change.startsWith("move") || change.startsWith("rename");
+        QCOMPARE(tail.rebuild, diff.rebuild);
+        QCOMPARE(tail.newRooms, diff.newRooms);
+        QCOMPARE(tail.newSensors, diff.newSensors);
+        QCOMPARE(tail.renamedRooms, inPlace ? QVector<int> {} : diff.renamedRooms);
+        QCOMPARE(tail.movedSensors, inPlace ? QVector<int> {} : diff.movedSensors);
+        QCOMPARE(tail.renamedSensors, inPlace ? QVector<int> {} : diff.renamedSensors);
     }
 
     // A tree with no room has nothing to hang sensors under; it is built whole each time.

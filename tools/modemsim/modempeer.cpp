@@ -71,9 +71,9 @@ bool ModemPeer::open(QString* error)
     ::tcsetattr(slave, TCSANOW, &tio);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
 
-    readNotifier = new QSocketNotifier(master, QSocketNotifier::Read);
+    readNotifier = new QSocketNotifier(master, QSocketNotifier::Read, this);
     connect(readNotifier, &QSocketNotifier::activated, this, &ModemPeer::readMaster);
-    writeNotifier = new QSocketNotifier(master, QSocketNotifier::Write);
+    writeNotifier = new QSocketNotifier(master, QSocketNotifier::Write, this);
     writeNotifier->setEnabled(false);
     connect(writeNotifier, &QSocketNotifier::activated, this, &ModemPeer::writeMaster);
     return true;

@@ -1,0 +1,49 @@
+#include "bench/common/modemroad.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+
+#include "app/appstate.h"
+#include "bench/common/modemprobe.h"
+#include "storage/databasewriter.h"
+
+ModemRoad::ModemRoad(AppState& state, DatabaseWriter& writer)
+    : intake(state, *this, [] { return QDateTime::currentMSecsSinceEpoch(); })
+    , writer(writer)
+{
+}
+
+ModemRoad::~ModemRoad()
+{
+    stop();
+}
+
+void ModemRoad::stop()
+{
+    if (!modem.isRunning())
+        return;
+    QMetaObject::invokeMethod(&modem, "slotStopModule", Qt::QueuedConnection);
+    modem.wait();
+}
+
+bool ModemRoad::start(AppState& state, ModemProbe& probe)
+{
+    state.PortName = probe.portName();
+    modem.moveToThread(&modem);
+    connect(&modem, &ModemModule::signalCastReceived, this,
+        [this](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
+    connect(this, &ModemRoad::reply, &modem, &ModemModule::slotSendData);
+    modem.start();
+    QElapsedTimer t;
+    t.start();
+    while (!probe.scriptDone() && t.elapsed() < 15000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return probe.scriptDone();
+}
+
+void ModemRoad::storeMeasurement(const PendingMeasurement& m)
+{
+    writer.enqueue(m);
+    ++stored;
+}
