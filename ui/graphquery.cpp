@@ -81,34 +81,6 @@ bool GraphQuery::read(const QString& eui64, qint64 fromSecs, qint64 toSecs, qint
     return !connection || !connection->stopped();
 }
 
-bool GraphQuery::summary(const QString& eui64, qint64 fromSecs, qint64 toSecs, GraphSummary* summary,
-    const QSqlDatabase& db, ThreadConnection* connection)
-{
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT COUNT(*), MIN(m.timemeasure), MIN(m.temperature), MAX(m.temperature), "
-                             "MIN(m.wetness), MAX(m.wetness) FROM measure m INNER JOIN sensors s "
-                             "ON m.sensor_id=s.id WHERE s.EUI64=? AND m.timemeasure >= ? AND m.timemeasure <= ?"));
-    q.addBindValue(eui64);
-    q.addBindValue(fromSecs);
-    q.addBindValue(toSecs);
-    QString error;
-    if (!(connection ? connection->exec(q, &error) : q.exec()) || !q.next())
-        return false;
-    *summary = GraphSummary();
-    summary->count = q.value(0).toLongLong();
-    summary->firstMsecs = q.value(1).toLongLong() * 1000;
-    // Widened from single precision as the rows are: the lowest stored value is then the lowest
-    // value read.
-    summary->hasTemperature = !q.value(2).isNull();
-    summary->minTemperature = double(q.value(2).toFloat());
-    summary->maxTemperature = double(q.value(3).toFloat());
-    summary->hasWetness = !q.value(4).isNull();
-    summary->minWetness = double(q.value(4).toFloat());
-    summary->maxWetness = double(q.value(5).toFloat());
-    return true;
-}
-
 qint64 GraphQuery::oldest(const QString& eui64, qint64 fromSecs, const QSqlDatabase& db)
 {
     QSqlQuery q(db);

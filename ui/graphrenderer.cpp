@@ -102,6 +102,9 @@ QImage drawChart(const GraphModel& chart, const GraphCurve* temperature, const G
     const int w = chart.width;
     const int h = chart.height;
     QImage image(std::max(w, 1), std::max(h, 1), QImage::Format_ARGB32_Premultiplied);
+    // The antialiased fill below may leave the last column a shade short of full cover; over
+    // memory never written that shade would differ from picture to picture.
+    image.fill(chart.background);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(QRect(QPoint(-1, -1), QPoint(w - 1, h - 1)), chart.background);
