@@ -9,6 +9,7 @@
 #include "ui/graphsample.h"
 
 class ThreadConnection;
+struct sqlite3;
 
 // The measurements the graph shows.
 class GraphQuery
@@ -35,4 +36,8 @@ public:
     // The sensor's oldest stored second from `fromSecs` on; -1 when it has none there, -2 when
     // the query failed.
     static qint64 oldest(const QString& eui64, qint64 fromSecs, const QSqlDatabase& db);
+
+private:
+    static bool readSqlite(sqlite3* handle, const QString& eui64, qint64 fromSecs, qint64 toSecs, qint64 afterId,
+        const std::function<bool(const GraphSample&)>& sink, qint64* lastId, ThreadConnection* connection);
 };
