@@ -23,7 +23,8 @@ qint64 floorDiv(qint64 a, qint64 b)
 bool GraphColumns::Pane::operator==(const Pane& o) const
 {
     return points == o.points && first == o.first && last == o.last && minimum == o.minimum && maximum == o.maximum
-        && firstJoined == o.firstJoined && strokes == o.strokes && marks == o.marks && run == o.run;
+        && firstJoined == o.firstJoined && firstClose == o.firstClose && opensColumn == o.opensColumn
+        && strokes == o.strokes && marks == o.marks && run == o.run;
 }
 
 GraphColumns::GraphColumns(qint64 stepMs, qint64 breakLimitMs)
@@ -111,6 +112,8 @@ void GraphColumns::add(const GraphSample& s)
         if (!p.points++) {
             p.first = v;
             p.firstJoined = joined;
+            p.firstClose = close;
+            p.opensColumn = c.count == 1;
             p.minimum = p.maximum = v;
             p.run = { v, v };
         } else {
@@ -176,6 +179,36 @@ void GraphColumns::replaceHead(const GraphColumns& head, qint64 throughIndex)
     haveSample = total > 0;
     for (int i = 0; i < 2; ++i)
         havePoint[i] = std::any_of(cols.cbegin(), cols.cend(), [i](const Column& c) { return c.pane[i].points > 0; });
+}
+
+void GraphColumns::append(const GraphColumns& later)
+{
+    if (later.cols.isEmpty())
+        return;
+    if (cols.isEmpty()) {
+        *this = later;
+        return;
+    }
+    closeRun(cols.last().pane[0]);
+    closeRun(cols.last().pane[1]);
+    const int start = cols.size();
+    cols += later.cols;
+    // Read apart, the later samples' first sample followed nothing and no pane had a point yet.
+    const bool close = later.cols.first().firstMs - previousMs < breakLimit;
+    for (int i = 0; i < 2; ++i) {
+        for (int m = start; m < cols.size(); ++m) {
+            Pane& p = cols[m].pane[i];
+            if (!p.points)
+                continue;
+            if (m == start && p.opensColumn)
+                p.firstClose = close;
+            p.firstJoined = p.firstClose && havePoint[i];
+            break;
+        }
+        havePoint[i] = havePoint[i] || later.havePoint[i];
+    }
+    total += later.total;
+    previousMs = later.previousMs;
 }
 
 GraphSummary GraphColumns::summary() const

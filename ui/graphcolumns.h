@@ -34,6 +34,10 @@ public:
         double minimum = 0;
         double maximum = 0;
         bool firstJoined = false;
+        // How the first point followed the sample before it, and whether it came with the
+        // column's first sample: what joining it needs when columns read apart are put together.
+        bool firstClose = false;
+        bool opensColumn = false;
         QVector<Span> strokes;
         QVector<Span> marks;
         Span run; // the joined run still open at `last`
@@ -69,6 +73,9 @@ public:
     // when the cut leaves too little to keep (read the period whole then).
     bool prepareCut(qint64 cutMs, qint64* throughIndex) const;
     void replaceHead(const GraphColumns& head, qint64 throughIndex);
+    // Puts the columns of the samples that follow these (read apart, on the same grid, from a
+    // later column on) after them, as if they had been added here one by one.
+    void append(const GraphColumns& later);
 
     GraphSummary summary() const;
     // The pane's curve for `model`, laid out over the same period.

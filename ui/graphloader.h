@@ -86,7 +86,12 @@ public:
     qint64 sampleCap = 1000000;
 
 private:
+    // Reads the request's period whole into keptSamples or keptColumns; false when it failed.
+    bool readWhole(const GraphRequest& request, qint64 step, qint64 limit, const QSqlDatabase& db);
+
     ThreadConnection connection;
+    // The second half of a long period is read on a connection of its own, in a thread of its own.
+    ThreadConnection helperConnection;
     // What the last load read, for the next one (loader thread only).
     GraphRequest kept;
     QVector<GraphSample> keptSamples;

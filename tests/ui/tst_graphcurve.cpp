@@ -291,9 +291,9 @@ private slots:
         QCOMPARE(
             GraphRenderer::draw(read, temperature.curve(), wetness.curve()), GraphRenderer::draw(whole, samples, true));
     }
-    // A long period kept as time columns: samples folded in as they arrive and samples cut from
-    // the start (the window moving on, the purge) give the columns a fresh build of what is
-    // left gives, and so the same picture.
+    // A long period kept as time columns: samples folded in as they arrive, samples cut from
+    // the start (the window moving on, the purge) and two parts read apart and put together
+    // give the columns a fresh build of the same samples gives, and so the same picture.
     void columnsCutAndFoldedMatchAFreshBuild_data()
     {
         QTest::addColumn<quint32>("seed");
@@ -352,6 +352,16 @@ private slots:
             for (const GraphSample& s : qAsConst(stored))
                 fresh.add(s);
             QVERIFY2(kept == fresh, qPrintable(QStringLiteral("round %1").arg(round)));
+            // Read in two parts split where a column starts, and put together.
+            if (stored.isEmpty())
+                continue;
+            const qint64 split = fresh.columnOf(stored[int(random.bounded(stored.size()))].msecs);
+            GraphColumns early(stepMs, breakSecs * 1000);
+            GraphColumns late(stepMs, breakSecs * 1000);
+            for (const GraphSample& s : qAsConst(stored))
+                (fresh.columnOf(s.msecs) < split ? early : late).add(s);
+            early.append(late);
+            QVERIFY2(early == fresh, qPrintable(QStringLiteral("round %1, split at %2").arg(round).arg(split)));
         }
         QVERIFY(cuts > 10);
         if (stored.isEmpty())
