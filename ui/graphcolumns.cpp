@@ -4,6 +4,7 @@
 #include <QPoint>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -241,7 +242,10 @@ GraphCurve GraphColumns::curve(GraphPane which, const GraphModel& model) const
     auto row = [&](double v) { return GraphModel::truncated(model.y(which, v)); };
     QPoint previous;
     bool have = false;
-    QVector<QRectF> groups;
+    // Spans of marks in pixel rows, top and bottom: at most as many as the column's clusters.
+    std::array<std::pair<double, double>, maxSpans> groups;
+    curve.lines.reserve(3 * cols.size());
+    curve.marks.reserve(2 * cols.size());
     for (const Column& c : cols) {
         const Pane& p = c.pane[i];
         if (!p.points)
@@ -262,20 +266,22 @@ GraphCurve GraphColumns::curve(GraphPane which, const GraphModel& model) const
         stroke(p.run);
         // Marks within a mark's size of each other make one tall box; more than a few groups
         // make one box over all of them. Higher values lie higher up: walk the clusters down.
-        groups.clear();
+        int count = 0;
         for (int k = p.marks.size() - 1; k >= 0; --k) {
             const double top = model.y(which, p.marks[k].high);
             const double bottom = model.y(which, p.marks[k].low);
-            if (!groups.isEmpty() && top - groups.last().bottom() <= GraphCurve::markSize)
-                groups.last().setBottom(std::max(groups.last().bottom(), bottom));
+            if (count && top - groups[count - 1].second <= GraphCurve::markSize)
+                groups[count - 1].second = std::max(groups[count - 1].second, bottom);
             else
-                groups.append(QRectF(QPointF(xf, top), QPointF(xf, bottom)));
+                groups[count++] = { top, bottom };
         }
-        if (groups.size() > GraphCurve::maxMarkGroups)
-            groups = { QRectF(QPointF(xf, groups.first().top()), QPointF(xf, groups.last().bottom())) };
-        for (const QRectF& g : groups)
-            curve.marks.append(
-                QRectF(xf - 2.0, g.top() - 2.0, GraphCurve::markSize, g.height() + GraphCurve::markSize));
+        if (count > GraphCurve::maxMarkGroups) {
+            groups[0].second = groups[count - 1].second;
+            count = 1;
+        }
+        for (int k = 0; k < count; ++k)
+            curve.marks.append(QRectF(xf - 2.0, groups[k].first - 2.0, GraphCurve::markSize,
+                groups[k].second - groups[k].first + GraphCurve::markSize));
         previous = QPoint(x, row(p.last));
         have = true;
     }
