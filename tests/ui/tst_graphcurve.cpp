@@ -389,6 +389,26 @@ private slots:
         }
     }
 
+    // A column is never narrower than a pixel, so two never land in one; nor much wider.
+    void columnStep_data()
+    {
+        QTest::addColumn<qint64>("spanMs");
+        QTest::addColumn<double>("paneWidth");
+        QTest::addColumn<qint64>("step");
+        QTest::newRow("a year over 1557.5 pixels") << qint64(31536000000) << 1557.5 << qint64(20247834);
+        QTest::newRow("an hour over 757.5 pixels") << qint64(3600000) << 757.5 << qint64(4753);
+        QTest::newRow("shorter than the pane") << qint64(100) << 757.5 << qint64(1);
+        QTest::newRow("no span") << qint64(0) << 757.5 << qint64(1);
+        QTest::newRow("no pane") << qint64(60000) << 0.0 << qint64(60000);
+    }
+    void columnStep()
+    {
+        QFETCH(qint64, spanMs);
+        QFETCH(double, paneWidth);
+        QFETCH(qint64, step);
+        QCOMPARE(GraphColumns::stepFor(spanMs, paneWidth), step);
+    }
+
     // Marks of one column group as the painter groups them, however the values came: clusters
     // merged past their cap never join marks drawn apart.
     void columnMarksGroupAsDrawn_data()
