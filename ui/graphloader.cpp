@@ -4,14 +4,15 @@
 
 #include <algorithm>
 #include <limits>
+#include <thread>
 
-#include "ui/graphcurve.h"
 #include "ui/graphquery.h"
 #include "ui/graphrenderer.h"
 
 GraphLoader::GraphLoader(QObject* parent)
     : QObject(parent)
     , connection(this)
+    , helperConnection(&helperConnection)
 {
     qRegisterMetaType<GraphRequest>("GraphRequest");
     qRegisterMetaType<GraphResult>("GraphResult");
@@ -37,31 +38,41 @@ GraphResult GraphLoader::draw(const GraphRequest& request, const QVector<GraphSa
     return result;
 }
 
-GraphResult GraphLoader::reduce(
-    const GraphRequest& request, const GraphSummary& summary, const QSqlDatabase& db, ThreadConnection* connection)
+GraphResult GraphLoader::draw(const GraphRequest& request, const GraphColumns& columns)
 {
     GraphResult result;
     result.chart = request.chart;
+    const GraphSummary summary = columns.summary();
     result.chart.setRangesFrom(summary);
     result.chart.setPeriodFrom(request.fromMs, request.toMs, summary);
     result.chart.layout(request.chart.width, request.chart.height);
-    GraphCurve::Builder temperature(GraphPane::Temperature, result.chart);
-    GraphCurve::Builder wetness(GraphPane::Wetness, result.chart);
-    qint64 lastId = -1;
-    const bool read = GraphQuery::read(
-        request.eui64, request.fromMs / 1000, request.toMs / 1000, -1,
-        [&](const GraphSample& s) {
-            temperature.add(s);
-            wetness.add(s);
-            return true;
-        },
-        &lastId, db, connection);
-    if (read)
-        result.image = GraphRenderer::draw(result.chart, temperature.curve(), wetness.curve());
-    else
-        result = draw(request, QVector<GraphSample>());
+    result.image = GraphRenderer::draw(result.chart, columns.curve(GraphPane::Temperature, result.chart),
+        columns.curve(GraphPane::Wetness, result.chart));
     result.reduced = true;
     return result;
+}
+
+namespace
+{
+
+double paneWidth(const GraphRequest& request)
+{
+    GraphModel chart;
+    chart.layout(request.chart.width, request.chart.height);
+    return chart.tempPane.width();
+}
+
+} // namespace
+
+qint64 GraphLoader::columnStep(const GraphRequest& request)
+{
+    return GraphColumns::stepFor(request.toMs - request.fromMs, paneWidth(request));
+}
+
+qint64 GraphLoader::heldLimit(const GraphRequest& request, qint64 sampleCap)
+{
+    // A few samples per pixel column cost no more to draw one by one than the columns would.
+    return std::min<qint64>(sampleCap, std::max<qint64>(1, qint64(4 * paneWidth(request))));
 }
 
 bool GraphLoader::update(const GraphRequest& request, qint64 keptFromSecs, QVector<GraphSample>* kept, qint64* lastId,
@@ -89,68 +100,159 @@ bool GraphLoader::update(const GraphRequest& request, qint64 keptFromSecs, QVect
         request.eui64, kept->isEmpty() ? from : lastKept, to, *lastId, kept, lastId, db, connection);
 }
 
+bool GraphLoader::update(const GraphRequest& request, qint64 keptFromSecs, GraphColumns* kept, qint64* lastId,
+    const QSqlDatabase& db, ThreadConnection* connection)
+{
+    const qint64 from = request.fromMs / 1000;
+    const qint64 to = request.toMs / 1000;
+    if (from < keptFromSecs || to * 1000 < kept->lastMs() || !kept->count())
+        return false;
+    const qint64 oldest = GraphQuery::oldest(request.eui64, from, db);
+    if (oldest < 0 || oldest * 1000 < kept->columns().first().firstMs)
+        return false; // nothing left to keep, older rows stored since, or the query failed
+    qint64 through = -1;
+    if (!kept->prepareCut(oldest * 1000, &through))
+        return false;
+    if (through >= 0) {
+        GraphColumns head(kept->stepMs(), request.chart.breakLimitMs());
+        // The last second whose samples lie in the column `through`.
+        const qint64 endSecs = ((through + 1) * kept->stepMs() + 999) / 1000 - 1;
+        qint64 headLastId = -1;
+        if (!GraphQuery::read(
+                request.eui64, from, endSecs, -1,
+                [&head](const GraphSample& s) {
+                    head.add(s);
+                    return true;
+                },
+                &headLastId, db, connection))
+            return false;
+        kept->replaceHead(head, through);
+    }
+    return GraphQuery::read(
+        request.eui64, kept->lastMs() / 1000, to, *lastId,
+        [kept](const GraphSample& s) {
+            kept->add(s);
+            return true;
+        },
+        lastId, db, connection);
+}
+
 void GraphLoader::load(quint64 serial, GraphRequest request)
 {
     QString error;
     const QSqlDatabase db = connection.open(&error);
     if (!error.isEmpty() && !connection.stopped())
         qWarning("Graph: %s", qPrintable(error));
+    const qint64 step = columnStep(request);
+    const qint64 limit = heldLimit(request, sampleCap);
     // A refresh of the sensor shown reads what was stored since the last one; another sensor,
-    // another period or removed measurements read the period whole.
+    // another period, another grid or removed measurements read the period whole.
     const bool same = keptValid && !request.eui64.isEmpty() && request.eui64 == kept.eui64
-        && request.generation == kept.generation && db.isOpen();
-    bool done = same && update(request, kept.fromMs / 1000, &keptSamples, &keptLastId, db, &connection)
-        && keptSamples.size() <= sampleCap;
-    GraphResult result;
+        && request.generation == kept.generation && db.isOpen()
+        && request.chart.breakLimitMs() == kept.chart.breakLimitMs() && (!keptColumns || keptColumns->stepMs() == step);
+    bool done = false;
+    if (same && keptColumns) {
+        // Fewer samples than a column each are drawn one by one, as a whole load would.
+        done = update(request, kept.fromMs / 1000, keptColumns.get(), &keptLastId, db, &connection)
+            && keptColumns->count() > limit;
+    } else if (same) {
+        done = update(request, kept.fromMs / 1000, &keptSamples, &keptLastId, db, &connection);
+    }
     if (done) {
         ++updates;
     } else {
         ++wholeLoads;
         keptSamples.clear();
         keptSamples.squeeze();
+        keptColumns.reset();
         keptLastId = -1;
-        // One transaction, so that rows stored or purged between the reads cannot put a value
-        // outside the axes.
-        QSqlDatabase reader = db;
-        const bool snapshot = !request.eui64.isEmpty() && db.isOpen() && reader.transaction();
-        bool tooMany = false;
-        done = request.eui64.isEmpty() || !db.isOpen()
-            || GraphQuery::read(
-                request.eui64, request.fromMs / 1000, request.toMs / 1000, -1,
-                [&](const GraphSample& s) {
-                    tooMany = keptSamples.size() >= sampleCap;
-                    if (!tooMany)
-                        keptSamples.append(s);
-                    return !tooMany;
-                },
-                &keptLastId, db, &connection);
-        if (done && tooMany) {
-            keptSamples.clear();
-            keptSamples.squeeze();
-            done = false;
-            GraphSummary summary;
-            if (GraphQuery::summary(
-                    request.eui64, request.fromMs / 1000, request.toMs / 1000, &summary, db, &connection))
-                result = reduce(request, summary, db, &connection);
-        }
-        if (!done)
-            keptSamples.clear(); // a failed query draws the empty chart
-        if (snapshot)
-            reader.commit();
+        done = request.eui64.isEmpty() || !db.isOpen() || readWhole(request, step, limit, db);
+    }
+    if (!keptColumns && keptSamples.size() > limit) {
+        // Grown past what is drawn sample by sample: from now on in columns.
+        keptColumns = std::make_unique<GraphColumns>(step, request.chart.breakLimitMs());
+        for (const GraphSample& s : qAsConst(keptSamples))
+            keptColumns->add(s);
+        keptSamples.clear();
+        keptSamples.squeeze();
     }
     kept = request;
     keptValid = done && !request.eui64.isEmpty();
     // A failed open draws the empty chart, as a failed query does. A stopped load draws
     // nothing: the graph is closing, and what was read is not the period asked for.
-    if (!result.reduced)
-        result = draw(request, keptSamples);
+    const GraphResult result = keptColumns ? draw(request, *keptColumns) : draw(request, keptSamples);
     if (!connection.stopped())
         emit loaded(serial, result);
+}
+
+bool GraphLoader::readWhole(const GraphRequest& request, qint64 step, qint64 limit, const QSqlDatabase& db)
+{
+    // The columns are built as the rows are read; the samples are held only while they are few.
+    struct Part {
+        Part(qint64 step, qint64 breakLimit)
+            : columns(step, breakLimit)
+        {
+        }
+        GraphColumns columns;
+        QVector<GraphSample> samples;
+        qint64 lastId = -1;
+        bool read = false;
+    };
+    const auto readPart
+        = [&](Part& part, qint64 fromSecs, qint64 toSecs, const QSqlDatabase& on, ThreadConnection* through) {
+              part.read = GraphQuery::read(
+                  request.eui64, fromSecs, toSecs, -1,
+                  [&part, limit](const GraphSample& s) {
+                      part.columns.add(s);
+                      if (part.columns.count() <= limit)
+                          part.samples.append(s);
+                      else if (!part.samples.isEmpty())
+                          part.samples.clear();
+                      return true;
+                  },
+                  &part.lastId, on, through);
+          };
+    const qint64 from = request.fromMs / 1000;
+    const qint64 to = request.toMs / 1000;
+    Part first(step, request.chart.breakLimitMs());
+    Part second(step, request.chart.breakLimitMs());
+    // SQLite spends a long period's time finding each row in the table, one row after the other:
+    // two connections reading a half each, split where a column starts, take half as long.
+    const qint64 middleMs = (request.fromMs / 2 + request.toMs / 2) / step * step;
+    const qint64 middle = (middleMs + 999) / 1000;
+    if (db.driverName() == QLatin1String("QSQLITE") && middle > from && middle <= to) {
+        std::thread helper([&] {
+            {
+                QString error;
+                const QSqlDatabase other = helperConnection.open(&error);
+                if (other.isOpen())
+                    readPart(second, middle, to, other, &helperConnection);
+                else if (!helperConnection.stopped())
+                    qWarning("Graph: %s", qPrintable(error));
+            }
+            helperConnection.close();
+        });
+        readPart(first, from, middle - 1, db, &connection);
+        helper.join();
+    } else {
+        readPart(first, from, to, db, &connection);
+        second.read = true;
+    }
+    if (!first.read || !second.read)
+        return false; // a failed query draws the empty chart
+    if (first.columns.count() + second.columns.count() <= limit)
+        keptSamples = first.samples + second.samples;
+    first.columns.append(second.columns);
+    keptLastId = second.lastId >= 0 ? second.lastId : first.lastId;
+    if (first.columns.count() > limit)
+        keptColumns = std::make_unique<GraphColumns>(first.columns);
+    return true;
 }
 
 void GraphLoader::stop()
 {
     connection.stop();
+    helperConnection.stop();
 }
 
 void GraphLoader::close()

@@ -9,6 +9,7 @@
 #include "ui/graphsample.h"
 
 class ThreadConnection;
+struct sqlite3;
 
 // The measurements the graph shows.
 class GraphQuery
@@ -32,11 +33,11 @@ public:
     static bool read(const QString& eui64, qint64 fromSecs, qint64 toSecs, qint64 afterId,
         const std::function<bool(const GraphSample&)>& sink, qint64* lastId, const QSqlDatabase& db,
         ThreadConnection* connection = nullptr);
-    // What the axes need of the sensor's measurements from `fromSecs` to `toSecs`, counted by the
-    // database; false when the query failed or was stopped.
-    static bool summary(const QString& eui64, qint64 fromSecs, qint64 toSecs, GraphSummary* summary,
-        const QSqlDatabase& db, ThreadConnection* connection = nullptr);
     // The sensor's oldest stored second from `fromSecs` on; -1 when it has none there, -2 when
     // the query failed.
     static qint64 oldest(const QString& eui64, qint64 fromSecs, const QSqlDatabase& db);
+
+private:
+    static bool readSqlite(sqlite3* handle, const QString& eui64, qint64 fromSecs, qint64 toSecs, qint64 afterId,
+        const std::function<bool(const GraphSample&)>& sink, qint64* lastId, ThreadConnection* connection);
 };

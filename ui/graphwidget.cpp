@@ -86,12 +86,19 @@ void GraphWidget::measuresArrived(quint64 done, const GraphResult& result)
     Q_ASSERT(done == serial); // one load at a time
     Q_UNUSED(done);
     chart = result.chart;
-    // A year of samples is released in the loading thread, not here.
+    // The samples and the picture shown so far are released in the loading thread, not here:
+    // handing megabytes back to the system takes its time.
     QVector<GraphSample> previous = result.samples;
     previous.swap(samples);
+    QImage picture = result.image;
+    picture.swap(chartImage);
     QMetaObject::invokeMethod(
-        loader, [previous] { Q_UNUSED(previous); }, Qt::QueuedConnection);
-    chartImage = result.image;
+        loader,
+        [previous, picture] {
+            Q_UNUSED(previous);
+            Q_UNUSED(picture);
+        },
+        Qt::QueuedConnection);
     loaded = true;
     reduced = result.reduced;
     // Drawn for the size the widget had when the load was asked for.
@@ -130,7 +137,11 @@ void GraphWidget::drawChart()
 void GraphWidget::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
+    // The picture covers the widget with its own background: copied, not blended pixel by
+    // pixel, a refresh costs the GUI thread a fraction of a millisecond.
+    p.setCompositionMode(QPainter::CompositionMode_Source);
     p.drawImage(0, 0, chartImage);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     if (loaded && chart.cursorInside(cursorX))
         drawCursor(p);
 }

@@ -26,8 +26,9 @@ class QResizeEvent;
 // The chart is drawn into an image when the data or the size changes; a paint copies the image
 // and draws the cursor over it. Loads run in a thread of their own, which also draws the chart
 // they bring; at most one is under way, and asking again meanwhile gives one more after it.
-// A period of more samples than the loading thread holds comes as its picture only, so that
-// memory follows the widget's size, not the period's samples; a resize then loads it again.
+// A long period (more samples than a few per pixel column, or than the loading thread holds)
+// comes as its picture only, so that memory and each refresh follow the widget's size, not the
+// period's samples; a resize then loads it again.
 class GraphWidget : public QWidget
 {
     Q_OBJECT

@@ -1,6 +1,10 @@
 // Graph benchmark: a year of one-minute samples of one sensor in SQLite, loaded and drawn by
 // the graph widget.
-//   bench_graph [--samples N] [--step seconds] [--size WxH] [--redraws R] [--png file]
+//   bench_graph [--samples N] [--step seconds] [--others K] [--db cache.db3] [--size WxH] [--redraws R]
+//               [--png file]
+// K other sensors report at the same instants, their rows interleaved with the shown sensor's as
+// the program stores them (19 give a table of 10 M rows for a year). The filled database is
+// copied to the cache file, and taken from it when the file exists.
 // Reports the time to read the samples from the database, a whole refresh as the user gets it
 // (reload and redraw in the loading thread until the chart shows, and the GUI thread's part of
 // it), and one full redraw of the chart on a resize (median and worst of R), plus what the
@@ -9,6 +13,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -53,33 +58,52 @@ double threadCpuMs()
 
 // A year of a room: a daily swing, a slow seasonal drift, sensor noise, now and then a NULL
 // humidity and an hour of silence.
+// The other sensors follow the same course, shifted a little each.
 // Returns the last sample's time, or -1 when the database refused the rows.
-qint64 fill(qint64 start, int samples, int step)
+qint64 fill(qint64 start, int samples, int step, int others)
 {
     QSqlDatabase db = QSqlDatabase::database();
     QSqlQuery q;
-    if (!q.exec(QStringLiteral("INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
-                               "(1, '%1', 'Склад', 0, '2026.01.01')")
-                    .arg(QLatin1String(kSensor))))
-        return -1;
+    for (int k = 0; k <= others; ++k) {
+        const QString eui
+            = k ? QStringLiteral("000D6F0000%1").arg(k, 6, 16, QLatin1Char('0')).toUpper() : QLatin1String(kSensor);
+        if (!q.exec(QStringLiteral("INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
+                                   "(%1, '%2', 'Склад %1', 0, '2026.01.01')")
+                        .arg(k + 1)
+                        .arg(eui)))
+            return -1;
+    }
     db.transaction();
     q.prepare(QStringLiteral(
-        "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES (1, ?, ?, ?, 3.0)"));
+        "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES (?, ?, ?, ?, 3.0)"));
     quint32 noise = 1;
     qint64 t = start;
     for (int i = 0; i < samples; ++i) {
         t += (i % 10007 == 0) ? 3600 : step;
-        noise = noise * 1664525u + 1013904223u;
-        const double jitter = double(noise >> 8) / double(1 << 24) - 0.5;
-        const double day = 2 * M_PI * double(t % 86400) / 86400;
-        const double season = 2 * M_PI * double(t - start) / (365.0 * 86400);
-        q.addBindValue(t);
-        q.addBindValue(18 + 4 * std::sin(day) + 6 * std::sin(season) + jitter);
-        q.addBindValue(i % 997 == 0 ? QVariant() : QVariant(65 + 10 * std::cos(day) + 3 * jitter));
-        if (!q.exec())
-            return -1;
+        for (int k = 0; k <= others; ++k) {
+            noise = noise * 1664525u + 1013904223u;
+            const double jitter = double(noise >> 8) / double(1 << 24) - 0.5;
+            const double day = 2 * M_PI * double(t % 86400) / 86400 + k;
+            const double season = 2 * M_PI * double(t - start) / (365.0 * 86400);
+            q.addBindValue(k + 1);
+            q.addBindValue(t);
+            q.addBindValue(18 + 4 * std::sin(day) + 6 * std::sin(season) + jitter);
+            q.addBindValue(i % 997 == 0 ? QVariant() : QVariant(65 + 10 * std::cos(day) + 3 * jitter));
+            if (!q.exec())
+                return -1;
+        }
     }
     return db.commit() ? t : -1;
+}
+
+// The last instant of the cached database's shown sensor; -1 when it has none.
+qint64 lastCached()
+{
+    QSqlQuery q;
+    if (!q.exec(QStringLiteral("SELECT MAX(timemeasure) FROM measure WHERE sensor_id=1")) || !q.next()
+        || q.value(0).isNull())
+        return -1;
+    return q.value(0).toLongLong();
 }
 
 } // namespace
@@ -93,12 +117,16 @@ int main(int argc, char** argv)
     cli.addHelpOption();
     cli.addOption({ "samples", "Samples of the sensor.", "N", "525600" });
     cli.addOption({ "step", "Seconds between samples.", "S", "60" });
+    cli.addOption({ "others", "Other sensors reporting at the same instants.", "K", "0" });
+    cli.addOption({ "db", "Database file to take the rows from, filled first when missing.", "file" });
     cli.addOption({ "size", "Widget size.", "WxH", "1600x900" });
     cli.addOption({ "redraws", "Full redraws timed.", "R", "20" });
     cli.addOption({ "png", "Also save the drawn chart to this file, to look at.", "file" });
     cli.process(app);
     const int samples = cli.value("samples").toInt();
     const int step = std::max(1, cli.value("step").toInt());
+    const int others = std::max(0, cli.value("others").toInt());
+    const QString cache = cli.isSet("db") ? QFileInfo(cli.value("db")).absoluteFilePath() : QString();
     const QStringList size = cli.value("size").split('x');
     const int width = size.value(0).toInt();
     const int height = size.value(1).toInt();
@@ -110,6 +138,9 @@ int main(int argc, char** argv)
         return 1;
     QDir::setCurrent(dir.path());
     QDir().mkdir(QStringLiteral("data"));
+    const bool cached = !cache.isEmpty() && QFile::exists(cache);
+    if (cached && !QFile::copy(cache, QStringLiteral("data/measurement.db3")))
+        return 1;
     AppState state;
     state.loadConfig();
     SQLBaseModule sql;
@@ -118,12 +149,19 @@ int main(int argc, char** argv)
 
     QElapsedTimer timer;
     timer.start();
-    const qint64 last = fill(start, samples, step);
+    const qint64 last = cached ? lastCached() : fill(start, samples, step, others);
     if (last < 0) {
         std::fprintf(stderr, "filling the database failed\n");
         return 1;
     }
-    std::printf("filled %d samples in %.0f ms\n", samples, ms(timer));
+    if (!cached) {
+        std::printf("filled %d samples of %d sensors in %.0f ms\n", samples, others + 1, ms(timer));
+        if (!cache.isEmpty()) {
+            QSqlQuery checkpoint(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+            if (!QFile::copy(QStringLiteral("data/measurement.db3"), cache))
+                std::fprintf(stderr, "cannot keep the database in %s\n", qPrintable(cache));
+        }
+    }
     const QDateTime from = QDateTime::fromSecsSinceEpoch(start);
     const QDateTime to = QDateTime::fromSecsSinceEpoch(last);
 
@@ -191,5 +229,5 @@ int main(int argc, char** argv)
         widget.slotSaveToPng();
     }
     sql.slotStopModule();
-    return loaded == samples ? 0 : 1;
+    return loaded == samples || cached ? 0 : 1;
 }

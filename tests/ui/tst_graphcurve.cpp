@@ -3,8 +3,11 @@
 #include <QPainter>
 #include <QtTest>
 
+#include <QRandomGenerator>
+
 #include <map>
 
+#include "ui/graphcolumns.h"
 #include "ui/graphcurve.h"
 #include "ui/graphmodel.h"
 #include "ui/graphrenderer.h"
@@ -287,6 +290,163 @@ private slots:
         QCOMPARE(temperature.curve().marks, held.marks);
         QCOMPARE(
             GraphRenderer::draw(read, temperature.curve(), wetness.curve()), GraphRenderer::draw(whole, samples, true));
+    }
+    // A long period kept as time columns: samples folded in as they arrive, samples cut from
+    // the start (the window moving on, the purge) and two parts read apart and put together
+    // give the columns a fresh build of the same samples gives, and so the same picture.
+    void columnsCutAndFoldedMatchAFreshBuild_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        QTest::addColumn<qint64>("stepMs");
+        QTest::addColumn<int>("breakSecs");
+        for (quint32 seed : { 1u, 2u, 3u, 4u }) {
+            QTest::newRow(qPrintable(QStringLiteral("seed %1, wide columns").arg(seed)))
+                << seed << qint64(95000) << 120;
+            QTest::newRow(qPrintable(QStringLiteral("seed %1, narrow columns").arg(seed)))
+                << seed << qint64(7000) << 30;
+        }
+    }
+    void columnsCutAndFoldedMatchAFreshBuild()
+    {
+        QFETCH(quint32, seed);
+        QFETCH(qint64, stepMs);
+        QFETCH(int, breakSecs);
+        QRandomGenerator random(seed);
+        QVector<GraphSample> stored;
+        GraphColumns kept(stepMs, breakSecs * 1000);
+        qint64 t = 1000;
+        int cuts = 0;
+        for (int round = 0; round < 300; ++round) {
+            if (random.bounded(4)) {
+                for (int i = int(random.bounded(8)); i > 0; --i) {
+                    t += random.bounded(12) ? random.bounded(20) : 200;
+                    const GraphSample s
+                        = sample(t, random.bounded(6) ? QVariant(random.bounded(400) / 10.0) : QVariant(),
+                            random.bounded(9) ? QVariant(50 + random.bounded(400) / 10.0) : QVariant());
+                    stored << s;
+                    kept.add(s);
+                }
+            } else if (!stored.isEmpty()) {
+                // What is left starts at a stored sample, as the oldest row the database still has.
+                const qint64 cutMs = stored[int(random.bounded(stored.size()))].msecs;
+                while (!stored.isEmpty() && stored.first().msecs < cutMs)
+                    stored.removeFirst();
+                qint64 through = -1;
+                if (kept.prepareCut(cutMs, &through)) {
+                    GraphColumns head(stepMs, breakSecs * 1000);
+                    for (const GraphSample& s : qAsConst(stored)) {
+                        if (kept.columnOf(s.msecs) <= through)
+                            head.add(s);
+                    }
+                    if (through >= 0) {
+                        kept.replaceHead(head, through);
+                        ++cuts;
+                    }
+                } else {
+                    kept = GraphColumns(stepMs, breakSecs * 1000);
+                    for (const GraphSample& s : qAsConst(stored))
+                        kept.add(s);
+                }
+            }
+            GraphColumns fresh(stepMs, breakSecs * 1000);
+            for (const GraphSample& s : qAsConst(stored))
+                fresh.add(s);
+            QVERIFY2(kept == fresh, qPrintable(QStringLiteral("round %1").arg(round)));
+            // Read in two parts split where a column starts, and put together.
+            if (stored.isEmpty())
+                continue;
+            const qint64 split = fresh.columnOf(stored[int(random.bounded(stored.size()))].msecs);
+            GraphColumns early(stepMs, breakSecs * 1000);
+            GraphColumns late(stepMs, breakSecs * 1000);
+            for (const GraphSample& s : qAsConst(stored))
+                (fresh.columnOf(s.msecs) < split ? early : late).add(s);
+            early.append(late);
+            QVERIFY2(early == fresh, qPrintable(QStringLiteral("round %1, split at %2").arg(round).arg(split)));
+        }
+        QVERIFY(cuts > 10);
+        if (stored.isEmpty())
+            return;
+        // On the grid of a chart, every column's extremes are drawn within a pixel of where the
+        // samples lie.
+        const GraphModel m = modelFor(stored, stored.first().msecs / 1000, t, breakSecs);
+        GraphColumns grid(GraphColumns::stepFor(m.spanMs, m.tempPane.width()), breakSecs * 1000);
+        for (const GraphSample& s : qAsConst(stored))
+            grid.add(s);
+        for (GraphPane pane : { GraphPane::Temperature, GraphPane::Wetness }) {
+            const GraphCurve c = grid.curve(pane, m);
+            const GraphCurve exact = GraphCurve::build(stored, pane, m);
+            for (const QLine& l : exact.lines) {
+                for (const QPoint& p : { l.p1(), l.p2() }) {
+                    const bool near = std::any_of(c.lines.cbegin(), c.lines.cend(), [&](const QLine& r) {
+                        return std::abs(r.x1() - p.x()) <= 1 && std::min(r.y1(), r.y2()) <= p.y() + 1
+                            && std::max(r.y1(), r.y2()) >= p.y() - 1;
+                    }) || std::any_of(c.marks.cbegin(), c.marks.cend(), [&](const QRectF& r) {
+                        return r.adjusted(-2, -2, 2, 2).contains(p);
+                    });
+                    QVERIFY2(near, qPrintable(QStringLiteral("%1,%2").arg(p.x()).arg(p.y())));
+                }
+            }
+        }
+    }
+
+    // A column is never narrower than a pixel, so two never land in one; nor much wider.
+    void columnStep_data()
+    {
+        QTest::addColumn<qint64>("spanMs");
+        QTest::addColumn<double>("paneWidth");
+        QTest::addColumn<qint64>("step");
+        QTest::newRow("a year over 1557.5 pixels") << qint64(31536000000) << 1557.5 << qint64(20247834);
+        QTest::newRow("an hour over 757.5 pixels") << qint64(3600000) << 757.5 << qint64(4753);
+        QTest::newRow("shorter than the pane") << qint64(100) << 757.5 << qint64(1);
+        QTest::newRow("no span") << qint64(0) << 757.5 << qint64(1);
+        QTest::newRow("no pane") << qint64(60000) << 0.0 << qint64(60000);
+    }
+    void columnStep()
+    {
+        QFETCH(qint64, spanMs);
+        QFETCH(double, paneWidth);
+        QFETCH(qint64, step);
+        QCOMPARE(GraphColumns::stepFor(spanMs, paneWidth), step);
+    }
+
+    // Marks of one column group as the painter groups them, however the values came: clusters
+    // merged past their cap never join marks drawn apart.
+    void columnMarksGroupAsDrawn_data()
+    {
+        QTest::addColumn<QVector<double>>("values");
+        QTest::addColumn<int>("boxes");
+        QTest::newRow("one value") << QVector<double> { 20 } << 1;
+        QTest::newRow("touching values") << QVector<double> { 20, 20.05, 20.1, 20.02 } << 1;
+        QTest::newRow("two groups") << QVector<double> { 10, 30, 10.05, 30.05 } << 2;
+        QTest::newRow("four groups, many values") << QVector<double> { 5, 15, 25, 35, 5.01, 15.01, 25.01, 35.01, 5.02,
+            15.02, 25.02, 35.02, 5.03, 35.03 } << 4;
+        QTest::newRow("five groups make one box") << QVector<double> { 5, 12, 19, 26, 33 } << 1;
+        QTest::newRow("twelve apart make one box")
+            << QVector<double> { 1, 4, 7, 10, 13, 16, 19, 22, 25, 28, 31, 34 } << 1;
+    }
+    void columnMarksGroupAsDrawn()
+    {
+        QFETCH(QVector<double>, values);
+        QFETCH(int, boxes);
+        const qint64 step
+            = GraphColumns::stepFor(36000000, modelFor({}, 0, 36000, 120, QSize(400, 600)).tempPane.width());
+        const qint64 start = (100 * step + 999) / 1000; // the first second of a column
+        QVector<GraphSample> samples;
+        for (int i = 0; i < values.size(); ++i)
+            samples << sample(start + i, values[i]);
+        const GraphModel m = modelFor(samples, 0, 36000, 120, QSize(400, 600));
+        GraphColumns columns(step, 120000);
+        for (const GraphSample& s : qAsConst(samples))
+            columns.add(s);
+        QCOMPARE(columns.columns().size(), 1);
+        const GraphCurve c = columns.curve(GraphPane::Temperature, m);
+        const GraphCurve exact = GraphCurve::build(samples, GraphPane::Temperature, m);
+        QCOMPARE(c.marks.size(), boxes);
+        QCOMPARE(exact.marks.size(), boxes);
+        for (int i = 0; i < boxes; ++i) {
+            QCOMPARE(c.marks[i].top(), exact.marks[i].top());
+            QCOMPARE(c.marks[i].height(), exact.marks[i].height());
+        }
     }
 };
 

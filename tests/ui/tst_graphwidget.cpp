@@ -345,17 +345,18 @@ private slots:
         QCOMPARE(w.model().gridColumns().last(), 9 * 260);
     }
 
-    // More samples than the loading thread holds: the chart comes as its picture only, the
-    // same as the one drawn from every sample; a resize shows it stretched at once and the
-    // chart of the new size follows.
+    // More samples than the loading thread holds: the chart comes as its picture only; a resize
+    // shows it stretched at once and the chart of the new size follows, the same as one loaded
+    // at that size.
     void reducedChartFollowsAResize()
     {
         for (int i = 0; i < 40; ++i)
             measure(1, t0 + 30 * i, 20.0 + (i % 7), i % 5 ? QVariant(60.0 - i) : QVariant());
         GraphWidget held;
+        held.setSampleCap(10);
         held.resize(500, 300);
         load(held, sensorA, at(t0), at(t0 + 1500));
-        QCOMPARE(held.measures().size(), 40);
+        QVERIFY(held.measures().isEmpty());
 
         GraphWidget w;
         w.setSampleCap(10);
