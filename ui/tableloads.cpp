@@ -184,10 +184,19 @@ TableQueries::Query TableLoads::queryOf(int table, const QStringList& sensors) c
         query.text = TableQueries::sensorsQuery(
             type, sensors.size(), *timeFilter, order(ui->tableViewSensors, TableQueries::Sensors));
         break;
-    default:
+    default: {
+        const QHeaderView* h = ui->tableViewTable->horizontalHeader();
+        if (config().aggregatesReady) {
+            // A value order reads the hours that can hold the first rows, not the whole window.
+            query = TableQueries::measurementsByValue(type, sensors, filter, h->sortIndicatorSection(),
+                h->sortIndicatorOrder() == Qt::AscendingOrder, config().DateTimeStyle, config().MaxTableRows);
+            if (!query.text.isEmpty())
+                return query;
+        }
         query.text = TableQueries::measurementsQuery(type, sensors.size(), *timeFilter,
             order(ui->tableViewTable, TableQueries::Measurements), config().DateTimeStyle, config().MaxTableRows);
         break;
+    }
     }
     for (const QString& eui : sensors)
         query.values << eui;
@@ -231,8 +240,8 @@ void TableLoads::loaded(int table, quint64 id, const TableRows& rows)
     if (!rows.error.isEmpty())
         qDebug() << "table query failed:" << rows.error;
     // A rejected query leaves its table empty.
-    models[table]->setRows(rows.rows);
-    TableColumns::growToContents(viewOf(ui, table));
+    if (models[table]->setRows(rows.rows))
+        TableColumns::growToContents(viewOf(ui, table));
     const int rest = request.gate.finished(request.clock.elapsed());
     if (rest < 0)
         return;
