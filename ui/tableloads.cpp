@@ -22,6 +22,11 @@ Q_LOGGING_CATEGORY(lcViewSql, "ostrivel.views.sql", QtInfoMsg)
 namespace
 {
 
+// The tables are asked for at every stored batch, several times a second: each load is
+// followed by a rest eight times as long (at least LoadGate::minRestMs), so a table spends at
+// most about a ninth of a core on loads.
+const int kRestPerLoad = 8;
+
 AppState& config()
 {
     Q_ASSERT(gAppState);
@@ -55,6 +60,8 @@ TableLoads::TableLoads(Ui::MainWindow* ui, const SensorTree* tree, const QString
     loader->moveToThread(&loaderThread);
     connect(loader, &TableLoader::loaded, this, &TableLoads::loaded);
     loaderThread.start();
+    for (Request& r : requests)
+        r.gate.restAfterEveryLoad(kRestPerLoad);
     setupModels();
 }
 
@@ -224,7 +231,6 @@ void TableLoads::start(int table)
         return;
     }
     request.inFlight = ++serial;
-    request.clock.start();
     const quint64 id = request.inFlight;
     TableLoader* target = loader;
     QMetaObject::invokeMethod(
@@ -242,7 +248,7 @@ void TableLoads::loaded(int table, quint64 id, const TableRows& rows)
     // A rejected query leaves its table empty.
     if (models[table]->setRows(rows.rows))
         TableColumns::growToContents(viewOf(ui, table));
-    const int rest = request.gate.finished(request.clock.elapsed());
+    const int rest = request.gate.finished(rows.ms);
     if (rest < 0)
         return;
     QTimer::singleShot(rest, this, [this, table] {
@@ -253,7 +259,7 @@ void TableLoads::loaded(int table, quint64 id, const TableRows& rows)
             r.gate.abandon();
             return;
         }
-        r.gate.resume();
-        start(table);
+        if (r.gate.resume())
+            start(table);
     });
 }

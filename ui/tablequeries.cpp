@@ -198,7 +198,7 @@ Query measurementsByValue(int dbType, const QStringList& checked, const QVariant
         return q;
     // Only the rows shown have their time written out.
     q.text = measurementColumns(dbType, style) + QStringLiteral(" FROM ") + source.text
-        + QStringLiteral(" m CROSS JOIN sensors ON m.sensor_id=sensors.id")
+        + QStringLiteral(" r CROSS JOIN sensors ON r.sensor_id=sensors.id")
         + orderClause(Measurements, section, ascendingIndicator);
     q.values = source.values;
     return q;
