@@ -195,7 +195,7 @@ private slots:
     // hours at both ends, limits below and beyond the window's rows.
     void valueOrderGivesTheRowsOfAWholeSort_data()
     {
-        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("type"); // the statement is SQLite's
         QTest::addColumn<int>("section");
         QTest::addColumn<bool>("ascendingArrow");
         QTest::addColumn<int>("limit");
@@ -210,7 +210,7 @@ private slots:
         const Case cases[] = { { "first row", 1, 0, false }, { "a few, ties at the cut", 7, 5, false },
             { "a hundred", 100, 3, false }, { "more than the window", 1000, 4, false },
             { "relative window", 40, 6, true }, { "NULL rows beyond the limit", 5, 2, false } };
-        for (int type : { 0, 1 }) {
+        for (int type : { 0 }) {
             for (int section : { 2, 3 }) {
                 for (bool arrow : { false, true }) {
                     for (const Case& c : cases)
@@ -307,8 +307,10 @@ private slots:
         QVERIFY2(!plan.contains(QRegularExpression(QStringLiteral("SCAN m\\b"))), qPrintable(plan));
         QVERIFY2(plan.contains(QLatin1String("measure_sensor_time")), qPrintable(plan));
         QVERIFY2(!plan.contains(QLatin1String("measure_time ")), qPrintable(plan));
-        // The battery has no kept bounds: the plain sort stays.
+        // The battery has no kept bounds, and MariaDB sorts the window faster itself: the
+        // plain sort stays.
         QVERIFY(TableQueries::measurementsByValue(0, { A }, filter.values, 4, false, 0, 2).text.isEmpty());
+        QVERIFY(TableQueries::measurementsByValue(1, { A }, filter.values, 2, false, 0, 2).text.isEmpty());
     }
 
     void relativeFilterSelectsTheRecentRows_data() { dialects(); }
