@@ -237,12 +237,15 @@ int main(int argc, char** argv)
         options.end = now;
         QElapsedTimer t;
         t.start();
-        DataGenerator generator(sql->db, options);
-        if (!generator.run(&error)) {
-            std::fprintf(stderr, "data generation failed: %s\n", qPrintable(error));
-            return 1;
+        {
+            DataGenerator generator(sql->db, options);
+            if (!generator.run(&error)) {
+                std::fprintf(stderr, "data generation failed: %s\n", qPrintable(error));
+                return 1;
+            }
+            std::printf("generated %lld readings in %.1f s\n", generator.measurementsWritten(), t.elapsed() / 1000.0);
         }
-        std::printf("generated %lld readings in %.1f s\n", generator.measurementsWritten(), t.elapsed() / 1000.0);
+        open(); // the sensors just made
     }
     auto indexes = [&cli](const char* name) {
         QList<int> list;
