@@ -473,11 +473,6 @@ const Bounds* boundsOf(const QString& column)
 
 } // namespace
 
-bool boundsValues(const QString& column)
-{
-    return boundsOf(column) != nullptr;
-}
-
 SourceQuery orderedRows(int dbType, const QString& column, bool descending, qint64 first, qint64 last, int limit,
     const QString& sensorCondition, const QVariantList& sensorValues)
 {

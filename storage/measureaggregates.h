@@ -65,8 +65,6 @@ struct SourceQuery {
 SourceQuery windowSource(
     int dbType, qint64 first, qint64 last, const QString& sensorCondition, const QVariantList& sensorValues);
 
-// Whether the buckets keep the minimum and maximum of this "measure" column.
-bool boundsValues(const QString& column);
 // A derived table of the first `limit` "measure" rows (columns sensor_id, timemeasure,
 // temperature, wetness, battery) of the window [first, last] ordered by `column` (ascending,
 // or descending; NULL lowest of all, as both dialects order it). Only the sensors' hours whose

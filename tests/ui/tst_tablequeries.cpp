@@ -1,6 +1,5 @@
 // The main window's table queries on a real database of each dialect: aggregates, the
 // checked sensors, the time bounds, the order and the date styles.
-#include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QtTest>
@@ -188,104 +187,6 @@ private slots:
         for (const QString& row : run(text, checked, filter.values))
             shown << row.section(QLatin1Char('|'), 0, 0) + QLatin1Char('|') + row.section(QLatin1Char('|'), 2, 2);
         QCOMPARE(shown, rows);
-    }
-
-    // Ordered by a value, the table reads the hours whose bounds reach its first rows: the
-    // same rows as sorting the whole window, with ties and NULL values at the cut, partial
-    // hours at both ends, limits below and beyond the window's rows.
-    void valueOrderGivesTheRowsOfAWholeSort_data()
-    {
-        QTest::addColumn<int>("type"); // the statement is SQLite's
-        QTest::addColumn<int>("section");
-        QTest::addColumn<bool>("ascendingArrow");
-        QTest::addColumn<int>("limit");
-        QTest::addColumn<int>("nulls"); // one row in `nulls` lacks its values (0: none)
-        QTest::addColumn<bool>("relative");
-        struct Case {
-            const char* name;
-            int limit;
-            int nulls;
-            bool relative;
-        };
-        const Case cases[] = { { "first row", 1, 0, false }, { "a few, ties at the cut", 7, 5, false },
-            { "a hundred", 100, 3, false }, { "more than the window", 1000, 4, false },
-            { "relative window", 40, 6, true }, { "NULL rows beyond the limit", 5, 2, false } };
-        for (int type : { 0 }) {
-            for (int section : { 2, 3 }) {
-                for (bool arrow : { false, true }) {
-                    for (const Case& c : cases)
-                        QTest::newRow(qPrintable(
-                            QStringLiteral("%1 %2%3: %4")
-                                .arg(type == 0 ? "sqlite" : "mysql", section == 2 ? "temperature" : "wetness",
-                                    arrow ? " descending" : "", c.name)))
-                            << type << section << arrow << c.limit << c.nulls << c.relative;
-                }
-            }
-        }
-    }
-    void valueOrderGivesTheRowsOfAWholeSort()
-    {
-        QFETCH(int, section);
-        QFETCH(bool, ascendingArrow);
-        QFETCH(int, limit);
-        QFETCH(int, nulls);
-        QFETCH(bool, relative);
-        fill();
-        // Three sensors over seven hours, a row every 97 to 420 s, values from a short list so
-        // that many rows tie.
-        QRandomGenerator random(quint32(limit * 10 + nulls));
-        QStringList rows;
-        const double values[] = { -1.5, 0, 2.25, 7, 7.5, 19.75, 20, 33 };
-        for (int sensor : { 1, 2, 4 }) {
-            for (qint64 t = T - 1800 + sensor; t < T + 7 * 3600; t += 97 + random.bounded(324)) {
-                auto value = [&] {
-                    return nulls > 0 && random.bounded(nulls) == 0
-                        ? QStringLiteral("NULL")
-                        : QString::number(values[random.bounded(8)] + sensor * (random.bounded(3) == 0 ? 1 : 0));
-                };
-                rows << QStringLiteral("(%1, %2, %3, %4, 3.0)").arg(sensor).arg(t).arg(value(), value());
-            }
-        }
-        f.sql(QStringLiteral("DELETE FROM measure;\nINSERT INTO measure (sensor_id, timemeasure, temperature, "
-                             "wetness, battery) VALUES ")
-            + rows.join(QLatin1Char(',')));
-        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
-        QString error;
-        QVERIFY2(MeasureAggregates::build(f.module->db, f.type, &error), qPrintable(error));
-
-        const QStringList checked { A, B, D };
-        // Both ends of the window cut an hour.
-        const TableQueries::TimeFilter filter = relative ? TableQueries::relativeFilter(T + 6 * 3600 + 700, 5)
-                                                         : TableQueries::rangeFilter(T + 1234, T + 5 * 3600 + 2345);
-        const TableQueries::Query byValue
-            = TableQueries::measurementsByValue(f.type, checked, filter.values, section, ascendingArrow, 0, limit);
-        QVERIFY(!byValue.text.isEmpty());
-        const QString order = TableQueries::orderClause(TableQueries::Measurements, section, ascendingArrow);
-        const QStringList whole
-            = run(TableQueries::measurementsQuery(f.type, checked.size(), filter.condition, order, 0, 1000000), checked,
-                filter.values);
-        QVERIFY(whole.size() > 50);
-        const QStringList expected = whole.mid(0, limit);
-        const QStringList shown = run(byValue.text, {}, byValue.values);
-        // The sorted values match one by one; rows that tie with the last one may be others of
-        // that value, and rows of one value come in any order.
-        auto cell = [section](const QString& row) { return row.section(QLatin1Char('|'), section, section); };
-        QCOMPARE(shown.size(), expected.size());
-        QStringList cut;
-        QStringList rest;
-        QStringList expectedRest;
-        for (int i = 0; i < shown.size(); ++i) {
-            QCOMPARE(cell(shown[i]), cell(expected[i]));
-            (cell(shown[i]) == cell(expected.last()) ? cut : rest) << shown[i];
-            if (cell(expected[i]) != cell(expected.last()))
-                expectedRest << expected[i];
-        }
-        rest.sort();
-        expectedRest.sort();
-        QCOMPARE(rest, expectedRest);
-        QCOMPARE(QSet<QString>(cut.begin(), cut.end()).size(), cut.size());
-        for (const QString& row : cut)
-            QVERIFY2(whole.contains(row), qPrintable(row));
     }
 
     // The hours read are those whose bounds reach the limit: a year costs what the limit
