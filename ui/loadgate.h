@@ -31,7 +31,7 @@ public:
     // gate that rests after every load always returns its rest.
     int finished(qint64 tookMs)
     {
-        const int rest = int(qBound<qint64>(minRestMs, tookMs * qMax(1, restPerLoad), maxRestMs));
+        const int rest = int(qBound<qint64>(leastRest, tookMs * qMax(1, restPerLoad), maxRestMs));
         if (restPerLoad > 0) {
             state = Resting;
             return rest;
@@ -58,11 +58,15 @@ public:
         state = Running;
         return true;
     }
-    // After every load the gate rests `factor` times as long as the load took (bounded as
-    // above), whether or not another was asked for meanwhile: a view whose loads are asked for
-    // at every commit then spends at most about 1/(factor+1) of a core on them, however
-    // short its loads are.
-    void restAfterEveryLoad(int factor) { restPerLoad = qMax(1, factor); }
+    // After every load the gate rests `factor` times as long as the load took, at least
+    // `leastMs` (at most maxRestMs), whether or not another was asked for meanwhile: a view
+    // whose loads are asked for at every commit then spends at most about 1/(factor+1) of a
+    // core on them, however short its loads are.
+    void restAfterEveryLoad(int factor, qint64 leastMs = minRestMs)
+    {
+        restPerLoad = qMax(1, factor);
+        leastRest = qBound<qint64>(0, leastMs, maxRestMs);
+    }
     // The queued load is not wanted any more (its view is no longer shown).
     void abandon()
     {
@@ -77,4 +81,5 @@ private:
     State state = Idle;
     bool queued = false;
     int restPerLoad = 0; // 0: a rest only before a load asked for meanwhile
+    qint64 leastRest = minRestMs;
 };

@@ -23,9 +23,10 @@ namespace
 {
 
 // The tables are asked for at every stored batch, several times a second: each load is
-// followed by a rest eight times as long (at least LoadGate::minRestMs), so a table spends at
-// most about a ninth of a core on loads.
+// followed by a rest eight times as long, and at least half a second, so a table spends at
+// most about a ninth of a core on loads and shows new rows twice a second at most.
 const int kRestPerLoad = 8;
+const int kLeastRestMs = 500;
 
 AppState& config()
 {
@@ -61,7 +62,7 @@ TableLoads::TableLoads(Ui::MainWindow* ui, const SensorTree* tree, const QString
     connect(loader, &TableLoader::loaded, this, &TableLoads::loaded);
     loaderThread.start();
     for (Request& r : requests)
-        r.gate.restAfterEveryLoad(kRestPerLoad);
+        r.gate.restAfterEveryLoad(kRestPerLoad, kLeastRestMs);
     setupModels();
 }
 

@@ -48,6 +48,8 @@ private slots:
                                         << "s 2000" << true << 8;
         QTest::newRow("idle after a rest nobody asked during") << "r f1 g r"
                                                                << "s 250 - s" << true << 8;
+        QTest::newRow("a longer least rest") << "r f10 r g"
+                                             << "s 500 q s" << true << -8;
     }
     void restsAfterEveryLoad() { sequences(); }
 
@@ -58,8 +60,11 @@ private slots:
         QFETCH(bool, busyAfter);
         QFETCH(int, restPerLoad);
         LoadGate gate;
+        // A negative factor also asks for a rest of at least 500 ms.
         if (restPerLoad > 0)
             gate.restAfterEveryLoad(restPerLoad);
+        else if (restPerLoad < 0)
+            gate.restAfterEveryLoad(-restPerLoad, 500);
         QStringList got;
         for (const QString& step : steps.split(' ')) {
             if (step == QLatin1String("r")) {
