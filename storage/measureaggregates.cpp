@@ -450,4 +450,117 @@ SourceQuery windowSource(
     return q;
 }
 
+namespace
+{
+
+// The columns of a bucket that count, bound and the "measure" column they describe.
+struct Bounds {
+    const char* column;
+    const char* count;
+    const char* min;
+    const char* max;
+};
+const Bounds kBounds[] = { { "temperature", "tc", "tmin", "tmax" }, { "wetness", "wc", "wmin", "wmax" } };
+
+const Bounds* boundsOf(const QString& column)
+{
+    for (const Bounds& b : kBounds) {
+        if (column == QLatin1String(b.column))
+            return &b;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+SourceQuery orderedRows(int dbType, const QString& column, bool descending, qint64 first, qint64 last, int limit,
+    const QString& sensorCondition, const QVariantList& sensorValues)
+{
+    SourceQuery q;
+    const Bounds* bounds = boundsOf(column);
+    if (!supported(dbType) || !bounds || limit <= 0)
+        return q;
+    const qint64 lo = clamped(first);
+    const qint64 hi = clamped(last) + (last >= kTimeLimit ? 0 : 1);
+    const qint64 h1 = ceilTo(lo, kHour);
+    const qint64 h2 = floorTo(hi, kHour);
+    const qint64 d1 = ceilTo(h1, kDay);
+    const qint64 d2 = floorTo(h2, kDay);
+    // Rows come in the column's order, NULL lowest of all; a bucket's key is where its first
+    // row can come (its minimum going up, or NULL when it holds a NULL value; its maximum
+    // going down), NULL written as a number below every measured one.
+    //   The `limit` whole hours with the first keys (w) each hold a row at or before the last
+    // of those keys, t, and every hour with a key before t is among them; the hours before
+    // them that already hold `limit` rows (p) give v, the `limit`-th of their own rows. The
+    // first rows of the window are then among the rows of p and of the hours of w keyed
+    // before v when v is not beyond t, otherwise among the rows of w; the partial hours at
+    // the window's ends are always read, and every hour when the whole ones hold fewer rows
+    // than the limit.
+    //   The hours come only from the `limit` whole days with the first keys (the same holds
+    // one level up: every hour keyed before their last key lies in them) and from the days
+    // the window cuts.
+    const QString dir = QLatin1String(descending ? " DESC" : "");
+    const QString none = QStringLiteral("-1e300");
+    auto key = [&](const QString& count, const QString& min, const QString& max) {
+        return descending ? QStringLiteral("coalesce(%1,%2)").arg(max, none)
+                          : QStringLiteral("CASE WHEN n>%1 THEN %2 ELSE %3 END").arg(count, none, min);
+    };
+    const QString before = QLatin1String(descending ? ">" : "<");
+    const QString sensors = sensorCondition.isEmpty() ? QString() : QStringLiteral(" AND sensor_id") + sensorCondition;
+    const QString n = QString::number(limit);
+    // The rows of "measure" (or the hours) inside each bucket of a CTE.
+    auto rowsOf = [](const char* buckets, qint64 width) {
+        const bool hours = width == kHour;
+        return QStringLiteral(" CROSS JOIN %1 %2 ON %2.sensor_id=%3.sensor_id AND %2.%4>=%3.bucket AND "
+                              "%2.%4<%3.bucket+%5")
+            .arg(QLatin1String(hours ? "measure" : "measure_hourly"), QLatin1String(hours ? "m" : "h"),
+                QLatin1String(buckets), QLatin1String(hours ? "timemeasure" : "bucket"), QString::number(width));
+    };
+    const QString hourColumns
+        = QStringLiteral("sensor_id, bucket, n, %1 k")
+              .arg(key(QLatin1String(bounds->count), QLatin1String(bounds->min), QLatin1String(bounds->max)));
+    q.text = QStringLiteral("(WITH d AS (SELECT sensor_id, bucket FROM measure_daily WHERE bucket>=? AND bucket<?")
+        + sensors + QStringLiteral(" ORDER BY ")
+        + key(QLatin1String(bounds->count), QLatin1String(bounds->min), QLatin1String(bounds->max)) + dir
+        + QStringLiteral(" LIMIT ") + n + QStringLiteral("), b AS (SELECT ") + hourColumns
+        + QStringLiteral(" FROM measure_hourly WHERE bucket>=? AND bucket<?") + sensors
+        + QStringLiteral(" UNION ALL SELECT ") + hourColumns
+        + QStringLiteral(" FROM measure_hourly WHERE bucket>=? AND bucket<?") + sensors
+        + QStringLiteral(" UNION ALL SELECT h.sensor_id, h.bucket, h.n, ")
+        + key(QStringLiteral("h.") + QLatin1String(bounds->count), QStringLiteral("h.") + QLatin1String(bounds->min),
+            QStringLiteral("h.") + QLatin1String(bounds->max))
+        + QStringLiteral(" FROM d") + rowsOf("d", kDay)
+        + QStringLiteral("), w AS (SELECT sensor_id, bucket, n, k FROM b WHERE bucket>=? AND bucket<? ORDER BY k") + dir
+        + QStringLiteral(" LIMIT ") + n
+        + QStringLiteral("), p AS (SELECT sensor_id, bucket FROM (SELECT sensor_id, bucket, n, sum(n) OVER "
+                         "(ORDER BY k%1, sensor_id, bucket) s FROM w) x WHERE s-n<%2)")
+              .arg(dir, n)
+        + QStringLiteral(", v AS (SELECT coalesce(m.%1,%2) x FROM p").arg(column, none) + rowsOf("p", kHour)
+        + QStringLiteral(" ORDER BY x%1 LIMIT 1 OFFSET %2)").arg(dir, QString::number(limit - 1))
+        + QStringLiteral(", t AS (SELECT %1(k) t FROM w)").arg(QLatin1String(descending ? "min" : "max"))
+        + QStringLiteral(", c AS (SELECT sensor_id, bucket FROM b WHERE bucket<? OR bucket>=? "
+                         "UNION SELECT sensor_id, bucket FROM p "
+                         "UNION SELECT sensor_id, bucket FROM w WHERE (SELECT t FROM t)%1(SELECT x FROM v) "
+                         "OR k%1(SELECT x FROM v) "
+                         "UNION SELECT sensor_id, bucket FROM b WHERE NOT EXISTS (SELECT 1 FROM v))")
+              .arg(before)
+        + QStringLiteral(" SELECT m.sensor_id, m.timemeasure, m.temperature, m.wetness, m.battery FROM c")
+        // The "+" keeps the time index out of a read that goes by the sensors' hours.
+        + rowsOf("c", kHour) + QStringLiteral(" WHERE +m.timemeasure>=? AND +m.timemeasure<?")
+        + QStringLiteral(" ORDER BY m.%1%2 LIMIT %3)").arg(column, dir, n);
+    q.values << d1 << d2;
+    if (!sensors.isEmpty())
+        q.values << sensorValues;
+    // The hours before the first whole day and after the last, as two ranges of the index.
+    const qint64 headEnd = qMin(hi, d1);
+    const QPair<qint64, qint64> ranges[] = { { floorTo(lo, kHour), headEnd }, { qMax(d2, headEnd), hi } };
+    for (const auto& range : ranges) {
+        q.values << range.first << range.second;
+        if (!sensors.isEmpty())
+            q.values << sensorValues;
+    }
+    q.values << h1 << h2 << h1 << h2 << lo << hi;
+    return q;
+}
+
 } // namespace MeasureAggregates

@@ -65,4 +65,13 @@ struct SourceQuery {
 SourceQuery windowSource(
     int dbType, qint64 first, qint64 last, const QString& sensorCondition, const QVariantList& sensorValues);
 
+// A derived table of the first `limit` "measure" rows (columns sensor_id, timemeasure,
+// temperature, wetness, battery) of the window [first, last] ordered by `column` (ascending,
+// or descending; NULL lowest of all, as both dialects order it). Only the sensors' hours whose
+// bounds can reach that far are read, so a year costs about what the limit does. Rows that tie
+// at the limit may be other rows of the same value than a plain sort would pick. Empty where
+// the column has no bounds kept.
+SourceQuery orderedRows(int dbType, const QString& column, bool descending, qint64 first, qint64 last, int limit,
+    const QString& sensorCondition, const QVariantList& sensorValues);
+
 } // namespace MeasureAggregates

@@ -62,12 +62,85 @@ bool MyModel::setHeaderData(int section, Qt::Orientation orientation, const QVar
     return true;
 }
 
-void MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
+namespace
 {
-    beginResetModel();
-    rows = newRows;
+
+// A row as one text, for counting which rows the other list still holds.
+QString rowKey(const QVector<QVariant>& row)
+{
+    QString key;
+    for (const QVariant& cell : row) {
+        key += cell.isNull() ? QStringLiteral("\x01") : cell.toString();
+        key += QLatin1Char('\x1f');
+    }
+    return key;
+}
+
+} // namespace
+
+bool MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
+{
+    if (newRows == rows)
+        return false;
     lookupStale = true;
-    endResetModel();
+    // One pass over both lists: a row the new list no longer holds goes, a row the old list
+    // lacks comes in, any other difference is a row changed in place; the view then redraws
+    // what changed and keeps its place.
+    QHash<QString, int> oldLeft;
+    QHash<QString, int> newLeft;
+    QVector<QString> oldKeys(rows.size());
+    QVector<QString> newKeys(newRows.size());
+    for (int i = 0; i < rows.size(); ++i)
+        ++oldLeft[oldKeys[i] = rowKey(rows[i])];
+    for (int j = 0; j < newRows.size(); ++j)
+        ++newLeft[newKeys[j] = rowKey(newRows[j])];
+    int i = 0;
+    int j = 0;
+    while (j < newRows.size()) {
+        if (i < rows.size() && oldKeys[i] == newKeys[j]) {
+            --oldLeft[oldKeys[i++]];
+            --newLeft[newKeys[j++]];
+            continue;
+        }
+        const bool gone = i < rows.size() && newLeft.value(oldKeys[i]) <= 0;
+        const bool came = oldLeft.value(newKeys[j]) <= 0;
+        if (gone && !came) {
+            int end = i;
+            while (end < rows.size() && newLeft.value(oldKeys[end]) <= 0)
+                --oldLeft[oldKeys[end++]];
+            beginRemoveRows(QModelIndex(), i, end - 1);
+            rows.remove(i, end - i);
+            oldKeys.remove(i, end - i);
+            endRemoveRows();
+        } else if (came && !gone) {
+            int end = j;
+            while (end < newRows.size() && oldLeft.value(newKeys[end]) <= 0)
+                --newLeft[newKeys[end++]];
+            beginInsertRows(QModelIndex(), i, i + end - j - 1);
+            for (int k = j; k < end; ++k) {
+                rows.insert(i + k - j, newRows[k]);
+                oldKeys.insert(i + k - j, newKeys[k]);
+            }
+            endInsertRows();
+            i += end - j;
+            j = end;
+        } else {
+            // A row changed in place, or rows that both lists hold in another order.
+            --oldLeft[oldKeys[i]];
+            --newLeft[newKeys[j]];
+            rows[i] = newRows[j];
+            oldKeys[i] = newKeys[j];
+            emit dataChanged(index(i, 0), index(i, columns - 1));
+            ++i;
+            ++j;
+        }
+    }
+    if (i < rows.size()) {
+        beginRemoveRows(QModelIndex(), i, rows.size() - 1);
+        rows.resize(i);
+        endRemoveRows();
+    }
+    return true;
 }
 
 QVariant MyModel::stored(int row, int column) const

@@ -26,8 +26,10 @@ public:
     bool setHeaderData(
         int section, Qt::Orientation orientation, const QVariant& value, int role = Qt::EditRole) override;
 
-    // Replaces every row; cells beyond the table's columns are ignored.
-    void setRows(const QVector<QVector<QVariant>>& rows);
+    // Makes the rows these; cells beyond the table's columns are ignored. Rows that left,
+    // came or changed are reported as such, so a view redraws only them. False when the rows
+    // were these already.
+    bool setRows(const QVector<QVector<QVariant>>& rows);
     // The stored value of a cell, as the query gave it.
     QVariant stored(int row, int column) const;
 

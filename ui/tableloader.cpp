@@ -1,5 +1,6 @@
 #include "ui/tableloader.h"
 
+#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -17,6 +18,8 @@ TableLoader::~TableLoader() = default;
 
 void TableLoader::load(int table, quint64 request, QString text, QVariantList values)
 {
+    QElapsedTimer clock;
+    clock.start();
     TableRows result;
     QSqlDatabase db = connection.open(&result.error);
     if (!db.isOpen()) {
@@ -45,6 +48,7 @@ void TableLoader::load(int table, quint64 request, QString text, QVariantList va
             }
         }
     }
+    result.ms = clock.elapsed();
     emit loaded(table, request, result);
 }
 

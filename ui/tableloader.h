@@ -13,6 +13,8 @@
 struct TableRows {
     QVector<QVector<QVariant>> rows;
     QString error;
+    // What the load cost the loading thread.
+    qint64 ms = 0;
 };
 Q_DECLARE_METATYPE(TableRows)
 

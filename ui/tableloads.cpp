@@ -22,6 +22,12 @@ Q_LOGGING_CATEGORY(lcViewSql, "ostrivel.views.sql", QtInfoMsg)
 namespace
 {
 
+// The tables are asked for at every stored batch, several times a second: each load is
+// followed by a rest eight times as long, and at least half a second, so a table spends at
+// most about a ninth of a core on loads and shows new rows twice a second at most.
+const int kRestPerLoad = 8;
+const int kLeastRestMs = 500;
+
 AppState& config()
 {
     Q_ASSERT(gAppState);
@@ -55,6 +61,8 @@ TableLoads::TableLoads(Ui::MainWindow* ui, const SensorTree* tree, const QString
     loader->moveToThread(&loaderThread);
     connect(loader, &TableLoader::loaded, this, &TableLoads::loaded);
     loaderThread.start();
+    for (Request& r : requests)
+        r.gate.restAfterEveryLoad(kRestPerLoad, kLeastRestMs);
     setupModels();
 }
 
@@ -184,10 +192,19 @@ TableQueries::Query TableLoads::queryOf(int table, const QStringList& sensors) c
         query.text = TableQueries::sensorsQuery(
             type, sensors.size(), *timeFilter, order(ui->tableViewSensors, TableQueries::Sensors));
         break;
-    default:
+    default: {
+        const QHeaderView* h = ui->tableViewTable->horizontalHeader();
+        if (config().aggregatesReady) {
+            // A value order reads the hours that can hold the first rows, not the whole window.
+            query = TableQueries::measurementsByValue(type, sensors, filter, h->sortIndicatorSection(),
+                h->sortIndicatorOrder() == Qt::AscendingOrder, config().DateTimeStyle, config().MaxTableRows);
+            if (!query.text.isEmpty())
+                return query;
+        }
         query.text = TableQueries::measurementsQuery(type, sensors.size(), *timeFilter,
             order(ui->tableViewTable, TableQueries::Measurements), config().DateTimeStyle, config().MaxTableRows);
         break;
+    }
     }
     for (const QString& eui : sensors)
         query.values << eui;
@@ -215,7 +232,6 @@ void TableLoads::start(int table)
         return;
     }
     request.inFlight = ++serial;
-    request.clock.start();
     const quint64 id = request.inFlight;
     TableLoader* target = loader;
     QMetaObject::invokeMethod(
@@ -231,9 +247,9 @@ void TableLoads::loaded(int table, quint64 id, const TableRows& rows)
     if (!rows.error.isEmpty())
         qDebug() << "table query failed:" << rows.error;
     // A rejected query leaves its table empty.
-    models[table]->setRows(rows.rows);
-    TableColumns::growToContents(viewOf(ui, table));
-    const int rest = request.gate.finished(request.clock.elapsed());
+    if (models[table]->setRows(rows.rows))
+        TableColumns::growToContents(viewOf(ui, table));
+    const int rest = request.gate.finished(rows.ms);
     if (rest < 0)
         return;
     QTimer::singleShot(rest, this, [this, table] {
@@ -244,7 +260,7 @@ void TableLoads::loaded(int table, quint64 id, const TableRows& rows)
             r.gate.abandon();
             return;
         }
-        r.gate.resume();
-        start(table);
+        if (r.gate.resume())
+            start(table);
     });
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -49,7 +48,6 @@ private:
     struct Request {
         quint64 inFlight = 0;
         LoadGate gate;
-        QElapsedTimer clock;
     };
 
     Ui::MainWindow* ui;

@@ -142,17 +142,27 @@ QString sensorsQuery(int dbType, int checkedCount, const QString& timeCondition,
         + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition + QStringLiteral(" GROUP BY s.id") + order;
 }
 
-QString measurementsQuery(
-    int dbType, int checkedCount, const QString& timeCondition, const QString& order, int style, int maxRows)
+namespace
 {
-    if (!supported(dbType))
-        return QString();
+
+QString measurementColumns(int dbType, int style)
+{
     const QString time = dbType == 1
         // FROM_UNIXTIME already gives the server's local time; converting it once more as if
         // it were UTC would shift every row by the zone's offset.
         ? QStringLiteral("DATE_FORMAT(FROM_UNIXTIME(timemeasure),") + dateFormat(dbType, style) + QLatin1Char(')')
         : QStringLiteral("strftime(") + dateFormat(dbType, style)
             + QStringLiteral(",timemeasure, 'unixepoch', 'localtime')");
+    return QStringLiteral("SELECT sensors.name, ") + time + QStringLiteral(", temperature, wetness, battery");
+}
+
+} // namespace
+
+QString measurementsQuery(
+    int dbType, int checkedCount, const QString& timeCondition, const QString& order, int style, int maxRows)
+{
+    if (!supported(dbType))
+        return QString();
     // SQLite takes the tables in the order a CROSS JOIN gives, so the rows come out already in
     // the order asked for and the row limit ends the reading: the sensors by name (index
     // sensors_name), each with its rows through measure_sensor_time, or the rows by time
@@ -163,9 +173,36 @@ QString measurementsQuery(
         from = QStringLiteral(" FROM sensors CROSS JOIN measure m ON m.sensor_id=sensors.id WHERE +sensors.EUI64");
     else if (dbType == 0 && order.contains(QLatin1String("timemeasure")))
         from = QStringLiteral(" FROM measure m CROSS JOIN sensors ON m.sensor_id=sensors.id WHERE +sensors.EUI64");
-    return QStringLiteral("SELECT sensors.name, ") + time + QStringLiteral(", temperature, wetness, battery") + from
-        + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition + order + QStringLiteral(" LIMIT ")
-        + QString::number(qMax(0, maxRows));
+    return measurementColumns(dbType, style) + from + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition
+        + order + QStringLiteral(" LIMIT ") + QString::number(qMax(0, maxRows));
+}
+
+Query measurementsByValue(int dbType, const QStringList& checked, const QVariantList& filterValues, int section,
+    bool ascendingIndicator, int style, int maxRows)
+{
+    Query q;
+    const int count = int(sizeof kMeasureColumns / sizeof kMeasureColumns[0]);
+    // MariaDB plans the statement below far slower than its own sort of the window.
+    if (dbType != 0 || section < 2 || section >= count)
+        return q;
+    const QString column = QLatin1String(kMeasureColumns[section]);
+    qint64 first = 0;
+    qint64 last = 0;
+    windowOf(filterValues, &first, &last);
+    QVariantList sensors;
+    for (const QString& eui : checked)
+        sensors << eui;
+    const MeasureAggregates::SourceQuery source = MeasureAggregates::orderedRows(dbType, column, ascendingIndicator,
+        first, last, maxRows,
+        QStringLiteral(" IN (SELECT id FROM sensors WHERE EUI64") + inList(checked.size()) + QLatin1Char(')'), sensors);
+    if (source.text.isEmpty())
+        return q;
+    // Only the rows shown have their time written out.
+    q.text = measurementColumns(dbType, style) + QStringLiteral(" FROM ") + source.text
+        + QStringLiteral(" r CROSS JOIN sensors ON r.sensor_id=sensors.id")
+        + orderClause(Measurements, section, ascendingIndicator);
+    q.values = source.values;
+    return q;
 }
 
 void windowOf(const QVariantList& filterValues, qint64* first, qint64* last)

@@ -6,7 +6,8 @@
 
 // The SQL of the main window's tables, built from fixed pieces; every value (the checked
 // sensors, the time bounds) is a "?" placeholder bound in the order given.
-namespace TableQueries {
+namespace TableQueries
+{
 
 enum Table { Locations = 0, Sensors = 1, Measurements = 2 };
 
@@ -16,8 +17,7 @@ qint64 relativeSeconds(int index);
 
 // The time condition on m.timemeasure and its bound values: from `now - seconds` on for the
 // relative filter, [start, end] for the range filter. Both let an index serve the query.
-struct TimeFilter
-{
+struct TimeFilter {
     QString condition;
     QVariantList values;
 };
@@ -40,18 +40,27 @@ QString sensorsQuery(int dbType, int checkedCount, const QString& timeCondition,
 QString measurementsQuery(
     int dbType, int checkedCount, const QString& timeCondition, const QString& order, int style, int maxRows);
 
-// The two summaries over the window [first, last] (UTC seconds, both included; a relative
-// filter's window ends at MeasureAggregates::kTimeLimit) read from the per-sensor hourly and
-// daily aggregates, with the partial hours at the ends from "measure": the same rows and
-// values as locationsQuery and sensorsQuery. `values` are bound in order and already hold
-// the checked sensors. Empty text where the database type has no aggregates.
+// A statement with its values, bound in order.
 struct Query {
     QString text;
     QVariantList values;
 };
 // The window a filter's bound values describe: [from, end of time] or [start, end].
 void windowOf(const QVariantList& filterValues, qint64* first, qint64* last);
+
+// The measurement table ordered by a value column (`section` 2-4) over the window that a time
+// filter's `filterValues` describe: the same rows as measurementsQuery gives, read
+// through the hours whose kept bounds can reach the table's row limit. SQLite only; empty
+// text where the section has no such bounds. `values` hold the checked sensors.
+Query measurementsByValue(int dbType, const QStringList& checked, const QVariantList& filterValues, int section,
+    bool ascendingIndicator, int style, int maxRows);
+
+// The two summaries over the window [first, last] (UTC seconds, both included; a relative
+// filter's window ends at MeasureAggregates::kTimeLimit) read from the per-sensor hourly and
+// daily aggregates, with the partial hours at the ends from "measure": the same rows and
+// values as locationsQuery and sensorsQuery. `values` are bound in order and already hold
+// the checked sensors. Empty text where the database type has no aggregates.
 Query locationsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order);
 Query sensorsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order);
 
-}  // namespace TableQueries
+} // namespace TableQueries

@@ -1,6 +1,7 @@
 // Table refresh benchmark: the main window's summary tab for every relative filter, and its
 // measurement tab, over a large database whose data reaches the present.
 //   bench_tables [--mysql] [--dir folder] [--sensors N] [--days D] [--plain] [--measurements] [--keep]
+//                [--filters 4,10,17] [--sections 0,1,2,3,4]
 // SQLite keeps its database in the folder between runs (data/measurement.db3) and makes it
 // again when its newest reading is more than ten minutes old; --mysql fills a private MariaDB
 // server each run. --plain also times the summary statements over "measure" alone (the
@@ -11,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
@@ -49,7 +51,7 @@ Timed run(const QString& text, const QVariantList& values)
     for (const QVariant& v : values)
         q.addBindValue(v);
     if (!q.exec())
-        std::fprintf(stderr, "query failed\n");
+        std::fprintf(stderr, "query failed: %s\n%s\n", qPrintable(q.lastError().text()), qPrintable(text));
     while (q.next()) {
         QVariantList row;
         for (int i = 0; i < q.record().count(); ++i)
@@ -109,7 +111,7 @@ void quietDebug(QtMsgType type, const QMessageLogContext&, const QString& text)
 
 // The measurement tab's statement for "1 год" and shorter, in each order of its header,
 // beside the plain join that let the database read the whole window and sort it.
-int measurementTab(int type, const AppState& state)
+int measurementTab(int type, const AppState& state, const QList<int>& filters, const QList<int>& sections)
 {
     QSqlQuery count;
     count.exec(QStringLiteral("SELECT COUNT(*) FROM measure"));
@@ -127,9 +129,13 @@ int measurementTab(int type, const AppState& state)
         const char* name;
     };
     const Order orders[] = { { 0, false, "sensor" }, { 0, true, "sensor, descending" }, { 1, false, "time" },
-        { 1, true, "time, descending" }, { 2, false, "temperature" } };
-    for (int f : { 4, 10, 17 }) {
+        { 1, true, "time, descending" }, { 2, false, "temperature" }, { 2, true, "temperature, descending" },
+        { 3, false, "wetness" }, { 3, true, "wetness, descending" }, { 4, false, "battery" },
+        { 4, true, "battery, descending" } };
+    for (int f : filters) {
         for (const Order& o : orders) {
+            if (!sections.isEmpty() && !sections.contains(o.section))
+                continue;
             const TableQueries::TimeFilter filter = TableQueries::relativeFilter(QDateTime::currentSecsSinceEpoch(), f);
             const QString order = TableQueries::orderClause(TableQueries::Measurements, o.section, o.ascendingArrow);
             QVariantList values;
@@ -143,20 +149,24 @@ int measurementTab(int type, const AppState& state)
                                                  " INNER JOIN measure m ON m.sensor_id=sensors.id WHERE sensors.EUI64")
                 + TableQueries::inList(sensors.size()) + QStringLiteral(" AND ") + filter.condition + order
                 + QStringLiteral(" LIMIT ") + QString::number(state.MaxTableRows);
-            const Timed a = run(text, values);
-            const Timed b = type == 0 ? run(plain, values) : Timed {};
-            // Rows of one second may come in any order and the limit may cut through them: the
-            // times shown are compared. Many rows share a sensor's name: those are not comparable.
-            auto times = [](const QList<QVariantList>& rows) {
+            const TableQueries::Query byValue = TableQueries::measurementsByValue(
+                type, sensors, filter.values, o.section, o.ascendingArrow, 0, state.MaxTableRows);
+            const Timed a = byValue.text.isEmpty() ? run(text, values) : run(byValue.text, byValue.values);
+            // MySQL's own statement is the plain join.
+            const Timed b = run(type == 0 ? plain : text, values);
+            // Rows of one second, or of one value, may come in any order and the limit may cut
+            // through them: the sorted column is compared. Many rows share a sensor's name:
+            // those are not comparable.
+            auto sorted = [&o](const QList<QVariantList>& rows) {
                 QStringList t;
                 for (const QVariantList& row : rows)
-                    t << row.value(1).toString();
+                    t << row.value(o.section).toString();
                 return t;
             };
             std::printf("%-10s %-22s %12.1f %12.1f %6s\n", kChoices[f], o.name, a.ms, b.ms,
-                type != 0 || o.section != 1          ? "-"
-                    : times(a.rows) == times(b.rows) ? "yes"
-                                                     : "NO");
+                o.section < 1                          ? "-"
+                    : sorted(a.rows) == sorted(b.rows) ? "yes"
+                                                       : "NO");
         }
     }
     return 0;
@@ -179,6 +189,10 @@ int main(int argc, char** argv)
     cli.addOption({ "plain", "Also time the summary over \"measure\" alone." });
     cli.addOption({ "measurements", "Only the measurement tab, beside the plain join." });
     cli.addOption({ "keep", "Use the folder's database however old its newest reading." });
+    cli.addOption(
+        { "filters", "Relative filters of the measurement tab (indexes, comma-separated).", "list", "4,10,17" });
+    cli.addOption(
+        { "sections", "Sort sections of the measurement tab (indexes, comma-separated; all if empty).", "list", "" });
     cli.process(app);
     const int type = cli.isSet("mysql") ? 1 : 0;
     const QString folder = type == 1 ? QDir::tempPath() + "/ostrivel-bench-tables-mysql" : cli.value("dir");
@@ -223,15 +237,24 @@ int main(int argc, char** argv)
         options.end = now;
         QElapsedTimer t;
         t.start();
-        DataGenerator generator(sql->db, options);
-        if (!generator.run(&error)) {
-            std::fprintf(stderr, "data generation failed: %s\n", qPrintable(error));
-            return 1;
+        {
+            DataGenerator generator(sql->db, options);
+            if (!generator.run(&error)) {
+                std::fprintf(stderr, "data generation failed: %s\n", qPrintable(error));
+                return 1;
+            }
+            std::printf("generated %lld readings in %.1f s\n", generator.measurementsWritten(), t.elapsed() / 1000.0);
         }
-        std::printf("generated %lld readings in %.1f s\n", generator.measurementsWritten(), t.elapsed() / 1000.0);
+        open(); // the sensors just made
     }
+    auto indexes = [&cli](const char* name) {
+        QList<int> list;
+        for (const QString& item : cli.value(name).split(QLatin1Char(','), Qt::SkipEmptyParts))
+            list << item.toInt();
+        return list;
+    };
     if (cli.isSet("measurements"))
-        return measurementTab(type, state);
+        return measurementTab(type, state, indexes("filters"), indexes("sections"));
     // What an existing database costs at its first start with aggregates, next to a start
     // that finds them built.
     QSqlQuery(sql->db).exec(QStringLiteral("DELETE FROM measure_aggregates_state"));

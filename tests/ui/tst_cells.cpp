@@ -1,4 +1,6 @@
 // What the table cells and the sensor tree show: texts, colours, silence and calibration.
+#include <QAbstractItemModelTester>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include "app/appstate.h"
@@ -7,7 +9,8 @@
 #include "ui/mymodel.h"
 #include "ui/sensortreelook.h"
 
-namespace {
+namespace
+{
 
 void defaults(AppState& c)
 {
@@ -30,7 +33,7 @@ void defaults(AppState& c)
     c.minimalNonCriticalHumidity = QColor("#f0be0b");
 }
 
-}  // namespace
+} // namespace
 
 class TestCells : public QObject
 {
@@ -50,7 +53,8 @@ private slots:
         QTest::newRow("battery 3.6") << 3 << QVariant(3.6) << false << QVariant(QStringLiteral("Заряжена"));
         QTest::newRow("battery 2.5") << 3 << QVariant(2.5) << false << QVariant(QStringLiteral("Заряжена"));
         QTest::newRow("battery 2.49") << 3 << QVariant(2.49) << false << QVariant(QStringLiteral("Требуется замена"));
-        QTest::newRow("battery NULL") << 3 << QVariant(QVariant::Double) << false << QVariant(QStringLiteral("Разряжена"));
+        QTest::newRow("battery NULL") << 3 << QVariant(QVariant::Double) << false
+                                      << QVariant(QStringLiteral("Разряжена"));
         QTest::newRow("voltage 3.61") << 3 << QVariant(3.61) << true << QVariant(QStringLiteral("3.61"));
         QTest::newRow("voltage 3.6") << 3 << QVariant(3.6) << true << QVariant(QStringLiteral("3.60"));
         QTest::newRow("voltage NULL") << 3 << QVariant(QVariant::Double) << true << QVariant(QStringLiteral("0.00"));
@@ -76,7 +80,8 @@ private slots:
         QTest::newRow("30.1 above critical") << 1 << QVariant(30.1) << "Цех" << QVariant(QColor("#ff3232"));
         QTest::newRow("4 below critical") << 1 << QVariant(4.0) << "Цех" << QVariant(QColor("#3232ff"));
         QTest::newRow("9 below warning") << 1 << QVariant(9.0) << "Цех" << QVariant(QColor("#6eaad2"));
-        QTest::newRow("humidity NULL grey") << 2 << QVariant(QVariant::Double) << "Цех" << QVariant(QColor(200, 200, 200));
+        QTest::newRow("humidity NULL grey")
+            << 2 << QVariant(QVariant::Double) << "Цех" << QVariant(QColor(200, 200, 200));
         QTest::newRow("humidity 99.5") << 2 << QVariant(99.5) << "Цех" << QVariant(QColor("#3232fe"));
         QTest::newRow("battery NULL red") << 3 << QVariant(QVariant::Double) << "Цех" << QVariant(QColor(255, 50, 50));
         QTest::newRow("battery fine") << 3 << QVariant(3.0) << "Цех" << none;
@@ -134,12 +139,12 @@ private slots:
         QTest::addColumn<QString>("toolTip");
         QTest::newRow("fine") << qint64(1000) << true << 20.0 << QColor(Qt::white) << QColor(Qt::black) << false
                               << "Темп: 20.00  Влажн: 80.00";
-        QTest::newRow("critical bound included") << qint64(1000) << true << 30.0 << QColor(Qt::white) << QColor(230, 0, 0)
-                                                 << true << "Темп: 30.00  Влажн: 80.00";
-        QTest::newRow("warning bound included") << qint64(1000) << true << 25.0 << QColor(Qt::white) << QColor(150, 0, 0)
-                                                << false << "Темп: 25.00  Влажн: 80.00";
-        QTest::newRow("just before the break") << qint64(119999) << true << 20.0 << QColor(Qt::white) << QColor(Qt::black)
-                                               << false << "Темп: 20.00  Влажн: 80.00";
+        QTest::newRow("critical bound included") << qint64(1000) << true << 30.0 << QColor(Qt::white)
+                                                 << QColor(230, 0, 0) << true << "Темп: 30.00  Влажн: 80.00";
+        QTest::newRow("warning bound included") << qint64(1000) << true << 25.0 << QColor(Qt::white)
+                                                << QColor(150, 0, 0) << false << "Темп: 25.00  Влажн: 80.00";
+        QTest::newRow("just before the break") << qint64(119999) << true << 20.0 << QColor(Qt::white)
+                                               << QColor(Qt::black) << false << "Темп: 20.00  Влажн: 80.00";
         QTest::newRow("at the break") << qint64(120000) << true << 20.0 << QColor(Qt::red) << QColor(Qt::black) << true
                                       << "Датчик не выходил на связь\n2 минут ";
         QTest::newRow("never heard") << qint64(120000) << false << 20.0 << QColor(Qt::red) << QColor(Qt::black) << true
@@ -219,6 +224,86 @@ private slots:
         nodes[2].DeviceType = QStringLiteral("SED");
         nodes[3].DeviceType = QStringLiteral("FFD");
         QCOMPARE(SensorTreeLook::repeaterCount(nodes), 2);
+    }
+
+    // New rows of a table reach the view as the rows that came, left or changed, never as a
+    // reset: the view keeps its place and redraws what changed.
+    void rowsArriveAsChanges_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("reported"); // i<first>-<last>, r<first>-<last>, c<row>
+        QTest::newRow("same rows") << "a b c"
+                                   << "a b c"
+                                   << "";
+        QTest::newRow("newest on top, oldest out") << "c d e f"
+                                                   << "a b c d"
+                                                   << "i0-1 r4-5";
+        QTest::newRow("appended") << "a b"
+                                  << "a b c d"
+                                  << "i2-3";
+        QTest::newRow("left from the middle") << "a b c d"
+                                              << "a d"
+                                              << "r1-2";
+        QTest::newRow("a value changed") << "a b c"
+                                         << "a B c"
+                                         << "c1";
+        QTest::newRow("emptied") << "a b"
+                                 << ""
+                                 << "r0-1";
+        QTest::newRow("twice the same row") << "a a b"
+                                            << "a b b"
+                                            << "r1-1 i2-2";
+        QTest::newRow("reordered") << "a b"
+                                   << "b a"
+                                   << "c0 c1";
+    }
+    void rowsArriveAsChanges()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QString, reported);
+        auto rows = [](const QString& names) {
+            QVector<QVector<QVariant>> list;
+            for (const QString& n : names.split(' ', Qt::SkipEmptyParts))
+                list.append({ n, n.toUpper() == n ? 1.0 : 0.5 });
+            return list;
+        };
+        MyModel model(2);
+        model.setRows(rows(before));
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QStringList seen;
+        connect(&model, &QAbstractItemModel::rowsInserted, this,
+            [&](const QModelIndex&, int a, int b) { seen << QStringLiteral("i%1-%2").arg(a).arg(b); });
+        connect(&model, &QAbstractItemModel::rowsRemoved, this,
+            [&](const QModelIndex&, int a, int b) { seen << QStringLiteral("r%1-%2").arg(a).arg(b); });
+        connect(&model, &QAbstractItemModel::dataChanged, this,
+            [&](const QModelIndex& a, const QModelIndex&) { seen << QStringLiteral("c%1").arg(a.row()); });
+        connect(&model, &QAbstractItemModel::modelReset, this, [&] { seen << QStringLiteral("reset"); });
+        QCOMPARE(model.setRows(rows(after)), before != after);
+        QCOMPARE(seen.join(' '), reported);
+        QCOMPARE(model.rowCount(), rows(after).size());
+        for (int r = 0; r < model.rowCount(); ++r)
+            QCOMPARE(model.stored(r, 0), rows(after)[r][0]);
+    }
+
+    // Whatever came before, the model ends with exactly the rows handed over.
+    void rowsEndAsHandedOver()
+    {
+        QRandomGenerator random(29);
+        MyModel model(2);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        for (int round = 0; round < 300; ++round) {
+            QVector<QVector<QVariant>> rows(int(random.bounded(12)));
+            for (QVector<QVariant>& row : rows)
+                row = { int(random.bounded(6)), random.bounded(3) == 0 ? QVariant() : QVariant(random.bounded(2)) };
+            model.setRows(rows);
+            QCOMPARE(model.rowCount(), rows.size());
+            for (int r = 0; r < rows.size(); ++r) {
+                QCOMPARE(model.stored(r, 0), rows[r][0]);
+                QCOMPARE(model.stored(r, 1), rows[r][1]);
+            }
+        }
     }
 };
 

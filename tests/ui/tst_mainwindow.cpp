@@ -21,6 +21,7 @@
 #include "ui/interfacemodule.h"
 #include "ui/mainwindow.h"
 #include "ui/tablecolumns.h"
+#include "ui/tablequeries.h"
 #include "ui/mymodel.h"
 #include "ui_mainwindow.h"
 
@@ -495,6 +496,124 @@ private slots:
         delete w;
         const int statements = messages.filter(QStringLiteral("SELECT")).size();
         QCOMPARE(statements > 0, logged);
+    }
+
+    // The measurement tab ordered by each column, with the aggregates kept or not, shows after
+    // every arrival, purge and removal what its plain query over the window gives: the same
+    // values in order, the same rows but for which rows of the value at the cut (ties, NULL
+    // values, the hour the window's start cuts, limits below and beyond the window's rows).
+    void measurementTabMatchesItsPlainQuery_data()
+    {
+        QTest::addColumn<int>("section");
+        QTest::addColumn<bool>("ascendingArrow");
+        QTest::addColumn<bool>("aggregates");
+        for (int section = 0; section < 5; ++section) {
+            for (bool arrow : { false, true }) {
+                for (bool aggregates : { true, false })
+                    QTest::newRow(
+                        qPrintable(QStringLiteral("section %1%2%3")
+                                       .arg(section)
+                                       .arg(arrow ? ", descending" : "", aggregates ? "" : ", no aggregates")))
+                        << section << arrow << aggregates;
+            }
+        }
+    }
+    void measurementTabMatchesItsPlainQuery()
+    {
+        QFETCH(int, section);
+        QFETCH(bool, ascendingArrow);
+        QFETCH(bool, aggregates);
+        state->MaxTableRows = QVector<int> { 1, 9, 300 }.at((section + ascendingArrow) % 3);
+        state->aggregatesReady = aggregates;
+        MainWindow* w = window();
+        w->ui->radioLast->setChecked(true);
+        w->ui->comboLast->setCurrentIndex(11); // "1 неделю"
+        w->ui->tableViewTable->horizontalHeader()->setSortIndicator(
+            section, ascendingArrow ? Qt::AscendingOrder : Qt::DescendingOrder);
+        w->ui->tabWidget->setCurrentIndex(1);
+        QRandomGenerator random(quint32(section * 4 + ascendingArrow * 2 + aggregates));
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        QSqlDatabase db = QSqlDatabase::database();
+        for (int round = 0; round < 6; ++round) {
+            // Arrivals (some at times the window has left), then now and then a purge of the
+            // oldest rows or the removal of one sensor's rows, each with its aggregates.
+            QVERIFY(db.transaction());
+            QVector<AggregateInput> batch;
+            for (int i = 0; i < 40; ++i) {
+                auto value = [&random](double base) {
+                    return random.bounded(8) == 0 ? QVariant(QVariant::Double)
+                                                  : QVariant(base + double(random.bounded(6)) / 2);
+                };
+                const AggregateInput in { 1 + random.bounded(3), now - random.bounded(9 * 86400), value(20),
+                    value(40) };
+                QSqlQuery q;
+                q.prepare(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
+                                         "VALUES (?,?,?,?,?)"));
+                for (const QVariant& v : { QVariant(in.sensorId), QVariant(in.timemeasure), in.temperature, in.wetness,
+                         QVariant(2.5 + random.bounded(3) / 4.0) })
+                    q.addBindValue(v);
+                QVERIFY(q.exec());
+                batch << in;
+            }
+            QVERIFY(MeasureAggregates::add(db, 0, batch, nullptr));
+            if (round == 2) {
+                QVERIFY(
+                    QSqlQuery().exec(QStringLiteral("DELETE FROM measure WHERE timemeasure<%1").arg(now - 6 * 86400)));
+                QVERIFY(MeasureAggregates::afterPurge(
+                    db, 0, { 1, 2, 3 }, -MeasureAggregates::kTimeLimit, now - 6 * 86400, nullptr));
+            } else if (round == 4) {
+                QVERIFY(QSqlQuery().exec(QStringLiteral("DELETE FROM measure WHERE sensor_id=2")));
+                QVERIFY(MeasureAggregates::removeSensor(db, 0, 2, nullptr));
+            }
+            QVERIFY(db.commit());
+            w->slotRefresh();
+            settle(w);
+
+            const TableQueries::TimeFilter filter
+                = TableQueries::relativeFilter(QDateTime::currentSecsSinceEpoch(), 11);
+            QSqlQuery plain;
+            QVERIFY(plain.prepare(TableQueries::measurementsQuery(0, 3, filter.condition,
+                TableQueries::orderClause(TableQueries::Measurements, section, ascendingArrow), state->DateTimeStyle,
+                100000)));
+            for (const Sensor* s : state->sensors)
+                plain.addBindValue(s->EUI64);
+            for (const QVariant& v : filter.values)
+                plain.addBindValue(v);
+            QVERIFY(plain.exec());
+            QStringList whole;
+            while (plain.next()) {
+                QStringList cells;
+                for (int c = 0; c < 5; ++c)
+                    cells << (plain.value(c).isNull() ? QStringLiteral("NULL") : plain.value(c).toString());
+                whole << cells.join('|');
+            }
+            QStringList shown;
+            for (int r = 0; r < w->modelTable->rowCount(); ++r) {
+                QStringList cells;
+                for (int c = 0; c < 5; ++c) {
+                    const QVariant v = w->modelTable->stored(r, c);
+                    cells << (v.isNull() ? QStringLiteral("NULL") : v.toString());
+                }
+                shown << cells.join('|');
+            }
+            const QStringList expected = whole.mid(0, state->MaxTableRows);
+            QCOMPARE(shown.size(), expected.size());
+            auto key = [section](const QString& row) { return row.section('|', section, section); };
+            QStringList rest;
+            QStringList expectedRest;
+            for (int r = 0; r < shown.size(); ++r) {
+                QCOMPARE(key(shown[r]), key(expected[r]));
+                QVERIFY2(whole.contains(shown[r]), qPrintable(shown[r]));
+                if (key(shown[r]) != key(expected.last()))
+                    rest << shown[r];
+                if (key(expected[r]) != key(expected.last()))
+                    expectedRest << expected[r];
+            }
+            rest.sort();
+            expectedRest.sort();
+            QCOMPARE(rest, expectedRest);
+        }
+        delete w;
     }
 
     // A very long sensor name keeps to its column's ceiling, whole in the tooltip, and the
