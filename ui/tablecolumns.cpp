@@ -5,7 +5,55 @@
 
 #include <algorithm>
 
-void TableColumns::growToContents(QTableView* view)
+namespace TableColumns
+{
+
+namespace
+{
+
+// Texts remembered at most; beyond it the memory starts afresh.
+constexpr int kMostTexts = 20000;
+
+// The widest cell of the column among the rows on screen (all rows of a hidden view, or of
+// one whose rows do not fill it). Measuring every row of a table of thousands of sensors at
+// each load would hold the GUI thread, which answers the sensors, for tens of milliseconds.
+int cellsWidth(const QTableView* view, int column, TextWidths* widths)
+{
+    const QHeaderView* rows = view->verticalHeader();
+    const int count = view->model()->rowCount(view->rootIndex());
+    const int top = std::max(0, rows->visualIndexAt(0));
+    int bottom = rows->visualIndexAt(view->viewport()->height());
+    if (!view->isVisible() || bottom < 0)
+        bottom = count - 1;
+    const int grid = view->showGrid() ? 1 : 0;
+    int hint = 0;
+    for (int row = top; row <= bottom; ++row) {
+        const int logical = rows->logicalIndex(row);
+        if (rows->isSectionHidden(logical))
+            continue;
+        hint = std::max(hint, widths->width(view, view->model()->index(logical, column, view->rootIndex())) + grid);
+    }
+    return hint;
+}
+
+} // namespace
+
+int TextWidths::width(const QAbstractItemView* view, const QModelIndex& index)
+{
+    if (view->font() != font || widths.size() > kMostTexts) {
+        widths.clear();
+        font = view->font();
+    }
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const auto found = widths.constFind(text);
+    if (found != widths.constEnd())
+        return *found;
+    const int measured = view->sizeHintForIndex(index).width();
+    widths.insert(text, measured);
+    return measured;
+}
+
+void growToContents(QTableView* view, TextWidths* widths)
 {
     if (!view || !view->model())
         return;
@@ -16,16 +64,18 @@ void TableColumns::growToContents(QTableView* view)
     for (int column = 0; column < header->count(); ++column) {
         if (header->isSectionHidden(column) || (column == last && header->stretchLastSection()))
             continue;
+        const int content = widths ? cellsWidth(view, column, widths) : cells->sizeHintForColumn(column);
         // A very long name would push every other column out of view: a column grows to a
         // ceiling, and the cut text is whole in its tooltip.
-        const int needed = std::min(
-            std::max(header->sectionSizeHint(column), cells->sizeHintForColumn(column)), columnCeiling(view));
+        const int needed = std::min(std::max(header->sectionSizeHint(column), content), columnCeiling(view));
         if (header->sectionSize(column) < needed)
             header->resizeSection(column, needed);
     }
 }
 
-int TableColumns::columnCeiling(const QWidget* view)
+int columnCeiling(const QWidget* view)
 {
     return std::max(view->fontMetrics().averageCharWidth() * 40, 200);
 }
+
+} // namespace TableColumns

@@ -248,7 +248,7 @@ void TableLoads::loaded(int table, quint64 id, const TableRows& rows)
         qDebug() << "table query failed:" << rows.error;
     // A rejected query leaves its table empty.
     if (models[table]->setRows(rows.rows))
-        TableColumns::growToContents(viewOf(ui, table));
+        TableColumns::growToContents(viewOf(ui, table), &widths[table]);
     const int rest = request.gate.finished(rows.ms);
     if (rest < 0)
         return;

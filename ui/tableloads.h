@@ -7,6 +7,7 @@
 #include <QVariantList>
 
 #include "ui/loadgate.h"
+#include "ui/tablecolumns.h"
 #include "ui/tableloader.h"
 #include "ui/tablequeries.h"
 
@@ -54,6 +55,7 @@ private:
     const SensorTree* tree;
     const QString* timeFilter;
     MyModel* models[3] = {};
+    TableColumns::TextWidths widths[3];
     Request requests[3];
     quint64 serial = 0;
     QThread loaderThread;

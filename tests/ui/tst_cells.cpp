@@ -1,6 +1,9 @@
 // What the table cells and the sensor tree show: texts, colours, silence and calibration.
 #include <QAbstractItemModelTester>
 #include <QRandomGenerator>
+#include <QHeaderView>
+#include <QStandardItemModel>
+#include <QTableView>
 #include <QtTest>
 
 #include "app/appstate.h"
@@ -8,6 +11,7 @@
 #include "links/zigbeeclient.h"
 #include "ui/mymodel.h"
 #include "ui/sensortreelook.h"
+#include "ui/tablecolumns.h"
 
 namespace
 {
@@ -302,6 +306,54 @@ private slots:
             for (int r = 0; r < rows.size(); ++r) {
                 QCOMPARE(model.stored(r, 0), rows[r][0]);
                 QCOMPARE(model.stored(r, 1), rows[r][1]);
+            }
+        }
+    }
+
+    // Widths taken from texts measured at earlier loads give the columns a fresh measure gives,
+    // load after load (texts seen again, longer ones, fewer rows, a grid or none), and every
+    // text on screen fits its column.
+    void remeasuredColumnsMatchAFreshMeasure_data()
+    {
+        QTest::addColumn<bool>("grid");
+        QTest::newRow("grid") << true;
+        QTest::newRow("no grid") << false;
+    }
+    void remeasuredColumnsMatchAFreshMeasure()
+    {
+        QFETCH(bool, grid);
+        QStandardItemModel model;
+        QTableView fresh, remembered;
+        TableColumns::TextWidths widths;
+        for (QTableView* view : { &fresh, &remembered }) {
+            view->setModel(&model);
+            view->setShowGrid(grid);
+            view->horizontalHeader()->setMinimumSectionSize(10);
+            view->horizontalHeader()->setDefaultSectionSize(10);
+            view->verticalHeader()->setDefaultSectionSize(22);
+            view->resize(900, 600); // 20 rows fit
+            view->show();
+            QVERIFY(QTest::qWaitForWindowExposed(view));
+        }
+        const QStringList texts { "1", "19.12", "-40.00", "Заряжена", "Датчик 26", "Помещение с длинным именем" };
+        QRandomGenerator random(7);
+        for (int round = 0; round < 30; ++round) {
+            model.clear();
+            const int rows = 1 + random.bounded(20);
+            for (int r = 0; r < rows; ++r) {
+                QList<QStandardItem*> row;
+                for (int c = 0; c < 3; ++c)
+                    row << new QStandardItem(texts[random.bounded(round < 10 ? 3 : texts.size())]);
+                model.appendRow(row);
+            }
+            QCoreApplication::processEvents();
+            TableColumns::TextWidths once;
+            TableColumns::growToContents(&fresh, &once);
+            TableColumns::growToContents(&remembered, &widths);
+            for (int c = 0; c < 3; ++c) {
+                QCOMPARE(remembered.columnWidth(c), fresh.columnWidth(c));
+                for (int r = 0; r < rows; ++r)
+                    QVERIFY(fresh.sizeHintForIndex(model.index(r, c)).width() <= fresh.columnWidth(c));
             }
         }
     }
