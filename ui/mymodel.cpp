@@ -65,13 +65,27 @@ bool MyModel::setHeaderData(int section, Qt::Orientation orientation, const QVar
 namespace
 {
 
-// A row as one text, for counting which rows the other list still holds.
-QString rowKey(const QVector<QVariant>& row)
+// A row as one number, for counting which rows the other list still holds; rows of equal
+// numbers are compared whole before they are taken for the same.
+quint64 rowKey(const QVector<QVariant>& row)
 {
-    QString key;
+    quint64 key = 1469598103934665603ULL;
     for (const QVariant& cell : row) {
-        key += cell.isNull() ? QStringLiteral("\x01") : cell.toString();
-        key += QLatin1Char('\x1f');
+        uint cellKey = 0x9e3779b9u;
+        if (!cell.isNull()) {
+            switch (cell.userType()) {
+            case QMetaType::Double:
+                cellKey = qHash(cell.toDouble());
+                break;
+            case QMetaType::Int:
+            case QMetaType::LongLong:
+                cellKey = qHash(cell.toLongLong());
+                break;
+            default:
+                cellKey = qHash(cell.toString());
+            }
+        }
+        key = (key ^ cellKey) * 1099511628211ULL;
     }
     return key;
 }
@@ -86,10 +100,10 @@ bool MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
     // One pass over both lists: a row the new list no longer holds goes, a row the old list
     // lacks comes in, any other difference is a row changed in place; the view then redraws
     // what changed and keeps its place.
-    QHash<QString, int> oldLeft;
-    QHash<QString, int> newLeft;
-    QVector<QString> oldKeys(rows.size());
-    QVector<QString> newKeys(newRows.size());
+    QHash<quint64, int> oldLeft;
+    QHash<quint64, int> newLeft;
+    QVector<quint64> oldKeys(rows.size());
+    QVector<quint64> newKeys(newRows.size());
     for (int i = 0; i < rows.size(); ++i)
         ++oldLeft[oldKeys[i] = rowKey(rows[i])];
     for (int j = 0; j < newRows.size(); ++j)
@@ -97,7 +111,7 @@ bool MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
     int i = 0;
     int j = 0;
     while (j < newRows.size()) {
-        if (i < rows.size() && oldKeys[i] == newKeys[j]) {
+        if (i < rows.size() && oldKeys[i] == newKeys[j] && rows[i] == newRows[j]) {
             --oldLeft[oldKeys[i++]];
             --newLeft[newKeys[j++]];
             continue;
