@@ -13,8 +13,10 @@
 #include <QTcpSocket>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,6 +36,24 @@ using namespace GatewayProtocol;
 
 namespace
 {
+
+// A connect that libFuzzer's timer signal interrupts goes on on its own: it is waited for,
+// never started again.
+bool connectTo(int fd, const sockaddr_in& address)
+{
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return true;
+    if (errno != EINTR && errno != EINPROGRESS)
+        return false;
+    pollfd wait { fd, POLLOUT, 0 };
+    int ready = 0;
+    while ((ready = ::poll(&wait, 1, 8000)) < 0 && errno == EINTR) { }
+    if (ready <= 0)
+        return false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
 
 void checked(bool condition, const char* text, int line)
 {
@@ -154,9 +174,6 @@ struct Server {
     {
         Run result;
         run = &result;
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int small = 4096;
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         sockaddr_in address {};
         address.sin_family = AF_INET;
         address.sin_port = htons(module->serverPort());
@@ -164,8 +181,11 @@ struct Server {
         sockaddr_in own {};
         own.sin_family = AF_INET;
         own.sin_addr.s_addr = htonl(source);
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int small = 4096;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         check(::bind(fd, reinterpret_cast<sockaddr*>(&own), sizeof own) == 0);
-        check(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        check(connectTo(fd, address));
         spinUntil([this] { return accepted() != nullptr; });
         for (const StreamReads::Read& read : reads) {
             if (!accepted())
