@@ -296,11 +296,9 @@ int graphScenario(
     return 0;
 }
 
-// --- A flood of new sensors from one gateway ---------------------------------------------
-
-int floodScenario(int newSensors, const QString& program)
+// The program on an empty database, showing tab `tab` with the "last" window entry `last`.
+bool startEmptyProgram(ProgramRun& run, ModemProbe& line, const QString& program, quint16 port, int tab, int last = 17)
 {
-    ProgramRun run;
     {
         const QString previous = QDir::currentPath();
         QDir::setCurrent(run.path(QString()));
@@ -310,10 +308,18 @@ int floodScenario(int newSensors, const QString& program)
         QDir::setCurrent(previous);
     }
     QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
-    run.writeView(0, 10, QStringLiteral("actRefrDirect"));
+    run.writeView(tab, last, QStringLiteral("actRefrDirect"));
+    return line.open() && startProgram(run, line, program, port);
+}
+
+// --- A flood of new sensors from one gateway ---------------------------------------------
+
+int floodScenario(int newSensors, const QString& program)
+{
+    ProgramRun run;
     ModemProbe line;
     const quint16 port = ProgramRun::freePort();
-    if (!line.open() || !startProgram(run, line, program, port))
+    if (!startEmptyProgram(run, line, program, port, 0, 10))
         return 1;
 
     QRandomGenerator random(5);
@@ -365,21 +371,6 @@ int floodScenario(int newSensors, const QString& program)
 }
 
 // --- Registration beside the pty anchor ---------------------------------------------------
-
-bool startEmptyProgram(ProgramRun& run, ModemProbe& line, const QString& program, quint16 port, int tab)
-{
-    {
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(run.path(QString()));
-        SQLBaseModule sql;
-        sql.init(0, QString(), QString(), QString(), QString(), 0);
-        sql.slotStopModule();
-        QDir::setCurrent(previous);
-    }
-    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
-    run.writeView(tab, 17, QStringLiteral("actRefrDirect"));
-    return line.open() && startProgram(run, line, program, port);
-}
 
 void reportReplies(
     const char* what, const QVector<double>& replies, const QVector<double>& anchor, int unanswered, double busy)
