@@ -123,8 +123,10 @@ bool SQLBaseModule::openAndLoad()
         return false;
     // Tables missing from an existing SQLite file are created, but the first location is
     // only ever written into a new file.
-    if (dbType == SqlQueryBuilder::SQLite)
+    if (dbType == SqlQueryBuilder::SQLite) {
         runSchema(false);
+        widenSensorTimeIndex();
+    }
     // A table without a column the program writes would take no row and say nothing.
     const QString missing = SchemaCheck::missingColumn(db);
     if (!missing.isEmpty()) {
@@ -183,19 +185,35 @@ bool SQLBaseModule::buildAggregates()
         return built;
     }
     probe.finish();
-    emit signalSetInitInfoString(tr("Построение сводных данных..."));
-    // The build reads every stored measurement: it runs on a connection of its own so that
-    // the start-up window keeps painting; sockets wait, so nothing is written meanwhile.
+    // The build reads every stored measurement.
     QElapsedTimer timer;
     timer.start();
     const int type = dbType;
-    QThread* thread = QThread::create([type, &error, &built] {
-        const QString name = QStringLiteral("aggregateBuild");
+    built = runStartStep(
+        tr("Построение сводных данных..."),
+        [type](QSqlDatabase& connection, QString* error) { return MeasureAggregates::build(connection, type, error); },
+        &error);
+    if (built)
+        qInfo() << "measurement aggregates built in" << timer.elapsed() << "ms";
+    else
+        showAggregatesDropped(error);
+    return built;
+}
+
+bool SQLBaseModule::runStartStep(
+    const QString& line, const std::function<bool(QSqlDatabase&, QString*)>& step, QString* error)
+{
+    // A connection of its own, so that the start-up window keeps painting with its line;
+    // sockets wait, so nothing is written meanwhile.
+    emit signalSetInitInfoString(line);
+    bool done = false;
+    QThread* thread = QThread::create([&step, error, &done] {
+        const QString name = QStringLiteral("startStep");
         {
             QSqlDatabase connection = openSeparateConnection(name);
-            built = connection.isOpen() && MeasureAggregates::build(connection, type, &error);
+            done = connection.isOpen() && step(connection, error);
             if (!connection.isOpen())
-                error = connection.lastError().text();
+                *error = connection.lastError().text();
             connection.close();
         }
         QSqlDatabase::removeDatabase(name);
@@ -204,11 +222,43 @@ bool SQLBaseModule::buildAggregates()
     while (!thread->wait(50))
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
     delete thread;
-    if (built)
-        qInfo() << "measurement aggregates built in" << timer.elapsed() << "ms";
+    return done;
+}
+
+void SQLBaseModule::widenSensorTimeIndex()
+{
+    QSqlQuery query(db);
+    const bool narrow
+        = query.exec(SqlQueryBuilder::sqliteSensorTimeIndexColumns()) && query.next() && query.value(0).toInt() == 2;
+    query.finish();
+    if (!narrow)
+        return;
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    // One transaction: a file left by a crash or a refused write keeps the index it had, which
+    // every query still uses, and is widened at the next start.
+    const bool widened = runStartStep(
+        tr("Перестроение индекса измерений..."),
+        [](QSqlDatabase& connection, QString* error) {
+            if (!connection.transaction()) {
+                *error = connection.lastError().text();
+                return false;
+            }
+            const bool ok = SqlStatement::run(connection, QStringLiteral("DROP INDEX measure_sensor_time"), {}, error)
+                && SqlStatement::run(connection, SqlQueryBuilder::sqliteSensorTimeIndex(), {}, error);
+            if (ok && connection.commit())
+                return true;
+            if (ok)
+                *error = connection.lastError().text();
+            connection.rollback();
+            return false;
+        },
+        &error);
+    if (widened)
+        qInfo() << "measure_sensor_time widened in" << timer.elapsed() << "ms";
     else
-        showAggregatesDropped(error);
-    return built;
+        qWarning() << "measure_sensor_time kept as it was:" << error;
 }
 
 void SQLBaseModule::showAggregatesDropped(const QString& reason)

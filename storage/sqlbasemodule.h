@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 #include "app/records.h"
 
 class DatabaseWriter;
@@ -81,6 +83,10 @@ private:
     void failStart(int code, const QString& text);
     void runSchema(bool withLocationRow);
     void mendMySqlSchema();
+    // A long start-up step on a connection of its own, its line in the start-up window.
+    bool runStartStep(const QString& line, const std::function<bool(QSqlDatabase&, QString*)>& step, QString* error);
+    // A file from before the graph read its periods from the index alone gets the wide index.
+    void widenSensorTimeIndex();
     // Whether the aggregates are ready.
     bool buildAggregates();
     // The aggregates cannot be kept: summaries read "measure", the user is told once.

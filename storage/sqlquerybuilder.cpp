@@ -150,10 +150,24 @@ QString SqlQueryBuilder::withoutAutoReconnect(const QString& connectionString)
 
 QStringList SqlQueryBuilder::sqliteIndexStatements()
 {
-    return { QStringLiteral("CREATE INDEX IF NOT EXISTS measure_sensor_time ON measure (sensor_id, timemeasure)"),
+    return { sqliteSensorTimeIndex(),
         QStringLiteral("CREATE INDEX IF NOT EXISTS measure_time ON measure (timemeasure)"),
         // The measurement table walks the sensors by name and stops at its row limit.
         QStringLiteral("CREATE INDEX IF NOT EXISTS sensors_name ON sensors (name)") };
+}
+
+QString SqlQueryBuilder::sqliteSensorTimeIndex()
+{
+    // The graph reads a sensor's period from the index alone, in the order it is kept (time,
+    // then id), instead of looking each row up in the table; the tables and the purge use
+    // its first two columns.
+    return QStringLiteral("CREATE INDEX IF NOT EXISTS measure_sensor_time ON measure "
+                          "(sensor_id, timemeasure, id, temperature, wetness)");
+}
+
+QString SqlQueryBuilder::sqliteSensorTimeIndexColumns()
+{
+    return QStringLiteral("SELECT COUNT(*) FROM pragma_index_info('measure_sensor_time')");
 }
 
 QStringList SqlQueryBuilder::mysqlIndexNames()

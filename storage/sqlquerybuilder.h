@@ -36,6 +36,10 @@ public:
     static QString withoutAutoReconnect(const QString& connectionString);
     // Indexes on measure that keep the time-window queries and the purge off a full scan.
     static QStringList sqliteIndexStatements();
+    // The sensor and time index of "measure" as it is created now, and how many columns the
+    // stored one has: files made before hold it on (sensor_id, timemeasure) alone.
+    static QString sqliteSensorTimeIndex();
+    static QString sqliteSensorTimeIndexColumns();
     static QStringList mysqlIndexNames();
     static QString mysqlIndexStatement(const QString& name);
     // One row with the count of a named index on measure (bind: the index name).

@@ -131,6 +131,14 @@ void StorageFixture::closeModule()
     module.reset();
 }
 
+void StorageFixture::forgetRegistry()
+{
+    qDeleteAll(state->sensors);
+    qDeleteAll(state->locations);
+    state->sensors.clear();
+    state->locations.clear();
+}
+
 QList<QStringList> StorageFixture::sql(const QString& statements)
 {
     // What the module was handed is read back only once its writer has stored it, and any

@@ -45,6 +45,8 @@ public:
     // A module initialised on this case's database, its close codes kept in closeCodes.
     SQLBaseModule* open(int purgeInterval = 3600000);
     void closeModule();
+    // The registry in memory emptied, as a new start finds it before its load.
+    void forgetRegistry();
 
     // Runs statements (separated by ";\n") behind the module's back and returns the rows of
     // the last one; REAL values read as the shortest text that gives them back.
