@@ -81,8 +81,8 @@ private:
     void failStart(int code, const QString& text);
     void runSchema(bool withLocationRow);
     void mendMySqlSchema();
-    // Whether the aggregates are ready.
-    bool buildAggregates();
+    // Whether the aggregates are ready; `battery` whether with their battery bounds.
+    bool buildAggregates(bool* battery);
     // The aggregates cannot be kept: summaries read "measure", the user is told once.
     void showAggregatesDropped(const QString& reason);
     // The writer's failure: a lasting one is shown once in a box until writing resumes.

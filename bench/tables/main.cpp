@@ -149,8 +149,8 @@ int measurementTab(int type, const AppState& state, const QList<int>& filters, c
                                                  " INNER JOIN measure m ON m.sensor_id=sensors.id WHERE sensors.EUI64")
                 + TableQueries::inList(sensors.size()) + QStringLiteral(" AND ") + filter.condition + order
                 + QStringLiteral(" LIMIT ") + QString::number(state.MaxTableRows);
-            const TableQueries::Query byValue = TableQueries::measurementsByValue(
-                type, sensors, filter.values, o.section, o.ascendingArrow, 0, state.MaxTableRows);
+            const TableQueries::Query byValue = TableQueries::measurementsByValue(type, sensors, filter.values,
+                o.section, o.ascendingArrow, 0, state.MaxTableRows, state.batteryBoundsReady);
             const Timed a = byValue.text.isEmpty() ? run(text, values) : run(byValue.text, byValue.values);
             // MySQL's own statement is the plain join.
             const Timed b = run(type == 0 ? plain : text, values);
