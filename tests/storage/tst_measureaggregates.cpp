@@ -1,6 +1,6 @@
 // The per-sensor hourly and daily aggregates on both dialects: their upkeep on a connection,
-// their build at start-up, and the summaries that read them against the plain queries over
-// "measure" for random data and random windows.
+// their build and upgrade at start-up, and the summaries and value orders that read them
+// against the plain queries over "measure" for random data and random windows.
 #include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -259,47 +259,16 @@ private slots:
             } else {
                 compare(checked, first, first + length - 1, TableQueries::rangeFilter(first, first + length - 1));
             }
+            // The measurement table's value orders over the window (the statement is SQLite's).
+            for (const char* column : { "temperature", "wetness", "battery" }) {
+                if (f.type == 0)
+                    orderedLikeThePlainSort(column, w % 2, first,
+                        windows == QLatin1String("relative") ? kLimit : first + length - 1,
+                        QVector<int> { 1, 7, 60, 400, 3000 }.at(w % 5));
+            }
         }
         // An inverted window has no rows, as the plain query has none.
         compare(all, T + 86400, T, TableQueries::rangeFilter(T + 86400, T));
-    }
-
-    // The value orders read through the bounds equal the plain sort for windows that cut hours
-    // at either end or hold whole days, with ties, NULL values, a purge or a removed sensor.
-    void valueOrdersEqualThePlainSort_data()
-    {
-        QTest::addColumn<int>("type"); // the statement is SQLite's
-        QTest::addColumn<QString>("scene");
-        QTest::addColumn<bool>("descending");
-        for (const char* scene : { "written", "purged", "removed" }) {
-            for (bool descending : { false, true })
-                QTest::newRow(qPrintable(QStringLiteral("%1%2").arg(scene, descending ? ", descending" : "")))
-                    << 0 << QString::fromLatin1(scene) << descending;
-        }
-    }
-    void valueOrdersEqualThePlainSort()
-    {
-        QFETCH(QString, scene);
-        QFETCH(bool, descending);
-        QRandomGenerator random(qHash(QByteArray(QTest::currentDataTag())));
-        fill(random);
-        QString error;
-        if (scene == QLatin1String("purged")) {
-            PurgeSlicer purge(f.module->db, f.type);
-            purge.start(T + 3600 + random.bounded(86400));
-            while (purge.active())
-                QVERIFY2(purge.runSlice(&error), qPrintable(error));
-        } else if (scene == QLatin1String("removed")) {
-            run(QStringLiteral("DELETE FROM measure WHERE sensor_id=2"));
-            QVERIFY(MeasureAggregates::removeSensor(f.module->db, f.type, 2, nullptr));
-        }
-        for (int w = 0; w < 10 && !QTest::currentTestFailed(); ++w) {
-            const qint64 first = T - 3600 + random.bounded(10 * 86400);
-            const qint64 last = first + (w % 3 ? random.bounded(5 * 86400) : 10 * 86400);
-            for (const char* column : { "temperature", "wetness", "battery" })
-                orderedLikeThePlainSort(
-                    column, descending, first, last, QVector<int> { 1, 7, 60, 400, 3000 }.at(w % 5));
-        }
     }
 
     // Aggregates of the layout without battery bounds (made with that layout's CREATE
