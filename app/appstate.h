@@ -121,8 +121,10 @@ public:
     bool isSensorLost = false;
     bool isBatteryLow = false;
     // Set by the storage module once the per-sensor aggregates hold every stored measurement;
-    // until then the summaries read "measure" alone.
+    // until then the summaries read "measure" alone. Without their battery bounds (an older
+    // layout that could not be upgraded) the measurement table sorts the battery plainly.
     bool aggregatesReady = false;
+    bool batteryBoundsReady = false;
 
     QSettings* configSettings = nullptr;
     // Set by loadConfig when an existing file gave nothing it knows; configSetAside is then

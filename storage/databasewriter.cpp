@@ -134,11 +134,13 @@ bool DatabaseWriter::faultLasting() const
     return worker->faultLasting;
 }
 
-void DatabaseWriter::setAggregatesKept(bool kept)
+void DatabaseWriter::setAggregatesKept(bool kept, bool battery)
 {
     QMutexLocker lock(&worker->mutex);
-    if (!worker->started)
+    if (!worker->started) {
         worker->aggregates = kept;
+        worker->batteryBounds = battery;
+    }
 }
 
 void DatabaseWriter::setCheckpointInterval(int ms)

@@ -72,8 +72,8 @@ public:
     // retried slowly, rather than a lock or a lost connection.
     bool faultLasting() const;
     // Before start: the aggregate tables are missing or could not be built, so the writer's
-    // connection stores measurements without them.
-    void setAggregatesKept(bool kept);
+    // connection stores measurements without them; or their older layout has no battery bounds.
+    void setAggregatesKept(bool kept, bool battery = true);
     // At close: writes what is queued, waiting at most timeoutMs in all, then stops the
     // thread; a thread still inside the driver then is left to finish on its own. Returns the
     // number of measurements that could not be written. Only the first call does anything.

@@ -212,7 +212,7 @@ void DatabaseWriter::Worker::run()
     }
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);
-        MeasureAggregates::setKept(db, aggregates);
+        MeasureAggregates::setKept(db, aggregates, batteryBounds);
         serve(db);
         db.close();
         MeasureAggregates::setKept(db, true);

@@ -74,6 +74,7 @@ public:
     bool faultLasting = false;
     QString aggregatesFault;
     bool aggregates = true;
+    bool batteryBounds = true;
 
     // Connection settings, copied from the connection handed to start().
     QString driver, databaseName, user, password, host, options;

@@ -26,6 +26,28 @@ QString table(Level level)
     return QLatin1String(level == Hourly ? "measure_hourly" : "measure_daily");
 }
 
+// What the state row says was counted: nothing, temperature and humidity, or the battery too.
+enum Built { NotBuilt = 0, WithoutBattery = 1, WithBattery = 2 };
+
+// A bucket's columns, in the order its rows are written; the battery's where kept.
+QString bucketColumns(bool battery)
+{
+    return QStringLiteral("(sensor_id, bucket, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax")
+        + QLatin1String(battery ? ", bc, bmin, bmax)" : ")");
+}
+
+// The battery columns as made by CREATE TABLE and added to tables of the older layout; bc
+// counts the values that were not NULL.
+const char* const kBatteryColumns[] = { "bc", "bmin", "bmax" };
+
+QString batteryColumn(int i, bool mysql)
+{
+    return QLatin1String(kBatteryColumns[i])
+        + QLatin1String(i == 0 ? " INTEGER NOT NULL DEFAULT 0"
+                : mysql        ? " DOUBLE"
+                               : " REAL");
+}
+
 qint64 floorTo(qint64 t, qint64 step)
 {
     const qint64 q = t / step;
@@ -82,37 +104,67 @@ bool clear(QSqlDatabase& db, Level level, qint64 from, qint64 to, const Sensors&
 
 // Counts the buckets of the level that start in [from, to) from the level below ("measure"
 // for hours, the hours for days); they must have been cleared first.
-bool recount(QSqlDatabase& db, Level level, qint64 from, qint64 to, const Sensors& sensors, QString* error)
+bool recount(
+    QSqlDatabase& db, Level level, qint64 from, qint64 to, const Sensors& sensors, bool battery, QString* error)
 {
-    const QString columns = QStringLiteral("(sensor_id, bucket, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax)");
     QString select;
     if (level == Hourly) {
         select = QStringLiteral("SELECT sensor_id, %1 b, count(*), count(temperature), coalesce(sum(temperature),0), "
                                 "min(temperature), max(temperature), count(wetness), coalesce(sum(wetness),0), "
-                                "min(wetness), max(wetness) FROM %2 WHERE timemeasure>=? AND timemeasure<?")
-                     .arg(bucketOf(QStringLiteral("timemeasure"), kHour), sensors.measure);
+                                "min(wetness), max(wetness)%3 FROM %2 WHERE timemeasure>=? AND timemeasure<?")
+                     .arg(bucketOf(QStringLiteral("timemeasure"), kHour), sensors.measure,
+                         QLatin1String(battery ? ", count(battery), min(battery), max(battery)" : ""));
     } else {
         select = QStringLiteral("SELECT sensor_id, %1 b, sum(n), sum(tc), sum(ts), min(tmin), max(tmax), sum(wc), "
-                                "sum(ws), min(wmin), max(wmax) FROM measure_hourly WHERE bucket>=? AND bucket<?")
-                     .arg(bucketOf(QStringLiteral("bucket"), kDay));
+                                "sum(ws), min(wmin), max(wmax)%2 FROM measure_hourly WHERE bucket>=? AND bucket<?")
+                     .arg(bucketOf(QStringLiteral("bucket"), kDay),
+                         QLatin1String(battery ? ", sum(bc), min(bmin), max(bmax)" : ""));
     }
     return SqlStatement::run(db,
-        QStringLiteral("INSERT INTO ") + table(level) + columns + QLatin1Char(' ') + select + sensors.condition
-            + QStringLiteral(" GROUP BY sensor_id, b"),
+        QStringLiteral("INSERT INTO ") + table(level) + bucketColumns(battery) + QLatin1Char(' ') + select
+            + sensors.condition + QStringLiteral(" GROUP BY sensor_id, b"),
         QVariantList { from, to } + sensors.values, error);
 }
 
 // Every bucket of the level that starts in [from, to), counted again from the level below;
 // buckets left without rows disappear.
-bool rebuild(QSqlDatabase& db, Level level, qint64 from, qint64 to, const Sensors& sensors, QString* error)
+bool rebuild(
+    QSqlDatabase& db, Level level, qint64 from, qint64 to, const Sensors& sensors, bool battery, QString* error)
 {
-    return clear(db, level, from, to, sensors, error) && recount(db, level, from, to, sensors, error);
+    return clear(db, level, from, to, sensors, error) && recount(db, level, from, to, sensors, battery, error);
+}
+
+// Every hour counted again from "measure", a few hours a statement: one statement over all of
+// it would sort every row at once, which costs about half as much again. Hours without rows
+// are stepped over.
+bool rebuildAllHours(QSqlDatabase& db, bool battery, QString* error)
+{
+    const qint64 chunk = 6 * kHour;
+    if (!clear(db, Hourly, floorTo(-kTimeLimit, kHour), ceilTo(kTimeLimit, kHour), Sensors(), error))
+        return false;
+    QSqlQuery next(db);
+    next.setForwardOnly(true);
+    for (qint64 from = floorTo(-kTimeLimit, kHour);;) {
+        if (!SqlStatement::exec(next,
+                QStringLiteral("SELECT min(timemeasure) FROM measure WHERE timemeasure>=? AND "
+                               "timemeasure<?"),
+                { from, ceilTo(kTimeLimit, kHour) }, error)
+            || !next.next())
+            return SqlStatement::failed(next, error);
+        if (next.value(0).isNull())
+            return true;
+        from = floorTo(next.value(0).toLongLong(), kHour);
+        next.finish();
+        if (!recount(db, Hourly, from, from + chunk, Sensors(), battery, error))
+            return false;
+        from += chunk;
+    }
 }
 
 // The sensors' rows in [from, to) were deleted. An hour wholly inside the range has lost
 // every row and is only cleared; the hour at either end that the range cuts is counted again
 // from what "measure" still holds, and the days the range touches from their hours.
-bool rebuildAfterPurge(QSqlDatabase& db, qint64 from, qint64 to, const Sensors& sensors, QString* error)
+bool rebuildAfterPurge(QSqlDatabase& db, qint64 from, qint64 to, const Sensors& sensors, bool battery, QString* error)
 {
     from = clamped(from);
     to = clamped(to);
@@ -123,9 +175,9 @@ bool rebuildAfterPurge(QSqlDatabase& db, qint64 from, qint64 to, const Sensors& 
     const bool firstCut = firstHour < from;
     const bool lastCut = lastHour + kHour > to && (lastHour > firstHour || !firstCut);
     return clear(db, Hourly, firstHour, lastHour + kHour, sensors, error)
-        && (!firstCut || recount(db, Hourly, firstHour, firstHour + kHour, sensors, error))
-        && (!lastCut || recount(db, Hourly, lastHour, lastHour + kHour, sensors, error))
-        && rebuild(db, Daily, floorTo(from, kDay), ceilTo(to, kDay), sensors, error);
+        && (!firstCut || recount(db, Hourly, firstHour, firstHour + kHour, sensors, battery, error))
+        && (!lastCut || recount(db, Hourly, lastHour, lastHour + kHour, sensors, battery, error))
+        && rebuild(db, Daily, floorTo(from, kDay), ceilTo(to, kDay), sensors, battery, error);
 }
 
 // One bucket's totals; min and max stay NULL while no value was counted.
@@ -137,6 +189,9 @@ struct Bucket {
     qint64 wc = 0;
     double ws = 0;
     QVariant wmin, wmax;
+    qint64 bc = 0;
+    double bs = 0; // not stored
+    QVariant bmin, bmax;
 
     static void fold(const QVariant& value, qint64* count, double* sum, QVariant* min, QVariant* max)
     {
@@ -155,6 +210,7 @@ struct Bucket {
         ++n;
         fold(row.temperature, &tc, &ts, &tmin, &tmax);
         fold(row.wetness, &wc, &ws, &wmin, &wmax);
+        fold(row.battery, &bc, &bs, &bmin, &bmax);
     }
 };
 
@@ -164,30 +220,40 @@ QVariant nullable(const QVariant& v)
 }
 
 // Adds a bucket's totals to the stored ones, or stores them when the bucket is new.
-QString upsert(int dbType, Level level)
+QString upsert(int dbType, Level level, bool battery)
 {
-    const QString head = QStringLiteral("INSERT INTO ") + table(level)
-        + QStringLiteral(" (sensor_id, bucket, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax) "
-                         "VALUES (?,?,?,?,?,?,?,?,?,?,?) ");
-    // Where either side is NULL the other one wins; two NULLs stay NULL.
+    const bool mysql = dbType == 1;
     const QString t = table(level);
-    if (dbType == 1) {
-        return head
-            + QStringLiteral("ON DUPLICATE KEY UPDATE n=n+VALUES(n), tc=tc+VALUES(tc), ts=ts+VALUES(ts), "
-                             "tmin=COALESCE(LEAST(tmin,VALUES(tmin)),tmin,VALUES(tmin)), "
-                             "tmax=COALESCE(GREATEST(tmax,VALUES(tmax)),tmax,VALUES(tmax)), "
-                             "wc=wc+VALUES(wc), ws=ws+VALUES(ws), "
-                             "wmin=COALESCE(LEAST(wmin,VALUES(wmin)),wmin,VALUES(wmin)), "
-                             "wmax=COALESCE(GREATEST(wmax,VALUES(wmax)),wmax,VALUES(wmax))");
+    auto stored = [&](const char* c) {
+        return mysql ? QString(QLatin1String(c)) : QString(t + QLatin1Char('.') + QLatin1String(c));
+    };
+    auto added = [&](const char* c) {
+        return (mysql ? QStringLiteral("VALUES(%1)") : QStringLiteral("excluded.%1")).arg(QLatin1String(c));
+    };
+    QStringList sets;
+    auto sum = [&](const char* c) { sets << QStringLiteral("%1=%2+%3").arg(QLatin1String(c), stored(c), added(c)); };
+    // Where either side of a bound is NULL the other one wins; two NULLs stay NULL.
+    auto bound = [&](const char* c, bool low) {
+        const char* pick = mysql ? (low ? "LEAST" : "GREATEST") : (low ? "min" : "max");
+        sets << QStringLiteral("%1=COALESCE(%2(%3,%4),%3,%4)")
+                    .arg(QLatin1String(c), QLatin1String(pick), stored(c), added(c));
+    };
+    for (const char* c : { "n", "tc", "ts", "wc", "ws" })
+        sum(c);
+    bound("tmin", true);
+    bound("tmax", false);
+    bound("wmin", true);
+    bound("wmax", false);
+    if (battery) {
+        sum("bc");
+        bound("bmin", true);
+        bound("bmax", false);
     }
-    return head
-        + QStringLiteral("ON CONFLICT (sensor_id, bucket) DO UPDATE SET n=%1.n+excluded.n, tc=%1.tc+excluded.tc, "
-                         "ts=%1.ts+excluded.ts, tmin=COALESCE(min(%1.tmin,excluded.tmin),%1.tmin,excluded.tmin), "
-                         "tmax=COALESCE(max(%1.tmax,excluded.tmax),%1.tmax,excluded.tmax), "
-                         "wc=%1.wc+excluded.wc, ws=%1.ws+excluded.ws, "
-                         "wmin=COALESCE(min(%1.wmin,excluded.wmin),%1.wmin,excluded.wmin), "
-                         "wmax=COALESCE(max(%1.wmax,excluded.wmax),%1.wmax,excluded.wmax)")
-              .arg(t);
+    const int count = battery ? 14 : 11;
+    return QStringLiteral("INSERT INTO ") + t + QLatin1Char(' ') + bucketColumns(battery) + QStringLiteral(" VALUES (?")
+        + QStringLiteral(",?").repeated(count - 1) + QStringLiteral(") ")
+        + QLatin1String(mysql ? "ON DUPLICATE KEY UPDATE " : "ON CONFLICT (sensor_id, bucket) DO UPDATE SET ")
+        + sets.join(QStringLiteral(", "));
 }
 
 QStringList mysqlIndexStatements()
@@ -257,18 +323,22 @@ QStringList schemaStatements(int dbType)
     const QString real = QLatin1String(mysql ? "DOUBLE" : "REAL");
     const QString options = QLatin1String(mysql ? " DEFAULT CHARSET=utf8mb4" : " WITHOUT ROWID");
     QStringList statements;
+    QString battery;
+    for (int i = 0; i < 3; ++i)
+        battery += batteryColumn(i, mysql) + QStringLiteral(", ");
     for (Level level : { Hourly, Daily }) {
         // bucket: the UTC second the hour or day begins; n counts rows, tc and wc the
         // values that were not NULL, ts and ws their sums.
         statements << QStringLiteral(
             "CREATE TABLE IF NOT EXISTS %1 (sensor_id INTEGER NOT NULL, bucket BIGINT NOT NULL, "
             "n INTEGER NOT NULL, tc INTEGER NOT NULL, ts %2 NOT NULL, tmin %2, tmax %2, "
-            "wc INTEGER NOT NULL, ws %2 NOT NULL, wmin %2, wmax %2, "
+            "wc INTEGER NOT NULL, ws %2 NOT NULL, wmin %2, wmax %2, %4"
             "PRIMARY KEY (sensor_id, bucket))%3")
-                          .arg(table(level), real, options);
+                          .arg(table(level), real, options, battery);
     }
-    // One row once the buckets hold all of "measure"; a database from before the aggregates
-    // has none and is built once.
+    // One row once the buckets hold all of "measure" (built: what was counted, see Built); a
+    // database from before the aggregates has none and is built once, one from before the
+    // battery bounds says 1 and is built once more.
     statements << QStringLiteral("CREATE TABLE IF NOT EXISTS measure_aggregates_state (built INTEGER NOT NULL)")
             + QLatin1String(mysql ? " DEFAULT CHARSET=utf8mb4" : "");
     if (!mysql) {
@@ -310,24 +380,68 @@ namespace
 {
 
 QMutex offGuard;
-QSet<QString>& connectionsWithout()
+// Connections that keep no aggregates (false) or no battery bounds (true).
+QHash<QString, bool>& connectionsWithout()
 {
-    static QSet<QString> names;
+    static QHash<QString, bool> names;
     return names;
+}
+
+// Adds the battery columns that the tables lack; false where the database refuses.
+bool addBatteryColumns(QSqlDatabase& db, int dbType, QString* error)
+{
+    const bool mysql = dbType == 1;
+    for (Level level : { Hourly, Daily }) {
+        QSqlQuery query(db);
+        QStringList missing;
+        for (int i = 0; i < 3; ++i) {
+            if (!query.exec(
+                    QStringLiteral("SELECT %1 FROM %2 WHERE 1=0").arg(QLatin1String(kBatteryColumns[i]), table(level))))
+                missing << QStringLiteral("ADD COLUMN ") + batteryColumn(i, mysql);
+        }
+        query.finish();
+        // SQLite adds one column a statement; MySQL copies or changes the table once for all.
+        const QStringList statements
+            = mysql || missing.isEmpty() ? QStringList { missing.join(QStringLiteral(", ")) } : missing;
+        for (const QString& change : statements) {
+            if (!change.isEmpty()
+                && !SqlStatement::run(
+                    db, QStringLiteral("ALTER TABLE ") + table(level) + QLatin1Char(' ') + change, {}, error))
+                return false;
+        }
+    }
+    return true;
+}
+
+// What the state row says was counted.
+Built builtState(QSqlDatabase& db)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    // A failed read (no state table yet) means not built either.
+    if (!query.exec(QStringLiteral("SELECT MAX(built) FROM measure_aggregates_state")) || !query.next())
+        return NotBuilt;
+    return Built(qBound(0, query.value(0).toInt(), 2));
 }
 
 } // namespace
 
-void setKept(const QSqlDatabase& db, bool kept)
+void setKept(const QSqlDatabase& db, bool kept, bool battery)
 {
     QMutexLocker lock(&offGuard);
-    if (kept)
+    if (kept && battery)
         connectionsWithout().remove(db.connectionName());
     else
-        connectionsWithout().insert(db.connectionName());
+        connectionsWithout().insert(db.connectionName(), kept);
 }
 
 bool kept(const QSqlDatabase& db)
+{
+    QMutexLocker lock(&offGuard);
+    return connectionsWithout().value(db.connectionName(), true);
+}
+
+bool batteryKept(const QSqlDatabase& db)
 {
     QMutexLocker lock(&offGuard);
     return !connectionsWithout().contains(db.connectionName());
@@ -337,6 +451,7 @@ bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QStr
 {
     if (!supported(dbType) || rows.isEmpty() || !kept(db))
         return true;
+    const bool battery = batteryKept(db);
     // A batch touches few buckets: fold it first so each bucket is written once.
     for (Level level : { Hourly, Daily }) {
         const qint64 step = level == Hourly ? kHour : kDay;
@@ -352,7 +467,7 @@ bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QStr
             it->add(row);
         }
         QSqlQuery query(db);
-        if (!query.prepare(upsert(dbType, level)))
+        if (!query.prepare(upsert(dbType, level, battery)))
             return SqlStatement::failed(query, error);
         for (const auto& key : qAsConst(order)) {
             const Bucket& b = buckets[key];
@@ -360,6 +475,10 @@ bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QStr
                      QVariant(b.ts), nullable(b.tmin), nullable(b.tmax), QVariant(b.wc), QVariant(b.ws),
                      nullable(b.wmin), nullable(b.wmax) })
                 query.addBindValue(v);
+            if (battery) {
+                for (const QVariant& v : { QVariant(b.bc), nullable(b.bmin), nullable(b.bmax) })
+                    query.addBindValue(v);
+            }
             if (!query.exec())
                 return SqlStatement::failed(query, error);
         }
@@ -371,7 +490,7 @@ bool afterPurge(QSqlDatabase& db, int dbType, const QVector<qint64>& sensorIds, 
 {
     // Only the slice's own sensors are touched, so that a slice costs what its rows cost.
     return !supported(dbType) || sensorIds.isEmpty() || !kept(db)
-        || rebuildAfterPurge(db, from, to, Sensors(sensorIds, dbType), error);
+        || rebuildAfterPurge(db, from, to, Sensors(sensorIds, dbType), batteryKept(db), error);
 }
 
 bool removeSensor(QSqlDatabase& db, int dbType, qint64 sensorId, QString* error)
@@ -388,34 +507,50 @@ bool removeSensor(QSqlDatabase& db, int dbType, qint64 sensorId, QString* error)
 
 bool needsBuild(QSqlDatabase& db, int dbType)
 {
-    if (!supported(dbType))
-        return false;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    // A failed read (no state table yet) means not built either.
-    return !query.exec(QStringLiteral("SELECT COUNT(*) FROM measure_aggregates_state")) || !query.next()
-        || query.value(0).toInt() == 0;
+    return supported(dbType) && builtState(db) != WithBattery;
 }
 
-bool build(QSqlDatabase& db, int dbType, QString* error)
+bool build(QSqlDatabase& db, int dbType, QString* error, bool* battery)
 {
+    bool withBattery = false;
+    if (battery)
+        *battery = false;
     if (!supported(dbType))
         return true;
     if (!createSchema(db, dbType, error))
         return false;
+    const Built before = builtState(db);
+    QString refusal;
+    if (dbType == 1)
+        withBattery = addBatteryColumns(db, dbType, &refusal);
     const bool own = db.transaction();
-    const bool ok = rebuild(db, Hourly, floorTo(-kTimeLimit, kHour), ceilTo(kTimeLimit, kHour), Sensors(), error)
-        && rebuild(db, Daily, floorTo(-kTimeLimit, kDay), ceilTo(kTimeLimit, kDay), Sensors(), error)
-        && SqlStatement::run(db, QStringLiteral("DELETE FROM measure_aggregates_state"), {}, error)
-        && SqlStatement::run(db, QStringLiteral("INSERT INTO measure_aggregates_state (built) VALUES (1)"), {}, error);
-    if (!own)
-        return ok;
-    if (ok && db.commit())
+    if (dbType != 1)
+        withBattery = addBatteryColumns(db, dbType, &refusal);
+    if (!withBattery)
+        qWarning("measurement aggregates: no battery bounds: %s", qPrintable(refusal));
+    // Tables counted before that cannot take the battery columns stay as they are.
+    bool ok = !withBattery && before == WithoutBattery;
+    ok = ok
+        || (rebuildAllHours(db, withBattery, error)
+            && rebuild(db, Daily, floorTo(-kTimeLimit, kDay), ceilTo(kTimeLimit, kDay), Sensors(), withBattery, error)
+            && SqlStatement::run(db, QStringLiteral("DELETE FROM measure_aggregates_state"), {}, error)
+            && SqlStatement::run(db, QStringLiteral("INSERT INTO measure_aggregates_state (built) VALUES (?)"),
+                { int(withBattery ? WithBattery : WithoutBattery) }, error));
+    if (own && ok && !db.commit()) {
+        ok = false;
+        if (error)
+            *error = db.lastError().text();
+    }
+    if (own && !ok)
+        db.rollback();
+    if (!ok && own && before == WithoutBattery) {
+        // Rolled back: the buckets are still those counted before, without battery bounds.
+        qWarning("measurement aggregates: battery bounds not counted: %s", error ? qPrintable(*error) : "");
         return true;
-    if (ok && error)
-        *error = db.lastError().text();
-    db.rollback();
-    return false;
+    }
+    if (battery)
+        *battery = ok && withBattery;
+    return ok;
 }
 
 SourceQuery windowSource(
@@ -460,7 +595,8 @@ struct Bounds {
     const char* min;
     const char* max;
 };
-const Bounds kBounds[] = { { "temperature", "tc", "tmin", "tmax" }, { "wetness", "wc", "wmin", "wmax" } };
+const Bounds kBounds[] = { { "temperature", "tc", "tmin", "tmax" }, { "wetness", "wc", "wmin", "wmax" },
+    { "battery", "bc", "bmin", "bmax" } };
 
 const Bounds* boundsOf(const QString& column)
 {
@@ -474,11 +610,11 @@ const Bounds* boundsOf(const QString& column)
 } // namespace
 
 SourceQuery orderedRows(int dbType, const QString& column, bool descending, qint64 first, qint64 last, int limit,
-    const QString& sensorCondition, const QVariantList& sensorValues)
+    const QString& sensorCondition, const QVariantList& sensorValues, bool battery)
 {
     SourceQuery q;
     const Bounds* bounds = boundsOf(column);
-    if (!supported(dbType) || !bounds || limit <= 0)
+    if (!supported(dbType) || !bounds || limit <= 0 || (!battery && column == QLatin1String("battery")))
         return q;
     const qint64 lo = clamped(first);
     const qint64 hi = clamped(last) + (last >= kTimeLimit ? 0 : 1);

@@ -121,7 +121,7 @@ bool MeasureBatchWriter::write(const std::vector<PendingMeasurement>& batch, int
     QVector<AggregateInput> inputs;
     inputs.reserve(rows.size());
     for (const Row& r : qAsConst(rows))
-        inputs.append({ r.sensorId, r.time, r.temperature, r.wetness });
+        inputs.append({ r.sensorId, r.time, r.temperature, r.wetness, r.battery });
     return MeasureAggregates::add(db, dbType, inputs, error);
 }
 

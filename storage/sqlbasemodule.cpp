@@ -134,10 +134,14 @@ bool SQLBaseModule::openAndLoad()
         failStart(115, missing);
         return false;
     }
+    // A database from before the aggregates, or from before their battery bounds, is built once.
+    bool battery = true;
     const bool aggregates
-        = MeasureAggregates::needsBuild(db, dbType) ? buildAggregates() : MeasureAggregates::supported(dbType);
-    if (gAppState)
+        = MeasureAggregates::needsBuild(db, dbType) ? buildAggregates(&battery) : MeasureAggregates::supported(dbType);
+    if (gAppState) {
         gAppState->aggregatesReady = aggregates;
+        gAppState->batteryBoundsReady = aggregates && battery;
+    }
     loadSensors();
     loadLocations();
     const QString cleanup = SqlQueryBuilder::locationCleanupStatement(dbType);
@@ -145,7 +149,7 @@ bool SQLBaseModule::openAndLoad()
         QSqlQuery(db).exec(cleanup);
     // From here on every write goes through the writer; this connection only reads.
     writer = new DatabaseWriter(this);
-    writer->setAggregatesKept(aggregates);
+    writer->setAggregatesKept(aggregates, battery);
     connect(writer, &DatabaseWriter::fileStateChanged, this, &SQLBaseModule::writerFileState);
     connect(writer, &DatabaseWriter::faultChanged, this, &SQLBaseModule::showWriterFault);
     connect(writer, &DatabaseWriter::aggregatesDropped, this, &SQLBaseModule::showAggregatesDropped);
@@ -172,14 +176,14 @@ void SQLBaseModule::runSchema(bool withLocationRow)
         qWarning() << "aggregate tables:" << error;
 }
 
-bool SQLBaseModule::buildAggregates()
+bool SQLBaseModule::buildAggregates(bool* battery)
 {
     QString error;
     bool built = false;
     QSqlQuery probe(db);
     if (probe.exec(QStringLiteral("SELECT 1 FROM measure LIMIT 1")) && !probe.next()) {
         probe.finish();
-        built = MeasureAggregates::build(db, dbType, &error);
+        built = MeasureAggregates::build(db, dbType, &error, battery);
         if (!built)
             showAggregatesDropped(error);
         return built;
@@ -191,7 +195,9 @@ bool SQLBaseModule::buildAggregates()
     const int type = dbType;
     built = runStartStep(
         tr("Построение сводных данных..."),
-        [type](QSqlDatabase& connection, QString* error) { return MeasureAggregates::build(connection, type, error); },
+        [type, battery](QSqlDatabase& connection, QString* error) {
+            return MeasureAggregates::build(connection, type, error, battery);
+        },
         &error);
     if (built)
         qInfo() << "measurement aggregates built in" << timer.elapsed() << "ms";
@@ -263,8 +269,10 @@ void SQLBaseModule::widenSensorTimeIndex()
 
 void SQLBaseModule::showAggregatesDropped(const QString& reason)
 {
-    if (gAppState)
+    if (gAppState) {
         gAppState->aggregatesReady = false;
+        gAppState->batteryBoundsReady = false;
+    }
     qWarning() << "measurement aggregates not kept:" << reason;
     if (aggregatesBoxShown)
         return;

@@ -87,8 +87,8 @@ private:
     bool runStartStep(const QString& line, const std::function<bool(QSqlDatabase&, QString*)>& step, QString* error);
     // A file from before the graph read its periods from the index alone gets the wide index.
     void widenSensorTimeIndex();
-    // Whether the aggregates are ready.
-    bool buildAggregates();
+    // Whether the aggregates are ready; `battery` whether with their battery bounds.
+    bool buildAggregates(bool* battery);
     // The aggregates cannot be kept: summaries read "measure", the user is told once.
     void showAggregatesDropped(const QString& reason);
     // The writer's failure: a lasting one is shown once in a box until writing resumes.

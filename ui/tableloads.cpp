@@ -197,7 +197,8 @@ TableQueries::Query TableLoads::queryOf(int table, const QStringList& sensors) c
         if (config().aggregatesReady) {
             // A value order reads the hours that can hold the first rows, not the whole window.
             query = TableQueries::measurementsByValue(type, sensors, filter, h->sortIndicatorSection(),
-                h->sortIndicatorOrder() == Qt::AscendingOrder, config().DateTimeStyle, config().MaxTableRows);
+                h->sortIndicatorOrder() == Qt::AscendingOrder, config().DateTimeStyle, config().MaxTableRows,
+                config().batteryBoundsReady);
             if (!query.text.isEmpty())
                 return query;
         }

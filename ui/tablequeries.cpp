@@ -178,7 +178,7 @@ QString measurementsQuery(
 }
 
 Query measurementsByValue(int dbType, const QStringList& checked, const QVariantList& filterValues, int section,
-    bool ascendingIndicator, int style, int maxRows)
+    bool ascendingIndicator, int style, int maxRows, bool batteryBounds)
 {
     Query q;
     const int count = int(sizeof kMeasureColumns / sizeof kMeasureColumns[0]);
@@ -192,9 +192,10 @@ Query measurementsByValue(int dbType, const QStringList& checked, const QVariant
     QVariantList sensors;
     for (const QString& eui : checked)
         sensors << eui;
-    const MeasureAggregates::SourceQuery source = MeasureAggregates::orderedRows(dbType, column, ascendingIndicator,
-        first, last, maxRows,
-        QStringLiteral(" IN (SELECT id FROM sensors WHERE EUI64") + inList(checked.size()) + QLatin1Char(')'), sensors);
+    const MeasureAggregates::SourceQuery source
+        = MeasureAggregates::orderedRows(dbType, column, ascendingIndicator, first, last, maxRows,
+            QStringLiteral(" IN (SELECT id FROM sensors WHERE EUI64") + inList(checked.size()) + QLatin1Char(')'),
+            sensors, batteryBounds);
     if (source.text.isEmpty())
         return q;
     // Only the rows shown have their time written out.

@@ -51,9 +51,10 @@ void windowOf(const QVariantList& filterValues, qint64* first, qint64* last);
 // The measurement table ordered by a value column (`section` 2-4) over the window that a time
 // filter's `filterValues` describe: the same rows as measurementsQuery gives, read
 // through the hours whose kept bounds can reach the table's row limit. SQLite only; empty
-// text where the section has no such bounds. `values` hold the checked sensors.
+// text where the section has no such bounds (the battery's only where `batteryBounds`).
+// `values` hold the checked sensors.
 Query measurementsByValue(int dbType, const QStringList& checked, const QVariantList& filterValues, int section,
-    bool ascendingIndicator, int style, int maxRows);
+    bool ascendingIndicator, int style, int maxRows, bool batteryBounds);
 
 // The two summaries over the window [first, last] (UTC seconds, both included; a relative
 // filter's window ends at MeasureAggregates::kTimeLimit) read from the per-sensor hourly and

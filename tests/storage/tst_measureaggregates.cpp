@@ -1,6 +1,6 @@
 // The per-sensor hourly and daily aggregates on both dialects: their upkeep on a connection,
-// their build at start-up, and the summaries that read them against the plain queries over
-// "measure" for random data and random windows.
+// their build and upgrade at start-up, and the summaries and value orders that read them
+// against the plain queries over "measure" for random data and random windows.
 #include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -8,6 +8,7 @@
 
 #include <cmath>
 
+#include "storage/databasewriter.h"
 #include "storage/measureaggregates.h"
 #include "storage/purgeslicer.h"
 #include "storagetest.h"
@@ -64,19 +65,20 @@ class TestMeasureAggregates : public StorageTest
             if (i < 6)
                 run(QStringLiteral("INSERT INTO last VALUES (?, ?, 0, 0, ?)"), { i, T, 3.0 - i / 10.0 });
         }
-        // A sixth of the values is NULL.
-        auto value = [&random](double base) {
+        // A sixth of the values is NULL; the battery takes five values.
+        auto value = [&random](double base, double step) {
             return random.bounded(6) == 0 ? QVariant(QVariant::Double)
-                                          : QVariant(std::round((base + random.bounded(30.0)) * 100) / 100);
+                                          : QVariant(std::round((base + random.bounded(30.0) * step) * 100) / 100);
         };
         for (int written = 0; written < 2500 && !QTest::currentTestFailed();) {
             QVector<AggregateInput> batch(1 + int(random.bounded(150)));
             QVERIFY(db.transaction());
             for (AggregateInput& in : batch) {
-                in = { 1 + random.bounded(6), T + random.bounded(9 * 86400), value(-5), value(30) };
-                run(QStringLiteral(
-                        "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness) VALUES (?,?,?,?)"),
-                    { in.sensorId, in.timemeasure, in.temperature, in.wetness });
+                in = { 1 + random.bounded(6), T + random.bounded(9 * 86400), value(-5, 1), value(30, 1),
+                    value(2.5, 0.0167) };
+                run(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
+                                   "VALUES (?,?,?,?,?)"),
+                    { in.sensorId, in.timemeasure, in.temperature, in.wetness, in.battery });
             }
             QVERIFY(MeasureAggregates::add(db, f.type, batch, nullptr));
             QVERIFY(db.commit());
@@ -120,23 +122,52 @@ class TestMeasureAggregates : public StorageTest
         }
     }
 
-    // Every bucket before `end` holds what "measure" holds in its hour or day, counted plainly.
-    void bucketsMatchMeasure(qint64 end, const QString& where)
+    // Every bucket before `end` holds what "measure" holds in its hour or day, counted plainly;
+    // the battery's bounds too where kept.
+    void bucketsMatchMeasure(qint64 end, const QString& where, bool battery = true)
     {
         for (const qint64 step : { 3600, 86400 }) {
             const QString bucket = QStringLiteral("timemeasure-timemeasure%") + QString::number(step);
-            sameRows(run(QStringLiteral("SELECT sensor_id, bucket, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax FROM ")
+            sameRows(run(QStringLiteral("SELECT sensor_id, bucket, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax%1 FROM ")
+                                 .arg(QLatin1String(battery ? ", bc, bmin, bmax" : ""))
                              + QLatin1String(step == 3600 ? "measure_hourly" : "measure_daily")
                              + QStringLiteral(" WHERE bucket<? ORDER BY sensor_id, bucket"),
                          { end }),
                 run(QStringLiteral(
                         "SELECT sensor_id, %1 b, count(*), count(temperature), coalesce(sum(temperature),0), "
                         "min(temperature), max(temperature), count(wetness), coalesce(sum(wetness),0), "
-                        "min(wetness), max(wetness) FROM measure WHERE timemeasure<? GROUP BY sensor_id, b "
+                        "min(wetness), max(wetness)%2 FROM measure WHERE timemeasure<? GROUP BY sensor_id, b "
                         "ORDER BY sensor_id, b")
-                        .arg(bucket),
+                        .arg(bucket, QLatin1String(battery ? ", count(battery), min(battery), max(battery)" : "")),
                     { end }),
                 where + QString::number(step));
+        }
+    }
+
+    // The first `limit` rows of a window by a value column through the bounds against the
+    // plain sort: the same values in order, each a row of the window, and every row of a value
+    // before the one at the cut among the plain sort's.
+    void orderedLikeThePlainSort(const char* column, bool descending, qint64 first, qint64 last, int limit)
+    {
+        const QString sensors = QStringLiteral(" IN (1,2,3,4,5)");
+        const QString order = QStringLiteral(" ORDER BY %1%2").arg(column, descending ? " DESC" : "");
+        const auto q
+            = MeasureAggregates::orderedRows(f.type, column, descending, first, last, limit, sensors, {}, true);
+        const QList<QVariantList> got
+            = run(QStringLiteral("SELECT * FROM ") + q.text + QStringLiteral(" r") + order, q.values);
+        const QList<QVariantList> whole = run(QStringLiteral("SELECT sensor_id, timemeasure, temperature, wetness, "
+                                                             "battery FROM measure WHERE timemeasure>=? AND "
+                                                             "timemeasure<=? AND sensor_id")
+                + sensors + order,
+            { first, last });
+        const int c = 2 + QByteArrayList { "temperature", "wetness", "battery" }.indexOf(column);
+        const QString where
+            = QStringLiteral("%1 [T%2, T%3] limit %4, row ").arg(column).arg(first - T).arg(last - T).arg(limit);
+        QVERIFY2(got.size() == qMin(limit, whole.size()), qPrintable(where));
+        for (int r = 0; r < got.size(); ++r) {
+            QVERIFY2(got[r][c] == whole[r][c] && whole.contains(got[r])
+                    && (got[r][c] == got.last()[c] || whole.mid(0, limit).contains(got[r])),
+                qPrintable(where + QString::number(r)));
         }
     }
 
@@ -144,11 +175,11 @@ class TestMeasureAggregates : public StorageTest
     QStringList buckets(const QString& table)
     {
         QStringList out;
-        for (const QStringList& row :
-            f.sql(QStringLiteral("SELECT sensor_id, bucket-%1, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax FROM %2 "
-                                 "ORDER BY sensor_id, bucket")
-                      .arg(T)
-                      .arg(table)))
+        for (const QStringList& row : f.sql(QStringLiteral(
+                 "SELECT sensor_id, bucket-%1, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax, bc, bmin, bmax FROM %2 "
+                 "ORDER BY sensor_id, bucket")
+                                                .arg(T)
+                                                .arg(table)))
             out << row.join(QLatin1Char(' '));
         return out;
     }
@@ -228,9 +259,93 @@ private slots:
             } else {
                 compare(checked, first, first + length - 1, TableQueries::rangeFilter(first, first + length - 1));
             }
+            // The measurement table's value orders over the window (the statement is SQLite's).
+            for (const char* column : { "temperature", "wetness", "battery" }) {
+                if (f.type == 0)
+                    orderedLikeThePlainSort(column, w % 2, first,
+                        windows == QLatin1String("relative") ? kLimit : first + length - 1,
+                        QVector<int> { 1, 7, 60, 400, 3000 }.at(w % 5));
+            }
         }
         // An inverted window has no rows, as the plain query has none.
         compare(all, T + 86400, T, TableQueries::rangeFilter(T + 86400, T));
+    }
+
+    // Aggregates of the layout without battery bounds (made with that layout's CREATE
+    // statements, counted and marked built) get them at the next start, in one transaction.
+    // Where the database refuses (a trigger on SQLite, an account without ALTER on MySQL), the
+    // buckets stay as counted and are kept without battery bounds, the battery sorts plainly,
+    // and the next start that may upgrades them.
+    void olderLayoutUpgradedAtStart_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("refused");
+        for (int type : { 0, 1 }) {
+            for (bool refused : { false, true })
+                QTest::newRow(
+                    qPrintable(QStringLiteral("%1%2").arg(type ? "mysql" : "sqlite", refused ? ", refused" : "")))
+                    << type << refused;
+        }
+    }
+    void olderLayoutUpgradedAtStart()
+    {
+        QFETCH(bool, refused);
+        f.expectedWarnings << QStringLiteral("measurement aggregates: ");
+        QRandomGenerator random(qHash(QByteArray(QTest::currentDataTag())));
+        fill(random);
+        f.closeModule();
+        const bool mysql = f.type == 1;
+        QString old;
+        for (const char* t : { "measure_hourly", "measure_daily" }) {
+            old += QStringLiteral(
+                "DROP TABLE %1;\nCREATE TABLE %1 (sensor_id INTEGER NOT NULL, bucket BIGINT NOT NULL, "
+                "n INTEGER NOT NULL, tc INTEGER NOT NULL, ts %2 NOT NULL, tmin %2, tmax %2, "
+                "wc INTEGER NOT NULL, ws %2 NOT NULL, wmin %2, wmax %2, "
+                "PRIMARY KEY (sensor_id, bucket))%3;\n")
+                       .arg(QLatin1String(t), QLatin1String(mysql ? "DOUBLE" : "REAL"),
+                           QLatin1String(mysql ? " DEFAULT CHARSET=utf8mb4" : " WITHOUT ROWID"));
+        }
+        const QString user = QStringLiteral("lim") + f.databaseName;
+        f.sql(old
+            + "INSERT INTO measure_hourly SELECT sensor_id, timemeasure-timemeasure%3600 b, count(*), "
+              "count(temperature), coalesce(sum(temperature),0), min(temperature), max(temperature), count(wetness), "
+              "coalesce(sum(wetness),0), min(wetness), max(wetness) FROM measure GROUP BY sensor_id, b;\n"
+              "INSERT INTO measure_daily SELECT sensor_id, bucket-bucket%86400 d, sum(n), sum(tc), sum(ts), min(tmin), "
+              "max(tmax), sum(wc), sum(ws), min(wmin), max(wmax) FROM measure_hourly GROUP BY sensor_id, d;\n"
+              "UPDATE measure_aggregates_state SET built=1"
+            + (!refused ? QString()
+                    : mysql
+                    ? QStringLiteral(";\nCREATE USER '%1'@'127.0.0.1' IDENTIFIED BY 'pw';\nGRANT SELECT, INSERT, "
+                                     "UPDATE, DELETE, CREATE, INDEX ON %2.* TO '%1'@'127.0.0.1'")
+                          .arg(user, f.databaseName)
+                    : QStringLiteral(";\nCREATE TRIGGER refuse BEFORE INSERT ON measure_aggregates_state "
+                                     "BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
+        for (int start = refused ? 0 : 1; start < 2; ++start) {
+            if (start == 0 && mysql) {
+                f.module = std::make_unique<SQLBaseModule>();
+                f.module->init(
+                    1, QStringLiteral("127.0.0.1"), user, QStringLiteral("pw"), f.databaseName, f.server.port());
+            } else {
+                f.open();
+            }
+            const bool upgraded = start == 1;
+            QVERIFY(f.state->aggregatesReady);
+            QCOMPARE(f.state->batteryBoundsReady, upgraded);
+            f.sql(QStringLiteral("SELECT bc FROM measure_daily"));
+            QCOMPARE(f.lastError.isEmpty(), upgraded);
+            QCOMPARE(f.sql(QStringLiteral("SELECT built FROM measure_aggregates_state")),
+                QList<QStringList> { { upgraded ? "2" : "1" } });
+            // The writer keeps what the layout holds.
+            for (int i = 0; i < 5; ++i)
+                f.module->writer->enqueue({ eui(1 + i), reading(i), T + 86400 * (start + 3) + i * 1000 });
+            f.sql(QStringLiteral("SELECT 1"));
+            bucketsMatchMeasure(kLimit, QStringLiteral("start %1, buckets of ").arg(start), upgraded);
+            if (!mysql)
+                f.sql(QStringLiteral("DROP TRIGGER IF EXISTS refuse"));
+        }
+        if (!mysql)
+            orderedLikeThePlainSort("battery", false, T, T + 9 * 86400, 50);
     }
 
     void upkeepOnAConnection_data() { dialects(); }
@@ -240,29 +355,29 @@ private slots:
         QSqlDatabase db = QSqlDatabase::database();
         const QVariant none(QVariant::Double);
         QVERIFY(MeasureAggregates::add(db, f.type,
-            { { 1, T + 10, 20.5, none }, { 1, T + 20, none, none }, { 1, T + 3700, 19.0, 40.0 },
-                { 2, T + 86400, -1.25, 55.5 } },
+            { { 1, T + 10, 20.5, none, 3.0 }, { 1, T + 20, none, none, none }, { 1, T + 3700, 19.0, 40.0, 2.9 },
+                { 2, T + 86400, -1.25, 55.5, 3.1 } },
             nullptr));
-        QVERIFY(MeasureAggregates::add(db, f.type, { { 1, T + 30, 22.0, 41.0 } }, nullptr));
-        const QString second = QStringLiteral("2 86400 1 1 -1.25 -1.25 -1.25 1 55.5 55.5 55.5");
+        QVERIFY(MeasureAggregates::add(db, f.type, { { 1, T + 30, 22.0, 41.0, 2.95 } }, nullptr));
+        const QString second = QStringLiteral("2 86400 1 1 -1.25 -1.25 -1.25 1 55.5 55.5 55.5 1 3.1 3.1");
         QCOMPARE(buckets(QStringLiteral("measure_hourly")),
-            QStringList({ QStringLiteral("1 0 3 2 42.5 20.5 22 1 41 41 41"),
-                QStringLiteral("1 3600 1 1 19 19 19 1 40 40 40"), second }));
+            QStringList({ QStringLiteral("1 0 3 2 42.5 20.5 22 1 41 41 41 2 2.95 3"),
+                QStringLiteral("1 3600 1 1 19 19 19 1 40 40 40 1 2.9 2.9"), second }));
         QCOMPARE(buckets(QStringLiteral("measure_daily")),
-            QStringList({ QStringLiteral("1 0 4 3 61.5 19 22 2 81 40 41"), second }));
+            QStringList({ QStringLiteral("1 0 4 3 61.5 19 22 2 81 40 41 3 2.9 3"), second }));
 
         // The purge counts the hour it cut again from what "measure" still holds.
         run(QStringLiteral(
             "INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
             "(1, '000D6F0000000001', 'x', 0, '2026.01.01'), (2, '000D6F0000000002', 'x', 0, '2026.01.01')"));
-        run(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness) VALUES "
-                           "(1, ?, NULL, NULL), (1, ?, 19, 40), (2, ?, -1.25, 55.5)"),
+        run(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES "
+                           "(1, ?, NULL, NULL, NULL), (1, ?, 19, 40, 2.9), (2, ?, -1.25, 55.5, 3.1)"),
             { T + 20, T + 3700, T + 86400 });
         QVERIFY(MeasureAggregates::afterPurge(db, f.type, { 1, 2 }, T - 100, T + 15, nullptr));
-        QCOMPARE(
-            buckets(QStringLiteral("measure_hourly")).value(0), QStringLiteral("1 0 1 0 0 NULL NULL 0 0 NULL NULL"));
+        QCOMPARE(buckets(QStringLiteral("measure_hourly")).value(0),
+            QStringLiteral("1 0 1 0 0 NULL NULL 0 0 NULL NULL 0 NULL NULL"));
         QCOMPARE(buckets(QStringLiteral("measure_daily")),
-            QStringList({ QStringLiteral("1 0 2 1 19 19 19 1 40 40 40"), second }));
+            QStringList({ QStringLiteral("1 0 2 1 19 19 19 1 40 40 40 1 2.9 2.9"), second }));
 
         QVERIFY(MeasureAggregates::removeSensor(db, f.type, 1, nullptr));
         QCOMPARE(buckets(QStringLiteral("measure_hourly")) + buckets(QStringLiteral("measure_daily")),

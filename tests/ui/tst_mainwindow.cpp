@@ -525,6 +525,7 @@ private slots:
         QFETCH(bool, aggregates);
         state->MaxTableRows = QVector<int> { 1, 9, 300 }.at((section + ascendingArrow) % 3);
         state->aggregatesReady = aggregates;
+        state->batteryBoundsReady = aggregates;
         MainWindow* w = window();
         w->ui->radioLast->setChecked(true);
         w->ui->comboLast->setCurrentIndex(11); // "1 неделю"
@@ -544,13 +545,13 @@ private slots:
                     return random.bounded(8) == 0 ? QVariant(QVariant::Double)
                                                   : QVariant(base + double(random.bounded(6)) / 2);
                 };
-                const AggregateInput in { 1 + random.bounded(3), now - random.bounded(9 * 86400), value(20),
-                    value(40) };
+                const AggregateInput in { 1 + random.bounded(3), now - random.bounded(9 * 86400), value(20), value(40),
+                    value(2.5) };
                 QSqlQuery q;
                 q.prepare(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
                                          "VALUES (?,?,?,?,?)"));
-                for (const QVariant& v : { QVariant(in.sensorId), QVariant(in.timemeasure), in.temperature, in.wetness,
-                         QVariant(2.5 + random.bounded(3) / 4.0) })
+                for (const QVariant& v :
+                    { QVariant(in.sensorId), QVariant(in.timemeasure), in.temperature, in.wetness, in.battery })
                     q.addBindValue(v);
                 QVERIFY(q.exec());
                 batch << in;
