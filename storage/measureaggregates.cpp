@@ -680,10 +680,13 @@ SourceQuery orderedRows(int dbType, const QString& column, bool descending, qint
                          "OR k%1(SELECT x FROM v) "
                          "UNION SELECT sensor_id, bucket FROM b WHERE NOT EXISTS (SELECT 1 FROM v))")
               .arg(before)
-        + QStringLiteral(" SELECT m.sensor_id, m.timemeasure, m.temperature, m.wetness, m.battery FROM c")
+        // The rows are chosen by id first: where the index holds the column, that read needs
+        // no row of the table itself, and only the chosen rows are then looked up.
+        + QStringLiteral(
+            " SELECT r.sensor_id, r.timemeasure, r.temperature, r.wetness, r.battery FROM (SELECT m.id FROM c")
         // The "+" keeps the time index out of a read that goes by the sensors' hours.
         + rowsOf("c", kHour) + QStringLiteral(" WHERE +m.timemeasure>=? AND +m.timemeasure<?")
-        + QStringLiteral(" ORDER BY m.%1%2 LIMIT %3)").arg(column, dir, n);
+        + QStringLiteral(" ORDER BY m.%1%2 LIMIT %3) i CROSS JOIN measure r ON r.id=i.id)").arg(column, dir, n);
     q.values << d1 << d2;
     if (!sensors.isEmpty())
         q.values << sensorValues;
