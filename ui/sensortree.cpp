@@ -231,11 +231,12 @@ QStringList SensorTree::checkedSensors() const
 void SensorTree::decorate(qint64 nowMs)
 {
     busy = true;
-    const int bottom = tree->viewport()->height();
+    // The last row on screen, found once: none when the rows end above the viewport's bottom.
+    const QTreeWidgetItem* last = tree->itemAt(0, tree->viewport()->height() - 1);
     for (QTreeWidgetItem* item = tree->itemAt(0, 0); item; item = tree->itemBelow(item)) {
-        if (tree->visualItemRect(item).top() >= bottom)
-            break;
         decorateItem(item, nowMs);
+        if (item == last)
+            break;
     }
     busy = false;
 }
@@ -257,7 +258,10 @@ void SensorTree::decorateItem(QTreeWidgetItem* item, qint64 nowMs)
             return;
         static const QIcon alert(QStringLiteral(":/alert.png"));
         const ItemLook look = SensorTreeLook::sensor(*c.sensors[i], c, nowMs);
-        item->setIcon(0, look.alertIcon ? alert : QIcon());
+        // Icons do not compare equal, so setting the same one again would repaint the row at
+        // every refresh; the other roles are left alone by the item when they are unchanged.
+        if (look.alertIcon == item->icon(0).isNull())
+            item->setIcon(0, look.alertIcon ? alert : QIcon());
         apply(look);
         return;
     }
