@@ -124,10 +124,12 @@ void ModemModule::slotSendData(QByteArray data)
 void ModemModule::slotReadyRead()
 {
     const QByteArray chunk = port ? port->readAll() : QByteArray();
-    emit signalDataReaded(chunk);
     const QVector<ModemReply> replies = parser.feed(chunk, clock(), initialized);
     for (const ModemReply& reply : replies)
         handleReply(reply);
+    // The terminal's copy of the bytes goes after the sensors' messages: posted first, it would
+    // wake the GUI thread once for itself and once more for the message that waits for its reply.
+    emit signalDataReaded(chunk);
 }
 
 void ModemModule::slotDsrChanged(bool) { }
