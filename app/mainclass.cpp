@@ -22,9 +22,9 @@
 MainClass* gMainClass = nullptr;
 
 template <typename Sender, typename Signal, typename Receiver, typename Slot>
-void MainClass::wire(Sender* sender, Signal signal, Receiver* receiver, Slot slot)
+void MainClass::wire(Sender* sender, Signal signal, Receiver* receiver, Slot slot, Qt::ConnectionType type)
 {
-    const bool ok = bool(QObject::connect(sender, signal, receiver, slot));
+    const bool ok = bool(QObject::connect(sender, signal, receiver, slot, type));
     if (!ok)
         qWarning("MainClass: connection %d failed", connectionResults.size() + 1);
     connectionResults.append(ok);
@@ -154,7 +154,9 @@ void MainClass::connectModules()
     wire(modemModule, &ModemModule::signalEndInitialization, this, &MainClass::slotModemModuleStopInitialization);
     wire(modemModule, &ModemModule::signalSetInitInfoString, interfaceModule, &InterfaceModule::slotSetInitInfoString);
     wire(modemModule, &ModemModule::signalCastReceived, this, &MainClass::slotModemCastReceived);
-    wire(this, &MainClass::signalModemSendData, modemModule, &ModemModule::slotSendData);
+    // A sensor listens only briefly after it sent: its reply is written from this thread at
+    // once rather than waiting for the modem thread's turn.
+    wire(this, &MainClass::signalModemSendData, modemModule, &ModemModule::sendReply, Qt::DirectConnection);
     wire(modemModule, &ModemModule::signalDataReaded, interfaceModule, &InterfaceModule::signalModemDataReaded);
     wire(interfaceModule, &InterfaceModule::signalModemSendData, modemModule, &ModemModule::slotSendData);
     wire(modemModule, &ModemModule::signalSetStatusText, interfaceModule, &InterfaceModule::slotSetStatusText);

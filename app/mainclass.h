@@ -109,7 +109,8 @@ private:
     void connectNetworkModule();
     void connectWriter();
     template <typename Sender, typename Signal, typename Receiver, typename Slot>
-    void wire(Sender* sender, Signal signal, Receiver* receiver, Slot slot);
+    void wire(
+        Sender* sender, Signal signal, Receiver* receiver, Slot slot, Qt::ConnectionType type = Qt::AutoConnection);
 
     // Set by the first close request: start-up stops at its next step, and the shutdown
     // sequence runs only once.

@@ -6,6 +6,9 @@
 #include <QTimer>
 
 #include <chrono>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 #include "app/appstate.h"
 #include "links/serialportlock.h"
@@ -80,6 +83,14 @@ void ModemModule::run()
         return;
     }
     connect(port, &QSerialPort::readyRead, this, &ModemModule::slotReadyRead);
+    // Emitted inside the port's own writes too, where lineLock is held: no lock here.
+    connect(port, &QSerialPort::bytesWritten, this, [this] { portOwes = port->bytesToWrite() > 0; });
+#ifdef Q_OS_UNIX
+    {
+        QMutexLocker lock(&lineLock);
+        lineHandle = port->handle();
+    }
+#endif
     connect(port, &QSerialPort::errorOccurred, this, &ModemModule::portError);
     // Qt SerialPort reports no DSR changes; slotDsrChanged stays for its callers and does nothing.
 
@@ -98,27 +109,62 @@ void ModemModule::run()
     delete watchdog;
     watchdog = nullptr;
     // A loop ended by other means than slotStopModule still leaves no port behind.
+    closePort();
+}
+
+void ModemModule::closePort()
+{
+    {
+        QMutexLocker lock(&lineLock);
+        lineHandle = -1;
+    }
+    if (port && port->isOpen())
+        port->close();
     delete port;
     port = nullptr;
 }
 
 void ModemModule::slotStopModule()
 {
-    if (port) {
-        if (port->isOpen())
-            port->close();
-        delete port;
-        port = nullptr;
-    }
+    closePort();
     exit(0);
 }
 
 void ModemModule::slotSendData(QByteArray data)
 {
+    writeToPort(data, false);
+}
+
+void ModemModule::writeToPort(const QByteArray& data, bool handedOn)
+{
+    QMutexLocker lock(&lineLock);
+    handedOnReplies -= handedOn ? 1 : 0;
     if (!port || !port->isOpen())
         return;
     port->write(data);
     port->flush();
+    portOwes = port->bytesToWrite() > 0;
+}
+
+void ModemModule::sendReply(const QByteArray& frame)
+{
+    QByteArray rest = frame;
+    {
+        QMutexLocker lock(&lineLock);
+#ifdef Q_OS_UNIX
+        // The port is non-blocking: a line that takes less than the whole frame gets the rest
+        // through the port, and every later reply waits behind it.
+        if (lineHandle >= 0 && handedOnReplies == 0 && !portOwes) {
+            const ssize_t written = ::write(int(lineHandle), frame.constData(), size_t(frame.size()));
+            if (written == ssize_t(frame.size()))
+                return;
+            rest = frame.mid(written > 0 ? int(written) : 0);
+        }
+#endif
+        ++handedOnReplies;
+    }
+    QMetaObject::invokeMethod(
+        this, [this, rest] { writeToPort(rest, true); }, Qt::QueuedConnection);
 }
 
 void ModemModule::slotReadyRead()
@@ -266,9 +312,7 @@ void ModemModule::loseLine()
     if (!port)
         return;
     qCWarning(lcModem) << "modem line" << portName << "lost:" << port->errorString();
-    port->close();
-    delete port;
-    port = nullptr;
+    closePort();
     {
         QMutexLocker lock(&stateLock);
         initialized = false;
@@ -278,6 +322,5 @@ void ModemModule::loseLine()
 
 void ModemModule::sendCommand(const QByteArray& command)
 {
-    port->write(command);
-    port->flush();
+    writeToPort(command, false);
 }

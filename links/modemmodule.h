@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
 
 #include "links/modemrecords.h"
@@ -34,6 +35,11 @@ public:
 
     // The module's thread is the only writer; any other thread reads through this copy.
     ModemState state() const;
+
+    // A reply to a sensor, from any thread: written to the line at once when nothing else waits
+    // to be written, otherwise handed to the module's thread behind what waits. A frame is
+    // written whole either way, never cut by another write.
+    void sendReply(const QByteArray& frame);
 
     // Seams for tests: both must be set before start().
     void setWatchdogInterval(int ms) { watchdogInterval = ms; }
@@ -67,6 +73,9 @@ private:
     void clearPan();
     void sendCommand(const QByteArray& command);
     void portError(QSerialPort::SerialPortError error);
+    // Every write of the module's thread; `handedOn` for a reply that sendReply could not write.
+    void writeToPort(const QByteArray& data, bool handedOn);
+    void closePort();
     void loseLine();
 
     // Written only by the module's thread, always under stateLock; the same thread reads them
@@ -77,6 +86,12 @@ private:
     PanInfo panInfo;
     QVector<ModemNode> nodes;
     int initState = 0;
+
+    // Direct writes of replies and the module's own writes take turns under lineLock.
+    QMutex lineLock;
+    qintptr lineHandle = -1; // the open port's descriptor, -1 while none is open
+    int handedOnReplies = 0; // replies queued to the module's thread and not yet written
+    std::atomic<bool> portOwes { false }; // the port holds bytes it could not write yet
 
     QSerialPort* port = nullptr;
     QString portName;

@@ -66,6 +66,7 @@ public:
     QStringList status;
     QStringList casts;
     QByteArray data;
+    QStringList order; // "cast" and "data" as they came
 
     void attach(ModemModule* m)
     {
@@ -79,10 +80,14 @@ public:
             Qt::DirectConnection);
         connect(m, &ModemModule::signalEndInitialization, this, [this](const QString& t) { ends << t; });
         connect(m, &ModemModule::signalSetStatusText, this, [this](const QString& t) { status << t; });
-        connect(m, &ModemModule::signalDataReaded, this, [this](const QByteArray& d) { data += d; });
+        connect(m, &ModemModule::signalDataReaded, this, [this](const QByteArray& d) {
+            data += d;
+            order << QStringLiteral("data");
+        });
         connect(m, &ModemModule::signalCastReceived, this,
             [this](const QString& kind, const QString& eui, const QByteArray& p) {
                 casts << kind + '|' + eui + '|' + p.toHex();
+                order << QStringLiteral("cast");
             });
     }
 };
@@ -104,6 +109,9 @@ private slots:
     void noiseOnTheLine();
     void stopClosesThePort();
     void lineLostAfterInitialisation();
+    void castBeforeTheTerminalCopy();
+    void repliesDoNotWaitForTheModuleThread_data();
+    void repliesDoNotWaitForTheModuleThread();
 
 private:
     void startModule(int watchdogMs = 15000);
@@ -379,4 +387,78 @@ void TestModemModule::lineLostAfterInitialisation()
 }
 
 QTEST_GUILESS_MAIN(TestModemModule)
+// The GUI thread is woken for the sensor's message, which waits for its reply, before the
+// terminal's copy of the same bytes.
+void TestModemModule::castBeforeTheTerminalCopy()
+{
+    initialise();
+    recorder->order.clear();
+    peer->sendCast("UCAST", sensor, payload);
+    QTRY_COMPARE(recorder->order, QStringList({ "cast", "data" }));
+}
+
+void TestModemModule::repliesDoNotWaitForTheModuleThread_data()
+{
+    QTest::addColumn<int>("replies");
+    QTest::addColumn<int>("commands"); // queued to the module's thread between the replies
+    QTest::newRow("one reply") << 1 << 0;
+    QTest::newRow("replies between commands") << 40 << 40;
+}
+
+// Replies are written by the thread that answers the sensor, also while the module's thread is
+// held up; a reply and the module's own writes never cut into each other.
+void TestModemModule::repliesDoNotWaitForTheModuleThread()
+{
+    QFETCH(int, replies);
+    QFETCH(int, commands);
+    initialise();
+    const QByteArray before = peer->received();
+    auto reply = [](int i) {
+        return "AT+UCASTB:08," + sensor + "\r" + QByteArray("\x01\x04\x01\x04", 4) + char(i) + QByteArray(3, 0) + '\r';
+    };
+    QSemaphore held;
+    QSemaphore release;
+    QMetaObject::invokeMethod(
+        module,
+        [&] {
+            held.release();
+            release.acquire();
+        },
+        Qt::QueuedConnection);
+    held.acquire();
+    module->sendReply(reply(0));
+    const bool arrived = QTest::qWaitFor([&] { return peer->received() == before + reply(0); }, 5000);
+    release.release();
+    QVERIFY(arrived);
+
+    QByteArray expectedReplies = reply(0);
+    QByteArray expectedCommands;
+    for (int i = 1; i < replies || i <= commands; ++i) {
+        if (i <= commands) {
+            const QByteArray command = "ATS" + QByteArray::number(i) + "?\r";
+            expectedCommands += command;
+            QMetaObject::invokeMethod(
+                module, [this, command] { module->slotSendData(command); }, Qt::QueuedConnection);
+        }
+        if (i < replies) {
+            module->sendReply(reply(i));
+            expectedReplies += reply(i);
+        }
+    }
+    const int total = before.size() + expectedReplies.size() + expectedCommands.size();
+    QTRY_COMPARE(peer->received().size(), total);
+    // Split into whole writes again: each reply in its order, each command in its order.
+    QByteArray rest = peer->received().mid(before.size());
+    QByteArray gotReplies;
+    QByteArray gotCommands;
+    while (!rest.isEmpty()) {
+        const int length = rest.startsWith("AT+UCASTB") ? reply(0).size() : rest.indexOf('\r') + 1;
+        QVERIFY(length > 0);
+        (rest.startsWith("AT+UCASTB") ? gotReplies : gotCommands) += rest.left(length);
+        rest.remove(0, length);
+    }
+    QCOMPARE(gotReplies, expectedReplies);
+    QCOMPARE(gotCommands, expectedCommands);
+}
+
 #include "tst_modemmodule.moc"
