@@ -48,6 +48,7 @@ void SensorTree::build(bool expand)
     for (int i = 0; !expand && i < c.locations.size(); ++i)
         unfolded[i] = c.locations[i]->treeItem && c.locations[i]->treeItem->isExpanded();
     tree->clear();
+    decorated.clear();
     shownRooms.clear();
     shownSensors.clear();
     homeless = 0;
@@ -256,6 +257,13 @@ void SensorTree::decorateItem(QTreeWidgetItem* item, qint64 nowMs)
         const int i = sensorIndex.toInt();
         if (i < 0 || i >= c.sensors.size() || c.sensors[i]->treeItem != item)
             return;
+        // Rows whose sensor has not changed are passed over: thousands of sensors report, and
+        // the rows on screen are decorated at every stored batch.
+        const SensorTreeLook::Source source = SensorTreeLook::sensorSource(*c.sensors[i], c, nowMs);
+        auto known = decorated.find(item);
+        if (known != decorated.end() && *known == source)
+            return;
+        decorated.insert(item, source);
         static const QIcon alert(QStringLiteral(":/alert.png"));
         const ItemLook look = SensorTreeLook::sensor(*c.sensors[i], c, nowMs);
         // Icons do not compare equal, so setting the same one again would repaint the row at

@@ -493,6 +493,8 @@ private slots:
         QTest::newRow("calibration due") << 4 << QList<int> { 2 };
         QTest::newRow("calibration done") << 5 << QList<int> { 1 };
         QTest::newRow("silent") << 6 << QList<int> { 2 };
+        QTest::newRow("a lower critical temperature") << 7 << QList<int> { 0, 2 };
+        QTest::newRow("thresholds of its own") << 8 << QList<int> { 0 };
     }
     void decorationChangesChangedRowsOnly()
     {
@@ -545,6 +547,14 @@ private slots:
         case 6: // never heard since the start: a text that does not count the seconds
             s[2]->online = false;
             s[2]->lastSeen = 0;
+            break;
+        case 7:
+            state->TemperatureMaxCritical = 20;
+            break;
+        case 8:
+            s[0]->isEnabled = true;
+            s[0]->tMinCritical = 25;
+            s[0]->tMaxCritical = 50;
             break;
         }
         w->slotRefresh();
