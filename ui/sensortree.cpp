@@ -231,9 +231,12 @@ QStringList SensorTree::checkedSensors() const
 
 void SensorTree::decorate(qint64 nowMs)
 {
+    const int height = tree->viewport()->height();
+    if (height <= 0)
+        return;
     busy = true;
     // The last row on screen, found once: none when the rows end above the viewport's bottom.
-    const QTreeWidgetItem* last = tree->itemAt(0, tree->viewport()->height() - 1);
+    const QTreeWidgetItem* last = tree->itemAt(0, height - 1);
     for (QTreeWidgetItem* item = tree->itemAt(0, 0); item; item = tree->itemBelow(item)) {
         decorateItem(item, nowMs);
         if (item == last)
@@ -266,10 +269,7 @@ void SensorTree::decorateItem(QTreeWidgetItem* item, qint64 nowMs)
         decorated.insert(item, source);
         static const QIcon alert(QStringLiteral(":/alert.png"));
         const ItemLook look = SensorTreeLook::sensor(*c.sensors[i], c, nowMs);
-        // Icons do not compare equal, so setting the same one again would repaint the row at
-        // every refresh; the other roles are left alone by the item when they are unchanged.
-        if (look.alertIcon == item->icon(0).isNull())
-            item->setIcon(0, look.alertIcon ? alert : QIcon());
+        item->setIcon(0, look.alertIcon ? alert : QIcon());
         apply(look);
         return;
     }
