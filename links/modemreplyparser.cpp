@@ -73,6 +73,13 @@ bool someRuleWaits(const QString& text)
     return waits;
 }
 
+bool startsAsCast(const QString& text)
+{
+    const QChar kind = text.isEmpty() ? QChar() : text.at(0);
+    return (kind == QLatin1Char('U') || kind == QLatin1Char('M') || kind == QLatin1Char('B'))
+        && text.midRef(1, 5) == QLatin1String("CAST:");
+}
+
 // Lengths on the line are hexadecimal and never negative; anything else counts as 0.
 qint64 hexLength(const QString& text)
 {
@@ -181,15 +188,24 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
     const int window = lineWindow();
     const QString text = QString::fromLatin1(byteBuffer.constData() + head, window);
 
+    const auto match = [&text](int rule) {
+        return rules()[rule].match(
+            text, 0, QRegularExpression::PartialPreferCompleteMatch, QRegularExpression::AnchoredMatchOption);
+    };
     bool couldComplete = false;
     QRegularExpressionMatch m;
-    int rule = 0;
-    for (; rule < RuleCount; ++rule) {
-        m = rules()[rule].match(
-            text, 0, QRegularExpression::PartialPreferCompleteMatch, QRegularExpression::AnchoredMatchOption);
-        if (m.hasMatch())
-            break;
-        couldComplete = couldComplete || m.hasPartialMatch();
+    // Once the modem runs, nearly every reply is a sensor's message, and no other rule can match
+    // text that starts as one: its rule is tried first, and the others only when it fails.
+    int rule = RuleCast;
+    if (startsAsCast(text))
+        m = match(RuleCast);
+    if (!m.hasMatch()) {
+        for (rule = 0; rule < RuleCount; ++rule) {
+            m = match(rule);
+            if (m.hasMatch())
+                break;
+            couldComplete = couldComplete || m.hasPartialMatch();
+        }
     }
     if (rule == RuleCount) {
         // A prefix of some reply is worth waiting for only if nothing hides the rest of it.

@@ -48,6 +48,7 @@ void SensorTree::build(bool expand)
     for (int i = 0; !expand && i < c.locations.size(); ++i)
         unfolded[i] = c.locations[i]->treeItem && c.locations[i]->treeItem->isExpanded();
     tree->clear();
+    decorated.clear();
     shownRooms.clear();
     shownSensors.clear();
     homeless = 0;
@@ -230,12 +231,16 @@ QStringList SensorTree::checkedSensors() const
 
 void SensorTree::decorate(qint64 nowMs)
 {
+    const int height = tree->viewport()->height();
+    if (height <= 0)
+        return;
     busy = true;
-    const int bottom = tree->viewport()->height();
+    // The last row on screen, found once: none when the rows end above the viewport's bottom.
+    const QTreeWidgetItem* last = tree->itemAt(0, height - 1);
     for (QTreeWidgetItem* item = tree->itemAt(0, 0); item; item = tree->itemBelow(item)) {
-        if (tree->visualItemRect(item).top() >= bottom)
-            break;
         decorateItem(item, nowMs);
+        if (item == last)
+            break;
     }
     busy = false;
 }
@@ -255,6 +260,13 @@ void SensorTree::decorateItem(QTreeWidgetItem* item, qint64 nowMs)
         const int i = sensorIndex.toInt();
         if (i < 0 || i >= c.sensors.size() || c.sensors[i]->treeItem != item)
             return;
+        // Rows whose sensor has not changed are passed over: thousands of sensors report, and
+        // the rows on screen are decorated at every stored batch.
+        const SensorTreeLook::Source source = SensorTreeLook::sensorSource(*c.sensors[i], c, nowMs);
+        auto known = decorated.find(item);
+        if (known != decorated.end() && *known == source)
+            return;
+        decorated.insert(item, source);
         static const QIcon alert(QStringLiteral(":/alert.png"));
         const ItemLook look = SensorTreeLook::sensor(*c.sensors[i], c, nowMs);
         item->setIcon(0, look.alertIcon ? alert : QIcon());

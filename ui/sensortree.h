@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QFont>
+#include <QHash>
 #include <QStringList>
 #include <QVector>
 
 #include "ui/sensortreediff.h"
+#include "ui/sensortreelook.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -64,4 +66,6 @@ private:
     QVector<SensorTreeDiff::Leaf> shownSensors;
     // Sensors shown under the first room for want of their own: a room appended may be theirs.
     int homeless = 0;
+    // What each sensor row was last decorated from; a whole build starts it afresh.
+    QHash<const QTreeWidgetItem*, SensorTreeLook::Source> decorated;
 };

@@ -2,21 +2,25 @@
 
 #include <QObject>
 
+#include <algorithm>
+#include <iterator>
+
 #include "app/appstate.h"
 #include "links/modemmodule.h"
 #include "links/zigbeeclient.h"
 
-namespace SensorTreeLook {
+namespace SensorTreeLook
+{
 
-namespace {
+namespace
+{
 
 QString tr(const char* text)
 {
     return QObject::tr(text);
 }
 
-struct Limits
-{
+struct Limits {
     double tMinCritical, tMaxCritical, tMinWarning, tMaxWarning;
     double hMinCritical, hMaxCritical, hMinWarning, hMaxWarning;
 };
@@ -36,7 +40,7 @@ bool outside(bool present, double value, double low, double high)
     return present && (value <= low || value >= high);
 }
 
-}  // namespace
+} // namespace
 
 ItemLook gatewayLocation(const Location& location)
 {
@@ -73,6 +77,35 @@ QString silenceText(qint64 elapsed)
     if (rest % 60 != 0)
         text += QString::number(rest % 60) + tr(" секунд");
     return text;
+}
+
+bool Source::operator==(const Source& o) const
+{
+    if (silent != o.silent || calibrationDue != o.calibrationDue)
+        return false;
+    if (silent)
+        return online == o.online && silentFor == o.silentFor;
+    return hasTemperature == o.hasTemperature && hasWetness == o.hasWetness
+        && (!hasTemperature || temperature == o.temperature) && (!hasWetness || wetness == o.wetness)
+        && std::equal(std::begin(limits), std::end(limits), std::begin(o.limits));
+}
+
+Source sensorSource(const Sensor& s, const AppState& config, qint64 nowMs)
+{
+    Source source;
+    source.silentFor = qMax<qint64>(0, (nowMs - s.lastSeen) / 1000);
+    source.silent = source.silentFor >= config.BreakInterval;
+    source.online = s.online;
+    source.calibrationDue = s.calibrationDue;
+    source.hasTemperature = s.lastData.hasTemperature;
+    source.hasWetness = s.lastData.hasWetness;
+    source.temperature = s.lastData.temperature;
+    source.wetness = s.lastData.wetness;
+    const Limits l = limitsOf(s, config);
+    const double limits[8] = { l.tMinCritical, l.tMaxCritical, l.tMinWarning, l.tMaxWarning, l.hMinCritical,
+        l.hMaxCritical, l.hMinWarning, l.hMaxWarning };
+    std::copy(std::begin(limits), std::end(limits), std::begin(source.limits));
+    return source;
 }
 
 ItemLook sensor(const Sensor& s, const AppState& config, qint64 nowMs)
@@ -127,4 +160,4 @@ int repeaterCount(const QVector<ModemNode>& nodes)
     return n;
 }
 
-}  // namespace SensorTreeLook
+} // namespace SensorTreeLook

@@ -162,54 +162,61 @@ QVariantList TableLoads::timeFilterValues(qint64 nowSeconds) const
         .values;
 }
 
-TableQueries::Query TableLoads::queryOf(int table, const QStringList& sensors) const
+TableLoads::QueryInputs TableLoads::inputsOf(int table) const
 {
-    auto order = [](QTableView* view, TableQueries::Table which) {
-        const QHeaderView* h = view->horizontalHeader();
-        return TableQueries::orderClause(
-            which, h->sortIndicatorSection(), h->sortIndicatorOrder() == Qt::AscendingOrder);
-    };
-    const int type = activeDbType();
-    const QVariantList filter = timeFilterValues(QDateTime::currentSecsSinceEpoch());
-    if (table != TableQueries::Measurements && config().aggregatesReady) {
+    const QHeaderView* h = viewOf(ui, table)->horizontalHeader();
+    QueryInputs in;
+    in.table = table;
+    in.dbType = activeDbType();
+    in.sensors = tree->checkedSensors();
+    in.filter = timeFilterValues(QDateTime::currentSecsSinceEpoch());
+    in.timeCondition = *timeFilter;
+    in.section = h->sortIndicatorSection();
+    in.ascending = h->sortIndicatorOrder() == Qt::AscendingOrder;
+    in.aggregates = config().aggregatesReady;
+    in.batteryBounds = config().batteryBoundsReady;
+    in.style = config().DateTimeStyle;
+    in.maxRows = config().MaxTableRows;
+    return in;
+}
+
+TableQueries::Query TableLoads::queryOf(const QueryInputs& in)
+{
+    const auto which = TableQueries::Table(in.table);
+    const QString order = TableQueries::orderClause(which, in.section, in.ascending);
+    if (which != TableQueries::Measurements && in.aggregates) {
         // Whole days and hours come from the aggregates, so a year costs about what a day does.
         qint64 first = 0;
         qint64 last = 0;
-        TableQueries::windowOf(filter, &first, &last);
-        if (table == TableQueries::Locations)
-            return TableQueries::locationsSummary(
-                type, sensors, first, last, order(ui->tableViewLocations, TableQueries::Locations));
-        return TableQueries::sensorsSummary(
-            type, sensors, first, last, order(ui->tableViewSensors, TableQueries::Sensors));
+        TableQueries::windowOf(in.filter, &first, &last);
+        if (which == TableQueries::Locations)
+            return TableQueries::locationsSummary(in.dbType, in.sensors, first, last, order);
+        return TableQueries::sensorsSummary(in.dbType, in.sensors, first, last, order);
     }
     TableQueries::Query query;
-    switch (table) {
+    switch (which) {
     case TableQueries::Locations:
-        query.text = TableQueries::locationsQuery(
-            type, sensors.size(), *timeFilter, order(ui->tableViewLocations, TableQueries::Locations));
+        query.text = TableQueries::locationsQuery(in.dbType, in.sensors.size(), in.timeCondition, order);
         break;
     case TableQueries::Sensors:
-        query.text = TableQueries::sensorsQuery(
-            type, sensors.size(), *timeFilter, order(ui->tableViewSensors, TableQueries::Sensors));
+        query.text = TableQueries::sensorsQuery(in.dbType, in.sensors.size(), in.timeCondition, order);
         break;
     default: {
-        const QHeaderView* h = ui->tableViewTable->horizontalHeader();
-        if (config().aggregatesReady) {
+        if (in.aggregates) {
             // A value order reads the hours that can hold the first rows, not the whole window.
-            query = TableQueries::measurementsByValue(type, sensors, filter, h->sortIndicatorSection(),
-                h->sortIndicatorOrder() == Qt::AscendingOrder, config().DateTimeStyle, config().MaxTableRows,
-                config().batteryBoundsReady);
+            query = TableQueries::measurementsByValue(in.dbType, in.sensors, in.filter, in.section, in.ascending,
+                in.style, in.maxRows, in.batteryBounds);
             if (!query.text.isEmpty())
                 return query;
         }
-        query.text = TableQueries::measurementsQuery(type, sensors.size(), *timeFilter,
-            order(ui->tableViewTable, TableQueries::Measurements), config().DateTimeStyle, config().MaxTableRows);
+        query.text = TableQueries::measurementsQuery(
+            in.dbType, in.sensors.size(), in.timeCondition, order, in.style, in.maxRows);
         break;
     }
     }
-    for (const QString& eui : sensors)
+    for (const QString& eui : in.sensors)
         query.values << eui;
-    query.values << filter;
+    query.values << in.filter;
     return query;
 }
 
@@ -222,21 +229,23 @@ void TableLoads::request(int table)
 void TableLoads::start(int table)
 {
     Request& request = requests[table];
-    const TableQueries::Query q = queryOf(table, tree->checkedSensors());
-    const QString text = q.text;
-    const QVariantList values = q.values;
-    if (table != TableQueries::Measurements)
-        qCDebug(lcViewSql).noquote() << text;
-    if (text.isEmpty()) {
-        models[table]->setRows({});
-        request.gate.abandon();
-        return;
-    }
     request.inFlight = ++serial;
     const quint64 id = request.inFlight;
+    const QueryInputs inputs = inputsOf(table);
     TableLoader* target = loader;
     QMetaObject::invokeMethod(
-        loader, [target, table, id, text, values] { target->load(table, id, text, values); }, Qt::QueuedConnection);
+        loader,
+        [target, table, id, inputs] {
+            const TableQueries::Query q = queryOf(inputs);
+            if (table != TableQueries::Measurements)
+                qCDebug(lcViewSql).noquote() << q.text;
+            // A database type without such a statement shows the table empty.
+            if (q.text.isEmpty())
+                emit target->loaded(table, id, TableRows());
+            else
+                target->load(table, id, q.text, q.values);
+        },
+        Qt::QueuedConnection);
 }
 
 void TableLoads::loaded(int table, quint64 id, const TableRows& rows)

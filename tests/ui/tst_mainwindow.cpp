@@ -471,6 +471,107 @@ private slots:
         delete w;
     }
 
+    // A sensor row's look as the decoration leaves it.
+    static QString lookOf(const QTreeWidgetItem* item)
+    {
+        return QStringLiteral("%1 %2 %3 %4 %5")
+            .arg(item->background(0).color().name(), item->foreground(0).color().name())
+            .arg(item->font(0).bold())
+            .arg(item->toolTip(0), item->icon(0).isNull() ? QStringLiteral("-") : QStringLiteral("icon"));
+    }
+
+    // A refresh changes the rows whose look changed and no other, and leaves every row as a
+    // window built afresh shows it.
+    void decorationChangesChangedRowsOnly_data()
+    {
+        QTest::addColumn<int>("change");
+        QTest::addColumn<QList<int>>("changed"); // registry indexes of the rows that change
+        QTest::newRow("nothing") << 0 << QList<int>();
+        QTest::newRow("battery only") << 1 << QList<int>();
+        QTest::newRow("temperature beyond its critical bound") << 2 << QList<int> { 0 };
+        QTest::newRow("humidity back within its bounds") << 3 << QList<int> { 1 };
+        QTest::newRow("calibration due") << 4 << QList<int> { 2 };
+        QTest::newRow("calibration done") << 5 << QList<int> { 1 };
+        QTest::newRow("silent") << 6 << QList<int> { 2 };
+        QTest::newRow("a lower critical temperature") << 7 << QList<int> { 0, 2 };
+        QTest::newRow("thresholds of its own") << 8 << QList<int> { 0 };
+    }
+    void decorationChangesChangedRowsOnly()
+    {
+        QFETCH(int, change);
+        QFETCH(QList<int>, changed);
+        state->TemperatureMinCritical = 0;
+        state->TemperatureMinWarning = 10;
+        state->TemperatureMaxWarning = 30;
+        state->TemperatureMaxCritical = 40;
+        state->WetnessMinCritical = 10;
+        state->WetnessMinWarning = 20;
+        state->WetnessMaxWarning = 70;
+        state->WetnessMaxCritical = 90;
+        for (Sensor* s : qAsConst(state->sensors)) {
+            s->online = true;
+            s->lastData = { true, true, true, 21.5, 40.0, 3.0 };
+        }
+        state->sensors[1]->lastData.wetness = 95;
+        state->sensors[1]->calibrationDue = true;
+        auto shown = [this] {
+            auto* w = window();
+            w->show();
+            if (QTest::qWaitForWindowExposed(w)) {
+                w->slotRefresh();
+                settle(w);
+            }
+            return w;
+        };
+        MainWindow* w = shown();
+        QSet<int> rows;
+        connect(w->ui->listSensors->model(), &QAbstractItemModel::dataChanged, w,
+            [&rows](const QModelIndex& first) { rows << first.data(Qt::UserRole).toInt(); });
+        Sensor* const* s = state->sensors.constData();
+        switch (change) {
+        case 1:
+            s[0]->lastData.battery = 2.1;
+            break;
+        case 2:
+            s[0]->lastData.temperature = 45;
+            break;
+        case 3:
+            s[1]->lastData.wetness = 50;
+            break;
+        case 4:
+            s[2]->calibrationDue = true;
+            break;
+        case 5:
+            s[1]->calibrationDue = false;
+            break;
+        case 6: // never heard since the start: a text that does not count the seconds
+            s[2]->online = false;
+            s[2]->lastSeen = 0;
+            break;
+        case 7:
+            state->TemperatureMaxCritical = 20;
+            break;
+        case 8:
+            s[0]->isEnabled = true;
+            s[0]->tMinCritical = 25;
+            s[0]->tMaxCritical = 50;
+            break;
+        }
+        w->slotRefresh();
+        settle(w);
+        QList<int> touched = rows.values();
+        std::sort(touched.begin(), touched.end());
+        QCOMPARE(touched, changed);
+        QStringList looks;
+        for (const Sensor* sensor : qAsConst(state->sensors))
+            looks << lookOf(sensor->treeItem);
+        delete w;
+        w = shown();
+        for (int i = 0; i < state->sensors.size(); ++i)
+            QCOMPARE(looks[i], lookOf(state->sensors[i]->treeItem));
+        delete w;
+    }
+
     // The summary statements reach the log only when their category is switched on.
     void summarySqlLogging_data()
     {
