@@ -215,11 +215,6 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<int>("batches");
         const QString gateway = InterfaceModule::networkLogLine(QTime(12, 0, 5), QStringLiteral("Шлюз &lt;1&gt;"));
-        QTest::newRow("one line") << QStringList { gateway } << 1;
-        QStringList crowd;
-        for (int i = 0; i < 40; ++i)
-            crowd << gateway;
-        QTest::newRow("a crowd in one flush") << crowd << 1;
         QTest::newRow("plain and rich lines") << QStringList { "plain", "<b>bold</b> text", gateway, "" } << 1;
         QTest::newRow("over several flushes") << QStringList { gateway, "<i>two</i>", "three", gateway } << 4;
         QStringList over;
@@ -486,12 +481,10 @@ private slots:
     {
         QTest::addColumn<int>("change");
         QTest::addColumn<QList<int>>("changed"); // registry indexes of the rows that change
-        QTest::newRow("nothing") << 0 << QList<int>();
         QTest::newRow("battery only") << 1 << QList<int>();
         QTest::newRow("temperature beyond its critical bound") << 2 << QList<int> { 0 };
         QTest::newRow("humidity back within its bounds") << 3 << QList<int> { 1 };
         QTest::newRow("calibration due") << 4 << QList<int> { 2 };
-        QTest::newRow("calibration done") << 5 << QList<int> { 1 };
         QTest::newRow("silent") << 6 << QList<int> { 2 };
         QTest::newRow("a lower critical temperature") << 7 << QList<int> { 0, 2 };
         QTest::newRow("thresholds of its own") << 8 << QList<int> { 0 };
@@ -540,9 +533,6 @@ private slots:
             break;
         case 4:
             s[2]->calibrationDue = true;
-            break;
-        case 5:
-            s[1]->calibrationDue = false;
             break;
         case 6: // never heard since the start: a text that does not count the seconds
             s[2]->online = false;
