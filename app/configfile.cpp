@@ -6,69 +6,138 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <cstring>
+
 namespace
 {
 
-// The character a value's text starts with at `at`, after the store's escapes ("\x40", "\100",
-// "\@"); `at` moves past it.
-uint unescapedAt(const QByteArray& text, int& at)
+bool iniSpace(char c)
 {
-    if (text.at(at) != '\\' || at + 1 >= text.size())
-        return uchar(text.at(at++));
-    const char kind = text.at(++at);
-    const bool hex = kind == 'x';
-    const bool octal = kind >= '0' && kind <= '7';
-    if (!hex && !octal)
-        return uchar(text.at(at++));
-    if (hex)
-        ++at;
-    uint value = 0;
-    for (; at < text.size() && value < 0x110000; ++at) {
-        const char c = text.at(at);
-        const int digit = c >= '0' && c <= '9'       ? c - '0'
-            : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10
-                                                     : -1;
-        if (digit < 0 || digit >= (hex ? 16 : 8))
-            break;
-        value = value * (hex ? 16 : 8) + uint(digit);
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool hexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+}
+
+// One entry of INI text from `pos`, cut where the settings store cuts it: at a line break or a
+// ';' outside quotes. A backslash takes the next character (a line break too) with it, and a
+// line that starts with ';' is a comment. `equals` is the first '=' outside quotes, or -1.
+bool nextIniEntry(const QByteArray& text, int& pos, int& start, int& end, int& equals)
+{
+    const int size = text.size();
+    bool quoted = false;
+    equals = -1;
+    start = pos;
+    while (start < size && iniSpace(text.at(start)))
+        ++start;
+    int at = start;
+    while (at < size) {
+        const char c = text.at(at++);
+        if (c == '=') {
+            if (!quoted && equals < 0)
+                equals = at - 1;
+        } else if (c == '\n' || c == '\r') {
+            if (at == start + 1)
+                ++start;
+            else if (!quoted) {
+                --at;
+                break;
+            }
+        } else if (c == '\\') {
+            if (at < size) {
+                const char escaped = text.at(at++);
+                if (at < size && ((escaped == '\n' && text.at(at) == '\r') || (escaped == '\r' && text.at(at) == '\n')))
+                    ++at;
+            }
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ';') {
+            if (at == start + 1) {
+                while (at < size && text.at(at) != '\n' && text.at(at) != '\r')
+                    ++at;
+                while (at < size && iniSpace(text.at(at)))
+                    ++at;
+                start = at;
+            } else if (!quoted) {
+                --at;
+                break;
+            }
+        }
     }
-    return value;
+    pos = end = at;
+    return end > start;
+}
+
+// The texts of a value as the settings store unescapes them before it decides what they are:
+// a list splits at commas outside quotes, quotes are dropped, spaces are skipped at the start
+// of a text and after a closing quote, and a "\x" or octal escape runs over every digit that
+// follows and keeps the low 16 bits.
+QStringList iniValueTexts(const QByteArray& text, int at, int to)
+{
+    QStringList texts;
+    QString current;
+    bool quoted = false;
+    const auto skipSpaces = [&] {
+        while (at < to && (text.at(at) == ' ' || text.at(at) == '\t'))
+            ++at;
+    };
+    skipSpaces();
+    while (at < to) {
+        const char c = text.at(at++);
+        if (c == '"') {
+            quoted = !quoted;
+            if (!quoted)
+                skipSpaces();
+        } else if (c == ',' && !quoted) {
+            texts << current;
+            current.clear();
+            skipSpaces();
+        } else if (c != '\\') {
+            current += QChar(uchar(c));
+        } else if (at < to) {
+            static const char simple[] = "a\ab\bf\fn\nr\rt\tv\v\"\"?\?''\\\\";
+            const char kind = text.at(at++);
+            const char* found = std::strchr(simple, kind);
+            const bool hex = kind == 'x' && at < to && hexDigit(text.at(at));
+            const bool octal = kind >= '0' && kind <= '7';
+            if (kind && found && (found - simple) % 2 == 0) {
+                current += QLatin1Char(found[1]);
+            } else if (hex || octal) {
+                uint value = hex ? 0 : uint(kind - '0');
+                for (; at < to && (hex ? hexDigit(text.at(at)) : text.at(at) >= '0' && text.at(at) <= '7'); ++at) {
+                    const char d = text.at(at);
+                    value = (value << (hex ? 4 : 3)) + uint(d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
+                }
+                current += QChar(ushort(value & 0xffff));
+            } else if ((kind == '\n' || kind == '\r') && at < to && (text.at(at) == '\n' || text.at(at) == '\r')
+                && text.at(at) != kind) {
+                ++at; // a line that goes on in the next one
+            }
+            // Any other escaped character is dropped.
+        }
+    }
+    texts << current;
+    return texts;
 }
 
 } // namespace
 
 bool carriesSerializedValue(const QByteArray& fileText)
 {
-    // A line that ends with a backslash goes on in the next one.
-    QByteArray text = fileText;
-    text.replace("\\\r\n", "").replace("\\\n", "").replace('\r', '\n');
-    for (const QByteArray& raw : text.split('\n')) {
-        const QByteArray line = raw.trimmed();
-        const int equals = line.indexOf('=');
-        if (line.startsWith(';') || line.startsWith('[') || equals < 0)
+    int pos = 0;
+    int start = 0;
+    int end = 0;
+    int equals = -1;
+    while (nextIniEntry(fileText, pos, start, end, equals)) {
+        if (fileText.at(start) == '[' || equals < 0)
             continue;
-        // Each element of the value (a list splits at commas outside quotes) is looked at from
-        // its first character: only there does "@Variant(" make it a serialized object.
-        bool quoted = false;
-        bool elementStart = true;
-        for (int at = equals + 1; at < line.size();) {
-            const char c = line.at(at);
-            if (elementStart && (c == ' ' || c == '\t')) {
-                ++at;
-            } else if (c == '"') {
-                quoted = !quoted;
-                ++at;
-            } else if (elementStart) {
-                elementStart = false;
-                const char* form = "@Variant(";
-                for (int next = at; *form && next < line.size() && unescapedAt(line, next) == uchar(*form); at = next)
-                    ++form;
-                if (!*form)
-                    return true;
-            } else {
-                elementStart = c == ',' && !quoted;
-                at += c == '\\' ? 2 : 1;
-            }
+        // Each text of the value is looked at from its first character: only there does the
+        // store take "@Variant(" or "@DateTime(" for a serialized object.
+        for (const QString& value : iniValueTexts(fileText, equals + 1, end)) {
+            if (value.startsWith(QLatin1String("@Variant(")) || value.startsWith(QLatin1String("@DateTime(")))
+                return true;
         }
     }
     return false;

@@ -24,9 +24,10 @@ bool settingsUnreadable(const QSettings& settings, const QStringList& sections);
 // the copy failed.
 QString keepConfigAside(const QString& path);
 
-// Whether some value of the INI text would be read as a serialized object ("@Variant(…)"),
-// which the settings store decodes with QDataStream: a crafted one makes it allocate without
-// bound. The program writes only text, numbers and flags, never one of those, so such a file
+// Whether some value of the INI text would be read as a serialized object ("@Variant(…)" or
+// "@DateTime(…)"), which the settings store decodes with QDataStream: a crafted one makes it
+// allocate without bound. The text is cut into entries and values exactly as the store cuts
+// it. The program writes only text, numbers and flags, never one of those, so such a file
 // never came from us.
 bool carriesSerializedValue(const QByteArray& text);
 // Moves such a configuration file aside before the settings store reads it; the copy's path,

@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <cstdio>
+
 #include "app/appstate.h"
 #include "app/configfile.h"
 #include "fuzz/streamreads.h"
@@ -16,11 +18,41 @@ namespace
 // Where the fuzzer was started: its corpus and findings paths may be relative to it.
 QString startFolder;
 
-void check(bool condition)
+// Names the property that broke before the fuzzer keeps the input.
+void check(bool condition, int line)
 {
-    if (!condition)
+    if (!condition) {
         QDir::setCurrent(startFolder);
+        std::fprintf(stderr, "fuzz_configfile.cpp:%d: property broken\n", line);
+    }
     require(condition);
+}
+#define check(condition) check((condition), __LINE__)
+
+// What the store makes of a value without decoding an object: text, a list of texts, bytes,
+// a rectangle, size or point, or nothing ("@Invalid()").
+bool plainValue(const QVariant& value, bool inList = false)
+{
+    switch (int(value.type())) {
+    case QVariant::Invalid:
+    case QVariant::String:
+    case QVariant::StringList:
+    case QVariant::ByteArray:
+    case QVariant::Rect:
+    case QVariant::Size:
+    case QVariant::Point:
+        return true;
+    case QVariant::List:
+        if (inList)
+            return false;
+        for (const QVariant& item : value.toList()) {
+            if (!plainValue(item, true))
+                return false;
+        }
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Every value the configuration holds, as text; a number that is no number reads "nan".
@@ -69,6 +101,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     check(dir.isValid() && QDir::setCurrent(dir.path()) && QDir().mkdir(QStringLiteral("data")));
 
     check(writeConfig(bytes));
+    if (!carriesSerializedValue(bytes)) {
+        // Let through: then the store decodes no object from it. A serialized object that slips
+        // past comes back as a number, a list of them or some other type.
+        QSettings store(QString::fromLatin1(kConfigPath), QSettings::IniFormat);
+        for (const QString& key : store.allKeys())
+            check(plainValue(store.value(key)));
+    }
     {
         AppState first;
         first.loadConfig();
