@@ -353,7 +353,6 @@ private slots:
             << "[Other]\nPa\"th=x\"rd=@Variant" + five + "\n" << true;
         QTest::newRow("hex escape keeps the low 16 bits")
             << "[Other]\nPathExportDBF=\\x1000040Variant" + five + "\n" << true;
-        QTest::newRow("octal escape") << "[Other]\nPathExportDBF=\\100Variant" + five + "\n" << true;
         QTest::newRow("quotes and spaces dropped")
             << "[Other]\nPathExportDBF=x, \"@\"  Var\"iant\"" + five + "\n" << true;
         QTest::newRow("line break inside quotes")
@@ -370,7 +369,6 @@ private slots:
             << "[Other]\nPathExportDBF=x;@Variant" + five + "\n" << false;
         QTest::newRow("comment line") << "[Other]\n; PathExportDBF=@Variant" + five + "\n" << false;
         QTest::newRow("section header") << "[@Variant" + five + "]\nDaysSave=1\n" << false;
-        QTest::newRow("in a key") << "[Other]\n@Variant" + five + "=1\n" << false;
     }
     void serializedValuesFoundAsTheStoreReadsThem()
     {
