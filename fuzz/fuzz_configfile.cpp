@@ -3,9 +3,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/appstate.h"
@@ -29,30 +31,16 @@ void check(bool condition, int line)
 }
 #define check(condition) check((condition), __LINE__)
 
-// What the store makes of a value without decoding an object: text, a list of texts, bytes,
-// a rectangle, size or point, or nothing ("@Invalid()").
+// What the store makes of a value without decoding an object: text, bytes, a rectangle, size
+// or point, nothing ("@Invalid()"), or a list of those.
 bool plainValue(const QVariant& value, bool inList = false)
 {
-    switch (int(value.type())) {
-    case QVariant::Invalid:
-    case QVariant::String:
-    case QVariant::StringList:
-    case QVariant::ByteArray:
-    case QVariant::Rect:
-    case QVariant::Size:
-    case QVariant::Point:
-        return true;
-    case QVariant::List:
-        if (inList)
-            return false;
-        for (const QVariant& item : value.toList()) {
-            if (!plainValue(item, true))
-                return false;
-        }
-        return true;
-    default:
-        return false;
-    }
+    static const QSet<int> plain { QVariant::Invalid, QVariant::String, QVariant::StringList, QVariant::ByteArray,
+        QVariant::Rect, QVariant::Size, QVariant::Point };
+    if (value.type() != QVariant::List || inList)
+        return plain.contains(value.type());
+    const QVariantList items = value.toList();
+    return std::all_of(items.begin(), items.end(), [](const QVariant& item) { return plainValue(item, true); });
 }
 
 // Every value the configuration holds, as text; a number that is no number reads "nan".

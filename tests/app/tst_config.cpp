@@ -367,8 +367,6 @@ private slots:
             << "[Other]\nPathExportDBF=\"x@Variant" + five + "\"\n" << false;
         QTest::newRow("after ';' is a comment")
             << "[Other]\nPathExportDBF=x;@Variant" + five + "\n" << false;
-        QTest::newRow("comment line") << "[Other]\n; PathExportDBF=@Variant" + five + "\n" << false;
-        QTest::newRow("section header") << "[@Variant" + five + "]\nDaysSave=1\n" << false;
     }
     void serializedValuesFoundAsTheStoreReadsThem()
     {

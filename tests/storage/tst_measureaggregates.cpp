@@ -271,8 +271,8 @@ private slots:
         compare(all, T + 86400, T, TableQueries::rangeFilter(T + 86400, T));
     }
 
-    // Aggregates of the layout without battery bounds (made with that layout's CREATE
-    // statements, counted and marked built) get them at the next start, in one transaction.
+    // Aggregates of the layout without battery bounds (their columns dropped, the state marked
+    // as before them) get them at the next start, in one transaction.
     // Where the database refuses (a trigger on SQLite, an account without ALTER on MySQL), the
     // buckets stay as counted and are kept without battery bounds, the battery sorts plainly,
     // and the next start that may upgrades them.
@@ -297,22 +297,12 @@ private slots:
         const bool mysql = f.type == 1;
         QString old;
         for (const char* t : { "measure_hourly", "measure_daily" }) {
-            old += QStringLiteral(
-                "DROP TABLE %1;\nCREATE TABLE %1 (sensor_id INTEGER NOT NULL, bucket BIGINT NOT NULL, "
-                "n INTEGER NOT NULL, tc INTEGER NOT NULL, ts %2 NOT NULL, tmin %2, tmax %2, "
-                "wc INTEGER NOT NULL, ws %2 NOT NULL, wmin %2, wmax %2, "
-                "PRIMARY KEY (sensor_id, bucket))%3;\n")
-                       .arg(QLatin1String(t), QLatin1String(mysql ? "DOUBLE" : "REAL"),
-                           QLatin1String(mysql ? " DEFAULT CHARSET=utf8mb4" : " WITHOUT ROWID"));
+            for (const char* c : { "bc", "bmin", "bmax" })
+                old += QStringLiteral("ALTER TABLE %1 DROP COLUMN %2;\n").arg(QLatin1String(t), QLatin1String(c));
         }
         const QString user = QStringLiteral("lim") + f.databaseName;
         f.sql(old
-            + "INSERT INTO measure_hourly SELECT sensor_id, timemeasure-timemeasure%3600 b, count(*), "
-              "count(temperature), coalesce(sum(temperature),0), min(temperature), max(temperature), count(wetness), "
-              "coalesce(sum(wetness),0), min(wetness), max(wetness) FROM measure GROUP BY sensor_id, b;\n"
-              "INSERT INTO measure_daily SELECT sensor_id, bucket-bucket%86400 d, sum(n), sum(tc), sum(ts), min(tmin), "
-              "max(tmax), sum(wc), sum(ws), min(wmin), max(wmax) FROM measure_hourly GROUP BY sensor_id, d;\n"
-              "UPDATE measure_aggregates_state SET built=1"
+            + "UPDATE measure_aggregates_state SET built=1"
             + (!refused ? QString()
                     : mysql
                     ? QStringLiteral(";\nCREATE USER '%1'@'127.0.0.1' IDENTIFIED BY 'pw';\nGRANT SELECT, INSERT, "

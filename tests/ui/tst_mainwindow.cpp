@@ -25,6 +25,12 @@
 #include "ui/mymodel.h"
 #include "ui_mainwindow.h"
 
+#include <functional>
+
+// A change to the registry or the thresholds, made between two refreshes.
+using RegistryChange = std::function<void(AppState&)>;
+Q_DECLARE_METATYPE(RegistryChange)
+
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -479,28 +485,36 @@ private slots:
     // window built afresh shows it.
     void decorationChangesChangedRowsOnly_data()
     {
-        QTest::addColumn<int>("change");
+        QTest::addColumn<RegistryChange>("change");
         QTest::addColumn<QList<int>>("changed"); // registry indexes of the rows that change
-        QTest::newRow("battery only") << 1 << QList<int>();
-        QTest::newRow("temperature beyond its critical bound") << 2 << QList<int> { 0 };
-        QTest::newRow("humidity back within its bounds") << 3 << QList<int> { 1 };
-        QTest::newRow("calibration due") << 4 << QList<int> { 2 };
-        QTest::newRow("silent") << 6 << QList<int> { 2 };
-        QTest::newRow("a lower critical temperature") << 7 << QList<int> { 0, 2 };
-        QTest::newRow("thresholds of its own") << 8 << QList<int> { 0 };
+        QTest::newRow("battery only") << RegistryChange([](AppState& c) { c.sensors[0]->lastData.battery = 2.1; })
+                                      << QList<int>();
+        QTest::newRow("temperature beyond its critical bound")
+            << RegistryChange([](AppState& c) { c.sensors[0]->lastData.temperature = 45; }) << QList<int> { 0 };
+        QTest::newRow("calibration due") << RegistryChange([](AppState& c) { c.sensors[2]->calibrationDue = true; })
+                                         << QList<int> { 2 };
+        // Never heard since the start: a text that does not count the seconds.
+        QTest::newRow("silent") << RegistryChange([](AppState& c) {
+            c.sensors[2]->online = false;
+            c.sensors[2]->lastSeen = 0;
+        }) << QList<int> { 2 };
+        QTest::newRow("a lower critical temperature")
+            << RegistryChange([](AppState& c) { c.TemperatureMaxCritical = 20; }) << QList<int> { 0, 2 };
+        QTest::newRow("thresholds of its own") << RegistryChange([](AppState& c) {
+            c.sensors[0]->isEnabled = true;
+            c.sensors[0]->tMinCritical = 25;
+            c.sensors[0]->tMaxCritical = 50;
+        }) << QList<int> { 0 };
     }
     void decorationChangesChangedRowsOnly()
     {
-        QFETCH(int, change);
+        QFETCH(RegistryChange, change);
         QFETCH(QList<int>, changed);
-        state->TemperatureMinCritical = 0;
-        state->TemperatureMinWarning = 10;
-        state->TemperatureMaxWarning = 30;
-        state->TemperatureMaxCritical = 40;
-        state->WetnessMinCritical = 10;
-        state->WetnessMinWarning = 20;
-        state->WetnessMaxWarning = 70;
-        state->WetnessMaxCritical = 90;
+        AppState& c = *state;
+        for (auto [bound, value] : { std::pair { &c.TemperatureMinCritical, 0 }, { &c.TemperatureMinWarning, 10 },
+                 { &c.TemperatureMaxWarning, 30 }, { &c.TemperatureMaxCritical, 40 }, { &c.WetnessMinCritical, 10 },
+                 { &c.WetnessMinWarning, 20 }, { &c.WetnessMaxWarning, 70 }, { &c.WetnessMaxCritical, 90 } })
+            *bound = value;
         for (Sensor* s : qAsConst(state->sensors)) {
             s->online = true;
             s->lastData = { true, true, true, 21.5, 40.0, 3.0 };
@@ -520,33 +534,7 @@ private slots:
         QSet<int> rows;
         connect(w->ui->listSensors->model(), &QAbstractItemModel::dataChanged, w,
             [&rows](const QModelIndex& first) { rows << first.data(Qt::UserRole).toInt(); });
-        Sensor* const* s = state->sensors.constData();
-        switch (change) {
-        case 1:
-            s[0]->lastData.battery = 2.1;
-            break;
-        case 2:
-            s[0]->lastData.temperature = 45;
-            break;
-        case 3:
-            s[1]->lastData.wetness = 50;
-            break;
-        case 4:
-            s[2]->calibrationDue = true;
-            break;
-        case 6: // never heard since the start: a text that does not count the seconds
-            s[2]->online = false;
-            s[2]->lastSeen = 0;
-            break;
-        case 7:
-            state->TemperatureMaxCritical = 20;
-            break;
-        case 8:
-            s[0]->isEnabled = true;
-            s[0]->tMinCritical = 25;
-            s[0]->tMaxCritical = 50;
-            break;
-        }
+        change(*state);
         w->slotRefresh();
         settle(w);
         QList<int> touched = rows.values();
