@@ -137,6 +137,9 @@ void TableLoads::setupModels()
         ui->tableViewTable->horizontalHeader()->restoreState(
             view->value(QStringLiteral("MainWindow/TableViewTable")).toByteArray());
     }
+    // Titles and sort arrows fit before the first rows arrive: the form's defaults are narrower.
+    for (int i = 0; i < 3; ++i)
+        TableColumns::growToContents(viewOf(ui, i), &widths[i]);
 }
 
 MyModel* TableLoads::model(int table) const
@@ -204,8 +207,8 @@ TableQueries::Query TableLoads::queryOf(const QueryInputs& in)
     default: {
         if (in.aggregates) {
             // A value order reads the hours that can hold the first rows, not the whole window.
-            query = TableQueries::measurementsByValue(in.dbType, in.sensors, in.filter, in.section, in.ascending,
-                in.style, in.maxRows, in.batteryBounds);
+            query = TableQueries::measurementsByValue(
+                in.dbType, in.sensors, in.filter, in.section, in.ascending, in.style, in.maxRows, in.batteryBounds);
             if (!query.text.isEmpty())
                 return query;
         }

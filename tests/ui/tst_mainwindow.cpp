@@ -722,6 +722,23 @@ private slots:
         delete w;
     }
 
+    // Before any row arrives (a new database), every column is already wide enough for its
+    // title and sort arrow: a form's narrow default would cut them.
+    void titlesFitWithoutRows()
+    {
+        for (const char* table : { "measure", "measure_hourly", "measure_daily" })
+            QSqlQuery(sql->db).exec(QStringLiteral("DELETE FROM ") + QLatin1String(table));
+        MainWindow* w = window();
+        for (QTableView* view : { w->ui->tableViewLocations, w->ui->tableViewSensors, w->ui->tableViewTable }) {
+            QCOMPARE(view->model()->rowCount(), 0);
+            const QHeaderView* header = view->horizontalHeader();
+            for (int column = 0; column + 1 < header->count(); ++column)
+                QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column),
+                    qPrintable(QStringLiteral("%1, column %2").arg(view->objectName()).arg(column)));
+        }
+        delete w;
+    }
+
     void minimiseWithoutTrayKeepsTheWindow()
     {
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
