@@ -275,6 +275,10 @@ void MainClass::slotModemModuleStopInitialization(QString text)
     if (closing)
         return;
     interfaceModule->slotStopInitializing();
+    if (networkModule && !networkModule->listenFailure().isEmpty()) {
+        networkModule->announceListenFailure();
+        emit signalSetStatusTest(networkModule->listenFailure());
+    }
     const QString settingsText = settingsWarning();
     if (!settingsText.isEmpty() && !closing)
         prompt()->warning(tr("Внимание!"), settingsText);

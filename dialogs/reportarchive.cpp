@@ -7,8 +7,11 @@
 #include <QSaveFile>
 #include <QTemporaryDir>
 
+#include <cerrno>
+
 #include "dialogs/ziparchivewriter.h"
 #include "storage/databasesnapshot.h"
+#include "storage/failuretext.h"
 
 namespace
 {
@@ -43,10 +46,19 @@ ReportArchive::Outcome ReportArchive::write(
         return out;
     }
     ZipArchiveWriter zip(&file);
+    const QString targetFolder = QFileInfo(target).absolutePath();
+    // A full disk is said as such, with what to do.
+    auto explained = [&](const QString& why, int systemError) {
+        const FailureText::Kind kind = FailureText::ofWrite(targetFolder, systemError);
+        return kind == FailureText::Other
+            ? why
+            : QStringLiteral("Не удалось записать архив %1:\n%2").arg(target, FailureText::file(kind, why));
+    };
     // Both end the build without touching the target.
     auto failed = [&](const QString& why) {
+        // Asked before the partial archive gives its room back.
+        out.error = explained(why, zip.systemError());
         file.cancelWriting();
-        out.error = why;
         return out;
     };
     auto cancelled = [&] {
@@ -115,8 +127,11 @@ ReportArchive::Outcome ReportArchive::write(
     }
     if (!zip.close())
         return failed(zip.errorString());
+    errno = 0;
     if (!file.commit()) {
-        out.error = QStringLiteral("Не удалось записать %1: %2").arg(target, file.errorString());
+        const int systemError = errno;
+        const QString why = QStringLiteral("Не удалось записать %1: %2").arg(target, file.errorString());
+        out.error = explained(why, systemError);
         return out;
     }
     out.ok = true;

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace
 {
@@ -70,6 +71,7 @@ tm_zip dosTime(const QDateTime& modified)
 struct ZipArchiveWriter::Io {
     QIODevice* device;
     bool failed = false;
+    int systemError = 0;
     zlib_filefunc64_def functions;
 
     static QIODevice* dev(voidpf stream) { return static_cast<QIODevice*>(stream); }
@@ -89,9 +91,12 @@ struct ZipArchiveWriter::Io {
     }
     static uLong write(voidpf opaque, voidpf stream, const void* buf, uLong size)
     {
+        errno = 0;
         const qint64 n = dev(stream)->write(static_cast<const char*>(buf), qint64(size));
-        if (n != qint64(size))
+        if (n != qint64(size) && !self(opaque)->failed) {
             self(opaque)->failed = true;
+            self(opaque)->systemError = errno;
+        }
         return n < 0 ? 0 : uLong(n);
     }
     static ZPOS64_T tell(voidpf, voidpf stream) { return ZPOS64_T(dev(stream)->pos()); }
@@ -113,7 +118,7 @@ struct ZipArchiveWriter::Io {
 };
 
 ZipArchiveWriter::ZipArchiveWriter(QIODevice* device)
-    : io(new Io { device, false, {} })
+    : io(new Io { device, false, 0, {} })
 {
     io->functions = { &Io::open, &Io::read, &Io::write, &Io::tell, &Io::seek, &Io::close, &Io::error, io };
     zip = zipOpen2_64("archive", APPEND_STATUS_CREATE, nullptr, &io->functions);
@@ -128,6 +133,11 @@ ZipArchiveWriter::~ZipArchiveWriter()
     if (zip)
         zipClose(zip, nullptr);
     delete io;
+}
+
+int ZipArchiveWriter::systemError() const
+{
+    return io->systemError;
 }
 
 bool ZipArchiveWriter::check(int result, const QString& what)

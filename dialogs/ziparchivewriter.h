@@ -36,6 +36,8 @@ public:
     bool close();
     // Why the last call failed.
     QString errorString() const { return error; }
+    // The system's error number of the first write to the device that failed, 0 if none did.
+    int systemError() const;
 
 private:
     bool openEntry(const QString& name, bool directory, QFileDevice::Permissions permissions, const QDateTime& modified,

@@ -42,6 +42,19 @@ QString messagesWord(int n)
 
 } // namespace
 
+QString cannotListen(quint16 port, const QString& reason)
+{
+    return tr("Не удалось открыть порт %1 для шлюзов: %2. Шлюзы не смогут подключиться: закройте программу, "
+              "которая занимает этот порт, или укажите другой порт в настройках и перезапустите программу.")
+        .arg(port)
+        .arg(reason);
+}
+
+QString line(const QString& plainProblem)
+{
+    return kRed + esc(plainProblem) + kClose;
+}
+
 QString connected(const QString& name, const QString& ip)
 {
     return kGreen + tr("Новое подключение.") + kClose + QStringLiteral(" ") + who(name, ip);

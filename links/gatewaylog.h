@@ -9,6 +9,10 @@
 namespace GatewayLog
 {
 
+// The gateway port could not be opened (plain text, for the status bar too), and the same as
+// a red line of the network log.
+QString cannotListen(quint16 port, const QString& reason);
+QString line(const QString& plainProblem);
 QString connected(const QString& name, const QString& ip);
 QString modemConnected(const QString& name, const QString& ip, const QString& deviceName,
     const QString& firmwareRevision, const QString& eui64);

@@ -21,10 +21,17 @@ NetworkModule::NetworkModule(quint16 port)
     // Port 0 would make the system pick one no gateway knows.
     if (port == 0)
         qWarning("Gateway server not started: the network port 0 is outside 1-65535");
-    else if (!server.listen(QHostAddress::Any, port))
+    else if (!server.listen(QHostAddress::Any, port)) {
         qWarning("Gateway server cannot listen on port %u: %s", unsigned(port), qPrintable(server.errorString()));
-    else
+        listenProblem = GatewayLog::cannotListen(port, server.errorString());
+    } else
         widenBacklog();
+}
+
+void NetworkModule::announceListenFailure()
+{
+    if (!listenProblem.isEmpty())
+        emit signalInterfNetworkMess(GatewayLog::line(listenProblem));
 }
 
 // The system's largest backlog rather than Qt's 50: hundreds of gateways connecting at once

@@ -32,6 +32,12 @@ public:
 
     bool isListening() const { return server.isListening(); }
     quint16 serverPort() const { return server.serverPort(); }
+    // Why the gateway port could not be opened, naming it; empty while the server listens
+    // (or was not asked to).
+    QString listenFailure() const { return listenProblem; }
+    // The same as a line of the network log; nothing while the server listens. The log exists
+    // only once the main window does, which is long after the listen.
+    void announceListenFailure();
     // The client's peer address as text, as the log and the gateway binding show it: an IPv4
     // peer in dotted form, although a server on every address sees it IPv4-mapped.
     static QString peerText(const ZigBeeClient* client);
@@ -98,6 +104,7 @@ private:
     void write(QTcpSocket* socket, const QByteArray& data);
 
     QTcpServer server;
+    QString listenProblem;
     Limits limits;
     QElapsedTimer clock;
     // Writes the rejection lines that had to wait for their interval.

@@ -15,6 +15,7 @@
 
 #include "app/appstate.h"
 #include "app/prompt.h"
+#include "storage/failuretext.h"
 #include "storage/measureaggregates.h"
 #include "storage/schemacheck.h"
 #include "storage/databasewriter.h"
@@ -96,7 +97,7 @@ bool SQLBaseModule::openConnection(int failureCode)
     }
     if (ok)
         return true;
-    failStart(failureCode, error);
+    failStart(failureCode, FailureText::database(error));
     return false;
 }
 
@@ -127,6 +128,10 @@ bool SQLBaseModule::openAndLoad()
         runSchema(false);
         widenSensorTimeIndex();
     }
+    // A close that came in while a long step ran has closed the module meanwhile; the step is
+    // finished, and start-up ends here without a word.
+    if (stopped)
+        return false;
     // A table without a column the program writes would take no row and say nothing.
     const QString missing = SchemaCheck::missingColumn(db);
     if (!missing.isEmpty()) {
@@ -138,6 +143,8 @@ bool SQLBaseModule::openAndLoad()
     bool battery = true;
     const bool aggregates
         = MeasureAggregates::needsBuild(db, dbType) ? buildAggregates(&battery) : MeasureAggregates::supported(dbType);
+    if (stopped)
+        return false;
     if (gAppState) {
         gAppState->aggregatesReady = aggregates;
         gAppState->batteryBoundsReady = aggregates && battery;
@@ -151,8 +158,11 @@ bool SQLBaseModule::openAndLoad()
     writer = new DatabaseWriter(this);
     writer->setAggregatesKept(aggregates, battery);
     connect(writer, &DatabaseWriter::fileStateChanged, this, &SQLBaseModule::writerFileState);
-    connect(writer, &DatabaseWriter::faultChanged, this, &SQLBaseModule::showWriterFault);
-    connect(writer, &DatabaseWriter::aggregatesDropped, this, &SQLBaseModule::showAggregatesDropped);
+    // Their boxes open once the writer's poll has returned: opened inside it, they would hold its
+    // timer, and with it the waiting count and the reason in the status bar, until closed.
+    connect(writer, &DatabaseWriter::faultChanged, this, &SQLBaseModule::showWriterFault, Qt::QueuedConnection);
+    connect(writer, &DatabaseWriter::aggregatesDropped, this, &SQLBaseModule::showAggregatesDropped,
+        Qt::QueuedConnection);
     writer->start(db, dbType);
     if (gAppState)
         gAppState->databaseWriter = writer;
@@ -294,9 +304,9 @@ void SQLBaseModule::showWriterFault(const QString& reason, bool lasting)
         return;
     faultBoxShown = true;
     prompt()->warning(tr("Внимание!"),
-        tr("База данных не принимает записи: %1\nИзмерения и изменения датчиков ждут в памяти и будут записаны, "
+        tr("База данных не принимает записи.\n%1\nИзмерения и изменения датчиков ждут в памяти и будут записаны, "
            "как только причина будет устранена.")
-            .arg(reason));
+            .arg(FailureText::database(reason)));
 }
 
 void SQLBaseModule::mendMySqlSchema()
@@ -388,6 +398,7 @@ void SQLBaseModule::loadLocations()
 
 void SQLBaseModule::slotStopModule()
 {
+    stopped = true;
     if (purgeTimerId) {
         killTimer(purgeTimerId);
         purgeTimerId = 0;
@@ -402,7 +413,7 @@ void SQLBaseModule::slotStopModule()
         if (unwritten > 0) {
             const QString text = tr("Не удалось записать в базу данных %1 измерений: %2")
                                      .arg(unwritten)
-                                     .arg(reason.isEmpty() ? tr("база данных недоступна.") : reason);
+                                     .arg(reason.isEmpty() ? tr("база данных недоступна.") : FailureText::database(reason));
             qWarning("%s", qPrintable(text));
             prompt()->warning(tr("Внимание!"), text);
         }

@@ -93,6 +93,8 @@ private:
     void showAggregatesDropped(const QString& reason);
     // The writer's failure: a lasting one is shown once in a box until writing resumes.
     void showWriterFault(const QString& reason, bool lasting);
+    // The module was stopped: a start-up step that lets events in may see a close meanwhile.
+    bool stopped = false;
     bool aggregatesBoxShown = false;
     bool faultBoxShown = false;
     void purge();

@@ -7,8 +7,11 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <cerrno>
 #include <cstdio>
 #include <xlsxwriter.h>
+
+#include "storage/failuretext.h"
 
 namespace
 {
@@ -219,11 +222,15 @@ bool XlsxDocument::write(QString* error)
     if (m_last)
         worksheet_activate(m_last);
     m_closed = true;
+    errno = 0;
     const lxw_error result = workbook_close(m_book);
+    const int systemError = errno;
     m_book = nullptr;
     if (result != LXW_NO_ERROR) {
+        // Asked while the part still takes its room.
+        const FailureText::Kind kind = FailureText::ofWrite(QFileInfo(m_partName).absolutePath(), systemError);
         QFile::remove(m_partName);
-        return fail(QString::fromUtf8(lxw_strerror(result)));
+        return fail(FailureText::file(kind, QString::fromUtf8(lxw_strerror(result))));
     }
     if (!m_problem.isEmpty()) {
         QFile::remove(m_partName);

@@ -9,6 +9,7 @@
 #include "dialogs/dialogsendreport.h"
 #include "dialogs/dialogsensors.h"
 #include "dialogs/dialogsettings.h"
+#include "storage/failuretext.h"
 #include "ui/dialoginfo.h"
 #include "ui/initinfowindow.h"
 #include "ui/mainwindow.h"
@@ -152,7 +153,7 @@ void InterfaceModule::showWriterState()
         parts << tr("не принято (очередь заполнена): %1").arg(writerRefused);
     if (!writerFault.isEmpty())
         parts << (parts.isEmpty() ? tr("Ошибка базы данных: %1") : tr("ошибка базы данных: %1"))
-                     .arg(writerFault.simplified());
+                     .arg(FailureText::databaseBrief(writerFault));
     const QString text = parts.join(QStringLiteral("; "));
     writerQueueLabel->setText(text);
     writerQueueLabel->setVisible(!text.isEmpty());

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include "dialogs/reportarchive.h"
+#include "fulldisk.h"
 #include "storage/databasewriter.h"
 #include "storagefixture.h"
 
@@ -238,6 +239,29 @@ private slots:
         QVERIFY2(out.error.startsWith(QStringLiteral("Не удалось скопировать базу данных ") + dir.filePath("data/measurement.db3") + ": "),
             qPrintable(out.error));
         QCOMPARE(readFile(dir.filePath("sent_data.zip")), QByteArray("old"));
+    }
+
+    // An archive into a folder on a full disk fails naming the full disk, and leaves the
+    // previous archive and nothing else.
+    void fullDiskNamed()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makeTree(dir.filePath("data"), { { "measurement.db3", noise() }, { "config.ini", kConfig } }));
+        FullDisk disk(dir.filePath("out"), 64 * 1024);
+        QVERIFY2(disk.error().isEmpty(), qPrintable(disk.error()));
+        QVERIFY(makeTree(dir.filePath("out"), { { "sent_data.zip", "old" } }));
+        QVERIFY(disk.fill());
+        const std::atomic_bool cancel { false };
+        const ReportArchive::Outcome out
+            = ReportArchive::write(dir.filePath("data"), dir.filePath("out/sent_data.zip"), cancel);
+        QVERIFY(!out.ok);
+        QVERIFY2(out.error.startsWith(QStringLiteral("Не удалось записать архив ") + dir.filePath("out/sent_data.zip")
+                     + QStringLiteral(":\nНа диске не осталось места. Освободите место на диске или выберите другую "
+                                      "папку.\nПодробности: Не удалось завершить запись архива: ")),
+            qPrintable(out.error));
+        disk.free();
+        QCOMPARE(readFile(dir.filePath("out/sent_data.zip")), QByteArray("old"));
+        QCOMPARE(QDir(dir.filePath("out")).entryList(QDir::Files), QStringList { "sent_data.zip" });
     }
 };
 
