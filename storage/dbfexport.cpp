@@ -10,6 +10,7 @@
 
 #include "storage/dbffilewriter.h"
 #include "storage/dbfrecordformat.h"
+#include "storage/failuretext.h"
 #include "storage/sqlquerybuilder.h"
 
 DbfExport::DbfExport(QObject* parent)
@@ -75,22 +76,37 @@ void DbfExport::slotExportDBF()
         return;
     // The export runs start to end without letting events in: a time-out or a stop request
     // that falls due meanwhile waits for the finished file.
-    if (exportTo(exportPath))
+    QString problem;
+    if (exportTo(exportPath, &problem))
         emit signalUpdateStatus(tr("Данные экпортированны в базу данных .DBF"));
+    else if (!problem.isEmpty())
+        emit signalUpdateStatus(problem);
     else
         emit signalUpdateStatus(tr("Не удалось загрузить драйвер ODBC для базы данных .DBF"));
 }
 
-bool DbfExport::exportTo(const QString& folder)
+bool DbfExport::exportTo(const QString& folder, QString* problem)
 {
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         return false;
-    DbfFileWriter writer(QDir(folder).filePath(QStringLiteral("export.dbf")));
+    const QString target = QDir(folder).filePath(QStringLiteral("export.dbf"));
+    DbfFileWriter writer(target);
+    // A full disk, a file too large for it, a folder not to be written: said as such.
+    const auto finished = [&](bool ok) {
+        const FailureText::Kind kind
+            = ok || !writer.systemError() ? FailureText::Other : FailureText::ofSystemError(writer.systemError());
+        if (kind != FailureText::Other)
+            *problem = tr("Не удалось записать %1: %2")
+                           .arg(QDir::toNativeSeparators(target),
+                               FailureText::file(kind, qt_error_string(writer.systemError())).simplified());
+        return ok;
+    };
     const QString statement = SqlQueryBuilder::exportStatement(dbType);
     if (statement.isEmpty()) {
         // SQL Server has no export rows: the file is written with its fields and no record.
-        return writer.open(DbfRecordFormat::fields(), DbfRecordFormat::kLanguageDriver, QDate::currentDate())
-            && writer.commit();
+        return finished(
+            writer.open(DbfRecordFormat::fields(), DbfRecordFormat::kLanguageDriver, QDate::currentDate())
+            && writer.commit());
     }
 
     const bool sqlite = dbType == SqlQueryBuilder::SQLite;
@@ -115,7 +131,7 @@ bool DbfExport::exportTo(const QString& folder)
         }
     }
     QSqlDatabase::removeDatabase(connectionName());
-    return written && writer.commit();
+    return finished(written && writer.commit());
 }
 
 bool DbfExport::writeRows(QSqlQuery& query, DbfFileWriter& writer)

@@ -48,7 +48,8 @@ protected:
     void run() override;
 
 private:
-    bool exportTo(const QString& folder);
+    // False with `problem` empty for a failure that has no explanation of its own.
+    bool exportTo(const QString& folder, QString* problem);
     bool writeRows(QSqlQuery& query, DbfFileWriter& writer);
 
     int intervalMinutes = kMinInterval;

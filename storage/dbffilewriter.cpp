@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <cerrno>
 #include <cstdio>
 
 #include <shapefil.h>
@@ -16,6 +17,15 @@ namespace
 // collect every failed write, seek, flush or close of the file being written in a flag of
 // the writing thread. One thread writes one file at a time.
 thread_local bool tIoFailed = false;
+// The system's error number of the first of them.
+thread_local int tIoErrno = 0;
+
+void noteFailure()
+{
+    if (!tIoFailed)
+        tIoErrno = errno;
+    tIoFailed = true;
+}
 
 const SAHooks& baseHooks()
 {
@@ -35,7 +45,7 @@ SAOffset checkedWrite(void* data, SAOffset size, SAOffset count, SAFile file)
 {
     const SAOffset written = baseHooks().FWrite(data, size, count, file);
     if (written != count)
-        tIoFailed = true;
+        noteFailure();
     return written;
 }
 
@@ -43,7 +53,7 @@ SAOffset checkedSeek(SAFile file, SAOffset offset, int whence)
 {
     const SAOffset result = baseHooks().FSeek(file, offset, whence);
     if (result != 0)
-        tIoFailed = true;
+        noteFailure();
     return result;
 }
 
@@ -51,7 +61,7 @@ int checkedFlush(SAFile file)
 {
     const int result = baseHooks().FFlush(file);
     if (result != 0)
-        tIoFailed = true;
+        noteFailure();
     return result;
 }
 
@@ -59,13 +69,13 @@ int checkedClose(SAFile file)
 {
     const int result = baseHooks().FClose(file);
     if (result != 0)
-        tIoFailed = true;
+        noteFailure();
     return result;
 }
 
 void recordError(const char*)
 {
-    tIoFailed = true;
+    noteFailure();
 }
 
 QByteArray nativePath(const QString& path)
@@ -134,9 +144,11 @@ bool DbfFileWriter::open(const QVector<DbfRecordFormat::Field>& fields, int lang
                                                 .arg(target.completeBaseName())
                                                 .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
     tIoFailed = false;
+    tIoErrno = 0;
     const QByteArray codePage = "LDID/" + QByteArray::number(languageDriver);
     m_handle->dbf = DBFCreateLL(nativePath(m_temporaryPath).constData(), codePage.constData(), &m_handle->hooks);
     if (!m_handle->dbf) {
+        m_systemError = errno;
         discard();
         return false;
     }
@@ -152,6 +164,7 @@ bool DbfFileWriter::open(const QVector<DbfRecordFormat::Field>& fields, int lang
     m_records = 0;
     if (!tIoFailed)
         return true;
+    m_systemError = tIoErrno;
     discard();
     return false;
 }
@@ -163,10 +176,14 @@ bool DbfFileWriter::append(const QVector<QByteArray>& values)
     for (int i = 0; i < values.size(); ++i) {
         // Field texts come ready-made (padding, decimals, code page); shapelib copies them
         // as they are and fills the rest of the field with blanks.
-        if (!DBFWriteAttributeDirectly(m_handle->dbf, m_records, i, const_cast<char*>(values.at(i).constData())))
+        if (!DBFWriteAttributeDirectly(m_handle->dbf, m_records, i, const_cast<char*>(values.at(i).constData()))) {
+            m_systemError = tIoErrno;
             return false;
+        }
     }
     ++m_records;
+    if (tIoFailed)
+        m_systemError = tIoErrno;
     return !tIoFailed;
 }
 
@@ -177,6 +194,7 @@ bool DbfFileWriter::commit()
     DBFClose(m_handle->dbf);
     m_handle->dbf = nullptr;
     if (tIoFailed || !replaceFile(m_temporaryPath, m_targetPath)) {
+        m_systemError = tIoFailed ? tIoErrno : errno;
         discard();
         return false;
     }

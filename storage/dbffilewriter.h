@@ -33,6 +33,8 @@ public:
 
     QString temporaryPath() const { return m_temporaryPath; }
     int recordCount() const { return m_records; }
+    // The system's error number of the failure that made open, append or commit return false.
+    int systemError() const { return m_systemError; }
 
 private:
     struct Handle;
@@ -41,4 +43,5 @@ private:
     std::unique_ptr<Handle> m_handle;
     int m_fieldCount = 0;
     int m_records = 0;
+    int m_systemError = 0;
 };

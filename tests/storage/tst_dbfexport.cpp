@@ -15,6 +15,7 @@
 
 #include "storage/databasewriter.h"
 #include "storage/dbfexport.h"
+#include "fulldisk.h"
 #include "storagefixture.h"
 
 namespace
@@ -265,21 +266,28 @@ private slots:
     void failureKeepsTheOldFile_data()
     {
         QTest::addColumn<QString>("breakage");
-        QTest::newRow("missing folder") << "missing folder";
-        QTest::newRow("folder under a regular file") << "under a file";
-        QTest::newRow("dangling symlink") << "dangling symlink";
-        QTest::newRow("empty folder setting") << "empty path";
-        QTest::newRow("export.dbf is a folder") << "target folder";
-        QTest::newRow("query fails") << "query fails";
-        QTest::newRow("database file missing") << "database missing";
-        QTest::newRow("write fails") << "write fails";
+        QTest::addColumn<QString>("text"); // the status text, up to the system's own words
+        const QString tooLarge = QStringLiteral("Не удалось записать <out>/export.dbf: Файл больше, чем допускают диск "
+                                                "или система. Выберите другой диск. Подробности: ");
+        QTest::newRow("missing folder") << "missing folder" << kFailure;
+        QTest::newRow("folder under a regular file") << "under a file" << kFailure;
+        QTest::newRow("dangling symlink") << "dangling symlink" << kFailure;
+        QTest::newRow("empty folder setting") << "empty path" << kFailure;
+        QTest::newRow("export.dbf is a folder") << "target folder" << kFailure;
+        QTest::newRow("query fails") << "query fails" << kFailure;
+        QTest::newRow("database file missing") << "database missing" << kFailure;
+        QTest::newRow("write fails") << "write fails" << tooLarge;
         // shapelib writes the last record only when it closes the file, and says nothing of
         // a failure there.
-        QTest::newRow("last record fails on close") << "close fails";
+        QTest::newRow("last record fails on close") << "close fails" << tooLarge;
+        QTest::newRow("disk full") << "disk full"
+                                   << "Не удалось записать <full>/export.dbf: На диске не осталось места. Освободите место на "
+                                      "диске или выберите другую папку. Подробности: ";
     }
     void failureKeepsTheOldFile()
     {
         QFETCH(QString, breakage);
+        QFETCH(QString, text);
         auto module = directModule();
         module->slotExportDBF();
         QCOMPARE(texts, QStringList { kSuccess });
@@ -319,6 +327,13 @@ private slots:
             // The same rows again: the limit falls inside the last record.
             fileLimit = old.size() - 300;
         }
+        std::unique_ptr<FullDisk> disk;
+        if (breakage == "disk full") {
+            folder = f.work->filePath("full");
+            disk = std::make_unique<FullDisk>(folder, 64 * 1024);
+            QVERIFY2(disk->error().isEmpty(), qPrintable(disk->error()));
+            QVERIFY(disk->fill());
+        }
         QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
 
         module->slotSetSettings(true, folder);
@@ -337,7 +352,12 @@ private slots:
             module->slotExportDBF();
         }
 
-        QCOMPARE(texts, QStringList { kFailure });
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts[0].startsWith(text.replace("<out>", out).replace("<full>", folder)), qPrintable(texts[0]));
+        if (disk) {
+            disk->free();
+            QCOMPARE(entries(folder), QStringList());
+        }
         if (breakage == "target folder") {
             QVERIFY(QFileInfo(target).isDir());
             QCOMPARE(entries(target), QStringList { QStringLiteral("inside") });
