@@ -21,6 +21,7 @@
 #include "app/roomreport.h"
 #include "dialogs/dialogreport.h"
 #include "storage/xlsxdocument.h"
+#include "fulldisk.h"
 #include "storagefixture.h"
 #include "ui_dialogreport.h"
 
@@ -404,6 +405,10 @@ private slots:
         QTest::newRow("name taken by a folder") << "reports"
                                                 << "reports/reportSensors.xlsx/x"
                                                 << "Не удалось записать отчет \"reports/reportSensors.xlsx\": ";
+        QTest::newRow("disk full") << "reports"
+                                   << "full"
+                                   << "Не удалось записать отчет \"reports/reportRooms.xlsx\": На диске не осталось "
+                                      "места. Освободите место на диске или выберите другую папку.\nПодробности: ";
     }
     void messages()
     {
@@ -411,7 +416,12 @@ private slots:
         QFETCH(QString, blocker);
         QFETCH(QString, text);
         SEED(0);
-        if (blocker.endsWith(QLatin1String("/x")))
+        std::unique_ptr<FullDisk> disk;
+        if (blocker == QLatin1String("full")) {
+            disk = std::make_unique<FullDisk>(QDir::current().absoluteFilePath(folder), 256 * 1024);
+            QVERIFY2(disk->error().isEmpty(), qPrintable(disk->error()));
+            QVERIFY(disk->fill());
+        } else if (blocker.endsWith(QLatin1String("/x")))
             QVERIFY(QDir().mkpath(blocker));
         else if (!blocker.isEmpty())
             QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
