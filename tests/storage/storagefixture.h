@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 #include "app/appstate.h"
@@ -21,9 +22,16 @@ class RecordingPrompt : public Prompt
 public:
     bool question(const QString&) override { return true; }
     void critical(const QString& title, const QString& text) override { boxes << title << text; }
-    void warning(const QString& title, const QString& text) override { boxes << title << text; }
+    void warning(const QString& title, const QString& text) override
+    {
+        boxes << title << text;
+        if (whileOpen)
+            whileOpen();
+    }
     void information(const QString& title, const QString& text) override { boxes << title << text; }
     QStringList boxes;
+    // Runs while a warning is up, as a real box runs its own loop.
+    std::function<void()> whileOpen;
 };
 
 // One database case for either dialect: a fresh working folder with "data/" for SQLite, a

@@ -19,7 +19,9 @@
 
 #include "storage/databasefault.h"
 #include "storage/databasewriter.h"
+#include "storage/failuretext.h"
 #include "storage/registrywriter.h"
+#include "fulldisk.h"
 #include "storagetest.h"
 
 namespace
@@ -206,33 +208,59 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("transient");
         QTest::addColumn<bool>("constraint");
-        QTest::newRow("sqlite locked") << 0 << "database is locked Unable to fetch row" << true << false;
-        QTest::newRow("sqlite full") << 0 << "database or disk is full Unable to fetch row" << false << false;
-        QTest::newRow("sqlite read-only") << 0 << "attempt to write a readonly database" << false << false;
-        QTest::newRow("sqlite no table") << 0 << "no such table: measure_hourly" << false << false;
-        QTest::newRow("sqlite unique") << 0 << "UNIQUE constraint failed: locations.id" << false << true;
+        QTest::addColumn<QString>("advice"); // what the user is told before the database's text
+        const QString full = QStringLiteral("На диске не осталось места. Освободите место на диске, где находится "
+                                            "папка \"data\" (для MySQL — на диске сервера базы данных).");
+        const QString readOnly = QStringLiteral("База данных открыта только для чтения. Разрешите запись в файл "
+                                                "\"data/measurement.db3\" и в папку \"data\" (для MySQL — снимите с "
+                                                "сервера режим только для чтения).");
+        const QString missing = QStringLiteral("В базе данных нет нужной таблицы или столбца. Перезапустите "
+                                               "программу: недостающие таблицы будут созданы; если это не поможет, "
+                                               "проверьте, та ли база данных указана в настройках.");
+        const QString denied = QStringLiteral("У пользователя базы данных нет прав на запись. Выдайте пользователю "
+                                              "из настроек базы данных права на чтение, запись и создание таблиц.");
+        QTest::newRow("sqlite locked") << 0 << "database is locked Unable to fetch row" << true << false << QString();
+        QTest::newRow("sqlite full") << 0 << "database or disk is full Unable to fetch row" << false << false << full;
+        QTest::newRow("sqlite read-only")
+            << 0 << "attempt to write a readonly database" << false << false << readOnly;
+        QTest::newRow("sqlite no table") << 0 << "no such table: measure_hourly" << false << false << missing;
+        QTest::newRow("sqlite unique") << 0 << "UNIQUE constraint failed: locations.id" << false << true << QString();
+        QTest::newRow("sqlite i/o") << 0 << "disk I/O error Unable to fetch row" << false << false << QString();
         QTest::newRow("mysql lock wait")
             << 1 << "[ma-3.1.15][10.11.6-MariaDB]Lock wait timeout exceeded; try restarting transaction" << true
-            << false;
-        QTest::newRow("mysql gone") << 1 << "[ma-3.1.15]Server has gone away" << true << false;
-        QTest::newRow("mysql lost") << 1 << "[ma-3.1.15]Lost connection to server during query" << true << false;
+            << false << QString();
+        QTest::newRow("mysql gone") << 1 << "[ma-3.1.15]Server has gone away" << true << false << QString();
+        QTest::newRow("mysql lost") << 1 << "[ma-3.1.15]Lost connection to server during query" << true << false
+                                    << QString();
         QTest::newRow("mysql out of sync")
-            << 1 << "[ma-3.1.15]Commands out of sync; you can't run this command now" << true << false;
+            << 1 << "[ma-3.1.15]Commands out of sync; you can't run this command now" << true << false << QString();
         QTest::newRow("mysql denied")
             << 1
             << "[ma-3.1.15][10.11.6-MariaDB]CREATE command denied to user 'u'@'localhost' for table "
                "`d`.`measure_hourly`"
-            << false << false;
-        QTest::newRow("mysql duplicate") << 1 << "[ma-3.1.15]Duplicate entry '3' for key 'PRIMARY'" << false << true;
-        QTest::newRow("mysql full") << 1 << "[ma-3.1.15]The table 'measure' is full" << false << false;
+            << false << false << denied;
+        QTest::newRow("mysql duplicate") << 1 << "[ma-3.1.15]Duplicate entry '3' for key 'PRIMARY'" << false << true
+                                         << QString();
+        QTest::newRow("mysql full") << 1 << "[ma-3.1.15]The table 'measure' is full" << false << false << full;
+        QTest::newRow("mysql disk full")
+            << 1 << "[ma-3.1.15][10.11.6-MariaDB]Disk full (/tmp/#sql_1.MAI); waiting for someone to free some space"
+            << false << false << full;
+        QTest::newRow("mysql read-only")
+            << 1 << "[ma-3.1.15][10.11.6-MariaDB]The MariaDB server is running with the --read-only option"
+            << false << false << readOnly;
+        QTest::newRow("mysql no table") << 1 << "[ma-3.1.15][10.11.6-MariaDB]Table 'd.last' doesn't exist" << false
+                                        << false << missing;
     }
     void classify()
     {
         QFETCH(QString, error);
         QFETCH(bool, transient);
         QFETCH(bool, constraint);
+        QFETCH(QString, advice);
         QCOMPARE(DatabaseFault::classify(error) == DatabaseFault::Transient, transient);
         QCOMPARE(DatabaseFault::isConstraint(error), constraint);
+        QCOMPARE(FailureText::database(error),
+            advice.isEmpty() ? error : advice + QStringLiteral("\nСообщение базы данных: ") + error);
     }
 
     // A full disk while a new sensor arrives: its registration and its measurements wait in
@@ -277,6 +305,47 @@ private slots:
             (QList<QStringList> { { kA, "20", "20" }, { kNew, "10", "10" } }));
         QCOMPARE(f.sql("SELECT SUM(n) FROM measure_hourly"), QList<QStringList> { { "30" } });
         QCOMPARE(f.boxes.boxes.size(), 2); // once
+    }
+
+    // A disk that is full for real: the box names it and says what to do, the database's own
+    // words after it; while the box is up, the writer's waiting count and reason go on being
+    // told; once there is room again everything is stored.
+    void fullDiskExplainedWhileTheBoxIsUp_data() { only(0); }
+    void fullDiskExplainedWhileTheBoxIsUp()
+    {
+        f.expectedWarnings << kWriterWarning;
+        FullDisk disk(f.work->filePath(QStringLiteral("data")), 4 << 20);
+        QVERIFY2(disk.error().isEmpty(), qPrintable(disk.error()));
+        f.open();
+        addSensor();
+        DatabaseWriter* writer = f.module->writer;
+        writer->setCheckpointInterval(50);
+        QTRY_COMPARE(QFileInfo(f.work->filePath(QStringLiteral("data/measurement.db3-wal"))).size(), 0);
+        QSignalSpy lengths(writer, &DatabaseWriter::queueLengthChanged);
+        QSignalSpy faults(writer, &DatabaseWriter::faultChanged);
+        bool toldWhileUp = false;
+        f.boxes.whileOpen = [&] {
+            toldWhileUp = QTest::qWaitFor(
+                [&] { return !faults.isEmpty() && !lengths.isEmpty() && lengths.last().at(0).toInt() == 20; }, 5000);
+        };
+        QVERIFY(disk.fill());
+        for (int i = 0; i < 20; ++i)
+            writer->enqueue({ kA, reading(i), now() + i });
+        QTRY_COMPARE_WITH_TIMEOUT(f.boxes.boxes.size(), 2, 15000);
+        f.boxes.whileOpen = nullptr;
+        QVERIFY(toldWhileUp);
+        const QString reason = writer->faultReason();
+        QVERIFY2(reason.startsWith(QLatin1String("database or disk is full")), qPrintable(reason));
+        QCOMPARE(f.boxes.boxes[1],
+            QStringLiteral("База данных не принимает записи.\nНа диске не осталось места. Освободите место на диске, "
+                           "где находится папка \"data\" (для MySQL — на диске сервера базы данных).\n"
+                           "Сообщение базы данных: %1\nИзмерения и изменения датчиков ждут в памяти и будут "
+                           "записаны, как только причина будет устранена.")
+                .arg(reason));
+        disk.free();
+        QTRY_COMPARE_WITH_TIMEOUT(writer->queueLength(), 0, 15000);
+        QCOMPARE(f.sql("SELECT COUNT(DISTINCT temperature) FROM measure"), QList<QStringList> { { "20" } });
+        f.closeModule();
     }
 
     // An account without CREATE on a database from before the aggregates, and one that may
