@@ -57,6 +57,7 @@ class TestStartup : public QObject
 private:
     QTemporaryDir* tmp = nullptr; // shared temp folder: the instance key lives there
     quint16 networkPort = 0; // the gateway port of the latest run, free when it started
+    quint16 heldPort = 0; // when set, the gateway port of the next runs, which another socket holds
 
     QProcess* start(const QString& workdir, const QByteArray& answer, int closeMs, const QByteArray& open = {})
     {
@@ -67,7 +68,9 @@ private:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("DRIVER_ANSWER"), QString::fromLatin1(answer));
         QTcpServer probe;
-        if (probe.listen(QHostAddress::Any, 0))
+        if (heldPort)
+            networkPort = heldPort;
+        else if (probe.listen(QHostAddress::Any, 0))
             networkPort = probe.serverPort();
         env.insert(QStringLiteral("DRIVER_NETWORK_PORT"), QString::number(networkPort));
         if (closeMs >= 0)
@@ -358,6 +361,70 @@ private slots:
         QVERIFY(QSettings(dir + QStringLiteral("/data/view.conf"), QSettings::IniFormat)
                     .contains(QStringLiteral("MainWindow/geometry")));
         QVERIFY(!QFile::exists(dir + QStringLiteral("/data/measurement.db3-wal")));
+    }
+
+    // A gateway port that another program holds is named in the main window: no gateway could
+    // connect, and a line on stderr alone would leave the user guessing.
+    void takenNetworkPortNamed()
+    {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::Any, 0));
+        heldPort = holder.serverPort();
+        const Run run = finish(start(quietFolder(QStringLiteral("taken")), "yes", 1500));
+        heldPort = 0;
+        QCOMPARE(run.exitCode, 0);
+        const QStringList said = run.starting(QStringLiteral("STATUS Не удалось открыть порт %1 для шлюзов: ").arg(networkPort));
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said[0].endsWith(QStringLiteral(". Шлюзы не смогут подключиться: закройте программу, которая занимает "
+                                                 "этот порт, или укажите другой порт в настройках и перезапустите "
+                                                 "программу.")),
+            qPrintable(said[0]));
+    }
+
+    // A stop signal while the index of a file from before the wide index is being widened, a
+    // step that lets events in: the step finishes, start-up ends there, and the program exits
+    // with 0, its file whole and widened, or as it was.
+    void stopSignalDuringIndexWidening()
+    {
+        const QString dir = quietFolder(QStringLiteral("widening"));
+        QCOMPARE(finish(start(dir, "yes", 500)).exitCode, 0);
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"),
+            { QStringLiteral("-c"),
+                QStringLiteral(
+                    "import sqlite3, sys\n"
+                    "c = sqlite3.connect(sys.argv[1])\n"
+                    "c.executescript('DROP INDEX measure_sensor_time; CREATE INDEX measure_sensor_time ON measure "
+                    "(sensor_id, timemeasure); WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n "
+                    "WHERE i < 999999) INSERT INTO measure (sensor_id, timemeasure, temperature) SELECT 1 + i % 50, "
+                    "strftime(\\'%s\\', \\'now\\') - i, i % 400 / 10.0 FROM n')\n"),
+                dir + QStringLiteral("/data/measurement.db3") });
+        QVERIFY(python.waitForFinished(120000) && python.exitCode() == 0);
+
+        QProcess* p = start(dir, "yes", -1);
+        const QString widening = QStringLiteral("STARTUP Перестроение индекса измерений...");
+        const QString out = waitForEventLoop(p, widening);
+        QVERIFY2(out.contains(widening), qPrintable(out));
+        ::kill(pid_t(p->processId()), SIGTERM);
+        const Run run = finish(p);
+        QCOMPARE(run.status, QProcess::NormalExit);
+        QCOMPARE(run.starting(QStringLiteral("CRITICAL")), QStringList());
+        QCOMPARE(run.starting(QStringLiteral("EXIT")), QStringList { QStringLiteral("EXIT 0") });
+        QCOMPARE(run.exitCode, 0);
+        // The close ended start-up: no main window came.
+        QVERIFY(!(out + run.lines.join('\n')).contains(QLatin1String("STARTUP Создание главного окна")));
+
+        python.start(QStringLiteral("/usr/bin/python3"),
+            { QStringLiteral("-c"),
+                QStringLiteral("import sqlite3, sys\n"
+                               "c = sqlite3.connect(sys.argv[1])\n"
+                               "print(c.execute('PRAGMA integrity_check').fetchone()[0], "
+                               "c.execute('SELECT COUNT(*) FROM measure').fetchone()[0], "
+                               "c.execute(\"SELECT COUNT(*) FROM pragma_index_info('measure_sensor_time')\").fetchone()[0])\n"),
+                dir + QStringLiteral("/data/measurement.db3") });
+        QVERIFY(python.waitForFinished(60000) && python.exitCode() == 0);
+        const QString read = QString::fromUtf8(python.readAllStandardOutput()).trimmed();
+        QVERIFY2(read == QLatin1String("ok 1000000 5") || read == QLatin1String("ok 1000000 2"), qPrintable(read));
     }
 
     void secondCopyIsTurnedAway()
