@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -15,38 +14,22 @@ namespace
 
 QString gNamespaceProblem;
 
-bool writeProcFile(const char* path, const QByteArray& text)
-{
-    const int fd = ::open(path, O_WRONLY);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, text.constData(), size_t(text.size())) == text.size();
-    ::close(fd);
-    return ok;
-}
-
-// Before main: a later unshare of a user namespace is refused to a process with threads.
+// Before main: a later unshare of a user namespace is refused to a process with threads. Root
+// needs no user namespace; anyone else is mapped onto themselves inside one.
 struct PrivateMounts {
     PrivateMounts()
     {
-        const uid_t uid = ::getuid();
-        const gid_t gid = ::getgid();
-        if (uid == 0) {
-            if (::unshare(CLONE_NEWNS) != 0)
-                gNamespaceProblem = QStringLiteral("unshare(CLONE_NEWNS): ") + QString::fromLocal8Bit(strerror(errno));
-        } else if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-            gNamespaceProblem = QStringLiteral("unshare(CLONE_NEWUSER|CLONE_NEWNS): ")
-                + QString::fromLocal8Bit(strerror(errno));
-        } else {
-            writeProcFile("/proc/self/setgroups", "deny");
-            if (!writeProcFile("/proc/self/uid_map", QByteArray::number(uid) + ' ' + QByteArray::number(uid) + " 1")
-                || !writeProcFile(
-                    "/proc/self/gid_map", QByteArray::number(gid) + ' ' + QByteArray::number(gid) + " 1"))
-                gNamespaceProblem = QStringLiteral("cannot map the user into its namespace");
+        const QByteArray uid = QByteArray::number(::getuid()), gid = QByteArray::number(::getgid());
+        bool ok = ::unshare(uid == "0" ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) == 0;
+        for (const auto& map : { std::make_pair("setgroups", QByteArray("deny")),
+                 std::make_pair("uid_map", uid + ' ' + uid + " 1"), std::make_pair("gid_map", gid + ' ' + gid + " 1") }) {
+            QFile file(QStringLiteral("/proc/self/") + QLatin1String(map.first));
+            ok = ok && (uid == "0" || (file.open(QIODevice::WriteOnly) && file.write(map.second) == map.second.size()));
         }
         // Mounts made here stay out of the namespace it came from.
-        if (gNamespaceProblem.isEmpty() && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            gNamespaceProblem = QStringLiteral("mount --make-rprivate /: ") + QString::fromLocal8Bit(strerror(errno));
+        ok = ok && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        if (!ok)
+            gNamespaceProblem = QStringLiteral("no mount namespace of its own: ") + QString::fromLocal8Bit(strerror(errno));
     }
 } gPrivateMounts;
 
