@@ -7,6 +7,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "app/appstate.h"
 #include "app/configfile.h"
 
@@ -33,6 +38,9 @@ void writeFile(const QString& path, const QByteArray& bytes)
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
 }
+
+const QString kFallbackHeader = QStringLiteral("Значения некоторых настроек в файле \"data/config.ini\" не имеют "
+                                               "смысла, вместо них используются значения по умолчанию:");
 
 }  // namespace
 
@@ -118,11 +126,9 @@ private slots:
         QTest::addColumn<int>("breakInterval");
         QTest::addColumn<double>("tMinCritical");
         QTest::addColumn<QString>("minimalCriticalTemperature");
-        QTest::newRow("empty file") << QByteArray() << 0 << 730 << 120 << 5.0 << "#3232ff";
-        QTest::newRow("no modem section") << QByteArray("[Other]\nDaysSave=10\n") << 0 << 10 << 120 << 5.0 << "#3232ff";
-        QTest::newRow("port 0 means no server")
-            << QByteArray("[Modem]\nNetworkPort = 0\n") << 0 << 730 << 120 << 5.0 << "#3232ff";
-        QTest::newRow("DaysSave 0") << QByteArray("[Other]\nDaysSave=0\n") << 0 << 0 << 120 << 5.0 << "#3232ff";
+        QTest::newRow("empty file") << QByteArray() << 6238 << 730 << 120 << 5.0 << "#3232ff";
+        QTest::newRow("no modem section") << QByteArray("[Other]\nDaysSave=10\n") << 6238 << 10 << 120 << 5.0 << "#3232ff";
+        QTest::newRow("DaysSave 0") << QByteArray("[Other]\nDaysSave=0\n") << 6238 << 0 << 120 << 5.0 << "#3232ff";
     }
     void loaderDefaults()
     {
@@ -158,7 +164,8 @@ private slots:
 
     // A value that is there but cannot mean anything for its key gives the key's default
     // (for NetworkPort and DaysSave the default file's), is named in the warning with the
-    // value used, and the default is what is written back.
+    // value used, and the default is what is written back; a file whose values all mean
+    // something is left as it was.
     void meaninglessValueFallsBack_data()
     {
         QTest::addColumn<QString>("key");
@@ -205,6 +212,18 @@ private slots:
         row("EmailNotifications/serverPort", "465", "");
         row("Color/node", "nocolour", "#ff0000");
         row("Color/line", "#12abef", "");
+        row("Modem/NetworkPort", "0", "6238");
+        row("Other/ViewVoltage", "red", "false");
+        row("EmailNotifications/isActive", "65536", "false");
+        row("EmailNotifications/isSensorLost", "#12345", "false");
+        row("Other/HideStart", "1,5", "false");
+        row("Other/ExportDBF", "1", "");
+        row("DB/Password", "se,cret", "");
+        row("EmailNotifications/notificationEmail", "a@x, b@y", "");
+        row("Other/PathExportDBF", "/srv/dbf,2024", "");
+        // A serialized object is text the store never decodes.
+        row("DB/Password", "@Variant(\\0\\0\\0\\x7f)", "");
+        row("Other/DaysSave", "@Variant(x)", "365");
     }
     void meaninglessValueFallsBack()
     {
@@ -212,34 +231,30 @@ private slots:
         QFETCH(QByteArray, value);
         QFETCH(QString, used);
         enter(QStringLiteral("fallback"));
-        const QString section = key.section(QLatin1Char('/'), 0, 0);
-        const QString name = key.section(QLatin1Char('/'), 1);
-        writeFile(
-            QStringLiteral("data/config.ini"), "[" + section.toLatin1() + "]\n" + name.toLatin1() + "=" + value + "\n");
+        // The file as the program writes it, with the row's value in place of the key's.
+        QVERIFY(createDefaultConfig());
+        {
+            AppState first;
+            first.loadConfig();
+            first.saveConfig();
+        }
+        const QByteArray saved = readAll(QStringLiteral("data/config.ini"));
+        const QByteArray name = key.section(QLatin1Char('/'), 1).toLatin1();
+        const int at = saved.indexOf("\n" + name + "=") + 1;
+        QVERIFY(at > 0);
+        const QByteArray file = QByteArray(saved).replace(at, saved.indexOf('\n', at) - at, name + "=" + value);
+        writeFile(QStringLiteral("data/config.ini"), file);
 
-        CountingState state;
+        AppState state;
         QVERIFY(state.loadConfig());
         QVERIFY(!state.configUnread);
         state.saveConfig();
         state.configSettings->sync();
-        QSettings written(QStringLiteral("data/config.ini"), QSettings::IniFormat);
-        const QString shown = QString::fromLatin1(value).replace(QLatin1Char(','), QStringLiteral(", "));
-        if (used.isEmpty()) {
-            QVERIFY(state.configFallbacks.isEmpty());
-            QCOMPARE(state.settingsWarning(), QString());
-            QCOMPARE(written.value(key).toString(), QString::fromLatin1(value));
-            return;
-        }
-        QCOMPARE(state.configFallbacks.size(), 1);
-        QCOMPARE(state.configFallbacks.first().key, key);
-        QCOMPARE(state.configFallbacks.first().found, shown);
-        QCOMPARE(state.configFallbacks.first().used, used);
-        QCOMPARE(written.value(key).toString(), used);
-        const QString warning = state.settingsWarning();
-        QVERIFY2(warning.startsWith(QStringLiteral("Значения некоторых настроек в файле \"data/config.ini\"")),
-            qPrintable(warning));
-        QVERIFY2(warning.endsWith(QStringLiteral("\n%1 = \"%2\": используется %3").arg(key, shown, used)),
-            qPrintable(warning));
+        QCOMPARE(readAll(QStringLiteral("data/config.ini")), used.isEmpty() ? file : saved);
+        QCOMPARE(state.settingsWarning(),
+            used.isEmpty() ? QString()
+                           : kFallbackHeader
+                    + QStringLiteral("\n%1 = \"%2\": используется %3").arg(key, QString::fromLatin1(value), used));
     }
 
     // Every replaced value is named in the one warning, in the order of the file's keys.
@@ -275,6 +290,7 @@ private slots:
         QTest::newRow("garbage") << QByteArray("not a view\n=== at all") << true;
         QTest::newRow("binary") << QByteArray::fromHex("00ff10e2809c5b0a3d00fe") << true;
         QTest::newRow("window state") << QByteArray("[MainWindow]\nTabIndex=2\n") << false;
+        QTest::newRow("report dialog only") << QByteArray("[DialogReport]\nReportType=1\n") << false;
         QTest::newRow("missing") << QByteArray() << false;
     }
     void unreadableViewFileIsKept()
@@ -292,8 +308,7 @@ private slots:
         QCOMPARE(copies.size(), unread ? 1 : 0);
         if (!unread) {
             QCOMPARE(state.settingsWarning(), QString());
-            QCOMPARE(
-                state.viewSettings->value(QStringLiteral("MainWindow/TabIndex"), 0).toInt(), bytes.isEmpty() ? 0 : 2);
+            QCOMPARE(readAll(QStringLiteral("data/view.conf")), bytes);
             return;
         }
         QCOMPARE(readAll(QStringLiteral("data/") + copies.first()), bytes);
@@ -316,11 +331,6 @@ private slots:
         QTest::newRow("binary") << QByteArray::fromHex("00ff10e2809c5b0a3d00fe") << true;
         QTest::newRow("empty") << QByteArray() << true;
         QTest::newRow("one known key") << QByteArray("[Other]\nDaysSave=10\n") << false;
-        // The store would decode this one as a pen whose dash pattern is 4 GiB long.
-        QTest::newRow("serialized object") << QByteArray(
-            "[Other]\nDaysSave=10\n[EmailNotifications]\nserverPassword=@,\"\\x40Variant(\\0\\0\\0MaxCritical"
-            "erverPassword=@Variant(\\0\\0\\0\\x7f)\"\n")
-                                           << true;
         QTest::newRow("text with a zero character")
             << QByteArray("[Other]\nDaysSave=10\nPathExportDBF=@String(a\\0b), @@Variant(\n") << false;
     }
@@ -339,53 +349,101 @@ private slots:
             QCOMPARE(readAll(QStringLiteral("data/") + copies.first()), bytes);
     }
 
-    // The set-aside check cuts the text as the store does. Each row carries a harmless object (the
-    // number 5) in a shape the store decodes, or text that only looks like one; the store itself
-    // says which, so a row cannot pass on a shape the store reads otherwise.
-    void serializedValuesFoundAsTheStoreReadsThem_data()
+    // The configuration's format reads what the INI store writes, and the store reads what the
+    // format writes, as the same texts. Each has a file of its own: the store keeps what it read
+    // of a file name for the next store of that name, whatever its format.
+    void formatAgreesWithTheStore_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::newRow("comma, semicolon, equals") << QVariant("a, b,c;d=e");
+        QTest::newRow("quotes, backslashes") << QVariant("C:\\x\\\"q\" \\0");
+        QTest::newRow("leading at") << QVariant("@Variant(\\0\\0\\0\\x7f)");
+        QTest::newRow("doubled at") << QVariant("@@x");
+        QTest::newRow("blanks around") << QVariant(" a ");
+        QTest::newRow("digits after escapes") << QVariant(QStringLiteral("Отчёт1a\t7\x01" "f\U0001F600"));
+        QTest::newRow("number") << QVariant(-12.5);
+        QTest::newRow("flag") << QVariant(true);
+    }
+    void formatAgreesWithTheStore()
+    {
+        QFETCH(QVariant, value);
+        enter(QStringLiteral("agree"));
+        const QStringList keys { QStringLiteral("Other/PathExportDBF"), QStringLiteral("top") };
+        for (const QString& key : keys)
+            QSettings(QStringLiteral("store.ini"), QSettings::IniFormat).setValue(key, value);
+        QVERIFY(QFile::copy(QStringLiteral("store.ini"), QStringLiteral("format.ini")));
+        {
+            QSettings format(QStringLiteral("format.ini"), configFormat());
+            QCOMPARE(format.allKeys(), keys);
+            for (const QString& key : keys)
+                QCOMPARE(format.value(key).toString(), value.toString());
+            format.setValue(QStringLiteral("DB/Password"), value);
+        }
+        QVERIFY(QFile::copy(QStringLiteral("format.ini"), QStringLiteral("again.ini")));
+        QSettings store(QStringLiteral("again.ini"), QSettings::IniFormat);
+        QCOMPARE(store.allKeys().size(), 3);
+        for (const QString& key : store.allKeys())
+            QCOMPARE(store.value(key), QVariant(value.toString()));
+    }
+
+    // A file that cannot be copied aside (a size limit stands for a full disk) is left byte for
+    // byte: the program runs on defaults, says so, and writes the file when the user saves the
+    // settings. A file with a serialized value is read, never set aside.
+    void failedCopyLeavesTheFile_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("serialized");
-        const QByteArray five = "(\\0\\0\\0\\x2\\0\\0\\0\\0\\x5)";
-        QTest::newRow("plain") << "[Other]\nPathExportDBF=@Variant" + five + "\n" << true;
-        QTest::newRow("date and time form") << "[Other]\nPathExportDBF=@DateTime" + five + "\n" << true;
-        QTest::newRow("'=' in quotes belongs to the key")
-            << "[Other]\nPa\"th=x\"rd=@Variant" + five + "\n" << true;
-        QTest::newRow("hex escape keeps the low 16 bits")
-            << "[Other]\nPathExportDBF=\\x1000040Variant" + five + "\n" << true;
-        QTest::newRow("quotes and spaces dropped")
-            << "[Other]\nPathExportDBF=x, \"@\"  Var\"iant\"" + five + "\n" << true;
-        QTest::newRow("line break inside quotes")
-            << "[Other]\nPathExportDBF=\"a\nb=c\", @Variant" + five + "\n" << true;
-        QTest::newRow("line goes on after a backslash")
-            << "[Other]\nPathExportDBF=a,\\\n@Variant" + five + "\n" << true;
-        QTest::newRow("after a section header with '='")
-            << "[Other=@Variant(x)]\nPathExportDBF=@Variant" + five + "\n" << true;
-        QTest::newRow("escaped '@' is text") << "[Other]\nPathExportDBF=\\@Variant" + five + "\n" << false;
-        QTest::newRow("doubled '@' is text") << "[Other]\nPathExportDBF=x, @@Variant" + five + "\n" << false;
-        QTest::newRow("not at the start of a text")
-            << "[Other]\nPathExportDBF=\"x@Variant" + five + "\"\n" << false;
-        QTest::newRow("after ';' is a comment")
-            << "[Other]\nPathExportDBF=x;@Variant" + five + "\n" << false;
+        QTest::addColumn<QString>("report");
+        QTest::newRow("unreadable") << QByteArray("not a configuration\n")
+                                    << QStringLiteral("730|Kestrum_ravok_1|kept|0|Файл \"data/config.ini\" не удалось "
+                                                      "прочитать, используются настройки по умолчанию.\nСохранить копию "
+                                                      "файла не удалось, поэтому файл останется как есть, пока настройки "
+                                                      "не будут сохранены в окне настроек.");
+        QTest::newRow("serialized value")
+            << QByteArray("[Other]\nDaysSave=3650\n[DB]\nDatabase=Archive\nPassword=@Variant(\\0\\0\\0\\x7f)\n")
+            << QStringLiteral("3650|Archive|kept|0|");
     }
-    void serializedValuesFoundAsTheStoreReadsThem()
+    void failedCopyLeavesTheFile()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(bool, serialized);
-        enter(QStringLiteral("shapes"));
+        QFETCH(QString, report);
+        enter(QStringLiteral("limited"));
         writeFile(QStringLiteral("data/config.ini"), bytes);
-        bool decoded = false;
-        {
-            QSettings store(QStringLiteral("data/config.ini"), QSettings::IniFormat);
-            for (const QString& key : store.allKeys()) {
-                const QVariant value = store.value(key);
-                const QVariantList items = value.type() == QVariant::List ? value.toList() : QVariantList { value };
-                for (const QVariant& item : items)
-                    decoded = decoded || item.type() == QVariant::Int;
-            }
+        int out[2];
+        QVERIFY(::pipe(out) == 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // A write past the limit fails instead of ending the process.
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit;
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            const rlim_t was = limit.rlim_cur;
+            limit.rlim_cur = 0;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            AppState state;
+            state.loadConfig();
+            state.saveConfig();
+            state.configSettings->sync();
+            const QByteArray line = QStringLiteral("%1|%2|%3|%4|")
+                                        .arg(state.DaysSave)
+                                        .arg(state.Database)
+                                        .arg(QLatin1String(readAll(QStringLiteral("data/config.ini")) == bytes ? "kept" : "changed"))
+                                        .arg(QDir(QStringLiteral("data")).entryList({ QStringLiteral("config.ini.bad-*") }).size())
+                                        .toUtf8()
+                + state.configUnreadWarning().toUtf8();
+            limit.rlim_cur = was;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            state.saveConfig(true);
+            state.configSettings->sync();
+            ::_exit(::write(out[1], line.constData(), size_t(line.size())) == line.size() ? 0 : 1);
         }
-        QCOMPARE(decoded, serialized);
-        QCOMPARE(carriesSerializedValue(bytes), serialized);
+        ::close(out[1]);
+        QFile pipe;
+        QVERIFY(pipe.open(out[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        QCOMPARE(QString::fromUtf8(pipe.readAll()), report);
+        int status = -1;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QCOMPARE(status, 0);
+        QVERIFY(readAll(QStringLiteral("data/config.ini")).contains("\nDaysSave=" + report.section('|', 0, 0).toUtf8()));
     }
 
     void roundTripKeepsAwkwardValues()
