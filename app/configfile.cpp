@@ -131,8 +131,8 @@ bool writeConfigText(QIODevice& device, const QSettings::SettingsMap& map)
     }();
     const auto place = [](const QString& key) {
         const QString section = key.left(qMax(key.indexOf(QLatin1Char('/')), 0));
-        const auto known = std::find_if(order.begin(), order.end(),
-            [&](const QString& k) { return k.startsWith(section + QLatin1Char('/')); });
+        const auto known = std::find_if(
+            order.begin(), order.end(), [&](const QString& k) { return k.startsWith(section + QLatin1Char('/')); });
         const int keyAt = order.contains(key) ? order.indexOf(key) : order.size();
         return std::make_tuple(section.isEmpty() ? -1 : int(known - order.begin()), section, keyAt, key);
     };
