@@ -51,19 +51,19 @@ AppState::~AppState()
 
 bool AppState::loadConfig()
 {
-    // A file carrying serialized objects is none of ours and is never handed to the store.
-    const QString serializedCopy = setAsideSerializedConfig(QString::fromLatin1(kConfigPath));
-    QSettings* s = new QSettings(QString::fromLatin1(kConfigPath), QSettings::IniFormat, settingsParent());
+    QSettings* s = new QSettings(QString::fromLatin1(kConfigPath), configFormat(), settingsParent());
     delete configSettings;
     configSettings = s;
-    // Defaults would replace a file that could not be read at the next save: a copy is kept.
-    configUnread = !serializedCopy.isEmpty() || configUnreadable(*s);
-    configSetAside = serializedCopy.isEmpty() && configUnread ? keepConfigAside(s->fileName()) : serializedCopy;
+    // Defaults would replace a file that could not be read at the next save: a copy is kept, and
+    // without one the file is left alone until the user saves the settings.
+    configUnread = configUnreadable(*s);
+    configSetAside = configUnread ? keepConfigAside(s->fileName()) : QString();
+    configHeld = configUnread && configSetAside.isEmpty();
 
     ConfigReader r(*s);
     PortName = r.text("Modem/PortName", QStringLiteral("COM1"));
-    // A missing port (0) means no gateway server; a port that is no port gets the default file's.
-    NetworkPort = quint16(r.integer("Modem/NetworkPort", 0, 0, 65535, 6238));
+    // Without a port gateways could not reach the program: a missing one is the default file's.
+    NetworkPort = quint16(r.integer("Modem/NetworkPort", 6238, 1, 65535));
 
     TemperatureMinCritical = readThreshold(r, "DataWarning/TemperatureMinCritical", 5, false);
     TemperatureMinWarning = readThreshold(r, "DataWarning/TemperatureMinWarning", 10, false);
@@ -87,7 +87,7 @@ bool AppState::loadConfig()
     ViewVoltage = r.flag("Other/ViewVoltage");
     ExportDBF = r.flag("Other/ExportDBF");
     IntervalExportDBF = r.integer("Other/IntervalExportDBF", 5, 5, 1440);
-    PathExportDBF = s->value(QStringLiteral("Other/PathExportDBF"), QDir::currentPath()).toString();
+    PathExportDBF = r.text("Other/PathExportDBF", QDir::currentPath());
 
     Hostname = r.text("DB/Hostname", QStringLiteral("localhost\\SQLEXPRESS"));
     Database = r.text("DB/Database", QStringLiteral("Kestrum_ravok_1"));
@@ -136,7 +136,7 @@ void AppState::openViewSettings()
     viewSettings = ownViewSettings
         = new QSettings(QString::fromLatin1(kViewPath), QSettings::IniFormat, settingsParent());
     viewSetAside.clear();
-    viewUnread = settingsUnreadable(*viewSettings, { QStringLiteral("MainWindow/") });
+    viewUnread = settingsUnreadable(*viewSettings, { QStringLiteral("MainWindow/"), QStringLiteral("DialogReport/") });
     if (!viewUnread)
         return;
     viewSetAside = keepConfigAside(viewSettings->fileName());
@@ -169,20 +169,40 @@ QString AppState::settingsWarning() const
     return parts.join(QStringLiteral("\n\n"));
 }
 
-void AppState::saveConfig()
+QString AppState::configUnreadWarning() const
+{
+    if (!configUnread)
+        return QString();
+    const auto tr = [](const char* text) { return QCoreApplication::translate("AppState", text); };
+    return configSetAside.isEmpty()
+        ? tr("Файл \"data/config.ini\" не удалось прочитать, используются настройки по умолчанию.\n"
+             "Сохранить копию файла не удалось, поэтому файл останется как есть, пока настройки не будут "
+             "сохранены в окне настроек.")
+        : tr("Файл \"data/config.ini\" не удалось прочитать, используются настройки по умолчанию.\n"
+             "Копия прежнего файла сохранена как \"%1\".")
+              .arg(QDir::toNativeSeparators(QDir().relativeFilePath(configSetAside)));
+}
+
+void AppState::saveConfig(bool byUser)
 {
     QSettings* s = configSettings;
     if (!s)
         return;
-    // A file that could not be read and could not be copied either is left as it is.
-    if (configUnread && configSetAside.isEmpty()) {
+    configHeld = configHeld && !byUser;
+    if (configHeld) {
         configSaved();
         return;
     }
     // Sensors registering save the configuration too: values that did not change leave the file
-    // alone, so that nothing is written and synced to disk on the thread that answers them.
+    // alone, so that nothing is written and synced to disk on the thread that answers them. A
+    // flag the file holds as "1" or "0" is as good as "true" or "false".
     auto put = [s](const QString& key, const QVariant& value) {
-        if (!s->contains(key) || s->value(key) != value)
+        const QVariant old = s->value(key);
+        bool flag = false;
+        const bool same = value.type() == QVariant::Bool
+            ? ConfigReader::flagText(old.toString(), &flag) && flag == value.toBool()
+            : old == value;
+        if (!old.isValid() || !same)
             s->setValue(key, value);
     };
     // A colour's name is "#rrggbb" in lower case, "#000000" for an invalid one.

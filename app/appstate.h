@@ -41,9 +41,13 @@ public:
     // The text of the warning shown once start-up has ended: every value of the configuration
     // that fell back to its default, and an unreadable view file. Empty when all was well.
     QString settingsWarning() const;
+    // The text of the warning shown at start when "data/config.ini" could not be read; empty
+    // when it was.
+    QString configUnreadWarning() const;
     // Writes every key back, then announces the new settings. Does nothing while the
-    // configuration was never loaded (start-up ended before that).
-    void saveConfig();
+    // configuration was never loaded (start-up ended before that). A file held after a failed
+    // copy is written only by the user's own save (`byUser`, the settings dialog).
+    void saveConfig(bool byUser = false);
 
     QColor colorByIndex(unsigned index) const;
     void setColorByIndex(unsigned index, const QColor& color);
@@ -128,9 +132,10 @@ public:
 
     QSettings* configSettings = nullptr;
     // Set by loadConfig when an existing file gave nothing it knows; configSetAside is then
-    // the copy kept beside it (empty when the copy failed: such a file is never overwritten).
+    // the copy kept beside it; without one the file is held, written by no save but the user's.
     bool configUnread = false;
     QString configSetAside;
+    bool configHeld = false;
     // Values of the file that could not mean anything and were replaced by their defaults.
     QList<ConfigReader::Fallback> configFallbacks;
     // Window and view state, "data/view.conf"; opened by the application object.

@@ -4,155 +4,152 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 
+#include <algorithm>
 #include <cstring>
+#include <tuple>
 
 namespace
 {
 
-bool iniSpace(char c)
+using Entries = QVector<QPair<QString, QString>>;
+
+// A section or key name as the INI store writes it unescaped; it writes any other with "%XX".
+bool plainName(const QString& name)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_.-]+$"));
+    return plain.match(name).hasMatch();
 }
 
-bool hexDigit(char c)
+int digitValue(char c, int base)
 {
-    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+    const int lower = c | 0x20;
+    const int d = c >= '0' && c <= '9' ? c - '0' : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : 99;
+    return d < base ? d : -1;
 }
 
-// One entry of INI text from `pos`, cut where the settings store cuts it: at a line break or a
-// ';' outside quotes. A backslash takes the next character (a line break too) with it, and a
-// line that starts with ';' is a comment. `equals` is the first '=' outside quotes, or -1.
-bool nextIniEntry(const QByteArray& text, int& pos, int& start, int& end, int& equals)
+// A value as the INI store unescapes it, but whole: a comma stays in the text with the blanks
+// around it. Quotes are dropped; "\x" and octal escapes run over every digit that follows and
+// keep the low 16 bits; an unknown escape is dropped. Bytes outside escapes are UTF-8, as an
+// editor writes them (the store's own writer escapes each of them).
+QString valueText(const QByteArray& raw)
 {
-    const int size = text.size();
-    bool quoted = false;
-    equals = -1;
-    start = pos;
-    while (start < size && iniSpace(text.at(start)))
-        ++start;
-    int at = start;
-    while (at < size) {
-        const char c = text.at(at++);
-        if (c == '=') {
-            if (!quoted && equals < 0)
-                equals = at - 1;
-        } else if (c == '\n' || c == '\r') {
-            if (at == start + 1)
-                ++start;
-            else if (!quoted) {
-                --at;
-                break;
-            }
-        } else if (c == '\\') {
-            if (at < size) {
-                const char escaped = text.at(at++);
-                if (at < size && ((escaped == '\n' && text.at(at) == '\r') || (escaped == '\r' && text.at(at) == '\n')))
-                    ++at;
-            }
-        } else if (c == '"') {
-            quoted = !quoted;
-        } else if (c == ';') {
-            if (at == start + 1) {
-                while (at < size && text.at(at) != '\n' && text.at(at) != '\r')
-                    ++at;
-                while (at < size && iniSpace(text.at(at)))
-                    ++at;
-                start = at;
-            } else if (!quoted) {
-                --at;
-                break;
-            }
+    static const char kNames[] = "abfnrtv\"?'\\";
+    static const char kCodes[] = "\a\b\f\n\r\t\v\"?'\\";
+    QString text;
+    QByteArray run;
+    for (int at = 0; at < raw.size();) {
+        const char c = raw.at(at++);
+        if (c != '\\' || at == raw.size()) {
+            if (c != '"' && c != '\\')
+                run += c;
+            continue;
+        }
+        text += QString::fromUtf8(run);
+        run.clear();
+        const char e = raw.at(at++);
+        const int base = e == 'x' ? 16 : e >= '0' && e <= '7' ? 8 : 0;
+        const char* simple = e ? std::strchr(kNames, e) : nullptr;
+        if (base) {
+            uint value = base == 8 ? uint(e - '0') : 0;
+            bool any = base == 8;
+            for (int d; at < raw.size() && (d = digitValue(raw.at(at), base)) >= 0; ++at, any = true)
+                value = value * uint(base) + uint(d);
+            if (any)
+                text += QChar(ushort(value));
+        } else if (simple) {
+            text += QLatin1Char(kCodes[simple - kNames]);
         }
     }
-    pos = end = at;
-    return end > start;
+    text += QString::fromUtf8(run);
+    // The store's writer doubles a leading '@': a single one marks a typed value there.
+    return text.startsWith(QLatin1String("@@")) ? text.mid(1) : text;
 }
 
-// The texts of a value as the settings store unescapes them before it decides what they are:
-// a list splits at commas outside quotes, quotes are dropped, spaces are skipped at the start
-// of a text and after a closing quote, and a "\x" or octal escape runs over every digit that
-// follows and keeps the low 16 bits.
-QStringList iniValueTexts(const QByteArray& text, int at, int to)
+// The entries of INI text in file order; false as readConfigText.
+bool readEntries(QByteArray text, Entries* entries)
 {
-    QStringList texts;
-    QString current;
-    bool quoted = false;
-    const auto skipSpaces = [&] {
-        while (at < to && (text.at(at) == ' ' || text.at(at) == '\t'))
-            ++at;
-    };
-    skipSpaces();
-    while (at < to) {
-        const char c = text.at(at++);
-        if (c == '"') {
-            quoted = !quoted;
-            if (!quoted)
-                skipSpaces();
-        } else if (c == ',' && !quoted) {
-            texts << current;
-            current.clear();
-            skipSpaces();
-        } else if (c != '\\') {
-            current += QChar(uchar(c));
-        } else if (at < to) {
-            static const char simple[] = "a\ab\bf\fn\nr\rt\tv\v\"\"?\?''\\\\";
-            const char kind = text.at(at++);
-            const char* found = std::strchr(simple, kind);
-            const bool hex = kind == 'x' && at < to && hexDigit(text.at(at));
-            const bool octal = kind >= '0' && kind <= '7';
-            if (kind && found && (found - simple) % 2 == 0) {
-                current += QLatin1Char(found[1]);
-            } else if (hex || octal) {
-                uint value = hex ? 0 : uint(kind - '0');
-                for (; at < to && (hex ? hexDigit(text.at(at)) : text.at(at) >= '0' && text.at(at) <= '7'); ++at) {
-                    const char d = text.at(at);
-                    value = (value << (hex ? 4 : 3)) + uint(d <= '9' ? d - '0' : (d | 0x20) - 'a' + 10);
-                }
-                current += QChar(ushort(value & 0xffff));
-            } else if ((kind == '\n' || kind == '\r') && at < to && (text.at(at) == '\n' || text.at(at) == '\r')
-                && text.at(at) != kind) {
-                ++at; // a line that goes on in the next one
-            }
-            // Any other escaped character is dropped.
+    bool ok = true;
+    QString section;
+    if (text.startsWith("\xef\xbb\xbf"))
+        text.remove(0, 3);
+    for (const QByteArray& raw : text.replace('\r', '\n').split('\n')) {
+        const QByteArray line = raw.trimmed();
+        const int equals = line.indexOf('=');
+        if (line.isEmpty() || line.startsWith(';')) {
+            continue;
+        } else if (line.startsWith('[')) {
+            const int close = line.indexOf(']');
+            ok = ok && close > 0;
+            section = QString::fromUtf8(line.mid(1, close < 0 ? -1 : close - 1)).trimmed();
+            if (section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0)
+                section.clear();
+        } else if (equals < 0) {
+            ok = false;
+        } else {
+            const QString name = QString::fromUtf8(line.left(equals).trimmed());
+            if (plainName(name) && (section.isEmpty() || plainName(section)))
+                entries->append({ section.isEmpty() ? name : section + QLatin1Char('/') + name,
+                    valueText(line.mid(equals + 1).trimmed()) });
         }
     }
-    texts << current;
-    return texts;
+    return ok;
 }
 
 } // namespace
 
-bool carriesSerializedValue(const QByteArray& fileText)
+QSettings::Format configFormat()
 {
-    int pos = 0;
-    int start = 0;
-    int end = 0;
-    int equals = -1;
-    while (nextIniEntry(fileText, pos, start, end, equals)) {
-        if (fileText.at(start) == '[' || equals < 0)
-            continue;
-        // Each text of the value is looked at from its first character: only there does the
-        // store take "@Variant(" or "@DateTime(" for a serialized object.
-        for (const QString& value : iniValueTexts(fileText, equals + 1, end)) {
-            if (value.startsWith(QLatin1String("@Variant(")) || value.startsWith(QLatin1String("@DateTime(")))
-                return true;
-        }
-    }
-    return false;
+    static const QSettings::Format format
+        = QSettings::registerFormat(QStringLiteral("ini"), &readConfigText, &writeConfigText);
+    return format;
 }
 
-QString setAsideSerializedConfig(const QString& path)
+bool readConfigText(QIODevice& device, QSettings::SettingsMap& map)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !carriesSerializedValue(file.readAll()))
-        return QString();
-    file.close();
-    const QString copy = keepConfigAside(path);
-    // Left in place, the file would be decoded at the first read of any key.
-    QFile::remove(path);
-    return copy;
+    Entries entries;
+    const bool ok = readEntries(device.readAll(), &entries);
+    for (const auto& entry : qAsConst(entries))
+        map.insert(entry.first, entry.second);
+    return ok;
+}
+
+bool writeConfigText(QIODevice& device, const QSettings::SettingsMap& map)
+{
+    // Keys in the order of the default file, each section together: other keys after the known
+    // ones of their section, other sections last. Keys without a section come first, since
+    // after a section header they would belong to it.
+    static const QStringList order = [] {
+        Entries entries;
+        readEntries(defaultConfigText(QString()), &entries);
+        QStringList keys;
+        for (const auto& entry : qAsConst(entries))
+            keys << entry.first;
+        return keys;
+    }();
+    const auto place = [](const QString& key) {
+        const QString section = key.left(qMax(key.indexOf(QLatin1Char('/')), 0));
+        const auto known = std::find_if(
+            order.begin(), order.end(), [&](const QString& k) { return k.startsWith(section + QLatin1Char('/')); });
+        const int keyAt = order.contains(key) ? order.indexOf(key) : order.size();
+        return std::make_tuple(section.isEmpty() ? -1 : int(known - order.begin()), section, keyAt, key);
+    };
+    QStringList keys = map.keys();
+    std::sort(keys.begin(), keys.end(), [&](const QString& a, const QString& b) { return place(a) < place(b); });
+
+    QByteArray text;
+    QString current;
+    for (const QString& key : qAsConst(keys)) {
+        const int slash = key.indexOf(QLatin1Char('/'));
+        if (slash > 0 && key.left(slash) != current) {
+            current = key.left(slash);
+            text += (text.isEmpty() ? "[" : "\n[") + current.toUtf8() + "]\n";
+        }
+        text += key.mid(slash + 1).toUtf8() + '=' + iniValueText(map.value(key).toString()) + '\n';
+    }
+    return device.write(text) == text.size();
 }
 
 bool configUnreadable(const QSettings& settings)
@@ -183,8 +180,16 @@ QString keepConfigAside(const QString& path)
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int n = 0; n < 100; ++n) {
         const QString copy = path + QStringLiteral(".bad-") + stamp + (n ? QStringLiteral("-%1").arg(n) : QString());
-        if (!QFileInfo::exists(copy))
-            return QFile::copy(path, copy) ? copy : QString();
+        if (QFileInfo::exists(copy))
+            continue;
+        // Trusted only once read back whole: a full disk or a size limit can leave it short.
+        QFile original(path);
+        QFile kept(copy);
+        if (QFile::copy(path, copy) && original.open(QIODevice::ReadOnly) && kept.open(QIODevice::ReadOnly)
+            && original.readAll() == kept.readAll())
+            return copy;
+        QFile::remove(copy);
+        return QString();
     }
     return QString();
 }

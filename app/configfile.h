@@ -1,10 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
-
-class QSettings;
 
 // Path of the configuration file, relative to the working directory.
 inline const char* kConfigPath = "data/config.ini";
@@ -21,18 +20,19 @@ bool configUnreadable(const QSettings& settings);
 // The same for any settings file, whose keys the program knows by their sections ("MainWindow/").
 bool settingsUnreadable(const QSettings& settings, const QStringList& sections);
 // Copies such a file beside itself as "<file>.bad-<local time>"; the copy's path, empty when
-// the copy failed.
+// the copy failed or does not read back as the file.
 QString keepConfigAside(const QString& path);
 
-// Whether some value of the INI text would be read as a serialized object ("@Variant(…)" or
-// "@DateTime(…)"), which the settings store decodes with QDataStream: a crafted one makes it
-// allocate without bound. The text is cut into entries and values exactly as the store cuts
-// it. The program writes only text, numbers and flags, never one of those, so such a file
-// never came from us.
-bool carriesSerializedValue(const QByteArray& text);
-// Moves such a configuration file aside before the settings store reads it; the copy's path,
-// empty when the file is ours or the copy failed.
-QString setAsideSerializedConfig(const QString& path);
+// The settings store's format of "data/config.ini". The INI text is read and written here, as
+// the INI store writes it, and never handed to that store: it would decode a value such as
+// "@Variant(…)" with QDataStream, and a crafted one makes it allocate without bound. Every value
+// reads as its whole text; the INI store would cut one with a comma into a list.
+QSettings::Format configFormat();
+// The format's two halves. Reading is false when a line is neither a section, an entry nor a
+// comment, as the INI store reports such a file; entries whose key the INI store would have
+// escaped are left out.
+bool readConfigText(QIODevice& device, QSettings::SettingsMap& map);
+bool writeConfigText(QIODevice& device, const QSettings::SettingsMap& map);
 
 // A string value written the way the INI settings store reads it back unchanged
 // (backslashes, quotes, commas, semicolons, non-ASCII letters).

@@ -1,7 +1,6 @@
 #include "app/configreader.h"
 
 #include <QSettings>
-#include <QStringList>
 
 #include <cmath>
 
@@ -23,7 +22,7 @@ bool ConfigReader::found(const char* key, QString* text) const
     const QVariant value = settings.value(QLatin1String(key));
     if (!value.isValid())
         return false;
-    *text = value.type() == QVariant::StringList ? value.toStringList().join(QStringLiteral(", ")) : value.toString();
+    *text = value.toString();
     return true;
 }
 
@@ -38,9 +37,20 @@ QString ConfigReader::text(const char* key, const QString& loaderDefault) const
     return settings.value(QLatin1String(key), loaderDefault).toString();
 }
 
-bool ConfigReader::flag(const char* key) const
+bool ConfigReader::flagText(const QString& text, bool* value)
 {
-    return settings.value(QLatin1String(key), QStringLiteral("false")).toBool();
+    *value = text == QLatin1String("1") || text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+    return *value || text == QLatin1String("0") || text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0;
+}
+
+bool ConfigReader::flag(const char* key)
+{
+    QString text;
+    bool value = false;
+    if (!found(key, &text) || flagText(text.trimmed(), &value))
+        return value;
+    note(key, text, QStringLiteral("false"));
+    return false;
 }
 
 int ConfigReader::integer(const char* key, int loaderDefault, int min, int max, int fallback)

@@ -8,8 +8,9 @@ class QSettings;
 
 // Reads the values of "data/config.ini" for the loader. A key that is missing gives its loader
 // default; a key that is there but whose value cannot mean anything for it (no number, NaN or
-// infinite, out of its range, a colour without a name) gives the key's default instead and is
-// noted, so that the user can be told which values were replaced and by what.
+// infinite, out of its range, a colour without a name, a flag that is neither true nor false)
+// gives the key's default instead and is noted, so that the user can be told which values were
+// replaced and by what.
 class ConfigReader
 {
 public:
@@ -22,7 +23,10 @@ public:
     explicit ConfigReader(const QSettings& settings);
 
     QString text(const char* key, const QString& loaderDefault) const;
-    bool flag(const char* key) const;
+    // "true" or "false" as the store writes them, or "1" or "0"; false when missing.
+    bool flag(const char* key);
+    // Whether the text is such a flag, and which.
+    static bool flagText(const QString& text, bool* value);
     // An integer in [min, max]; `fallback` replaces a value outside it, `loaderDefault` a missing one.
     int integer(const char* key, int loaderDefault, int min, int max, int fallback);
     int integer(const char* key, int loaderDefault, int min, int max)
@@ -36,8 +40,7 @@ public:
     const QList<Fallback>& fallbacks() const { return replaced; }
 
 private:
-    // Whether the key is there, and its text. A value with a comma reads as a list in the
-    // store; it is joined again here.
+    // Whether the key is there, and its text.
     bool found(const char* key, QString* text) const;
     void note(const char* key, const QString& found, const QString& used);
 

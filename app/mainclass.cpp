@@ -73,13 +73,7 @@ MainClass::MainClass(int& argc, char** argv)
     showInitText(tr("Загрузка data/config.ini"));
     loadConfig();
     if (configUnread) {
-        prompt()->warning(tr("Внимание!"),
-            configSetAside.isEmpty()
-                ? tr("Файл \"data/config.ini\" не удалось прочитать, используются настройки по умолчанию.\n"
-                     "Сохранить копию файла не удалось, поэтому изменения настроек в него записаны не будут.")
-                : tr("Файл \"data/config.ini\" не удалось прочитать, используются настройки по умолчанию.\n"
-                     "Копия прежнего файла сохранена как \"%1\".")
-                      .arg(QDir::toNativeSeparators(QDir().relativeFilePath(configSetAside))));
+        prompt()->warning(tr("Внимание!"), configUnreadWarning());
         if (closing)
             return;
     }

@@ -287,7 +287,7 @@ void DialogSettings::slotPushAcceptClicked()
             tr("Сетевой порт должен быть числом от 1 до 65535.\nОставлен прежний порт: %1").arg(config().NetworkPort));
         break;
     }
-    config().saveConfig();
+    config().saveConfig(true);
     emit signalMainWindowRefresh();
 }
 

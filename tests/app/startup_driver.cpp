@@ -14,7 +14,7 @@
 //                   bar is between a quarter and three quarters
 //   DRIVER_NETWORK_PORT the gateway port: written into "data/config.ini" just before the
 //                   program loads it (one it has just created too), so that no run listens on
-//                   the default port, which the real program may hold
+//                   the default port, which the real program may hold; "any": a port free now
 // Alarms and status texts of the running program are reported as ALARM and STATUS lines.
 #include <QAction>
 #include <QCoreApplication>
@@ -29,6 +29,7 @@
 #include <QScreen>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -109,7 +110,10 @@ ScriptedPrompt scripted;
 
 void setNetworkPort()
 {
-    const QByteArray port = qgetenv("DRIVER_NETWORK_PORT");
+    QByteArray port = qgetenv("DRIVER_NETWORK_PORT");
+    QTcpServer probe;
+    if (port == "any" && probe.listen(QHostAddress::Any, 0))
+        port = QByteArray::number(probe.serverPort());
     QFile file(QStringLiteral("data/config.ini"));
     if (port.isEmpty() || !file.open(QIODevice::ReadOnly))
         return;

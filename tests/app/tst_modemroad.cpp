@@ -74,6 +74,7 @@ private slots:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("DRIVER_ANSWER"), QStringLiteral("yes"));
+        env.insert(QStringLiteral("DRIVER_NETWORK_PORT"), QStringLiteral("any"));
         env.insert(QStringLiteral("DRIVER_CLOSE_FILE"), dir.path() + QStringLiteral("/close"));
         program.setProcessEnvironment(env);
         program.setWorkingDirectory(work);

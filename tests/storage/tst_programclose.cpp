@@ -44,6 +44,7 @@ private slots:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), work.path());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("DRIVER_CLOSE_FILE"), work.filePath(QStringLiteral("close")));
+        env.insert(QStringLiteral("DRIVER_NETWORK_PORT"), QStringLiteral("any"));
         program.setProcessEnvironment(env);
         program.setWorkingDirectory(work.path());
         program.setProcessChannelMode(QProcess::MergedChannels);
