@@ -244,6 +244,11 @@ void MainClass::slotCloseApplication(int code)
 
 void MainClass::shutDown()
 {
+    // Intake ends before the writer goes: no sensor is answered for a reading that would not be
+    // stored, and the writer's count of what it could not write covers every reading taken.
+    intake.close();
+    if (networkModule)
+        networkModule->stop();
     emit signalStopDbfExportModule();
     emit signalStopNotificationModule();
     emit signalStopModemModule();

@@ -30,6 +30,8 @@ const QString& SensorIntake::newSensorsLocation()
 
 void SensorIntake::modemCast(const QString& kind, const QString& eui64, const QByteArray& payload)
 {
+    if (closed)
+        return;
     int index = state.indexOfSensor(eui64);
     // The sensor is answered first: it listens only briefly after sending.
     sink.sendModemReply(sensorReplyFrame(eui64, index >= 0 ? state.sensors[index]->sleepInterval : kUnknownSensorInterval));
@@ -41,6 +43,8 @@ void SensorIntake::modemCast(const QString& kind, const QString& eui64, const QB
 
 void SensorIntake::networkCast(ZigBeeClient* client, const QString& eui64, const QByteArray& payload)
 {
+    if (closed)
+        return;
     int g = -1;
     for (int i = 0; i < state.locations.size(); ++i) {
         if (state.locations[i]->client == client) {

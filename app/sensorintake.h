@@ -42,6 +42,8 @@ public:
 
     void modemCast(const QString& kind, const QString& eui64, const QByteArray& payload);
     void networkCast(ZigBeeClient* client, const QString& eui64, const QByteArray& payload);
+    // At close, before the writer goes: from now on no message is taken, answered or stored.
+    void close() { closed = true; }
 
     // One notification message per threshold that the value crosses.
     void checkNotifications(int index, double value, int kind, const QString& eui64, const QString& name,
@@ -58,4 +60,5 @@ private:
     AppState& state;
     IntakeSink& sink;
     Clock now;
+    bool closed = false;
 };

@@ -121,23 +121,23 @@ void ReportRunner::placeStaged(ReportOutcome* outcome)
     // A cancel that came while the last workbook was written still counts.
     if (m_cancel && !m_staged.isEmpty())
         outcome->cancelled = true;
-    // A name held by a folder (or anything else that is no file) would stop the renames halfway.
-    for (const Staged& s : qAsConst(m_staged)) {
+    // A name held by a folder (or anything else that is no file) is never moved aside: the run fails.
+    for (const XlsxDocument::Placement& s : qAsConst(m_staged)) {
         const QFileInfo target(s.file);
         if (!outcome->cancelled && outcome->failures.isEmpty() && target.exists() && !target.isFile())
             outcome->failures.append({ s.file, QStringLiteral("the name is taken by something that is not a file") });
     }
     if (!outcome->cancelled && outcome->failures.isEmpty()) {
-        for (const Staged& s : qAsConst(m_staged)) {
-            QString error;
-            if (!XlsxDocument::place(s.part, s.file, &error)) {
-                outcome->failures.append({ s.file, error });
-                break;
-            }
-            outcome->written.append(s.file);
+        QString error;
+        const int failed = XlsxDocument::placeAll(m_staged, &error);
+        if (failed >= 0) {
+            outcome->failures.append({ m_staged.at(failed).file, error });
+        } else {
+            for (const XlsxDocument::Placement& s : qAsConst(m_staged))
+                outcome->written.append(s.file);
         }
     }
-    for (const Staged& s : qAsConst(m_staged)) {
+    for (const XlsxDocument::Placement& s : qAsConst(m_staged)) {
         if (!outcome->written.contains(s.file))
             QFile::remove(s.part);
     }

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/reportrequest.h"
+#include "storage/xlsxdocument.h"
 
 class QThread;
 
@@ -21,8 +22,7 @@ struct ReportOutcome {
     };
     QVector<Failure> failures;
     // The workbooks put in place, in order, as named to the user. A run replaces its workbooks
-    // together: all of them, or none when one failed or the run was cancelled (a failure while
-    // they are put in place, rare as it is, leaves the ones before it).
+    // together: all of them, or none when one failed or the run was cancelled.
     QStringList written;
     bool cancelled = false;
     bool folderFailed = false;
@@ -32,8 +32,8 @@ Q_DECLARE_METATYPE(ReportOutcome)
 // Writes the checked workbooks, in order (rooms, daily, measurement data), into a folder. Meant
 // to live in a thread of its own: it reads the database on a connection of its own and reports
 // progress and its outcome through signals. Every workbook is first written under a temporary
-// name; only when all of them were written are they put in place, one after the other, so a
-// cancelled or failed run leaves the folder's workbooks as they were.
+// name; only when all of them were written are they put in place, together, so a cancelled or
+// failed run leaves the folder's workbooks as they were.
 class ReportRunner : public QObject
 {
     Q_OBJECT
@@ -93,11 +93,7 @@ private:
     ReportRequest m_request;
     QString m_folder;
     std::atomic<bool> m_cancel { false };
-    struct Staged {
-        QString part;
-        QString file;
-    };
-    QVector<Staged> m_staged;
+    QVector<XlsxDocument::Placement> m_staged;
     // Work units: rows read and written, weighed (see the .cpp); `m_work` is the whole run.
     qint64 m_work = 1;
     qint64 m_done = 0;

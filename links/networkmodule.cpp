@@ -58,6 +58,16 @@ NetworkModule::~NetworkModule()
     clients.clear();
 }
 
+void NetworkModule::stop()
+{
+    server.close();
+    for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
+        // Disconnected first: the end of a connection would otherwise handle its last bytes.
+        it.key()->disconnect(this);
+        it.key()->abort();
+    }
+}
+
 void NetworkModule::setLimits(const Limits& newLimits)
 {
     limits = newLimits;

@@ -61,6 +61,10 @@ public:
     // a list of thousands of sensors per message would outgrow anything it sends.
     bool sensorListDue(const ZigBeeClient* client);
 
+    // At close: the server stops listening and every connection ends at once; what a gateway
+    // still sends is neither read nor handled. The records stay until the module goes.
+    void stop();
+
 signals:
     void signalNewConnection(ZigBeeClient* client);
     void signalNetworkCastReceived(ZigBeeClient* client, QString eui64, QByteArray payload);

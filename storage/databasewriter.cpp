@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 
+#include <vector>
+
 #include "storage/databasewriterworker.h"
 
 namespace
@@ -15,6 +17,8 @@ constexpr int kDestroyFlushMs = 5000;
 constexpr int kStopGraceMs = 1000;
 // A queue not emptied for this long is a backlog worth showing.
 constexpr int kBacklogMs = 1000;
+// What a job that the closed writer did not write is told.
+const QString kStoppedText = QStringLiteral("Запись в базу данных остановлена");
 
 } // namespace
 
@@ -29,13 +33,16 @@ DatabaseWriter::DatabaseWriter(QObject* parent)
 DatabaseWriter::~DatabaseWriter()
 {
     bool stopped = true;
+    bool started = false;
     {
         QMutexLocker lock(&worker->mutex);
-        stopped = !worker->started || worker->stopRequested;
+        stopped = worker->stopRequested;
+        started = worker->started;
     }
     if (!stopped) {
-        const int left = flushAndStop(kDestroyFlushMs);
-        if (left)
+        // A writer never started has written nothing, but its jobs are told all the same.
+        const int left = flushAndStop(started ? kDestroyFlushMs : 0);
+        if (left && started)
             qWarning("Database writer: %d measurements could not be written before it was destroyed", left);
     }
     // A thread still inside the driver after the flush cannot be joined: the worker it uses is
@@ -88,10 +95,17 @@ void DatabaseWriter::enqueueJob(Job job, Done done)
     Worker::Item item;
     item.job = std::move(job);
     if (done) {
-        item.done = std::move(done);
-        item.doneContext = new QObject;
+        item.completion = std::make_shared<Worker::Completion>();
+        item.completion->done = std::move(done);
+        item.completion->context = new QObject;
     }
     QMutexLocker lock(&worker->mutex);
+    if (worker->stopRequested) {
+        // The writer closed: nothing queued now would ever be written.
+        lock.unlock();
+        Worker::tell(item.completion, false, kStoppedText);
+        return;
+    }
     ++worker->jobsQueued;
     worker->queue.push_back(std::move(item));
     worker->wake.wakeAll();
@@ -175,11 +189,22 @@ int DatabaseWriter::flushAndStop(int timeoutMs)
         }
         worker->wait(ulong(grace));
     }
-    QMutexLocker lock(&worker->mutex);
-    const int left = worker->measurementsQueued();
-    worker->failJobs(QStringLiteral("Запись в базу данных остановлена"));
-    worker->queue.clear();
-    worker->jobsQueued = 0;
+    // Every job not committed by now is told it failed, a job still inside the driver too: its
+    // transaction is rolled back when it comes out (see Worker::transact).
+    std::vector<std::shared_ptr<Worker::Completion>> untold;
+    int left = 0;
+    {
+        QMutexLocker lock(&worker->mutex);
+        left = worker->measurementsQueued();
+        for (const Worker::Item& item : worker->queue) {
+            if (item.completion)
+                untold.push_back(item.completion);
+        }
+        worker->queue.clear();
+        worker->jobsQueued = 0;
+    }
+    for (const auto& completion : untold)
+        Worker::tell(completion, false, kStoppedText);
     return left;
 }
 

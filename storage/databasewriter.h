@@ -31,7 +31,8 @@ public:
     // the writer opens; returning false (with a text) rolls the transaction back.
     using Job = std::function<bool(QSqlDatabase& db, int dbType, QString* error)>;
     // Told the outcome of a job, in the thread that queued it, once it is committed or has
-    // failed. Called exactly once for every job that has one.
+    // failed. Called exactly once for every job that has one: a job the close did not write,
+    // or queued after it, is told it failed (at once when the close runs in its thread).
     using Done = std::function<void(bool ok, const QString& error)>;
 
     explicit DatabaseWriter(QObject* parent = nullptr);

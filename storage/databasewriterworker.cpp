@@ -77,7 +77,6 @@ void DatabaseWriter::Worker::detach()
     {
         QMutexLocker lock(&ownerGuard);
         owner = nullptr;
-        ownerGone = true;
     }
     QMutexLocker lock(&mutex);
     if (started && !ranOut) {
@@ -128,10 +127,8 @@ bool DatabaseWriter::Worker::fileInPlace()
         Item front;
         {
             QMutexLocker lock(&mutex);
-            if (!queue.empty() && queue.front().job) {
+            if (!queue.empty() && queue.front().job)
                 front = queue.front();
-                queue.front().doneContext = nullptr;
-            }
         }
         finishJob(front, true, QString());
         dropFront(awayItems);
@@ -151,24 +148,22 @@ bool DatabaseWriter::Worker::committedAway(int items, int measurements)
     return true;
 }
 
-void DatabaseWriter::Worker::failJobs(const QString& error)
+DatabaseWriter::Worker::Completion::~Completion()
 {
-    for (Item& item : queue) {
-        if (item.job)
-            finishJob(item, false, error);
-    }
+    // Untold only when its job was never taken by anyone; the context goes all the same.
+    if (!told)
+        context->deleteLater();
 }
 
-void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error)
+void DatabaseWriter::Worker::tell(const std::shared_ptr<Completion>& completion, bool ok, const QString& error)
 {
-    if (!item.done || !item.doneContext)
+    if (!completion || completion->told.exchange(true))
         return;
-    Done done = std::move(item.done);
-    QObject* context = item.doneContext;
-    item.doneContext = nullptr;
-    if (ownerGone) {
-        // Whoever queued the job may be gone with the writer: the outcome is told to no one.
-        context->deleteLater();
+    Done done = std::move(completion->done);
+    QObject* context = completion->context;
+    if (context->thread() == QThread::currentThread()) {
+        delete context;
+        done(ok, error);
         return;
     }
     QMetaObject::invokeMethod(
@@ -178,6 +173,11 @@ void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error
             context->deleteLater();
         },
         Qt::QueuedConnection);
+}
+
+void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error)
+{
+    tell(item.completion, ok, error);
 }
 
 void DatabaseWriter::Worker::noteFailure(const QString& error, DatabaseFault::Kind kind)
@@ -378,21 +378,14 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
             // nothing ever overtakes a registry change or is overtaken by one.
             if (!queue.empty() && queue.front().job) {
                 job = queue.front();
-                queue.front().doneContext = nullptr;
             } else {
                 for (auto it = queue.begin(); it != queue.end() && !it->job && int(batch.size()) < kBatchLimit; ++it)
                     batch.push_back(it->measurement);
             }
         }
 
-        // A job not finished in this round is handed back for the next attempt.
-        const auto handBack = [&] {
-            QMutexLocker lock(&mutex);
-            if (job.job && !queue.empty())
-                queue.front().doneContext = job.doneContext;
-        };
+        // A job not finished in this round stays at the queue's front for the next attempt.
         if (!openConnection(db)) {
-            handBack();
             batches.reset();
             if (!backOff(&delay, failingKind))
                 return;
@@ -430,10 +423,8 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
         } else if (purge.active()) {
             outcome = purge.runSlice(&error) ? Outcome::Done : Outcome::Failed;
         }
-        if (outcome == Outcome::GivenUp) {
-            handBack(); // the close reports it as not written
-            return;
-        }
+        if (outcome == Outcome::GivenUp)
+            return; // the close reports it as not written
         if (outcome == Outcome::Done) {
             if (job.job) {
                 jobDone(job);
@@ -451,7 +442,6 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
         if (outcome == Outcome::Failed && kind == DatabaseFault::Lasting) {
             if (aggregates && DatabaseFault::namesAggregates(error)) {
                 dropAggregates(db, error);
-                handBack();
                 continue;
             }
             if (job.job && DatabaseFault::isConstraint(error)) {
@@ -463,7 +453,6 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
             }
         }
         noteFailure(error, kind);
-        handBack();
         // Whatever failed, the next attempt runs on a connection opened afresh: its session
         // settings made again, its statements prepared again, and the sequence read again.
         batches.reset();
@@ -515,12 +504,8 @@ void DatabaseWriter::Worker::batchDone(int count, int unknown)
 
 void DatabaseWriter::Worker::jobDone(Item& job)
 {
-    if (committedAway(1, 0)) {
-        QMutexLocker lock(&mutex);
-        if (!queue.empty())
-            queue.front().doneContext = job.doneContext; // told once the file is back
-        return;
-    }
+    if (committedAway(1, 0))
+        return; // told once the file is back
     finishJob(job, true, QString());
     dropFront(1);
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <memory>
 
 #include "storage/databasefault.h"
 #include "storage/databasewriter.h"
@@ -18,12 +19,23 @@
 class DatabaseWriter::Worker : public QThread
 {
 public:
+    // Whoever waits for a job's outcome. The queue's item and the thread's copy of a job in
+    // flight share it; whichever tells the outcome first tells it, so it is told once, also
+    // when the flush at close gives up on a job still inside the driver.
+    struct Completion {
+        Done done;
+        QObject* context = nullptr; // lives in the thread that queued the job
+        std::atomic<bool> told { false };
+        ~Completion();
+    };
     struct Item {
         PendingMeasurement measurement;
         Job job; // empty for a measurement
-        Done done;
-        QObject* doneContext = nullptr; // lives in the thread that queued the job
+        std::shared_ptr<Completion> completion; // null when nobody waits for the outcome
     };
+    // In the thread that queued the job: at once when that is the calling thread, otherwise
+    // through its event loop. Nothing when the outcome was told already.
+    static void tell(const std::shared_ptr<Completion>& completion, bool ok, const QString& error);
 
     explicit Worker(DatabaseWriter* owner)
         : owner(owner)
@@ -52,7 +64,6 @@ public:
 
     // Under mutex.
     int measurementsQueued() const { return int(queue.size()) - jobsQueued; }
-    void failJobs(const QString& error);
 
     mutable QMutex mutex;
     QWaitCondition wake;
@@ -134,7 +145,6 @@ private:
     // directly may read the queue.
     DatabaseWriter* owner;
     QMutex ownerGuard;
-    std::atomic<bool> ownerGone { false };
 
     // The number the last committed transaction wrote into write_sequence; -1 where the
     // database has no such table (then a lost COMMIT reply cannot be checked).

@@ -241,15 +241,75 @@ bool XlsxDocument::write(QString* error)
 
 bool XlsxDocument::place(const QString& partName, const QString& fileName, QString* error)
 {
-    // rename() replaces an existing file in one step where the system allows it.
-    if (std::rename(QFile::encodeName(partName).constData(), QFile::encodeName(fileName).constData()) != 0) {
-        QFile::remove(fileName);
-        if (!QFile::rename(partName, fileName)) {
-            QFile::remove(partName);
-            if (error)
-                *error = QStringLiteral("готовый файл не удалось поставить на место");
-            return false;
+    if (placeAll({ { partName, fileName } }, error) < 0)
+        return true;
+    QFile::remove(partName);
+    return false;
+}
+
+namespace
+{
+
+bool move(const QString& from, const QString& to)
+{
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+// A free name beside the file for its older version while the new one takes its place.
+QString asideName(const QString& file)
+{
+    static QAtomicInt serial;
+    const QFileInfo target(file);
+    QString name;
+    do {
+        name = target.dir().filePath(QStringLiteral(".%1.%2-%3.old")
+                                         .arg(target.fileName())
+                                         .arg(QCoreApplication::applicationPid())
+                                         .arg(serial.fetchAndAddRelaxed(1)));
+    } while (QFileInfo::exists(name));
+    return name;
+}
+
+} // namespace
+
+int XlsxDocument::placeAll(const QVector<Placement>& placements, QString* error)
+{
+    // Each older file is moved aside before its name is taken, so that a plain rename puts the
+    // part in place on every system and nothing is removed before the last part is in place.
+    QStringList asides; // per placed part; empty where its name held no file
+    int failed = -1;
+    for (int i = 0; i < placements.size(); ++i) {
+        const Placement& p = placements.at(i);
+        const QString aside = QFileInfo::exists(p.file) ? asideName(p.file) : QString();
+        if (!aside.isEmpty() && !move(p.file, aside)) {
+            failed = i;
+            break;
         }
+        if (!move(p.part, p.file)) {
+            if (!aside.isEmpty())
+                move(aside, p.file);
+            failed = i;
+            break;
+        }
+        asides << aside;
     }
-    return true;
+    if (failed < 0) {
+        for (const QString& aside : qAsConst(asides)) {
+            if (!aside.isEmpty())
+                QFile::remove(aside);
+        }
+        return -1;
+    }
+    // The parts placed so far go back to their own names and the older files to theirs. An
+    // older file that cannot go back stays under its aside name rather than be lost.
+    for (int i = asides.size() - 1; i >= 0; --i) {
+        const Placement& p = placements.at(i);
+        if (!move(p.file, p.part))
+            QFile::remove(p.file);
+        if (!asides.at(i).isEmpty())
+            move(asides.at(i), p.file);
+    }
+    if (error)
+        *error = QStringLiteral("готовый файл не удалось поставить на место");
+    return failed;
 }

@@ -41,8 +41,19 @@ public:
     // Writes the workbook under `partName()` only and leaves it there; the caller puts it in
     // place (`place`) or removes it. False with the reason, and no file, when it failed.
     bool write(QString* error);
-    // Moves a written part over its final name, replacing an older file. False with the reason.
+    // Moves a written part over its final name, replacing an older file. False with the reason;
+    // the older file is kept then and the part removed.
     static bool place(const QString& partName, const QString& fileName, QString* error);
+    // Written parts and the names they are put in place under.
+    struct Placement {
+        QString part;
+        QString file;
+    };
+    // Puts the parts in place all together or not at all: the older file of each name is set
+    // aside until every part is in place and comes back when one of them cannot be placed.
+    // Returns the index of the part that failed, with the reason, or -1 when all are in place.
+    // After a failure the parts are where they were and left to the caller.
+    static int placeAll(const QVector<Placement>& placements, QString* error);
 
     QString fileName() const { return m_fileName; }
     QString partName() const { return m_partName; }

@@ -12,6 +12,7 @@
 //                   "OPEN <class>" is printed while that dialog or box is the modal window
 //   DRIVER_SHOT     with DRIVER_OPEN=box: a PNG of the screen taken once the report's progress
 //                   bar is between a quarter and three quarters
+//   DRIVER_BOX_MS   each box stays open this long, its loop running, before it is answered
 //   DRIVER_NETWORK_PORT the gateway port: written into "data/config.ini" just before the
 //                   program loads it (one it has just created too), so that no run listens on
 //                   the default port, which the real program may hold; "any": a port free now
@@ -103,6 +104,10 @@ private:
     {
         say(QString::fromLatin1(kind) + QLatin1Char(' ') + title + QLatin1Char('|')
             + QString(text).replace('\n', QLatin1String("\\n")));
+        QEventLoop loop;
+        QTimer::singleShot(qEnvironmentVariableIntValue("DRIVER_BOX_MS"), &loop, &QEventLoop::quit);
+        if (qEnvironmentVariableIsSet("DRIVER_BOX_MS"))
+            loop.exec();
     }
 };
 

@@ -439,18 +439,24 @@ private slots:
     }
 
     // Cancel while the figures are read, and while each workbook is written (too late to stop
-    // that write): the old workbooks stay as they were and no temporary file is left.
-    void cancelKeepsOldWorkbooks_data()
+    // that write), or the daily workbook's written part gone before it is put in place: the old
+    // workbooks stay as they were and no temporary file is left. A run that puts all three in
+    // place replaces all three.
+    void workbooksReplacedTogether_data()
     {
         QTest::addColumn<QString>("writing");
-        QTest::newRow("reading") << QString();
-        QTest::newRow("writing rooms") << ReportRunner::roomsFile();
-        QTest::newRow("writing daily") << ReportRunner::dailyFile();
-        QTest::newRow("writing measurement data") << ReportRunner::measureDataFile();
+        QTest::addColumn<QString>("step");
+        QTest::newRow("cancel while reading") << QString() << "cancel";
+        QTest::newRow("cancel writing rooms") << ReportRunner::roomsFile() << "cancel";
+        QTest::newRow("cancel writing daily") << ReportRunner::dailyFile() << "cancel";
+        QTest::newRow("cancel writing measurement data") << ReportRunner::measureDataFile() << "cancel";
+        QTest::newRow("daily part lost") << ReportRunner::measureDataFile() << "lose daily";
+        QTest::newRow("all placed") << QString() << "none";
     }
-    void cancelKeepsOldWorkbooks()
+    void workbooksReplacedTogether()
     {
         QFETCH(QString, writing);
+        QFETCH(QString, step);
         SEED(0);
         const QStringList files { ReportRunner::roomsFile(), ReportRunner::dailyFile(),
             ReportRunner::measureDataFile() };
@@ -460,22 +466,29 @@ private slots:
             QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old " + file.toUtf8()) > 0);
         }
         ReportRunner runner(dialog->request(), QStringLiteral("reports"));
-        if (writing.isEmpty())
+        if (writing.isEmpty() && step == "cancel")
             connect(&runner, &ReportRunner::progress, &runner, [&runner](int) { runner.cancel(); });
         connect(&runner, &ReportRunner::writingWorkbook, &runner, [&](const QString& file) {
-            if (!writing.isEmpty() && file.endsWith(writing))
+            if (writing.isEmpty() || !file.endsWith(writing))
+                return;
+            if (step == "cancel")
                 runner.cancel();
+            QDir reports(QStringLiteral("reports"));
+            const QStringList parts { "." + ReportRunner::dailyFile() + ".*.part" };
+            for (const QString& part : reports.entryList(parts, QDir::Files | QDir::Hidden))
+                QVERIFY(step != "lose daily" || reports.remove(part));
         });
         const ReportOutcome outcome = runner.run();
-        QVERIFY(outcome.cancelled);
-        QCOMPARE(outcome.written, QStringList());
-        QCOMPARE(DialogReport::closingText(outcome, QStringLiteral("reports")),
-            QStringLiteral("Формирование отчетов отменено\r\nФайлы отчетов в папке \"reports\" не изменены"));
+        QCOMPARE(outcome.cancelled, step == "cancel");
+        QCOMPARE(outcome.failures.size(), step == "lose daily" ? 1 : 0);
+        QCOMPARE(outcome.written.size(), step == "none" ? 3 : 0);
         QCOMPARE(QDir(QStringLiteral("reports")).entryList(QDir::Files | QDir::Hidden), files);
         for (const QString& file : files) {
-            QFile old(QStringLiteral("reports/") + file);
-            QVERIFY(old.open(QIODevice::ReadOnly));
-            QCOMPARE(old.readAll(), "old " + file.toUtf8());
+            QFile workbook(QStringLiteral("reports/") + file);
+            if (step == "none")
+                QVERIFY(!readBack(workbook.fileName())[QStringLiteral("sheets")].toArray().isEmpty());
+            else
+                QVERIFY(workbook.open(QIODevice::ReadOnly) && workbook.readAll() == "old " + file.toUtf8());
         }
     }
 

@@ -15,6 +15,7 @@
 #include "links/modemmodule.h"
 #include "storage/databasewriter.h"
 #include "storage/purgeslicer.h"
+#include "storage/registrywriter.h"
 #include "stallingproxy.h"
 #include "storagetest.h"
 #include "tests/app/payloads.h"
@@ -206,17 +207,21 @@ private slots:
     // A close while a statement hangs in the driver (the server's replies held back, as by a
     // network gone quiet) ends within the flush time, once; when the network comes back after
     // the writer is destroyed, the thread left behind ends without touching what was freed and
-    // without writing what the close box counted as not written.
+    // without writing what the close box counted as not written. A registry change stuck so is
+    // told it failed, once.
     void closeWhileAStatementHangs_data()
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("flushMs");
-        QTest::newRow("mysql, flush 1 s") << 1 << 1000;
-        QTest::newRow("mysql, flush 3 s") << 1 << 3000;
+        QTest::addColumn<bool>("jobInDriver");
+        QTest::newRow("mysql, flush 1 s") << 1 << 1000 << false;
+        QTest::newRow("mysql, flush 3 s") << 1 << 3000 << false;
+        QTest::newRow("mysql, flush 1 s, registry change in the driver") << 1 << 1000 << true;
     }
     void closeWhileAStatementHangs()
     {
         QFETCH(int, flushMs);
+        QFETCH(bool, jobInDriver);
         f.expectedWarnings << kWriterWarning << QStringLiteral("Не удалось записать");
         StallingProxy proxy(quint16(f.server.port()));
         QVERIFY(proxy.listen());
@@ -227,6 +232,11 @@ private slots:
             f.module->writer->enqueue({ kA, reading(i), 1000 + i });
         QCOMPARE(count("measure"), 10);
         proxy.stall();
+        QList<bool> told;
+        if (jobInDriver)
+            f.module->writer->enqueueJob(
+                RegistryWriter::insertSensorJob(kA.left(15) + 'D', QStringLiteral("d"), 0, 60, QDate(2024, 1, 2)),
+                [&told](bool ok, const QString&) { told << ok; });
         for (int i = 10; i < 25; ++i)
             f.module->writer->enqueue({ kA, reading(i), 1000 + i });
         QTest::qWait(300); // the writer is inside the driver now
@@ -242,10 +252,14 @@ private slots:
         f.module.reset();
         QCOMPARE(DatabaseWriter::abandonedThreads(), 1);
 
+        QCOMPARE(told, jobInDriver ? QList<bool> { false } : QList<bool>());
+
         proxy.resume();
         QTRY_COMPARE_WITH_TIMEOUT(DatabaseWriter::abandonedThreads(), 0, 30000);
         QTest::qWait(200); // the worker is deleted in this thread's event loop
         QCOMPARE(count("measure"), 10);
+        QCOMPARE(count("sensors"), 3);
+        QCOMPARE(told, jobInDriver ? QList<bool> { false } : QList<bool>());
     }
 
     // The SQLite file deleted, replaced by another file, or moved aside while measurements
