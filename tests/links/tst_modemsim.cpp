@@ -132,7 +132,8 @@ void TestModemSim::simulatorFeedsTheModule()
 void TestModemSim::portFreeAfterAKilledProgram()
 {
     QProcess sim;
-    const QString link = QDir::temp().filePath(QStringLiteral("ostrivel-modem-%1").arg(QCoreApplication::applicationPid()));
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("modem"));
     sim.start(QStringLiteral(MODEMSIM), { "--sensors", "0", "--quiet", "--link", link });
     QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
     QVERIFY(sim.waitForReadyRead(5000));

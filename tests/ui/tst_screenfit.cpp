@@ -116,8 +116,8 @@ private slots:
                                      << QMargins() << QRect(461, 0, 443, 728);
         QTest::newRow("above the top") << QRect(290, -28, 443, 756) << QSize(400, 300) << QRect(0, 0, 1024, 700)
                                        << QMargins() << QRect(290, 0, 443, 700);
-        QTest::newRow("too wide") << QRect(0, 0, 1579, 522) << QSize(900, 400) << QRect(0, 30, 1024, 670)
-                                  << QMargins() << QRect(0, 104, 1024, 522);
+        QTest::newRow("too wide") << QRect(0, 0, 1579, 522) << QSize(900, 400) << QRect(0, 30, 1024, 670) << QMargins()
+                                  << QRect(0, 104, 1024, 522);
         QTest::newRow("minimum larger") << QRect(100, 100, 800, 600) << QSize(700, 500) << QRect(0, 0, 640, 480)
                                         << QMargins(2, 20, 2, 2) << QRect(2, 20, 700, 500);
     }
