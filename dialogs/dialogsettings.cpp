@@ -4,6 +4,7 @@
 #include <QDesktopWidget>
 #include <QDir>
 #include <QHostInfo>
+#include <QScrollArea>
 
 #include "app/mainclass.h"
 #include "app/prompt.h"
@@ -52,10 +53,28 @@ DialogSettings::DialogSettings(QWidget* parent)
         ui->comboBoxBaseType->setItemData(i, i);
     connectWidgets();
 
+    // Each tab's fields scroll above its buttons, so that the dialog fits a low screen too;
+    // where there is room it opens as large as the form, or larger where a platform font needs
+    // the room, with every field in view.
+    const QList<QScrollArea*> areas = { ui->scrollMain, ui->scrollOther, ui->scrollEmail };
+    for (QScrollArea* area : areas) {
+        // The fields lie on the tab's own background, as without the scroll area.
+        area->viewport()->setAutoFillBackground(false);
+        area->widget()->setAutoFillBackground(false);
+        // The fields' sizes were first taken before their texts were set.
+        area->widget()->layout()->invalidate();
+        area->widget()->layout()->activate();
+        area->setMinimumSize(area->widget()->minimumSizeHint());
+    }
+    resize(size().expandedTo(minimumSizeHint()));
+    // Then the fields may scroll; the tabs' sizes are taken afresh.
+    for (QScrollArea* area : areas) {
+        area->setMinimumSize(0, 0);
+        area->parentWidget()->updateGeometry();
+    }
+    ui->tabWidget->updateGeometry();
     const QRect desktop = QApplication::desktop()->geometry();
     move((desktop.width() - width()) / 2, (desktop.height() - height()) / 2);
-    // The form's size is a minimum: a platform font that needs more room gets it.
-    setFixedSize(size().expandedTo(minimumSizeHint()));
 
     // The mail account of the alarm letters is the built-in relay's; only the recipient is
     // the user's to choose.

@@ -2,14 +2,14 @@
 
 # Packages the build and the program need.
 BUILD_PACKAGES="cmake g++ make ninja-build pkg-config
-  qtbase5-dev qtbase5-dev-tools qttools5-dev-tools libqt5serialport5-dev
+  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
   libqt5sql5-sqlite libqt5sql5-odbc libqt5network5 libqt5svg5
   libxlsxwriter-dev libminizip-dev zlib1g-dev libshp-dev libsqlite3-dev unixodbc unixodbc-dev
   odbc-mariadb tdsodbc odbcinst fonts-dejavu-core xvfb xauth qttranslations5-l10n locales"
 
 # What the tests need on top: real peers and independent readers.
 TEST_PACKAGES="mariadb-server mariadb-client openssl ca-certificates python3
-  python3-openpyxl python3-dbfread python3-aiosmtpd sqlite3 xvfb xauth"
+  python3-openpyxl python3-dbfread python3-aiosmtpd sqlite3 xvfb xauth x11-utils"
 
 # The fuzz targets: clang with its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES="clang libclang-rt-14-dev"
@@ -27,8 +27,29 @@ install_packages() {
   local SUDO=""
   if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
   echo "Installing: ${missing[*]}"
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  apt_update "$SUDO"
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    -o DPkg::Lock::Timeout="$APT_LOCK_WAIT" "${missing[@]}"
+}
+
+# Seconds to wait for another package manager (an unattended upgrade, another terminal) to
+# let go of apt's locks before giving up.
+APT_LOCK_WAIT=600
+
+# apt-get update, waiting while another package manager holds the package lists: unlike
+# apt-get install, it does not wait for that lock itself.
+apt_update() {
+  local SUDO="$1" waited=0 out
+  while ! out="$($SUDO env DEBIAN_FRONTEND=noninteractive LC_ALL=C apt-get update -qq 2>&1)"; do
+    if ! grep -q "Could not get lock" <<<"$out" || [ "$waited" -ge "$APT_LOCK_WAIT" ]; then
+      echo "$out" >&2
+      return 1
+    fi
+    if [ "$waited" -eq 0 ]; then echo "Waiting for another package manager to finish"; fi
+    sleep 5
+    waited=$((waited + 5))
+  done
+  if [ -n "$out" ]; then echo "$out"; fi
 }
 
 # Makes sure the locale the program's users run, ru_RU.UTF-8, exists: the tests run in it.

@@ -2,7 +2,7 @@
 # Installs what the program needs, builds it and starts it in a working folder
 # (default: the current folder), on the SQLite database "data/measurement.db3".
 #   scripts/run.sh [working-folder [Qt options...]]
-# Without a display, Qt's VNC platform shows the program to any VNC viewer:
+# Without a display, Qt's VNC platform shows the program to TigerVNC's viewer:
 #   scripts/run.sh ~/ostrivel -platform vnc:size=1700x1000:mmsize=450x265
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -30,10 +30,13 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
   && [ -z "$platform_given" ]; then
   cat >&2 <<MSG
 No display is available: the program is a desktop application and needs one.
-Without one, start it on Qt's own VNC server and look at it with any VNC viewer:
+Without one, start it on Qt's own VNC server and look at it with TigerVNC's viewer
+(vncviewer, from Debian's tigervnc-viewer):
   $0 "$workdir" -platform vnc:size=1700x1000:mmsize=450x265
 The viewer connects to port 5900 of this machine (add :port=N to the platform for another;
-mmsize gives the screen a desktop's 96 dpi).
+mmsize gives the screen a desktop's 96 dpi). Other viewers may not work: Qt's VNC server
+crashes on a client that asks only for the raw or hextile encoding without setting its pixel
+format.
 That VNC server has no password and listens on every address: keep port 5900 closed to the
 network and reach it through an SSH tunnel instead, for example on your own computer
   ssh -L 5900:localhost:5900 user@this-machine

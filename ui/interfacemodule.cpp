@@ -13,6 +13,7 @@
 #include "ui/dialoginfo.h"
 #include "ui/initinfowindow.h"
 #include "ui/mainwindow.h"
+#include "ui/screenfit.h"
 
 Q_LOGGING_CATEGORY(lcStartup, "ostrivel.startup")
 
@@ -34,6 +35,7 @@ InterfaceModule::InterfaceModule(QObject* parent)
     : QObject(parent)
 {
     gInterfaceModule = this;
+    screenFit = new ScreenFit(this);
     statusTimer.setSingleShot(true);
     connect(&statusTimer, &QTimer::timeout, this, &InterfaceModule::showStatusText);
     createInitInfoWindow();
@@ -50,6 +52,7 @@ InterfaceModule::~InterfaceModule()
 void InterfaceModule::createInitInfoWindow()
 {
     initInfoWindow = new InitInfoWindow(nullptr);
+    screenFit->watch(initInfoWindow);
     connect(initInfoWindow, &InitInfoWindow::signalWindowClose, this, &InterfaceModule::slotInitInfoWindowClose);
     initInfoWindow->show();
 }
@@ -97,6 +100,10 @@ void InterfaceModule::slotStopInitializing()
     dialogSendReport = new DialogSendReport(nullptr);
     mainWindow = new MainWindow(nullptr);
     connect(mainWindow, &MainWindow::signalWindowClose, this, &InterfaceModule::slotMainWindowClose);
+    // Every window opens within the screen, a laptop's too.
+    for (QWidget* window : std::initializer_list<QWidget*> {
+             mainWindow, dialogInfo, dialogSettings, dialogSensors, dialogReport, dialogAbout, dialogSendReport })
+        screenFit->watch(window);
     mainWindow->statusBar()->showMessage(tr("Ожидание событий..."));
     writerQueueLabel = new QLabel(mainWindow);
     writerQueueLabel->hide();

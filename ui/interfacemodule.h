@@ -10,6 +10,7 @@
 class InitInfoWindow;
 class MainWindow;
 class QLabel;
+class ScreenFit;
 class DialogInfo;
 class DialogSettings;
 class DialogSensors;
@@ -74,6 +75,7 @@ private:
     // finds this set.
     bool initializingDone = false;
     QLabel* writerQueueLabel = nullptr;
+    ScreenFit* screenFit = nullptr;
     void showWriterState();
     int writerLength = 0;
     qint64 writerRefused = 0;

@@ -179,6 +179,9 @@ int measurementTab(
 
 int main(int argc, char** argv)
 {
+    // The figures are the loads' and the close's, not the painting's: no display is needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     qInstallMessageHandler(quietDebug);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -1,15 +1,34 @@
 #include <QtTest>
 
 #include <QProcess>
+#include <QSerialPort>
 #include <QtEndian>
 
 #include <cstring>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "app/appstate.h"
 #include "links/modemmodule.h"
 
 namespace
 {
+
+const char* const kOpener = "OSTRIVEL_MODEMSIM_OPENER";
+
+// Whether the port opens and is not marked exclusive.
+bool opensShared(const QString& port)
+{
+    const int fd = ::open(port.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    int exclusive = 1;
+    const bool shared = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 0;
+    ::close(fd);
+    return shared;
+}
 
 // Reads one record value of the sensor payload: type, flag, length 4, little-endian float.
 bool readRecord(const QByteArray& payload, int at, int type, double low, double high)
@@ -42,6 +61,7 @@ class TestModemSim : public QObject
 private slots:
     void simulatorFeedsTheModule_data();
     void simulatorFeedsTheModule();
+    void portFreeAfterAKilledProgram();
 };
 
 void TestModemSim::simulatorFeedsTheModule_data()
@@ -62,7 +82,7 @@ void TestModemSim::simulatorFeedsTheModule()
     QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
     QVERIFY(sim.waitForReadyRead(5000));
     const QString first = QString::fromLocal8Bit(sim.readLine()).trimmed();
-    QVERIFY2(first.startsWith("Modem/PortName = /dev/"), qPrintable(first));
+    QVERIFY2(first.startsWith("PortName = /dev/"), qPrintable(first));
 
     AppState appState;
     appState.PortName = first.section(" = ", 1);
@@ -107,5 +127,45 @@ void TestModemSim::simulatorFeedsTheModule()
     QVERIFY(sim.waitForFinished(5000));
 }
 
-QTEST_GUILESS_MAIN(TestModemSim)
+// A program that has the port open, as the program's modem link opens it, is killed: the
+// next start must be able to open the port again.
+void TestModemSim::portFreeAfterAKilledProgram()
+{
+    QProcess sim;
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("modem"));
+    sim.start(QStringLiteral(MODEMSIM), { "--sensors", "0", "--quiet", "--link", link });
+    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
+    QVERIFY(sim.waitForReadyRead(5000));
+    QCOMPARE(QString::fromLocal8Bit(sim.readLine()).trimmed(), "PortName = " + link);
+
+    QProcess opener;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QLatin1String(kOpener), link);
+    opener.setProcessEnvironment(env);
+    opener.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(opener.waitForFinished(30000));
+    QCOMPARE(opener.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(opener.readAllStandardOutput(), QByteArray("open\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(opensShared(link), 5000);
+
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // The killed program: opens the port with Qt SerialPort, says so, and dies on the spot.
+    if (qEnvironmentVariableIsSet(kOpener)) {
+        QSerialPort port(qEnvironmentVariable(kOpener));
+        if (!port.open(QIODevice::ReadWrite))
+            return 1;
+        ::write(STDOUT_FILENO, "open\n", 5);
+        ::raise(SIGKILL);
+    }
+    TestModemSim test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_modemsim.moc"

@@ -51,7 +51,8 @@ int main(int argc, char** argv)
 
     QCommandLineParser options;
     options.setApplicationDescription(
-        QStringLiteral("Simulated ZigBee modem on a pseudo-terminal. Give the printed path as Modem/PortName."));
+        QStringLiteral("Simulated ZigBee modem on a pseudo-terminal. Put the printed line in the [Modem] section of "
+                       "data/config.ini."));
     options.addHelpOption();
     const QCommandLineOption sensorsOption({ "n", "sensors" }, "Number of simulated sensors.", "count", "4");
     const QCommandLineOption intervalOption(
@@ -144,7 +145,12 @@ int main(int argc, char** argv)
         }
     });
 
-    out() << "Modem/PortName = " << (link.isEmpty() ? peer.portName() : link) << Qt::endl;
+    QTimer release;
+    QObject::connect(&release, &QTimer::timeout, [&]() { peer.releaseIfAbandoned({ peer.portName(), link }); });
+    release.start(500);
+
+    // The line as it stands in the [Modem] section of data/config.ini.
+    out() << "PortName = " << (link.isEmpty() ? peer.portName() : link) << Qt::endl;
     const int code = app.exec();
     if (!link.isEmpty())
         QFile::remove(link);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -77,6 +79,21 @@ bool ModemPeer::open(QString* error)
     writeNotifier->setEnabled(false);
     connect(writeNotifier, &QSocketNotifier::activated, this, &ModemPeer::writeMaster);
     return true;
+}
+
+void ModemPeer::releaseIfAbandoned(const QStringList& names)
+{
+    for (const QString& name : names) {
+        if (name.isEmpty())
+            continue;
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        if (QLockFile(SerialPortLock::path(name)).getLockInfo(&pid, &host, &application) && pid > 0
+            && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+            return;
+    }
+    ::ioctl(slave, TIOCNXCL);
 }
 
 void ModemPeer::setSilent(bool on)

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QSocketNotifier;
 
@@ -23,6 +24,11 @@ public:
     bool open(QString* error);
     // The name to give the program as its port.
     QString portName() const { return slaveName; }
+    // Qt SerialPort marks the terminal exclusive while it has it open. A program killed with the
+    // port open leaves the mark, and since the peer keeps its own end open, every later open is
+    // refused as busy: once no live process holds the lock of any of the port's names, the mark
+    // is taken off.
+    void releaseIfAbandoned(const QStringList& names);
 
     void setNetwork(Network network) { formed = network == Network::Formed; }
     // While silent the peer answers nothing; turning it off answers what came in meanwhile.
