@@ -8,12 +8,10 @@
 //   DRIVER_OPEN     once the main window is up, opens through its menu like a user: settings
 //                   (and types 123 into DaysSave), settings+box (also a refused network port,
 //                   whose warning stays open), about, sendreport, sensors, report, info, or box
-//                   (a report run whose closing box stays open), or box+return (that box
-//                   answered by Return, then the program closed like a user); from then on boxes
-//                   are real. "OPEN <class>" is printed while that dialog or box is the modal
-//                   window; for a report's box, once a user would have read it ("OPEN" then
-//                   names whatever window is modal by then), and "PROGRESS WINDOWS <n>" tells how
-//                   many of the run's progress windows are left when the box comes up
+//                   (a report run whose closing box stays open, read for a second), or
+//                   box+return (that box then answered by Return and the program closed like a
+//                   user); from then on boxes are real. "OPEN <class>" is printed while that
+//                   dialog or box is the modal window
 //   DRIVER_SHOT     with DRIVER_OPEN=box: a PNG of the screen taken once the report's progress
 //                   bar is between a quarter and three quarters
 //   DRIVER_NETWORK_PORT the gateway port: written into "data/config.ini" just before the
@@ -28,7 +26,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPointer>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -153,28 +150,6 @@ void clickMenuAction(const char* name)
     QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(action).center());
 }
 
-// Progress windows of report runs, shown or not.
-int reportProgressWindows()
-{
-    int n = 0;
-    for (QWidget* w : QApplication::allWidgets())
-        n += w->inherits("QProgressDialog") && w->windowTitle() == QStringLiteral("Отчеты") ? 1 : 0;
-    return n;
-}
-
-// Closes the program like a user once no dialog or box holds the main window any more.
-void closeOnceNoModal()
-{
-    auto* poll = new QTimer(QCoreApplication::instance());
-    QObject::connect(poll, &QTimer::timeout, [poll] {
-        if (QApplication::activeModalWidget())
-            return;
-        poll->stop();
-        closeLikeUser();
-    });
-    poll->start(50);
-}
-
 // Opens what DRIVER_OPEN names once the main window exists and says so once the wanted dialog
 // or box is the modal window.
 void openLikeUser(const QByteArray& what)
@@ -191,8 +166,6 @@ void openLikeUser(const QByteArray& what)
     poll->start(50);
     QObject::connect(poll, &QTimer::timeout, [poll, what, step] {
         static bool clicked = false;
-        static QPointer<QWidget> box;
-        static QElapsedTimer reading;
         if (!gInterfaceModule || !gInterfaceModule->mainWindow)
             return;
         if (!clicked) {
@@ -228,27 +201,18 @@ void openLikeUser(const QByteArray& what)
             QTimer::singleShot(0, ok, &QPushButton::click);
             return;
         }
-        if (what.startsWith("box") && (box || modal->inherits("QMessageBox"))) {
-            if (!box) {
-                box = modal;
-                reading.start();
-                say(QStringLiteral("PROGRESS WINDOWS %1").arg(reportProgressWindows()));
-                return;
-            }
-            // A short run's progress window would come back over the box by now.
-            if (reading.elapsed() < 1000)
-                return;
-            poll->stop();
-            say(QStringLiteral("OPEN %1").arg(QString::fromLatin1(modal->metaObject()->className())));
-            if (what == "box+return" && box) {
-                QTest::keyClick(box, Qt::Key_Return);
-                closeOnceNoModal();
-            }
+        static QElapsedTimer reading;
+        if (what.startsWith("box") && modal->inherits("QMessageBox") && !reading.isValid())
+            reading.start();
+        if (reading.isValid() && reading.elapsed() < 1000)
             return;
-        }
         if (modal->inherits(step.second)) {
             poll->stop();
             say(QStringLiteral("OPEN %1").arg(QString::fromLatin1(modal->metaObject()->className())));
+            if (what == "box+return") {
+                QTest::keyClick(modal, Qt::Key_Return);
+                closeLikeUser();
+            }
         }
     });
 }
