@@ -171,8 +171,12 @@ void DialogReport::slotAccept()
     m_progress->setMinimumDuration(300);
     m_progress->setValue(0);
     connect(m_runner, &ReportRunner::progress, bar, &QProgressBar::setValue);
-    ReportRunner* runner = m_runner;
-    connect(m_progress.data(), &QProgressDialog::canceled, this, [runner] { runner->cancel(); });
+    // A cancel that comes after the run's end (a close of the program ends every dialog) finds
+    // no runner any more.
+    connect(m_progress.data(), &QProgressDialog::canceled, this, [this] {
+        if (m_runner)
+            m_runner->cancel();
+    });
     m_thread->start();
 }
 
@@ -212,12 +216,11 @@ void DialogReport::reportsEnded(const ReportOutcome& outcome)
     delete m_thread;
     m_runner = nullptr;
     m_thread = nullptr;
-    // Whatever may still be running inside the progress window returns before it goes.
-    if (m_progress) {
-        m_progress->hide();
-        m_progress->deleteLater();
-        m_progress = nullptr;
-    }
+    // The progress window goes now, not later: its own delayed show would otherwise bring it
+    // back over the closing message, whose nested loop never runs a deferred delete. Nothing of
+    // it is on the stack here: the run's end arrives as a queued call, and the run's progress
+    // goes to the bar alone.
+    delete m_progress;
 
     const QString title = tr("Отчеты");
     if (!outcome.cancelled && m_running.daily && DailyReport::datesReversed(m_running))

@@ -350,6 +350,8 @@ void DialogSettings::slotChangeGraphColor(int index)
         return;
     config().setColorByIndex(unsigned(index), color);
     setColor(index, color);
+    // The colour is the configuration's at once, and so is the window's.
+    emit signalMainWindowRefresh();
 }
 
 void DialogSettings::slotPushNotificationEmailSettings()

@@ -17,6 +17,7 @@
 #include "ui/dialoginfo.h"
 #include "ui/graphwidget.h"
 #include "ui/interfacemodule.h"
+#include "ui/mymodel.h"
 #include "ui/repeaterstatus.h"
 #include "ui/sensortree.h"
 #include "ui/sensortreelook.h"
@@ -192,7 +193,7 @@ void MainWindow::connectSignals()
         run(ui->actReport, im->dialogReport);
         run(ui->actSendReport, im->dialogSendReport);
         if (im->dialogSettings)
-            connect(im->dialogSettings, &DialogSettings::signalMainWindowRefresh, this, &MainWindow::slotRefresh);
+            connect(im->dialogSettings, &DialogSettings::signalMainWindowRefresh, this, &MainWindow::slotRestyle);
         if (im->dialogSensors) {
             connect(im->dialogSensors, &DialogSensors::signalMainWindowRefresh, this, &MainWindow::slotRefresh);
             connect(im->dialogSensors, &DialogSensors::signalMainWindowRefrSensorList, this,
@@ -452,6 +453,13 @@ void MainWindow::rebuildTree()
 
 void MainWindow::slotRefrSensorData()
 {
+    slotRefresh();
+}
+
+void MainWindow::slotRestyle()
+{
+    for (MyModel* model : { modelLocations, modelSensors, modelTable })
+        model->restyle();
     slotRefresh();
 }
 

@@ -88,6 +88,9 @@ public slots:
     void slotRegistryAppended();
     void slotSensorListInitialisation();
     void slotRefrSensorData();
+    // Thresholds or colours changed in the settings: every table is drawn anew and the window
+    // refreshed.
+    void slotRestyle();
     void slotNetworkMessage(QString html);
     void changeEvent(QEvent* event) override;
     void slotActRefrTriggered(QAction* action);

@@ -157,6 +157,13 @@ bool MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
     return true;
 }
 
+void MyModel::restyle()
+{
+    lookupStale = true;
+    if (!rows.isEmpty())
+        emit dataChanged(index(0, 0), index(rows.size() - 1, columns - 1), { Qt::BackgroundRole });
+}
+
 QVariant MyModel::stored(int row, int column) const
 {
     if (row < 0 || row >= rows.size() || column < 0 || column >= rows[row].size())

@@ -8,8 +8,10 @@
 //   DRIVER_OPEN     once the main window is up, opens through its menu like a user: settings
 //                   (and types 123 into DaysSave), settings+box (also a refused network port,
 //                   whose warning stays open), about, sendreport, sensors, report, info, or box
-//                   (a report run whose closing box stays open); from then on boxes are real.
-//                   "OPEN <class>" is printed while that dialog or box is the modal window
+//                   (a report run whose closing box stays open, read for a second), or
+//                   box+return (that box then answered by Return and the program closed like a
+//                   user); from then on boxes are real. "OPEN <class>" is printed while that
+//                   dialog or box is the modal window
 //   DRIVER_SHOT     with DRIVER_OPEN=box: a PNG of the screen taken once the report's progress
 //                   bar is between a quarter and three quarters
 //   DRIVER_BOX_MS   each box stays open this long, its loop running, before it is answered
@@ -20,6 +22,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
@@ -164,7 +167,8 @@ void openLikeUser(const QByteArray& what)
         { "settings", { "actSettings", "DialogSettings" } }, { "settings+box", { "actSettings", "QMessageBox" } },
         { "about", { "actAbout", "DialogAbout" } }, { "sendreport", { "actSendReport", "DialogSendReport" } },
         { "sensors", { "actSensors", "DialogSensors" } }, { "report", { "actReport", "DialogReport" } },
-        { "info", { "actInfo", "DialogInfo" } }, { "box", { "actReport", "QMessageBox" } }
+        { "info", { "actInfo", "DialogInfo" } }, { "box", { "actReport", "QMessageBox" } },
+        { "box+return", { "actReport", "QMessageBox" } }
     };
     const auto step = plan.value(what);
     auto* poll = new QTimer(QCoreApplication::instance());
@@ -200,15 +204,24 @@ void openLikeUser(const QByteArray& what)
             }
             return;
         }
-        if (modal->inherits("DialogReport") && what == "box" && !modal->property("accepted").toBool()) {
+        if (modal->inherits("DialogReport") && what.startsWith("box") && !modal->property("accepted").toBool()) {
             modal->setProperty("accepted", true);
             auto* ok = modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
             QTimer::singleShot(0, ok, &QPushButton::click);
             return;
         }
+        static QElapsedTimer reading;
+        if (what.startsWith("box") && modal->inherits("QMessageBox") && !reading.isValid())
+            reading.start();
+        if (reading.isValid() && reading.elapsed() < 1000)
+            return;
         if (modal->inherits(step.second)) {
             poll->stop();
             say(QStringLiteral("OPEN %1").arg(QString::fromLatin1(modal->metaObject()->className())));
+            if (what == "box+return") {
+                QTest::keyClick(modal, Qt::Key_Return);
+                closeLikeUser();
+            }
         }
     });
 }

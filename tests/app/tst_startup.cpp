@@ -339,6 +339,8 @@ private slots:
                     << QByteArray(c.open) << QString::fromLatin1(c.modal) << signal;
             }
         }
+        // No signal: the report's box is answered by Return, then the main window closed.
+        QTest::newRow("box+return") << QByteArray("box+return") << QStringLiteral("QMessageBox") << 0;
     }
     void stopSignalWithDialogOpen()
     {
@@ -349,9 +351,9 @@ private slots:
         QProcess* p = start(dir, "yes", -1, open);
         const QString opened = QStringLiteral("OPEN ") + modal;
         const QString out = waitForEventLoop(p, opened);
-        QVERIFY2(out.contains(opened), qPrintable(out));
         ::kill(pid_t(p->processId()), signal);
         const Run run = finish(p);
+        QVERIFY2(out.contains(opened), qPrintable(out));
         QCOMPARE(run.status, QProcess::NormalExit);
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.starting(QStringLiteral("EXIT")), QStringList { QStringLiteral("EXIT 0") });

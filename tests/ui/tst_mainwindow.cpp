@@ -1,9 +1,11 @@
 // The main window as a user meets it: its remembered view, refresh choices, terminal, sensor
 // tree and tables, on a SQLite database of its own.
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QLoggingCategory>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -15,6 +17,7 @@
 
 #include "app/appstate.h"
 #include "app/sqliteworkspace.h"
+#include "dialogs/dialogsettings.h"
 #include "storage/measureaggregates.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/graphwidget.h"
@@ -547,6 +550,34 @@ private slots:
         w = shown();
         for (int i = 0; i < state->sensors.size(); ++i)
             QCOMPARE(looks[i], lookOf(state->sensors[i]->treeItem));
+        delete w;
+    }
+
+    // A threshold applied in the settings shows in the sensors summary at once, though its rows
+    // stay the same.
+    void appliedThresholdRecoloursTheSummary()
+    {
+        state->TemperatureMaxWarning = 30;
+        state->TemperatureMaxCritical = 40;
+        state->maximalNonCriticalTemperature = QColor(0xf0, 0xbe, 0x0a);
+        state->NetworkPort = 6238; // a port refused would ask first
+        auto* dialog = interface->dialogSettings = new DialogSettings;
+        dialog->show(); // filled as it opens
+        MainWindow* w = window();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        // The first sensor's minimum temperature as the screen shows it.
+        auto shown = [w] {
+            QTableView* view = w->ui->tableViewSensors;
+            const QRect cell = view->visualRect(w->modelSensors->index(0, 1));
+            const QImage shot = QGuiApplication::primaryScreen()->grabWindow(w->winId()).toImage();
+            return QColor(shot.pixel(view->viewport()->mapTo(w, cell.topLeft() + QPoint(1, 1)))).name();
+        };
+        QTRY_COMPARE(shown(), QString("#ffffff"));
+        QCoreApplication::sendPostedEvents(); // nothing drawn before the change waits to be drawn after it
+        dialog->findChild<QDoubleSpinBox*>(QStringLiteral("spinMaxNecritTemp"))->setValue(20);
+        dialog->findChild<QPushButton*>(QStringLiteral("pushAccept"))->click();
+        QTRY_COMPARE(shown(), QString("#f0be0a"));
         delete w;
     }
 
