@@ -176,7 +176,7 @@ int DatabaseWriter::flushAndStop(int timeoutMs)
         worker->wait(ulong(grace));
     }
     QMutexLocker lock(&worker->mutex);
-    const int left = worker->measurementsQueued();
+    const int left = worker->measurementsQueued() + int(worker->lost);
     worker->failJobs(QStringLiteral("Запись в базу данных остановлена"));
     worker->queue.clear();
     worker->jobsQueued = 0;
