@@ -154,6 +154,11 @@ void DatabaseWriter::setQueueBound(int bound)
     worker->bound = bound;
 }
 
+void DatabaseWriter::setCommittedKept(int items)
+{
+    worker->keptItems = items;
+}
+
 int DatabaseWriter::flushAndStop(int timeoutMs)
 {
     poll.stop();

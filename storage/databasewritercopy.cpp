@@ -15,11 +15,10 @@
 namespace
 {
 
-// How long and how much of what was committed is kept for a copy of the file put back: a
+// How long what was committed is kept for a copy of the file put back (see keptItems): a
 // copy holds what was checkpointed before it was taken (up to 10 s before), and moving a
 // large file to another disk and back takes minutes at most.
 constexpr qint64 kKeptMs = 5 * 60 * 1000;
-constexpr int kKeptItems = 100000;
 
 } // namespace
 
@@ -56,7 +55,7 @@ void DatabaseWriter::Worker::keepCommitted(int count)
     }
     committedItems += int(entry.items.size());
     committed.push_back(std::move(entry));
-    while (committedItems > kKeptItems || committed.back().at - committed.front().at > kKeptMs) {
+    while (!committed.empty() && (committedItems > keptItems || committed.back().at - committed.front().at > kKeptMs)) {
         committedFloor = committed.front().sequence;
         committedItems -= int(committed.front().items.size());
         committed.pop_front();

@@ -57,6 +57,7 @@ public:
     int jobsQueued = 0;
     int bound = kQueueBound;
     std::atomic<int> checkpointMs { kCheckpointMs };
+    std::atomic<int> keptItems { 100000 };
     qint64 refused = 0;
     // What was acknowledged as written and is not in the file at the path: a copy of the
     // file put back lacked it, and it was no longer held to be written again.
