@@ -168,6 +168,11 @@ void DatabaseWriter::setQueueBound(int bound)
     worker->bound = bound;
 }
 
+void DatabaseWriter::setCommittedKept(int items)
+{
+    worker->keptItems = items;
+}
+
 int DatabaseWriter::flushAndStop(int timeoutMs)
 {
     poll.stop();
@@ -195,7 +200,7 @@ int DatabaseWriter::flushAndStop(int timeoutMs)
     int left = 0;
     {
         QMutexLocker lock(&worker->mutex);
-        left = worker->measurementsQueued();
+        left = worker->measurementsQueued() + int(worker->lost);
         for (const Worker::Item& item : worker->queue) {
             if (item.completion)
                 untold.push_back(item.completion);

@@ -65,6 +65,9 @@ public:
     static constexpr int kBatchLimit = 2000;
     // Tests shrink the bound; set before the queue fills.
     void setQueueBound(int bound);
+    // SQLite: how many committed items at most are kept to be written again into a copy of the
+    // file put back (100000, and none older than five minutes); tests shrink it.
+    void setCommittedKept(int items);
     // How often at most an SQLite WAL is truncated (10 s).
     void setCheckpointInterval(int ms);
     // The database's own text of the failure while writes fail; empty while it writes.

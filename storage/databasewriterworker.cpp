@@ -4,18 +4,21 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMutexLocker>
+#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <vector>
 
 #include "storage/measureaggregates.h"
 #include "storage/measurebatchwriter.h"
 #include "storage/purgeslicer.h"
+#include "storage/registryedits.h"
 #include "storage/sqlquerybuilder.h"
 #include "storage/sqlstatement.h"
 #include "storage/walcheckpointer.h"
@@ -43,7 +46,26 @@ constexpr int kFileCheckMs = 250;
 // Writer threads left inside the driver by writers destroyed since.
 QAtomicInt gAbandoned;
 
+// A row of write_sequence for this program: above the row 1 of older programs, within the
+// 32-bit key a MySQL table has.
+qint64 newMarker()
+{
+    return QRandomGenerator::system()->bounded(2, std::numeric_limits<qint32>::max());
+}
+
 } // namespace
+
+DatabaseWriter::Worker::Worker(DatabaseWriter* owner)
+    : owner(owner)
+    , marker(newMarker())
+{
+}
+
+DatabaseWriter::Worker::~Worker()
+{
+    wait();
+    QMutexLocker lock(&mutex);
+}
 
 qint64 DatabaseWriter::Worker::monotonicMs()
 {
@@ -205,11 +227,7 @@ void DatabaseWriter::Worker::noteSuccess()
 void DatabaseWriter::Worker::run()
 {
     const QString name = QStringLiteral("ostrivel-writer-%1").arg(quintptr(this), 0, 16);
-    std::unique_ptr<WalCheckpointer> checkpointer;
-    if (dbType == SqlQueryBuilder::SQLite) {
-        checkpointer = std::make_unique<WalCheckpointer>(databaseName, checkpointMs);
-        checkpointer->start();
-    }
+    startCheckpointer();
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);
         MeasureAggregates::setKept(db, aggregates, batteryBounds);
@@ -218,10 +236,7 @@ void DatabaseWriter::Worker::run()
         MeasureAggregates::setKept(db, true);
     }
     QSqlDatabase::removeDatabase(name);
-    if (checkpointer) {
-        checkpointer->stop();
-        checkpointer->wait();
-    }
+    stopCheckpointer();
     QMutexLocker lock(&mutex);
     ranOut = true;
     if (orphaned) {
@@ -252,6 +267,7 @@ bool DatabaseWriter::Worker::openConnection(QSqlDatabase& db)
         noteFailure(db.lastError().text(), DatabaseFault::classify(db.lastError().text()));
         return false;
     }
+    tablesEnsured = false;
     QSqlQuery setup(db);
     bool ok = true;
     if (dbType == SqlQueryBuilder::SQLite)
@@ -277,17 +293,23 @@ bool DatabaseWriter::Worker::readSequence(QSqlDatabase& db, QString* error)
     const bool own = db.transaction();
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    bool ok = query.exec(SqlQueryBuilder::writeSequenceRead(dbType));
-    const bool found = ok && query.next();
-    if (found)
-        sequence = query.value(0).toLongLong();
-    query.finish();
+    bool ok = true;
+    bool found = false;
+    for (;;) {
+        ok = SqlStatement::exec(query, SqlQueryBuilder::writeSequenceRead(dbType), { marker }, error);
+        found = ok && query.next();
+        if (found)
+            sequence = query.value(0).toLongLong();
+        query.finish();
+        // A row of that number before ours was made belongs to another program, running or not.
+        if (!found || markerMade)
+            break;
+        marker = newMarker();
+    }
     if (ok && !found) {
-        ok = query.exec(SqlQueryBuilder::writeSequenceStart());
+        ok = SqlStatement::exec(query, SqlQueryBuilder::writeSequenceStart(), { marker }, error);
         sequence = 0;
     }
-    if (!ok)
-        *error = query.lastError().text();
     query.finish();
     if (own && ok && !db.commit()) {
         *error = db.lastError().text();
@@ -295,6 +317,10 @@ bool DatabaseWriter::Worker::readSequence(QSqlDatabase& db, QString* error)
     }
     if (own && !ok)
         db.rollback();
+    if (ok && !markerMade) {
+        markerMade = true;
+        committedFloor = sequence;
+    }
     if (ok || DatabaseFault::classify(*error) == DatabaseFault::Transient)
         return ok;
     // No such table (a database this account may not extend) or no row that may be added:
@@ -343,6 +369,8 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
         Item job;
         batch.clear();
         if (watchFile && !fileInPlace()) {
+            if (takeBack(db, batches))
+                continue;
             // Nothing can be written until the file is back; the close does not wait for it.
             QMutexLocker lock(&mutex);
             if (abandon || stopRequested)
@@ -413,13 +441,18 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
         Outcome outcome = Outcome::Done;
         int unknown = 0;
         if (job.job) {
-            outcome = transact(
-                db, [&](QString* e) { return job.job(db, dbType, e); }, &error);
+            // Made outside the transaction, on MySQL a CREATE commits whatever is open; looked
+            // at once per connection, which is opened afresh after every failure.
+            tablesEnsured = tablesEnsured || RegistryEdits::ensureTables(db, dbType, &error);
+            outcome = Outcome::Failed;
+            if (tablesEnsured)
+                outcome = transact(
+                    db, [&](QString* e) { return job.job(db, dbType, e); }, 1, &error);
             // A registry change may have renumbered the sensors.
             batches.forgetSensorIds();
         } else if (!batch.empty()) {
             outcome = transact(
-                db, [&](QString* e) { return batches.write(batch, &unknown, e); }, &error);
+                db, [&](QString* e) { return batches.write(batch, &unknown, e); }, int(batch.size()), &error);
         } else if (purge.active()) {
             outcome = purge.runSlice(&error) ? Outcome::Done : Outcome::Failed;
         }
@@ -437,7 +470,7 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
         }
 
         if (outcome == Outcome::CommitFailed && sequence >= 0)
-            doubt = { true, sequence + 1, int(batch.size()), unknown };
+            doubt = { true, sequence + (job.job ? 1 : int(batch.size())), int(batch.size()), unknown };
         const DatabaseFault::Kind kind = DatabaseFault::classify(error);
         if (outcome == Outcome::Failed && kind == DatabaseFault::Lasting) {
             if (aggregates && DatabaseFault::namesAggregates(error)) {
@@ -463,16 +496,16 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
 }
 
 DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(
-    QSqlDatabase& db, const std::function<bool(QString*)>& work, QString* error)
+    QSqlDatabase& db, const std::function<bool(QString*)>& work, int step, QString* error)
 {
     if (!db.transaction()) {
         *error = db.lastError().text();
         return Outcome::Failed;
     }
-    const qint64 next = sequence + 1;
+    const qint64 next = sequence + step;
     bool ok = true;
     if (sequence >= 0) {
-        ok = SqlStatement::run(db, SqlQueryBuilder::writeSequenceUpdate(), { next }, error);
+        ok = SqlStatement::run(db, SqlQueryBuilder::writeSequenceUpdate(), { next, marker }, error);
     }
     ok = ok && work(error);
     // A close that has given up on this item counts it as not written: so it stays.
@@ -496,6 +529,7 @@ void DatabaseWriter::Worker::batchDone(int count, int unknown)
     if (unknown)
         // The sensor was removed after they were queued: there is no row left to attach them to.
         qInfo("Database writer: %d measurements of sensors no longer registered were not stored", unknown);
+    keepCommitted(count);
     if (committedAway(count, count - unknown))
         return;
     dropFront(count);
@@ -504,6 +538,7 @@ void DatabaseWriter::Worker::batchDone(int count, int unknown)
 
 void DatabaseWriter::Worker::jobDone(Item& job)
 {
+    keepCommitted(1);
     if (committedAway(1, 0))
         return; // told once the file is back
     finishJob(job, true, QString());

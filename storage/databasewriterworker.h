@@ -13,6 +13,9 @@
 #include "storage/databasefault.h"
 #include "storage/databasewriter.h"
 
+class MeasureBatchWriter;
+class WalCheckpointer;
+
 // The queue and the thread that serves it. Items leave the queue only once they are
 // committed (or a job has failed for good), so queueLength counts a batch in flight and the
 // flush at close knows exactly what was not written.
@@ -37,18 +40,11 @@ public:
     // through its event loop. Nothing when the outcome was told already.
     static void tell(const std::shared_ptr<Completion>& completion, bool ok, const QString& error);
 
-    explicit Worker(DatabaseWriter* owner)
-        : owner(owner)
-    {
-    }
+    explicit Worker(DatabaseWriter* owner);
     // An orphaned worker is deleted once its run() has returned, while the thread may still be
     // finishing: it is waited for, and what it wrote under the mutex is seen, before the
     // members go.
-    ~Worker() override
-    {
-        wait();
-        QMutexLocker lock(&mutex);
-    }
+    ~Worker() override;
 
     // How often at most the SQLite WAL is truncated, unless set otherwise.
     static constexpr int kCheckpointMs = 10000;
@@ -71,7 +67,11 @@ public:
     int jobsQueued = 0;
     int bound = kQueueBound;
     std::atomic<int> checkpointMs { kCheckpointMs };
+    std::atomic<int> keptItems { 100000 };
     qint64 refused = 0;
+    // What was acknowledged as written and is not in the file at the path: a copy of the
+    // file put back lacked it, and it was no longer held to be written again.
+    qint64 lost = 0;
     qint64 emptySince = monotonicMs();
     qint64 purgeCutoff = 0; // a new purge request, picked up by the thread
     bool purgeRunning = false;
@@ -100,7 +100,8 @@ private:
     bool readSequence(QSqlDatabase& db, QString* error);
     void serve(QSqlDatabase& db);
     // One transaction of the writer: the sequence raised, then the work, then the COMMIT.
-    Outcome transact(QSqlDatabase& db, const std::function<bool(QString*)>& work, QString* error);
+    // `step` is what the transaction raises the sequence by: its measurements, 1 for a job.
+    Outcome transact(QSqlDatabase& db, const std::function<bool(QString*)>& work, int step, QString* error);
     void batchDone(int count, int unknown);
     void jobDone(Item& job);
     // The aggregate tables refused a write: they are not kept from now on.
@@ -117,6 +118,7 @@ private:
     void noteFailure(const QString& error, DatabaseFault::Kind kind = DatabaseFault::Transient);
     void noteSuccess();
     bool failing = false;
+    bool tablesEnsured = false; // on the connection open now
     DatabaseFault::Kind failingKind = DatabaseFault::Transient;
     void finishJob(Item& item, bool ok, const QString& error);
     void announceBatch(int measurements);
@@ -138,6 +140,42 @@ private:
     };
     static FileIdentity identityOf(const QString& path);
     FileIdentity opened;
+
+    // SQLite: another file at the path that is ours (our tables, our row in write_sequence),
+    // a copy put back or the file moved back across file systems, is written from then on:
+    // what the copy lacks since our row's number is queued again in front. True once it is.
+    bool takeBack(QSqlDatabase& db, MeasureBatchWriter& batches);
+    // Our row's number in the file at the path, read without writing or locking anything
+    // there; false when the file is not ours.
+    bool sequenceInCopy(qint64* copySequence) const;
+    void keepCommitted(int count);
+    void startCheckpointer();
+    void stopCheckpointer();
+    // Transactions committed lately, kept so that a copy of the file taken while they were
+    // made can be completed when it is put back.
+    struct Committed {
+        qint64 sequence = 0; // what the transaction wrote into our row
+        qint64 at = 0; // monotonicMs
+        std::vector<Item> items;
+    };
+    std::deque<Committed> committed;
+    int committedItems = 0;
+    // The sequence before the oldest transaction kept.
+    qint64 committedFloor = 0;
+    // The file at the path last looked at and found not ours, or growing: it is read again
+    // once it has stood unchanged for a round.
+    struct FileLook {
+        FileIdentity identity;
+        qint64 size = -1;
+        qint64 modified = -1;
+        bool operator==(const FileLook& o) const
+        {
+            return identity == o.identity && size == o.size && modified == o.modified;
+        }
+    };
+    FileLook lastLook;
+    bool lastLookRefused = false;
+    std::unique_ptr<WalCheckpointer> checkpointer;
     FileState shownFileState = FileState::InPlace;
     int awayItems = 0;
     int awayMeasurements = 0;
@@ -146,8 +184,11 @@ private:
     DatabaseWriter* owner;
     QMutex ownerGuard;
 
-    // The number the last committed transaction wrote into write_sequence; -1 where the
-    // database has no such table (then a lost COMMIT reply cannot be checked).
+    // This program's row in write_sequence, chosen at start, and whether it has been made.
+    qint64 marker = 0;
+    bool markerMade = false;
+    // The number the last committed transaction wrote into our row; -1 where the database has
+    // no such table (then a lost COMMIT reply cannot be checked).
     qint64 sequence = -1;
     bool sequenceMissingLogged = false;
     // A COMMIT whose reply was lost: the number it wrote and what it held.

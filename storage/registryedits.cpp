@@ -47,9 +47,12 @@ bool writeSensorLocations(QSqlDatabase& db, const RegistryEdits::SensorLocations
     return true;
 }
 
-// Start-up makes "removed"; a database whose table went missing since gets it back before a
-// sensor's history is copied there. Made only when missing: on MySQL a CREATE also commits.
-bool ensureRemovedTable(QSqlDatabase& db, int type, QString* error)
+} // namespace
+
+namespace RegistryEdits
+{
+
+bool ensureTables(QSqlDatabase& db, int type, QString* error)
 {
     QSqlQuery exists(db);
     const char* const probe = type == SqlQueryBuilder::SQLite
@@ -69,11 +72,6 @@ bool ensureRemovedTable(QSqlDatabase& db, int type, QString* error)
         *error = QStringLiteral("no table \"removed\"");
     return false;
 }
-
-} // namespace
-
-namespace RegistryEdits
-{
 
 bool isEditableSensorColumn(const QString& column)
 {
@@ -119,12 +117,11 @@ DatabaseWriter::Job removeSensor(const QString& eui64)
         find.finish();
         // The id of a removed sensor may be given to the next new one (SQLite reuses the
         // largest), so nothing of it may stay behind in "measure" or "last".
-        return ensureRemovedTable(db, type, error)
-            && run(db,
-                QStringLiteral("INSERT INTO removed (EUI64, timemeasure, temperature, wetness, battery) "
-                               "SELECT ?, timemeasure, temperature, wetness, battery FROM measure "
-                               "WHERE sensor_id=? ORDER BY timemeasure, id"),
-                { eui64, id }, error)
+        return run(db,
+                   QStringLiteral("INSERT INTO removed (EUI64, timemeasure, temperature, wetness, battery) "
+                                  "SELECT ?, timemeasure, temperature, wetness, battery FROM measure "
+                                  "WHERE sensor_id=? ORDER BY timemeasure, id"),
+                   { eui64, id }, error)
             && run(db, QStringLiteral("DELETE FROM measure WHERE sensor_id=?"), { id }, error)
             && run(db, QStringLiteral("DELETE FROM last WHERE sensor_id=?"), { id }, error)
             && MeasureAggregates::removeSensor(db, type, id, error)

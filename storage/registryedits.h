@@ -21,9 +21,12 @@ DatabaseWriter::Job updateSensor(const QString& eui64, const QString& column, co
 // A new room row with an explicit column list: no gateway EUI64, no address.
 DatabaseWriter::Job insertLocation(int id, const QString& name);
 DatabaseWriter::Job renameLocation(int id, const QString& name);
-// Copies the sensor's measurements into "removed" in time order (making the table when it is
-// missing), deletes its "measure" and "last" rows and its aggregates explicitly, then the
-// sensor itself. A sensor that has no row is not an error: there is nothing to keep.
+// Start-up makes "removed"; a database whose table went missing since gets it back before a
+// sensor's history is copied there. Run by the writer before each job, outside its
+// transaction: on MySQL a CREATE commits whatever is open. Made only when missing.
+bool ensureTables(QSqlDatabase& db, int type, QString* error);
+// Copies the sensor's measurements into "removed" in time order, deletes its "measure" and "last" rows and its
+// aggregates explicitly, then the sensor itself. A sensor that has no row is not an error: there is nothing to keep.
 DatabaseWriter::Job removeSensor(const QString& eui64);
 // Where each sensor's row points to: its EUI64 and location id.
 using SensorLocations = QVector<QPair<QString, int>>;

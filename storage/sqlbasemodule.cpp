@@ -427,12 +427,17 @@ void SQLBaseModule::writerFileState(int state)
     const QString file = QDir::toNativeSeparators(SqlQueryBuilder::sqliteFileName());
     if (state == int(DatabaseWriter::FileState::InPlace)) {
         fileAway = false;
+        if (!db.isOpen())
+            db.open();
         emit signalSetStatusText(tr("Файл базы данных %1 снова на месте, запись в базу данных продолжается").arg(file));
         return;
     }
     const QString what = state == int(DatabaseWriter::FileState::Deleted)
         ? tr("Файл базы данных %1 удалён").arg(file)
         : tr("Файл базы данных %1 заменён другим файлом").arg(file);
+    // This connection would keep the WAL of the file that left the path beside the path,
+    // where the writer needs it emptied before it takes on a copy put back there.
+    db.close();
     emit signalSetStatusText(what + tr(": запись в базу данных приостановлена"));
     if (fileAway)
         return;

@@ -128,18 +128,18 @@ QString SqlQueryBuilder::writeSequenceRead(int type)
 {
     // On MySQL the read waits for the row lock of a transaction still being committed by a
     // connection that was lost, so it never sees the value from before that COMMIT.
-    return type == MySQL ? QStringLiteral("SELECT seq FROM write_sequence WHERE id=1 FOR UPDATE")
-                         : QStringLiteral("SELECT seq FROM write_sequence WHERE id=1");
+    return type == MySQL ? QStringLiteral("SELECT seq FROM write_sequence WHERE id=? FOR UPDATE")
+                         : QStringLiteral("SELECT seq FROM write_sequence WHERE id=?");
 }
 
 QString SqlQueryBuilder::writeSequenceStart()
 {
-    return QStringLiteral("INSERT INTO write_sequence (id, seq) VALUES (1, 0)");
+    return QStringLiteral("INSERT INTO write_sequence (id, seq) VALUES (?, 0)");
 }
 
 QString SqlQueryBuilder::writeSequenceUpdate()
 {
-    return QStringLiteral("UPDATE write_sequence SET seq=? WHERE id=1");
+    return QStringLiteral("UPDATE write_sequence SET seq=? WHERE id=?");
 }
 
 QString SqlQueryBuilder::withoutAutoReconnect(const QString& connectionString)

@@ -25,9 +25,11 @@ public:
     // The location-0 row is added only when `withLocationRow` is set.
     static QStringList schemaStatements(int type, bool withLocationRow);
     static QString sensorsTableStatement(int type);
-    // The writer's sequence: one row (id 1) whose number each of its transactions raises, so
-    // that after a COMMIT whose reply was lost the writer can read whether it took effect.
-    // Read: one row with the number; start: the row with 0; update bind: the new number.
+    // The writer's sequence: one row per running program (its id chosen at start; older
+    // programs kept theirs in row 1) whose number each of its transactions raises, so that
+    // after a COMMIT whose reply was lost the writer can read whether it took effect, and a
+    // copy of the file tells how much of what it wrote it holds. Read and start bind the id;
+    // update binds the new number, then the id.
     static QString writeSequenceRead(int type);
     static QString writeSequenceStart();
     static QString writeSequenceUpdate();

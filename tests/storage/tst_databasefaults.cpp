@@ -20,7 +20,9 @@
 #include "storage/databasefault.h"
 #include "storage/databasewriter.h"
 #include "storage/failuretext.h"
+#include "storage/registryedits.h"
 #include "storage/registrywriter.h"
+#include "storage/sqlquerybuilder.h"
 #include "fulldisk.h"
 #include "storagetest.h"
 
@@ -57,8 +59,9 @@ private:
     rlimit saved {};
 };
 
-// A loopback proxy in front of the MariaDB server that forwards a client's COMMIT and then
-// cuts both connections before the server's reply can come back, `cuts` times.
+// A loopback proxy in front of the MariaDB server that forwards a client's COMMIT (or, with
+// `swallow`, drops it) and then cuts both connections before the server's reply can come
+// back, `cuts` times.
 // It runs in a thread of its own: the program's own connection blocks this one while it
 // connects through it.
 class CommitCutter : public QObject
@@ -77,6 +80,7 @@ public:
     int target = 0;
     std::atomic<int> cuts { 0 };
     std::atomic<int> cut { 0 };
+    std::atomic<bool> swallow { false };
 
     explicit CommitCutter(int target)
         : target(target)
@@ -95,13 +99,16 @@ private:
         upstream->connectToHost(QHostAddress::LocalHost, quint16(target));
         QPointer<QTcpSocket> c(client), u(upstream);
         connect(client, &QTcpSocket::readyRead, this, [this, c, u] {
-            const QByteArray bytes = c->readAll();
-            u->write(bytes);
+            QByteArray bytes = c->readAll();
             // A COM_QUERY packet whose text is COMMIT (after a statement closed, which has no reply).
             static const QByteArray commit("\x07\x00\x00\x00\x03"
                                            "COMMIT",
                 11);
-            if (cuts > 0 && bytes.endsWith(commit)) {
+            const bool cutHere = cuts > 0 && bytes.endsWith(commit);
+            if (cutHere && swallow)
+                bytes.chop(commit.size());
+            u->write(bytes);
+            if (cutHere) {
                 --cuts;
                 ++cut;
                 u->flush();
@@ -428,6 +435,68 @@ private slots:
         QVERIFY2(proxy.cut >= 5, qPrintable(QString::number(proxy.cut)));
         QTRY_COMPARE(outcome, QList<bool> { true });
         QCOMPARE(f.sql("SELECT COUNT(*) FROM sensors WHERE EUI64='" + kNew + "'"), QList<QStringList> { { "1" } });
+        const QString total = QString::number(sent);
+        QCOMPARE(storedAndCounted(), (QList<QStringList> { { total, total, total, total } }));
+    }
+
+    // A sensor removed while "removed" is missing, its COMMIT lost before the server got it:
+    // the table is made outside the removal's transaction, so the sequence read back says the
+    // removal did not happen, and it is made again.
+    void removalLostBeforeTheServerIsMadeAgain_data() { only(1); }
+    void removalLostBeforeTheServerIsMadeAgain()
+    {
+        f.expectedWarnings << kWriterWarning;
+        CommitCutter proxy(f.server.port());
+        QVERIFY(proxy.listen());
+        f.port = proxy.port();
+        f.open();
+        addSensor();
+        f.module->writer->enqueue({ kA, reading(1), now() }); // the writer's connection is open
+        QTRY_COMPARE(f.module->writer->queueLength(), 0);
+        f.sql("DROP TABLE removed");
+        proxy.swallow = true;
+        proxy.cuts = 1;
+        outcome.clear();
+        f.module->writer->enqueueJob(RegistryEdits::removeSensor(kA), [&](bool ok, const QString&) { outcome << ok; });
+        QTRY_COMPARE_WITH_TIMEOUT(outcome, QList<bool> { true }, 20000);
+        QCOMPARE(int(proxy.cut), 1);
+        QCOMPARE(f.sql("SELECT (SELECT COUNT(*) FROM sensors), (SELECT COUNT(*) FROM removed)"),
+            (QList<QStringList> { { "0", "1" } }));
+    }
+
+    // Two programs writing to one database, COMMIT replies cut under both: each finds out for
+    // its own transaction whether it took effect, whatever the other committed meanwhile.
+    void twoProgramsLoseNoBatch_data() { only(1); }
+    void twoProgramsLoseNoBatch()
+    {
+        f.expectedWarnings << kWriterWarning;
+        f.open();
+        addSensor();
+        CommitCutter proxy(f.server.port());
+        QVERIFY(proxy.listen());
+        QSqlDatabase settings = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("two-programs"));
+        settings.setDatabaseName(SqlQueryBuilder::databaseName(
+            1, QStringLiteral("127.0.0.1"), f.server.user(), f.server.password(), f.databaseName, proxy.port()));
+        DatabaseWriter writers[2];
+        for (DatabaseWriter& writer : writers)
+            writer.start(settings, 1);
+        settings = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("two-programs"));
+        int sent = 0;
+        for (int round = 0; round < 8; ++round) {
+            proxy.cuts = 2;
+            for (int i = 0; i < 20; ++i, ++sent) {
+                writers[sent % 2].enqueue({ kA, reading(sent), now() + sent });
+                // The second program commits more often: its numbers run ahead of the first's.
+                if (i % 4 == 0)
+                    writers[1].enqueueJob([](QSqlDatabase&, int, QString*) { return true; });
+                QTest::qWait(3);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(writers[0].queueLength() + writers[1].queueLength() == 0, 20000);
+        }
+        QVERIFY2(proxy.cut >= 8, qPrintable(QString::number(proxy.cut)));
+        for (DatabaseWriter& writer : writers)
+            QCOMPARE(writer.flushAndStop(5000), 0);
         const QString total = QString::number(sent);
         QCOMPARE(storedAndCounted(), (QList<QStringList> { { total, total, total, total } }));
     }

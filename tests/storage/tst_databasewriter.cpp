@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStorageInfo>
 #include <QtTest>
 
 #include <cstdio>
@@ -353,6 +354,93 @@ private slots:
             qPrintable(f.boxes.boxes[3]));
         if (action == "replace")
             QCOMPARE(hash(path), replacement);
+    }
+
+    // The database file moved to another file system and back while measurements stream in,
+    // or copied aside, deleted and the copy put back: the file at the path is written again
+    // and ends holding every measurement once, those committed after the copy was taken too.
+    // A copy without this program's row of the sequence stays as it is; the close names what
+    // was not written.
+    void databaseFilePutBack_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("way");
+        QTest::newRow("moved across file systems and back") << 0 << "move";
+        QTest::newRow("copied aside, deleted, copy put back") << 0 << "copy";
+        QTest::newRow("copy older than what is kept") << 0 << "old";
+        QTest::newRow("copy without our row") << 0 << "foreign";
+    }
+    void databaseFilePutBack()
+    {
+        QFETCH(QString, way);
+        f.expectedWarnings << kWriterWarning << QStringLiteral("Не удалось записать");
+        f.open();
+        addSensors();
+        DatabaseWriter* writer = f.module->writer;
+        QSignalSpy committed(writer, &DatabaseWriter::batchCommitted);
+        if (way == "old")
+            writer->setCommittedKept(20);
+        QTemporaryDir elsewhere(QStringLiteral("/dev/shm/ostrivel-XXXXXX"));
+        QVERIFY(elsewhere.isValid());
+        QVERIFY(QStorageInfo(elsewhere.path()).device() != QStorageInfo(f.work->path()).device());
+        const QString path = f.work->filePath(QStringLiteral("data/measurement.db3"));
+        const QString aside = elsewhere.filePath(QStringLiteral("measurement.db3"));
+        const auto shell = [](const QString& program, const QStringList& arguments) {
+            QProcess process;
+            process.start(program, arguments);
+            return process.waitForFinished(20000) && process.exitCode() == 0;
+        };
+        int sent = 0;
+        const auto send = [&](int n) {
+            for (int i = 0; i < n; ++i, ++sent) {
+                writer->enqueue({ kA, reading(sent), 1000 + sent });
+                QTest::qWait(5);
+            }
+        };
+        send(300); // past the first checkpoint: the file holds our row
+        QVERIFY(shell(QStringLiteral("/bin/") + (way == "move" ? "mv" : "cp"), { path, aside }));
+        send(60);
+        if (way != "move")
+            QVERIFY(QFile::remove(path));
+        if (way == "foreign")
+            QVERIFY(shell(QStringLiteral("/usr/bin/python3"),
+                { QStringLiteral("-c"),
+                    QStringLiteral("import sqlite3, sys\nc = sqlite3.connect(sys.argv[1])\n"
+                                   "c.execute('DELETE FROM write_sequence'); c.commit(); c.close()\n"),
+                    aside }));
+        send(30);
+        QFile copy(aside);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        const QByteArray putBack = copy.readAll();
+        QVERIFY(shell(QStringLiteral("/bin/mv"), { aside, path }));
+        send(30);
+        if (way == "foreign") {
+            QTest::qWait(1000);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(writer->queueLength(), 0, 10000);
+        }
+        int stored = 0;
+        for (const QList<QVariant>& batch : qAsConst(committed))
+            stored += batch.value(0).toInt();
+        f.module->closeFlushMs = 2000;
+        f.module->slotStopModule();
+        if (way == "foreign") {
+            QVERIFY2(f.boxes.boxes.last().startsWith(
+                         QStringLiteral("Не удалось записать в базу данных %1 измерений").arg(sent - stored)),
+                qPrintable(f.boxes.boxes.last()));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(file.readAll() == putBack);
+            return;
+        }
+        // Each reading once, in the file or named at close as not written.
+        const QStringList rows
+            = f.sql("SELECT COUNT(*), COUNT(DISTINCT temperature), MAX(timemeasure) FROM measure").value(0);
+        const int inFile = rows.value(0).toInt();
+        QCOMPARE(rows, (QStringList { QString::number(inFile), QString::number(inFile), QString::number(999 + sent) }));
+        const QString unwritten = QStringLiteral("Не удалось записать в базу данных %1 измерений").arg(sent - inFile);
+        QCOMPARE(f.boxes.boxes.last().startsWith(unwritten), way == "old");
+        QCOMPARE(inFile == sent, way != "old");
     }
 
     // A measurement lands on the sensor that carries its address when it is written, and the
