@@ -70,6 +70,7 @@ DialogSensors::DialogSensors(QWidget* parent)
         emit signalMainWindowRefrSensorList();
         emit signalMainWindowRefresh();
     });
+    connect(registryEditor, &RegistryEditor::lookChanged, this, &DialogSensors::signalMainWindowRefresh);
     connect(registryEditor, &RegistryEditor::sleepIntervalChanged, this, [](Sensor* sensor, int seconds) {
         // Saves the configuration and tells the gateways.
         if (gMainClass)

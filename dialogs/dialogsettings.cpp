@@ -451,6 +451,7 @@ void DialogSettings::slotTrayMessagesChanged(bool checked)
 void DialogSettings::slotViewVoltageChanged(bool checked)
 {
     config().ViewVoltage = checked;
+    emit signalMainWindowRefresh();
 }
 
 void DialogSettings::slotSpinMaxTableRowsValueChanged(int value)

@@ -251,6 +251,8 @@ void RegistryEditor::sensorEdited(int row, int column)
     emit sensorChanged(row);
     if (column == ColumnName || column == ColumnLocation || column == ColumnDateCheck)
         emit treeChanged();
+    else if (column >= ColumnEnabled)
+        emit lookChanged();
     if (column == ColumnInterval)
         emit sleepIntervalChanged(state.sensors[row], state.sensors[row]->sleepInterval);
 }

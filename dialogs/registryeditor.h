@@ -76,6 +76,8 @@ signals:
     void rowsRemoved();
     // The main window rebuilds its sensor tree and its tables.
     void treeChanged();
+    // A sensor's thresholds or flags changed: the main window draws its cells anew.
+    void lookChanged();
     void sleepIntervalChanged(Sensor* sensor, int seconds);
     void busyChanged(bool busy);
 

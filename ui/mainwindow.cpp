@@ -195,7 +195,7 @@ void MainWindow::connectSignals()
         if (im->dialogSettings)
             connect(im->dialogSettings, &DialogSettings::signalMainWindowRefresh, this, &MainWindow::slotRestyle);
         if (im->dialogSensors) {
-            connect(im->dialogSensors, &DialogSensors::signalMainWindowRefresh, this, &MainWindow::slotRefresh);
+            connect(im->dialogSensors, &DialogSensors::signalMainWindowRefresh, this, &MainWindow::slotRestyle);
             connect(im->dialogSensors, &DialogSensors::signalMainWindowRefrSensorList, this,
                 &MainWindow::slotRefrSensorList);
             connect(im->dialogSensors, &DialogSensors::signalMainWindowRefrSensorList, this,

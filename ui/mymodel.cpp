@@ -161,7 +161,7 @@ void MyModel::restyle()
 {
     lookupStale = true;
     if (!rows.isEmpty())
-        emit dataChanged(index(0, 0), index(rows.size() - 1, columns - 1), { Qt::BackgroundRole });
+        emit dataChanged(index(0, 0), index(rows.size() - 1, columns - 1));
 }
 
 QVariant MyModel::stored(int row, int column) const

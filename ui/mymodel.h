@@ -30,8 +30,8 @@ public:
     // came or changed are reported as such, so a view redraws only them. False when the rows
     // were these already.
     bool setRows(const QVector<QVector<QVariant>>& rows);
-    // The thresholds or colours the cells are drawn from changed: every cell is reported
-    // changed, since the rows alone do not tell.
+    // The thresholds, colours or the voltage choice the cells are drawn from changed: every
+    // cell is reported changed, since the rows alone do not tell.
     void restyle();
     // The stored value of a cell, as the query gave it.
     QVariant stored(int row, int column) const;

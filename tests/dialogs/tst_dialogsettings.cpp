@@ -283,7 +283,8 @@ private slots:
         dialog.ui->pushAcceptNotifications->click();
         QCOMPARE(prompt.boxes, box.isEmpty() ? QStringList() : QStringList { box });
         QCOMPARE(state->saves, 1);
-        QCOMPARE(refresh.count(), widget.startsWith("colorPick") && !entered.isEmpty() ? 2 : 1); // colours at once
+        // Colours and the voltage choice are shown at once.
+        QCOMPARE(refresh.count(), (widget.startsWith("colorPick") && !entered.isEmpty()) || widget == "viewVoltage" ? 2 : 1);
         if (!key.isEmpty())
             expected[key] = stored;
         QCOMPARE(mismatches(savedKeys(*state), expected), QString());

@@ -369,11 +369,14 @@ private slots:
         QStringList expected = f.sql(kRow).value(0);
         expected[column - 1] = stored;
         QSignalSpy changed(editor.get(), &RegistryEditor::sensorChanged);
+        QSignalSpy look(editor.get(), &RegistryEditor::lookChanged);
         editor->editSensor(0, column, value);
         settle();
         QCOMPARE(f.sql(kRow).value(0), expected);
         QCOMPARE(editor->sensorTexts(0).value(column), shown);
         QCOMPARE(changed.count(), 1);
+        // Thresholds and flags colour the main window's cells: it draws them anew at once.
+        QCOMPARE(look.count(), column >= RegistryEditor::ColumnEnabled ? 1 : 0);
         QVERIFY(answers.boxes.isEmpty());
     }
 
