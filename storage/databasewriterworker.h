@@ -61,6 +61,11 @@ public:
     int bound = kQueueBound;
     std::atomic<int> checkpointMs { kCheckpointMs };
     qint64 refused = 0;
+    // Measurements of sensors without a row (see DatabaseWriter::discardedCount), and registry
+    // changes refused for their own values with the last reason.
+    qint64 discarded = 0;
+    qint64 refusedJobs = 0;
+    QString refusal;
     qint64 emptySince = monotonicMs();
     qint64 purgeCutoff = 0; // a new purge request, picked up by the thread
     bool purgeRunning = false;

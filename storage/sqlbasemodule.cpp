@@ -153,6 +153,9 @@ bool SQLBaseModule::openAndLoad()
     connect(writer, &DatabaseWriter::fileStateChanged, this, &SQLBaseModule::writerFileState);
     connect(writer, &DatabaseWriter::faultChanged, this, &SQLBaseModule::showWriterFault);
     connect(writer, &DatabaseWriter::aggregatesDropped, this, &SQLBaseModule::showAggregatesDropped);
+    connect(writer, &DatabaseWriter::jobRefused, this, [this](const QString& reason, qint64 count) {
+        emit signalSetStatusText(tr("База данных отклонила изменение датчиков (всего %1): %2").arg(count).arg(reason));
+    });
     writer->start(db, dbType);
     if (gAppState)
         gAppState->databaseWriter = writer;
@@ -394,15 +397,22 @@ void SQLBaseModule::slotStopModule()
     }
     if (writer) {
         const int unwritten = writer->flushAndStop(closeFlushMs);
+        const qint64 discarded = writer->discardedCount();
         const QString reason = writer->faultReason();
         if (gAppState && gAppState->databaseWriter == writer)
             gAppState->databaseWriter = nullptr;
         delete writer;
         writer = nullptr;
-        if (unwritten > 0) {
-            const QString text = tr("Не удалось записать в базу данных %1 измерений: %2")
-                                     .arg(unwritten)
-                                     .arg(reason.isEmpty() ? tr("база данных недоступна.") : reason);
+        QStringList lost;
+        if (unwritten > 0)
+            lost << tr("Не удалось записать в базу данных %1 измерений: %2")
+                        .arg(unwritten)
+                        .arg(reason.isEmpty() ? tr("база данных недоступна.") : reason);
+        if (discarded > 0)
+            lost << tr("Не сохранено %1 измерений: их датчика нет в базе данных (база данных отклонила его запись).")
+                        .arg(discarded);
+        if (!lost.isEmpty()) {
+            const QString text = lost.join(QLatin1Char('\n'));
             qWarning("%s", qPrintable(text));
             prompt()->warning(tr("Внимание!"), text);
         }

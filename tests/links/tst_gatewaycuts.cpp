@@ -1,7 +1,8 @@
 // A gateway that cuts one "Mess" short and goes on sending on the same connection: the cut
 // message is lost alone, every whole message after it is stored, and nothing is stored under
 // the cut sensor. Through the server, the binding, the intake and the database, at every
-// position the message can be cut.
+// position the message can be cut. And a whole message, whatever its last byte, is stored at
+// once and also when the gateway closes right behind it.
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -79,6 +80,35 @@ private slots:
         hub.reset();
         net.reset();
         workspace.reset();
+    }
+
+    void wholeMessageEndsWhereItSays_data()
+    {
+        QTest::addColumn<int>("last");
+        for (int last = 0; last < 256; ++last)
+            QTest::addRow("last byte %02X", last) << last;
+    }
+    void wholeMessageEndsWhereItSays()
+    {
+        QFETCH(int, last);
+        using namespace payloads;
+        const QString eui = QStringLiteral("000D6F0000C2%1").arg(last, 4, 16, QLatin1Char('0')).toUpper();
+        // The battery's float ends the message: its top byte is `last`, never NaN or infinite
+        // (0x40 keeps the exponent below all ones); "C" is a value between 128 and 511.
+        const QByteArray battery = QByteArray::fromHex("000040") + char(last);
+        auto numbered = [&](int n) { return "Mess" + eui.toLatin1() + payload(2, rec(1, 1, f32(n)) + rec(3, 1, battery)); };
+        const float value = qFromLittleEndian<float>(battery.constData());
+        GatewayPeer peer;
+        QString error;
+        QVERIFY2(peer.connectTo(net->serverPort(), &error), qPrintable(error));
+        QVERIFY(peer.send(kHello + numbered(1)));
+        QTRY_COMPARE(stored(eui).rows, 1);
+        QVERIFY(peer.sendAndClose(numbered(2)));
+        QTRY_VERIFY(net->clients.isEmpty());
+        QTRY_COMPARE(stored(eui).rows, 2);
+        const Stored s = stored(eui);
+        QCOMPARE(s.temperatures, 3.0);
+        QCOMPARE(s.batteries, 2 * double(QString::number(value, 'g', 6).toDouble()));
     }
 
     void cutMessageLosesOnlyItself_data()

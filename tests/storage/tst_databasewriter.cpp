@@ -13,6 +13,7 @@
 
 #include "app/modemintake.h"
 #include "links/modemmodule.h"
+#include "links/sensorpayload.h"
 #include "storage/databasewriter.h"
 #include "storage/purgeslicer.h"
 #include "stallingproxy.h"
@@ -362,6 +363,8 @@ private slots:
         QFETCH(QString, change);
         QFETCH(bool, queuedAfter);
         QFETCH(QString, landsOn);
+        // A measurement left without its row is counted, logged and named at close.
+        f.expectedWarnings << kWriterWarning << QStringLiteral("Не сохранено 1 измерений");
         f.open();
         addSensors();
         // The removal keeps the measure rows so that the old row's id stays visible.
@@ -394,6 +397,38 @@ private slots:
         const QList<QStringList> rows
             = f.sql("SELECT s.name FROM measure m JOIN sensors s ON s.id=m.sensor_id WHERE m.temperature=2");
         QCOMPARE(rows, landsOn.isEmpty() ? QList<QStringList>() : QList<QStringList> { { landsOn } });
+        QTRY_COMPARE(writer->discardedCount(), landsOn.isEmpty() ? 1 : 0);
+        f.closeModule();
+        QCOMPARE(f.boxes.boxes.size(), landsOn.isEmpty() ? 2 : 0);
+    }
+
+    // A sensor address of 17 characters on the modem's line among the readings of five
+    // sensors: dropped where the line is read and counted, never registered, and every good
+    // reading before and after it stored (on MySQL its registration would have been refused
+    // and held every write behind it).
+    void malformedAddressAmongReadings_data() { dialects(); }
+    void malformedAddressAmongReadings()
+    {
+        f.open();
+        ModemIntake road(*f.state, *f.module);
+        QString error;
+        QVERIFY2(road.start(*f.state, &error), qPrintable(error));
+        QSignalSpy status(&road.modem, &ModemModule::signalSetStatusText);
+        const QString bad = kA + QLatin1Char('1');
+        const int readings = 100;
+        for (int i = 0; i < readings; ++i) {
+            if (i == readings / 4)
+                road.peer.sendCast(QStringLiteral("UCAST"), bad, payloads::measurement(-1.0f, 40.0f, 3.0f));
+            QVERIFY(road.report(QStringLiteral("00137A000000000%1").arg(i % 5), float(i)));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(count("measure"), readings, 20000);
+        QCOMPARE(f.sql("SELECT COUNT(DISTINCT temperature), MIN(temperature), COUNT(DISTINCT sensor_id) FROM measure"),
+            (QList<QStringList> { { QString::number(readings), "0", "5" } }));
+        QCOMPARE(count("sensors"), 5);
+        QVERIFY(!road.peer.commands().contains(sensorReplyFrame(bad, 20)));
+        QCOMPARE(status.size(), 1);
+        QCOMPARE(status[0][0].toString(),
+            QStringLiteral("Отброшено сообщений с неверным адресом датчика: 1 (последнее: UCAST от \"%1\")").arg(bad));
     }
 
     // With no reader left the WAL file is truncated to nothing; a reader in a transaction
