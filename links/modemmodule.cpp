@@ -206,7 +206,8 @@ void ModemModule::handleReply(const ModemReply& reply)
         // Neither answered nor stored: no sensor has such an address. The count stays in view.
         ++badSenders;
         const QString sender = reply.sender.left(kShownSender).simplified();
-        qCInfo(lcModem) << "dropped" << reply.castKind << "from" << sender << "- no EUI64; dropped so far:" << badSenders;
+        qCInfo(lcModem) << "dropped" << reply.castKind << "from" << sender
+                        << "- no EUI64; dropped so far:" << badSenders;
         emit signalSetStatusText(tr("Отброшено сообщений с неверным адресом датчика: %1 (последнее: %2 от \"%3\")")
                                      .arg(badSenders)
                                      .arg(reply.castKind, sender));

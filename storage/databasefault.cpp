@@ -33,8 +33,8 @@ Kind classify(const QString& error)
 
 bool refusesData(const QString& error)
 {
-    // SQLite names the constraint; MariaDB names the column and the value's fault. The texts
-    // name no value before these words, so no stored text can make a fault look like them.
+    // SQLite names the constraint; MariaDB names the column and the value's fault. A fault of
+    // the database as a whole quotes no value, so no stored text can make it read like these.
     static const QRegularExpression wrongValue(QStringLiteral("Incorrect \\w+ value"));
     return containsAny(error,
                { "constraint", "Duplicate entry", "foreign key", "cannot be null", "datatype mismatch",

@@ -511,10 +511,14 @@ DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(
 void DatabaseWriter::Worker::batchDone(int count, int unknown)
 {
     if (unknown) {
-        // The sensor was removed after they were queued, or its registration was refused: there
-        // is no row to attach them to. The user is told how many (status bar, close).
-        qWarning("Database writer: %d measurements of sensors without a row in the database were not stored", unknown);
+        // The sensor's registration was refused, or its row removed behind the program's back:
+        // there is nothing to attach them to. The user is told how many (status bar, close);
+        // the log gets the first and then one line per thousand.
         QMutexLocker lock(&mutex);
+        if (discarded == 0 || discarded / 1000 != (discarded + unknown) / 1000)
+            qWarning("Database writer: measurements of sensors without a row in the database are not stored (%lld "
+                     "so far)",
+                discarded + unknown);
         discarded += unknown;
     }
     if (committedAway(count, count - unknown))

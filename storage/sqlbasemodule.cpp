@@ -409,8 +409,7 @@ void SQLBaseModule::slotStopModule()
                         .arg(unwritten)
                         .arg(reason.isEmpty() ? tr("база данных недоступна.") : reason);
         if (discarded > 0)
-            lost << tr("Не сохранено %1 измерений: их датчика нет в базе данных (база данных отклонила его запись).")
-                        .arg(discarded);
+            lost << tr("Не сохранено %1 измерений: их датчиков нет в базе данных.").arg(discarded);
         if (!lost.isEmpty()) {
             const QString text = lost.join(QLatin1Char('\n'));
             qWarning("%s", qPrintable(text));

@@ -152,8 +152,8 @@ void InterfaceModule::showWriterState()
     if (writerRefused > 0)
         parts << tr("не принято (очередь заполнена): %1").arg(writerRefused);
     if (writerDiscarded > 0)
-        parts << (parts.isEmpty() ? tr("Не сохранено (датчик не записан в базу данных): %1")
-                                  : tr("не сохранено (датчик не записан в базу данных): %1"))
+        parts << (parts.isEmpty() ? tr("Не сохранено (датчика нет в базе данных): %1")
+                                  : tr("не сохранено (датчика нет в базе данных): %1"))
                      .arg(writerDiscarded);
     if (!writerFault.isEmpty())
         parts << (parts.isEmpty() ? tr("Ошибка базы данных: %1") : tr("ошибка базы данных: %1"))

@@ -96,7 +96,8 @@ private slots:
         // The battery's float ends the message: its top byte is `last`, never NaN or infinite
         // (0x40 keeps the exponent below all ones); "C" is a value between 128 and 511.
         const QByteArray battery = QByteArray::fromHex("000040") + char(last);
-        auto numbered = [&](int n) { return "Mess" + eui.toLatin1() + payload(2, rec(1, 1, f32(n)) + rec(3, 1, battery)); };
+        auto numbered
+            = [&](int n) { return "Mess" + eui.toLatin1() + payload(2, rec(1, 1, f32(n)) + rec(3, 1, battery)); };
         const float value = qFromLittleEndian<float>(battery.constData());
         GatewayPeer peer;
         QString error;

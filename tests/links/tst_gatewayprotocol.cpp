@@ -112,9 +112,8 @@ void TestGatewayProtocol::knowsWhereMessagesEnd_data()
         << "Mess" + kEui + QByteArray::fromHex("0101010400004d65") << whole << 28 << none;
     QTest::newRow("Mess ending in what is no head")
         << "Mess" + kEui + QByteArray::fromHex("0101010400004d65") + "x" << whole << 28 << none;
-    QTest::newRow("Mess cut by one byte, then a Clos")
-        << "Mess" + kEui + QByteArray::fromHex("010101040000a0") + "Clos" + z("Off") + z("x") << dropped << 27
-        << int(Fault::Cut);
+    QTest::newRow("Mess cut by one byte, then a Clos") << "Mess" + kEui + QByteArray::fromHex("010101040000a0") + "Clos"
+            + z("Off") + z("x") << dropped << 27 << int(Fault::Cut);
     QTest::newRow("Mess, address ended early by zeros")
         << "Mess" + QByteArray("AB\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 16) + kPayload + cast << dropped
         << 4 + 16 + kPayload.size() << int(Fault::BadAddress);

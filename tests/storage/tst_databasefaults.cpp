@@ -226,8 +226,8 @@ private slots:
         QTest::newRow("mysql duplicate") << 1 << "[ma-3.1.15]Duplicate entry '3' for key 'PRIMARY'" << false << true;
         QTest::newRow("mysql full") << 1 << "[ma-3.1.15]The table 'measure' is full" << false << false;
         QTest::newRow("sqlite check") << 0 << "CHECK constraint failed: length(EUI64)=16" << false << true;
-        QTest::newRow("mysql too long")
-            << 1 << "[ma-3.1.15][10.11.6-MariaDB]Data too long for column 'EUI64' at row 1" << false << true;
+        QTest::newRow("mysql too long") << 1 << "[ma-3.1.15][10.11.6-MariaDB]Data too long for column 'EUI64' at row 1"
+                                        << false << true;
         QTest::newRow("mysql out of range")
             << 1 << "[ma-3.1.15]Out of range value for column 'sleepInterval' at row 1" << false << true;
         QTest::newRow("mysql wrong value")
