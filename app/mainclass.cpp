@@ -183,8 +183,9 @@ void MainClass::connectWriter()
     DatabaseWriter* writer = sqlBaseModule->writer;
     // One refresh per committed batch rather than one per measurement.
     wire(writer, &DatabaseWriter::batchCommitted, interfaceModule, [this] { interfaceModule->refreshIfLive(); });
-    wire(writer, &DatabaseWriter::queueLengthChanged, interfaceModule,
-        [this, writer](int length) { interfaceModule->slotWriterQueue(length, writer->refusedCount()); });
+    wire(writer, &DatabaseWriter::queueLengthChanged, interfaceModule, [this, writer](int length) {
+        interfaceModule->slotWriterQueue(length, writer->refusedCount(), writer->discardedCount());
+    });
     wire(writer, &DatabaseWriter::faultChanged, interfaceModule,
         [this](const QString& reason, bool) { interfaceModule->slotWriterFault(reason); });
 }

@@ -93,6 +93,7 @@ QString rejected(const QString& name, const QString& ip, const GatewayProtocol::
         QT_TRANSLATE_NOOP("NetworkModule", "сообщение оборвано"),
         QT_TRANSLATE_NOOP("NetworkModule", "управляющий символ в тексте"),
         QT_TRANSLATE_NOOP("NetworkModule", "текст без конца длиннее 1 МБ"),
+        QT_TRANSLATE_NOOP("NetworkModule", "неверный адрес модема"),
     };
     int total = 0;
     QStringList parts;

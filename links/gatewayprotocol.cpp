@@ -1,5 +1,7 @@
 #include "links/gatewayprotocol.h"
 
+#include "links/sensorpayload.h"
+
 namespace GatewayProtocol
 {
 
@@ -10,6 +12,7 @@ constexpr int kHeadSize = 4;
 const char kConnected[] = "Connected";
 constexpr int kConnectedFields = 9;
 constexpr int kOtherFields = 2;
+constexpr int kModemField = 3; // of a connected status: the modem's EUI64
 
 // Every zero-ended field, each decoded as bounded text.
 QStringList boundedFields(const QByteArray& bytes)
@@ -86,11 +89,6 @@ Frame rejectedText(const QByteArray& bytes, int at)
     return rejected(bytes, Fault::BadText, at);
 }
 
-bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
 // Tab, line feed and carriage return may stand in a text; other control bytes never do, while
 // every "Mess" carries some (its count and record kinds).
 bool isControl(char c)
@@ -157,7 +155,7 @@ Frame castFrame(const QByteArray& bytes)
     const int n = bytes.size();
     const char* d = bytes.constData();
     for (int at = kHeadSize; at < qMin(n, kHeadSize + kEuiBlock); ++at) {
-        if (!isHexDigit(d[at]))
+        if (!isEui64Digit(d[at]))
             return rejected(bytes, Fault::BadAddress);
     }
     if (n <= kHeadSize + kEuiBlock)
@@ -166,15 +164,14 @@ Frame castFrame(const QByteArray& bytes)
     bool wrong = false;
     const int end = recordsEnd(bytes, &whole, &wrong);
     // Record kinds and widths are no letters, so a head can only stand inside a value, and a
-    // sensor's value does not spell one: the message was cut there. A message that ends in what
-    // may be the start of a head waits for the bytes that tell.
+    // sensor's value does not spell one: the message was cut there. A whole message is whole
+    // whatever its last bytes are (a float between 128 and 511 ends in 'C'): it is never held
+    // back for bytes that may not come. A head that starts in its last bytes and goes on in
+    // bytes already here is the next message's, so it was cut all the same; the heads share no
+    // overlap that a whole message and the head behind it could spell.
     for (int at = kHeadSize + kEuiBlock; at < end; ++at) {
-        if (isHeadLetter(d[at]) && startsHead(bytes, at)) {
-            if (n - at >= kHeadSize)
-                return rejected(bytes, Fault::Cut);
-            if (whole)
-                return Frame();
-        }
+        if (isHeadLetter(d[at]) && n - at >= kHeadSize && startsHead(bytes, at))
+            return rejected(bytes, Fault::Cut);
     }
     if (wrong)
         return rejected(bytes, Fault::BadRecord);
@@ -206,7 +203,14 @@ Frame statusFrame(const QByteArray& bytes)
     if (first.kind != Frame::Message)
         return first;
     const bool connected = bytes.mid(kHeadSize, first.length - 1 - kHeadSize) == kConnected;
-    return textFrame(bytes, &at, (connected ? kConnectedFields : kOtherFields) - 1);
+    Frame frame = textFrame(bytes, &at, (connected ? kConnectedFields : kOtherFields) - 1);
+    // The modem's address becomes its location's: the same rule as a sensor's.
+    if (connected && frame.kind == Frame::Message
+        && !isEui64(bytes.mid(kHeadSize, frame.length - kHeadSize).split('\0').value(kModemField))) {
+        frame.kind = Frame::Rejected;
+        frame.fault = Fault::BadModemAddress;
+    }
+    return frame;
 }
 
 } // namespace

@@ -35,8 +35,9 @@ enum class Fault {
     Cut, // a "Mess" with the head of another message inside, or a connection ended mid-message
     BadText, // a name or status field with a control byte in it
     TooLong, // a name or status that had not ended after kMaxPending bytes
+    BadModemAddress, // a connected status whose modem address is not 16 hexadecimal digits
 };
-constexpr int kFaultCount = 6;
+constexpr int kFaultCount = 7;
 // How many messages were dropped for each fault, indexed by Fault.
 using FaultCounts = std::array<int, kFaultCount>;
 
@@ -47,10 +48,12 @@ constexpr int kMaxPending = 1 << 20;
 // What the front of a connection's buffered bytes holds. A message is checked as far as its
 // bytes have come: a "Mess" address of 16 hexadecimal digits, records of the kinds a sensor
 // sends with the widths their values have and no other message's head among them, text fields
-// without control bytes. A "Mess" that its gateway cut short is completed by the bytes of the
-// next message: their head (letters, no record kind or width) is refused as a record, or, read
-// as the last value's bytes, stands inside the message. Either way the cut message is dropped
-// and the stream goes on at that head; it is never read into a false measurement.
+// without control bytes, a connected status's modem address of 16 hexadecimal digits. A "Mess"
+// that its gateway cut short is completed by the bytes of the next message: their head
+// (letters, no record kind or width) is refused as a record, or, read as the last value's
+// bytes, stands inside the message or runs on past its end. Either way the cut message is
+// dropped and the stream goes on at that head. A message whose structure says it is whole is
+// handed on at once, whatever its last byte: nothing waits for bytes that may never come.
 struct Frame {
     enum Kind {
         Message, // a whole, valid message of `length` bytes

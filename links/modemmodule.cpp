@@ -17,6 +17,9 @@ Q_LOGGING_CATEGORY(lcModem, "ostrivel.modem")
 namespace
 {
 
+// Characters of a malformed sender shown in the status bar.
+constexpr int kShownSender = 40;
+
 qint64 steadyMs()
 {
     using namespace std::chrono;
@@ -199,6 +202,17 @@ void ModemModule::handleReply(const ModemReply& reply)
     case ModemReply::Cast:
         emit signalCastReceived(reply.castKind, reply.sender, reply.payload);
         break;
+    case ModemReply::BadSender: {
+        // Neither answered nor stored: no sensor has such an address. The count stays in view.
+        ++badSenders;
+        const QString sender = reply.sender.left(kShownSender).simplified();
+        qCInfo(lcModem) << "dropped" << reply.castKind << "from" << sender
+                        << "- no EUI64; dropped so far:" << badSenders;
+        emit signalSetStatusText(tr("Отброшено сообщений с неверным адресом датчика: %1 (последнее: %2 от \"%3\")")
+                                     .arg(badSenders)
+                                     .arg(reply.castKind, sender));
+        break;
+    }
     }
 }
 

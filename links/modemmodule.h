@@ -82,6 +82,8 @@ private:
     QString portName;
     QTimer* watchdog = nullptr;
     ModemReplyParser parser;
+    // Sensor messages dropped because their sender is no EUI64.
+    int badSenders = 0;
     int watchdogInterval = 15000;
     std::function<qint64()> clock;
 };

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "links/sensorpayload.h"
+
 namespace
 {
 
@@ -273,7 +275,9 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
         const qint64 matched = m.capturedLength(0);
         if (matched + length >= buffered())
             return matched + length + 1 > maxBuffered ? dropNoise() : waitForBytes(matched + length + 1);
-        r.type = ModemReply::Cast;
+        // A sender that is no EUI64 (a corrupted line) would register a sensor no database
+        // row can hold: the message goes, payload and all, and is told as such.
+        r.type = isEui64(m.captured(2).toLatin1()) ? ModemReply::Cast : ModemReply::BadSender;
         r.castKind = m.captured(1);
         r.sender = m.captured(2);
         r.payload = byteBuffer.mid(head + int(matched), int(length));

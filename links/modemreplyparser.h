@@ -20,6 +20,7 @@ struct ModemReply {
         NewNode, // a device joined: node
         NodeAnnounced, // a device announced itself: node
         Cast, // a sensor message: castKind, sender, payload
+        BadSender, // a sensor message whose sender is no EUI64, dropped whole: castKind, sender
     };
 
     Type type = Identity;

@@ -2,6 +2,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -75,6 +76,16 @@ SensorData decodeSensorPayload(const QByteArray& payload, PresenceRule rule)
         *present = rule == PresenceRule::AnyRecord ? true : r.flag != 0;
     }
     return data;
+}
+
+bool isEui64Digit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+bool isEui64(const QByteArray& text)
+{
+    return text.size() == kEui64Digits && std::all_of(text.cbegin(), text.cend(), isEui64Digit);
 }
 
 QByteArray sensorReplyFrame(const QString& eui64, int sleepInterval)

@@ -27,6 +27,13 @@ QVector<CastRecord> splitSensorPayload(const QByteArray& payload);
 // (double) little-endian bytes; the last such record of a type gives it.
 SensorData decodeSensorPayload(const QByteArray& payload, PresenceRule rule);
 
+// The address of a sensor or a modem as both roads accept it: 16 hexadecimal digits. The
+// database keeps 16 characters and nothing else names a device; text of another length (a
+// corrupted line) is dropped where it is read, never registered.
+constexpr int kEui64Digits = 16;
+bool isEui64Digit(char c);
+bool isEui64(const QByteArray& text);
+
 // The modem command that tells a sensor how long to sleep: "AT+UCASTB:08,<EUI64>\r" then a
 // payload of one record of type 4 with the interval as a 32-bit little-endian integer.
 QByteArray sensorReplyFrame(const QString& eui64, int sleepInterval);

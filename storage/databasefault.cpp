@@ -1,5 +1,7 @@
 #include "storage/databasefault.h"
 
+#include <QRegularExpression>
+
 namespace
 {
 
@@ -29,9 +31,16 @@ Kind classify(const QString& error)
         : Lasting;
 }
 
-bool isConstraint(const QString& error)
+bool refusesData(const QString& error)
 {
-    return containsAny(error, { "constraint", "Duplicate entry", "foreign key", "cannot be null" });
+    // SQLite names the constraint; MariaDB names the column and the value's fault. A fault of
+    // the database as a whole quotes no value, so no stored text can make it read like these.
+    static const QRegularExpression wrongValue(QStringLiteral("Incorrect \\w+ value"));
+    return containsAny(error,
+               { "constraint", "Duplicate entry", "foreign key", "cannot be null", "datatype mismatch",
+                   "string or blob too big", "Data too long", "Out of range value", "Data truncated",
+                   "Truncated incorrect" })
+        || wrongValue.match(error).hasMatch();
 }
 
 bool namesAggregates(const QString& error)

@@ -123,6 +123,12 @@ qint64 DatabaseWriter::refusedCount() const
     return worker->refused;
 }
 
+qint64 DatabaseWriter::discardedCount() const
+{
+    QMutexLocker lock(&worker->mutex);
+    return worker->discarded;
+}
+
 void DatabaseWriter::requestPurge(qint64 cutoff)
 {
     QMutexLocker lock(&worker->mutex);
@@ -217,12 +223,17 @@ void DatabaseWriter::pollQueue()
 {
     int length = 0;
     qint64 refused = 0;
-    QString fault, aggregatesFault;
+    qint64 discarded = 0;
+    qint64 refusedJobs = 0;
+    QString fault, aggregatesFault, refusal;
     bool lasting = false;
     {
         QMutexLocker lock(&worker->mutex);
         length = int(worker->queue.size());
         refused = worker->refused;
+        discarded = worker->discarded;
+        refusedJobs = worker->refusedJobs;
+        refusal = worker->refusal;
         if (length && Worker::monotonicMs() - worker->emptySince < kBacklogMs)
             length = 0;
         fault = worker->fault;
@@ -237,9 +248,14 @@ void DatabaseWriter::pollQueue()
         shownFault = fault;
         emit faultChanged(fault, lasting);
     }
-    if (length == shownLength && refused == shownRefused)
+    if (refusedJobs != shownRefusedJobs) {
+        shownRefusedJobs = refusedJobs;
+        emit jobRefused(refusal, refusedJobs);
+    }
+    if (length == shownLength && refused == shownRefused && discarded == shownDiscarded)
         return;
     shownLength = length;
     shownRefused = refused;
+    shownDiscarded = discarded;
     emit queueLengthChanged(length);
 }

@@ -51,6 +51,9 @@ public:
     int queueLength() const;
     // Measurements refused because the queue was full (see kQueueBound).
     qint64 refusedCount() const;
+    // Measurements not stored because the database holds no row for their sensor: its
+    // registration was refused (see jobRefused), or the row was removed behind the program.
+    qint64 discardedCount() const;
     // The purge: measurements older than cutoff (UTC seconds) are deleted in slices between
     // the batches; a purge still running starts over with the new cutoff.
     void requestPurge(qint64 cutoff);
@@ -91,7 +94,7 @@ signals:
     // After every committed batch of measurements; the views refresh once per batch.
     void batchCommitted(int measurements);
     // While a backlog lasts (the queue not emptied for a second), every half second; 0 once it
-    // is gone. Refusals at the bound are announced the same way.
+    // is gone. Refusals at the bound and discarded measurements are announced the same way.
     void queueLengthChanged(int length);
     // SQLite: the database file left its path (deleted, or another file put there), or came
     // back; a FileState. While it is away nothing is written and everything stays queued, so
@@ -102,6 +105,9 @@ signals:
     void faultChanged(const QString& reason, bool lasting);
     // The aggregate tables refused a write: measurements are stored without them from now on.
     void aggregatesDropped(const QString& reason);
+    // A job was refused for its own values (a text too long, a constraint) and rolled back;
+    // the writes behind it went on. Looked at every half second: `count` jobs so far.
+    void jobRefused(const QString& reason, qint64 count);
 
 private:
     void pollQueue();
@@ -111,6 +117,8 @@ private:
     QTimer poll;
     int shownLength = 0;
     qint64 shownRefused = 0;
+    qint64 shownDiscarded = 0;
+    qint64 shownRefusedJobs = 0;
     QString shownFault;
     bool aggregatesDropShown = false;
 };

@@ -471,19 +471,25 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
 
         if (outcome == Outcome::CommitFailed && sequence >= 0)
             doubt = { true, sequence + (job.job ? 1 : int(batch.size())), int(batch.size()), unknown };
+        // A change refused for its own values would be refused at every attempt and hold every
+        // write behind it: it ends alone, rolled back, and is told. Looked at before the class,
+        // as the value a refusal quotes may read like a lock or a lost connection.
+        if (outcome == Outcome::Failed && job.job && DatabaseFault::refusesData(error)) {
+            qWarning("Database writer: registry change refused: %s", qPrintable(error));
+            {
+                QMutexLocker lock(&mutex);
+                ++refusedJobs;
+                refusal = error.trimmed();
+            }
+            finishJob(job, false, error);
+            dropFront(1);
+            continue;
+        }
         const DatabaseFault::Kind kind = DatabaseFault::classify(error);
-        if (outcome == Outcome::Failed && kind == DatabaseFault::Lasting) {
-            if (aggregates && DatabaseFault::namesAggregates(error)) {
-                dropAggregates(db, error);
-                continue;
-            }
-            if (job.job && DatabaseFault::isConstraint(error)) {
-                // The database refused this change itself and, rolled back, holds none of it.
-                qWarning("Database writer: registry change refused: %s", qPrintable(error));
-                finishJob(job, false, error);
-                dropFront(1);
-                continue;
-            }
+        if (outcome == Outcome::Failed && kind == DatabaseFault::Lasting && aggregates
+            && DatabaseFault::namesAggregates(error)) {
+            dropAggregates(db, error);
+            continue;
         }
         noteFailure(error, kind);
         // Whatever failed, the next attempt runs on a connection opened afresh: its session
@@ -526,9 +532,17 @@ DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(
 
 void DatabaseWriter::Worker::batchDone(int count, int unknown)
 {
-    if (unknown)
-        // The sensor was removed after they were queued: there is no row left to attach them to.
-        qInfo("Database writer: %d measurements of sensors no longer registered were not stored", unknown);
+    if (unknown) {
+        // The sensor's registration was refused, or its row removed behind the program's back:
+        // there is nothing to attach them to. The user is told how many (status bar, close);
+        // the log gets the first and then one line per thousand.
+        QMutexLocker lock(&mutex);
+        if (discarded == 0 || discarded / 1000 != (discarded + unknown) / 1000)
+            qWarning("Database writer: measurements of sensors without a row in the database are not stored (%lld "
+                     "so far)",
+                discarded + unknown);
+        discarded += unknown;
+    }
     keepCommitted(count);
     if (committedAway(count, count - unknown))
         return;

@@ -72,6 +72,11 @@ public:
     // What was acknowledged as written and is not in the file at the path: a copy of the
     // file put back lacked it, and it was no longer held to be written again.
     qint64 lost = 0;
+    // Measurements of sensors without a row (see DatabaseWriter::discardedCount), and registry
+    // changes refused for their own values with the last reason.
+    qint64 discarded = 0;
+    qint64 refusedJobs = 0;
+    QString refusal;
     qint64 emptySince = monotonicMs();
     qint64 purgeCutoff = 0; // a new purge request, picked up by the thread
     bool purgeRunning = false;

@@ -163,6 +163,9 @@ bool SQLBaseModule::openAndLoad()
     connect(writer, &DatabaseWriter::faultChanged, this, &SQLBaseModule::showWriterFault, Qt::QueuedConnection);
     connect(writer, &DatabaseWriter::aggregatesDropped, this, &SQLBaseModule::showAggregatesDropped,
         Qt::QueuedConnection);
+    connect(writer, &DatabaseWriter::jobRefused, this, [this](const QString& reason, qint64 count) {
+        emit signalSetStatusText(tr("База данных отклонила изменение датчиков (всего %1): %2").arg(count).arg(reason));
+    });
     writer->start(db, dbType);
     if (gAppState)
         gAppState->databaseWriter = writer;
@@ -405,15 +408,21 @@ void SQLBaseModule::slotStopModule()
     }
     if (writer) {
         const int unwritten = writer->flushAndStop(closeFlushMs);
+        const qint64 discarded = writer->discardedCount();
         const QString reason = writer->faultReason();
         if (gAppState && gAppState->databaseWriter == writer)
             gAppState->databaseWriter = nullptr;
         delete writer;
         writer = nullptr;
-        if (unwritten > 0) {
-            const QString text = tr("Не удалось записать в базу данных %1 измерений: %2")
-                                     .arg(unwritten)
-                                     .arg(reason.isEmpty() ? tr("база данных недоступна.") : FailureText::database(reason));
+        QStringList lost;
+        if (unwritten > 0)
+            lost << tr("Не удалось записать в базу данных %1 измерений: %2")
+                        .arg(unwritten)
+                        .arg(reason.isEmpty() ? tr("база данных недоступна.") : FailureText::database(reason));
+        if (discarded > 0)
+            lost << tr("Не сохранено %1 измерений: их датчиков нет в базе данных.").arg(discarded);
+        if (!lost.isEmpty()) {
+            const QString text = lost.join(QLatin1Char('\n'));
             qWarning("%s", qPrintable(text));
             prompt()->warning(tr("Внимание!"), text);
         }

@@ -136,10 +136,11 @@ void InterfaceModule::showStatusText()
         mainWindow->statusBar()->showMessage(statusText, 10000);
 }
 
-void InterfaceModule::slotWriterQueue(int length, qint64 refused)
+void InterfaceModule::slotWriterQueue(int length, qint64 refused, qint64 discarded)
 {
     writerLength = length;
     writerRefused = refused;
+    writerDiscarded = discarded;
     showWriterState();
 }
 
@@ -158,6 +159,10 @@ void InterfaceModule::showWriterState()
         parts << tr("Ожидают записи в базу данных: %1").arg(writerLength);
     if (writerRefused > 0)
         parts << tr("не принято (очередь заполнена): %1").arg(writerRefused);
+    if (writerDiscarded > 0)
+        parts << (parts.isEmpty() ? tr("Не сохранено (датчика нет в базе данных): %1")
+                                  : tr("не сохранено (датчика нет в базе данных): %1"))
+                     .arg(writerDiscarded);
     if (!writerFault.isEmpty())
         parts << (parts.isEmpty() ? tr("Ошибка базы данных: %1") : tr("ошибка базы данных: %1"))
                      .arg(FailureText::databaseBrief(writerFault));

@@ -62,8 +62,9 @@ public slots:
     void slotRefrSensorData();
     void slotInitInfoWindowClose();
     void slotMainWindowClose();
-    // The writer's backlog in the status bar, hidden while there is none.
-    void slotWriterQueue(int length, qint64 refused);
+    // The writer's backlog in the status bar, with the measurements refused at a full queue
+    // and those not stored for want of their sensor's row; hidden while there is none.
+    void slotWriterQueue(int length, qint64 refused, qint64 discarded = 0);
     // The database's reason while the writer's writes fail, empty once they succeed again.
     void slotWriterFault(const QString& reason);
 
@@ -79,6 +80,7 @@ private:
     void showWriterState();
     int writerLength = 0;
     qint64 writerRefused = 0;
+    qint64 writerDiscarded = 0;
     QString writerFault;
     QString statusText;
     QTimer statusTimer;

@@ -132,6 +132,8 @@ private slots:
         QTest::addColumn<QByteArray>("introduction");
         QTest::newRow("Conn only") << "Conn" + z("gw");
         QTest::newRow("modem not connected") << hello("gw", nullptr);
+        // Such a status is dropped: the address would be its location's.
+        QTest::newRow("modem address of 17 digits") << hello("gw", "000D6F0000AB00011");
     }
     void castWithoutBoundModemIsDropped()
     {

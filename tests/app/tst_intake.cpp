@@ -218,6 +218,9 @@ private slots:
         s->location = 42;
         s->lastSeen = clock;
         state->sensors << s;
+        // Its row too: a measurement without one is lost, and named in a box at close.
+        QVERIFY(QSqlQuery().exec(QStringLiteral("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) "
+                                                "VALUES ('000D6F0000000009', 'x', 42, 60, '2026.01.01')")));
         intake->modemCast(QStringLiteral("UCAST"), QStringLiteral("000D6F0000000009"), measurement(40.0f, 50.0f, 3.0f));
         QCOMPARE(sink->messages.size(), 2);
         QCOMPARE(sink->messages[0].locationName, QString());

@@ -1,7 +1,7 @@
 // A gateway that cuts one "Mess" short and goes on sending on the same connection: the cut
 // message is lost alone, every whole message after it is stored, and nothing is stored under
 // the cut sensor. Through the server, the binding, the intake and the database, at every
-// position the message can be cut.
+// position the message can be cut; a whole one is stored at once, whatever its last byte.
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -79,6 +79,30 @@ private slots:
         hub.reset();
         net.reset();
         workspace.reset();
+    }
+
+    void wholeMessageEndsWhereItSays_data()
+    {
+        QTest::addColumn<int>("last");
+        for (int last = 0; last < 256; ++last)
+            QTest::addRow("last byte %02X", last) << last;
+    }
+    void wholeMessageEndsWhereItSays()
+    {
+        QFETCH(int, last);
+        const QString eui = QStringLiteral("000D6F0000C2%1").arg(last, 4, 16, QLatin1Char('0')).toUpper();
+        // Numbered temperatures; a battery float whose top byte is `last` ends the message.
+        using namespace payloads;
+        const QByteArray battery = QByteArray::fromHex("000040") + char(last);
+        auto numbered
+            = [&](int n) { return "Mess" + eui.toLatin1() + payload(2, rec(1, 1, f32(n)) + rec(3, 1, battery)); };
+        GatewayPeer peer;
+        QString error;
+        QVERIFY2(peer.connectTo(net->serverPort(), &error), qPrintable(error));
+        QVERIFY(peer.send(kHello + numbered(1)));
+        QTRY_COMPARE(stored(eui).rows, 1);
+        QVERIFY(peer.sendAndClose(numbered(2)));
+        QTRY_COMPARE(stored(eui).temperatures, 3.0);
     }
 
     void cutMessageLosesOnlyItself_data()

@@ -107,8 +107,8 @@ void TestGatewayProtocol::knowsWhereMessagesEnd_data()
         << "Mess" + kEui + QByteArray::fromHex("010101040000") + cast << dropped << 26 << int(Fault::Cut);
     QTest::newRow("Mess cut in a value, then a status") << "Mess" + kEui + QByteArray::fromHex("010101080000") + "Stat"
             + kConnectedBody << dropped << 26 << int(Fault::Cut);
-    QTest::newRow("Mess ending in what may be a head waits")
-        << "Mess" + kEui + QByteArray::fromHex("0101010400004d65") << waits << 0 << none;
+    QTest::newRow("Mess ending in what may be a head")
+        << "Mess" + kEui + QByteArray::fromHex("0101010400004d65") << whole << 28 << none;
     QTest::newRow("Mess ending in what is no head")
         << "Mess" + kEui + QByteArray::fromHex("0101010400004d65") + "x" << whole << 28 << none;
     QTest::newRow("Mess, address ended early by zeros")
@@ -121,6 +121,9 @@ void TestGatewayProtocol::knowsWhereMessagesEnd_data()
     QTest::newRow("Mess, interval of 8 bytes") << "Mess" + kEui + QByteArray::fromHex("0104010800000000000000004d")
                                                << dropped << 4 + 16 + 12 << int(Fault::BadRecord);
     QTest::newRow("status, connected") << "Stat" + kConnectedBody << whole << 4 + kConnectedBody.size() << none;
+    QTest::newRow("status, connected, modem address of 17 digits")
+        << "Stat" + kConnectedBody.left(40) + "1" + kConnectedBody.mid(40) + "Mess" << dropped
+        << 4 + kConnectedBody.size() + 1 << int(Fault::BadModemAddress);
     QTest::newRow("status, connected, 8 fields")
         << "Init" + kConnectedBody.left(kConnectedBody.size() - 17) << waits << 0 << none;
     QTest::newRow("status, other") << "Clos" + z("Disconnected") + z("gone") + "Mess" << whole << 22 << none;
@@ -317,6 +320,8 @@ void TestGatewayProtocol::reportsRejections_data()
         0 } << head + "10001 сообщение" + from + "неверный адрес датчика — 10000, сообщение оборвано — 1";
     QTest::newRow("twenty-two") << FaultCounts { 0, 0, 0, 0, 0, 22 }
                                 << head + "22 сообщения" + from + "текст без конца длиннее 1 МБ — 22";
+    QTest::newRow("modem address") << FaultCounts { 0, 0, 0, 0, 0, 0, 2 }
+                                   << head + "2 сообщения" + from + "неверный адрес модема — 2";
 }
 
 void TestGatewayProtocol::reportsRejections()

@@ -53,6 +53,8 @@ QString describe(const ModemReply& r)
         return node("node");
     case ModemReply::Cast:
         return QStringLiteral("%1|%2|%3").arg(r.castKind, r.sender, QString::fromLatin1(r.payload.toHex()));
+    case ModemReply::BadSender:
+        return QStringLiteral("dropped|%1|%2").arg(r.castKind, r.sender);
     }
     return "?";
 }
@@ -138,6 +140,9 @@ void TestModemReplyParser::feed_data()
     QTest::newRow("12 two messages in one chunk")
         << L { frame("MCAST", sensorA, sixBytes) + frame("BCAST", sensorB, binary) } << QList<int> {} << true
         << QStringList { cast("MCAST", sensorA, sixBytes), cast("BCAST", sensorB, binary) } << 0;
+    QTest::newRow("12 sender of 17 digits, then a message")
+        << L { frame("UCAST", sensorA + "1", binary) + frame("BCAST", sensorB, sixBytes) } << QList<int> {} << true
+        << QStringList { "dropped|UCAST|" + sensorA + "1", cast("BCAST", sensorB, sixBytes) } << 0;
     QTest::newRow("12 negative length is not a length") << L { "UCAST:" + sensorA + ",-1=\r\n" } << QList<int> {}
                                                         << true << QStringList { cast("UCAST", sensorA, {}) } << 0;
     QTest::newRow("12 length beyond the cap is noise")

@@ -214,7 +214,7 @@ private slots:
         QTest::addColumn<int>("type"); // unused: the cases need no database
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("transient");
-        QTest::addColumn<bool>("constraint");
+        QTest::addColumn<bool>("ownData");
         QTest::addColumn<QString>("advice"); // what the user is told before the database's text
         const QString full = QStringLiteral("На диске не осталось места. Освободите место на диске, где находится "
                                             "папка \"data\" (для MySQL — на диске сервера базы данных).");
@@ -262,12 +262,32 @@ private slots:
     {
         QFETCH(QString, error);
         QFETCH(bool, transient);
-        QFETCH(bool, constraint);
+        QFETCH(bool, ownData);
         QFETCH(QString, advice);
         QCOMPARE(DatabaseFault::classify(error) == DatabaseFault::Transient, transient);
-        QCOMPARE(DatabaseFault::isConstraint(error), constraint);
+        QCOMPARE(DatabaseFault::refusesData(error), ownData);
         QCOMPARE(FailureText::database(error),
             advice.isEmpty() ? error : advice + QStringLiteral("\nСообщение базы данных: ") + error);
+    }
+
+    // A registration refused for its values: told, later readings stored, its sensor's counted.
+    void refusedRegistrationEndsAlone_data() { dialects(); }
+    void refusedRegistrationEndsAlone()
+    {
+        f.expectedWarnings << kWriterWarning << QStringLiteral("Не сохранено 10 измерений");
+        f.open();
+        addSensor();
+        QSignalSpy status(f.module.get(), &SQLBaseModule::signalSetStatusText);
+        const QString bad = kNew + QLatin1Char('1');
+        f.module->writer->enqueueJob(RegistryWriter::insertSensorJob(bad, "new", 0, 60, QDate(2024, 1, 2)));
+        for (int i = 0; i < 1010; ++i)
+            f.module->writer->enqueue({ i % 101 == 100 ? bad : kA, reading(i), now() + i });
+        QTRY_COMPARE_WITH_TIMEOUT(f.module->writer->queueLength(), 0, 20000);
+        QCOMPARE(f.sql("SELECT COUNT(DISTINCT temperature), (SELECT COUNT(*) FROM sensors) FROM measure"),
+            (QList<QStringList> { { "1000", "1" } }));
+        QTRY_VERIFY(status.value(0).value(0).toString().contains(f.type ? "Data too long" : "CHECK constraint failed"));
+        f.closeModule();
+        QCOMPARE(f.boxes.boxes.value(1).left(25), QStringLiteral("Не сохранено 10 измерений"));
     }
 
     // A full disk while a new sensor arrives: its registration and its measurements wait in

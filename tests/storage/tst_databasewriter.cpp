@@ -464,6 +464,7 @@ private slots:
         QFETCH(QString, change);
         QFETCH(bool, queuedAfter);
         QFETCH(QString, landsOn);
+        f.expectedWarnings << kWriterWarning << QStringLiteral("Не сохранено 1 измерений"); // the lost one
         f.open();
         addSensors();
         // The removal keeps the measure rows so that the old row's id stays visible.
@@ -496,6 +497,27 @@ private slots:
         const QList<QStringList> rows
             = f.sql("SELECT s.name FROM measure m JOIN sensors s ON s.id=m.sensor_id WHERE m.temperature=2");
         QCOMPARE(rows, landsOn.isEmpty() ? QList<QStringList>() : QList<QStringList> { { landsOn } });
+    }
+
+    // A sender of 17 characters among five sensors' readings: dropped, counted, never registered.
+    void malformedAddressAmongReadings_data() { dialects(); }
+    void malformedAddressAmongReadings()
+    {
+        f.open();
+        ModemIntake road(*f.state, *f.module);
+        QString error;
+        QVERIFY2(road.start(*f.state, &error), qPrintable(error));
+        QSignalSpy status(&road.modem, &ModemModule::signalSetStatusText);
+        for (int i = 0; i < 100; ++i) {
+            if (i == 25)
+                road.peer.sendCast(QStringLiteral("UCAST"), kA + '1', payloads::measurement(-1.0f, 40.0f, 3.0f));
+            QVERIFY(road.report(QStringLiteral("00137A000000000%1").arg(i % 5), float(i)));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(f.sql("SELECT COUNT(DISTINCT temperature), MIN(temperature), (SELECT COUNT(*) "
+                                        "FROM sensors) FROM measure"),
+            (QList<QStringList> { { "100", "0", "5" } }), 20000);
+        QCOMPARE(status.value(0).value(0).toString(),
+            "Отброшено сообщений с неверным адресом датчика: 1 (последнее: UCAST от \"" + kA + "1\")");
     }
 
     // With no reader left the WAL file is truncated to nothing; a reader in a transaction
