@@ -2,7 +2,7 @@
 
 #include <QRegularExpression>
 
-namespace
+namespace DatabaseFault
 {
 
 bool containsAny(const QString& text, std::initializer_list<const char*> marks)
@@ -13,11 +13,6 @@ bool containsAny(const QString& text, std::initializer_list<const char*> marks)
     }
     return false;
 }
-
-} // namespace
-
-namespace DatabaseFault
-{
 
 Kind classify(const QString& error)
 {

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <initializer_list>
+
 // What a failed database statement means for the writer, read from the database's own text
 // (SQLite, MariaDB/MySQL through ODBC):
 // - Transient: a lock, a busy database, a connection lost or refused; the same write is tried
@@ -16,6 +18,9 @@ namespace DatabaseFault
 {
 
 enum Kind { Transient, Lasting };
+
+// Whether the text holds one of the marks, whatever their case.
+bool containsAny(const QString& text, std::initializer_list<const char*> marks);
 
 Kind classify(const QString& error);
 // A row refused for its own values (a key, a constraint, a value too long, out of range or

@@ -5,17 +5,12 @@
 
 #include <cerrno>
 
+#include "storage/databasefault.h"
+
 namespace
 {
 
-bool containsAny(const QString& text, std::initializer_list<const char*> marks)
-{
-    for (const char* mark : marks) {
-        if (text.contains(QLatin1String(mark), Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
-}
+using DatabaseFault::containsAny;
 
 // Less room than this after a failed write: the disk is full (a block or two of slack, some
 // metadata, the part of the file that did get written).
