@@ -11,6 +11,7 @@
 #include "dialogs/dialogsettings.h"
 #include "storage/failuretext.h"
 #include "ui/dialoginfo.h"
+#include "ui/elidedlabel.h"
 #include "ui/initinfowindow.h"
 #include "ui/mainwindow.h"
 #include "ui/screenfit.h"
@@ -105,7 +106,7 @@ void InterfaceModule::slotStopInitializing()
              mainWindow, dialogInfo, dialogSettings, dialogSensors, dialogReport, dialogAbout, dialogSendReport })
         screenFit->watch(window);
     mainWindow->statusBar()->showMessage(tr("Ожидание событий..."));
-    writerQueueLabel = new QLabel(mainWindow);
+    writerQueueLabel = new ElidedLabel(mainWindow);
     writerQueueLabel->hide();
     mainWindow->statusBar()->addPermanentWidget(writerQueueLabel, 0);
 
@@ -168,6 +169,7 @@ void InterfaceModule::showWriterState()
                      .arg(FailureText::databaseBrief(writerFault));
     const QString text = parts.join(QStringLiteral("; "));
     writerQueueLabel->setText(text);
+    writerQueueLabel->setToolTip(text);
     writerQueueLabel->setVisible(!text.isEmpty());
 }
 
