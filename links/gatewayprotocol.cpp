@@ -150,7 +150,7 @@ int recordsEnd(const QByteArray& bytes, bool* whole, bool* wrong)
     return at;
 }
 
-Frame castFrame(const QByteArray& bytes)
+Frame castFrame(const QByteArray& bytes, bool ended)
 {
     const int n = bytes.size();
     const char* d = bytes.constData();
@@ -164,14 +164,17 @@ Frame castFrame(const QByteArray& bytes)
     bool wrong = false;
     const int end = recordsEnd(bytes, &whole, &wrong);
     // Record kinds and widths are no letters, so a head can only stand inside a value, and a
-    // sensor's value does not spell one: the message was cut there. A whole message is whole
-    // whatever its last bytes are (a float between 128 and 511 ends in 'C'): it is never held
-    // back for bytes that may not come. A head that starts in its last bytes and goes on in
-    // bytes already here is the next message's, so it was cut all the same; the heads share no
-    // overlap that a whole message and the head behind it could spell.
+    // sensor's value does not spell one: the message was cut there. A message that ends in what
+    // may be the start of a head (a float between 128 and 511 ends in 'C') waits for the bytes
+    // that tell, so that what is decided never depends on how the bytes were read; once the
+    // connection has ended none can come, and it is whole.
     for (int at = kHeadSize + kEuiBlock; at < end; ++at) {
-        if (isHeadLetter(d[at]) && n - at >= kHeadSize && startsHead(bytes, at))
-            return rejected(bytes, Fault::Cut);
+        if (isHeadLetter(d[at]) && startsHead(bytes, at)) {
+            if (n - at >= kHeadSize)
+                return rejected(bytes, Fault::Cut);
+            if (whole && !ended)
+                return Frame();
+        }
     }
     if (wrong)
         return rejected(bytes, Fault::BadRecord);
@@ -233,7 +236,7 @@ Head headOf(const QByteArray& message)
     return Head::Unknown;
 }
 
-Frame frontFrame(const QByteArray& bytes)
+Frame frontFrame(const QByteArray& bytes, bool ended)
 {
     if (bytes.size() < kHeadSize && startsHead(bytes, 0))
         return Frame();
@@ -242,7 +245,7 @@ Frame frontFrame(const QByteArray& bytes)
     case Head::Conn:
         return textFrame(bytes, &at, 1);
     case Head::Mess:
-        return castFrame(bytes);
+        return castFrame(bytes, ended);
     case Head::Stat:
     case Head::Init:
     case Head::Clos:

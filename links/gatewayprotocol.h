@@ -52,8 +52,9 @@ constexpr int kMaxPending = 1 << 20;
 // that its gateway cut short is completed by the bytes of the next message: their head
 // (letters, no record kind or width) is refused as a record, or, read as the last value's
 // bytes, stands inside the message or runs on past its end. Either way the cut message is
-// dropped and the stream goes on at that head. A message whose structure says it is whole is
-// handed on at once, whatever its last byte: nothing waits for bytes that may never come.
+// dropped and the stream goes on at that head. A whole message whose last bytes may begin a
+// head waits for the next bytes to tell; `ended`: the connection has ended, no bytes come, and
+// such a message is whole.
 struct Frame {
     enum Kind {
         Message, // a whole, valid message of `length` bytes
@@ -64,7 +65,7 @@ struct Frame {
     int length = 0;
     Fault fault = Fault::UnknownHead;
 };
-Frame frontFrame(const QByteArray& bytes);
+Frame frontFrame(const QByteArray& bytes, bool ended = false);
 
 // Whether new bytes can decide a name or status that waits for its end: a zero byte ends a
 // field, a control byte refuses it. Other bytes only make the field longer.

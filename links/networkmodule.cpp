@@ -214,14 +214,14 @@ void NetworkModule::takeBytes(QTcpSocket* socket)
     release(socket, p);
 }
 
-void NetworkModule::handleWhole(QTcpSocket* socket, Pending* p)
+void NetworkModule::handleWhole(QTcpSocket* socket, Pending* p, bool ended)
 {
     QByteArray data;
     data.swap(p->buffer);
     int at = 0;
     while (at < data.size() && !p->cutOff) {
         const QByteArray rest = QByteArray::fromRawData(data.constData() + at, data.size() - at);
-        const Frame frame = frontFrame(rest);
+        const Frame frame = frontFrame(rest, ended);
         if (frame.kind == Frame::Incomplete)
             break;
         if (frame.kind == Frame::Rejected) {
@@ -305,7 +305,7 @@ void NetworkModule::finish(QTcpSocket* socket)
     if (!p->cutOff) {
         if (socket->bytesAvailable() > 0)
             p->buffer += socket->readAll();
-        handleWhole(socket, p);
+        handleWhole(socket, p, true);
         if (!p->buffer.isEmpty())
             reject(socket, p, headOf(p->buffer) == Head::Unknown ? Fault::UnknownHead : Fault::Cut);
     }

@@ -97,7 +97,7 @@ private:
     };
 
     void takeBytes(QTcpSocket* socket);
-    void handleWhole(QTcpSocket* socket, Pending* p);
+    void handleWhole(QTcpSocket* socket, Pending* p, bool ended = false);
     void handleMessage(ZigBeeClient* client, const QString& peer, const QByteArray& message);
     void reject(QTcpSocket* socket, Pending* p, GatewayProtocol::Fault fault);
     void reportRejections(QTcpSocket* socket, Pending* p);

@@ -100,7 +100,9 @@ private slots:
         QString error;
         QVERIFY2(peer.connectTo(net->serverPort(), &error), qPrintable(error));
         QVERIFY(peer.send(kHello + numbered(1)));
-        QTRY_COMPARE(stored(eui).rows, 1);
+        // One whose last byte may begin a head ("Conn", "Mess", "Stat", "Init") waits for the next.
+        if (!QByteArray("CMSI").contains(char(last)))
+            QTRY_COMPARE(stored(eui).rows, 1);
         QVERIFY(peer.sendAndClose(numbered(2)));
         QTRY_COMPARE(stored(eui).temperatures, 3.0);
     }
