@@ -227,11 +227,10 @@ private slots:
         // keeps what it read of a file name while its size and time stay: each file has its own.
         enter(QStringLiteral("default"));
         QVERIFY(createDefaultConfig());
-        {
-            AppState first;
-            first.loadConfig();
-            first.saveConfig();
-        }
+        AppState first;
+        first.loadConfig();
+        first.saveConfig();
+        first.configSettings->sync();
         const QByteArray saved = readAll(QStringLiteral("data/config.ini"));
         enter(QStringLiteral("fallback"));
         const QByteArray name = key.section(QLatin1Char('/'), 1).toLatin1();
