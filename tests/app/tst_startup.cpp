@@ -375,12 +375,13 @@ private slots:
         const Run run = finish(start(quietFolder(QStringLiteral("taken")), "yes", 1500));
         heldPort = 0;
         QCOMPARE(run.exitCode, 0);
-        const QStringList said = run.starting(QStringLiteral("STATUS Не удалось открыть порт %1 для шлюзов: ").arg(networkPort));
-        QCOMPARE(said.size(), 1);
-        QVERIFY2(said[0].endsWith(QStringLiteral(". Шлюзы не смогут подключиться: закройте программу, которая занимает "
-                                                 "этот порт, или укажите другой порт в настройках и перезапустите "
-                                                 "программу.")),
-            qPrintable(said[0]));
+        const QStringList said
+            = run.starting(QStringLiteral("STATUS Не удалось открыть порт %1 для шлюзов: ").arg(networkPort));
+        QVERIFY2(said.size() == 1
+                && said[0].endsWith(QStringLiteral(". Шлюзы не смогут подключиться: закройте программу, которая "
+                                                   "занимает этот порт, или укажите другой порт в настройках и "
+                                                   "перезапустите программу.")),
+            qPrintable(run.lines.join('\n')));
     }
 
     // A stop signal while the index of a file from before the wide index is being widened, a
@@ -390,43 +391,36 @@ private slots:
     {
         const QString dir = quietFolder(QStringLiteral("widening"));
         QCOMPARE(finish(start(dir, "yes", 500)).exitCode, 0);
-        QProcess python;
-        python.start(QStringLiteral("/usr/bin/python3"),
-            { QStringLiteral("-c"),
-                QStringLiteral(
-                    "import sqlite3, sys\n"
-                    "c = sqlite3.connect(sys.argv[1])\n"
-                    "c.executescript('DROP INDEX measure_sensor_time; CREATE INDEX measure_sensor_time ON measure "
-                    "(sensor_id, timemeasure); WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n "
-                    "WHERE i < 999999) INSERT INTO measure (sensor_id, timemeasure, temperature) SELECT 1 + i % 50, "
-                    "strftime(\\'%s\\', \\'now\\') - i, i % 400 / 10.0 FROM n')\n"),
-                dir + QStringLiteral("/data/measurement.db3") });
-        QVERIFY(python.waitForFinished(120000) && python.exitCode() == 0);
+        const auto python = [&](const char* script) {
+            QProcess p;
+            p.start(QStringLiteral("/usr/bin/python3"),
+                { QStringLiteral("-c"),
+                    QStringLiteral("import sqlite3, sys\nc = sqlite3.connect(sys.argv[1])\n") + script,
+                    dir + QStringLiteral("/data/measurement.db3") });
+            return p.waitForFinished(120000) && p.exitCode() == 0 ? p.readAllStandardOutput().trimmed() : "failed";
+        };
+        QCOMPARE(python("c.executescript('DROP INDEX measure_sensor_time; CREATE INDEX measure_sensor_time ON measure "
+                        "(sensor_id, timemeasure); WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n "
+                        "WHERE i < 999999) INSERT INTO measure (sensor_id, timemeasure, temperature) SELECT 1 + i % "
+                        "50, strftime(\\'%s\\', \\'now\\') - i, i % 400 / 10.0 FROM n')"),
+            QByteArray());
 
         QProcess* p = start(dir, "yes", -1);
         const QString widening = QStringLiteral("STARTUP Перестроение индекса измерений...");
         const QString out = waitForEventLoop(p, widening);
-        QVERIFY2(out.contains(widening), qPrintable(out));
         ::kill(pid_t(p->processId()), SIGTERM);
         const Run run = finish(p);
+        QVERIFY2(out.contains(widening), qPrintable(out));
         QCOMPARE(run.status, QProcess::NormalExit);
         QCOMPARE(run.starting(QStringLiteral("CRITICAL")), QStringList());
         QCOMPARE(run.starting(QStringLiteral("EXIT")), QStringList { QStringLiteral("EXIT 0") });
         QCOMPARE(run.exitCode, 0);
         // The close ended start-up: no main window came.
         QVERIFY(!(out + run.lines.join('\n')).contains(QLatin1String("STARTUP Создание главного окна")));
-
-        python.start(QStringLiteral("/usr/bin/python3"),
-            { QStringLiteral("-c"),
-                QStringLiteral("import sqlite3, sys\n"
-                               "c = sqlite3.connect(sys.argv[1])\n"
-                               "print(c.execute('PRAGMA integrity_check').fetchone()[0], "
-                               "c.execute('SELECT COUNT(*) FROM measure').fetchone()[0], "
-                               "c.execute(\"SELECT COUNT(*) FROM pragma_index_info('measure_sensor_time')\").fetchone()[0])\n"),
-                dir + QStringLiteral("/data/measurement.db3") });
-        QVERIFY(python.waitForFinished(60000) && python.exitCode() == 0);
-        const QString read = QString::fromUtf8(python.readAllStandardOutput()).trimmed();
-        QVERIFY2(read == QLatin1String("ok 1000000 5") || read == QLatin1String("ok 1000000 2"), qPrintable(read));
+        const QByteArray read = python("print(c.execute('PRAGMA integrity_check').fetchone()[0], c.execute('SELECT "
+                                       "COUNT(*) FROM measure').fetchone()[0], c.execute(\"SELECT COUNT(*) FROM "
+                                       "pragma_index_info('measure_sensor_time')\").fetchone()[0])");
+        QVERIFY2(read == "ok 1000000 5" || read == "ok 1000000 2", read.constData());
     }
 
     void secondCopyIsTurnedAway()

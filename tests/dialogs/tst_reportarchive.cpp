@@ -248,9 +248,8 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(makeTree(dir.filePath("data"), { { "measurement.db3", noise() }, { "config.ini", kConfig } }));
         FullDisk disk(dir.filePath("out"), 64 * 1024);
-        QVERIFY2(disk.error().isEmpty(), qPrintable(disk.error()));
         QVERIFY(makeTree(dir.filePath("out"), { { "sent_data.zip", "old" } }));
-        QVERIFY(disk.fill());
+        QVERIFY2(disk.fill(), qPrintable(disk.error()));
         const std::atomic_bool cancel { false };
         const ReportArchive::Outcome out
             = ReportArchive::write(dir.filePath("data"), dir.filePath("out/sent_data.zip"), cancel);

@@ -419,8 +419,7 @@ private slots:
         std::unique_ptr<FullDisk> disk;
         if (blocker == QLatin1String("full")) {
             disk = std::make_unique<FullDisk>(QDir::current().absoluteFilePath(folder), 256 * 1024);
-            QVERIFY2(disk->error().isEmpty(), qPrintable(disk->error()));
-            QVERIFY(disk->fill());
+            QVERIFY2(disk->fill(), qPrintable(disk->error()));
         } else if (blocker.endsWith(QLatin1String("/x")))
             QVERIFY(QDir().mkpath(blocker));
         else if (!blocker.isEmpty())

@@ -2,24 +2,19 @@
 
 #include <QString>
 
-// A small file system of its own (tmpfs) mounted on a folder, filled to the last byte on
-// demand: writes into it fail as on a full disk, with ENOSPC. The test process runs in a mount
-// namespace of its own (made before main, while it has one thread), so the mounts are seen by
-// it and its children only and go with it; root makes it as it is, any other user inside a user
-// namespace of its own.
+// A small tmpfs mounted on a folder, filled to the last byte on demand: writes into it fail as on
+// a full disk, with ENOSPC. The test process gets a mount namespace of its own before main (a
+// user namespace too unless root), so the mounts are seen by it and its children only.
 class FullDisk
 {
 public:
     // Mounts `bytes` of room on `folder` (made if missing; what it held is hidden meanwhile).
     FullDisk(const QString& folder, qint64 bytes);
     ~FullDisk();
-    FullDisk(const FullDisk&) = delete;
-    FullDisk& operator=(const FullDisk&) = delete;
+    Q_DISABLE_COPY(FullDisk)
 
-    // Empty when mounted; why not otherwise.
-    QString error() const { return problem; }
-    // Takes every free byte; free() gives them back.
-    bool fill();
+    QString error() const { return problem; } // empty when mounted
+    bool fill(); // takes every free byte; free() gives them back
     void free();
 
 private:

@@ -298,6 +298,7 @@ private slots:
 
         QString folder = out;
         rlim_t fileLimit = 0;
+        std::unique_ptr<FullDisk> disk;
         if (breakage == "missing folder") {
             folder = f.work->filePath("none");
         } else if (breakage == "under a file") {
@@ -326,13 +327,9 @@ private slots:
         } else if (breakage == "close fails") {
             // The same rows again: the limit falls inside the last record.
             fileLimit = old.size() - 300;
-        }
-        std::unique_ptr<FullDisk> disk;
-        if (breakage == "disk full") {
-            folder = f.work->filePath("full");
-            disk = std::make_unique<FullDisk>(folder, 64 * 1024);
-            QVERIFY2(disk->error().isEmpty(), qPrintable(disk->error()));
-            QVERIFY(disk->fill());
+        } else if (breakage == "disk full") {
+            disk = std::make_unique<FullDisk>(folder = f.work->filePath("full"), 64 * 1024);
+            QVERIFY2(disk->fill(), qPrintable(disk->error()));
         }
         QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
 

@@ -1,8 +1,6 @@
 // Windows within the screen: the placement rule, then every window of the program opened on X
 // screens (Xvfb) of several sizes, each of its buttons checked to lie where a user reaches it.
 #include <QAbstractButton>
-#include <QDialog>
-#include <QMainWindow>
 #include <QProcess>
 #include <QScreen>
 #include <QScrollArea>
@@ -14,12 +12,10 @@
 #include "ui/interfacemodule.h"
 #include "ui/screenfit.h"
 
-Q_DECLARE_METATYPE(QMargins)
-
 namespace
 {
 
-const char* const kChild = "OSTRIVEL_SCREENFIT_CHILD";
+const char* const kChild = "--screenfit-child"; // the first argument of the child process
 
 // The buttons of the window's current page outside the free area or outside what the window
 // shows, each scrolled into view first; `scrolls` tells whether some field needed that.
@@ -45,16 +41,17 @@ QStringList unreachable(QWidget* window, const QRect& available, bool* scrolls)
 }
 
 // The child on the parent's X screen: the windows as the interface makes them, shown one by
-// one; prints a line for each fault, and "scrolls" when some field had to be scrolled to.
+// one, each page of their tabs too; prints a line for each fault, and "scrolls" when some field
+// had to be scrolled to.
 int childMain()
 {
     SqliteWorkspace work;
-    auto* interface = new InterfaceModule;
-    interface->slotStopInitializing();
+    InterfaceModule interface;
+    interface.slotStopInitializing();
     QStringList faults;
     bool scrolls = false;
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (!qobject_cast<QDialog*>(window) && !qobject_cast<QMainWindow*>(window))
+        if (!window->inherits("QDialog") && !window->inherits("QMainWindow"))
             continue;
         window->show();
         const QRect available = window->screen()->availableGeometry();
@@ -72,7 +69,6 @@ int childMain()
     }
     faults.removeDuplicates();
     QTextStream(stdout) << faults.join('\n') << (scrolls ? "\nscrolls" : "");
-    delete interface;
     return faults.isEmpty() ? 0 : 1;
 }
 
@@ -85,26 +81,12 @@ class TestScreenFit : public QObject
 private slots:
     // What the X screens below do not show: a window manager's frame, and a minimum larger
     // than the screen.
-    void fit_data()
-    {
-        QTest::addColumn<QRect>("window");
-        QTest::addColumn<QSize>("minimum");
-        QTest::addColumn<QRect>("available");
-        QTest::addColumn<QMargins>("frame");
-        QTest::addColumn<QRect>("placed");
-        QTest::newRow("title bar") << QRect(478, 6, 443, 756) << QSize(400, 300) << QRect(0, 0, 1366, 768)
-                                   << QMargins(1, 24, 1, 4) << QRect(461, 24, 443, 740);
-        QTest::newRow("minimum larger") << QRect(100, 100, 800, 600) << QSize(700, 500) << QRect(0, 0, 640, 480)
-                                        << QMargins(2, 20, 2, 2) << QRect(2, 20, 700, 500);
-    }
     void fit()
     {
-        QFETCH(QRect, window);
-        QFETCH(QSize, minimum);
-        QFETCH(QRect, available);
-        QFETCH(QMargins, frame);
-        QFETCH(QRect, placed);
-        QCOMPARE(ScreenFit::fit(window, minimum, available, frame), placed);
+        QCOMPARE(ScreenFit::fit({ 478, 6, 443, 756 }, { 400, 300 }, { 0, 0, 1366, 768 }, { 1, 24, 1, 4 }),
+            QRect(461, 24, 443, 740));
+        QCOMPARE(ScreenFit::fit({ 100, 100, 800, 600 }, { 700, 500 }, { 0, 0, 640, 480 }, { 2, 20, 2, 2 }),
+            QRect(2, 20, 700, 500));
     }
 
     // `panel` px of the screen belong to a panel, below (above when negative), announced as a
@@ -130,31 +112,17 @@ private slots:
         xvfb.start("Xvfb",
             { "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
                 QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()) });
-        QVERIFY2(xvfb.waitForStarted(), "Xvfb (Debian's xvfb) does not start");
-        auto stop = qScopeGuard([&] {
-            xvfb.terminate();
-            xvfb.waitForFinished(10000);
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning, 30000);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", ':' + QString::fromLatin1(xvfb.readLine()).trimmed());
-        if (panel != 0) {
-            QProcess xprop;
-            xprop.setProcessEnvironment(env);
-            xprop.start("xprop",
-                { "-root", "-f", "_NET_WORKAREA", "32c", "-set", "_NET_WORKAREA",
-                    QStringLiteral("0, %1, %2, %3")
-                        .arg(qMax(0, -panel))
-                        .arg(screen.width())
-                        .arg(screen.height() - qAbs(panel)) });
-            QVERIFY2(xprop.waitForFinished(30000) && xprop.exitCode() == 0, "xprop (Debian's x11-utils) failed");
-        }
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        env.insert(kChild, "1");
+        auto stop = qScopeGuard([&] { xvfb.terminate(), xvfb.waitForFinished(10000); });
+        QTRY_VERIFY2_WITH_TIMEOUT(xvfb.canReadLine(), "Xvfb (Debian's xvfb) does not start", 30000);
+        const QString display = ':' + QString::fromLatin1(xvfb.readLine()).trimmed();
+        const QStringList workArea {
+            "-display", display, "-root", "-f", "_NET_WORKAREA", "32c", "-set", "_NET_WORKAREA",
+            QStringLiteral("0, %1, %2, %3").arg(qMax(0, -panel)).arg(screen.width()).arg(screen.height() - qAbs(panel))
+        };
+        QVERIFY2(!panel || QProcess::execute("xprop", workArea) == 0, "xprop (Debian's x11-utils) failed");
         QProcess child;
-        child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        child.start(QCoreApplication::applicationFilePath(), { kChild, "-platform", "xcb", "-display", display });
         QVERIFY(child.waitForFinished(120000));
         const QString out = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
         QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(out));
@@ -165,7 +133,7 @@ private slots:
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet(kChild))
+    if (argc > 1 && qstrcmp(argv[1], kChild) == 0)
         return childMain();
     TestScreenFit test;
     QTEST_SET_MAIN_SOURCE_PATH
