@@ -48,6 +48,9 @@ int childMain()
     SqliteWorkspace work;
     InterfaceModule interface;
     interface.slotStopInitializing();
+    // A long reason in the status bar does not widen the main window.
+    interface.slotWriterQueue(1900, 0, 0);
+    interface.slotWriterFault(QString(300, QLatin1Char('x')));
     QStringList faults;
     bool scrolls = false;
     for (QWidget* window : QApplication::topLevelWidgets()) {
