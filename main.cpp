@@ -1,4 +1,4 @@
-#include "app/program.h"
+#include "hub/program.h"
 
 int main(int argc, char** argv)
 {

@@ -6,7 +6,7 @@
 #include <QVector>
 
 #include "app/configreader.h"
-#include "app/records.h"
+#include "core/records.h"
 
 class DatabaseWriter;
 class QObject;

@@ -5,7 +5,7 @@
 #include <QVariant>
 #include <QVector>
 
-#include "app/reportrequest.h"
+#include "core/reportrequest.h"
 #include "storage/xlsxsheet.h"
 
 // The readings window of one day: 09:00:00 UTC of that date, two hours either side, both

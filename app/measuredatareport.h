@@ -7,7 +7,7 @@
 
 #include <limits>
 
-#include "app/reportrequest.h"
+#include "core/reportrequest.h"
 #include "storage/xlsxsheet.h"
 
 // Local "dd.MM.yyyy hh:mm:ss" of times that mostly follow one another: the zone's offset is

@@ -5,7 +5,7 @@
 #include <QVariant>
 #include <QVector>
 
-#include "app/reportrequest.h"
+#include "core/reportrequest.h"
 #include "storage/xlsxsheet.h"
 
 // Time a series spends out of its limits, fed row by row in time order. A value at or beyond a

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "app/records.h"
+#include "core/records.h"
 #include "storage/databasewriter.h"
 
 class AppState;

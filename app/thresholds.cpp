@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "app/appstate.h"
-#include "app/records.h"
+#include "core/records.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "app/appstate.h"
 #include "app/dailyreport.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "ui_dialogreport.h"
 
 namespace

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QPointer>
 
-#include "app/reportrequest.h"
+#include "core/reportrequest.h"
 #include "dialogs/reportrunner.h"
 
 class QProgressDialog;

@@ -6,7 +6,7 @@
 #include <QProgressDialog>
 #include <QThread>
 
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "dialogs/reportarchive.h"
 #include "mail/smtp.h"
 #include "ui_dialogsendreport.h"

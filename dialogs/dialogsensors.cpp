@@ -5,7 +5,7 @@
 #include <QTreeWidgetItem>
 
 #include "app/appstate.h"
-#include "app/mainclass.h"
+#include "hub/mainclass.h"
 #include "dialogs/locationsdelegate.h"
 #include "dialogs/registryeditor.h"
 #include "dialogs/sensorsdelegate.h"

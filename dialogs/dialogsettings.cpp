@@ -6,8 +6,8 @@
 #include <QHostInfo>
 #include <QScrollArea>
 
-#include "app/mainclass.h"
-#include "app/prompt.h"
+#include "hub/mainclass.h"
+#include "dialogs/prompt.h"
 #include "mail/notifications.h"
 #include "ui_dialogsettings.h"
 

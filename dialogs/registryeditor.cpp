@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "app/appstate.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "storage/registryedits.h"
 
 namespace

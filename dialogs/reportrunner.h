@@ -9,7 +9,7 @@
 #include <atomic>
 #include <memory>
 
-#include "app/reportrequest.h"
+#include "core/reportrequest.h"
 #include "storage/xlsxdocument.h"
 
 class QThread;

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QVector>
 
-#include "app/records.h"
+#include "core/records.h"
 
 // One record of a sensor payload: type, presence flag and value bytes.
 struct CastRecord {

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QThread>
 
-#include "app/records.h"
+#include "core/records.h"
 
 class QTimer;
 class Smtp;

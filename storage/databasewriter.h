@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "app/records.h"
+#include "core/records.h"
 
 // One measurement on its way to the database. The sensor is named by its EUI64 and resolved
 // to its row only when the row is written, so a measurement always lands on the sensor that

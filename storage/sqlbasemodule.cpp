@@ -14,7 +14,7 @@
 #include <cmath>
 
 #include "app/appstate.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "storage/failuretext.h"
 #include "storage/measureaggregates.h"
 #include "storage/schemacheck.h"

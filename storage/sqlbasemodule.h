@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "app/records.h"
+#include "core/records.h"
 
 class DatabaseWriter;
 class QTimerEvent;

@@ -6,7 +6,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-#include "app/mainclass.h"
+#include "hub/mainclass.h"
 #include "links/modemmodule.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"

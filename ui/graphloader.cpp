@@ -6,7 +6,7 @@
 #include <limits>
 #include <thread>
 
-#include "ui/graphquery.h"
+#include "storage/graphquery.h"
 #include "ui/graphrenderer.h"
 
 GraphLoader::GraphLoader(QObject* parent)

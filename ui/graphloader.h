@@ -11,7 +11,7 @@
 #include "ui/graphcolumns.h"
 #include "ui/graphmodel.h"
 #include "ui/graphsample.h"
-#include "ui/threadconnection.h"
+#include "storage/threadconnection.h"
 
 // What one load of the graph needs, taken on the GUI thread: the sensor, the period, and the
 // chart's settings (thresholds, colours, size) as they were when it was asked for.

@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #include "app/appstate.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "ui/graphrenderer.h"
 #include "ui/mainwindow.h"
 

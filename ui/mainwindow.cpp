@@ -22,7 +22,7 @@
 #include "ui/sensortree.h"
 #include "ui/sensortreelook.h"
 #include "ui/tableloads.h"
-#include "ui/tablequeries.h"
+#include "storage/tablequeries.h"
 #include "ui_mainwindow.h"
 
 // The icons live in the program's library; a static library registers them on demand.

@@ -1,6 +1,6 @@
 #include "ui/sensortreediff.h"
 
-#include "app/records.h"
+#include "core/records.h"
 
 namespace
 {

@@ -7,7 +7,7 @@
 #include <QVariantList>
 #include <QVector>
 
-#include "ui/threadconnection.h"
+#include "storage/threadconnection.h"
 
 // Rows of one table query, handed from the loading thread to the window by value.
 struct TableRows {

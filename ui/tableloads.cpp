@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "app/appstate.h"
-#include "app/mainclass.h"
+#include "hub/mainclass.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/mymodel.h"
 #include "ui/sensortree.h"

@@ -9,7 +9,7 @@
 #include "ui/loadgate.h"
 #include "ui/tablecolumns.h"
 #include "ui/tableloader.h"
-#include "ui/tablequeries.h"
+#include "storage/tablequeries.h"
 
 class MyModel;
 class SensorTree;

@@ -30,7 +30,7 @@
 #include "app/appstate.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/graphcurve.h"
-#include "ui/graphquery.h"
+#include "storage/graphquery.h"
 #include "ui/graphwidget.h"
 
 namespace

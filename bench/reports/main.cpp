@@ -18,7 +18,7 @@
 #include <cstdio>
 
 #include "app/appstate.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "bench/peakmemory.h"
 #include "dialogs/dialogreport.h"
 #include "dialogs/reportrunner.h"

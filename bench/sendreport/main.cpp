@@ -18,7 +18,7 @@
 #include <atomic>
 #include <memory>
 
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "dialogs/dialogsendreport.h"
 #include "gatewayhub.h"
 #include "gatewaypeer.h"

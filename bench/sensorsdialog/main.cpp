@@ -17,7 +17,7 @@
 #include <memory>
 
 #include "app/appstate.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "dialogs/registryeditor.h"
 #include "storage/databasewriter.h"
 #include "storage/sqlbasemodule.h"

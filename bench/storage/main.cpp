@@ -30,7 +30,7 @@
 
 #include "bench/percentile.h"
 #include "app/appstate.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "storage/databasewriter.h"
 #include "storage/registrywriter.h"
 #include "storage/sqlbasemodule.h"

@@ -26,7 +26,7 @@
 #include "tests/storage/mariadbserver.h"
 #include "tools/datagen/datagenerator.h"
 #include "ui/mainwindow.h"
-#include "ui/tablequeries.h"
+#include "storage/tablequeries.h"
 #include "ui_mainwindow.h"
 
 namespace

@@ -41,9 +41,9 @@
 #include <clocale>
 #include <cstdio>
 
-#include "app/mainclass.h"
-#include "app/program.h"
-#include "app/prompt.h"
+#include "hub/mainclass.h"
+#include "hub/program.h"
+#include "dialogs/prompt.h"
 #include "ui/initinfowindow.h"
 #include "ui/interfacemodule.h"
 #include "ui/mainwindow.h"

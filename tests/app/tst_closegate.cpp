@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QtTest>
 
-#include "app/closegate.h"
+#include "hub/closegate.h"
 
 namespace
 {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "app/appstate.h"
-#include "app/records.h"
+#include "core/records.h"
 
 namespace
 {

@@ -10,7 +10,7 @@
 #include <QtTest>
 
 #include "aiosmtpdpeer.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "dialogs/dialogsendreport.h"
 #include "scriptedsmtppeer.h"
 #include "testcerts.h"

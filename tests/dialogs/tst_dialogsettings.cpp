@@ -15,7 +15,7 @@
 
 #include "aiosmtpdpeer.h"
 #include "app/appstate.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "dialogs/dialogsettings.h"
 #include "mail/mailaccount.h"
 #include "mail/notifications.h"

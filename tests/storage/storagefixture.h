@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "app/appstate.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "mariadbserver.h"
 #include "storage/sqlbasemodule.h"
 

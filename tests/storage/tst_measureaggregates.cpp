@@ -12,7 +12,7 @@
 #include "storage/measureaggregates.h"
 #include "storage/purgeslicer.h"
 #include "storagetest.h"
-#include "ui/tablequeries.h"
+#include "storage/tablequeries.h"
 
 namespace
 {

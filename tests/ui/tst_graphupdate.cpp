@@ -12,7 +12,7 @@
 #include "app/sqliteworkspace.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/graphloader.h"
-#include "ui/graphquery.h"
+#include "storage/graphquery.h"
 
 namespace
 {

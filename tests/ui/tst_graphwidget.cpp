@@ -15,7 +15,7 @@
 
 #include "app/appstate.h"
 #include "app/sqliteworkspace.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "mail/warningguard.h"
 #include "storage/sqlbasemodule.h"
 #include "ui/graphwidget.h"

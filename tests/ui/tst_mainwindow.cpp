@@ -24,7 +24,7 @@
 #include "ui/interfacemodule.h"
 #include "ui/mainwindow.h"
 #include "ui/tablecolumns.h"
-#include "ui/tablequeries.h"
+#include "storage/tablequeries.h"
 #include "ui/mymodel.h"
 #include "ui_mainwindow.h"
 

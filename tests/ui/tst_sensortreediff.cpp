@@ -1,7 +1,7 @@
 // What the sensor tree must do to show the registry again, from the registry alone.
 #include <QtTest>
 
-#include "app/records.h"
+#include "core/records.h"
 #include "ui/sensortreediff.h"
 
 using Diff = SensorTreeDiff;

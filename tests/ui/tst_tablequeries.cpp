@@ -6,7 +6,7 @@
 
 #include "storage/measureaggregates.h"
 #include "storagetest.h"
-#include "ui/tablequeries.h"
+#include "storage/tablequeries.h"
 
 namespace
 {

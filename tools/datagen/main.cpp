@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "app/appstate.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "datagenerator.h"
 #include "storage/databasewriter.h"
 #include "storage/sqlbasemodule.h"

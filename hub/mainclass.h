@@ -8,7 +8,7 @@
 
 #include "app/appstate.h"
 #include "app/gatewaybinding.h"
-#include "app/records.h"
+#include "core/records.h"
 #include "app/sensorintake.h"
 
 class QSettings;

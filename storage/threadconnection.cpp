@@ -1,4 +1,4 @@
-#include "ui/threadconnection.h"
+#include "storage/threadconnection.h"
 
 #include <QMutexLocker>
 #include <QSqlDriver>

@@ -1,15 +1,15 @@
-#include "app/mainclass.h"
+#include "hub/mainclass.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 
-#include "app/closegate.h"
-#include "app/closesignals.h"
+#include "hub/closegate.h"
+#include "hub/closesignals.h"
 #include "app/configfile.h"
 #include "app/processlocale.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "links/modemmodule.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"

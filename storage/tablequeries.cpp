@@ -1,4 +1,4 @@
-#include "ui/tablequeries.h"
+#include "storage/tablequeries.h"
 
 #include "storage/measureaggregates.h"
 

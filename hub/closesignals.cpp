@@ -1,4 +1,4 @@
-#include "app/closesignals.h"
+#include "hub/closesignals.h"
 
 #include <QSocketNotifier>
 

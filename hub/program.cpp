@@ -1,4 +1,4 @@
-#include "app/program.h"
+#include "hub/program.h"
 
 #include <QApplication>
 #include <QNetworkProxyFactory>
@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/mainclass.h"
+#include "hub/mainclass.h"
 #include "app/processlocale.h"
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 #include "dialogs/reportrunner.h"
 #include "storage/databasewriter.h"
 

@@ -1,4 +1,4 @@
-#include "ui/graphquery.h"
+#include "storage/graphquery.h"
 
 #include <QSqlDriver>
 #include <QSqlError>
@@ -7,7 +7,7 @@
 
 #include <sqlite3.h>
 
-#include "ui/threadconnection.h"
+#include "storage/threadconnection.h"
 
 namespace
 {

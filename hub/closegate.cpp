@@ -1,4 +1,4 @@
-#include "app/closegate.h"
+#include "hub/closegate.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,4 +1,4 @@
-#include "app/prompt.h"
+#include "dialogs/prompt.h"
 
 #include <QColorDialog>
 #include <QFileDialog>
