@@ -29,7 +29,12 @@ void ModemRoad::stop()
 
 bool ModemRoad::start(AppState& state, ModemProbe& probe)
 {
-    state.PortName = probe.portName();
+    return start(state, probe.portName(), [&probe] { return probe.scriptDone(); });
+}
+
+bool ModemRoad::start(AppState& state, const QString& portName, const std::function<bool()>& scriptDone)
+{
+    state.PortName = portName;
     modem.moveToThread(&modem);
     connect(&modem, &ModemModule::signalCastReceived, this,
         [this](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
@@ -37,9 +42,9 @@ bool ModemRoad::start(AppState& state, ModemProbe& probe)
     modem.start();
     QElapsedTimer t;
     t.start();
-    while (!probe.scriptDone() && t.elapsed() < 15000)
+    while (!scriptDone() && t.elapsed() < 30000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return probe.scriptDone();
+    return scriptDone();
 }
 
 void ModemRoad::storeMeasurement(const PendingMeasurement& m)

@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 #include "app/sensorintake.h"
 #include "links/modemmodule.h"
 #include "tests/app/quietintakesink.h"
@@ -22,10 +24,13 @@ public:
 
     // Opens the module on the probe's line and waits until its start-up script has run.
     bool start(AppState& state, ModemProbe& probe);
+    // The same on the line `portName`, whose modem end tells when the script has run.
+    bool start(AppState& state, const QString& portName, const std::function<bool()>& scriptDone);
     // Stops the module's thread; the intake goes on without a line.
     void stop();
 
     SensorIntake intake;
+    ModemModule modem;
     int stored = 0;
 
 signals:
@@ -36,5 +41,4 @@ private:
     void storeMeasurement(const PendingMeasurement& m) override;
 
     DatabaseWriter& writer;
-    ModemModule modem;
 };
