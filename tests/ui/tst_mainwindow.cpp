@@ -5,23 +5,16 @@
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QScreen>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QSqlQuery>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QtTest>
 
-#include "app/appstate.h"
 #include "dialogs/dialogsettings.h"
 #include "mainwindowtest.h"
-#include "storage/measureaggregates.h"
-#include "storage/sqlbasemodule.h"
 #include "storage/tablequeries.h"
 #include "ui/graphwidget.h"
-#include "ui/interfacemodule.h"
-#include "ui/mainwindow.h"
 #include "ui/mymodel.h"
 #include "ui/tablecolumns.h"
 #include "ui_mainwindow.h"

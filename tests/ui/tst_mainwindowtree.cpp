@@ -5,9 +5,7 @@
 
 #include <functional>
 
-#include "app/appstate.h"
 #include "mainwindowtest.h"
-#include "ui/mainwindow.h"
 #include "ui/mymodel.h"
 #include "ui_mainwindow.h"
 
