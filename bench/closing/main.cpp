@@ -19,9 +19,9 @@
 #include <memory>
 
 #include "app/appstate.h"
-#include "bench/common/generateddatabase.h"
 #include "dialogs/reportrunner.h"
 #include "storage/sqlbasemodule.h"
+#include "tools/datagen/datagenerator.h"
 #include "ui/graphwidget.h"
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
@@ -149,13 +149,23 @@ int main(int argc, char** argv)
     if (!newest.next() || newest.value(0).toLongLong() < now - 86400) {
         newest.finish();
         sql.reset();
+        QFile::remove(QStringLiteral("data/measurement.db3"));
+        sql = std::make_unique<SQLBaseModule>();
+        sql->init(0, QString(), QString(), QString(), QString(), 0);
         DataGenerator::Options options;
         options.sensors = cli.value("sensors").toInt();
         options.days = cli.value("days").toInt();
         options.end = now;
-        sql = generatedDatabase(state, options);
-        if (!sql)
+        DataGenerator generator(sql->db, options);
+        QString error;
+        if (!generator.run(&error)) {
+            std::fprintf(stderr, "data generation failed: %s\n", qPrintable(error));
             return 1;
+        }
+        // The summaries read the aggregates, which the module builds when it opens.
+        sql.reset();
+        sql = std::make_unique<SQLBaseModule>();
+        sql->init(0, QString(), QString(), QString(), QString(), 0);
     }
     newest.finish();
     QSqlQuery count(QStringLiteral("SELECT COUNT(*) FROM measure"));
