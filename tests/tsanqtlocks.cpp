@@ -11,9 +11,9 @@
 // A queued call is handed over through Qt's event queue, under a mutex inside Qt: emitting a
 // signal or invoking a functor releases, and the event handler of a receiver of ours acquires
 // before Qt runs the slot. One sync point serves every queued call; another the way back of a
-// blocking one. What Qt allocates for the
-// call after that (the argument copies, the event) it allocates in code of its own, which
-// scripts/tsan.sh keeps out of the sanitizer's sight.
+// blocking one. What Qt allocates for the call after that (the argument copies, the event) it
+// allocates in code of its own, which scripts/tsan.sh keeps out of the sanitizer's sight; where
+// it copies an argument through a copy constructor of ours, tests/tsan.supp says why.
 //
 // QThread::wait() is the same story: Qt starts its threads detached and tells a waiter of the
 // end through its own mutex, so the sanitizer never learns that what the thread did comes
