@@ -191,13 +191,11 @@ bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outco
         outcome->cancelled = true;
         return false;
     }
-    if (m_request.rooms
-        && !stageSmall(
-            roomsFile(), pass, [&] { return RoomReport::sheet(m_request, pass.figures); }, outcome))
+    const auto rooms = [&] { return RoomReport::sheet(m_request, pass.figures); };
+    const auto daily = [&] { return DailyReport::sheet(m_request, pass.averages); };
+    if (m_request.rooms && !stageSmall(roomsFile(), pass, rooms, outcome))
         return false;
-    return !m_request.daily
-        || stageSmall(
-            dailyFile(), pass, [&] { return DailyReport::sheet(m_request, pass.averages); }, outcome);
+    return !m_request.daily || stageSmall(dailyFile(), pass, daily, outcome);
 }
 
 // Both reports take their figures from one read along the time over the span of both, for the
