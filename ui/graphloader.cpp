@@ -105,8 +105,8 @@ bool GraphLoader::update(const GraphRequest& request, qint64 keptFromSecs, QVect
         lastId);
 }
 
-bool GraphLoader::update(const GraphRequest& request, qint64 keptFromSecs, GraphColumns* kept, qint64* lastId,
-    const GraphSource& source)
+bool GraphLoader::update(
+    const GraphRequest& request, qint64 keptFromSecs, GraphColumns* kept, qint64* lastId, const GraphSource& source)
 {
     const qint64 from = request.fromMs / 1000;
     const qint64 to = request.toMs / 1000;
@@ -203,20 +203,19 @@ bool GraphLoader::readWhole(const GraphRequest& request, qint64 step, qint64 lim
         qint64 lastId = -1;
         bool read = false;
     };
-    const auto readPart
-        = [&](Part& part, qint64 fromSecs, qint64 toSecs, const GraphSource& on) {
-              part.read = on.read(
-                  request.eui64, fromSecs, toSecs, -1,
-                  [&part, limit](const GraphSample& s) {
-                      part.columns.add(s);
-                      if (part.columns.count() <= limit)
-                          part.samples.append(s);
-                      else if (!part.samples.isEmpty())
-                          part.samples.clear();
-                      return true;
-                  },
-                  &part.lastId);
-          };
+    const auto readPart = [&](Part& part, qint64 fromSecs, qint64 toSecs, const GraphSource& on) {
+        part.read = on.read(
+            request.eui64, fromSecs, toSecs, -1,
+            [&part, limit](const GraphSample& s) {
+                part.columns.add(s);
+                if (part.columns.count() <= limit)
+                    part.samples.append(s);
+                else if (!part.samples.isEmpty())
+                    part.samples.clear();
+                return true;
+            },
+            &part.lastId);
+    };
     const qint64 from = request.fromMs / 1000;
     const qint64 to = request.toMs / 1000;
     Part first(step, request.chart.breakLimitMs());

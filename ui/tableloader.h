@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-#include "storage/tableread.h"
+#include "storage/tablereader.h"
 
 // Runs the main window's table loads in a thread of its own, on a connection of its own to
 // the same database, so a long time window never stalls the GUI thread, which also answers

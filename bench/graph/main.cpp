@@ -141,8 +141,8 @@ qint64 arrive(qint64 last, int count, int step)
 }
 
 // The loader's refreshes after new rows arrive, each beside a whole load of the same period.
-bool refreshesAfterArrivals(const AppState& state, qint64 first, qint64 last, int step, int arrivals, int width,
-    int height)
+bool refreshesAfterArrivals(
+    const AppState& state, qint64 first, qint64 last, int step, int arrivals, int width, int height)
 {
     GraphLoader loader;
     GraphRequest request;
@@ -299,8 +299,7 @@ int main(int argc, char** argv)
         widget.slotSaveToPng();
     }
     const int arrivals = cli.value("arrivals").toInt();
-    if (arrivals > 0
-        && !refreshesAfterArrivals(state, from.toSecsSinceEpoch(), last, step, arrivals, width, height)) {
+    if (arrivals > 0 && !refreshesAfterArrivals(state, from.toSecsSinceEpoch(), last, step, arrivals, width, height)) {
         std::fprintf(stderr, "storing the new rows failed\n");
         return 1;
     }

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "storagetest.h"
-#include "storage/tableread.h"
+#include "storage/tablereader.h"
 
 class TestLoaderStop : public StorageTest
 {

@@ -1,4 +1,4 @@
-#include "storage/tableread.h"
+#include "storage/tablereader.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
