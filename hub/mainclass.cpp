@@ -9,6 +9,8 @@
 #include "hub/closesignals.h"
 #include "app/configfile.h"
 #include "app/processlocale.h"
+#include "dialogs/dialogsensors.h"
+#include "dialogs/dialogsettings.h"
 #include "dialogs/prompt.h"
 #include "links/modemmodule.h"
 #include "links/networkmodule.h"
@@ -17,6 +19,7 @@
 #include "storage/databasewriter.h"
 #include "storage/dbfexport.h"
 #include "storage/sqlbasemodule.h"
+#include "ui/dialoginfo.h"
 #include "ui/interfacemodule.h"
 
 MainClass* gMainClass = nullptr;
@@ -82,6 +85,7 @@ MainClass::MainClass(int& argc, char** argv)
     connectNetworkModule();
 
     showInitText(tr("Инициалищация базы данных"));
+    followDatabase(*sqlBaseModule);
     sqlBaseModule->init(DBType, Hostname, Username, Password, Database, Port);
     if (closing)
         return;
@@ -91,6 +95,7 @@ MainClass::MainClass(int& argc, char** argv)
     emit signalSetDatabaseExportDBF(DBType, Hostname, Username, Password, Database, Port);
 
     showInitText(tr("Инициализация модема"));
+    modemModule->setPortName(PortName);
     modemModule->start();
     dbfExport->start();
     notifications->start();
@@ -142,6 +147,9 @@ void MainClass::connectModules()
         &InterfaceModule::slotSetInitInfoString);
     wire(this, &MainClass::signalStopSQLBaseModule, sqlBaseModule, &SQLBaseModule::slotStopModule);
     wire(sqlBaseModule, &SQLBaseModule::signalSetStatusText, interfaceModule, &InterfaceModule::slotSetStatusText);
+    wire(sqlBaseModule, &SQLBaseModule::signalStartFailed, this, &MainClass::slotDatabaseStartFailed);
+    wire(sqlBaseModule, &SQLBaseModule::signalWarning, this, &MainClass::slotDatabaseWarning);
+    wire(this, &MainClass::signalSensorDataReceived, sqlBaseModule, &SQLBaseModule::slotSensorDataReceived);
     wire(modemModule, &ModemModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
     wire(modemModule, &ModemModule::signalCloseWithMessage, this, &MainClass::slotCloseWithMessage);
     wire(this, &MainClass::signalStopModemModule, modemModule, &ModemModule::slotStopModule);
@@ -176,6 +184,22 @@ void MainClass::connectNetworkModule()
     wire(networkModule, &NetworkModule::signalInterfNetworkMess, interfaceModule, &InterfaceModule::slotNetworkMessage);
     wire(this, &MainClass::signalNetworkSleepSend, networkModule, &NetworkModule::slotSlepSend);
     wire(this, &MainClass::signalNetworkSleepSend2, networkModule, &NetworkModule::slotSlepSend2);
+}
+
+void MainClass::connectDialogs()
+{
+    // The dialogs are made with the main window, once.
+    if (dialogsConnected || !interfaceModule->dialogSettings)
+        return;
+    dialogsConnected = true;
+    DialogSettings* settings = interfaceModule->dialogSettings;
+    // The settings go out as this object's own signal, whose connection to the notification
+    // thread is queued; the letter request follows them into the same queue.
+    wire(settings, &DialogSettings::signalSetNotificationsSettings, this, &MainClass::signalSetNotificationsSettings);
+    wire(settings, &DialogSettings::signalSendTestLetter, notifications, &Notifications::slotSendTestLetter);
+    wire(interfaceModule->dialogSensors, &DialogSensors::signalSleepIntervalChanged, this,
+        &MainClass::slotNewSleepInterval);
+    interfaceModule->dialogInfo->setNetwork(networkModule);
 }
 
 void MainClass::connectWriter()
@@ -268,6 +292,16 @@ void MainClass::slotCloseWithMessage(int code, QString text)
     slotCloseApplication(code);
 }
 
+void MainClass::slotDatabaseStartFailed(QString text)
+{
+    prompt()->critical(tr("Ошибка"), text);
+}
+
+void MainClass::slotDatabaseWarning(QString text)
+{
+    prompt()->warning(tr("Внимание!"), text);
+}
+
 void MainClass::slotModemModuleStopInitialization(QString text)
 {
     if (!text.isEmpty())
@@ -275,6 +309,7 @@ void MainClass::slotModemModuleStopInitialization(QString text)
     if (closing)
         return;
     interfaceModule->slotStopInitializing();
+    connectDialogs();
     if (networkModule && !networkModule->listenFailure().isEmpty()) {
         networkModule->announceListenFailure();
         emit signalSetStatusTest(networkModule->listenFailure());
@@ -334,9 +369,7 @@ void MainClass::registryChanged()
 
 void MainClass::storeMeasurement(const PendingMeasurement& measurement)
 {
-    emit signalSensorDataReceived(measurement.eui64, measurement.data);
-    if (databaseWriter)
-        databaseWriter->enqueue(measurement);
+    emit signalSensorDataReceived(measurement);
 }
 
 void MainClass::raiseNotification(const NotificationsMessage& message)

@@ -52,7 +52,8 @@ signals:
     void signalStopDbfExportModule();
     void signalStopNotificationModule();
     void signalModemSendData(QByteArray data);
-    void signalSensorDataReceived(QString eui64, SensorData data);
+    // A measurement to store, in the order taken; the database module queues it on its writer.
+    void signalSensorDataReceived(const PendingMeasurement& measurement);
     void signalSetStatusTest(QString text);
     void signalNewSensor();
     // A gateway's room joined the registry at its end.
@@ -81,6 +82,9 @@ public slots:
     void slotNetworkStatReceived(ZigBeeClient* client);
     void slotNetworkDisconnected(ZigBeeClient* client);
     void slotModemModuleStopInitialization(QString text);
+    // The database module's boxes: the database that could not be opened, and its warnings.
+    void slotDatabaseStartFailed(QString text);
+    void slotDatabaseWarning(QString text);
 
 public:
     // Counts the event deliveries under way, for the close gate.
@@ -108,12 +112,14 @@ private:
     void connectModules();
     void connectNetworkModule();
     void connectWriter();
+    void connectDialogs();
     template <typename Sender, typename Signal, typename Receiver, typename Slot>
     void wire(Sender* sender, Signal signal, Receiver* receiver, Slot slot);
 
     // Set by the first close request: start-up stops at its next step, and the shutdown
     // sequence runs only once.
     bool closing = false;
+    bool dialogsConnected = false;
     CloseGate* closeGate = nullptr;
     SensorIntake intake;
     GatewayBinding binding { *this };

@@ -35,6 +35,8 @@ public:
     // The module's thread is the only writer; any other thread reads through this copy.
     ModemState state() const;
 
+    // The serial port the module opens; set before start().
+    void setPortName(const QString& name) { portName = name; }
     // Seams for tests: both must be set before start().
     void setWatchdogInterval(int ms) { watchdogInterval = ms; }
     void setClock(std::function<qint64()> monotonicMs) { clock = std::move(monotonicMs); }

@@ -6,7 +6,6 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-#include "hub/mainclass.h"
 #include "links/modemmodule.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"
@@ -121,8 +120,8 @@ void DialogInfo::slotRefresh()
 {
     const ModemState modem = gModemModule ? gModemModule->state() : ModemState();
     QList<Gateway> gateways;
-    if (gMainClass && gMainClass->networkModule) {
-        for (const ZigBeeClient* c : gMainClass->networkModule->clients)
+    if (network) {
+        for (const ZigBeeClient* c : network->clients)
             gateways.append({ c, NetworkModule::peerText(c) });
     }
     QSqlQuery count;

@@ -1,5 +1,6 @@
 #include "storagefixture.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QMutex>
 #include <QProcess>
@@ -109,11 +110,22 @@ QStringList StorageFixture::end()
     return warnings;
 }
 
+SQLBaseModule* StorageFixture::make()
+{
+    module = std::make_unique<SQLBaseModule>();
+    state->followDatabase(*module);
+    QObject::connect(module.get(), &SQLBaseModule::signalCloseApplication, [this](int code) { closeCodes << code; });
+    QObject::connect(module.get(), &SQLBaseModule::signalStartFailed,
+        [](const QString& text) { prompt()->critical(QStringLiteral("Ошибка"), text); });
+    QObject::connect(module.get(), &SQLBaseModule::signalWarning,
+        [](const QString& text) { prompt()->warning(QStringLiteral("Внимание!"), text); });
+    return module.get();
+}
+
 SQLBaseModule* StorageFixture::open(int purgeInterval)
 {
     closeModule();
-    module = std::make_unique<SQLBaseModule>();
-    QObject::connect(module.get(), &SQLBaseModule::signalCloseApplication, [this](int code) { closeCodes << code; });
+    make();
     module->purgeInterval = purgeInterval;
     if (type == 1)
         module->init(1, QStringLiteral("127.0.0.1"), server.user(), server.password(), databaseName,
@@ -177,4 +189,9 @@ SensorData reading(double temperature)
     d.wetness = 50;
     d.battery = 3;
     return d;
+}
+
+PendingMeasurement arrived(const QString& eui64, const SensorData& data)
+{
+    return { eui64, data, QDateTime::currentSecsSinceEpoch() };
 }
