@@ -39,7 +39,7 @@ AppState::AppState()
 
 void AppState::followDatabase(SQLBaseModule& database)
 {
-    database.daysSave = DaysSave;
+    database.daysSave = [this] { return DaysSave; };
     database.setRegistry(&sensors, &locations);
     QObject::connect(&database, &SQLBaseModule::signalAggregatesReady, [this](bool ready, bool batteryBounds) {
         aggregatesReady = ready;

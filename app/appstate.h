@@ -51,7 +51,7 @@ public:
     void saveConfig(bool byUser = false);
     // Makes the database module load the registry into this state and report here whether its
     // aggregates are ready and which writer runs; it keeps DaysSave of measurements. Before its
-    // init, and for the module's whole life.
+    // init; the state outlives the module.
     void followDatabase(SQLBaseModule& database);
 
     QColor colorByIndex(unsigned index) const;

@@ -332,9 +332,9 @@ void SQLBaseModule::mendMySqlSchema()
 
 void SQLBaseModule::purge()
 {
-    if (!SqlQueryBuilder::purgeSupported(dbType) || daysSave < 0 || !writer)
+    if (!SqlQueryBuilder::purgeSupported(dbType) || !daysSave || !writer)
         return;
-    writer->requestPurge(QDateTime::currentSecsSinceEpoch() - qint64(daysSave) * 86400);
+    writer->requestPurge(QDateTime::currentSecsSinceEpoch() - qint64(daysSave()) * 86400);
 }
 
 void SQLBaseModule::timerEvent(QTimerEvent*)

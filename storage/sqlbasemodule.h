@@ -52,8 +52,9 @@ public:
 
     // Interval of the purge timer; set before init.
     int purgeInterval = 3600000;
-    // Days of measurements the purge keeps; set before init. While negative nothing is purged.
-    int daysSave = -1;
+    // Days of measurements the purge keeps, asked at each purge; set before init. Without it
+    // nothing is purged.
+    std::function<int()> daysSave;
     // Identifier of the running purge timer, 0 while none runs.
     int purgeTimerId = 0;
     // Time the writer is given at close to store what is still queued.
