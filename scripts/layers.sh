@@ -15,7 +15,7 @@ widgets="$(qmake -query QT_INSTALL_HEADERS 2>/dev/null || true)/QtWidgets"
 [[ -d "$widgets" ]] || widgets="$(ls -d /usr/include/*/qt5/QtWidgets /usr/include/qt5/QtWidgets 2>/dev/null | head -n 1)"
 [[ -d "$widgets" ]] || { echo "layers: no QtWidgets headers found" >&2; exit 2; }
 
-folders="$(for f in core links storage mail app dialogs ui hub; do [[ -d $f ]] && echo "$f"; done)"
+folders="$(for f in core links storage mail app dialogs ui hub; do if [[ -d $f ]]; then echo "$f"; fi; done)"
 mapfile -t sources < <(find $folders main.cpp -maxdepth 0 -name main.cpp 2>/dev/null
     [[ -z "$folders" ]] || find $folders -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
 (( ${#sources[@]} )) || { echo "layers: no program folders under $root" >&2; exit 2; }
