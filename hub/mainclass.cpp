@@ -151,7 +151,6 @@ void MainClass::connectModules()
     wire(sqlBaseModule, &SQLBaseModule::signalWarning, this, &MainClass::slotDatabaseWarning);
     wire(this, &MainClass::signalSensorDataReceived, sqlBaseModule, &SQLBaseModule::slotSensorDataReceived);
     wire(modemModule, &ModemModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
-    wire(modemModule, &ModemModule::signalCloseWithMessage, this, &MainClass::slotCloseWithMessage);
     wire(this, &MainClass::signalStopModemModule, modemModule, &ModemModule::slotStopModule);
     wire(modemModule, &ModemModule::signalEndInitialization, this, &MainClass::slotModemModuleStopInitialization);
     wire(modemModule, &ModemModule::signalSetInitInfoString, interfaceModule, &InterfaceModule::slotSetInitInfoString);
@@ -286,12 +285,6 @@ void MainClass::shutDown()
     exit(exitCode);
 }
 
-void MainClass::slotCloseWithMessage(int code, QString text)
-{
-    prompt()->critical(tr("Ошибка!"), text);
-    slotCloseApplication(code);
-}
-
 void MainClass::slotDatabaseStartFailed(QString text)
 {
     prompt()->critical(tr("Ошибка"), text);
@@ -334,12 +327,6 @@ void MainClass::slotModemCastReceived(QString kind, QString eui64, QByteArray pa
 void MainClass::slotNetworkCastReceived(ZigBeeClient* client, QString eui64, QByteArray payload)
 {
     intake.networkCast(client, eui64, payload);
-}
-
-void MainClass::checkNotifications(
-    int index, double value, int kind, const QString& eui64, const QString& name, const QString& locationName)
-{
-    intake.checkNotifications(index, value, kind, eui64, name, locationName);
 }
 
 void MainClass::sendModemReply(const QByteArray& frame)

@@ -38,10 +38,6 @@ public:
     DbfExport* dbfExport = nullptr;
     Notifications* notifications = nullptr;
 
-    // One notification message per threshold that the value crosses.
-    void checkNotifications(
-        int index, double value, int kind, const QString& eui64, const QString& name, const QString& locationName);
-
     // Outcome of every connection the constructor made, in order.
     QVector<bool> connectionResults;
 
@@ -72,7 +68,6 @@ signals:
 
 public slots:
     void slotCloseApplication(int code);
-    void slotCloseWithMessage(int code, QString text);
     void slotModemCastReceived(QString kind, QString eui64, QByteArray payload);
     void slotNetworkCastReceived(ZigBeeClient* client, QString eui64, QByteArray payload);
     void slotNewSleepInterval(Sensor* sensor, int interval);
