@@ -1,6 +1,5 @@
 #include "storagefixture.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QMutex>
 #include <QProcess>
@@ -115,10 +114,9 @@ SQLBaseModule* StorageFixture::make()
     module = std::make_unique<SQLBaseModule>();
     state->followDatabase(*module);
     QObject::connect(module.get(), &SQLBaseModule::signalCloseApplication, [this](int code) { closeCodes << code; });
-    QObject::connect(module.get(), &SQLBaseModule::signalStartFailed,
-        [](const QString& text) { prompt()->critical(QStringLiteral("Ошибка"), text); });
-    QObject::connect(module.get(), &SQLBaseModule::signalWarning,
-        [](const QString& text) { prompt()->warning(QStringLiteral("Внимание!"), text); });
+    QObject::connect(
+        module.get(), &SQLBaseModule::signalStartFailed, [](QString e) { prompt()->critical("Ошибка", e); });
+    QObject::connect(module.get(), &SQLBaseModule::signalWarning, [](QString t) { prompt()->warning("Внимание!", t); });
     return module.get();
 }
 
@@ -189,9 +187,4 @@ SensorData reading(double temperature)
     d.wetness = 50;
     d.battery = 3;
     return d;
-}
-
-PendingMeasurement arrived(const QString& eui64, const SensorData& data)
-{
-    return { eui64, data, QDateTime::currentSecsSinceEpoch() };
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -16,7 +17,10 @@
 // A measurement of the given temperature with 50 % and 3 V, every value present.
 SensorData reading(double temperature);
 // The measurement as the intake hands it on, arrived this second.
-PendingMeasurement arrived(const QString& eui64, const SensorData& data);
+inline PendingMeasurement arrived(const QString& eui, const SensorData& d)
+{
+    return { eui, d, QDateTime::currentSecsSinceEpoch() };
+}
 
 // Answers the module's boxes and keeps them for the test.
 class RecordingPrompt : public Prompt
@@ -54,8 +58,7 @@ public:
 
     // A module initialised on this case's database, its close codes kept in closeCodes.
     SQLBaseModule* open(int purgeInterval = 3600000);
-    // A new module, not yet initialised, wired as the program wires it: the registry in
-    // `state`, its boxes to the prompt, its close codes in closeCodes.
+    // A new module wired as the program wires it: registry in `state`, boxes, closeCodes.
     SQLBaseModule* make();
     void closeModule();
     // The registry in memory emptied, as a new start finds it before its load.
