@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QPointer>
 #include <QSettings>
 
 #include <limits>
@@ -39,13 +40,15 @@ AppState::AppState()
 
 void AppState::followDatabase(SQLBaseModule& database)
 {
-    database.daysSave = [this] { return DaysSave; };
+    databaseLink = std::make_unique<QObject>();
+    QObject* link = databaseLink.get();
+    database.daysSave = [this, alive = QPointer<QObject>(link)] { return alive ? DaysSave : -1; };
     database.setRegistry(&sensors, &locations);
-    QObject::connect(&database, &SQLBaseModule::signalAggregatesReady, [this](bool ready, bool batteryBounds) {
+    QObject::connect(&database, &SQLBaseModule::signalAggregatesReady, link, [this](bool ready, bool batteryBounds) {
         aggregatesReady = ready;
         batteryBoundsReady = batteryBounds;
     });
-    QObject::connect(&database, &SQLBaseModule::signalWriterChanged, [this, &database](DatabaseWriter* writer) {
+    QObject::connect(&database, &SQLBaseModule::signalWriterChanged, link, [this, &database](DatabaseWriter* writer) {
         // Another module's writer is left as it is.
         if (writer || databaseWriter == database.writer)
             databaseWriter = writer;

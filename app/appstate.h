@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
 #include "app/configreader.h"
 #include "core/records.h"
 
@@ -51,7 +53,7 @@ public:
     void saveConfig(bool byUser = false);
     // Makes the database module load the registry into this state and report here whether its
     // aggregates are ready and which writer runs; it keeps DaysSave of measurements. Before its
-    // init; the state outlives the module.
+    // init. A state that goes first leaves the module purging nothing and telling no one.
     void followDatabase(SQLBaseModule& database);
 
     QColor colorByIndex(unsigned index) const;
@@ -165,6 +167,8 @@ private:
 
     // The view store that openViewSettings made; a test may put a store of its own in its place.
     QSettings* ownViewSettings = nullptr;
+    // Context of the database module's connections to this state, and the sign that it lives.
+    std::unique_ptr<QObject> databaseLink;
     mutable QHash<QString, int> sensorIndex;
     mutable int indexedSensors = -1;
     mutable const Sensor* indexedLast = nullptr;

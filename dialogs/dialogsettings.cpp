@@ -6,8 +6,8 @@
 #include <QHostInfo>
 #include <QScrollArea>
 
-#include "dialogs/prompt.h"
 #include "app/appstate.h"
+#include "dialogs/prompt.h"
 #include "ui_dialogsettings.h"
 
 namespace

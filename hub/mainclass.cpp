@@ -149,6 +149,8 @@ void MainClass::connectModules()
     wire(sqlBaseModule, &SQLBaseModule::signalSetStatusText, interfaceModule, &InterfaceModule::slotSetStatusText);
     wire(sqlBaseModule, &SQLBaseModule::signalStartFailed, this, &MainClass::slotDatabaseStartFailed);
     wire(sqlBaseModule, &SQLBaseModule::signalWarning, this, &MainClass::slotDatabaseWarning);
+    // Direct, in this thread: a reading joins the writer's queue behind the registry writes the
+    // intake queued for it.
     wire(this, &MainClass::signalSensorDataReceived, sqlBaseModule, &SQLBaseModule::slotSensorDataReceived);
     wire(modemModule, &ModemModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
     wire(this, &MainClass::signalStopModemModule, modemModule, &ModemModule::slotStopModule);

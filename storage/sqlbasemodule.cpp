@@ -332,9 +332,10 @@ void SQLBaseModule::mendMySqlSchema()
 
 void SQLBaseModule::purge()
 {
-    if (!SqlQueryBuilder::purgeSupported(dbType) || !daysSave || !writer)
+    const int days = daysSave ? daysSave() : -1;
+    if (!SqlQueryBuilder::purgeSupported(dbType) || days < 0 || !writer)
         return;
-    writer->requestPurge(QDateTime::currentSecsSinceEpoch() - qint64(daysSave()) * 86400);
+    writer->requestPurge(QDateTime::currentSecsSinceEpoch() - qint64(days) * 86400);
 }
 
 void SQLBaseModule::timerEvent(QTimerEvent*)

@@ -52,8 +52,8 @@ public:
 
     // Interval of the purge timer; set before init.
     int purgeInterval = 3600000;
-    // Days of measurements the purge keeps, asked at each purge; set before init. Without it
-    // nothing is purged.
+    // Days of measurements the purge keeps, asked at each purge; set before init. Without it,
+    // or while it answers a negative number, nothing is purged.
     std::function<int()> daysSave;
     // Identifier of the running purge timer, 0 while none runs.
     int purgeTimerId = 0;
