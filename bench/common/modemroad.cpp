@@ -32,9 +32,9 @@ bool ModemRoad::start(AppState& state, ModemProbe& probe)
     return start(state, probe.portName(), [&probe] { return probe.scriptDone(); });
 }
 
-bool ModemRoad::start(AppState& state, const QString& portName, const std::function<bool()>& scriptDone)
+bool ModemRoad::start(AppState&, const QString& portName, const std::function<bool()>& scriptDone)
 {
-    state.PortName = portName;
+    modem.setPortName(portName);
     modem.moveToThread(&modem);
     connect(&modem, &ModemModule::signalCastReceived, this,
         [this](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });

@@ -105,7 +105,7 @@ class TestDatabaseFaults : public StorageTest
     QList<bool> outcome;
     void openAs(const QString& user, const QString& password)
     {
-        f.module = std::make_unique<SQLBaseModule>();
+        f.make();
         f.module->init(1, QStringLiteral("127.0.0.1"), user, password, f.databaseName, f.server.port());
         QVERIFY(f.module->writer);
     }
@@ -337,7 +337,7 @@ private slots:
         f.expectedWarnings << kWriterWarning;
         StallingProxy proxy(quint16(f.server.port()));
         QVERIFY(proxy.listen());
-        f.module = std::make_unique<SQLBaseModule>();
+        f.make();
         f.module->init(
             1, QStringLiteral("127.0.0.1"), f.server.user(), f.server.password(), f.databaseName, proxy.port());
         DatabaseWriter* writer = f.module->writer;
