@@ -113,7 +113,11 @@ private:
         int items = 0;
         int measurements = 0;
         int jobs = 0;
-        void clear() { parts.clear(), items = measurements = jobs = 0; }
+        void clear()
+        {
+            parts.clear();
+            items = measurements = jobs = 0;
+        }
     };
     // What the serving loop does next.
     enum class Step { Attempt, Again, Stop };
@@ -149,9 +153,9 @@ private:
     // Logged once per outage, not at every attempt.
     void noteFailure(const QString& error, DatabaseFault::Kind kind = DatabaseFault::Transient);
     void noteSuccess();
-    // A round with a job that was refused for its own values is served again the old way, a
-    // job alone and measurements between jobs together, until these many items are settled:
-    // so the refused job ends alone and everything else in that round is written.
+    // A round with a job that was refused for its own values is served again in smaller ones,
+    // a job alone and the measurements between jobs together, until these many items are
+    // settled: so the refused job ends alone and everything else in that round is written.
     int splitItems = 0;
     bool failing = false;
     bool tablesEnsured = false; // on the connection open now
