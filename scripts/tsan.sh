@@ -10,8 +10,8 @@ top="$(dirname "$here")"
 source "$here/lib.sh"
 
 TSAN_TESTS="tst_modemmodule tst_dbfexport tst_notifications tst_mainwindow tst_mainwindowtree tst_graphwidget
-  tst_loaderstop tst_databasewriter tst_databasefaults tst_dialogsendreport tst_reportarchive tst_registryroads
-  tst_programclose"
+  tst_loaderstop tst_databasewriter tst_databasewriterfile tst_databasefaults tst_dialogsendreport tst_reportarchive
+  tst_registryroads tst_programclose"
 
 install_packages $BUILD_PACKAGES $TEST_PACKAGES
 # Every test runs under ru_RU.UTF-8 and Moscow time, as the program's users run it.
