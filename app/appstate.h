@@ -7,6 +7,7 @@
 
 #include "app/configreader.h"
 #include "core/records.h"
+#include "storage/sqlquerybuilder.h"
 
 class DatabaseWriter;
 class QObject;
@@ -107,7 +108,7 @@ public:
     QString Password;
     QString Database;
     int Port = 0;
-    int DBType = 0;
+    int DBType = SqlQueryBuilder::SQLite;
     bool isActive = false;
     QString serverSMTP;
     int serverPort = 0;

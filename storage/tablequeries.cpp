@@ -175,9 +175,10 @@ QString measurementsQuery(
     if (sqlite && (order.isEmpty() || order.contains(QLatin1String("sensors.name"))))
         from = QStringLiteral(" FROM sensors CROSS JOIN measure m ON m.sensor_id=sensors.id WHERE +sensors.EUI64");
     else if (order.contains(QLatin1String("timemeasure")))
-        from = sqlite ? QStringLiteral(" FROM measure m CROSS JOIN sensors ON m.sensor_id=sensors.id WHERE +sensors.EUI64")
-                      : QStringLiteral(" FROM measure m FORCE INDEX (measure_time) STRAIGHT_JOIN sensors"
-                                       " ON m.sensor_id=sensors.id WHERE sensors.EUI64");
+        from = sqlite
+            ? QStringLiteral(" FROM measure m CROSS JOIN sensors ON m.sensor_id=sensors.id WHERE +sensors.EUI64")
+            : QStringLiteral(" FROM measure m FORCE INDEX (measure_time) STRAIGHT_JOIN sensors"
+                             " ON m.sensor_id=sensors.id WHERE sensors.EUI64");
     return measurementColumns(dbType, style) + from + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition
         + order + QStringLiteral(" LIMIT ") + QString::number(qMax(0, maxRows));
 }

@@ -9,6 +9,7 @@
 #include "ui/loadgate.h"
 #include "ui/tablecolumns.h"
 #include "ui/tableloader.h"
+#include "storage/sqlquerybuilder.h"
 #include "storage/tablequeries.h"
 
 class MyModel;
@@ -47,7 +48,7 @@ private:
     // statement itself, with thousands of checked addresses, is written in the loading thread.
     struct QueryInputs {
         int table = 0;
-        int dbType = 0;
+        int dbType = SqlQueryBuilder::SQLite;
         QStringList sensors;
         QVariantList filter;
         QString timeCondition;

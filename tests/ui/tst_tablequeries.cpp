@@ -169,8 +169,9 @@ private slots:
                                              << QStringList { QStringLiteral("Бета|30"), QStringLiteral("Альфа|20") };
         QTest::newRow("unsorted") << 0 << -1 << false << "measure_sensor_time" << alpha;
         QTest::newRow("mysql by time") << 1 << 1 << false << "measure_time" << alpha;
-        QTest::newRow("mysql by time, descending") << 1 << 1 << true << "measure_time"
-                                                   << QStringList { QStringLiteral("Бета|30"), QStringLiteral("Альфа|20") };
+        QTest::newRow("mysql by time, descending")
+            << 1 << 1 << true << "measure_time"
+            << QStringList { QStringLiteral("Бета|30"), QStringLiteral("Альфа|20") };
     }
     void measurementsStopAtTheirLimit()
     {
