@@ -81,28 +81,31 @@ const Bounds* boundsOf(const QString& column)
 //      their keys, so every hour keyed before it lies in them (or in the days the window cuts).
 //   b: the hours of those days and of the days the window cuts; e marks the hours the window
 //      cuts, which are always read.
-//   w: the other hours ranked by key (rk) with the rows up to each (s). The first {limit} hold
-//      a row at or before the last of their keys, so the first rows lie in them.
+//   w: the {limit} other hours with the first keys, with the rows up to each (s). Each holds a
+//      row at or before the last of their keys, so the first rows lie in them.
 //   v: the {limit}-th of the rows of the first hours that hold {limit} rows (s-n<{limit}).
-// Read are the rows of those first hours, of the hours among the first {limit} keyed before
-// v, of the cut hours, and of every hour where the hours hold fewer rows than the limit (no
-// v); only the cut hours reach beyond the window, and a bound on "measure" alone would lead
-// the planners to the time index. The rows are chosen by id first: where an index holds the
-// column, that read needs no row of the table itself, and only the chosen rows are looked up.
+//   c: the hours read: the cut ones, those first hours and the others keyed before v (all of
+//      w where the hours hold fewer rows than the limit, without a v).
+// Only the cut hours reach beyond the window; a bound on "measure" or the hours alone would
+// lead the planners away from the sensors' hours. The rows are chosen by id first: where an
+// index holds the column, that read needs no row of the table itself, and only the chosen
+// rows are then looked up.
 const char* const kOrderedRows
     = "(WITH d AS (SELECT sensor_id, bucket FROM measure_daily WHERE bucket>=? AND bucket<?{sensors}"
       " ORDER BY {key}{dir} LIMIT {limit}),"
-      " b AS (SELECT sensor_id, bucket, n, {key} k FROM measure_hourly WHERE bucket>=? AND bucket<?{sensors}"
-      " UNION ALL SELECT sensor_id, bucket, n, {key} k FROM measure_hourly WHERE bucket>=? AND bucket<?{sensors}"
-      " UNION ALL SELECT h.sensor_id, h.bucket, n, {key} FROM d{hoursOfDays}),"
-      " w AS (SELECT y.*, row_number() OVER o rk, sum(n) OVER o s"
-      " FROM (SELECT sensor_id, bucket, n, k, bucket<? OR bucket>=? e FROM b) y"
-      " WINDOW o AS (PARTITION BY e ORDER BY k{dir}, sensor_id, bucket)),"
-      " v AS (SELECT coalesce(m.{column},{none}) x FROM w{rowsOfHours} WHERE NOT e AND rk<={limit} AND s-n<{limit}"
-      " ORDER BY x{dir} LIMIT 1 OFFSET {offset})"
-      " SELECT r.sensor_id, r.timemeasure, r.temperature, r.wetness, r.battery FROM (SELECT m.id FROM w{rowsOfHours}"
-      " WHERE (e OR (rk<={limit} AND (s-n<{limit} OR coalesce(k{before}(SELECT x FROM v),1))))"
-      " AND (NOT e OR m.timemeasure>=? AND m.timemeasure<?) ORDER BY m.{column}{dir} LIMIT {limit}) i"
+      " b AS (SELECT sensor_id, bucket, n, {key} k, bucket<? OR bucket>=? e FROM measure_hourly"
+      " WHERE bucket>=? AND bucket<?{sensors}"
+      " UNION ALL SELECT sensor_id, bucket, n, {key} k, bucket<? OR bucket>=? e FROM measure_hourly"
+      " WHERE bucket>=? AND bucket<?{sensors}"
+      " UNION ALL SELECT h.sensor_id, h.bucket, n, {key}, 0 FROM d{hoursOfDays}),"
+      " w AS (SELECT y.*, sum(n) OVER (ORDER BY k{dir}, sensor_id, bucket) s"
+      " FROM (SELECT sensor_id, bucket, n, k FROM b WHERE NOT e ORDER BY k{dir}, sensor_id, bucket LIMIT {limit}) y),"
+      " v AS (SELECT coalesce(m.{column},{none}) x FROM w{rowsOfHours} WHERE s-n<{limit}"
+      " ORDER BY x{dir} LIMIT 1 OFFSET {offset}),"
+      " c AS (SELECT sensor_id, bucket, e FROM b WHERE e"
+      " UNION ALL SELECT sensor_id, bucket, 0 FROM w WHERE s-n<{limit} OR coalesce(k{before}(SELECT x FROM v),1))"
+      " SELECT r.sensor_id, r.timemeasure, r.temperature, r.wetness, r.battery FROM (SELECT m.id FROM c{rowsOfCut}"
+      " WHERE NOT e OR m.timemeasure>=? AND m.timemeasure<? ORDER BY m.{column}{dir} LIMIT {limit}) i"
       " CROSS JOIN measure r ON r.id=i.id)";
 
 // The rows of "measure" (or the hours) inside each bucket of `buckets`, read after them.
@@ -191,8 +194,8 @@ SourceQuery orderedRows(int dbType, const QString& column, bool descending, qint
                                  .arg(QLatin1String(b->count), none, QLatin1String(b->min)) },
             { "dir", QLatin1String(descending ? " DESC" : "") }, { "before", QLatin1String(descending ? ">" : "<") },
             { "hoursOfDays", rowsOf(dbType, "d", Daily) }, { "rowsOfHours", rowsOf(dbType, "w", Hourly) },
-            { "column", column }, { "none", none }, { "limit", QString::number(limit) },
-            { "offset", QString::number(limit - 1) } });
+            { "rowsOfCut", rowsOf(dbType, "c", Hourly) }, { "column", column }, { "none", none },
+            { "limit", QString::number(limit) }, { "offset", QString::number(limit - 1) } });
     q.values << d1 << d2;
     if (!sensors.isEmpty())
         q.values << sensorValues;
@@ -200,11 +203,11 @@ SourceQuery orderedRows(int dbType, const QString& column, bool descending, qint
     const qint64 headEnd = qMin(hi, d1);
     const QPair<qint64, qint64> ranges[] = { { floorTo(lo, kHour), headEnd }, { qMax(d2, headEnd), hi } };
     for (const auto& range : ranges) {
-        q.values << range.first << range.second;
+        q.values << h1 << h2 << range.first << range.second;
         if (!sensors.isEmpty())
             q.values << sensorValues;
     }
-    q.values << h1 << h2 << lo << hi;
+    q.values << lo << hi;
     return q;
 }
 

@@ -223,18 +223,81 @@ bool keepMariaDb(MariaDbServer& server, const QString& cache, QString* error)
     return server.restart(error) && copied;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The window's summary tab for every relative filter (beside the statements it reads, and
+// with `plain` the plain ones over "measure"), then its measurement tab.
+int windowTabs(int type, const AppState& state, bool plain)
 {
-    // The figures are the loads' and the close's, not the painting's: no display is needed.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    qInstallMessageHandler(quietDebug);
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    QCommandLineParser cli;
-    cli.addHelpOption();
+    QSqlQuery count;
+    count.exec(QStringLiteral("SELECT COUNT(*) FROM measure"));
+    count.next();
+    std::printf("%s: %lld readings of %d sensors in %d locations, newest %lld s ago\n",
+        type == 1 ? "MySQL (MariaDB through ODBC)" : "SQLite", count.value(0).toLongLong(), int(state.sensors.size()),
+        int(state.locations.size()), QDateTime::currentSecsSinceEpoch() - newestReading());
+    count.finish();
+
+    MainWindow w;
+    QStringList sensors;
+    for (const Sensor* s : state.sensors)
+        sensors << s->EUI64;
+    std::printf("\nsummary tab (both tables)\n%-10s %12s %12s %12s %6s\n", "filter", "window ms", "aggregates",
+        plain ? "plain ms" : "", plain ? "same" : "");
+    const QString byName = TableQueries::orderClause(TableQueries::Sensors, 0, false);
+    const QString roomsByName = TableQueries::orderClause(TableQueries::Locations, 0, false);
+    for (int f = 0; f < 18; ++f) {
+        w.ui->tabWidget->setCurrentIndex(0);
+        w.ui->comboLast->setCurrentIndex(f);
+        const double window = windowMs(w);
+        const TableQueries::TimeFilter filter = TableQueries::relativeFilter(QDateTime::currentSecsSinceEpoch(), f);
+        qint64 first = 0;
+        qint64 last = 0;
+        TableQueries::windowOf(filter.values, &first, &last);
+        const auto rooms = TableQueries::locationsSummary(type, sensors, first, last, roomsByName);
+        const auto perSensor = TableQueries::sensorsSummary(type, sensors, first, last, byName);
+        const Timed a = run(rooms.text, rooms.values);
+        const Timed b = run(perSensor.text, perSensor.values);
+        std::printf("%-10s %12.1f %12.1f", kChoices[f], window, a.ms + b.ms);
+        if (plain) {
+            QVariantList values;
+            for (const QString& s : sensors)
+                values << s;
+            values << filter.values;
+            const Timed c
+                = run(TableQueries::locationsQuery(type, sensors.size(), filter.condition, roomsByName), values);
+            const Timed d = run(TableQueries::sensorsQuery(type, sensors.size(), filter.condition, byName), values);
+            std::printf(" %12.1f %6s", c.ms + d.ms, same(a.rows, c.rows) && same(b.rows, d.rows) ? "yes" : "NO");
+        }
+        std::printf("\n");
+    }
+    std::printf("\nmeasurement tab\n%-10s %12s\n", "filter", "window ms");
+    for (int f : { 4, 10, 17 }) {
+        w.ui->tabWidget->setCurrentIndex(1);
+        w.ui->comboLast->setCurrentIndex(f);
+        std::printf("%-10s %12.1f\n", kChoices[f], windowMs(w));
+    }
+    return 0;
+}
+
+// Fills the database with the options' sensors and days up to `now`.
+bool generate(QSqlDatabase db, int type, const QCommandLineParser& cli, qint64 now, QString* error)
+{
+    DataGenerator::Options options;
+    options.type = type;
+    options.sensors = cli.value("sensors").toInt();
+    options.days = cli.value("days").toInt();
+    options.end = now;
+    QElapsedTimer t;
+    t.start();
+    DataGenerator generator(db, options);
+    if (!generator.run(error)) {
+        std::fprintf(stderr, "data generation failed: %s\n", qPrintable(*error));
+        return false;
+    }
+    std::printf("generated %lld readings in %.1f s\n", generator.measurementsWritten(), t.elapsed() / 1000.0);
+    return true;
+}
+
+void addOptions(QCommandLineParser& cli)
+{
     cli.addOption({ "mysql", "A private MariaDB server through ODBC instead of SQLite." });
     cli.addOption({ "dir", "SQLite working folder, or MariaDB's cache folder, kept between runs.", "folder" });
     cli.addOption({ "sensors", "Sensors of a new database.", "N", "20" });
@@ -248,8 +311,20 @@ int main(int argc, char** argv)
         { "filters", "Relative filters of the measurement tab (indexes, comma-separated).", "list", "4,10,17" });
     cli.addOption(
         { "sections", "Sort sections of the measurement tab (indexes, comma-separated; all if empty).", "list", "" });
-    cli.process(app);
-    const int type = cli.isSet("mysql") ? 1 : 0;
+}
+
+// The option's comma-separated indexes.
+QList<int> indexes(const QCommandLineParser& cli, const char* name)
+{
+    QList<int> list;
+    for (const QString& item : cli.value(name).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        list << item.toInt();
+    return list;
+}
+
+// Makes the working folder the current one; returns MariaDB's cache folder of this size.
+QString enterFolder(const QCommandLineParser& cli, int type)
+{
     const QString dir = cli.isSet("dir") ? cli.value("dir")
         : type == 1                      ? QStringLiteral(OSTRIVEL_BUILD_DIR "/bench-cache")
                                          : QDir::tempPath() + "/ostrivel-bench-tables";
@@ -257,6 +332,25 @@ int main(int argc, char** argv)
     const QString folder = type == 1 ? cache + QStringLiteral("/run") : dir;
     QDir().mkpath(folder + "/data");
     QDir::setCurrent(folder);
+    return cache;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The figures are the loads' and the close's, not the painting's: no display is needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    qInstallMessageHandler(quietDebug);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QCommandLineParser cli;
+    cli.addHelpOption();
+    addOptions(cli);
+    cli.process(app);
+    const int type = cli.isSet("mysql") ? 1 : 0;
+    const QString cache = enterFolder(cli, type);
 
     MariaDbServer server;
     QString error;
@@ -300,21 +394,8 @@ int main(int argc, char** argv)
             QFile::remove(QStringLiteral("data/measurement.db3"));
             open();
         }
-        DataGenerator::Options options;
-        options.type = type;
-        options.sensors = cli.value("sensors").toInt();
-        options.days = cli.value("days").toInt();
-        options.end = now;
-        QElapsedTimer t;
-        t.start();
-        {
-            DataGenerator generator(sql->db, options);
-            if (!generator.run(&error)) {
-                std::fprintf(stderr, "data generation failed: %s\n", qPrintable(error));
-                return 1;
-            }
-            std::printf("generated %lld readings in %.1f s\n", generator.measurementsWritten(), t.elapsed() / 1000.0);
-        }
+        if (!generate(sql->db, type, cli, now, &error))
+            return 1;
         sql.reset();
         if (type == 1 && !keepMariaDb(server, cache, &error)) {
             std::fprintf(stderr, "MariaDB: %s\n", qPrintable(error));
@@ -322,14 +403,8 @@ int main(int argc, char** argv)
         }
         open(); // the sensors just made
     }
-    auto indexes = [&cli](const char* name) {
-        QList<int> list;
-        for (const QString& item : cli.value(name).split(QLatin1Char(','), Qt::SkipEmptyParts))
-            list << item.toInt();
-        return list;
-    };
     if (cli.isSet("measurements"))
-        return measurementTab(type, state, indexes("filters"), indexes("sections"),
+        return measurementTab(type, state, indexes(cli, "filters"), indexes(cli, "sections"),
             qMax(1, cli.value("repeat").toInt()), !cli.isSet("no-plain"));
     // What an existing database costs at its first start with aggregates, next to a start
     // that finds them built.
@@ -341,53 +416,5 @@ int main(int argc, char** argv)
         std::printf("start-up %s: %.1f s\n", start == 0 ? "building the aggregates" : "with aggregates built",
             t.elapsed() / 1000.0);
     }
-    QSqlQuery count;
-    count.exec(QStringLiteral("SELECT COUNT(*) FROM measure"));
-    count.next();
-    std::printf("%s: %lld readings of %d sensors in %d locations, newest %lld s ago\n",
-        type == 1 ? "MySQL (MariaDB through ODBC)" : "SQLite", count.value(0).toLongLong(), int(state.sensors.size()),
-        int(state.locations.size()), QDateTime::currentSecsSinceEpoch() - newestReading());
-    count.finish();
-
-    MainWindow w;
-    QStringList sensors;
-    for (const Sensor* s : state.sensors)
-        sensors << s->EUI64;
-    const bool plain = cli.isSet("plain");
-    std::printf("\nsummary tab (both tables)\n%-10s %12s %12s %12s %6s\n", "filter", "window ms", "aggregates",
-        plain ? "plain ms" : "", plain ? "same" : "");
-    const QString byName = TableQueries::orderClause(TableQueries::Sensors, 0, false);
-    const QString roomsByName = TableQueries::orderClause(TableQueries::Locations, 0, false);
-    for (int f = 0; f < 18; ++f) {
-        w.ui->tabWidget->setCurrentIndex(0);
-        w.ui->comboLast->setCurrentIndex(f);
-        const double window = windowMs(w);
-        const TableQueries::TimeFilter filter = TableQueries::relativeFilter(QDateTime::currentSecsSinceEpoch(), f);
-        qint64 first = 0;
-        qint64 last = 0;
-        TableQueries::windowOf(filter.values, &first, &last);
-        const auto rooms = TableQueries::locationsSummary(type, sensors, first, last, roomsByName);
-        const auto perSensor = TableQueries::sensorsSummary(type, sensors, first, last, byName);
-        const Timed a = run(rooms.text, rooms.values);
-        const Timed b = run(perSensor.text, perSensor.values);
-        std::printf("%-10s %12.1f %12.1f", kChoices[f], window, a.ms + b.ms);
-        if (plain) {
-            QVariantList values;
-            for (const QString& s : sensors)
-                values << s;
-            values << filter.values;
-            const Timed c
-                = run(TableQueries::locationsQuery(type, sensors.size(), filter.condition, roomsByName), values);
-            const Timed d = run(TableQueries::sensorsQuery(type, sensors.size(), filter.condition, byName), values);
-            std::printf(" %12.1f %6s", c.ms + d.ms, same(a.rows, c.rows) && same(b.rows, d.rows) ? "yes" : "NO");
-        }
-        std::printf("\n");
-    }
-    std::printf("\nmeasurement tab\n%-10s %12s\n", "filter", "window ms");
-    for (int f : { 4, 10, 17 }) {
-        w.ui->tabWidget->setCurrentIndex(1);
-        w.ui->comboLast->setCurrentIndex(f);
-        std::printf("%-10s %12.1f\n", kChoices[f], windowMs(w));
-    }
-    return 0;
+    return windowTabs(type, state, cli.isSet("plain"));
 }
