@@ -1,11 +1,12 @@
 // A loading thread's query stops when the program closes: at once, on either database, and the
 // rows read up to then never pass for the whole table.
-#include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
 
+#include <memory>
+
 #include "storagetest.h"
-#include "ui/tableloader.h"
+#include "storage/tablereader.h"
 
 class TestLoaderStop : public StorageTest
 {
@@ -32,28 +33,25 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(bool, beforeLoad);
-        QVERIFY(f.open()); // the default connection, which the loader copies
-        QThread thread;
-        TableLoader loader;
-        loader.moveToThread(&thread);
-        QSignalSpy loaded(&loader, &TableLoader::loaded);
-        thread.start();
+        QVERIFY(f.open()); // the default connection, which the reader copies
+        TableReader reader(this);
+        TableRows rows;
+        // The loading thread: its connection opened, used and closed there.
+        std::unique_ptr<QThread> thread(QThread::create([&] {
+            rows = reader.run({ text, {} });
+            reader.close();
+        }));
         if (beforeLoad)
-            loader.stop();
-        QMetaObject::invokeMethod(
-            &loader, [&] { loader.load(0, 1, text, {}); }, Qt::QueuedConnection);
+            reader.stop();
+        thread->start();
         if (!beforeLoad) {
             QTest::qWait(300);
-            loader.stop();
+            reader.stop();
         }
         // Left alone, none of these loads would end within the wait.
-        QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 1, 20000);
-        const TableRows rows = loaded.first().at(2).value<TableRows>();
+        QTRY_VERIFY_WITH_TIMEOUT(thread->isFinished(), 20000);
         QCOMPARE(rows.error, ThreadConnection::stoppedText());
         QCOMPARE(rows.rows.size(), 0);
-        QMetaObject::invokeMethod(&loader, &TableLoader::close, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
     }
 };
 
