@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "core/records.h"
+#include "storage/sqlquerybuilder.h"
 
 class DatabaseWriter;
 class QTimerEvent;
@@ -38,7 +39,7 @@ public:
     static QDate dateFromColumn(const QVariant& value);
 
     QSqlDatabase db;
-    int dbType = 0;
+    int dbType = SqlQueryBuilder::SQLite;
     QString dbHostname;
     QString dbUsername;
     QString dbPassword;
