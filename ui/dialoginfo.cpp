@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QVariant>
 
-#include "hub/mainclass.h"
 #include "links/modemmodule.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"
@@ -121,8 +120,8 @@ void DialogInfo::slotRefresh()
 {
     const ModemState modem = gModemModule ? gModemModule->state() : ModemState();
     QList<Gateway> gateways;
-    if (gMainClass && gMainClass->networkModule) {
-        for (const ZigBeeClient* c : gMainClass->networkModule->clients)
+    if (network) {
+        for (const ZigBeeClient* c : network->clients)
             gateways.append({ c, NetworkModule::peerText(c) });
     }
     ui->text->setHtml(page(modem, gateways, QFileInfo(QStringLiteral("data/measurement.db3")).size(),

@@ -7,8 +7,6 @@
 #include <QTimer>
 
 #include "app/appstate.h"
-#include "hub/mainclass.h"
-#include "storage/sqlbasemodule.h"
 #include "ui/mymodel.h"
 #include "ui/sensortree.h"
 #include "ui/tablecolumns.h"
@@ -32,9 +30,7 @@ AppState& config()
 // The type the database was opened with, not one saved since.
 int activeDbType()
 {
-    if (gMainClass && gMainClass->sqlBaseModule)
-        return gMainClass->sqlBaseModule->dbType;
-    return config().DBType;
+    return config().openDBType >= 0 ? config().openDBType : config().DBType;
 }
 
 QTableView* viewOf(Ui::MainWindow* ui, int table)
