@@ -6,6 +6,7 @@
 #include <QVariantList>
 #include <QVector>
 
+#include "storage/sqlquerybuilder.h"
 #include "storage/tablequeries.h"
 #include "storage/threadconnection.h"
 
@@ -13,7 +14,7 @@
 // statement itself, with thousands of checked addresses, is written in the loading thread.
 struct TableRequest {
     int table = 0; // a TableQueries::Table
-    int dbType = 0;
+    int dbType = SqlQueryBuilder::SQLite;
     QStringList sensors;
     // The time filter's bound values and its condition on m.timemeasure.
     QVariantList filter;
