@@ -26,27 +26,38 @@ void TableLoader::load(int table, quint64 request, QString text, QVariantList va
         emit loaded(table, request, result);
         return;
     }
-    {
-        QSqlQuery query(db);
-        query.setForwardOnly(true);
-        if (!query.prepare(text)) {
-            result.error = query.lastError().text();
-        } else {
-            for (const QVariant& v : values)
-                query.addBindValue(v);
-            if (connection.exec(query, &result.error)) {
-                const int columns = query.record().count();
-                while (!connection.stopped() && query.next()) {
-                    QVector<QVariant> row(columns);
-                    for (int i = 0; i < columns; ++i)
-                        row[i] = query.value(i);
-                    result.rows.append(row);
-                }
-                // Rows up to a failure or a stop are not the table: none are shown.
-                if (!connection.complete(query, &result.error))
-                    result.rows.clear();
+    // A table asks for the same statement at every refresh, with thousands of checked sensors
+    // in it: it is prepared once and bound anew, so that a refresh does not parse it again.
+    Prepared& prepared = statements[qBound(0, table, 2)];
+    if (!prepared.ready || prepared.text != text) {
+        prepared.query = QSqlQuery(db);
+        prepared.query.setForwardOnly(true);
+        prepared.ready = prepared.query.prepare(text);
+        prepared.text = prepared.ready ? text : QString();
+        if (!prepared.ready)
+            result.error = prepared.query.lastError().text();
+    }
+    if (prepared.ready) {
+        QSqlQuery& query = prepared.query;
+        for (int i = 0; i < values.size(); ++i)
+            query.bindValue(i, values[i]);
+        if (connection.exec(query, &result.error)) {
+            const int columns = query.record().count();
+            while (!connection.stopped() && query.next()) {
+                QVector<QVariant> row(columns);
+                for (int i = 0; i < columns; ++i)
+                    row[i] = query.value(i);
+                result.rows.append(row);
             }
+            // Rows up to a failure or a stop are not the table: none are shown.
+            if (!connection.complete(query, &result.error))
+                result.rows.clear();
         }
+        // The statement lets go of the database's snapshot until the next load.
+        query.finish();
+        // After a failure the statement is prepared afresh (the connection may be new).
+        if (!result.error.isEmpty())
+            prepared = Prepared();
     }
     result.ms = clock.elapsed();
     emit loaded(table, request, result);
@@ -59,5 +70,7 @@ void TableLoader::stop()
 
 void TableLoader::close()
 {
+    for (Prepared& prepared : statements)
+        prepared = Prepared();
     connection.close();
 }

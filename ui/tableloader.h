@@ -2,6 +2,7 @@
 
 #include <QMetaType>
 #include <QObject>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -43,4 +44,11 @@ signals:
 
 private:
     ThreadConnection connection;
+    // The last statement of each table, prepared on the connection.
+    struct Prepared {
+        QString text;
+        QSqlQuery query;
+        bool ready = false;
+    };
+    Prepared statements[3];
 };

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 
 #include "app/appstate.h"
 #include "bench/common/modemprobe.h"
@@ -35,11 +34,7 @@ bool ModemRoad::start(AppState& state, ModemProbe& probe)
         [this](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
     connect(this, &ModemRoad::reply, &modem, &ModemModule::slotSendData);
     modem.start();
-    QElapsedTimer t;
-    t.start();
-    while (!probe.scriptDone() && t.elapsed() < 15000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return probe.scriptDone();
+    return probe.waitForScript(15000);
 }
 
 void ModemRoad::storeMeasurement(const PendingMeasurement& m)
