@@ -392,9 +392,11 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
                     break; // time to look at the file again
             }
             const qint64 gatherUntil = monotonicMs() + kGatherMs;
+            gathering = true;
             while (!abandon && !stopRequested && !queue.empty() && !queue.front().job && int(queue.size()) < kBatchLimit
                 && monotonicMs() < gatherUntil)
                 wake.wait(&mutex, ulong(std::max<qint64>(1, gatherUntil - monotonicMs())));
+            gathering = false;
             if (purgeCutoff) {
                 purge.start(purgeCutoff);
                 purgeCutoff = 0;

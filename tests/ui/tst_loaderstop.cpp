@@ -1,5 +1,6 @@
 // A loading thread's query stops when the program closes: at once, on either database, and the
-// rows read up to then never pass for the whole table.
+// rows read up to then never pass for the whole table. A table's statement, prepared once, reads
+// at each load with that load's values the rows as they are by then.
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
@@ -51,6 +52,47 @@ private slots:
         const TableRows rows = loaded.first().at(2).value<TableRows>();
         QCOMPARE(rows.error, ThreadConnection::stoppedText());
         QCOMPARE(rows.rows.size(), 0);
+        QMetaObject::invokeMethod(&loader, &TableLoader::close, Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
+    }
+
+    void repeatedStatementReadsAnew_data()
+    {
+        dialects();
+    }
+    void repeatedStatementReadsAnew()
+    {
+        QVERIFY(f.open());
+        f.sql(QStringLiteral("INSERT INTO locations (id, name, EUI64, ip) VALUES (7, 'a', '', ''), (8, 'b', '', '')"));
+        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
+        QThread thread;
+        TableLoader loader;
+        loader.moveToThread(&thread);
+        QSignalSpy loaded(&loader, &TableLoader::loaded);
+        thread.start();
+        auto names = [&](int table, qint64 from) {
+            QMetaObject::invokeMethod(
+                &loader,
+                [&, table, from] {
+                    loader.load(table, 1, QStringLiteral("SELECT name FROM locations WHERE id >= ? ORDER BY id"),
+                        { from });
+                },
+                Qt::QueuedConnection);
+            const int before = loaded.count();
+            if (!QTest::qWaitFor([&] { return loaded.count() > before; }, 20000))
+                return QStringLiteral("no load");
+            QStringList shown;
+            for (const QVector<QVariant>& row : loaded.last().at(2).value<TableRows>().rows)
+                shown << row.value(0).toString();
+            return shown.join(QLatin1Char(' '));
+        };
+        QCOMPARE(names(0, 7), QStringLiteral("a b"));
+        QCOMPARE(names(0, 8), QStringLiteral("b"));
+        f.sql(QStringLiteral("INSERT INTO locations (id, name, EUI64, ip) VALUES (9, 'c', '', '')"));
+        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
+        QCOMPARE(names(0, 8), QStringLiteral("b c"));
+        QCOMPARE(names(1, 9), QStringLiteral("c"));
         QMetaObject::invokeMethod(&loader, &TableLoader::close, Qt::BlockingQueuedConnection);
         thread.quit();
         thread.wait();
