@@ -29,16 +29,17 @@ void TableLoader::load(int table, quint64 request, QString text, QVariantList va
     // A table asks for the same statement at every refresh, with thousands of checked sensors
     // in it: it is prepared once and bound anew, so that a refresh does not parse it again.
     Prepared& prepared = statements[qBound(0, table, 2)];
-    if (!prepared.ready || prepared.text != text) {
-        prepared.query = QSqlQuery(db);
-        prepared.query.setForwardOnly(true);
-        prepared.ready = prepared.query.prepare(text);
-        prepared.text = prepared.ready ? text : QString();
-        if (!prepared.ready)
-            result.error = prepared.query.lastError().text();
+    if (!prepared.query || prepared.text != text) {
+        prepared.query = std::make_unique<QSqlQuery>(db);
+        prepared.query->setForwardOnly(true);
+        prepared.text = text;
+        if (!prepared.query->prepare(text)) {
+            result.error = prepared.query->lastError().text();
+            prepared.query.reset();
+        }
     }
-    if (prepared.ready) {
-        QSqlQuery& query = prepared.query;
+    if (prepared.query) {
+        QSqlQuery& query = *prepared.query;
         for (int i = 0; i < values.size(); ++i)
             query.bindValue(i, values[i]);
         if (connection.exec(query, &result.error)) {
@@ -57,7 +58,7 @@ void TableLoader::load(int table, quint64 request, QString text, QVariantList va
         query.finish();
         // After a failure the statement is prepared afresh (the connection may be new).
         if (!result.error.isEmpty())
-            prepared = Prepared();
+            prepared.query.reset();
     }
     result.ms = clock.elapsed();
     emit loaded(table, request, result);
@@ -71,6 +72,6 @@ void TableLoader::stop()
 void TableLoader::close()
 {
     for (Prepared& prepared : statements)
-        prepared = Prepared();
+        prepared.query.reset();
     connection.close();
 }

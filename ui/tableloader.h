@@ -3,6 +3,8 @@
 #include <QMetaType>
 #include <QObject>
 #include <QSqlQuery>
+
+#include <memory>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -45,10 +47,10 @@ signals:
 private:
     ThreadConnection connection;
     // The last statement of each table, prepared on the connection.
+    // (Made only in the loader's thread: an empty QSqlQuery would reach for the default connection.)
     struct Prepared {
         QString text;
-        QSqlQuery query;
-        bool ready = false;
+        std::unique_ptr<QSqlQuery> query;
     };
     Prepared statements[3];
 };

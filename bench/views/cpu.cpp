@@ -1,9 +1,11 @@
 // CPU per modem message: the real program on each tab with 20, 1,000 and 10,000 known sensors
 // reporting through the modem, beside the bare wiring program under the same stream.
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "bench/common/modemprobe.h"
 #include "bench/percentile.h"
@@ -27,14 +29,20 @@ struct Sample {
 // `rate` messages a second, in turn from the first `sensors` sensors (newSensorKey), for `seconds`.
 Sample stream(ProgramRun& run, ModemProbe& line, int rate, int sensors, int seconds)
 {
+    // Values that wander as a room's do, each sensor from its own start.
+    QRandomGenerator random(3);
+    std::vector<SimulatedSensor> simulated;
+    simulated.reserve(size_t(sensors));
+    for (int i = 0; i < sensors; ++i)
+        simulated.emplace_back(i, &random);
     line.takeLatencies();
     int next = 0;
     QElapsedTimer wall;
     wall.start();
     const qint64 cpu0 = run.processCpuMs();
     line.startTicking(std::max(1, 1000 / rate), [&] {
-        const int i = next++;
-        line.send(newSensorKey(i % sensors), SimulatedSensor::payload(20 + i % 50 / 10.0, 40 + i % 30, 3.0));
+        const int i = next++ % sensors;
+        line.send(newSensorKey(i), simulated[size_t(i)].nextPayload());
     });
     pause(seconds * 1000);
     line.stopTicking();
