@@ -83,8 +83,8 @@ const char* const kTabNames[] = { "summary", "measurement", "graph" };
 
 void printTable(const QVector<Row>& rows, int rate, int runs)
 {
-    std::printf("\nCPU per modem message, %d messages/s, medians of %d, program beside the bare wiring program\n", rate,
-        runs);
+    std::printf(
+        "\nCPU per modem message, %d messages/s, medians of %d, program beside the bare wiring program\n", rate, runs);
     std::printf("%-12s %7s | %8s %8s %6s | %9s %9s %6s\n", "tab", "known", "CPU %", "anchor", "ratio", "p99 ms",
         "anchor", "ratio");
     for (const Row& r : rows) {
@@ -106,8 +106,8 @@ void printTable(const QVector<Row>& rows, int rate, int runs)
 
 } // namespace
 
-int cpuScenario(const QVector<int>& tabs, const QVector<int>& known, int rate, int seconds, int runs,
-    const QString& program)
+int cpuScenario(
+    const QVector<int>& tabs, const QVector<int>& known, int rate, int seconds, int runs, const QString& program)
 {
     QVector<Row> rows;
     for (int tab : tabs) {

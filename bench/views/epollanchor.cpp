@@ -65,7 +65,8 @@ int main(int argc, char** argv)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(quint16(std::atoi(argv[2])));
-    if (::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(server, SOMAXCONN) != 0) {
+    if (::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || ::listen(server, SOMAXCONN) != 0) {
         std::fprintf(stderr, "bench_epoll_anchor: cannot listen on %s\n", argv[2]);
         return 1;
     }

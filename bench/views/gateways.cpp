@@ -178,15 +178,17 @@ int gatewayStreamScenario(int gateways, int seconds, int runs, int tab, const QS
             std::fprintf(stderr, "the epoll anchor did not start: %s\n", qPrintable(anchor.output()));
             return 1;
         }
-        withGateways(gateways, port, line, [] { return true; }, [&] {
-            for (int k = 0; k < runs; ++k) {
-                const StreamSample s = measureStretch(anchor, line, seconds);
-                std::printf("epoll anchor, %d gateways, run %d: %.2f %% of a core, modem reply p99 %.2f ms\n",
-                    gateways, k + 1, s.cpu, s.p99);
-                anchorCpu << s.cpu;
-                anchorP99 << s.p99;
-            }
-        });
+        withGateways(
+            gateways, port, line, [] { return true; },
+            [&] {
+                for (int k = 0; k < runs; ++k) {
+                    const StreamSample s = measureStretch(anchor, line, seconds);
+                    std::printf("epoll anchor, %d gateways, run %d: %.2f %% of a core, modem reply p99 %.2f ms\n",
+                        gateways, k + 1, s.cpu, s.p99);
+                    anchorCpu << s.cpu;
+                    anchorP99 << s.p99;
+                }
+            });
     }
     ProgramRun run;
     ModemProbe line;

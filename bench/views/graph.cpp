@@ -113,4 +113,3 @@ int graphScenario(
     run.stop();
     return 0;
 }
-

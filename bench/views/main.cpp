@@ -88,7 +88,8 @@ int main(int argc, char** argv)
     const QString program = QFileInfo(cli.value("program")).absoluteFilePath();
     const int tab = cli.value("tab").toInt();
     const int runs = std::max(1, cli.value("runs").toInt());
-    auto seconds = [&](int fallback) { return cli.isSet("seconds") ? std::max(1, cli.value("seconds").toInt()) : fallback; };
+    auto seconds
+        = [&](int fallback) { return cli.isSet("seconds") ? std::max(1, cli.value("seconds").toInt()) : fallback; };
     if (scenario == QLatin1String("refresh"))
         return refreshScenario(cli.value("sensors").isEmpty() ? 5000 : cli.value("sensors").toInt(),
             std::max(1, cli.value("refreshes").toInt()), tab);
@@ -104,14 +105,14 @@ int main(int argc, char** argv)
     if (scenario == QLatin1String("ratios"))
         return ratiosScenario(intList(cli.value("sensors"), { 10, 1000, 10000 }), rate, tab, seconds(20), program);
     if (scenario == QLatin1String("gateways"))
-        return gatewaysScenario(std::max(1, cli.value("gateways").isEmpty() ? 2000 : cli.value("gateways").toInt()),
-            rate, tab, program);
+        return gatewaysScenario(
+            std::max(1, cli.value("gateways").isEmpty() ? 2000 : cli.value("gateways").toInt()), rate, tab, program);
     if (scenario == QLatin1String("cpu"))
         return cpuScenario(intList(cli.value("tab"), { 0, 1, 2 }), intList(cli.value("sensors"), { 20, 1000, 10000 }),
             rate, seconds(15), runs, program);
     if (scenario == QLatin1String("gatewaystream"))
-        return gatewayStreamScenario(cli.value("gateways").isEmpty() ? 1600 : cli.value("gateways").toInt(),
-            seconds(20), runs, tab, program);
+        return gatewayStreamScenario(
+            cli.value("gateways").isEmpty() ? 1600 : cli.value("gateways").toInt(), seconds(20), runs, tab, program);
     std::fprintf(stderr, "unknown scenario\n");
     return 2;
 }

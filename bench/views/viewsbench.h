@@ -93,5 +93,5 @@ int gatewaysScenario(int gateways, int rate, int tab, const QString& program);
 // beside an epoll server doing the same.
 int gatewayStreamScenario(int gateways, int seconds, int runs, int tab, const QString& program);
 // CPU and reply times of the program under the modem stream, beside the bare wiring program.
-int cpuScenario(const QVector<int>& tabs, const QVector<int>& known, int rate, int seconds, int runs,
-    const QString& program);
+int cpuScenario(
+    const QVector<int>& tabs, const QVector<int>& known, int rate, int seconds, int runs, const QString& program);

@@ -59,7 +59,8 @@ private:
                 answerer,
                 [this, eui] {
                     const QByteArray frame = sensorReplyFrame(eui, 60);
-                    QMetaObject::invokeMethod(this, [this, frame] { write(frame); }, Qt::QueuedConnection);
+                    QMetaObject::invokeMethod(
+                        this, [this, frame] { write(frame); }, Qt::QueuedConnection);
                 },
                 Qt::QueuedConnection);
         }
@@ -84,7 +85,8 @@ int main(int argc, char** argv)
     line->moveToThread(&worker);
     worker.start();
     bool opened = false;
-    QMetaObject::invokeMethod(line, [&] { opened = line->open(QString::fromLocal8Bit(argv[1])); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        line, [&] { opened = line->open(QString::fromLocal8Bit(argv[1])); }, Qt::BlockingQueuedConnection);
     if (!opened) {
         std::fprintf(stderr, "bench_wiring_anchor: cannot open %s\n", argv[1]);
         return 1;
@@ -92,7 +94,8 @@ int main(int argc, char** argv)
     std::printf("ready\n");
     std::fflush(stdout);
     const int code = app.exec();
-    QMetaObject::invokeMethod(line, [line] { delete line; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        line, [line] { delete line; }, Qt::BlockingQueuedConnection);
     worker.quit();
     worker.wait();
     return code;

@@ -57,10 +57,7 @@ private slots:
         thread.wait();
     }
 
-    void repeatedStatementReadsAnew_data()
-    {
-        dialects();
-    }
+    void repeatedStatementReadsAnew_data() { dialects(); }
     void repeatedStatementReadsAnew()
     {
         QVERIFY(f.open());
@@ -75,8 +72,8 @@ private slots:
             QMetaObject::invokeMethod(
                 &loader,
                 [&, table, from] {
-                    loader.load(table, 1, QStringLiteral("SELECT name FROM locations WHERE id >= ? ORDER BY id"),
-                        { from });
+                    loader.load(
+                        table, 1, QStringLiteral("SELECT name FROM locations WHERE id >= ? ORDER BY id"), { from });
                 },
                 Qt::QueuedConnection);
             const int before = loaded.count();
