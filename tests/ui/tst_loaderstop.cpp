@@ -69,6 +69,7 @@ private slots:
         QSignalSpy loaded(&loader, &TableLoader::loaded);
         thread.start();
         auto names = [&](int table, qint64 from) {
+            const int before = loaded.count();
             QMetaObject::invokeMethod(
                 &loader,
                 [&, table, from] {
@@ -76,7 +77,6 @@ private slots:
                         table, 1, QStringLiteral("SELECT name FROM locations WHERE id >= ? ORDER BY id"), { from });
                 },
                 Qt::QueuedConnection);
-            const int before = loaded.count();
             if (!QTest::qWaitFor([&] { return loaded.count() > before; }, 20000))
                 return QStringLiteral("no load");
             QStringList shown;
