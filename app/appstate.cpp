@@ -2,11 +2,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QPointer>
 #include <QSettings>
 
 #include <limits>
 
 #include "app/configfile.h"
+#include "storage/sqlbasemodule.h"
 
 AppState* gAppState = nullptr;
 
@@ -34,6 +36,25 @@ double readThreshold(ConfigReader& r, const char* key, double def, bool humidity
 AppState::AppState()
 {
     gAppState = this;
+}
+
+void AppState::followDatabase(SQLBaseModule& database)
+{
+    databaseLink = std::make_unique<QObject>();
+    QObject* link = databaseLink.get();
+    database.daysSave = [this, alive = QPointer<QObject>(link)] { return alive ? DaysSave : -1; };
+    database.setRegistry(&sensors, &locations);
+    QObject::connect(&database, &SQLBaseModule::signalAggregatesReady, link, [this](bool ready, bool batteryBounds) {
+        aggregatesReady = ready;
+        batteryBoundsReady = batteryBounds;
+    });
+    QObject::connect(&database, &SQLBaseModule::signalWriterChanged, link, [this, &database](DatabaseWriter* writer) {
+        // Another module's writer is left as it is.
+        if (writer || databaseWriter == database.writer)
+            databaseWriter = writer;
+        if (writer)
+            openDBType = database.dbType;
+    });
 }
 
 AppState::~AppState()
@@ -354,15 +375,6 @@ int AppState::indexOfSensor(const QString& eui64) const
     indexedSensors = -1;
     indexSensors();
     return sensorIndex.value(eui64, -1);
-}
-
-int AppState::findLocation(const QString& name) const
-{
-    for (int i = 0; i < locations.size(); ++i) {
-        if (locations[i]->name == name)
-            return i;
-    }
-    return -1;
 }
 
 QString AppState::locationName(int index) const

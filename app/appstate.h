@@ -5,12 +5,15 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
 #include "app/configreader.h"
 #include "core/records.h"
 
 class DatabaseWriter;
 class QObject;
 class QSettings;
+class SQLBaseModule;
 
 // The configuration of "data/config.ini" and the registry of locations and sensors.
 // The application object derives from it; tests and tools build one on its own.
@@ -48,6 +51,10 @@ public:
     // configuration was never loaded (start-up ended before that). A file held after a failed
     // copy is written only by the user's own save (`byUser`, the settings dialog).
     void saveConfig(bool byUser = false);
+    // Makes the database module load the registry into this state and report here whether its
+    // aggregates are ready and which writer runs; it keeps DaysSave of measurements. Before its
+    // init. A state that goes first leaves the module purging nothing and telling no one.
+    void followDatabase(SQLBaseModule& database);
 
     QColor colorByIndex(unsigned index) const;
     void setColorByIndex(unsigned index, const QColor& color);
@@ -62,7 +69,6 @@ public:
     // look-up has met such a stale entry; the program changes the list by appending, and by the
     // sensors dialog's removals and their undo, which the checks above see.
     int indexOfSensor(const QString& eui64) const;
-    int findLocation(const QString& name) const;
     QString locationName(int index) const;
     bool isValidLocation(int index) const { return index >= 0 && index < locations.size(); }
 
@@ -144,6 +150,9 @@ public:
     QString viewSetAside;
     // The one ordered writer of the database, once it runs; every write goes through it.
     DatabaseWriter* databaseWriter = nullptr;
+    // The type the database was opened with (a DBType saved since takes effect at the next
+    // start); -1 until a writer runs.
+    int openDBType = -1;
 
 protected:
     // Called at the end of every saveConfig; the application object pushes the export
@@ -158,6 +167,8 @@ private:
 
     // The view store that openViewSettings made; a test may put a store of its own in its place.
     QSettings* ownViewSettings = nullptr;
+    // Context of the database module's connections to this state, and the sign that it lives.
+    std::unique_ptr<QObject> databaseLink;
     mutable QHash<QString, int> sensorIndex;
     mutable int indexedSensors = -1;
     mutable const Sensor* indexedLast = nullptr;

@@ -136,16 +136,17 @@ QString RoomReport::note(qint64 batterySeconds, const QDate& datecheck, const QD
     return QObject::tr("Нет");
 }
 
-XlsxSheet RoomReport::sheet(const ReportRequest& request, const QVector<RoomSensorFigures>& figures)
+namespace
 {
-    XlsxSheet s(QStringLiteral("Sheet1"));
-    // Each report starts from the same two looks, whichever reports ran before it.
+
+// The title and what the report covers, rows 1 to 7.
+void writeHead(XlsxSheet& s, const ReportRequest& request)
+{
     XlsxStyle mergeStyle;
     mergeStyle.centred = mergeStyle.verticallyCentred = true;
     XlsxStyle cellStyle;
     cellStyle.centred = true;
     const QString pattern = QStringLiteral("dd.MM.yyyy hh:mm:ss");
-
     s.write(1, 1, QObject::tr("Отчет о работе Tarnel"));
     s.merge({ 1, 1, 1, 4 }, mergeStyle);
     s.write(3, 1, QObject::tr("Объект"), cellStyle);
@@ -158,57 +159,78 @@ XlsxSheet RoomReport::sheet(const ReportRequest& request, const QVector<RoomSens
     s.write(6, 3, request.start.toString(pattern), cellStyle);
     s.write(7, 2, QObject::tr("по"), cellStyle);
     s.write(7, 3, request.end.toString(pattern), cellStyle);
+}
 
+// The two head rows of a location's table, from row `r`.
+void writeTableHead(XlsxSheet& s, int r)
+{
+    XlsxStyle headCell;
+    headCell.bold = headCell.centred = headCell.thinBorder = true;
+    XlsxStyle headMerge = headCell;
+    headMerge.verticallyCentred = true;
+    auto head = [&](int row, int column, const QString& text, int mergeToRow, int mergeToColumn) {
+        s.write(row, column, text, headCell);
+        if (mergeToRow != row || mergeToColumn != column)
+            s.merge({ row, column, mergeToRow, mergeToColumn }, headMerge);
+    };
+    head(r, 1, QObject::tr("Датчики"), r + 1, 1);
+    head(r, 2, QObject::tr("tср, °С"), r + 1, 2);
+    head(r, 3, QObject::tr("RHср, %"), r + 1, 3);
+    head(r, 4, QObject::tr("max t, °С"), r, 4);
+    head(r + 1, 4, QObject::tr("min t, °С"), r + 1, 4);
+    head(r, 5, QObject::tr("max RH, %"), r, 5);
+    head(r + 1, 5, QObject::tr("min RH, %"), r + 1, 5);
+    head(r, 6, QObject::tr("События"), r, 8);
+    head(r + 1, 6, QObject::tr("Время tmin>tд>tmax"), r + 1, 6);
+    head(r + 1, 7, QObject::tr("Время RHmin>RHд>RHmax"), r + 1, 7);
+    head(r + 1, 8, QObject::tr("Примечания"), r + 1, 8);
+}
+
+// A sensor's two rows, from row `r`: the maxima above the minima, every other figure merged
+// across both.
+void writeSensorRows(XlsxSheet& s, const ReportSensor& sensor, const RoomSensorFigures& f, const QDate& end, int r)
+{
+    XlsxStyle cellStyle;
+    cellStyle.centred = cellStyle.thinBorder = true;
+    XlsxStyle mergeStyle = cellStyle;
+    mergeStyle.verticallyCentred = true;
+    auto pair = [&](int column, const QString& text) {
+        s.write(r, column, text, cellStyle);
+        s.merge({ r, column, r + 1, column }, mergeStyle);
+    };
+    s.write(r, 1, sensor.name);
+    s.merge({ r, 1, r + 1, 1 }, mergeStyle);
+    const bool hasT = f.temperature.count > 0;
+    const bool hasH = f.wetness.count > 0;
+    s.write(r, 4, reportFixed(hasT, f.temperature.max), cellStyle);
+    s.write(r, 5, reportFixed(hasH, f.wetness.max), cellStyle);
+    pair(2, reportFixed(hasT, f.temperature.sum / qMax(1, f.temperature.count)));
+    pair(3, reportFixed(hasH, f.wetness.sum / qMax(1, f.wetness.count)));
+    pair(6, RoomReport::durationText(f.temperatureTime.total()));
+    pair(7, RoomReport::durationText(f.wetnessTime.total()));
+    pair(8, RoomReport::note(f.batteryTime.total(), sensor.datecheck, end));
+    s.write(r + 1, 4, reportFixed(hasT, f.temperature.min), cellStyle);
+    s.write(r + 1, 5, reportFixed(hasH, f.wetness.min), cellStyle);
+}
+
+} // namespace
+
+XlsxSheet RoomReport::sheet(const ReportRequest& request, const QVector<RoomSensorFigures>& figures)
+{
+    XlsxSheet s(QStringLiteral("Sheet1"));
+    writeHead(s, request);
     int r = 9;
     for (int i = 0; i < request.locationRows.size(); ++i) {
         if (!request.locationRows[i].checked)
             continue;
         s.write(r + 1, 1, QObject::tr("Помещение"));
         s.write(r + 1, 2, request.locationRows[i].text);
-        cellStyle.thinBorder = mergeStyle.thinBorder = true;
-        XlsxStyle headCell = cellStyle;
-        XlsxStyle headMerge = mergeStyle;
-        headCell.bold = headMerge.bold = true;
-        auto head = [&](int row, int column, const QString& text, int mergeToRow, int mergeToColumn) {
-            s.write(row, column, text, headCell);
-            if (mergeToRow != row || mergeToColumn != column)
-                s.merge({ row, column, mergeToRow, mergeToColumn }, headMerge);
-        };
-        head(r + 3, 1, QObject::tr("Датчики"), r + 4, 1);
-        head(r + 3, 2, QObject::tr("tср, °С"), r + 4, 2);
-        head(r + 3, 3, QObject::tr("RHср, %"), r + 4, 3);
-        head(r + 3, 4, QObject::tr("max t, °С"), r + 3, 4);
-        head(r + 4, 4, QObject::tr("min t, °С"), r + 4, 4);
-        head(r + 3, 5, QObject::tr("max RH, %"), r + 3, 5);
-        head(r + 4, 5, QObject::tr("min RH, %"), r + 4, 5);
-        head(r + 3, 6, QObject::tr("События"), r + 3, 8);
-        head(r + 4, 6, QObject::tr("Время tmin>tд>tmax"), r + 4, 6);
-        head(r + 4, 7, QObject::tr("Время RHmin>RHд>RHmax"), r + 4, 7);
-        head(r + 4, 8, QObject::tr("Примечания"), r + 4, 8);
+        writeTableHead(s, r + 3);
         r += 5;
-
         for (int si = 0; si < request.sensors.size(); ++si) {
-            const ReportSensor& sensor = request.sensors[si];
-            if (sensor.location != i)
+            if (request.sensors[si].location != i)
                 continue;
-            const RoomSensorFigures f = figures.value(si);
-            auto pair = [&](int column, const QString& text) {
-                s.write(r, column, text, cellStyle);
-                s.merge({ r, column, r + 1, column }, mergeStyle);
-            };
-            s.write(r, 1, sensor.name);
-            s.merge({ r, 1, r + 1, 1 }, mergeStyle);
-            const bool hasT = f.temperature.count > 0;
-            const bool hasH = f.wetness.count > 0;
-            s.write(r, 4, reportFixed(hasT, f.temperature.max), cellStyle);
-            s.write(r, 5, reportFixed(hasH, f.wetness.max), cellStyle);
-            pair(2, reportFixed(hasT, f.temperature.sum / qMax(1, f.temperature.count)));
-            pair(3, reportFixed(hasH, f.wetness.sum / qMax(1, f.wetness.count)));
-            pair(6, durationText(f.temperatureTime.total()));
-            pair(7, durationText(f.wetnessTime.total()));
-            pair(8, note(f.batteryTime.total(), sensor.datecheck, request.end.date()));
-            s.write(r + 1, 4, reportFixed(hasT, f.temperature.min), cellStyle);
-            s.write(r + 1, 5, reportFixed(hasH, f.wetness.min), cellStyle);
+            writeSensorRows(s, request.sensors[si], figures.value(si), request.end.date(), r);
             r += 2;
         }
     }

@@ -23,7 +23,6 @@ public:
 
     // The choice as a run takes it, with the registry and thresholds it reads.
     ReportRequest request() const;
-    bool isRunning() const { return m_thread != nullptr; }
     // The message that closes a run: what was written into `folder`, or why nothing was.
     static QString closingText(const ReportOutcome& outcome, const QString& folder);
 

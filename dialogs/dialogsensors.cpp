@@ -5,11 +5,10 @@
 #include <QTreeWidgetItem>
 
 #include "app/appstate.h"
-#include "hub/mainclass.h"
+#include "dialogs/columnceiling.h"
 #include "dialogs/locationsdelegate.h"
 #include "dialogs/registryeditor.h"
 #include "dialogs/sensorsdelegate.h"
-#include "ui/tablecolumns.h"
 #include "ui_dialogsensors.h"
 
 namespace
@@ -71,11 +70,7 @@ DialogSensors::DialogSensors(QWidget* parent)
         emit signalMainWindowRefresh();
     });
     connect(registryEditor, &RegistryEditor::lookChanged, this, &DialogSensors::signalMainWindowRefresh);
-    connect(registryEditor, &RegistryEditor::sleepIntervalChanged, this, [](Sensor* sensor, int seconds) {
-        // Saves the configuration and tells the gateways.
-        if (gMainClass)
-            gMainClass->slotNewSleepInterval(sensor, seconds);
-    });
+    connect(registryEditor, &RegistryEditor::sleepIntervalChanged, this, &DialogSensors::signalSleepIntervalChanged);
 
     const QRect desktop = QApplication::desktop()->geometry();
     move((desktop.width() - width()) / 2, (desktop.height() - height()) / 2);

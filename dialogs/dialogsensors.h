@@ -6,6 +6,7 @@ class LocationsDelegate;
 class QShowEvent;
 class RegistryEditor;
 class SensorsDelegate;
+struct Sensor;
 
 namespace Ui
 {
@@ -24,6 +25,8 @@ public:
 signals:
     void signalMainWindowRefresh();
     void signalMainWindowRefrSensorList();
+    // A sensor's sleep interval changed: the configuration is saved and the gateways told.
+    void signalSleepIntervalChanged(Sensor* sensor, int seconds);
 
 public slots:
     void slotRefrButtons();

@@ -6,9 +6,8 @@
 #include <QHostInfo>
 #include <QScrollArea>
 
-#include "hub/mainclass.h"
+#include "app/appstate.h"
 #include "dialogs/prompt.h"
-#include "mail/notifications.h"
 #include "ui_dialogsettings.h"
 
 namespace
@@ -102,15 +101,6 @@ void DialogSettings::connectWidgets()
     connect(ui->pushButtonSelectPathExportDBF, &QPushButton::clicked, this, &DialogSettings::slotPushSelectDBFPath);
     connect(
         ui->pushButtonSendTestLetter, &QPushButton::clicked, this, &DialogSettings::slotPushNotificationEmailSettings);
-    // The settings go out as the application object's own signal, whose connection to the
-    // notification thread is queued; the letter request follows them into the same queue.
-    if (gMainClass) {
-        connect(this, &DialogSettings::signalSetNotificationsSettings, gMainClass,
-            &MainClass::signalSetNotificationsSettings);
-        if (gMainClass->notifications)
-            connect(this, &DialogSettings::signalSendTestLetter, gMainClass->notifications,
-                &Notifications::slotSendTestLetter);
-    }
     connect(ui->pushAcceptNotifications, &QPushButton::clicked, this, &DialogSettings::slotPushAcceptClicked);
     connect(ui->pushResetNotifications, &QPushButton::clicked, this, &DialogSettings::slotResetNotifications);
     connect(ui->checkBoxEmailNotifications, &QCheckBox::clicked, this, &DialogSettings::slotNotificationsActiveChanged);

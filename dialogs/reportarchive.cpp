@@ -33,6 +33,155 @@ bool isCompanion(const QString& name, const QStringList& databases)
     return false;
 }
 
+// One build of the archive into the open target: the entries go in one by one, and the first
+// failure or a cancel ends it without touching the target.
+class ArchiveBuild
+{
+public:
+    ArchiveBuild(const QString& target, QSaveFile& file, ZipArchiveWriter& zip, const std::atomic_bool& cancel,
+        ReportArchive::Outcome& out)
+        : m_target(target)
+        , m_targetFolder(QFileInfo(target).absolutePath())
+        , m_file(file)
+        , m_zip(zip)
+        , m_cancel(cancel)
+        , m_out(out)
+    {
+    }
+
+    // Every entry of `folder`; false when the build ended.
+    bool addFolder(const QString& folder, const QStringList& databases);
+    // The central directory written and the target replaced.
+    bool finish();
+
+private:
+    bool addEntry(const QString& path, const QFileInfo& info, const QString& name, const QStringList& databases);
+    bool copyInPieces(QFile& in, const QString& path, const QString& name, const QFileInfo& info);
+    QString explained(const QString& why, int systemError) const;
+    bool failed(const QString& why);
+    bool cancelled();
+
+    const QString m_target;
+    const QString m_targetFolder;
+    QSaveFile& m_file;
+    ZipArchiveWriter& m_zip;
+    const std::atomic_bool& m_cancel;
+    ReportArchive::Outcome& m_out;
+    QByteArray m_buffer { int(kPiece), Qt::Uninitialized };
+    // The copies of the databases, gone with the build.
+    QTemporaryDir m_copies;
+};
+
+bool ArchiveBuild::addFolder(const QString& folder, const QStringList& databases)
+{
+    const QString prefix = QDir(folder).path() + QLatin1Char('/');
+    // Hidden and system entries (sockets, pipes, broken links) are not listed.
+    QDirIterator it(QDir(folder).path(), QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        if (m_cancel)
+            return cancelled();
+        const QString path = it.next();
+        // Only the folder itself is cut from the front; a sub-folder named "data" keeps its name.
+        if (!addEntry(path, it.fileInfo(), path.mid(prefix.size()), databases))
+            return false;
+    }
+    return true;
+}
+
+bool ArchiveBuild::addEntry(
+    const QString& path, const QFileInfo& info, const QString& name, const QStringList& databases)
+{
+    if (info.isDir()) {
+        if (!m_zip.addDirectory(name, info.permissions(), info.lastModified()))
+            return failed(m_zip.errorString());
+        ++m_out.entries;
+        return true;
+    }
+    if (!info.isFile() || isCompanion(name, databases))
+        return true;
+    QString source = path;
+    if (databases.contains(name)) {
+        if (!m_copies.isValid())
+            return failed(QStringLiteral("Cannot make a temporary folder: %1").arg(m_copies.errorString()));
+        source = m_copies.filePath(QString::number(m_out.entries));
+        const QString error = DatabaseSnapshot::copy(path, source);
+        if (!error.isEmpty())
+            return failed(error);
+        if (m_cancel)
+            return cancelled();
+    }
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return true;
+    if (name == kConfigName) {
+        if (!m_zip.addFile(
+                name, ReportArchive::withoutPasswords(in.readAll()), info.permissions(), info.lastModified()))
+            return failed(m_zip.errorString());
+        ++m_out.entries;
+        return true;
+    }
+    return copyInPieces(in, path, name, info);
+}
+
+bool ArchiveBuild::copyInPieces(QFile& in, const QString& path, const QString& name, const QFileInfo& info)
+{
+    if (!m_zip.openFile(name, info.permissions(), info.lastModified(), in.size()))
+        return failed(m_zip.errorString());
+    for (;;) {
+        const qint64 n = in.read(m_buffer.data(), kPiece);
+        if (n < 0)
+            return failed(QStringLiteral("Не удалось прочитать %1: %2").arg(path, in.errorString()));
+        if (n == 0)
+            break;
+        if (!m_zip.write(m_buffer.constData(), n))
+            return failed(m_zip.errorString());
+        if (m_cancel)
+            return cancelled();
+    }
+    if (!m_zip.closeFile())
+        return failed(m_zip.errorString());
+    ++m_out.entries;
+    return true;
+}
+
+bool ArchiveBuild::finish()
+{
+    if (!m_zip.close())
+        return failed(m_zip.errorString());
+    errno = 0;
+    if (!m_file.commit()) {
+        const int systemError = errno;
+        const QString why = QStringLiteral("Не удалось записать %1: %2").arg(m_target, m_file.errorString());
+        m_out.error = explained(why, systemError);
+        return false;
+    }
+    return true;
+}
+
+// A full disk is said as such, with what to do.
+QString ArchiveBuild::explained(const QString& why, int systemError) const
+{
+    const FailureText::Kind kind = FailureText::ofWrite(m_targetFolder, systemError);
+    return kind == FailureText::Other
+        ? why
+        : QStringLiteral("Не удалось записать архив %1:\n%2").arg(m_target, FailureText::file(kind, why));
+}
+
+bool ArchiveBuild::failed(const QString& why)
+{
+    // Asked before the partial archive gives its room back.
+    m_out.error = explained(why, m_zip.systemError());
+    m_file.cancelWriting();
+    return false;
+}
+
+bool ArchiveBuild::cancelled()
+{
+    m_file.cancelWriting();
+    m_out.cancelled = true;
+    return false;
+}
+
 } // namespace
 
 ReportArchive::Outcome ReportArchive::write(
@@ -46,95 +195,8 @@ ReportArchive::Outcome ReportArchive::write(
         return out;
     }
     ZipArchiveWriter zip(&file);
-    const QString targetFolder = QFileInfo(target).absolutePath();
-    // A full disk is said as such, with what to do.
-    auto explained = [&](const QString& why, int systemError) {
-        const FailureText::Kind kind = FailureText::ofWrite(targetFolder, systemError);
-        return kind == FailureText::Other
-            ? why
-            : QStringLiteral("Не удалось записать архив %1:\n%2").arg(target, FailureText::file(kind, why));
-    };
-    // Both end the build without touching the target.
-    auto failed = [&](const QString& why) {
-        // Asked before the partial archive gives its room back.
-        out.error = explained(why, zip.systemError());
-        file.cancelWriting();
-        return out;
-    };
-    auto cancelled = [&] {
-        file.cancelWriting();
-        out.cancelled = true;
-        return out;
-    };
-
-    const QString prefix = QDir(folder).path() + QLatin1Char('/');
-    // Hidden and system entries (sockets, pipes, broken links) are not listed.
-    QDirIterator it(QDir(folder).path(), QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    QByteArray buffer(int(kPiece), Qt::Uninitialized);
-    // The copies of the databases, gone with the build.
-    QTemporaryDir copies;
-    while (it.hasNext()) {
-        if (cancel)
-            return cancelled();
-        const QString path = it.next();
-        const QFileInfo info = it.fileInfo();
-        // Only the folder itself is cut from the front; a sub-folder named "data" keeps its name.
-        const QString name = path.mid(prefix.size());
-        if (info.isDir()) {
-            if (!zip.addDirectory(name, info.permissions(), info.lastModified()))
-                return failed(zip.errorString());
-            ++out.entries;
-            continue;
-        }
-        if (!info.isFile() || isCompanion(name, databases))
-            continue;
-        QString source = path;
-        if (databases.contains(name)) {
-            if (!copies.isValid())
-                return failed(QStringLiteral("Cannot make a temporary folder: %1").arg(copies.errorString()));
-            source = copies.filePath(QString::number(out.entries));
-            const QString error = DatabaseSnapshot::copy(path, source);
-            if (!error.isEmpty())
-                return failed(error);
-            if (cancel)
-                return cancelled();
-        }
-        QFile in(source);
-        if (!in.open(QIODevice::ReadOnly))
-            continue;
-        if (name == kConfigName) {
-            if (!zip.addFile(name, withoutPasswords(in.readAll()), info.permissions(), info.lastModified()))
-                return failed(zip.errorString());
-            ++out.entries;
-            continue;
-        }
-        if (!zip.openFile(name, info.permissions(), info.lastModified(), in.size()))
-            return failed(zip.errorString());
-        for (;;) {
-            const qint64 n = in.read(buffer.data(), kPiece);
-            if (n < 0)
-                return failed(QStringLiteral("Не удалось прочитать %1: %2").arg(path, in.errorString()));
-            if (n == 0)
-                break;
-            if (!zip.write(buffer.constData(), n))
-                return failed(zip.errorString());
-            if (cancel)
-                return cancelled();
-        }
-        if (!zip.closeFile())
-            return failed(zip.errorString());
-        ++out.entries;
-    }
-    if (!zip.close())
-        return failed(zip.errorString());
-    errno = 0;
-    if (!file.commit()) {
-        const int systemError = errno;
-        const QString why = QStringLiteral("Не удалось записать %1: %2").arg(target, file.errorString());
-        out.error = explained(why, systemError);
-        return out;
-    }
-    out.ok = true;
+    ArchiveBuild build(target, file, zip, cancel, out);
+    out.ok = build.addFolder(folder, databases) && build.finish();
     return out;
 }
 

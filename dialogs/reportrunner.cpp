@@ -145,107 +145,171 @@ void ReportRunner::placeStaged(ReportOutcome* outcome)
     advance(m_work);
 }
 
-bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outcome)
-{
-    const ReportRequest& r = m_request;
-    const QVector<int> roomSensors = r.rooms ? RoomReport::sensorsToFigure(r) : QVector<int>();
-    const QVector<int> dailySensors = r.daily ? DailyReport::chosenSensors(r) : QVector<int>();
-    const QVector<DayWindow> windows = r.daily ? DailyReport::windows(r) : QVector<DayWindow>();
-
-    // Both reports take their figures from one read along the time over the span of both, for
-    // the sensors either of them needs.
+// The one read behind the room and daily reports: which sensors it reads over which span, and
+// what it found.
+struct ReportRunner::Pass {
+    QVector<int> roomSensors;
+    QVector<int> dailySensors;
+    QVector<DayWindow> windows;
+    // The sensors read; for each, its index in the request when the room report lists it and
+    // its place among the daily sensors when the daily report does (-1 where not).
     QStringList keys;
     QVector<int> roomSlot;
     QVector<int> dailySlot;
-    for (int i = 0; i < r.sensors.size(); ++i) {
-        const int daily = windows.isEmpty() ? -1 : dailySensors.indexOf(i);
-        if (!roomSensors.contains(i) && daily < 0)
-            continue;
-        keys << r.sensors[i].EUI64;
-        roomSlot << (roomSensors.contains(i) ? i : -1);
-        dailySlot << daily;
-    }
+    // The period, and the span read: the period and the daily windows together.
+    qint64 start = 0;
+    qint64 end = 0;
     qint64 low = std::numeric_limits<qint64>::max();
     qint64 high = std::numeric_limits<qint64>::min();
-    // Each bound converts a local time, which may read the zone file: once, not for every row.
-    const qint64 start = r.startBound();
-    const qint64 end = r.endBound();
-    if (!roomSensors.isEmpty() && start <= end) {
-        low = start;
-        high = end;
-    }
-    if (!windows.isEmpty() && !dailySensors.isEmpty()) {
-        low = qMin(low, windows.first().low);
-        high = qMax(high, windows.last().high);
-    }
+    int readers = 1;
+    // Work units of the read.
+    qint64 units = 0;
+    // What it found: figures by sensor index, averages by place among the daily sensors.
+    QVector<RoomSensorFigures> figures;
+    QVector<QVector<DayAverage>> averages;
+    bool read = true;
+    QString error;
 
-    // The period is cut into a few slices read at once, each on a connection of its own; every
-    // slice gathers figures of its own, and they are joined in time order afterwards. The first
-    // reader's progress along its slice stands for all of them.
-    struct Share {
-        QVector<RoomSensorFigures> figures;
-        QVector<QVector<DayAverage>> days;
-        QString error;
-        bool read = true;
-    };
-    const bool anything = !keys.isEmpty() && low <= high;
-    const int readers = anything ? qBound(1, QThread::idealThreadCount(), kMaxReaders) : 1;
-    std::vector<Share> shares(static_cast<size_t>(readers));
+    bool anything() const { return !keys.isEmpty() && low <= high; }
     // Without the room report only the daily windows need reading.
-    const bool windowsOnly = roomSensors.isEmpty();
-    qint64 passRows = 0;
-    for (int p = 0; anything && p < keys.size(); ++p)
-        passRows += qMax<qint64>(0, source.count(keys.at(p), low, high));
-    if (windowsOnly)
-        passRows = passRows * 2 * DailyReport::kHalfWindow / 86400;
-    const qint64 passUnits = passRows * kPassRow;
-    setWork(passUnits + (int(r.rooms) + int(r.daily)) * kSmallWorkbook + m_dataRows * (kDataRow + kDataSaveRow));
-    qint64 passShown = 0;
-    auto readSlice = [&](int reader) {
-        Share& mine = shares[size_t(reader)];
-        mine.figures.fill(RoomSensorFigures(r.globalThresholds), keys.size());
-        mine.days.resize(keys.size());
-        for (int p = 0; p < keys.size(); ++p) {
-            if (dailySlot.at(p) >= 0)
-                mine.days[p].resize(windows.size());
-        }
-        if (!anything)
-            return;
-        const qint64 span = high - low + 1;
-        const qint64 from = low + span * reader / readers;
-        const qint64 to = low + span * (reader + 1) / readers - 1;
-        qint64 rows = 0;
-        auto sink = [&](int p, qint64 time, const QVariant& t, const QVariant& h, const QVariant& b) {
-            if (roomSlot.at(p) >= 0 && time >= start && time <= end)
-                mine.figures[p].add(time, t, h, b);
-            if (dailySlot.at(p) >= 0) {
-                const int day = DailyReport::windowOf(windows, time);
-                if (day >= 0)
-                    mine.days[p][day].add(t, h);
-            }
-            if (reader == 0 && (++rows & 0xFFF) == 0) {
-                const auto done = qint64(double(passUnits) * double(time - from) / double(qMax<qint64>(1, to - from)));
-                if (done > passShown) {
-                    advance(done - passShown);
-                    passShown = done;
-                }
-            }
-            return !m_cancel;
-        };
-        ReportSource own;
-        mine.read = own.open(&mine.error)
-            && own.measurements(keys, from, to, sink, &mine.error, windows.isEmpty() ? 0 : windows.first().low,
-                windowsOnly ? 86400 : 0, windowsOnly ? 2 * DailyReport::kHalfWindow : 0);
-    };
+    bool windowsOnly() const { return roomSensors.isEmpty(); }
+};
+
+// What one reader gathered along its slice of the span.
+struct ReportRunner::Share {
+    QVector<RoomSensorFigures> figures;
+    QVector<QVector<DayAverage>> days;
+    QString error;
+    bool read = true;
+};
+
+bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outcome)
+{
+    Pass pass = planPass();
+    countPass(source, pass);
+    if (!readPass(pass)) {
+        outcome->cancelled = true;
+        return false;
+    }
+    const auto rooms = [&] { return RoomReport::sheet(m_request, pass.figures); };
+    const auto daily = [&] { return DailyReport::sheet(m_request, pass.averages); };
+    if (m_request.rooms && !stageSmall(roomsFile(), pass, rooms, outcome))
+        return false;
+    return !m_request.daily || stageSmall(dailyFile(), pass, daily, outcome);
+}
+
+// Both reports take their figures from one read along the time over the span of both, for the
+// sensors either of them needs.
+ReportRunner::Pass ReportRunner::planPass() const
+{
+    const ReportRequest& r = m_request;
+    Pass pass;
+    pass.roomSensors = r.rooms ? RoomReport::sensorsToFigure(r) : QVector<int>();
+    pass.dailySensors = r.daily ? DailyReport::chosenSensors(r) : QVector<int>();
+    pass.windows = r.daily ? DailyReport::windows(r) : QVector<DayWindow>();
+    for (int i = 0; i < r.sensors.size(); ++i) {
+        const int daily = pass.windows.isEmpty() ? -1 : pass.dailySensors.indexOf(i);
+        if (!pass.roomSensors.contains(i) && daily < 0)
+            continue;
+        pass.keys << r.sensors[i].EUI64;
+        pass.roomSlot << (pass.roomSensors.contains(i) ? i : -1);
+        pass.dailySlot << daily;
+    }
+    // Each bound converts a local time, which may read the zone file: once, not for every row.
+    pass.start = r.startBound();
+    pass.end = r.endBound();
+    if (!pass.roomSensors.isEmpty() && pass.start <= pass.end) {
+        pass.low = pass.start;
+        pass.high = pass.end;
+    }
+    if (!pass.windows.isEmpty() && !pass.dailySensors.isEmpty()) {
+        pass.low = qMin(pass.low, pass.windows.first().low);
+        pass.high = qMax(pass.high, pass.windows.last().high);
+    }
+    pass.readers = pass.anything() ? qBound(1, QThread::idealThreadCount(), kMaxReaders) : 1;
+    return pass;
+}
+
+// The read's rows, counted before anything is read, weigh in the run's work.
+void ReportRunner::countPass(ReportSource& source, Pass& pass)
+{
+    qint64 rows = 0;
+    for (int p = 0; pass.anything() && p < pass.keys.size(); ++p)
+        rows += qMax<qint64>(0, source.count(pass.keys.at(p), pass.low, pass.high));
+    if (pass.windowsOnly())
+        rows = rows * 2 * DailyReport::kHalfWindow / 86400;
+    pass.units = rows * kPassRow;
+    setWork(pass.units + (int(m_request.rooms) + int(m_request.daily)) * kSmallWorkbook
+        + m_dataRows * (kDataRow + kDataSaveRow));
+}
+
+// The span is cut into a few slices read at once, each on a connection of its own; every slice
+// gathers figures of its own, and they are joined in time order afterwards. False when the run
+// was cancelled meanwhile.
+bool ReportRunner::readPass(Pass& pass)
+{
+    std::vector<Share> shares(static_cast<size_t>(pass.readers));
+    qint64 shown = 0;
     std::vector<std::thread> threads;
-    for (int reader = 1; reader < readers; ++reader)
-        threads.emplace_back(readSlice, reader);
-    readSlice(0);
+    for (int reader = 1; reader < pass.readers; ++reader)
+        threads.emplace_back([&, reader] { readSlice(pass, reader, shares[size_t(reader)], nullptr); });
+    readSlice(pass, 0, shares.front(), &shown);
     for (std::thread& thread : threads)
         thread.join();
+    joinShares(shares, pass);
+    if (m_cancel)
+        return false;
+    advance(pass.units - shown);
+    return true;
+}
+
+// One reader's slice. The first reader's progress along its slice (`shown`, given to it alone)
+// stands for all of them.
+void ReportRunner::readSlice(const Pass& pass, int reader, Share& mine, qint64* shown)
+{
+    mine.figures.fill(RoomSensorFigures(m_request.globalThresholds), pass.keys.size());
+    mine.days.resize(pass.keys.size());
+    for (int p = 0; p < pass.keys.size(); ++p) {
+        if (pass.dailySlot.at(p) >= 0)
+            mine.days[p].resize(pass.windows.size());
+    }
+    if (!pass.anything())
+        return;
+    const qint64 span = pass.high - pass.low + 1;
+    const qint64 from = pass.low + span * reader / pass.readers;
+    const qint64 to = pass.low + span * (reader + 1) / pass.readers - 1;
+    qint64 rows = 0;
+    auto sink = [&](int p, qint64 time, const QVariant& t, const QVariant& h, const QVariant& b) {
+        if (pass.roomSlot.at(p) >= 0 && time >= pass.start && time <= pass.end)
+            mine.figures[p].add(time, t, h, b);
+        if (pass.dailySlot.at(p) >= 0) {
+            const int day = DailyReport::windowOf(pass.windows, time);
+            if (day >= 0)
+                mine.days[p][day].add(t, h);
+        }
+        if (shown && (++rows & 0xFFF) == 0) {
+            const auto done = qint64(double(pass.units) * double(time - from) / double(qMax<qint64>(1, to - from)));
+            if (done > *shown) {
+                advance(done - *shown);
+                *shown = done;
+            }
+        }
+        return !m_cancel;
+    };
+    const bool windowsOnly = pass.windowsOnly();
+    ReportSource own;
+    mine.read = own.open(&mine.error)
+        && own.measurements(pass.keys, from, to, sink, &mine.error,
+            pass.windows.isEmpty() ? 0 : pass.windows.first().low, windowsOnly ? 86400 : 0,
+            windowsOnly ? 2 * DailyReport::kHalfWindow : 0);
+}
+
+// Joins the slices in time order and hands each sensor's figures to the report that lists it.
+void ReportRunner::joinShares(std::vector<Share>& shares, Pass& pass) const
+{
     Share& all = shares.front();
     for (size_t k = 1; k < shares.size(); ++k) {
-        for (int p = 0; p < keys.size(); ++p) {
+        for (int p = 0; p < pass.keys.size(); ++p) {
             all.figures[p].append(shares[k].figures[p]);
             for (int j = 0; j < all.days[p].size(); ++j)
                 all.days[p][j].append(shares[k].days[p][j]);
@@ -255,37 +319,32 @@ bool ReportRunner::writeRoomsAndDaily(ReportSource& source, ReportOutcome* outco
             all.error = shares[k].error;
         }
     }
-    const bool read = all.read;
-    const QString error = all.error;
-    QVector<RoomSensorFigures> figures(r.sensors.size());
-    QVector<QVector<DayAverage>> averages(dailySensors.size());
-    for (int p = 0; p < keys.size(); ++p) {
-        if (roomSlot.at(p) >= 0)
-            figures[roomSlot.at(p)] = all.figures[p];
-        if (dailySlot.at(p) >= 0)
-            averages[dailySlot.at(p)] = all.days[p];
+    pass.read = all.read;
+    pass.error = all.error;
+    pass.figures = QVector<RoomSensorFigures>(m_request.sensors.size());
+    pass.averages = QVector<QVector<DayAverage>>(pass.dailySensors.size());
+    for (int p = 0; p < pass.keys.size(); ++p) {
+        if (pass.roomSlot.at(p) >= 0)
+            pass.figures[pass.roomSlot.at(p)] = all.figures[p];
+        if (pass.dailySlot.at(p) >= 0)
+            pass.averages[pass.dailySlot.at(p)] = all.days[p];
     }
-    if (m_cancel) {
-        outcome->cancelled = true;
+}
+
+// A workbook whose figures could not be read is not written.
+bool ReportRunner::stageSmall(
+    const QString& file, const Pass& pass, const std::function<XlsxSheet()>& sheet, ReportOutcome* outcome)
+{
+    XlsxDocument document(QDir(m_folder).filePath(file));
+    if (!pass.read) {
+        outcome->failures.append({ document.fileName(), pass.error });
         return false;
     }
-    advance(passUnits - passShown);
-    // A workbook whose figures could not be read is not written.
-    auto finish = [&](const QString& file, const std::function<XlsxSheet()>& sheet) {
-        XlsxDocument document(QDir(m_folder).filePath(file));
-        if (!read) {
-            outcome->failures.append({ document.fileName(), error });
-            return false;
-        }
-        document.addSheet(sheet());
-        if (!stage(document, outcome))
-            return false;
-        advance(kSmallWorkbook);
-        return true;
-    };
-    if (r.rooms && !finish(roomsFile(), [&] { return RoomReport::sheet(r, figures); }))
+    document.addSheet(sheet());
+    if (!stage(document, outcome))
         return false;
-    return !r.daily || finish(dailyFile(), [&] { return DailyReport::sheet(r, averages); });
+    advance(kSmallWorkbook);
+    return true;
 }
 
 bool ReportRunner::writeMeasureData(std::unique_ptr<ReportSource>& source, ReportOutcome* outcome)

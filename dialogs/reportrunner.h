@@ -7,7 +7,9 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "core/reportrequest.h"
 #include "storage/xlsxdocument.h"
@@ -82,6 +84,16 @@ private:
 
     ReportOutcome writeAll();
     bool writeRoomsAndDaily(class ReportSource& source, ReportOutcome* outcome);
+    // The room and daily reports' read, step by step (see the .cpp).
+    struct Pass;
+    struct Share;
+    Pass planPass() const;
+    void countPass(class ReportSource& source, Pass& pass);
+    bool readPass(Pass& pass);
+    void readSlice(const Pass& pass, int reader, Share& mine, qint64* shown);
+    void joinShares(std::vector<Share>& shares, Pass& pass) const;
+    bool stageSmall(
+        const QString& file, const Pass& pass, const std::function<XlsxSheet()>& sheet, ReportOutcome* outcome);
     bool writeMeasureData(std::unique_ptr<class ReportSource>& source, ReportOutcome* outcome);
     // Writes the workbook under its temporary name; false ends the run.
     bool stage(class XlsxDocument& document, ReportOutcome* outcome);

@@ -9,6 +9,8 @@
 #include "hub/closesignals.h"
 #include "app/configfile.h"
 #include "app/processlocale.h"
+#include "dialogs/dialogsensors.h"
+#include "dialogs/dialogsettings.h"
 #include "dialogs/prompt.h"
 #include "links/modemmodule.h"
 #include "links/networkmodule.h"
@@ -17,6 +19,7 @@
 #include "storage/databasewriter.h"
 #include "storage/dbfexport.h"
 #include "storage/sqlbasemodule.h"
+#include "ui/dialoginfo.h"
 #include "ui/interfacemodule.h"
 
 MainClass* gMainClass = nullptr;
@@ -82,6 +85,7 @@ MainClass::MainClass(int& argc, char** argv)
     connectNetworkModule();
 
     showInitText(tr("Инициалищация базы данных"));
+    followDatabase(*sqlBaseModule);
     sqlBaseModule->init(DBType, Hostname, Username, Password, Database, Port);
     if (closing)
         return;
@@ -91,6 +95,7 @@ MainClass::MainClass(int& argc, char** argv)
     emit signalSetDatabaseExportDBF(DBType, Hostname, Username, Password, Database, Port);
 
     showInitText(tr("Инициализация модема"));
+    modemModule->setPortName(PortName);
     modemModule->start();
     dbfExport->start();
     notifications->start();
@@ -142,8 +147,12 @@ void MainClass::connectModules()
         &InterfaceModule::slotSetInitInfoString);
     wire(this, &MainClass::signalStopSQLBaseModule, sqlBaseModule, &SQLBaseModule::slotStopModule);
     wire(sqlBaseModule, &SQLBaseModule::signalSetStatusText, interfaceModule, &InterfaceModule::slotSetStatusText);
+    wire(sqlBaseModule, &SQLBaseModule::signalStartFailed, this, &MainClass::slotDatabaseStartFailed);
+    wire(sqlBaseModule, &SQLBaseModule::signalWarning, this, &MainClass::slotDatabaseWarning);
+    // Direct, in this thread: a reading joins the writer's queue behind the registry writes the
+    // intake queued for it.
+    wire(this, &MainClass::signalSensorDataReceived, sqlBaseModule, &SQLBaseModule::slotSensorDataReceived);
     wire(modemModule, &ModemModule::signalCloseApplication, this, &MainClass::slotCloseApplication);
-    wire(modemModule, &ModemModule::signalCloseWithMessage, this, &MainClass::slotCloseWithMessage);
     wire(this, &MainClass::signalStopModemModule, modemModule, &ModemModule::slotStopModule);
     wire(modemModule, &ModemModule::signalEndInitialization, this, &MainClass::slotModemModuleStopInitialization);
     wire(modemModule, &ModemModule::signalSetInitInfoString, interfaceModule, &InterfaceModule::slotSetInitInfoString);
@@ -176,6 +185,22 @@ void MainClass::connectNetworkModule()
     wire(networkModule, &NetworkModule::signalInterfNetworkMess, interfaceModule, &InterfaceModule::slotNetworkMessage);
     wire(this, &MainClass::signalNetworkSleepSend, networkModule, &NetworkModule::slotSlepSend);
     wire(this, &MainClass::signalNetworkSleepSend2, networkModule, &NetworkModule::slotSlepSend2);
+}
+
+void MainClass::connectDialogs()
+{
+    // The dialogs are made with the main window, once.
+    if (dialogsConnected || !interfaceModule->dialogSettings)
+        return;
+    dialogsConnected = true;
+    DialogSettings* settings = interfaceModule->dialogSettings;
+    // The settings go out as this object's own signal, whose connection to the notification
+    // thread is queued; the letter request follows them into the same queue.
+    wire(settings, &DialogSettings::signalSetNotificationsSettings, this, &MainClass::signalSetNotificationsSettings);
+    wire(settings, &DialogSettings::signalSendTestLetter, notifications, &Notifications::slotSendTestLetter);
+    wire(interfaceModule->dialogSensors, &DialogSensors::signalSleepIntervalChanged, this,
+        &MainClass::slotNewSleepInterval);
+    interfaceModule->dialogInfo->setNetwork(networkModule);
 }
 
 void MainClass::connectWriter()
@@ -262,10 +287,14 @@ void MainClass::shutDown()
     exit(exitCode);
 }
 
-void MainClass::slotCloseWithMessage(int code, QString text)
+void MainClass::slotDatabaseStartFailed(QString text)
 {
-    prompt()->critical(tr("Ошибка!"), text);
-    slotCloseApplication(code);
+    prompt()->critical(tr("Ошибка"), text);
+}
+
+void MainClass::slotDatabaseWarning(QString text)
+{
+    prompt()->warning(tr("Внимание!"), text);
 }
 
 void MainClass::slotModemModuleStopInitialization(QString text)
@@ -275,6 +304,7 @@ void MainClass::slotModemModuleStopInitialization(QString text)
     if (closing)
         return;
     interfaceModule->slotStopInitializing();
+    connectDialogs();
     if (networkModule && !networkModule->listenFailure().isEmpty()) {
         networkModule->announceListenFailure();
         emit signalSetStatusTest(networkModule->listenFailure());
@@ -299,12 +329,6 @@ void MainClass::slotModemCastReceived(QString kind, QString eui64, QByteArray pa
 void MainClass::slotNetworkCastReceived(ZigBeeClient* client, QString eui64, QByteArray payload)
 {
     intake.networkCast(client, eui64, payload);
-}
-
-void MainClass::checkNotifications(
-    int index, double value, int kind, const QString& eui64, const QString& name, const QString& locationName)
-{
-    intake.checkNotifications(index, value, kind, eui64, name, locationName);
 }
 
 void MainClass::sendModemReply(const QByteArray& frame)
@@ -334,9 +358,7 @@ void MainClass::registryChanged()
 
 void MainClass::storeMeasurement(const PendingMeasurement& measurement)
 {
-    emit signalSensorDataReceived(measurement.eui64, measurement.data);
-    if (databaseWriter)
-        databaseWriter->enqueue(measurement);
+    emit signalSensorDataReceived(measurement);
 }
 
 void MainClass::raiseNotification(const NotificationsMessage& message)

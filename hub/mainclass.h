@@ -38,10 +38,6 @@ public:
     DbfExport* dbfExport = nullptr;
     Notifications* notifications = nullptr;
 
-    // One notification message per threshold that the value crosses.
-    void checkNotifications(
-        int index, double value, int kind, const QString& eui64, const QString& name, const QString& locationName);
-
     // Outcome of every connection the constructor made, in order.
     QVector<bool> connectionResults;
 
@@ -52,7 +48,8 @@ signals:
     void signalStopDbfExportModule();
     void signalStopNotificationModule();
     void signalModemSendData(QByteArray data);
-    void signalSensorDataReceived(QString eui64, SensorData data);
+    // A measurement to store, in the order taken; the database module queues it on its writer.
+    void signalSensorDataReceived(const PendingMeasurement& measurement);
     void signalSetStatusTest(QString text);
     void signalNewSensor();
     // A gateway's room joined the registry at its end.
@@ -71,7 +68,6 @@ signals:
 
 public slots:
     void slotCloseApplication(int code);
-    void slotCloseWithMessage(int code, QString text);
     void slotModemCastReceived(QString kind, QString eui64, QByteArray payload);
     void slotNetworkCastReceived(ZigBeeClient* client, QString eui64, QByteArray payload);
     void slotNewSleepInterval(Sensor* sensor, int interval);
@@ -81,6 +77,9 @@ public slots:
     void slotNetworkStatReceived(ZigBeeClient* client);
     void slotNetworkDisconnected(ZigBeeClient* client);
     void slotModemModuleStopInitialization(QString text);
+    // The database module's boxes: the database that could not be opened, and its warnings.
+    void slotDatabaseStartFailed(QString text);
+    void slotDatabaseWarning(QString text);
 
 public:
     // Counts the event deliveries under way, for the close gate.
@@ -108,12 +107,14 @@ private:
     void connectModules();
     void connectNetworkModule();
     void connectWriter();
+    void connectDialogs();
     template <typename Sender, typename Signal, typename Receiver, typename Slot>
     void wire(Sender* sender, Signal signal, Receiver* receiver, Slot slot);
 
     // Set by the first close request: start-up stops at its next step, and the shutdown
     // sequence runs only once.
     bool closing = false;
+    bool dialogsConnected = false;
     CloseGate* closeGate = nullptr;
     SensorIntake intake;
     GatewayBinding binding { *this };

@@ -7,7 +7,6 @@
 
 #include <chrono>
 
-#include "app/appstate.h"
 #include "links/serialportlock.h"
 
 ModemModule* gModemModule = nullptr;
@@ -63,7 +62,6 @@ void ModemModule::run()
         panInfo.pan = false;
     }
 
-    portName = gAppState ? gAppState->PortName : QString();
     port = new QSerialPort(portName);
     port->setBaudRate(QSerialPort::Baud19200);
     port->setDataBits(QSerialPort::Data8);

@@ -35,15 +35,15 @@ public:
     // The module's thread is the only writer; any other thread reads through this copy.
     ModemState state() const;
 
-    // Seams for tests: both must be set before start().
+    // The serial port the module opens; set before start().
+    void setPortName(const QString& name) { portName = name; }
+    // Seam for tests: set before start().
     void setWatchdogInterval(int ms) { watchdogInterval = ms; }
-    void setClock(std::function<qint64()> monotonicMs) { clock = std::move(monotonicMs); }
 
 signals:
     void signalSetInitInfoString(QString text);
     void signalSetStatusText(QString text);
     void signalCloseApplication(int code);
-    void signalCloseWithMessage(int code, QString text);
     void signalEndInitialization(QString text);
     void signalDataReaded(QByteArray data);
     void signalCastReceived(QString kind, QString eui64, QByteArray payload);

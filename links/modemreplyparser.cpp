@@ -100,6 +100,80 @@ ModemNode node(const QString& id, const QString& eui64, const QString& parent, c
     return n;
 }
 
+// The rule whose reply `text` starts with, its match in `m`; RuleCount when none matches, and
+// then `couldComplete` tells whether more text could still complete one.
+int matchingRule(const QString& text, QRegularExpressionMatch* m, bool* couldComplete)
+{
+    const auto match = [&text](int rule) {
+        return rules()[rule].match(
+            text, 0, QRegularExpression::PartialPreferCompleteMatch, QRegularExpression::AnchoredMatchOption);
+    };
+    // Once the modem runs, nearly every reply is a sensor's message, and no other rule can match
+    // text that starts as one: its rule is tried first, and the others only when it fails.
+    if (startsAsCast(text)) {
+        *m = match(RuleCast);
+        if (m->hasMatch())
+            return RuleCast;
+    }
+    for (int rule = 0; rule < RuleCount; ++rule) {
+        *m = match(rule);
+        if (m->hasMatch())
+            return rule;
+        *couldComplete = *couldComplete || m->hasPartialMatch();
+    }
+    return RuleCount;
+}
+
+// The reply of a rule whose text holds all of it (the echo and the sensor message go on by length).
+ModemReply textReply(int rule, const QRegularExpressionMatch& m)
+{
+    ModemReply r;
+    switch (rule) {
+    case RuleIdentity:
+        r.type = ModemReply::Identity;
+        r.info.model = m.captured(2);
+        r.info.revision = m.captured(3);
+        r.info.EUI64 = m.captured(4);
+        break;
+    case RulePower:
+        r.type = ModemReply::PowerAccepted;
+        break;
+    case RuleNoPan:
+        r.type = ModemReply::NoNetwork;
+        break;
+    case RuleJoined:
+        r.type = ModemReply::NetworkCreated;
+        break;
+    case RulePanInfo:
+        r.type = ModemReply::NetworkInfo;
+        r.pan.pan = true;
+        r.pan.deviceType = m.captured(1);
+        r.pan.channel = m.captured(2).toInt();
+        r.pan.power = m.captured(3).toInt();
+        r.pan.panId = m.captured(4);
+        r.pan.extendedPanId = m.captured(5);
+        break;
+    case RuleS0E:
+        r.type = ModemReply::S0EAccepted;
+        break;
+    case RuleS10:
+        r.type = ModemReply::S10Accepted;
+        break;
+    case RuleDeviceList:
+        r.type = ModemReply::DeviceListAccepted;
+        break;
+    case RuleNewNode:
+        r.type = ModemReply::NewNode;
+        r.node = node(m.captured(1), m.captured(2), m.captured(3), m.captured(4));
+        break;
+    case RuleAnnounce:
+        r.type = ModemReply::NodeAnnounced;
+        r.node = node(m.captured(3), m.captured(2), QStringLiteral("0000"), m.captured(1));
+        break;
+    }
+    return r;
+}
+
 } // namespace
 
 QVector<ModemReply> ModemReplyParser::feed(const QByteArray& chunk, qint64 nowMs, bool initialized)
@@ -189,104 +263,51 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
 {
     const int window = lineWindow();
     const QString text = QString::fromLatin1(byteBuffer.constData() + head, window);
-
-    const auto match = [&text](int rule) {
-        return rules()[rule].match(
-            text, 0, QRegularExpression::PartialPreferCompleteMatch, QRegularExpression::AnchoredMatchOption);
-    };
     bool couldComplete = false;
     QRegularExpressionMatch m;
-    // Once the modem runs, nearly every reply is a sensor's message, and no other rule can match
-    // text that starts as one: its rule is tried first, and the others only when it fails.
-    int rule = RuleCast;
-    if (startsAsCast(text))
-        m = match(RuleCast);
-    if (!m.hasMatch()) {
-        for (rule = 0; rule < RuleCount; ++rule) {
-            m = match(rule);
-            if (m.hasMatch())
-                break;
-            couldComplete = couldComplete || m.hasPartialMatch();
-        }
-    }
+    const int rule = matchingRule(text, &m, &couldComplete);
     if (rule == RuleCount) {
         // A prefix of some reply is worth waiting for only if nothing hides the rest of it.
         if (couldComplete && window == buffered() && buffered() < maxBuffered)
             return waitForText(text);
         return dropNoise();
     }
-
-    ModemReply r;
-    switch (rule) {
-    case RuleIdentity:
-        r.type = ModemReply::Identity;
-        r.info.model = m.captured(2);
-        r.info.revision = m.captured(3);
-        r.info.EUI64 = m.captured(4);
-        break;
-    case RulePower:
-        r.type = ModemReply::PowerAccepted;
-        break;
-    case RuleNoPan:
-        r.type = ModemReply::NoNetwork;
-        break;
-    case RuleJoined:
-        r.type = ModemReply::NetworkCreated;
-        break;
-    case RulePanInfo:
-        r.type = ModemReply::NetworkInfo;
-        r.pan.pan = true;
-        r.pan.deviceType = m.captured(1);
-        r.pan.channel = m.captured(2).toInt();
-        r.pan.power = m.captured(3).toInt();
-        r.pan.panId = m.captured(4);
-        r.pan.extendedPanId = m.captured(5);
-        break;
-    case RuleS0E:
-        r.type = ModemReply::S0EAccepted;
-        break;
-    case RuleS10:
-        r.type = ModemReply::S10Accepted;
-        break;
-    case RuleDeviceList:
-        r.type = ModemReply::DeviceListAccepted;
-        break;
-    case RuleNewNode:
-        r.type = ModemReply::NewNode;
-        r.node = node(m.captured(1), m.captured(2), m.captured(3), m.captured(4));
-        break;
-    case RuleAnnounce:
-        r.type = ModemReply::NodeAnnounced;
-        r.node = node(m.captured(3), m.captured(2), QStringLiteral("0000"), m.captured(1));
-        break;
-    case RuleEcho: {
-        // Our own reply to a sensor comes back as a 30-byte command head, the data and six
-        // more bytes; the data may hold anything, so the whole echo is skipped by count.
-        const qint64 echo = hexLength(m.captured(1)) + 36;
-        if (buffered() < echo)
-            return echo > maxBuffered ? dropNoise() : waitForBytes(echo);
-        removeFront(int(echo));
-        return Step::Consumed;
-    }
-    case RuleCast: {
-        // The payload is binary and announced by length; at least one byte must follow it so
-        // that a length cut short by the line is never taken for a whole message.
-        const qint64 length = hexLength(m.captured(3));
-        const qint64 matched = m.capturedLength(0);
-        if (matched + length >= buffered())
-            return matched + length + 1 > maxBuffered ? dropNoise() : waitForBytes(matched + length + 1);
-        // A sender that is no EUI64 (a corrupted line) would register a sensor no database
-        // row can hold: the message goes, payload and all, and is told as such.
-        r.type = isEui64(m.captured(2).toLatin1()) ? ModemReply::Cast : ModemReply::BadSender;
-        r.castKind = m.captured(1);
-        r.sender = m.captured(2);
-        r.payload = byteBuffer.mid(head + int(matched), int(length));
-        removeFront(int(matched + length));
-        out.append(r);
-        return Step::Consumed;
-    }
-    }
+    if (rule == RuleEcho)
+        return skipEcho(m);
+    if (rule == RuleCast)
+        return readCast(m, out);
     removeFront(m.capturedLength(0));
+    out.append(textReply(rule, m));
+    return Step::Consumed;
+}
+
+// Our own reply to a sensor comes back as a 30-byte command head, the data and six more bytes;
+// the data may hold anything, so the whole echo is skipped by count.
+ModemReplyParser::Step ModemReplyParser::skipEcho(const QRegularExpressionMatch& m)
+{
+    const qint64 echo = hexLength(m.captured(1)) + 36;
+    if (buffered() < echo)
+        return echo > maxBuffered ? dropNoise() : waitForBytes(echo);
+    removeFront(int(echo));
+    return Step::Consumed;
+}
+
+// The payload is binary and announced by length; at least one byte must follow it so that a
+// length cut short by the line is never taken for a whole message.
+ModemReplyParser::Step ModemReplyParser::readCast(const QRegularExpressionMatch& m, QVector<ModemReply>& out)
+{
+    const qint64 length = hexLength(m.captured(3));
+    const qint64 matched = m.capturedLength(0);
+    if (matched + length >= buffered())
+        return matched + length + 1 > maxBuffered ? dropNoise() : waitForBytes(matched + length + 1);
+    // A sender that is no EUI64 (a corrupted line) would register a sensor no database row can
+    // hold: the message goes, payload and all, and is told as such.
+    ModemReply r;
+    r.type = isEui64(m.captured(2).toLatin1()) ? ModemReply::Cast : ModemReply::BadSender;
+    r.castKind = m.captured(1);
+    r.sender = m.captured(2);
+    r.payload = byteBuffer.mid(head + int(matched), int(length));
+    removeFront(int(matched + length));
     out.append(r);
     return Step::Consumed;
 }

@@ -6,6 +6,8 @@
 
 #include "links/modemrecords.h"
 
+class QRegularExpressionMatch;
+
 // One thing the modem told us, in the order it arrived on the line.
 struct ModemReply {
     enum Type {
@@ -58,6 +60,8 @@ private:
     enum class Step { Consumed, Wait };
 
     Step parseOne(QVector<ModemReply>& out);
+    Step skipEcho(const QRegularExpressionMatch& m);
+    Step readCast(const QRegularExpressionMatch& m, QVector<ModemReply>& out);
     Step dropNoise();
     Step waitForText(const QString& text);
     Step waitForBytes(qint64 total);

@@ -107,12 +107,6 @@ void NetworkModule::slotSlepSend2(ZigBeeClient* client, QString eui64, int inter
     sendTo(client, slepFrame({ qMakePair(eui64, interval) }));
 }
 
-void NetworkModule::slotStatSend(ZigBeeClient* client)
-{
-    if (client)
-        sendTo(client, QByteArrayLiteral("Stat"));
-}
-
 void NetworkModule::sendTo(ZigBeeClient* client, const QByteArray& data)
 {
     ++sending;

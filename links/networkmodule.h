@@ -77,7 +77,6 @@ signals:
 public slots:
     void slotSlepSend(ZigBeeClient* client, QByteArray data);
     void slotSlepSend2(ZigBeeClient* client, QString eui64, int interval);
-    void slotStatSend(ZigBeeClient* client);
     void slotNewConnection();
     void slotSocketDisconnected();
     void slotSocketReadyRead();

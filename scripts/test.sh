@@ -10,6 +10,9 @@ install_packages $BUILD_PACKAGES $TEST_PACKAGES
 # Every test runs under ru_RU.UTF-8 and Moscow time, as the program's users run it.
 ensure_russian_locale
 
+# The folders include one way down their layers (README, "How the program is built").
+"$here/layers.sh" "$top"
+
 build="$top/build-test"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTRIVEL_SANITIZE=ON -DOSTRIVEL_TESTS=ON >/dev/null
 cmake --build "$build" -j "$(build_jobs)"

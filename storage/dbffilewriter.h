@@ -31,8 +31,6 @@ public:
     // Drops the temporary file; the target stays untouched.
     void discard();
 
-    QString temporaryPath() const { return m_temporaryPath; }
-    int recordCount() const { return m_records; }
     // The system's error number of the failure that made open, append or commit return false.
     int systemError() const { return m_systemError; }
 

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "ui/graphsample.h"
+#include "core/graphsample.h"
 
 class ThreadConnection;
 struct sqlite3;

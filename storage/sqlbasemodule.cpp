@@ -13,8 +13,6 @@
 
 #include <cmath>
 
-#include "app/appstate.h"
-#include "dialogs/prompt.h"
 #include "storage/failuretext.h"
 #include "storage/measureaggregates.h"
 #include "storage/schemacheck.h"
@@ -45,6 +43,12 @@ SQLBaseModule::~SQLBaseModule()
     db.close();
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+}
+
+void SQLBaseModule::setRegistry(QVector<Sensor*>* sensors, QVector<Location*>* locations)
+{
+    registrySensors = sensors;
+    registryLocations = locations;
 }
 
 void SQLBaseModule::init(int type, QString hostname, QString username, QString password, QString database, int port)
@@ -104,8 +108,7 @@ bool SQLBaseModule::openConnection(int failureCode)
 void SQLBaseModule::failStart(int code, const QString& text)
 {
     // The driver's text alone does not say which database it means.
-    prompt()->critical(
-        tr("Ошибка"), SchemaCheck::place(dbType, dbHostname, dbName, dbPort) + QStringLiteral(":\n") + text);
+    emit signalStartFailed(SchemaCheck::place(dbType, dbHostname, dbName, dbPort) + QStringLiteral(":\n") + text);
     emit signalCloseApplication(code);
 }
 
@@ -145,10 +148,7 @@ bool SQLBaseModule::openAndLoad()
         = MeasureAggregates::needsBuild(db, dbType) ? buildAggregates(&battery) : MeasureAggregates::supported(dbType);
     if (stopped)
         return false;
-    if (gAppState) {
-        gAppState->aggregatesReady = aggregates;
-        gAppState->batteryBoundsReady = aggregates && battery;
-    }
+    emit signalAggregatesReady(aggregates, aggregates && battery);
     loadSensors();
     loadLocations();
     const QString cleanup = SqlQueryBuilder::locationCleanupStatement(dbType);
@@ -167,8 +167,7 @@ bool SQLBaseModule::openAndLoad()
         emit signalSetStatusText(tr("База данных отклонила изменение датчиков (всего %1): %2").arg(count).arg(reason));
     });
     writer->start(db, dbType);
-    if (gAppState)
-        gAppState->databaseWriter = writer;
+    emit signalWriterChanged(writer);
     purge();
     return true;
 }
@@ -282,15 +281,12 @@ void SQLBaseModule::widenSensorTimeIndex()
 
 void SQLBaseModule::showAggregatesDropped(const QString& reason)
 {
-    if (gAppState) {
-        gAppState->aggregatesReady = false;
-        gAppState->batteryBoundsReady = false;
-    }
+    emit signalAggregatesReady(false, false);
     qWarning() << "measurement aggregates not kept:" << reason;
     if (aggregatesBoxShown)
         return;
     aggregatesBoxShown = true;
-    prompt()->warning(tr("Внимание!"),
+    emit signalWarning(
         tr("Сводные данные по часам и суткам недоступны: %1\nИзмерения записываются без них, сводка строится "
            "по самим измерениям; сводные данные будут построены при следующем запуске, которому это удастся.")
             .arg(reason.trimmed()));
@@ -306,7 +302,7 @@ void SQLBaseModule::showWriterFault(const QString& reason, bool lasting)
     if (!lasting || faultBoxShown)
         return;
     faultBoxShown = true;
-    prompt()->warning(tr("Внимание!"),
+    emit signalWarning(
         tr("База данных не принимает записи.\n%1\nИзмерения и изменения датчиков ждут в памяти и будут записаны, "
            "как только причина будет устранена.")
             .arg(FailureText::database(reason)));
@@ -336,9 +332,10 @@ void SQLBaseModule::mendMySqlSchema()
 
 void SQLBaseModule::purge()
 {
-    if (!SqlQueryBuilder::purgeSupported(dbType) || !gAppState || !writer)
+    const int days = daysSave ? daysSave() : -1;
+    if (!SqlQueryBuilder::purgeSupported(dbType) || days < 0 || !writer)
         return;
-    writer->requestPurge(QDateTime::currentSecsSinceEpoch() - qint64(gAppState->DaysSave) * 86400);
+    writer->requestPurge(QDateTime::currentSecsSinceEpoch() - qint64(days) * 86400);
 }
 
 void SQLBaseModule::timerEvent(QTimerEvent*)
@@ -350,7 +347,7 @@ void SQLBaseModule::loadSensors()
 {
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!gAppState || !query.exec(SqlQueryBuilder::sensorLoadStatement()))
+    if (!registrySensors || !query.exec(SqlQueryBuilder::sensorLoadStatement()))
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     while (query.next()) {
@@ -372,7 +369,7 @@ void SQLBaseModule::loadSensors()
         sensor->isLostConnection = query.value(14).toInt() != 0;
         sensor->isEnabled = query.value(15).toInt() != 0;
         sensor->lastSeen = now;
-        gAppState->sensors.append(sensor);
+        registrySensors->append(sensor);
     }
 }
 
@@ -380,7 +377,7 @@ void SQLBaseModule::loadLocations()
 {
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!gAppState || !query.exec(SqlQueryBuilder::locationLoadStatement()))
+    if (!registryLocations || !query.exec(SqlQueryBuilder::locationLoadStatement()))
         return;
     QSet<int> ids;
     while (query.next()) {
@@ -389,12 +386,14 @@ void SQLBaseModule::loadLocations()
         location->EUI64 = query.value(1).toString();
         location->ip = query.value(2).toString();
         ids.insert(query.value(3).toInt());
-        gAppState->locations.append(location);
+        registryLocations->append(location);
     }
     // The cleanup that follows sets such a sensor's row to NULL, which loads as 0; memory
     // follows now, so that no reader ever indexes past the location list.
-    for (Sensor* sensor : qAsConst(gAppState->sensors)) {
-        if (!ids.contains(sensor->location) || !gAppState->isValidLocation(sensor->location))
+    if (!registrySensors)
+        return;
+    for (Sensor* sensor : qAsConst(*registrySensors)) {
+        if (!ids.contains(sensor->location) || sensor->location < 0 || sensor->location >= registryLocations->size())
             sensor->location = 0;
     }
 }
@@ -410,8 +409,7 @@ void SQLBaseModule::slotStopModule()
         const int unwritten = writer->flushAndStop(closeFlushMs);
         const qint64 discarded = writer->discardedCount();
         const QString reason = writer->faultReason();
-        if (gAppState && gAppState->databaseWriter == writer)
-            gAppState->databaseWriter = nullptr;
+        emit signalWriterChanged(nullptr);
         delete writer;
         writer = nullptr;
         QStringList lost;
@@ -424,7 +422,7 @@ void SQLBaseModule::slotStopModule()
         if (!lost.isEmpty()) {
             const QString text = lost.join(QLatin1Char('\n'));
             qWarning("%s", qPrintable(text));
-            prompt()->warning(tr("Внимание!"), text);
+            emit signalWarning(text);
         }
     }
     if (db.isOpen())
@@ -451,17 +449,16 @@ void SQLBaseModule::writerFileState(int state)
     if (fileAway)
         return;
     fileAway = true;
-    prompt()->warning(tr("Внимание!"),
-        what
-            + tr(" во время работы программы.\nЗапись в базу данных приостановлена: измерения и изменения датчиков "
-                 "ждут в памяти. Верните прежний файл на место, и запись продолжится. Если закрыть программу, "
-                 "не записанное будет названо и потеряно."));
+    emit signalWarning(what
+        + tr(" во время работы программы.\nЗапись в базу данных приостановлена: измерения и изменения датчиков "
+             "ждут в памяти. Верните прежний файл на место, и запись продолжится. Если закрыть программу, "
+             "не записанное будет названо и потеряно."));
 }
 
-void SQLBaseModule::slotSensorDataReceived(QString eui64, SensorData data)
+void SQLBaseModule::slotSensorDataReceived(const PendingMeasurement& measurement)
 {
     if (writer)
-        writer->enqueue({ eui64, data, QDateTime::currentSecsSinceEpoch() });
+        writer->enqueue(measurement);
 }
 
 QSqlQuery SQLBaseModule::slotExportDBF()

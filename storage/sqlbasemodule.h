@@ -6,12 +6,13 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
+#include <QVector>
 
 #include <functional>
 
 #include "core/records.h"
+#include "storage/databasewriter.h"
 
-class DatabaseWriter;
 class QTimerEvent;
 
 // The database: the default connection, its schema, storage of measurements, the hourly
@@ -24,8 +25,9 @@ public:
     ~SQLBaseModule() override;
 
     // Opens the database of the given type (0 SQLite file, 1 MySQL, 2 SQL Server through ODBC),
-    // creates what is missing, purges, loads the registry into gAppState and starts the purge
-    // timer. A failed open shows a box and asks the application to end with 114 or 115.
+    // creates what is missing, purges, loads the registry into the lists given to setRegistry
+    // and starts the purge timer. A failed open is said by signalStartFailed, then the module
+    // asks the application to end with 114 or 115.
     void init(int type, QString hostname, QString username, QString password, QString database, int port);
 
     // The export rows on a connection of the caller's (the DBF export's own, in its thread).
@@ -45,8 +47,14 @@ public:
     QString dbName;
     int dbPort = 0;
 
+    // The lists the registry is loaded into, appended to; set before init.
+    void setRegistry(QVector<Sensor*>* sensors, QVector<Location*>* locations);
+
     // Interval of the purge timer; set before init.
     int purgeInterval = 3600000;
+    // Days of measurements the purge keeps, asked at each purge; set before init. Without it,
+    // or while it answers a negative number, nothing is purged.
+    std::function<int()> daysSave;
     // Identifier of the running purge timer, 0 while none runs.
     int purgeTimerId = 0;
     // Time the writer is given at close to store what is still queued.
@@ -61,11 +69,20 @@ signals:
     void signalSetInitInfoString(QString text);
     // A line for the status bar of the main window.
     void signalSetStatusText(QString text);
+    // A warning for the user, shown in a box; the module goes on once it has been shown.
+    void signalWarning(QString text);
+    // The database could not be opened at start, naming it; signalCloseApplication follows.
+    void signalStartFailed(QString text);
+    // Whether the aggregates hold every stored measurement, and with their battery bounds.
+    void signalAggregatesReady(bool ready, bool batteryBounds);
+    // The writer began to run, or (nullptr) is about to be deleted.
+    void signalWriterChanged(DatabaseWriter* writer);
 
 public slots:
     void slotStopModule();
-    // Hands the measurement to the writer, stamped with the current second.
-    void slotSensorDataReceived(QString eui64, SensorData data);
+    // Hands the measurement to the writer, after every write queued before it; without a
+    // writer (before the database is open, after it closed) the measurement is not stored.
+    void slotSensorDataReceived(const PendingMeasurement& measurement);
     QSqlQuery slotExportDBF();
 
 protected:
@@ -98,6 +115,8 @@ private:
     bool aggregatesBoxShown = false;
     bool faultBoxShown = false;
     void purge();
+    QVector<Sensor*>* registrySensors = nullptr;
+    QVector<Location*>* registryLocations = nullptr;
     void loadSensors();
     void loadLocations();
 };

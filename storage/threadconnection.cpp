@@ -1,6 +1,7 @@
 #include "storage/threadconnection.h"
 
 #include <QMutexLocker>
+#include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>

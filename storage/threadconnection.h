@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QMutex>
-#include <QSqlDatabase>
 #include <QString>
 
 #include <atomic>
 
+class QSqlDatabase;
 class QSqlQuery;
 
 // A database connection owned by one loading thread: a copy of the program's default

@@ -3,13 +3,12 @@
 #include <QApplication>
 #include <QDesktopWidget>
 #include <QFileInfo>
-#include <QSqlQuery>
 #include <QVariant>
 
-#include "hub/mainclass.h"
 #include "links/modemmodule.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"
+#include "storage/databaseinfo.h"
 #include "ui_dialoginfo.h"
 
 namespace {
@@ -121,15 +120,12 @@ void DialogInfo::slotRefresh()
 {
     const ModemState modem = gModemModule ? gModemModule->state() : ModemState();
     QList<Gateway> gateways;
-    if (gMainClass && gMainClass->networkModule) {
-        for (const ZigBeeClient* c : gMainClass->networkModule->clients)
+    if (network) {
+        for (const ZigBeeClient* c : network->clients)
             gateways.append({ c, NetworkModule::peerText(c) });
     }
-    QSqlQuery count;
-    QString measures;
-    if (count.exec(QStringLiteral("SELECT count(id) FROM measure")) && count.next())
-        measures = count.value(0).toString();
-    ui->text->setHtml(page(modem, gateways, QFileInfo(QStringLiteral("data/measurement.db3")).size(), measures));
+    ui->text->setHtml(page(modem, gateways, QFileInfo(QStringLiteral("data/measurement.db3")).size(),
+        DatabaseInfo::measureCount()));
 }
 
 QString DialogInfo::pageText() const

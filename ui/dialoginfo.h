@@ -5,6 +5,7 @@
 #include <QString>
 
 struct ModemState;
+class NetworkModule;
 class ZigBeeClient;
 
 namespace Ui {
@@ -32,6 +33,8 @@ public:
         const QString& measureCount);
 
     QString pageText() const;
+    // The gateway server whose connected gateways the page lists; none lists none.
+    void setNetwork(const NetworkModule* module) { network = module; }
 
 public slots:
     void slotRefresh();
@@ -41,4 +44,5 @@ protected:
 
 private:
     Ui::DialogInfo* ui;
+    const NetworkModule* network = nullptr;
 };

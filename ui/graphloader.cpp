@@ -6,7 +6,7 @@
 #include <limits>
 #include <thread>
 
-#include "storage/graphquery.h"
+#include "storage/graphsource.h"
 #include "ui/graphrenderer.h"
 
 GraphLoader::GraphLoader(QObject* parent)
@@ -18,11 +18,11 @@ GraphLoader::GraphLoader(QObject* parent)
     qRegisterMetaType<GraphResult>("GraphResult");
 }
 
-GraphResult GraphLoader::run(const GraphRequest& request, const QSqlDatabase& db, ThreadConnection* connection)
+GraphResult GraphLoader::run(const GraphRequest& request, const GraphSource& source)
 {
     QVector<GraphSample> samples;
-    if (!request.eui64.isEmpty() && db.isOpen())
-        samples = GraphQuery::load(request.eui64, request.fromMs / 1000, request.toMs / 1000, db, connection);
+    if (!request.eui64.isEmpty() && source.isOpen())
+        samples = source.load(request.eui64, request.fromMs / 1000, request.toMs / 1000);
     return draw(request, samples);
 }
 
@@ -76,7 +76,7 @@ qint64 GraphLoader::heldLimit(const GraphRequest& request, qint64 sampleCap)
 }
 
 bool GraphLoader::update(const GraphRequest& request, qint64 keptFromSecs, QVector<GraphSample>* kept, qint64* lastId,
-    const QSqlDatabase& db, ThreadConnection* connection)
+    const GraphSource& source)
 {
     const qint64 from = request.fromMs / 1000;
     const qint64 to = request.toMs / 1000;
@@ -85,7 +85,7 @@ bool GraphLoader::update(const GraphRequest& request, qint64 keptFromSecs, QVect
         return false;
     // Measurements leave only from the old end (the purge) or with their sensor: the sensor's
     // oldest row in the period tells which of the kept rows are still stored.
-    const qint64 oldest = GraphQuery::oldest(request.eui64, from, db);
+    const qint64 oldest = source.oldest(request.eui64, from);
     if (oldest == -2)
         return false;
     const qint64 keepFromMs = std::max(from, oldest < 0 ? std::numeric_limits<qint64>::max() / 1000 : oldest) * 1000;
@@ -96,18 +96,23 @@ bool GraphLoader::update(const GraphRequest& request, qint64 keptFromSecs, QVect
         kept->remove(0, gone);
     if (oldest >= 0 && !kept->isEmpty() && kept->first().msecs / 1000 != oldest)
         return false; // older rows stored since
-    return GraphQuery::loadAfter(
-        request.eui64, kept->isEmpty() ? from : lastKept, to, *lastId, kept, lastId, db, connection);
+    return source.read(
+        request.eui64, kept->isEmpty() ? from : lastKept, to, *lastId,
+        [kept](const GraphSample& s) {
+            kept->append(s);
+            return true;
+        },
+        lastId);
 }
 
-bool GraphLoader::update(const GraphRequest& request, qint64 keptFromSecs, GraphColumns* kept, qint64* lastId,
-    const QSqlDatabase& db, ThreadConnection* connection)
+bool GraphLoader::update(
+    const GraphRequest& request, qint64 keptFromSecs, GraphColumns* kept, qint64* lastId, const GraphSource& source)
 {
     const qint64 from = request.fromMs / 1000;
     const qint64 to = request.toMs / 1000;
     if (from < keptFromSecs || to * 1000 < kept->lastMs() || !kept->count())
         return false;
-    const qint64 oldest = GraphQuery::oldest(request.eui64, from, db);
+    const qint64 oldest = source.oldest(request.eui64, from);
     if (oldest < 0 || oldest * 1000 < kept->columns().first().firstMs)
         return false; // nothing left to keep, older rows stored since, or the query failed
     qint64 through = -1;
@@ -118,29 +123,29 @@ bool GraphLoader::update(const GraphRequest& request, qint64 keptFromSecs, Graph
         // The last second whose samples lie in the column `through`.
         const qint64 endSecs = ((through + 1) * kept->stepMs() + 999) / 1000 - 1;
         qint64 headLastId = -1;
-        if (!GraphQuery::read(
+        if (!source.read(
                 request.eui64, from, endSecs, -1,
                 [&head](const GraphSample& s) {
                     head.add(s);
                     return true;
                 },
-                &headLastId, db, connection))
+                &headLastId))
             return false;
         kept->replaceHead(head, through);
     }
-    return GraphQuery::read(
+    return source.read(
         request.eui64, kept->lastMs() / 1000, to, *lastId,
         [kept](const GraphSample& s) {
             kept->add(s);
             return true;
         },
-        lastId, db, connection);
+        lastId);
 }
 
 void GraphLoader::load(quint64 serial, GraphRequest request)
 {
     QString error;
-    const QSqlDatabase db = connection.open(&error);
+    const GraphSource source(&connection, &error);
     if (!error.isEmpty() && !connection.stopped())
         qWarning("Graph: %s", qPrintable(error));
     const qint64 step = columnStep(request);
@@ -148,15 +153,15 @@ void GraphLoader::load(quint64 serial, GraphRequest request)
     // A refresh of the sensor shown reads what was stored since the last one; another sensor,
     // another period, another grid or removed measurements read the period whole.
     const bool same = keptValid && !request.eui64.isEmpty() && request.eui64 == kept.eui64
-        && request.generation == kept.generation && db.isOpen()
+        && request.generation == kept.generation && source.isOpen()
         && request.chart.breakLimitMs() == kept.chart.breakLimitMs() && (!keptColumns || keptColumns->stepMs() == step);
     bool done = false;
     if (same && keptColumns) {
         // Fewer samples than a column each are drawn one by one, as a whole load would.
-        done = update(request, kept.fromMs / 1000, keptColumns.get(), &keptLastId, db, &connection)
+        done = update(request, kept.fromMs / 1000, keptColumns.get(), &keptLastId, source)
             && keptColumns->count() > limit;
     } else if (same) {
-        done = update(request, kept.fromMs / 1000, &keptSamples, &keptLastId, db, &connection);
+        done = update(request, kept.fromMs / 1000, &keptSamples, &keptLastId, source);
     }
     if (done) {
         ++updates;
@@ -166,7 +171,7 @@ void GraphLoader::load(quint64 serial, GraphRequest request)
         keptSamples.squeeze();
         keptColumns.reset();
         keptLastId = -1;
-        done = request.eui64.isEmpty() || !db.isOpen() || readWhole(request, step, limit, db);
+        done = request.eui64.isEmpty() || !source.isOpen() || readWhole(request, step, limit, source);
     }
     if (!keptColumns && keptSamples.size() > limit) {
         // Grown past what is drawn sample by sample: from now on in columns.
@@ -185,7 +190,7 @@ void GraphLoader::load(quint64 serial, GraphRequest request)
         emit loaded(serial, result);
 }
 
-bool GraphLoader::readWhole(const GraphRequest& request, qint64 step, qint64 limit, const QSqlDatabase& db)
+bool GraphLoader::readWhole(const GraphRequest& request, qint64 step, qint64 limit, const GraphSource& source)
 {
     // The columns are built as the rows are read; the samples are held only while they are few.
     struct Part {
@@ -198,20 +203,19 @@ bool GraphLoader::readWhole(const GraphRequest& request, qint64 step, qint64 lim
         qint64 lastId = -1;
         bool read = false;
     };
-    const auto readPart
-        = [&](Part& part, qint64 fromSecs, qint64 toSecs, const QSqlDatabase& on, ThreadConnection* through) {
-              part.read = GraphQuery::read(
-                  request.eui64, fromSecs, toSecs, -1,
-                  [&part, limit](const GraphSample& s) {
-                      part.columns.add(s);
-                      if (part.columns.count() <= limit)
-                          part.samples.append(s);
-                      else if (!part.samples.isEmpty())
-                          part.samples.clear();
-                      return true;
-                  },
-                  &part.lastId, on, through);
-          };
+    const auto readPart = [&](Part& part, qint64 fromSecs, qint64 toSecs, const GraphSource& on) {
+        part.read = on.read(
+            request.eui64, fromSecs, toSecs, -1,
+            [&part, limit](const GraphSample& s) {
+                part.columns.add(s);
+                if (part.columns.count() <= limit)
+                    part.samples.append(s);
+                else if (!part.samples.isEmpty())
+                    part.samples.clear();
+                return true;
+            },
+            &part.lastId);
+    };
     const qint64 from = request.fromMs / 1000;
     const qint64 to = request.toMs / 1000;
     Part first(step, request.chart.breakLimitMs());
@@ -220,22 +224,22 @@ bool GraphLoader::readWhole(const GraphRequest& request, qint64 step, qint64 lim
     // two connections reading a half each, split where a column starts, take half as long.
     const qint64 middleMs = (request.fromMs / 2 + request.toMs / 2) / step * step;
     const qint64 middle = (middleMs + 999) / 1000;
-    if (db.driverName() == QLatin1String("QSQLITE") && middle > from && middle <= to) {
+    if (source.readsInHalves() && middle > from && middle <= to) {
         std::thread helper([&] {
             {
                 QString error;
-                const QSqlDatabase other = helperConnection.open(&error);
+                const GraphSource other(&helperConnection, &error);
                 if (other.isOpen())
-                    readPart(second, middle, to, other, &helperConnection);
+                    readPart(second, middle, to, other);
                 else if (!helperConnection.stopped())
                     qWarning("Graph: %s", qPrintable(error));
             }
             helperConnection.close();
         });
-        readPart(first, from, middle - 1, db, &connection);
+        readPart(first, from, middle - 1, source);
         helper.join();
     } else {
-        readPart(first, from, to, db, &connection);
+        readPart(first, from, to, source);
         second.read = true;
     }
     if (!first.read || !second.read)

@@ -13,6 +13,8 @@
 #include "ui/graphsample.h"
 #include "storage/threadconnection.h"
 
+class GraphSource;
+
 // What one load of the graph needs, taken on the GUI thread: the sensor, the period, and the
 // chart's settings (thresholds, colours, size) as they were when it was asked for.
 struct GraphRequest {
@@ -46,7 +48,7 @@ public:
     explicit GraphLoader(QObject* parent = nullptr);
 
     // The whole load on the calling thread; the benchmarks use it.
-    static GraphResult run(const GraphRequest& request, const QSqlDatabase& db, ThreadConnection* connection = nullptr);
+    static GraphResult run(const GraphRequest& request, const GraphSource& source);
     // The chart of `samples` for the request.
     static GraphResult draw(const GraphRequest& request, const QVector<GraphSample>& samples);
     // The chart of a period reduced to time columns.
@@ -61,11 +63,11 @@ public:
     // `kept` is then unusable. Rows leave otherwise only with their sensor, which the request's
     // generation tells.
     static bool update(const GraphRequest& request, qint64 keptFromSecs, QVector<GraphSample>* kept, qint64* lastId,
-        const QSqlDatabase& db, ThreadConnection* connection = nullptr);
+        const GraphSource& source);
     // The same for a period kept as columns: the columns whose samples left are read again,
     // those stored since are folded in.
     static bool update(const GraphRequest& request, qint64 keptFromSecs, GraphColumns* kept, qint64* lastId,
-        const QSqlDatabase& db, ThreadConnection* connection = nullptr);
+        const GraphSource& source);
     // From any thread, for good: the load under way ends at once and shows nothing, and later
     // ones do not run. The graph calls it when it closes.
     void stop();
@@ -87,7 +89,7 @@ public:
 
 private:
     // Reads the request's period whole into keptSamples or keptColumns; false when it failed.
-    bool readWhole(const GraphRequest& request, qint64 step, qint64 limit, const QSqlDatabase& db);
+    bool readWhole(const GraphRequest& request, qint64 step, qint64 limit, const GraphSource& source);
 
     ThreadConnection connection;
     // The second half of a long period is read on a connection of its own, in a thread of its own.

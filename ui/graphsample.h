@@ -1,20 +1,10 @@
 #pragma once
 
-#include <QDateTime>
 #include <QtGlobal>
 
 #include <algorithm>
 
-// One plotted measurement. A value whose flag is false was NULL in the database and is
-// neither drawn nor marked.
-struct GraphSample {
-    QDateTime time;
-    qint64 msecs = 0; // the same instant, ms since the epoch
-    bool hasTemperature = false;
-    bool hasWetness = false;
-    double temperature = 0.0;
-    double wetness = 0.0;
-};
+#include "core/graphsample.h"
 
 // What the axes need of a period's samples, without the samples: how many there are, the
 // first instant, and the lowest and highest value of each pane (flags false: none there).

@@ -73,9 +73,4 @@ void growToContents(QTableView* view, TextWidths* widths)
     }
 }
 
-int columnCeiling(const QWidget* view)
-{
-    return std::max(view->fontMetrics().averageCharWidth() * 40, 200);
-}
-
 } // namespace TableColumns

@@ -4,6 +4,8 @@
 #include <QHash>
 #include <QString>
 
+#include "dialogs/columnceiling.h"
+
 class QAbstractItemView;
 class QModelIndex;
 class QTableView;
@@ -29,8 +31,5 @@ private:
 // need in the platform's font. A column is never narrowed: the form's widths and the ones the
 // user dragged stay as minimums. With `widths`, the cells' widths come from it.
 void growToContents(QTableView* view, TextWidths* widths = nullptr);
-
-// The widest a column grows to fit its contents: forty average characters of the view's font.
-int columnCeiling(const QWidget* view);
 
 } // namespace TableColumns

@@ -3,21 +3,14 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QHeaderView>
-#include <QLoggingCategory>
 #include <QSettings>
 #include <QTimer>
 
 #include "app/appstate.h"
-#include "hub/mainclass.h"
-#include "storage/sqlbasemodule.h"
 #include "ui/mymodel.h"
 #include "ui/sensortree.h"
 #include "ui/tablecolumns.h"
 #include "ui_mainwindow.h"
-
-// The summary statements, about 2 KB each, at every refresh: off unless asked for with
-// QT_LOGGING_RULES="ostrivel.views.sql.debug=true".
-Q_LOGGING_CATEGORY(lcViewSql, "ostrivel.views.sql", QtInfoMsg)
 
 namespace
 {
@@ -37,9 +30,7 @@ AppState& config()
 // The type the database was opened with, not one saved since.
 int activeDbType()
 {
-    if (gMainClass && gMainClass->sqlBaseModule)
-        return gMainClass->sqlBaseModule->dbType;
-    return config().DBType;
+    return config().openDBType >= 0 ? config().openDBType : config().DBType;
 }
 
 QTableView* viewOf(Ui::MainWindow* ui, int table)
@@ -165,10 +156,10 @@ QVariantList TableLoads::timeFilterValues(qint64 nowSeconds) const
         .values;
 }
 
-TableLoads::QueryInputs TableLoads::inputsOf(int table) const
+TableRequest TableLoads::inputsOf(int table) const
 {
     const QHeaderView* h = viewOf(ui, table)->horizontalHeader();
-    QueryInputs in;
+    TableRequest in;
     in.table = table;
     in.dbType = activeDbType();
     in.sensors = tree->checkedSensors();
@@ -183,46 +174,6 @@ TableLoads::QueryInputs TableLoads::inputsOf(int table) const
     return in;
 }
 
-TableQueries::Query TableLoads::queryOf(const QueryInputs& in)
-{
-    const auto which = TableQueries::Table(in.table);
-    const QString order = TableQueries::orderClause(which, in.section, in.ascending);
-    if (which != TableQueries::Measurements && in.aggregates) {
-        // Whole days and hours come from the aggregates, so a year costs about what a day does.
-        qint64 first = 0;
-        qint64 last = 0;
-        TableQueries::windowOf(in.filter, &first, &last);
-        if (which == TableQueries::Locations)
-            return TableQueries::locationsSummary(in.dbType, in.sensors, first, last, order);
-        return TableQueries::sensorsSummary(in.dbType, in.sensors, first, last, order);
-    }
-    TableQueries::Query query;
-    switch (which) {
-    case TableQueries::Locations:
-        query.text = TableQueries::locationsQuery(in.dbType, in.sensors.size(), in.timeCondition, order);
-        break;
-    case TableQueries::Sensors:
-        query.text = TableQueries::sensorsQuery(in.dbType, in.sensors.size(), in.timeCondition, order);
-        break;
-    default: {
-        if (in.aggregates) {
-            // A value order reads the hours that can hold the first rows, not the whole window.
-            query = TableQueries::measurementsByValue(
-                in.dbType, in.sensors, in.filter, in.section, in.ascending, in.style, in.maxRows, in.batteryBounds);
-            if (!query.text.isEmpty())
-                return query;
-        }
-        query.text = TableQueries::measurementsQuery(
-            in.dbType, in.sensors.size(), in.timeCondition, order, in.style, in.maxRows);
-        break;
-    }
-    }
-    for (const QString& eui : in.sensors)
-        query.values << eui;
-    query.values << in.filter;
-    return query;
-}
-
 void TableLoads::request(int table)
 {
     if (requests[table].gate.request())
@@ -234,21 +185,9 @@ void TableLoads::start(int table)
     Request& request = requests[table];
     request.inFlight = ++serial;
     const quint64 id = request.inFlight;
-    const QueryInputs inputs = inputsOf(table);
-    TableLoader* target = loader;
+    const TableRequest inputs = inputsOf(table);
     QMetaObject::invokeMethod(
-        loader,
-        [target, table, id, inputs] {
-            const TableQueries::Query q = queryOf(inputs);
-            if (table != TableQueries::Measurements)
-                qCDebug(lcViewSql).noquote() << q.text;
-            // A database type without such a statement shows the table empty.
-            if (q.text.isEmpty())
-                emit target->loaded(table, id, TableRows());
-            else
-                target->load(table, id, q.text, q.values);
-        },
-        Qt::QueuedConnection);
+        loader, [target = loader, table, id, inputs] { target->load(table, id, inputs); }, Qt::QueuedConnection);
 }
 
 void TableLoads::loaded(int table, quint64 id, const TableRows& rows)

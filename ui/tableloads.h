@@ -43,23 +43,7 @@ private:
     void setupModels();
     void start(int table);
     void loaded(int table, quint64 serial, const TableRows& rows);
-    // What a table's statement is made of, read from the window when its load starts. The
-    // statement itself, with thousands of checked addresses, is written in the loading thread.
-    struct QueryInputs {
-        int table = 0;
-        int dbType = 0;
-        QStringList sensors;
-        QVariantList filter;
-        QString timeCondition;
-        int section = -1;
-        bool ascending = false;
-        bool aggregates = false;
-        bool batteryBounds = false;
-        int style = 0;
-        int maxRows = 0;
-    };
-    QueryInputs inputsOf(int table) const;
-    static TableQueries::Query queryOf(const QueryInputs& in);
+    TableRequest inputsOf(int table) const;
     QVariantList timeFilterValues(qint64 nowSeconds) const;
 
     struct Request {

@@ -1,14 +1,16 @@
 // Graph benchmark: a year of one-minute samples of one sensor in SQLite, loaded and drawn by
 // the graph widget.
 //   bench_graph [--samples N] [--step seconds] [--others K] [--db cache.db3] [--size WxH] [--redraws R]
-//               [--png file]
+//               [--png file] [--arrivals A]
 // K other sensors report at the same instants, their rows interleaved with the shown sensor's as
 // the program stores them (19 give a table of 10 M rows for a year). The filled database is
 // copied to the cache file, and taken from it when the file exists.
 // Reports the time to read the samples from the database, a whole refresh as the user gets it
 // (reload and redraw in the loading thread until the chart shows, and the GUI thread's part of
 // it), and one full redraw of the chart on a resize (median and worst of R), plus what the
-// curves were reduced to and the peak resident memory before and after the loads.
+// curves were reduced to and the peak resident memory before and after the loads. Then the
+// loader's own time per refresh after A new rows arrived (the period sliding on by as much),
+// beside a whole load of the same period in the same run.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -31,6 +33,7 @@
 #include "storage/sqlbasemodule.h"
 #include "ui/graphcurve.h"
 #include "storage/graphquery.h"
+#include "ui/graphloader.h"
 #include "ui/graphwidget.h"
 
 namespace
@@ -106,6 +109,72 @@ qint64 lastCached()
     return q.value(0).toLongLong();
 }
 
+// A whole load of `request` by a loader of its own, and its time.
+double wholeLoad(const GraphRequest& request)
+{
+    GraphLoader loader;
+    QElapsedTimer timer;
+    timer.start();
+    loader.load(1, request);
+    const double took = ms(timer);
+    loader.close();
+    return took;
+}
+
+// `count` new rows of the shown sensor, `step` apart after `last`, in one batch as the writer
+// stores them; the new last instant, or -1.
+qint64 arrive(qint64 last, int count, int step)
+{
+    QSqlDatabase db = QSqlDatabase::database();
+    QSqlQuery q;
+    db.transaction();
+    q.prepare(QStringLiteral(
+        "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES (1, ?, ?, 60, 3.0)"));
+    for (int i = 0; i < count; ++i) {
+        last += step;
+        q.addBindValue(last);
+        q.addBindValue(18 + (i % 7) * 0.1);
+        if (!q.exec())
+            return -1;
+    }
+    return db.commit() ? last : -1;
+}
+
+// The loader's refreshes after new rows arrive, each beside a whole load of the same period.
+bool refreshesAfterArrivals(
+    const AppState& state, qint64 first, qint64 last, int step, int arrivals, int width, int height)
+{
+    GraphLoader loader;
+    GraphRequest request;
+    request.eui64 = QLatin1String(kSensor);
+    request.chart.readConfig(state, nullptr);
+    request.chart.width = width;
+    request.chart.height = height;
+    request.fromMs = first * 1000;
+    request.toMs = last * 1000;
+    loader.load(1, request);
+    QVector<double> refreshes;
+    QVector<double> wholes;
+    for (int i = 0; i < 3; ++i) {
+        last = arrive(last, arrivals, step);
+        if (last < 0)
+            return false;
+        request.fromMs += qint64(arrivals) * step * 1000;
+        request.toMs = last * 1000;
+        QElapsedTimer timer;
+        timer.start();
+        loader.load(2 + i, request);
+        refreshes << ms(timer);
+        wholes << wholeLoad(request);
+    }
+    std::printf("loader refresh after %d new rows: median %.1f ms, whole load of the period %.1f ms (ratio %.4f, "
+                "of 3); %d whole loads, %d updates\n",
+        arrivals, median(refreshes), median(wholes), median(refreshes) / median(wholes), loader.wholeLoads,
+        loader.updates);
+    loader.close();
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -122,6 +191,7 @@ int main(int argc, char** argv)
     cli.addOption({ "size", "Widget size.", "WxH", "1600x900" });
     cli.addOption({ "redraws", "Full redraws timed.", "R", "20" });
     cli.addOption({ "png", "Also save the drawn chart to this file, to look at.", "file" });
+    cli.addOption({ "arrivals", "Rows arriving before each loader refresh timed (0: none timed).", "A", "60" });
     cli.process(app);
     const int samples = cli.value("samples").toInt();
     const int step = std::max(1, cli.value("step").toInt());
@@ -227,6 +297,11 @@ int main(int argc, char** argv)
     if (cli.isSet("png")) {
         widget.setSaveFileNameQuestion([&](QWidget*) { return pngFile; });
         widget.slotSaveToPng();
+    }
+    const int arrivals = cli.value("arrivals").toInt();
+    if (arrivals > 0 && !refreshesAfterArrivals(state, from.toSecsSinceEpoch(), last, step, arrivals, width, height)) {
+        std::fprintf(stderr, "storing the new rows failed\n");
+        return 1;
     }
     sql.slotStopModule();
     return loaded == samples || cached ? 0 : 1;

@@ -29,7 +29,7 @@ void GatewayHub::announceSleepInterval(ZigBeeClient* client, const QString& eui6
 
 void GatewayHub::storeMeasurement(const PendingMeasurement& measurement)
 {
-    sql.writer->enqueue(measurement);
+    sql.slotSensorDataReceived(measurement);
 }
 
 void GatewayHub::resendSensorList(ZigBeeClient* client)

@@ -19,11 +19,11 @@ ModemIntake::~ModemIntake()
     modem.wait();
 }
 
-bool ModemIntake::start(AppState& state, QString* error)
+bool ModemIntake::start(AppState&, QString* error)
 {
     if (!peer.open(error))
         return false;
-    state.PortName = peer.portName();
+    modem.setPortName(peer.portName());
     // The casts reach the intake in this thread, as they reach the application object.
     QObject::connect(&modem, &ModemModule::signalCastReceived, &peer,
         [this](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
@@ -47,5 +47,5 @@ void ModemIntake::sendModemReply(const QByteArray& frame)
 
 void ModemIntake::storeMeasurement(const PendingMeasurement& m)
 {
-    sql.writer->enqueue(m);
+    sql.slotSensorDataReceived(m);
 }

@@ -15,7 +15,7 @@ public:
     ModemIntake(AppState& state, SQLBaseModule& sql);
     ~ModemIntake() override;
 
-    // Opens the pseudo-terminal as the state's port and runs the modem's start-up script.
+    // Opens the pseudo-terminal as the module's port and runs the modem's start-up script.
     bool start(AppState& state, QString* error);
     // Sends one reading (temperature as given, 40 %, 3 V) and waits for the program's answer.
     bool report(const QString& eui64, float temperature);

@@ -28,6 +28,7 @@ public:
         if (configure)
             configure(*state);
         sql = std::make_unique<SQLBaseModule>();
+        state->followDatabase(*sql);
         sql->init(0, QString(), QString(), QString(), QString(), 0);
         settled = settleWriter();
     }

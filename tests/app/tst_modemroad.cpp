@@ -12,7 +12,6 @@
 
 #include <cstring>
 
-#include "app/appstate.h"
 #include "links/sensorpayload.h"
 #include "storage/sqlbasemodule.h"
 #include "tools/modemsim/modempeer.h"
@@ -53,7 +52,6 @@ private slots:
         {
             const QString previous = QDir::currentPath();
             QDir::setCurrent(work);
-            AppState state;
             {
                 SQLBaseModule sql;
                 sql.init(0, QString(), QString(), QString(), QString(), 0);

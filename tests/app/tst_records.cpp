@@ -111,8 +111,6 @@ private slots:
 
         QCOMPARE(state.findSensor(QStringLiteral("000D6F0000000001")), a);
         QCOMPARE(state.findSensor(QStringLiteral("000d6f0000000001")), nullptr);
-        QCOMPARE(state.findLocation(QStringLiteral("Цех")), 1);
-        QCOMPARE(state.findLocation(QStringLiteral("Нет")), -1);
         QCOMPARE(state.locationName(1), QStringLiteral("Цех"));
         QCOMPARE(state.locationName(2), QString());
         QCOMPARE(state.locationName(-1), QString());

@@ -83,6 +83,7 @@ private slots:
         qDeleteAll(ws->state->locations);
         ws->state->locations.clear();
         ws->sql = std::make_unique<SQLBaseModule>();
+        ws->state->followDatabase(*ws->sql);
         ws->sql->init(0, QString(), QString(), QString(), QString(), 0);
         writer = ws->state->databaseWriter;
         QVERIFY(writer);

@@ -1,193 +1,30 @@
-// The three workbooks from a seeded database on both dialects, read back by openpyxl (not by
-// our writer); the report figures and sheet names from tables of cases; the dialog's keys,
-// messages, failures and Cancel.
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QListWidget>
-#include <QPointer>
-#include <QProcess>
-#include <QProgressDialog>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QtTest>
-
-#include <clocale>
-#include <cstdio>
-
+// The report figures and sheet names from tables of cases; the three workbooks from a seeded
+// database on both dialects, read back by openpyxl (not by our writer), replaced together or not
+// at all.
 #include "app/dailyreport.h"
 #include "app/measuredatareport.h"
-#include "app/processlocale.h"
 #include "app/roomreport.h"
-#include "dialogs/dialogreport.h"
+#include "reportsfixture.h"
 #include "storage/xlsxdocument.h"
-#include "fulldisk.h"
-#include "storagefixture.h"
-#include "ui_dialogreport.h"
 
-namespace
-{
-
-// A case stops where its seeding failed.
-#define SEED(type)                                                                                                     \
-    seed(type);                                                                                                        \
-    if (QTest::currentTestFailed())                                                                                    \
-    return
-
-// Every sheet: name, cells (value and a look code: b bold, c centred, v vertically centred,
-// t thin border all round, rN rotation), merged ranges and set column widths.
-const char* const kReader = R"(
-import json, sys, openpyxl
-from openpyxl.cell.cell import MergedCell
-wb = openpyxl.load_workbook(sys.argv[1])
-out = {'active': wb.active.title, 'sheets': []}
-for ws in wb.worksheets:
-    cells = {}
-    for row in ws.iter_rows():
-        for c in row:
-            if isinstance(c, MergedCell):
-                continue
-            b = c.border
-            look = ('b' if c.font.b else '') + ('c' if c.alignment.horizontal == 'center' else '') \
-                + ('v' if c.alignment.vertical == 'center' else '') \
-                + ('t' if all(s.style == 'thin' for s in (b.left, b.right, b.top, b.bottom)) else '') \
-                + ('r%d' % c.alignment.textRotation if c.alignment.textRotation else '')
-            if c.value is not None or look:
-                cells[c.coordinate] = [c.value if c.value is not None else '', look]
-    out['sheets'].append({'name': ws.title, 'cells': cells,
-        'merged': sorted(str(r) for r in ws.merged_cells.ranges),
-        'widths': {k: d.width for k, d in ws.column_dimensions.items() if d.customWidth}})
-print(json.dumps(out))
-)";
-
-const qint64 kBase = 1709208000; // 2024-02-29 12:00:00 UTC
-const qint64 kDay2 = 1709276400; // 2024-03-01 07:00:00 UTC, start of that day's window
-
-QString seedSql()
-{
-    auto rows = [](int sensor, const QList<QStringList>& values) {
-        QStringList out;
-        for (const QStringList& v : values)
-            out << QStringLiteral("(%1, %2)").arg(sensor).arg(v.join(QStringLiteral(", ")));
-        return out.join(QStringLiteral(", "));
-    };
-    const auto at = [](qint64 t) { return QString::number(t); };
-    return QStringLiteral(
-        "INSERT INTO locations (id, name, EUI64, ip) VALUES (1, 'Цех', '', ''), (2, 'Склад', '', '');\n"
-        "INSERT INTO sensors (id, EUI64, name, location, datecheck, isEnabled, tMinCritical) VALUES "
-        "(1, '00137A0000000001', 'Т1', 1, '2023.04.29', 0, 0), (2, '00137A0000000002', 'Т1', 1, "
-        "'2024.01.01', 1, -5.5), (3, '00137A0000000003', 'Т3', 2, '2024.01.01', 0, 0), "
-        "(4, '00137A0000000004', 'Т4', 0, '2024.01.01', 0, 0);\n"
-        "INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) VALUES %1, %2, %3")
-        // Stored out of time order; one row before the period; NULLs in every column.
-        .arg(rows(1,
-                 { { at(kBase + 300), "25", "50", "3" }, { at(kBase), "20", "50", "3" },
-                     { at(kBase + 180), "31", "85", "2" }, { at(kBase + 60), "30", "NULL", "NULL" },
-                     { at(kBase - 86400), "100", "100", "1" } }),
-            rows(2,
-                { { at(kBase), "NULL", "40", "2" }, { at(kBase + 1000), "NULL", "40", "2" },
-                    { at(kBase + 1200), "NULL", "40", "3" } }),
-            // The daily window of 1 March: its two ends count, a second outside does not.
-            rows(4,
-                { { at(kDay2), "10", "40", "3" }, { at(kDay2 + 14400), "20", "NULL", "3" },
-                    { at(kDay2 - 1), "100", "100", "3" }, { at(kDay2 + 14401), "100", "100", "3" } }));
-}
-
-struct Cell {
-    const char* ref;
-    QString value;
-    const char* look;
-};
-
-} // namespace
-
-class TestReports : public QObject
+class TestReports : public ReportsFixture
 {
     Q_OBJECT
 
-    StorageFixture f;
-    std::unique_ptr<DialogReport> dialog;
-    const bool utc = qgetenv("TZ") == "UTC";
-
-    QJsonObject readBack(const QString& path)
-    {
-        QProcess python;
-        python.start(QStringLiteral("/usr/bin/python3"), { QStringLiteral("-c"), QString::fromUtf8(kReader), path });
-        if (!python.waitForFinished(120000) || python.exitCode() != 0) {
-            QTest::qFail(python.readAllStandardError().constData(), __FILE__, __LINE__);
-            return {};
-        }
-        return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
-    }
-
-    static void compareCells(const QJsonObject& sheet, const QVector<Cell>& expected)
-    {
-        const QJsonObject cells = sheet.value(QStringLiteral("cells")).toObject();
-        for (const Cell& c : expected) {
-            const QJsonArray got = cells.value(QLatin1String(c.ref)).toArray();
-            QVERIFY2(got.size() == 2, c.ref);
-            QCOMPARE(got[0].toString() + QLatin1Char('|') + got[1].toString(),
-                c.value + QLatin1Char('|') + QLatin1String(c.look));
-        }
-    }
-
-    // A seeded database of the given type, the registry loaded from it and the dialog filled.
-    void seed(int type)
-    {
-        QString error;
-        QVERIFY2(f.begin(type, &error), qPrintable(error));
-        QVERIFY(f.open());
-        f.sql(seedSql());
-        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
-        f.state = std::make_unique<AppState>();
-        f.state->DaysSave = 100000; // the seeded readings lie years back
-        QVERIFY(f.open());
-        QCOMPARE(f.state->sensors.size(), 4);
-        f.state->TemperatureMinCritical = 10;
-        f.state->TemperatureMaxCritical = 30;
-        f.state->WetnessMinCritical = 20;
-        f.state->WetnessMaxCritical = 80;
-        dialog = std::make_unique<DialogReport>();
-        dialog->show();
-        dialog->hide();
-        dialog->ui->listLocations->item(0)->setCheckState(Qt::Unchecked);
-        dialog->ui->dateTimeStart->setDateTime(QDateTime(QDate(2024, 2, 29), QTime(0, 0)));
-        dialog->ui->dateTimeEnd->setDateTime(QDateTime(QDate(2024, 3, 1), QTime(12, 0)));
-    }
-
-    ReportOutcome run(const QString& folder, int rowLimit = XlsxSheet::kMaxRows)
-    {
-        ReportRunner runner(dialog->request(), folder);
-        runner.locale = QLocale(QLocale::Russian, QLocale::Russia);
-        runner.rowLimit = rowLimit;
-        return runner.run();
-    }
-
 private slots:
-    void cleanup()
-    {
-        dialog.reset();
-        const QStringList warnings = f.end();
-        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
-    }
-
     void sheetNames_data()
     {
         QTest::addColumn<QString>("wanted");
         QTest::addColumn<QStringList>("taken");
         QTest::addColumn<QString>("name");
-        const QString longRow = QStringLiteral("Склад 1   (Цех,  EUI64= 000D6F0000ABCDEF)");
-        QTest::newRow("cut at 31") << longRow << QStringList() << QStringLiteral("Склад 1   (Цех,  EUI64= 000D6F0");
+        const char* const longRow = "Склад 1   (Цех,  EUI64= 000D6F0000ABCDEF)";
+        QTest::newRow("cut at 31") << longRow << QStringList() << "Склад 1   (Цех,  EUI64= 000D6F0";
         QTest::newRow("taken after the cut")
-            << longRow << QStringList { QStringLiteral("склад 1   (цех,  eui64= 000d6f0") }
-            << QStringLiteral("Склад 1   (Цех,  EUI64= 000 (2)");
-        QTest::newRow("second suffix") << QStringLiteral("Цех")
-                                       << QStringList { QStringLiteral("ЦЕХ"), QStringLiteral("цех (2)") }
-                                       << QStringLiteral("Цех (3)");
-        QTest::newRow("forbidden") << QStringLiteral("a[b]:c*d?e/f\\g") << QStringList()
-                                   << QStringLiteral("a_b__c_d_e_f_g");
-        QTest::newRow("apostrophes") << QStringLiteral("'room'") << QStringList() << QStringLiteral("_room_");
-        QTest::newRow("empty") << QString() << QStringList() << QStringLiteral("Sheet");
+            << longRow << QStringList { "склад 1   (цех,  eui64= 000d6f0" } << "Склад 1   (Цех,  EUI64= 000 (2)";
+        QTest::newRow("second suffix") << "Цех" << QStringList { "ЦЕХ", "цех (2)" } << "Цех (3)";
+        QTest::newRow("forbidden") << "a[b]:c*d?e/f\\g" << QStringList() << "a_b__c_d_e_f_g";
+        QTest::newRow("apostrophes") << "'room'" << QStringList() << "_room_";
+        QTest::newRow("empty") << QString() << QStringList() << "Sheet";
     }
     void sheetNames()
     {
@@ -288,8 +125,7 @@ private slots:
         const ReportOutcome outcome = run(QStringLiteral("reports"));
         QVERIFY(outcome.failures.isEmpty() && !outcome.cancelled);
 
-        const QJsonObject rooms = readBack(QStringLiteral("reports/reportRooms.xlsx"));
-        const QJsonObject room = rooms[QStringLiteral("sheets")].toArray().at(0).toObject();
+        const QJsonObject room = firstSheet("reports/reportRooms.xlsx");
         compareCells(room,
             { { "A1", "Отчет о работе Tarnel", "cv" }, { "B4", "3", "c" }, { "E4", "4", "c" },
                 { "C6", "29.02.2024 00:00:00", "c" }, { "C7", "01.03.2024 12:00:00", "c" }, { "A10", "Помещение", "" },
@@ -302,14 +138,10 @@ private slots:
                 { "G16", "0000:00:00", "cvt" }, { "H16", "Замена эл.питания ", "cvt" }, { "B19", "Склад", "" },
                 { "A23", "Т3", "cvt" }, { "H23", "Нет", "cvt" },
                 { "A26", "Отв. за Tarnel __________ /ФИО _______________________", "" } });
-        QStringList merges { "A1:D1", "A26:F26" };
-        for (int head : { 12, 21 }) {
-            merges << QStringLiteral("F%1:H%1").arg(head);
-            for (QChar c : QStringLiteral("ABC"))
-                merges << QStringLiteral("%1%2:%1%3").arg(c).arg(head).arg(head + 1);
-        }
-        for (int r : { 14, 16, 23 }) {
-            for (QChar c : QStringLiteral("ABCFGH"))
+        // The heads of the two locations' tables at rows 12 and 21, then the sensors' row pairs.
+        QStringList merges { "A1:D1", "A26:F26", "F12:H12", "F21:H21" };
+        for (int r : { 12, 14, 16, 21, 23 }) {
+            for (QChar c : QString(r == 12 || r == 21 ? "ABC" : "ABCFGH"))
                 merges << QStringLiteral("%1%2:%1%3").arg(c).arg(r).arg(r + 1);
         }
         merges.sort();
@@ -319,10 +151,7 @@ private slots:
         for (int c = 0; c < wanted.size(); ++c)
             QVERIFY(qAbs(widths[QString(QChar('A' + c))].toDouble() - wanted[c]) < 1);
 
-        const QJsonObject daily = readBack(QStringLiteral("reports/reportSensors.xlsx"))[QStringLiteral("sheets")]
-                                      .toArray()
-                                      .at(0)
-                                      .toObject();
+        const QJsonObject daily = firstSheet("reports/reportSensors.xlsx");
         compareCells(daily,
             { { "A3", "День", "bct" }, { "B3", "1", "bct" }, { "C3", "2", "bct" },
                 { "A16", "Т4   (Новые датчики,  EUI64= 00137A0000000004)", "bcvt" }, { "A17", "Время", "bct" },
@@ -336,8 +165,7 @@ private slots:
         dialog->ui->checkLocations->setChecked(false);
         dialog->ui->checkMeasureData->setChecked(false);
         QVERIFY(run(QStringLiteral("daily")).failures.isEmpty());
-        QCOMPARE(readBack(QStringLiteral("daily/reportSensors.xlsx"))[QStringLiteral("sheets")].toArray().at(0),
-            QJsonValue(daily));
+        QCOMPARE(firstSheet("daily/reportSensors.xlsx"), daily);
 
         const QJsonObject data = readBack(QStringLiteral("reports/reportSensorsMeasureData.xlsx"));
         const QJsonArray sheets = data[QStringLiteral("sheets")].toArray();
@@ -348,14 +176,13 @@ private slots:
             QStringList({ "Т1   (Цех,  EUI64= 00137A000000", "Т1   (Цех,  EUI64= 00137A00 (2)",
                 "Т3   (Склад,  EUI64= 00137A0000", "Т4   (Новые датчики,  EUI64= 00" }));
         QCOMPARE(data[QStringLiteral("active")].toString(), names.last());
-        const QString hour = utc ? QStringLiteral("12") : QStringLiteral("15");
         compareCells(sheets[0].toObject(),
             { { "A1", "Данные измерений датчика Tarnel", "bcv" }, { "A3", "Датчик", "bc" },
                 { "B3", "Т1   (Цех,  EUI64= 00137A0000000001)", "cv" }, { "B4", "00137A0000000001", "cv" },
                 { "C6", "29.02.2024 00:00:00", "cv" }, { "A9", "Граничные значение параметров", "bcvt" },
                 { "A10", "Tmin критическая, °C", "t" }, { "B10", "10,00", "ct" }, { "A19", "Время", "bct" },
-                { "A20", "29.02.2024 " + hour + ":00:00", "ct" }, { "B20", "20,00", "ct" }, { "C21", "", "ct" },
-                { "A23", "29.02.2024 " + hour + ":05:00", "ct" } });
+                { "A20", "29.02.2024 " + noon + ":00:00", "ct" }, { "B20", "20,00", "ct" }, { "C21", "", "ct" },
+                { "A23", "29.02.2024 " + noon + ":05:00", "ct" } });
         QVERIFY(!sheets[0][QStringLiteral("cells")].toObject().contains(QStringLiteral("A24")));
         compareCells(sheets[1].toObject(), { { "B10", "-5,50", "ct" }, { "B20", "", "ct" }, { "C20", "40,00", "ct" } });
         QCOMPARE(sheets[0][QStringLiteral("merged")].toVariant().toStringList(),
@@ -368,8 +195,8 @@ private slots:
     {
         QTest::addColumn<int>("limit");
         QTest::addColumn<QString>("last");
-        QTest::newRow("full") << 21 << QStringLiteral("Лист заполнен: остальные измерения периода не поместились");
-        QTest::newRow("fits exactly") << 23 << QStringLiteral("29.02.2024 %1:05:00");
+        QTest::newRow("full") << 21 << "Лист заполнен: остальные измерения периода не поместились";
+        QTest::newRow("fits exactly") << 23 << "29.02.2024 %1:05:00";
     }
     void rowLimit()
     {
@@ -379,62 +206,9 @@ private slots:
         dialog->ui->checkLocations->setChecked(false);
         dialog->ui->checkDaily->setChecked(false);
         QVERIFY(run(QStringLiteral("reports"), limit).failures.isEmpty());
-        const QJsonObject sheet
-            = readBack(QStringLiteral("reports/reportSensorsMeasureData.xlsx"))[QStringLiteral("sheets")]
-                  .toArray()
-                  .at(0)
-                  .toObject();
-        const QJsonObject cells = sheet[QStringLiteral("cells")].toObject();
-        QCOMPARE(cells[QStringLiteral("A%1").arg(limit)].toArray().at(0).toString(),
-            QString(last).replace(QLatin1String("%1"), utc ? QLatin1String("12") : QLatin1String("15")));
+        const QJsonObject cells = firstSheet("reports/reportSensorsMeasureData.xlsx")["cells"].toObject();
+        QCOMPARE(cells[QStringLiteral("A%1").arg(limit)].toArray().at(0).toString(), QString(last).replace("%1", noon));
         QVERIFY(!cells.contains(QStringLiteral("A%1").arg(limit + 1)));
-    }
-
-    // The dialog's run: the closing message, or the file or folder that failed instead.
-    void messages_data()
-    {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("blocker");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("written") << "reports" << QString()
-                                 << "Отчеты созданы в папке \"reports\" (.xlsx файлы)\r\nДанная папка находится в "
-                                    "директории с программой";
-        QTest::newRow("folder is a file") << "plain/reports"
-                                          << "plain"
-                                          << "Не удалось создать папку \"plain/reports\"";
-        QTest::newRow("name taken by a folder") << "reports"
-                                                << "reports/reportSensors.xlsx/x"
-                                                << "Не удалось записать отчет \"reports/reportSensors.xlsx\": ";
-        QTest::newRow("disk full") << "reports"
-                                   << "full"
-                                   << "Не удалось записать отчет \"reports/reportRooms.xlsx\": На диске не осталось "
-                                      "места. Освободите место на диске или выберите другую папку.\nПодробности: ";
-    }
-    void messages()
-    {
-        QFETCH(QString, folder);
-        QFETCH(QString, blocker);
-        QFETCH(QString, text);
-        SEED(0);
-        std::unique_ptr<FullDisk> disk;
-        if (blocker == QLatin1String("full")) {
-            disk = std::make_unique<FullDisk>(QDir::current().absoluteFilePath(folder), 256 * 1024);
-            QVERIFY2(disk->fill(), qPrintable(disk->error()));
-        } else if (blocker.endsWith(QLatin1String("/x")))
-            QVERIFY(QDir().mkpath(blocker));
-        else if (!blocker.isEmpty())
-            QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
-        dialog->reportsFolder = folder;
-        QSignalSpy finished(dialog.get(), &DialogReport::signalReportsFinished);
-        dialog->accept();
-        QVERIFY(finished.wait(60000));
-        QCOMPARE(f.boxes.boxes.size(), 2);
-        QCOMPARE(f.boxes.boxes[0], QStringLiteral("Отчеты"));
-        QVERIFY2(f.boxes.boxes[1].startsWith(text), qPrintable(f.boxes.boxes[1]));
-        // A run replaces its workbooks together or not at all.
-        QCOMPARE(QFile::exists(QStringLiteral("reports/reportRooms.xlsx")), blocker.isEmpty());
-        QCOMPARE(
-            QDir(QStringLiteral("reports")).entryList(QStringList("*.part"), QDir::Hidden | QDir::Files).size(), 0);
     }
 
     // Cancel while the figures are read, and while each workbook is written (too late to stop
@@ -490,141 +264,10 @@ private slots:
                 QVERIFY(workbook.open(QIODevice::ReadOnly) && workbook.readAll() == "old " + file.toUtf8());
         }
     }
-
-    // The closing message names what the run wrote, and nothing else.
-    void closingText_data()
-    {
-        QTest::addColumn<QStringList>("written");
-        QTest::addColumn<QString>("failed");
-        QTest::addColumn<bool>("cancelled");
-        QTest::addColumn<QString>("text");
-        const QString created = QStringLiteral(
-            "Отчеты созданы в папке \"reports\" (.xlsx файлы)\r\nДанная папка находится в директории с программой");
-        const QString unchanged = QStringLiteral("Файлы отчетов в папке \"reports\" не изменены");
-        QTest::newRow("all written") << QStringList { "reports/reportRooms.xlsx", "reports/reportSensors.xlsx" }
-                                     << QString() << false
-                                     << created + "\r\nЗаписаны: reportRooms.xlsx, reportSensors.xlsx";
-        QTest::newRow("nothing chosen") << QStringList() << QString() << false
-                                        << "Не выбран ни один отчет\r\n" + unchanged;
-        QTest::newRow("one failed") << QStringList() << "reports/reportSensors.xlsx" << false
-                                    << "Не удалось записать отчет \"reports/reportSensors.xlsx\": disk full\r\n"
-                + unchanged;
-        QTest::newRow("failed while put in place")
-            << QStringList { "reports/reportRooms.xlsx" } << "reports/reportSensors.xlsx" << false
-            << "Не удалось записать отчет \"reports/reportSensors.xlsx\": disk full\r\nЗаписаны только: "
-               "reportRooms.xlsx";
-        QTest::newRow("cancelled") << QStringList() << QString() << true
-                                   << "Формирование отчетов отменено\r\n" + unchanged;
-    }
-    void closingText()
-    {
-        QFETCH(QStringList, written);
-        QFETCH(QString, failed);
-        QFETCH(bool, cancelled);
-        QFETCH(QString, text);
-        ReportOutcome outcome;
-        outcome.written = written;
-        outcome.cancelled = cancelled;
-        if (!failed.isEmpty())
-            outcome.failures.append({ failed, QStringLiteral("disk full") });
-        QCOMPARE(DialogReport::closingText(outcome, QStringLiteral("reports")), text);
-    }
-
-    // The run's end may come while the progress window is shown: the window is gone before the
-    // closing message comes up, and the run ends once, with its message.
-    void endWhileProgressShown()
-    {
-        SEED(0);
-        QSignalSpy finished(dialog.get(), &DialogReport::signalReportsFinished);
-        dialog->accept();
-        QProgressDialog* progress = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* p = qobject_cast<QProgressDialog*>(w))
-                progress = p;
-        }
-        QVERIFY(progress);
-        QPointer<QProgressDialog> watched(progress);
-        int boxesBeforeRelease = -1;
-        connect(progress, &QObject::destroyed, this, [&] { boxesBeforeRelease = f.boxes.boxes.size(); });
-        QVERIFY(QMetaObject::invokeMethod(progress, "forceShow"));
-        QVERIFY(progress->isVisible());
-        // Every progress step and the end wait in the queue together.
-        QThread::msleep(1500);
-        QVERIFY(finished.wait(60000));
-        QCOMPARE(finished.size(), 1);
-        QVERIFY(watched.isNull());
-        QCOMPARE(boxesBeforeRelease, 0);
-        QCOMPARE(f.boxes.boxes.mid(0, 1), QStringList { QStringLiteral("Отчеты") });
-    }
-
-    void dateWarning()
-    {
-        SEED(0);
-        dialog->ui->dateTimeStart->setDateTime(QDateTime(QDate(2024, 3, 2), QTime(0, 0)));
-        QSignalSpy finished(dialog.get(), &DialogReport::signalReportsFinished);
-        dialog->accept();
-        QVERIFY(finished.wait(60000));
-        QCOMPARE(f.boxes.boxes.mid(0, 3),
-            QStringList({ "Ошибка в выборе даты", "Дата конца отчетного периода меньше его начала", "Отчеты" }));
-        const QJsonObject daily = readBack(QStringLiteral("reports/reportSensors.xlsx"))[QStringLiteral("sheets")]
-                                      .toArray()
-                                      .at(0)
-                                      .toObject();
-        QCOMPARE(daily[QStringLiteral("merged")].toVariant().toStringList(), QStringList("A20:A31"));
-        compareCells(daily, { { "A4", "Т1   (Цех,  EUI64= 00137A0000000001)", "bct" }, { "A3", "День", "bct" } });
-    }
-
-    // The five keys of "data/view.conf", read at construction and written at destruction.
-    void keys_data()
-    {
-        QTest::addColumn<QVariantMap>("stored");
-        QTest::addColumn<QString>("states");
-        QTest::newRow("first run") << QVariantMap() << "222 ee";
-        QTest::newRow("rooms off") << QVariantMap { { "CheckLocations", 0 } } << "022 de";
-        QTest::newRow("sensors off") << QVariantMap { { "CheckDaily", 0 }, { "CheckMeasureData", 0 } } << "200 ed";
-        QTest::newRow("one counts as checked")
-            << QVariantMap { { "CheckDaily", 1 }, { "CheckMeasureData", 0 } } << "220 ee";
-    }
-    void keys()
-    {
-        QFETCH(QVariantMap, stored);
-        QFETCH(QString, states);
-        QTemporaryDir dir;
-        AppState state;
-        QSettings view(dir.filePath(QStringLiteral("view.conf")), QSettings::IniFormat);
-        state.viewSettings = &view;
-        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-            view.setValue(QStringLiteral("DialogReport/") + it.key(), it.value());
-        const QDateTime before = QDateTime::currentDateTime().addMSecs(-1000);
-        auto d = std::make_unique<DialogReport>();
-        auto mark = [](bool on) { return on ? QLatin1Char('e') : QLatin1Char('d'); };
-        const QString got = QString::number(d->ui->checkLocations->checkState())
-            + QString::number(d->ui->checkDaily->checkState()) + QString::number(d->ui->checkMeasureData->checkState())
-            + QLatin1Char(' ') + mark(d->ui->listLocations->isEnabled()) + mark(d->ui->listSensors->isEnabled());
-        QCOMPARE(got, states);
-        QVERIFY(d->ui->dateTimeEnd->dateTime() >= before);
-        QCOMPARE(d->ui->dateTimeStart->dateTime().secsTo(d->ui->dateTimeEnd->dateTime()), 24 * 3600);
-        d->ui->checkDaily->setChecked(true);
-        const QDateTime end = d->ui->dateTimeEnd->dateTime();
-        d.reset();
-        QCOMPARE(view.value(QStringLiteral("DialogReport/CheckDaily")).toInt(), 2);
-        QCOMPARE(view.value(QStringLiteral("DialogReport/DateTimeEnd")).toDateTime(), end);
-    }
 };
 
-// Users run it under a Russian locale, whose decimal comma must not reach a workbook.
 int main(int argc, char** argv)
 {
-    qunsetenv("LC_ALL");
-    qputenv("LANG", "ru_RU.UTF-8");
-    QApplication app(argc, argv);
-    if (QByteArray(std::setlocale(LC_CTYPE, nullptr)) != "ru_RU.UTF-8") {
-        std::fputs("the locale ru_RU.UTF-8 is missing (scripts/test.sh generates it)\n", stderr);
-        return 1;
-    }
-    ProcessLocale::apply(app);
-    TestReports test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return runReportsTest<TestReports>(argc, argv);
 }
 #include "tst_reports.moc"

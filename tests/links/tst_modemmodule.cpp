@@ -10,7 +10,6 @@
 #include <ctime>
 #include <pthread.h>
 
-#include "app/appstate.h"
 #include "links/modemmodule.h"
 #include "links/serialportlock.h"
 #include "tools/modemsim/modempeer.h"
@@ -110,7 +109,7 @@ private:
     void stopModule();
     void initialise(int watchdogMs = 15000);
 
-    AppState* appState = nullptr;
+    QString portName;
     ModemPeer* peer = nullptr;
     ModemModule* module = nullptr;
     Recorder* recorder = nullptr;
@@ -123,12 +122,11 @@ void TestModemModule::initTestCase()
 
 void TestModemModule::init()
 {
-    appState = new AppState;
     peer = new ModemPeer;
     recorder = new Recorder;
     QString error;
     QVERIFY2(peer->open(&error), qPrintable(error));
-    appState->PortName = peer->portName();
+    portName = peer->portName();
 }
 
 void TestModemModule::cleanup()
@@ -137,7 +135,6 @@ void TestModemModule::cleanup()
         stopModule();
     delete recorder;
     delete peer;
-    delete appState;
     QMutexLocker lock(&logLock);
     const QStringList log = std::exchange(unexpectedLog, {});
     QVERIFY2(log.isEmpty(), qPrintable(log.join('\n')));
@@ -147,6 +144,7 @@ void TestModemModule::startModule(int watchdogMs)
 {
     module = new ModemModule;
     module->setWatchdogInterval(watchdogMs);
+    module->setPortName(portName);
     module->moveToThread(module);
     recorder->attach(module);
     module->start();
@@ -234,7 +232,7 @@ void TestModemModule::silentModemThenLateAnswer()
 void TestModemModule::missingPort()
 {
     const QString name = QDir::current().absoluteFilePath(QStringLiteral("no-such-port"));
-    appState->PortName = name;
+    portName = name;
     startModule(200);
     QVERIFY(module->wait(5000));
     QTest::qWait(400); // long enough for a watchdog that should not exist

@@ -10,7 +10,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "app/appstate.h"
 #include "links/modemmodule.h"
 
 namespace
@@ -96,8 +95,6 @@ void TestModemSim::simulatorFeedsTheModule()
         QTRY_VERIFY_WITH_TIMEOUT(opensShared(link), 5000);
     }
 
-    AppState appState;
-    appState.PortName = first.section(" = ", 1);
     QStringList ends;
     QMap<QString, QByteArray> lastPayload;
     QStringList kinds;
@@ -105,6 +102,7 @@ void TestModemSim::simulatorFeedsTheModule()
     QObject sink;
     RunningModule running;
     ModemModule* module = running.m;
+    module->setPortName(first.section(" = ", 1));
     module->moveToThread(module);
     connect(module, &ModemModule::signalEndInitialization, &sink, [&](const QString& t) { ends << t; });
     connect(module, &ModemModule::signalCastReceived, &sink,

@@ -350,7 +350,7 @@ void TestNetworkModule::survivesMalformedInput()
 
 void TestNetworkModule::sendsExactFrames_data()
 {
-    QTest::addColumn<int>("kind"); // 0 slotSlepSend, 1 slotSlepSend2, 2 slotStatSend
+    QTest::addColumn<int>("kind"); // 0 slotSlepSend, 1 slotSlepSend2
     QTest::addColumn<bool>("toAll");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QByteArray>("expected");
@@ -364,7 +364,6 @@ void TestNetworkModule::sendsExactFrames_data()
                                    << "Slep" + z("000D6F0000C0A001") + z("60");
     QTest::newRow("one pair, one") << 1 << false << QByteArray("000D6F0000C0A001")
                                    << "Slep" + z("000D6F0000C0A001") + z("60");
-    QTest::newRow("status request") << 2 << false << QByteArray() << QByteArray("Stat");
 }
 
 void TestNetworkModule::sendsExactFrames()
@@ -392,10 +391,8 @@ void TestNetworkModule::sendsExactFrames()
     ZigBeeClient* to = toAll ? nullptr : target;
     if (kind == 0)
         module->slotSlepSend(to, bytes);
-    else if (kind == 1)
-        module->slotSlepSend2(to, QString::fromLatin1(bytes), 60);
     else
-        module->slotStatSend(to);
+        module->slotSlepSend2(to, QString::fromLatin1(bytes), 60);
     QTRY_COMPARE(announced.received(), expected);
     QTest::qWait(50);
     QCOMPARE(announced.received(), expected);

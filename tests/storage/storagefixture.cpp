@@ -109,11 +109,21 @@ QStringList StorageFixture::end()
     return warnings;
 }
 
+SQLBaseModule* StorageFixture::make()
+{
+    module = std::make_unique<SQLBaseModule>();
+    state->followDatabase(*module);
+    QObject::connect(module.get(), &SQLBaseModule::signalCloseApplication, [this](int code) { closeCodes << code; });
+    QObject::connect(
+        module.get(), &SQLBaseModule::signalStartFailed, [](QString e) { prompt()->critical("Ошибка", e); });
+    QObject::connect(module.get(), &SQLBaseModule::signalWarning, [](QString t) { prompt()->warning("Внимание!", t); });
+    return module.get();
+}
+
 SQLBaseModule* StorageFixture::open(int purgeInterval)
 {
     closeModule();
-    module = std::make_unique<SQLBaseModule>();
-    QObject::connect(module.get(), &SQLBaseModule::signalCloseApplication, [this](int code) { closeCodes << code; });
+    make();
     module->purgeInterval = purgeInterval;
     if (type == 1)
         module->init(1, QStringLiteral("127.0.0.1"), server.user(), server.password(), databaseName,

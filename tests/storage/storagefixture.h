@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -15,6 +16,11 @@
 
 // A measurement of the given temperature with 50 % and 3 V, every value present.
 SensorData reading(double temperature);
+// The measurement as the intake hands it on, arrived this second.
+inline PendingMeasurement arrived(const QString& eui, const SensorData& d)
+{
+    return { eui, d, QDateTime::currentSecsSinceEpoch() };
+}
 
 // Answers the module's boxes and keeps them for the test.
 class RecordingPrompt : public Prompt
@@ -52,6 +58,8 @@ public:
 
     // A module initialised on this case's database, its close codes kept in closeCodes.
     SQLBaseModule* open(int purgeInterval = 3600000);
+    // A new module wired as the program wires it: registry in `state`, boxes, closeCodes.
+    SQLBaseModule* make();
     void closeModule();
     // The registry in memory emptied, as a new start finds it before its load.
     void forgetRegistry();

@@ -202,7 +202,7 @@ class TestDatabaseFaults : public StorageTest
     QList<bool> outcome;
     void openAs(const QString& user, const QString& password)
     {
-        f.module = std::make_unique<SQLBaseModule>();
+        f.make();
         f.module->init(1, QStringLiteral("127.0.0.1"), user, password, f.databaseName, f.server.port());
         QVERIFY(f.module->writer);
     }
@@ -434,7 +434,7 @@ private slots:
         f.expectedWarnings << kWriterWarning;
         CommitCutter proxy(f.server.port());
         QVERIFY(proxy.listen());
-        f.module = std::make_unique<SQLBaseModule>();
+        f.make();
         f.module->init(
             1, QStringLiteral("127.0.0.1"), f.server.user(), f.server.password(), f.databaseName, proxy.port());
         DatabaseWriter* writer = f.module->writer;

@@ -417,7 +417,7 @@ private slots:
         clock.start();
         // Each measurement is stored before the next is handed over, all while the export runs.
         while (texts.isEmpty() && clock.elapsed() < 120000) {
-            f.module->slotSensorDataReceived(QStringLiteral("00137A0000000001"), reading(20.5, 45, 3.1));
+            f.module->slotSensorDataReceived(arrived(QStringLiteral("00137A0000000001"), reading(20.5, 45, 3.1)));
             ++stored;
             QTRY_COMPARE(f.module->writer->queueLength(), 0);
         }

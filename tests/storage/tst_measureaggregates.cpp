@@ -217,7 +217,7 @@ private slots:
                 f.closeModule();
                 f.state->aggregatesReady = false;
                 QStringList texts;
-                f.module = std::make_unique<SQLBaseModule>();
+                f.make();
                 connect(f.module.get(), &SQLBaseModule::signalSetInitInfoString, [&texts](QString t) { texts << t; });
                 f.module->init(f.type, QStringLiteral("127.0.0.1"), f.server.user(), f.server.password(),
                     f.databaseName, f.server.port());
@@ -313,7 +313,7 @@ private slots:
         QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
         for (int start = refused ? 0 : 1; start < 2; ++start) {
             if (start == 0 && mysql) {
-                f.module = std::make_unique<SQLBaseModule>();
+                f.make();
                 f.module->init(
                     1, QStringLiteral("127.0.0.1"), user, QStringLiteral("pw"), f.databaseName, f.server.port());
             } else {

@@ -81,7 +81,7 @@ private slots:
         SensorData d;
         d.hasTemperature = true;
         d.temperature = 22.5;
-        f.module->slotSensorDataReceived(QStringLiteral("0011223344556677"), d);
+        f.module->slotSensorDataReceived(arrived(QStringLiteral("0011223344556677"), d));
         f.closeModule();
         f.forgetRegistry();
 
@@ -253,8 +253,7 @@ private slots:
             QVERIFY(QDir().rmdir("data"));
         }
         if (damage == "password") {
-            f.module = std::make_unique<SQLBaseModule>();
-            connect(f.module.get(), &SQLBaseModule::signalCloseApplication, this, [this](int c) { f.closeCodes << c; });
+            f.make();
             f.module->init(1, "127.0.0.1", f.server.user(), "wrong", f.databaseName, f.server.port());
         } else {
             f.open();

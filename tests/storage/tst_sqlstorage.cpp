@@ -87,7 +87,7 @@ private slots:
         f.open();
         addSensors();
         const qint64 before = QDateTime::currentSecsSinceEpoch();
-        f.module->slotSensorDataReceived(eui64, data);
+        f.module->slotSensorDataReceived(arrived(eui64, data));
         const qint64 after = QDateTime::currentSecsSinceEpoch();
 
         if (stored.isEmpty()) {
@@ -109,10 +109,10 @@ private slots:
     {
         f.open();
         addSensors();
-        f.module->slotSensorDataReceived(kSensorA, reading(10.0, 50.0, 3.0));
+        f.module->slotSensorDataReceived(arrived(kSensorA, reading(10.0, 50.0, 3.0)));
         QTest::qWait(1100);
-        f.module->slotSensorDataReceived(kSensorA, reading(11.0, 0, 0, true, false, false));
-        f.module->slotSensorDataReceived(kSensorQuote, reading(1, 2, 3));
+        f.module->slotSensorDataReceived(arrived(kSensorA, reading(11.0, 0, 0, true, false, false)));
+        f.module->slotSensorDataReceived(arrived(kSensorQuote, reading(1, 2, 3)));
 
         const QList<QStringList> measure = rowsOf("measure", kSensorA);
         QCOMPARE(measure.size(), 2);
@@ -128,7 +128,7 @@ private slots:
         f.open();
         addSensors();
         f.module->slotStopModule();
-        f.module->slotSensorDataReceived(kSensorA, reading(1, 2, 3));
+        f.module->slotSensorDataReceived(arrived(kSensorA, reading(1, 2, 3)));
         QCOMPARE(f.sql("SELECT COUNT(*) FROM measure"), QList<QStringList> { { "0" } });
     }
 
@@ -148,7 +148,7 @@ private slots:
         };
         insertAged(days - 1, 1);
         insertAged(days + 1, 2);
-        f.module->slotSensorDataReceived(kSensorA, reading(3, 0, 0, true, false, false));
+        f.module->slotSensorDataReceived(arrived(kSensorA, reading(3, 0, 0, true, false, false)));
         f.closeModule();
 
         // Once at start...

@@ -1,12 +1,13 @@
 // A loading thread's query stops when the program closes: at once, on either database, and the
 // rows read up to then never pass for the whole table. A table's statement, prepared once, reads
 // at each load with that load's values the rows as they are by then.
-#include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
 
+#include <memory>
+
 #include "storagetest.h"
-#include "ui/tableloader.h"
+#include "storage/tablereader.h"
 
 class TestLoaderStop : public StorageTest
 {
@@ -33,28 +34,25 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(bool, beforeLoad);
-        QVERIFY(f.open()); // the default connection, which the loader copies
-        QThread thread;
-        TableLoader loader;
-        loader.moveToThread(&thread);
-        QSignalSpy loaded(&loader, &TableLoader::loaded);
-        thread.start();
+        QVERIFY(f.open()); // the default connection, which the reader copies
+        TableReader reader(this);
+        TableRows rows;
+        // The loading thread: its connection opened, used and closed there.
+        std::unique_ptr<QThread> thread(QThread::create([&] {
+            rows = reader.run({ text, {} });
+            reader.close();
+        }));
         if (beforeLoad)
-            loader.stop();
-        QMetaObject::invokeMethod(
-            &loader, [&] { loader.load(0, 1, text, {}); }, Qt::QueuedConnection);
+            reader.stop();
+        thread->start();
         if (!beforeLoad) {
             QTest::qWait(300);
-            loader.stop();
+            reader.stop();
         }
         // Left alone, none of these loads would end within the wait.
-        QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 1, 20000);
-        const TableRows rows = loaded.first().at(2).value<TableRows>();
+        QTRY_VERIFY_WITH_TIMEOUT(thread->isFinished(), 20000);
         QCOMPARE(rows.error, ThreadConnection::stoppedText());
         QCOMPARE(rows.rows.size(), 0);
-        QMetaObject::invokeMethod(&loader, &TableLoader::close, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
     }
 
     void repeatedStatementReadsAnew_data() { dialects(); }
@@ -63,36 +61,23 @@ private slots:
         QVERIFY(f.open());
         f.sql(QStringLiteral("INSERT INTO locations (id, name, EUI64, ip) VALUES (7, 'a', '', ''), (8, 'b', '', '')"));
         QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
-        QThread thread;
-        TableLoader loader;
-        loader.moveToThread(&thread);
-        QSignalSpy loaded(&loader, &TableLoader::loaded);
-        thread.start();
-        auto names = [&](int table, qint64 from) {
-            const int before = loaded.count();
-            QMetaObject::invokeMethod(
-                &loader,
-                [&, table, from] {
-                    loader.load(
-                        table, 1, QStringLiteral("SELECT name FROM locations WHERE id >= ? ORDER BY id"), { from });
-                },
-                Qt::QueuedConnection);
-            if (!QTest::qWaitFor([&] { return loaded.count() > before; }, 20000))
-                return QStringLiteral("no load");
-            QStringList shown;
-            for (const QVector<QVariant>& row : loaded.last().at(2).value<TableRows>().rows)
+        TableReader reader(this);
+        auto names = [&](const char* statement, qint64 from) {
+            const TableRows rows = reader.run({ QLatin1String(statement), { from } });
+            QStringList shown(rows.error);
+            for (const QVector<QVariant>& row : rows.rows)
                 shown << row.value(0).toString();
             return shown.join(QLatin1Char(' '));
         };
-        QCOMPARE(names(0, 7), QStringLiteral("a b"));
-        QCOMPARE(names(0, 8), QStringLiteral("b"));
+        const char* const byId = "SELECT name FROM locations WHERE id >= ? ORDER BY id";
+        QCOMPARE(names(byId, 7), QStringLiteral(" a b"));
+        QCOMPARE(names(byId, 8), QStringLiteral(" b"));
         f.sql(QStringLiteral("INSERT INTO locations (id, name, EUI64, ip) VALUES (9, 'c', '', '')"));
         QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
-        QCOMPARE(names(0, 8), QStringLiteral("b c"));
-        QCOMPARE(names(1, 9), QStringLiteral("c"));
-        QMetaObject::invokeMethod(&loader, &TableLoader::close, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
+        QCOMPARE(names(byId, 8), QStringLiteral(" b c"));
+        QCOMPARE(names("SELECT name FROM locations WHERE id >= 7 AND id <= ? ORDER BY id DESC", 8), QStringLiteral(" b a"));
+        QCOMPARE(names(byId, 9), QStringLiteral(" c"));
+        reader.close();
     }
 };
 

@@ -1,0 +1,134 @@
+#include "storage/tablereader.h"
+
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+// The summary statements, about 2 KB each, at every refresh: off unless asked for with
+// QT_LOGGING_RULES="ostrivel.views.sql.debug=true".
+Q_LOGGING_CATEGORY(lcViewSql, "ostrivel.views.sql", QtInfoMsg)
+
+TableReader::TableReader(const void* owner)
+    : connection(owner)
+{
+}
+
+TableQueries::Query TableReader::queryOf(const TableRequest& in)
+{
+    const auto which = TableQueries::Table(in.table);
+    const QString order = TableQueries::orderClause(which, in.section, in.ascending);
+    if (which != TableQueries::Measurements && in.aggregates) {
+        // Whole days and hours come from the aggregates, so a year costs about what a day does.
+        qint64 first = 0;
+        qint64 last = 0;
+        TableQueries::windowOf(in.filter, &first, &last);
+        if (which == TableQueries::Locations)
+            return TableQueries::locationsSummary(in.dbType, in.sensors, first, last, order);
+        return TableQueries::sensorsSummary(in.dbType, in.sensors, first, last, order);
+    }
+    TableQueries::Query query;
+    switch (which) {
+    case TableQueries::Locations:
+        query.text = TableQueries::locationsQuery(in.dbType, in.sensors.size(), in.timeCondition, order);
+        break;
+    case TableQueries::Sensors:
+        query.text = TableQueries::sensorsQuery(in.dbType, in.sensors.size(), in.timeCondition, order);
+        break;
+    default: {
+        if (in.aggregates) {
+            // A value order reads the hours that can hold the first rows, not the whole window.
+            query = TableQueries::measurementsByValue(
+                in.dbType, in.sensors, in.filter, in.section, in.ascending, in.style, in.maxRows, in.batteryBounds);
+            if (!query.text.isEmpty())
+                return query;
+        }
+        query.text = TableQueries::measurementsQuery(
+            in.dbType, in.sensors.size(), in.timeCondition, order, in.style, in.maxRows);
+        break;
+    }
+    }
+    for (const QString& eui : in.sensors)
+        query.values << eui;
+    query.values << in.filter;
+    return query;
+}
+
+TableRows TableReader::read(const TableRequest& request)
+{
+    const TableQueries::Query q = queryOf(request);
+    if (request.table != TableQueries::Measurements)
+        qCDebug(lcViewSql).noquote() << q.text;
+    // A database type without such a statement shows the table empty.
+    if (q.text.isEmpty())
+        return TableRows();
+    return run(q);
+}
+
+TableRows TableReader::run(const TableQueries::Query& q)
+{
+    QElapsedTimer clock;
+    clock.start();
+    TableRows result;
+    QSqlDatabase db = connection.open(&result.error);
+    if (!db.isOpen())
+        return result;
+    // The tables ask for the same statements at every refresh, with thousands of checked
+    // sensors in them: each is prepared once and bound anew, so that a refresh does not parse it
+    // again. A statement lets go of the database's snapshot once its rows are read.
+    QSqlQuery* query = prepared(db, q.text, &result.error);
+    if (query) {
+        for (int i = 0; i < q.values.size(); ++i)
+            query->bindValue(i, q.values[i]);
+        if (connection.exec(*query, &result.error)) {
+            const int columns = query->record().count();
+            while (!connection.stopped() && query->next()) {
+                QVector<QVariant> row(columns);
+                for (int i = 0; i < columns; ++i)
+                    row[i] = query->value(i);
+                result.rows.append(row);
+            }
+            // Rows up to a failure or a stop are not the table: none are shown.
+            if (!connection.complete(*query, &result.error))
+                result.rows.clear();
+        }
+        query->finish();
+        // After a failure the statements are prepared afresh (the connection may be new).
+        if (!result.error.isEmpty())
+            statements.clear();
+    }
+    result.ms = clock.elapsed();
+    return result;
+}
+
+QSqlQuery* TableReader::prepared(const QSqlDatabase& db, const QString& text, QString* error)
+{
+    for (Statement& s : statements) {
+        if (s.text == text)
+            return s.query.get();
+    }
+    auto query = std::make_unique<QSqlQuery>(db);
+    query->setForwardOnly(true);
+    if (!query->prepare(text)) {
+        *error = query->lastError().text();
+        return nullptr;
+    }
+    // The three tables' statements, and the one of another order or window now and then.
+    if (statements.size() >= kKeptStatements)
+        statements.erase(statements.begin());
+    statements.push_back({ text, std::move(query) });
+    return statements.back().query.get();
+}
+
+void TableReader::stop()
+{
+    connection.stop();
+}
+
+void TableReader::close()
+{
+    statements.clear();
+    connection.close();
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QMetaType>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <QVector>
+
+#include <memory>
+#include <vector>
+
+#include "storage/tablequeries.h"
+#include "storage/threadconnection.h"
+
+// What one load of a main window table is made of, read from the window when it starts. The
+// statement itself, with thousands of checked addresses, is written in the loading thread.
+struct TableRequest {
+    int table = 0; // a TableQueries::Table
+    int dbType = 0;
+    QStringList sensors;
+    // The time filter's bound values and its condition on m.timemeasure.
+    QVariantList filter;
+    QString timeCondition;
+    int section = -1;
+    bool ascending = false;
+    bool aggregates = false;
+    bool batteryBounds = false;
+    int style = 0;
+    int maxRows = 0;
+};
+
+// Rows of one table load, handed from the loading thread to the window by value.
+struct TableRows {
+    QVector<QVector<QVariant>> rows;
+    QString error;
+    // What the load cost the loading thread.
+    qint64 ms = 0;
+};
+Q_DECLARE_METATYPE(TableRows)
+
+// Reads the tables' rows on a connection of its own, owned by one loading thread.
+class TableReader
+{
+public:
+    explicit TableReader(const void* owner);
+
+    // The request's statement; empty text where the database type has none.
+    static TableQueries::Query queryOf(const TableRequest& request);
+    // The request's rows; none (and no error) where the database type has no such statement.
+    TableRows read(const TableRequest& request);
+    // Runs `query` and gives its rows.
+    TableRows run(const TableQueries::Query& query);
+
+    // From any thread, for good: the load under way ends at once with an error and no rows, and
+    // later ones end so without running.
+    void stop();
+    // Closes the connection; called in the loading thread before it ends.
+    void close();
+
+private:
+    // The statement of `text`, prepared on `db` at its first use; null, with the reason in
+    // `error`, when the database refuses it.
+    QSqlQuery* prepared(const QSqlDatabase& db, const QString& text, QString* error);
+
+    static constexpr size_t kKeptStatements = 4;
+    struct Statement {
+        QString text;
+        std::unique_ptr<QSqlQuery> query;
+    };
+    ThreadConnection connection;
+    // Made, used and dropped in the loading thread only (an empty QSqlQuery would reach for the
+    // default connection).
+    std::vector<Statement> statements;
+};
