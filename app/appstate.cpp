@@ -116,7 +116,7 @@ bool AppState::loadConfig()
     Password = r.text("DB/Password", QString());
     Port = r.integer("DB/Port", 1433, 1, 65535);
     // 2 (SQL Server) has no item in the settings dialog's list but is a database the program reaches.
-    DBType = r.integer("DB/DBType", 0, 0, 2);
+    DBType = r.integer("DB/DBType", SqlQueryBuilder::SQLite, SqlQueryBuilder::SQLite, SqlQueryBuilder::SQLServer);
 
     maximalCriticalHumidity = r.color("Color/maximalCriticalHumidity", QColor(0x32, 0x32, 0xff));
     maximalCriticalTemperature = r.color("Color/maximalCriticalTemperature", QColor(0xff, 0x32, 0x32));

@@ -9,6 +9,7 @@
 
 #include "app/configreader.h"
 #include "core/records.h"
+#include "storage/sqlquerybuilder.h"
 
 class DatabaseWriter;
 class QObject;
@@ -113,7 +114,7 @@ public:
     QString Password;
     QString Database;
     int Port = 0;
-    int DBType = 0;
+    int DBType = SqlQueryBuilder::SQLite;
     bool isActive = false;
     QString serverSMTP;
     int serverPort = 0;

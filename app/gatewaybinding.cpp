@@ -69,7 +69,7 @@ GatewayBinding::Outcome GatewayBinding::bind(ZigBeeClient* client, const QString
         bound->ip = peer;
         bound->client = client;
         const int id = state.locations.size();
-        RegistryWriter::insertLocation(id, bound->name, bound->EUI64, bound->ip);
+        RegistryWriter::insertLocation(state.databaseWriter, id, bound->name, bound->EUI64, bound->ip);
         state.locations.append(bound);
         outcome = Outcome::Created;
     }

@@ -62,13 +62,14 @@ void SensorIntake::networkCast(ZigBeeClient* client, const QString& eui64, const
     if (index < 0) {
         const QString name = QStringLiteral("Датчик ") + QString::number(state.sensors.size() + 1);
         Sensor* s = newSensor(eui64, name, g);
-        RegistryWriter::insertSensor(s->EUI64, s->name, s->location, s->sleepInterval, s->datecheck);
+        RegistryWriter::insertSensor(
+            state.databaseWriter, s->EUI64, s->name, s->location, s->sleepInterval, s->datecheck);
         state.sensors.append(s);
         index = state.sensors.size() - 1;
         sink.sensorRegistered();
         sink.announceSleepInterval(client, eui64, s->sleepInterval);
     } else if (state.sensors[index]->location != g) {
-        RegistryWriter::updateSensorLocation(eui64, g);
+        RegistryWriter::updateSensorLocation(state.databaseWriter, eui64, g);
         state.sensors[index]->location = g;
         sink.sensorMoved();
         // This gateway may have connected before the sensor was known.
@@ -84,7 +85,7 @@ int SensorIntake::locationForNewSensors()
             return i;
     }
     const int id = state.locations.size();
-    RegistryWriter::insertLocation(id, newSensorsLocation(), QString(), QString());
+    RegistryWriter::insertLocation(state.databaseWriter, id, newSensorsLocation(), QString(), QString());
     auto* location = new Location;
     location->name = newSensorsLocation();
     state.locations.append(location);
@@ -107,7 +108,7 @@ int SensorIntake::registerModemSensor(const QString& eui64)
 {
     const int location = locationForNewSensors();
     Sensor* s = newSensor(eui64, QStringLiteral("Датчик") + QString::number(state.sensors.size() + 1), location);
-    RegistryWriter::insertSensor(s->EUI64, s->name, s->location, s->sleepInterval, s->datecheck);
+    RegistryWriter::insertSensor(state.databaseWriter, s->EUI64, s->name, s->location, s->sleepInterval, s->datecheck);
     state.sensors.append(s);
     sink.registryChanged();
     sink.sensorRegistered();

@@ -8,6 +8,7 @@
 
 #include "app/appstate.h"
 #include "dialogs/prompt.h"
+#include "storage/sqlquerybuilder.h"
 #include "ui_dialogsettings.h"
 
 namespace
@@ -30,8 +31,7 @@ const char* const kColorTitles[SettingsValues::kColors] = {
 
 // Items the form gives each combo; their positions are the stored values.
 constexpr int kDateTimeStyles = 4;
-constexpr int kBaseTypes = 2;
-constexpr int kSqlServerType = 2;
+constexpr int kBaseTypes = SqlQueryBuilder::SQLServer; // the listed types come before it
 
 AppState& config()
 {
@@ -214,8 +214,8 @@ void DialogSettings::fillOther(const SettingsValues& v)
     // SQL Server is chosen in the configuration file only; the combo names it, so that an
     // apply keeps it.
     setComboValue(ui->comboBoxBaseType, kBaseTypes, v.dbType,
-        v.dbType == kSqlServerType ? QStringLiteral("SQL Server") : QString::number(v.dbType));
-    ui->groupBoxExternDB->setVisible(comboValue(ui->comboBoxBaseType) != 0);
+        v.dbType == SqlQueryBuilder::SQLServer ? QStringLiteral("SQL Server") : QString::number(v.dbType));
+    ui->groupBoxExternDB->setVisible(comboValue(ui->comboBoxBaseType) != SqlQueryBuilder::SQLite);
 
     ui->checkBoxIsExportDBF->setChecked(v.exportDbf);
     ui->spinBoxIntervalExportDBF->setValue(v.intervalExportDbf);

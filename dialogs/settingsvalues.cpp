@@ -82,7 +82,7 @@ void SettingsValues::resetOther(const QString& currentDir, const QString& hostNa
     hideStart = false;
     trayMessages = false;
     viewVoltage = false;
-    dbType = 0;
+    dbType = SqlQueryBuilder::SQLite;
     hostname = hostName + QStringLiteral("\\SQLEXPRESS");
     username.clear();
     password.clear();

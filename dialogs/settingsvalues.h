@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTime>
 
+#include "storage/sqlquerybuilder.h"
+
 class AppState;
 
 // Everything the settings dialog shows, in the form its widgets hold it (port texts as typed,
@@ -31,7 +33,7 @@ struct SettingsValues {
     bool hideStart = false;
     bool trayMessages = false;
     bool viewVoltage = false;
-    int dbType = 0;
+    int dbType = SqlQueryBuilder::SQLite;
     QString hostname;
     QString username;
     QString password;

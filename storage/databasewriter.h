@@ -28,7 +28,9 @@ class DatabaseWriter : public QObject
     Q_OBJECT
 public:
     // A registry write. Runs in the writer's thread on its connection, inside a transaction
-    // the writer opens; returning false (with a text) rolls the transaction back.
+    // the writer opens, shared with the measurements and jobs queued around it (a new sensor
+    // and its first reading cost one commit); returning false (with a text) rolls it back. A
+    // job the database refuses for its own values then ends alone and the rest is written.
     using Job = std::function<bool(QSqlDatabase& db, int dbType, QString* error)>;
     // Told the outcome of a job, in the thread that queued it, once it is committed or has
     // failed. Called exactly once for every job that has one: a job the close did not write,
@@ -64,7 +66,7 @@ public:
     // and some 80 MB. Beyond it a new measurement is refused, counted, logged and shown in the
     // status bar; registry jobs are never refused.
     static constexpr int kQueueBound = 500000;
-    // Measurements committed in one transaction at most.
+    // Items (measurements and registry jobs) committed in one transaction at most.
     static constexpr int kBatchLimit = 2000;
     // Tests shrink the bound; set before the queue fills.
     void setQueueBound(int bound);

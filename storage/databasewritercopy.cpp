@@ -6,6 +6,8 @@
 #include <QSqlQuery>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 #include "storage/measurebatchwriter.h"
 #include "storage/schemacheck.h"
 #include "storage/sqlquerybuilder.h"
@@ -21,6 +23,61 @@ namespace
 constexpr qint64 kKeptMs = 5 * 60 * 1000;
 
 } // namespace
+
+DatabaseWriter::Worker::FileIdentity DatabaseWriter::Worker::identityOf(const QString& path)
+{
+    FileIdentity identity;
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+        identity.exists = true;
+        identity.device = qint64(info.st_dev);
+        identity.inode = qint64(info.st_ino);
+    }
+    return identity;
+}
+
+DatabaseWriter::FileState DatabaseWriter::Worker::fileState() const
+{
+    if (!opened.exists)
+        return FileState::InPlace;
+    const FileIdentity now = identityOf(filePath);
+    if (!now.exists)
+        return FileState::Deleted;
+    return now == opened ? FileState::InPlace : FileState::Replaced;
+}
+
+bool DatabaseWriter::Worker::fileInPlace()
+{
+    const FileState state = fileState();
+    if (state != shownFileState) {
+        shownFileState = state;
+        if (state == FileState::InPlace)
+            qInfo("Database writer: the database file is back at its place; writing again");
+        else
+            qWarning(
+                "Database writer: the database file %s is no longer at its place; writing holds", qPrintable(filePath));
+        QMutexLocker lock(&ownerGuard);
+        if (owner)
+            emit owner->fileStateChanged(int(state));
+    }
+    if (state != FileState::InPlace)
+        return false;
+    if (awayItems) {
+        // Committed into this very file while it was elsewhere: it holds them now.
+        releaseFront(awayItems, awayMeasurements, awayMeasurements > 0);
+        awayItems = awayMeasurements = 0;
+    }
+    return true;
+}
+
+bool DatabaseWriter::Worker::committedAway(int items, int stored)
+{
+    if (!opened.exists || fileState() == FileState::InPlace)
+        return false;
+    awayItems = items;
+    awayMeasurements = stored;
+    return true;
+}
 
 void DatabaseWriter::Worker::startCheckpointer()
 {
@@ -88,6 +145,38 @@ bool DatabaseWriter::Worker::sequenceInCopy(qint64* copySequence) const
     return ours;
 }
 
+void DatabaseWriter::Worker::requeue(std::vector<Item>& again, bool awayInCopy, qint64 missing)
+{
+    // The jobs of the transaction committed away are told once: now when the copy holds it,
+    // else when it is written again (the last items kept are its items).
+    std::vector<std::shared_ptr<Completion>> awayDone;
+    {
+        QMutexLocker lock(&mutex);
+        for (int i = 0; i < awayItems && !queue.empty(); ++i) {
+            std::shared_ptr<Completion>& completion = queue.front().completion;
+            const int againAt = int(again.size()) - awayItems + i;
+            if (completion && awayInCopy)
+                awayDone.push_back(completion);
+            else if (completion && againAt >= 0)
+                again[size_t(againAt)].completion = completion;
+            completion.reset();
+            if (queue.front().job)
+                --jobsQueued;
+            queue.pop_front();
+        }
+        for (auto it = again.rbegin(); it != again.rend(); ++it) {
+            if (it->job)
+                ++jobsQueued;
+            queue.push_front(*it);
+        }
+        lost += missing;
+    }
+    for (const auto& completion : awayDone)
+        tell(completion, true, QString());
+    if (awayInCopy && awayMeasurements)
+        announceBatch(awayMeasurements);
+}
+
 bool DatabaseWriter::Worker::takeBack(QSqlDatabase& db, MeasureBatchWriter& batches)
 {
     if (!opened.exists || !markerMade || sequence < 0 || fileState() != FileState::Replaced)
@@ -130,34 +219,8 @@ bool DatabaseWriter::Worker::takeBack(QSqlDatabase& db, MeasureBatchWriter& batc
     // A transaction committed into the file written after it had left the path is the last
     // one kept, and still queued.
     const bool awayInCopy = awayItems && !committed.empty() && committed.back().sequence <= copySequence;
-    Item awayJob;
-    {
-        QMutexLocker lock(&mutex);
-        if (awayItems && !queue.empty() && queue.front().job) {
-            if (awayInCopy)
-                awayJob = queue.front();
-            else if (!again.empty())
-                again.back().completion = queue.front().completion;
-            queue.front().completion.reset();
-        }
-        for (int i = 0; i < awayItems && !queue.empty(); ++i) {
-            if (queue.front().job)
-                --jobsQueued;
-            queue.pop_front();
-        }
-        for (auto it = again.rbegin(); it != again.rend(); ++it) {
-            if (it->job)
-                ++jobsQueued;
-            queue.push_front(*it);
-        }
-        lost += missing;
-    }
-    if (awayInCopy) {
-        finishJob(awayJob, true, QString());
-        if (awayMeasurements)
-            announceBatch(awayMeasurements);
-    }
-    awayItems = awayMeasurements = 0;
+    requeue(again, awayInCopy, missing);
+    awayItems = awayMeasurements = splitItems = 0;
     // The numbers above the copy's are written again from here on.
     while (!committed.empty() && committed.back().sequence > copySequence) {
         committedItems -= int(committed.back().items.size());

@@ -8,8 +8,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <limits>
 #include <memory>
@@ -82,18 +80,6 @@ int DatabaseWriter::Worker::abandonedThreads()
     return gAbandoned.loadAcquire();
 }
 
-DatabaseWriter::Worker::FileIdentity DatabaseWriter::Worker::identityOf(const QString& path)
-{
-    FileIdentity identity;
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
-        identity.exists = true;
-        identity.device = qint64(info.st_dev);
-        identity.inode = qint64(info.st_ino);
-    }
-    return identity;
-}
-
 void DatabaseWriter::Worker::detach()
 {
     {
@@ -116,58 +102,6 @@ void DatabaseWriter::Worker::announceBatch(int measurements)
     QMutexLocker lock(&ownerGuard);
     if (owner)
         emit owner->batchCommitted(measurements);
-}
-
-DatabaseWriter::FileState DatabaseWriter::Worker::fileState() const
-{
-    if (!opened.exists)
-        return FileState::InPlace;
-    const FileIdentity now = identityOf(filePath);
-    if (!now.exists)
-        return FileState::Deleted;
-    return now == opened ? FileState::InPlace : FileState::Replaced;
-}
-
-bool DatabaseWriter::Worker::fileInPlace()
-{
-    const FileState state = fileState();
-    if (state != shownFileState) {
-        shownFileState = state;
-        if (state == FileState::InPlace)
-            qInfo("Database writer: the database file is back at its place; writing again");
-        else
-            qWarning(
-                "Database writer: the database file %s is no longer at its place; writing holds", qPrintable(filePath));
-        QMutexLocker lock(&ownerGuard);
-        if (owner)
-            emit owner->fileStateChanged(int(state));
-    }
-    if (state != FileState::InPlace)
-        return false;
-    if (awayItems) {
-        // Committed into this very file while it was elsewhere: it holds them now.
-        Item front;
-        {
-            QMutexLocker lock(&mutex);
-            if (!queue.empty() && queue.front().job)
-                front = queue.front();
-        }
-        finishJob(front, true, QString());
-        dropFront(awayItems);
-        if (awayMeasurements)
-            announceBatch(awayMeasurements);
-        awayItems = awayMeasurements = 0;
-    }
-    return true;
-}
-
-bool DatabaseWriter::Worker::committedAway(int items, int measurements)
-{
-    if (!opened.exists || fileState() == FileState::InPlace)
-        return false;
-    awayItems = items;
-    awayMeasurements = measurements;
-    return true;
 }
 
 DatabaseWriter::Worker::Completion::~Completion()
@@ -195,11 +129,6 @@ void DatabaseWriter::Worker::tell(const std::shared_ptr<Completion>& completion,
             context->deleteLater();
         },
         Qt::QueuedConnection);
-}
-
-void DatabaseWriter::Worker::finishJob(Item& item, bool ok, const QString& error)
-{
-    tell(item.completion, ok, error);
 }
 
 void DatabaseWriter::Worker::noteFailure(const QString& error, DatabaseFault::Kind kind)
@@ -361,14 +290,10 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
     MeasureBatchWriter batches(db, dbType);
     PurgeSlicer purge(db, dbType);
     int delay = kFirstRetryMs;
-    std::vector<PendingMeasurement> batch;
-    batch.reserve(kBatchLimit);
-
-    const bool watchFile = dbType == SqlQueryBuilder::SQLite;
+    Round round;
     for (;;) {
-        Item job;
-        batch.clear();
-        if (watchFile && !fileInPlace()) {
+        round.clear();
+        if (dbType == SqlQueryBuilder::SQLite && !fileInPlace()) {
             if (takeBack(db, batches))
                 continue;
             // Nothing can be written until the file is back; the close does not wait for it.
@@ -378,43 +303,13 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
             wake.wait(&mutex, kFileCheckMs);
             continue;
         }
-        {
-            QMutexLocker lock(&mutex);
-            purgeRunning = purge.active();
-            for (;;) {
-                if (abandon || (stopRequested && queue.empty()))
-                    return;
-                if (!queue.empty() || purgeCutoff || purge.active())
-                    break;
-                if (!watchFile)
-                    wake.wait(&mutex);
-                else if (!wake.wait(&mutex, kFileCheckMs))
-                    break; // time to look at the file again
-            }
-            const qint64 gatherUntil = monotonicMs() + kGatherMs;
-            gathering = true;
-            while (!abandon && !stopRequested && !queue.empty() && !queue.front().job && int(queue.size()) < kBatchLimit
-                && monotonicMs() < gatherUntil)
-                wake.wait(&mutex, ulong(std::max<qint64>(1, gatherUntil - monotonicMs())));
-            gathering = false;
-            if (purgeCutoff) {
-                purge.start(purgeCutoff);
-                purgeCutoff = 0;
-            }
-            purgeRunning = purge.active();
-            if (queue.empty() && !purge.active())
-                continue;
-            // A job goes alone; measurements go together up to the next job, so that
-            // nothing ever overtakes a registry change or is overtaken by one.
-            if (!queue.empty() && queue.front().job) {
-                job = queue.front();
-            } else {
-                for (auto it = queue.begin(); it != queue.end() && !it->job && int(batch.size()) < kBatchLimit; ++it)
-                    batch.push_back(it->measurement);
-            }
-        }
+        const Step next = gather(round, purge);
+        if (next == Step::Stop)
+            return;
+        if (next == Step::Again)
+            continue;
 
-        // A job not finished in this round stays at the queue's front for the next attempt.
+        // What is not settled in this round stays at the queue's front for the next attempt.
         if (!openConnection(db)) {
             batches.reset();
             if (!backOff(&delay, failingKind))
@@ -428,11 +323,7 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
             doubt.pending = false;
             if (sequence == doubt.sequence) {
                 qInfo("Database writer: a COMMIT whose reply was lost had taken effect");
-                if (job.job) {
-                    jobDone(job);
-                } else {
-                    batchDone(doubt.measurements, doubt.unknown);
-                }
+                itemsDone(doubt.items, doubt.measurements, doubt.unknown);
                 noteSuccess();
                 delay = kFirstRetryMs;
                 continue;
@@ -440,67 +331,140 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
         }
 
         QString error;
-        Outcome outcome = Outcome::Done;
         int unknown = 0;
-        if (job.job) {
-            // Made outside the transaction, on MySQL a CREATE commits whatever is open; looked
-            // at once per connection, which is opened afresh after every failure.
-            tablesEnsured = tablesEnsured || RegistryEdits::ensureTables(db, dbType, &error);
-            outcome = Outcome::Failed;
-            if (tablesEnsured)
-                outcome = transact(
-                    db, [&](QString* e) { return job.job(db, dbType, e); }, 1, &error);
-            // A registry change may have renumbered the sensors.
-            batches.forgetSensorIds();
-        } else if (!batch.empty()) {
-            outcome = transact(
-                db, [&](QString* e) { return batches.write(batch, &unknown, e); }, int(batch.size()), &error);
-        } else if (purge.active()) {
-            outcome = purge.runSlice(&error) ? Outcome::Done : Outcome::Failed;
-        }
-        if (outcome == Outcome::GivenUp)
-            return; // the close reports it as not written
-        if (outcome == Outcome::Done) {
-            if (job.job) {
-                jobDone(job);
-            } else if (!batch.empty()) {
-                batchDone(int(batch.size()), unknown);
-            }
-            noteSuccess();
-            delay = kFirstRetryMs;
-            continue;
-        }
-
-        if (outcome == Outcome::CommitFailed && sequence >= 0)
-            doubt = { true, sequence + (job.job ? 1 : int(batch.size())), int(batch.size()), unknown };
-        // A change refused for its own values would be refused at every attempt and hold every
-        // write behind it: it ends alone, rolled back, and is told. Looked at before the class,
-        // as the value a refusal quotes may read like a lock or a lost connection.
-        if (outcome == Outcome::Failed && job.job && DatabaseFault::refusesData(error)) {
-            qWarning("Database writer: registry change refused: %s", qPrintable(error));
-            {
-                QMutexLocker lock(&mutex);
-                ++refusedJobs;
-                refusal = error.trimmed();
-            }
-            finishJob(job, false, error);
-            dropFront(1);
-            continue;
-        }
-        const DatabaseFault::Kind kind = DatabaseFault::classify(error);
-        if (outcome == Outcome::Failed && kind == DatabaseFault::Lasting && aggregates
-            && DatabaseFault::namesAggregates(error)) {
-            dropAggregates(db, error);
-            continue;
-        }
-        noteFailure(error, kind);
-        // Whatever failed, the next attempt runs on a connection opened afresh: its session
-        // settings made again, its statements prepared again, and the sequence read again.
-        batches.reset();
-        db.close();
-        if (!backOff(&delay, kind))
+        const Outcome outcome = attempt(db, round, batches, purge, &unknown, &error);
+        if (settle(db, round, outcome, unknown, error, batches, &delay) == Step::Stop)
             return;
     }
+}
+
+DatabaseWriter::Worker::Step DatabaseWriter::Worker::gather(Round& round, PurgeSlicer& purge)
+{
+    QMutexLocker lock(&mutex);
+    purgeRunning = purge.active();
+    for (;;) {
+        if (abandon || (stopRequested && queue.empty()))
+            return Step::Stop;
+        if (!queue.empty() || purgeCutoff || purge.active())
+            break;
+        if (dbType != SqlQueryBuilder::SQLite)
+            wake.wait(&mutex);
+        else if (!wake.wait(&mutex, kFileCheckMs))
+            return Step::Again; // time to look at the file again
+    }
+    const qint64 gatherUntil = monotonicMs() + kGatherMs;
+    gathering = true;
+    while (!abandon && !stopRequested && !splitItems && !queue.empty() && int(queue.size()) < kBatchLimit
+        && monotonicMs() < gatherUntil)
+        wake.wait(&mutex, ulong(std::max<qint64>(1, gatherUntil - monotonicMs())));
+    gathering = false;
+    if (purgeCutoff) {
+        purge.start(purgeCutoff);
+        purgeCutoff = 0;
+    }
+    purgeRunning = purge.active();
+    if (queue.empty())
+        return purge.active() ? Step::Attempt : Step::Again;
+    // Items go in queue order, so that nothing ever overtakes a registry change or is
+    // overtaken by one; while a refused round is split, a job goes alone.
+    for (auto it = queue.begin(); it != queue.end() && round.items < kBatchLimit; ++it) {
+        if (splitItems && round.items && (it->job || round.jobs))
+            break;
+        if (it->job || round.parts.empty() || round.parts.back().job)
+            round.parts.emplace_back();
+        if (it->job) {
+            round.parts.back().job = it->job;
+            ++round.jobs;
+        } else {
+            round.parts.back().measurements.push_back(it->measurement);
+            ++round.measurements;
+        }
+        ++round.items;
+    }
+    return Step::Attempt;
+}
+
+DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::attempt(
+    QSqlDatabase& db, const Round& round, MeasureBatchWriter& batches, PurgeSlicer& purge, int* unknown, QString* error)
+{
+    if (!round.items)
+        return purge.runSlice(error) ? Outcome::Done : Outcome::Failed;
+    // Made outside the transaction, on MySQL a CREATE commits whatever is open; looked at once
+    // per connection, which is opened afresh after every failure.
+    if (round.jobs && !tablesEnsured)
+        tablesEnsured = RegistryEdits::ensureTables(db, dbType, error);
+    if (round.jobs && !tablesEnsured)
+        return Outcome::Failed;
+    auto work = [&](QString* e) {
+        *unknown = 0;
+        for (const Round::Part& part : round.parts) {
+            int partUnknown = 0;
+            if (part.job) {
+                const bool ok = part.job(db, dbType, e);
+                // A registry change may have renumbered the sensors.
+                batches.forgetSensorIds();
+                if (!ok)
+                    return false;
+            } else if (!batches.write(part.measurements, &partUnknown, e)) {
+                return false;
+            }
+            *unknown += partUnknown;
+        }
+        return true;
+    };
+    return transact(db, work, round.items, error);
+}
+
+DatabaseWriter::Worker::Step DatabaseWriter::Worker::settle(QSqlDatabase& db, const Round& round, Outcome outcome,
+    int unknown, const QString& error, MeasureBatchWriter& batches, int* delayMs)
+{
+    if (outcome == Outcome::GivenUp)
+        return Step::Stop; // the close reports it as not written
+    if (outcome == Outcome::Done) {
+        if (round.items)
+            itemsDone(round.items, round.measurements, unknown);
+        noteSuccess();
+        *delayMs = kFirstRetryMs;
+        return Step::Again;
+    }
+    if (outcome == Outcome::CommitFailed && sequence >= 0)
+        doubt = { true, sequence + round.items, round.items, round.measurements, unknown };
+    // A change refused for its own values would be refused at every attempt and hold every
+    // write behind it: it ends alone, rolled back, and is told; the round it came in is
+    // written again without it. Looked at before the class, as the value a refusal quotes may
+    // read like a lock or a lost connection.
+    if (outcome == Outcome::Failed && round.jobs && DatabaseFault::refusesData(error)) {
+        batches.forgetSensorIds();
+        if (round.items > 1) {
+            splitItems = round.items;
+            return Step::Again;
+        }
+        qWarning("Database writer: registry change refused: %s", qPrintable(error));
+        std::shared_ptr<Completion> completion;
+        {
+            QMutexLocker lock(&mutex);
+            ++refusedJobs;
+            refusal = error.trimmed();
+            if (!queue.empty())
+                completion = queue.front().completion;
+        }
+        tell(completion, false, error);
+        dropFront(1);
+        splitItems = std::max(0, splitItems - 1);
+        return Step::Again;
+    }
+    const DatabaseFault::Kind kind = DatabaseFault::classify(error);
+    if (outcome == Outcome::Failed && kind == DatabaseFault::Lasting && aggregates
+        && DatabaseFault::namesAggregates(error)) {
+        dropAggregates(db, error);
+        return Step::Again;
+    }
+    noteFailure(error, kind);
+    // Whatever failed, the next attempt runs on a connection opened afresh: its session
+    // settings made again, its statements prepared again, and the sequence read again.
+    batches.reset();
+    db.close();
+    return backOff(delayMs, kind) ? Step::Again : Step::Stop;
 }
 
 DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(
@@ -532,7 +496,7 @@ DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(
     return ok ? Outcome::CommitFailed : Outcome::Failed;
 }
 
-void DatabaseWriter::Worker::batchDone(int count, int unknown)
+void DatabaseWriter::Worker::itemsDone(int items, int measurements, int unknown)
 {
     if (unknown) {
         // The sensor's registration was refused, or its row removed behind the program's back:
@@ -545,20 +509,28 @@ void DatabaseWriter::Worker::batchDone(int count, int unknown)
                 discarded + unknown);
         discarded += unknown;
     }
-    keepCommitted(count);
-    if (committedAway(count, count - unknown))
-        return;
-    dropFront(count);
-    announceBatch(count - unknown);
+    keepCommitted(items);
+    if (committedAway(items, measurements - unknown))
+        return; // told once the file is back
+    releaseFront(items, measurements - unknown, measurements > 0);
 }
 
-void DatabaseWriter::Worker::jobDone(Item& job)
+void DatabaseWriter::Worker::releaseFront(int items, int stored, bool announce)
 {
-    keepCommitted(1);
-    if (committedAway(1, 0))
-        return; // told once the file is back
-    finishJob(job, true, QString());
-    dropFront(1);
+    std::vector<std::shared_ptr<Completion>> told;
+    {
+        QMutexLocker lock(&mutex);
+        for (int i = 0; i < items && i < int(queue.size()); ++i) {
+            if (queue[size_t(i)].completion)
+                told.push_back(queue[size_t(i)].completion);
+        }
+    }
+    for (const auto& completion : told)
+        tell(completion, true, QString());
+    dropFront(items);
+    splitItems = std::max(0, splitItems - items);
+    if (announce)
+        announceBatch(stored);
 }
 
 void DatabaseWriter::Worker::dropAggregates(QSqlDatabase& db, const QString& error)

@@ -14,6 +14,7 @@
 #include "storage/databasewriter.h"
 
 class MeasureBatchWriter;
+class PurgeSlicer;
 class WalCheckpointer;
 
 // The queue and the thread that serves it. Items leave the queue only once they are
@@ -102,15 +103,45 @@ public:
 
 private:
     enum class Outcome { Done, Failed, CommitFailed, GivenUp };
+    // What one transaction writes: the items at the queue's front, in queue order, as runs of
+    // measurements between jobs. Registry jobs and measurements share it, so that a sensor
+    // registered with its first reading costs no commit of its own.
+    struct Round {
+        struct Part {
+            Job job; // empty for a run of measurements
+            std::vector<PendingMeasurement> measurements;
+        };
+        std::vector<Part> parts;
+        int items = 0;
+        int measurements = 0;
+        int jobs = 0;
+        void clear()
+        {
+            parts.clear();
+            items = measurements = jobs = 0;
+        }
+    };
+    // What the serving loop does next.
+    enum class Step { Attempt, Again, Stop };
     bool openConnection(QSqlDatabase& db);
     // The sequence as the database holds it, read on a connection just opened.
     bool readSequence(QSqlDatabase& db, QString* error);
     void serve(QSqlDatabase& db);
+    // Waits for work and takes the next round from the queue's front (or a purge slice).
+    Step gather(Round& round, PurgeSlicer& purge);
+    Outcome attempt(QSqlDatabase& db, const Round& round, MeasureBatchWriter& batches, PurgeSlicer& purge, int* unknown,
+        QString* error);
+    // What the outcome leaves to do: the items done, refused, or kept for another attempt.
+    Step settle(QSqlDatabase& db, const Round& round, Outcome outcome, int unknown, const QString& error,
+        MeasureBatchWriter& batches, int* delayMs);
     // One transaction of the writer: the sequence raised, then the work, then the COMMIT.
-    // `step` is what the transaction raises the sequence by: its measurements, 1 for a job.
+    // `step` is what the transaction raises the sequence by: its items (measurements and jobs).
     Outcome transact(QSqlDatabase& db, const std::function<bool(QString*)>& work, int step, QString* error);
-    void batchDone(int count, int unknown);
-    void jobDone(Item& job);
+    // The first `items` of the queue are committed, `measurements` of them measurements.
+    void itemsDone(int items, int measurements, int unknown);
+    // They leave the queue; their jobs are told they succeeded and the measurements stored
+    // (when the round had any) are announced.
+    void releaseFront(int items, int stored, bool announce);
     // The aggregate tables refused a write: they are not kept from now on.
     void dropAggregates(QSqlDatabase& db, const QString& error);
     // Waits for the back-off; false when the flush at close has given up.
@@ -124,17 +155,20 @@ private:
     // Logged once per outage, not at every attempt.
     void noteFailure(const QString& error, DatabaseFault::Kind kind = DatabaseFault::Transient);
     void noteSuccess();
+    // A round with a job that was refused for its own values is served again in smaller ones,
+    // a job alone and the measurements between jobs together, until these many items are
+    // settled: so the refused job ends alone and everything else in that round is written.
+    int splitItems = 0;
     bool failing = false;
     bool tablesEnsured = false; // on the connection open now
     DatabaseFault::Kind failingKind = DatabaseFault::Transient;
-    void finishJob(Item& item, bool ok, const QString& error);
     void announceBatch(int measurements);
     // SQLite: whether the file at the path is still the one the connection writes. While it
     // is not, nothing is written, and items committed into it after it left the path stay
     // queued until it is back (counted then) or the close counts them as not written.
     FileState fileState() const;
     bool fileInPlace();
-    bool committedAway(int items, int measurements);
+    bool committedAway(int items, int stored);
     // Which file a path names: the same file keeps its device and inode across renames.
     struct FileIdentity {
         bool exists = false;
@@ -155,6 +189,8 @@ private:
     // Our row's number in the file at the path, read without writing or locking anything
     // there; false when the file is not ours.
     bool sequenceInCopy(qint64* copySequence) const;
+    // What the copy lacks goes back to the queue's front, in place of what was committed away.
+    void requeue(std::vector<Item>& again, bool awayInCopy, qint64 missing);
     void keepCommitted(int count);
     void startCheckpointer();
     void stopCheckpointer();
@@ -202,6 +238,7 @@ private:
     struct Doubt {
         bool pending = false;
         qint64 sequence = 0;
+        int items = 0;
         int measurements = 0;
         int unknown = 0;
     } doubt;

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QThread>
 
+#include "storage/sqlquerybuilder.h"
+
 class QSqlQuery;
 class QTimer;
 class DbfFileWriter;
@@ -55,7 +57,7 @@ private:
     int intervalMinutes = kMinInterval;
     bool exportEnabled = false;
     QString exportPath;
-    int dbType = 0;
+    int dbType = SqlQueryBuilder::SQLite;
     // The SQLite file or the ODBC connection string.
     QString dbDatabaseName;
 };

@@ -7,24 +7,17 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include "storage/aggregatebuckets.h"
 #include "storage/sqlquerybuilder.h"
 #include "storage/sqlstatement.h"
 
 namespace MeasureAggregates
 {
 
+using namespace Buckets;
+
 namespace
 {
-
-const qint64 kHour = 3600;
-const qint64 kDay = 86400;
-
-enum Level { Hourly, Daily };
-
-QString table(Level level)
-{
-    return QLatin1String(level == Hourly ? "measure_hourly" : "measure_daily");
-}
 
 // What the state row says was counted: nothing, temperature and humidity, or the battery too.
 enum Built { NotBuilt = 0, WithoutBattery = 1, WithBattery = 2 };
@@ -48,23 +41,6 @@ QString batteryColumn(int i, bool mysql)
                                : " REAL");
 }
 
-qint64 floorTo(qint64 t, qint64 step)
-{
-    const qint64 q = t / step;
-    return (q * step > t ? q - 1 : q) * step;
-}
-
-qint64 ceilTo(qint64 t, qint64 step)
-{
-    const qint64 down = floorTo(t, step);
-    return down == t ? t : down + step;
-}
-
-qint64 clamped(qint64 t)
-{
-    return qBound(-kTimeLimit, t, kTimeLimit);
-}
-
 // The start of the bucket holding a time column, also for times before 1970 (SQLite's and
 // MySQL's % both truncate towards zero).
 QString bucketOf(const QString& column, qint64 step)
@@ -82,14 +58,14 @@ struct Sensors {
     // planner may take the time index for cheaper while it still holds rows a purge deleted.
     QString measure = QStringLiteral("measure");
 
-    explicit Sensors(const QVector<qint64>& ids = {}, int dbType = 0)
+    explicit Sensors(const QVector<qint64>& ids = {}, int dbType = SqlQueryBuilder::SQLite)
     {
         if (ids.isEmpty())
             return;
         condition = QStringLiteral(" AND sensor_id") + SqlQueryBuilder::inList(ids.size());
         for (qint64 id : ids)
             values << id;
-        if (dbType == 1)
+        if (dbType == SqlQueryBuilder::MySQL)
             measure += QStringLiteral(" FORCE INDEX (measure_sensor_time)");
     }
 };
@@ -222,7 +198,7 @@ QVariant nullable(const QVariant& v)
 // Adds a bucket's totals to the stored ones, or stores them when the bucket is new.
 QString upsert(int dbType, Level level, bool battery)
 {
-    const bool mysql = dbType == 1;
+    const bool mysql = dbType == SqlQueryBuilder::MySQL;
     const QString t = table(level);
     auto stored = [&](const char* c) {
         return mysql ? QString(QLatin1String(c)) : QString(t + QLatin1Char('.') + QLatin1String(c));
@@ -262,47 +238,6 @@ QStringList mysqlIndexStatements()
         QStringLiteral("CREATE INDEX measure_daily_bucket ON measure_daily (bucket)") };
 }
 
-// The pieces of a window, each [from, to).
-enum Source { Measure, Hours, Days };
-struct Part {
-    Source source;
-    qint64 from;
-    qint64 to;
-};
-struct Window {
-    QVector<Part> parts;
-};
-
-Window window(qint64 first, qint64 last)
-{
-    Window w;
-    const qint64 lo = clamped(first);
-    const qint64 hi = clamped(last) + (last >= kTimeLimit ? 0 : 1);
-    auto part = [&w](Source source, qint64 from, qint64 to) {
-        if (from < to)
-            w.parts << Part { source, from, to };
-    };
-    const qint64 h1 = ceilTo(lo, kHour);
-    const qint64 h2 = floorTo(hi, kHour);
-    if (h1 >= h2) {
-        // Also an empty or inverted window: its one part matches no row.
-        w.parts << Part { Measure, lo, hi };
-        return w;
-    }
-    part(Measure, lo, h1);
-    const qint64 d1 = ceilTo(h1, kDay);
-    const qint64 d2 = floorTo(h2, kDay);
-    if (d1 < d2) {
-        part(Hours, h1, d1);
-        part(Days, d1, d2);
-        part(Hours, d2, h2);
-    } else {
-        part(Hours, h1, h2);
-    }
-    part(Measure, h2, hi);
-    return w;
-}
-
 } // namespace
 
 qint64 hourOf(qint64 t)
@@ -312,14 +247,14 @@ qint64 hourOf(qint64 t)
 
 bool supported(int dbType)
 {
-    return dbType == 0 || dbType == 1;
+    return dbType == SqlQueryBuilder::SQLite || dbType == SqlQueryBuilder::MySQL;
 }
 
 QStringList schemaStatements(int dbType)
 {
     if (!supported(dbType))
         return {};
-    const bool mysql = dbType == 1;
+    const bool mysql = dbType == SqlQueryBuilder::MySQL;
     const QString real = QLatin1String(mysql ? "DOUBLE" : "REAL");
     const QString options = QLatin1String(mysql ? " DEFAULT CHARSET=utf8mb4" : " WITHOUT ROWID");
     QStringList statements;
@@ -355,7 +290,7 @@ bool createSchema(QSqlDatabase& db, int dbType, QString* error)
         if (!SqlStatement::run(db, statement, {}, error))
             return false;
     }
-    if (dbType != 1)
+    if (dbType != SqlQueryBuilder::MySQL)
         return true;
     // MySQL has no CREATE INDEX IF NOT EXISTS.
     QSqlQuery query(db);
@@ -390,7 +325,7 @@ QHash<QString, bool>& connectionsWithout()
 // Adds the battery columns that the tables lack; false where the database refuses.
 bool addBatteryColumns(QSqlDatabase& db, int dbType, QString* error)
 {
-    const bool mysql = dbType == 1;
+    const bool mysql = dbType == SqlQueryBuilder::MySQL;
     for (Level level : { Hourly, Daily }) {
         QSqlQuery query(db);
         QStringList missing;
@@ -521,10 +456,10 @@ bool build(QSqlDatabase& db, int dbType, QString* error, bool* battery)
         return false;
     const Built before = builtState(db);
     QString refusal;
-    if (dbType == 1)
+    if (dbType == SqlQueryBuilder::MySQL)
         withBattery = addBatteryColumns(db, dbType, &refusal);
     const bool own = db.transaction();
-    if (dbType != 1)
+    if (dbType != SqlQueryBuilder::MySQL)
         withBattery = addBatteryColumns(db, dbType, &refusal);
     if (!withBattery)
         qWarning("measurement aggregates: no battery bounds: %s", qPrintable(refusal));
@@ -551,155 +486,6 @@ bool build(QSqlDatabase& db, int dbType, QString* error, bool* battery)
     if (battery)
         *battery = ok && withBattery;
     return ok;
-}
-
-SourceQuery windowSource(
-    int dbType, qint64 first, qint64 last, const QString& sensorCondition, const QVariantList& sensorValues)
-{
-    SourceQuery q;
-    if (!supported(dbType))
-        return q;
-    const Window w = window(first, last);
-    QStringList parts;
-    for (const Part& p : w.parts) {
-        QString text;
-        if (p.source == Measure) {
-            text = QStringLiteral("SELECT sensor_id, count(*) n, count(temperature) tc, sum(temperature) ts, "
-                                  "min(temperature) tmin, max(temperature) tmax, count(wetness) wc, sum(wetness) ws, "
-                                  "min(wetness) wmin, max(wetness) wmax FROM measure "
-                                  "WHERE timemeasure>=? AND timemeasure<?");
-        } else {
-            text = QStringLiteral("SELECT sensor_id, n, tc, ts, tmin, tmax, wc, ws, wmin, wmax FROM ")
-                + table(p.source == Hours ? Hourly : Daily) + QStringLiteral(" WHERE bucket>=? AND bucket<?");
-        }
-        q.values << p.from << p.to;
-        if (!sensorCondition.isEmpty()) {
-            text += QStringLiteral(" AND sensor_id") + sensorCondition;
-            q.values << sensorValues;
-        }
-        if (p.source == Measure)
-            text += QStringLiteral(" GROUP BY sensor_id");
-        parts << text;
-    }
-    q.text = QLatin1Char('(') + parts.join(QStringLiteral(" UNION ALL ")) + QLatin1Char(')');
-    return q;
-}
-
-namespace
-{
-
-// The columns of a bucket that count, bound and the "measure" column they describe.
-struct Bounds {
-    const char* column;
-    const char* count;
-    const char* min;
-    const char* max;
-};
-const Bounds kBounds[] = { { "temperature", "tc", "tmin", "tmax" }, { "wetness", "wc", "wmin", "wmax" },
-    { "battery", "bc", "bmin", "bmax" } };
-
-const Bounds* boundsOf(const QString& column)
-{
-    for (const Bounds& b : kBounds) {
-        if (column == QLatin1String(b.column))
-            return &b;
-    }
-    return nullptr;
-}
-
-} // namespace
-
-SourceQuery orderedRows(int dbType, const QString& column, bool descending, qint64 first, qint64 last, int limit,
-    const QString& sensorCondition, const QVariantList& sensorValues, bool battery)
-{
-    SourceQuery q;
-    const Bounds* bounds = boundsOf(column);
-    if (!supported(dbType) || !bounds || limit <= 0 || (!battery && column == QLatin1String("battery")))
-        return q;
-    const qint64 lo = clamped(first);
-    const qint64 hi = clamped(last) + (last >= kTimeLimit ? 0 : 1);
-    const qint64 h1 = ceilTo(lo, kHour);
-    const qint64 h2 = floorTo(hi, kHour);
-    const qint64 d1 = ceilTo(h1, kDay);
-    const qint64 d2 = floorTo(h2, kDay);
-    // Rows come in the column's order, NULL lowest of all; a bucket's key is where its first
-    // row can come (its minimum going up, or NULL when it holds a NULL value; its maximum
-    // going down), NULL written as a number below every measured one.
-    //   The `limit` whole hours with the first keys (w) each hold a row at or before the last
-    // of those keys, t, and every hour with a key before t is among them; the hours before
-    // them that already hold `limit` rows (p) give v, the `limit`-th of their own rows. The
-    // first rows of the window are then among the rows of p and of the hours of w keyed
-    // before v when v is not beyond t, otherwise among the rows of w; the partial hours at
-    // the window's ends are always read, and every hour when the whole ones hold fewer rows
-    // than the limit.
-    //   The hours come only from the `limit` whole days with the first keys (the same holds
-    // one level up: every hour keyed before their last key lies in them) and from the days
-    // the window cuts.
-    const QString dir = QLatin1String(descending ? " DESC" : "");
-    const QString none = QStringLiteral("-1e300");
-    auto key = [&](const QString& count, const QString& min, const QString& max) {
-        return descending ? QStringLiteral("coalesce(%1,%2)").arg(max, none)
-                          : QStringLiteral("CASE WHEN n>%1 THEN %2 ELSE %3 END").arg(count, none, min);
-    };
-    const QString before = QLatin1String(descending ? ">" : "<");
-    const QString sensors = sensorCondition.isEmpty() ? QString() : QStringLiteral(" AND sensor_id") + sensorCondition;
-    const QString n = QString::number(limit);
-    // The rows of "measure" (or the hours) inside each bucket of a CTE.
-    auto rowsOf = [](const char* buckets, qint64 width) {
-        const bool hours = width == kHour;
-        return QStringLiteral(" CROSS JOIN %1 %2 ON %2.sensor_id=%3.sensor_id AND %2.%4>=%3.bucket AND "
-                              "%2.%4<%3.bucket+%5")
-            .arg(QLatin1String(hours ? "measure" : "measure_hourly"), QLatin1String(hours ? "m" : "h"),
-                QLatin1String(buckets), QLatin1String(hours ? "timemeasure" : "bucket"), QString::number(width));
-    };
-    const QString hourColumns
-        = QStringLiteral("sensor_id, bucket, n, %1 k")
-              .arg(key(QLatin1String(bounds->count), QLatin1String(bounds->min), QLatin1String(bounds->max)));
-    q.text = QStringLiteral("(WITH d AS (SELECT sensor_id, bucket FROM measure_daily WHERE bucket>=? AND bucket<?")
-        + sensors + QStringLiteral(" ORDER BY ")
-        + key(QLatin1String(bounds->count), QLatin1String(bounds->min), QLatin1String(bounds->max)) + dir
-        + QStringLiteral(" LIMIT ") + n + QStringLiteral("), b AS (SELECT ") + hourColumns
-        + QStringLiteral(" FROM measure_hourly WHERE bucket>=? AND bucket<?") + sensors
-        + QStringLiteral(" UNION ALL SELECT ") + hourColumns
-        + QStringLiteral(" FROM measure_hourly WHERE bucket>=? AND bucket<?") + sensors
-        + QStringLiteral(" UNION ALL SELECT h.sensor_id, h.bucket, h.n, ")
-        + key(QStringLiteral("h.") + QLatin1String(bounds->count), QStringLiteral("h.") + QLatin1String(bounds->min),
-            QStringLiteral("h.") + QLatin1String(bounds->max))
-        + QStringLiteral(" FROM d") + rowsOf("d", kDay)
-        + QStringLiteral("), w AS (SELECT sensor_id, bucket, n, k FROM b WHERE bucket>=? AND bucket<? ORDER BY k") + dir
-        + QStringLiteral(" LIMIT ") + n
-        + QStringLiteral("), p AS (SELECT sensor_id, bucket FROM (SELECT sensor_id, bucket, n, sum(n) OVER "
-                         "(ORDER BY k%1, sensor_id, bucket) s FROM w) x WHERE s-n<%2)")
-              .arg(dir, n)
-        + QStringLiteral(", v AS (SELECT coalesce(m.%1,%2) x FROM p").arg(column, none) + rowsOf("p", kHour)
-        + QStringLiteral(" ORDER BY x%1 LIMIT 1 OFFSET %2)").arg(dir, QString::number(limit - 1))
-        + QStringLiteral(", t AS (SELECT %1(k) t FROM w)").arg(QLatin1String(descending ? "min" : "max"))
-        + QStringLiteral(", c AS (SELECT sensor_id, bucket FROM b WHERE bucket<? OR bucket>=? "
-                         "UNION SELECT sensor_id, bucket FROM p "
-                         "UNION SELECT sensor_id, bucket FROM w WHERE (SELECT t FROM t)%1(SELECT x FROM v) "
-                         "OR k%1(SELECT x FROM v) "
-                         "UNION SELECT sensor_id, bucket FROM b WHERE NOT EXISTS (SELECT 1 FROM v))")
-              .arg(before)
-        // The rows are chosen by id first: where the index holds the column, that read needs
-        // no row of the table itself, and only the chosen rows are then looked up.
-        + QStringLiteral(
-            " SELECT r.sensor_id, r.timemeasure, r.temperature, r.wetness, r.battery FROM (SELECT m.id FROM c")
-        // The "+" keeps the time index out of a read that goes by the sensors' hours.
-        + rowsOf("c", kHour) + QStringLiteral(" WHERE +m.timemeasure>=? AND +m.timemeasure<?")
-        + QStringLiteral(" ORDER BY m.%1%2 LIMIT %3) i CROSS JOIN measure r ON r.id=i.id)").arg(column, dir, n);
-    q.values << d1 << d2;
-    if (!sensors.isEmpty())
-        q.values << sensorValues;
-    // The hours before the first whole day and after the last, as two ranges of the index.
-    const qint64 headEnd = qMin(hi, d1);
-    const QPair<qint64, qint64> ranges[] = { { floorTo(lo, kHour), headEnd }, { qMax(d2, headEnd), hi } };
-    for (const auto& range : ranges) {
-        q.values << range.first << range.second;
-        if (!sensors.isEmpty())
-            q.values << sensorValues;
-    }
-    q.values << h1 << h2 << h1 << h2 << lo << hi;
-    return q;
 }
 
 } // namespace MeasureAggregates

@@ -3,7 +3,6 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-#include "app/appstate.h"
 #include "storage/sqlstatement.h"
 
 namespace
@@ -22,9 +21,8 @@ DatabaseWriter::Job statementJob(const QString& statement, const QVariantList& v
                QSqlDatabase& db, int, QString* error) { return SqlStatement::run(db, statement, values, error); };
 }
 
-void enqueue(DatabaseWriter::Job job)
+void enqueue(DatabaseWriter* writer, DatabaseWriter::Job job)
 {
-    DatabaseWriter* writer = gAppState ? gAppState->databaseWriter : nullptr;
     if (!writer) {
         qWarning("Registry write failed: the database is not open");
         return;
@@ -65,19 +63,20 @@ DatabaseWriter::Job updateSensorLocationJob(const QString& eui64, int location)
     return statementJob(QStringLiteral("UPDATE sensors SET location=? WHERE EUI64=?"), { location, text(eui64) });
 }
 
-void insertLocation(int id, const QString& name, const QString& eui64, const QString& ip)
+void insertLocation(DatabaseWriter* writer, int id, const QString& name, const QString& eui64, const QString& ip)
 {
-    enqueue(insertLocationJob(id, name, eui64, ip));
+    enqueue(writer, insertLocationJob(id, name, eui64, ip));
 }
 
-void insertSensor(const QString& eui64, const QString& name, int location, int sleepInterval, const QDate& datecheck)
+void insertSensor(DatabaseWriter* writer, const QString& eui64, const QString& name, int location, int sleepInterval,
+    const QDate& datecheck)
 {
-    enqueue(insertSensorJob(eui64, name, location, sleepInterval, datecheck));
+    enqueue(writer, insertSensorJob(eui64, name, location, sleepInterval, datecheck));
 }
 
-void updateSensorLocation(const QString& eui64, int location)
+void updateSensorLocation(DatabaseWriter* writer, const QString& eui64, int location)
 {
-    enqueue(updateSensorLocationJob(eui64, location));
+    enqueue(writer, updateSensorLocationJob(eui64, location));
 }
 
 } // namespace RegistryWriter

@@ -12,6 +12,7 @@
 
 #include "core/records.h"
 #include "storage/databasewriter.h"
+#include "storage/sqlquerybuilder.h"
 
 class QTimerEvent;
 
@@ -40,7 +41,7 @@ public:
     static QDate dateFromColumn(const QVariant& value);
 
     QSqlDatabase db;
-    int dbType = 0;
+    int dbType = SqlQueryBuilder::SQLite;
     QString dbHostname;
     QString dbUsername;
     QString dbPassword;

@@ -1,6 +1,7 @@
 #include "storage/tablequeries.h"
 
 #include "storage/measureaggregates.h"
+#include "storage/sqlquerybuilder.h"
 
 namespace TableQueries
 {
@@ -25,7 +26,7 @@ const char* const kMeasureColumns[] = { "sensors.name", "timemeasure", "temperat
 
 bool supported(int dbType)
 {
-    return dbType == 0 || dbType == 1;
+    return dbType == SqlQueryBuilder::SQLite || dbType == SqlQueryBuilder::MySQL;
 }
 
 // Beyond this many checked sensors the pieces of the window read every sensor's buckets and
@@ -107,7 +108,7 @@ QString dateFormat(int dbType, int style)
     static const char* const mysql[] = { "'%Y-%m-%d %H:%i:%S'", "'%m-%d %H:%i:%S'", "'%d %H:%i:%S'", "'%H:%i:%S'" };
     if (style < 0 || style > 3)
         style = 0;
-    return QLatin1String(dbType == 1 ? mysql[style] : sqlite[style]);
+    return QLatin1String(dbType == SqlQueryBuilder::MySQL ? mysql[style] : sqlite[style]);
 }
 
 QString locationsQuery(int dbType, int checkedCount, const QString& timeCondition, const QString& order)
@@ -147,7 +148,7 @@ namespace
 
 QString measurementColumns(int dbType, int style)
 {
-    const QString time = dbType == 1
+    const QString time = dbType == SqlQueryBuilder::MySQL
         // FROM_UNIXTIME already gives the server's local time; converting it once more as if
         // it were UTC would shift every row by the zone's offset.
         ? QStringLiteral("DATE_FORMAT(FROM_UNIXTIME(timemeasure),") + dateFormat(dbType, style) + QLatin1Char(')')
@@ -163,16 +164,21 @@ QString measurementsQuery(
 {
     if (!supported(dbType))
         return QString();
-    // SQLite takes the tables in the order a CROSS JOIN gives, so the rows come out already in
-    // the order asked for and the row limit ends the reading: the sensors by name (index
-    // sensors_name), each with its rows through measure_sensor_time, or the rows by time
-    // through measure_time. The "+" keeps the sensor list from choosing the sensors by their
-    // EUI64 instead, which would read every row of the window and sort them.
+    // The tables are taken in the order written, so the rows come out already in the order
+    // asked for and the row limit ends the reading: the sensors by name (index sensors_name on
+    // SQLite), each with its rows through measure_sensor_time, or the rows by time through
+    // measure_time. SQLite keeps the order of a CROSS JOIN, MySQL that of a STRAIGHT_JOIN. The
+    // "+" keeps the sensor list from choosing the sensors by their EUI64 instead, which would
+    // read every row of the window and sort them.
+    const bool sqlite = dbType == SqlQueryBuilder::SQLite;
     QString from = QStringLiteral(" FROM sensors INNER JOIN measure m ON m.sensor_id=sensors.id WHERE sensors.EUI64");
-    if (dbType == 0 && (order.isEmpty() || order.contains(QLatin1String("sensors.name"))))
+    if (sqlite && (order.isEmpty() || order.contains(QLatin1String("sensors.name"))))
         from = QStringLiteral(" FROM sensors CROSS JOIN measure m ON m.sensor_id=sensors.id WHERE +sensors.EUI64");
-    else if (dbType == 0 && order.contains(QLatin1String("timemeasure")))
-        from = QStringLiteral(" FROM measure m CROSS JOIN sensors ON m.sensor_id=sensors.id WHERE +sensors.EUI64");
+    else if (order.contains(QLatin1String("timemeasure")))
+        from = sqlite
+            ? QStringLiteral(" FROM measure m CROSS JOIN sensors ON m.sensor_id=sensors.id WHERE +sensors.EUI64")
+            : QStringLiteral(" FROM measure m FORCE INDEX (measure_time) STRAIGHT_JOIN sensors"
+                             " ON m.sensor_id=sensors.id WHERE sensors.EUI64");
     return measurementColumns(dbType, style) + from + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition
         + order + QStringLiteral(" LIMIT ") + QString::number(qMax(0, maxRows));
 }
@@ -182,8 +188,7 @@ Query measurementsByValue(int dbType, const QStringList& checked, const QVariant
 {
     Query q;
     const int count = int(sizeof kMeasureColumns / sizeof kMeasureColumns[0]);
-    // MariaDB plans the statement below far slower than its own sort of the window.
-    if (dbType != 0 || section < 2 || section >= count)
+    if (section < 2 || section >= count)
         return q;
     const QString column = QLatin1String(kMeasureColumns[section]);
     qint64 first = 0;

@@ -50,8 +50,9 @@ void windowOf(const QVariantList& filterValues, qint64* first, qint64* last);
 
 // The measurement table ordered by a value column (`section` 2-4) over the window that a time
 // filter's `filterValues` describe: the same rows as measurementsQuery gives, read
-// through the hours whose kept bounds can reach the table's row limit. SQLite only; empty
-// text where the section has no such bounds (the battery's only where `batteryBounds`).
+// through the hours whose kept bounds can reach the table's row limit. Empty text where the
+// database type keeps no aggregates or the section has no such bounds (the battery's only
+// where `batteryBounds`).
 // `values` hold the checked sensors.
 Query measurementsByValue(int dbType, const QStringList& checked, const QVariantList& filterValues, int section,
     bool ascendingIndicator, int style, int maxRows, bool batteryBounds);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "storage/sqlquerybuilder.h"
 #include "storage/tablequeries.h"
 #include "storage/threadconnection.h"
 
@@ -18,7 +19,7 @@
 // statement itself, with thousands of checked addresses, is written in the loading thread.
 struct TableRequest {
     int table = 0; // a TableQueries::Table
-    int dbType = 0;
+    int dbType = SqlQueryBuilder::SQLite;
     QStringList sensors;
     // The time filter's bound values and its condition on m.timemeasure.
     QVariantList filter;

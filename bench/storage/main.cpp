@@ -385,8 +385,8 @@ bool Bench::run()
         // Sensors come into the registry as the program adds them when they first report.
         for (int i = 0; i < settings.sensors; ++i) {
             fleet.append(SimulatedSensor(i, &random));
-            RegistryWriter::insertSensor(
-                fleet.last().eui64(), QStringLiteral("Датчик %1").arg(i + 1), 0, 60, QDate::currentDate());
+            RegistryWriter::insertSensor(module->writer, fleet.last().eui64(), QStringLiteral("Датчик %1").arg(i + 1),
+                0, 60, QDate::currentDate());
         }
         roundTrip(module.get());
         while (module->writer->queueLength() > 0)

@@ -100,12 +100,14 @@ class TestRegistryEditor : public StorageTest
         gateway->ip = QStringLiteral("10.0.0.9");
         const int id = f.state->locations.size();
         f.state->locations.append(gateway);
-        RegistryWriter::insertLocation(id, gateway->name, QStringLiteral("00137A0000000002"), gateway->ip);
+        RegistryWriter::insertLocation(
+            f.state->databaseWriter, id, gateway->name, QStringLiteral("00137A0000000002"), gateway->ip);
         auto* sensor = new Sensor;
         sensor->EUI64 = kE;
         sensor->location = id;
         f.state->sensors.append(sensor);
-        RegistryWriter::insertSensor(sensor->EUI64, QStringLiteral("e"), id, 60, QDate(2024, 1, 1));
+        RegistryWriter::insertSensor(
+            f.state->databaseWriter, sensor->EUI64, QStringLiteral("e"), id, 60, QDate(2024, 1, 1));
     }
 
     QStringList memory() const
@@ -225,7 +227,8 @@ private slots:
             auto* again = new Sensor;
             again->EUI64 = kA;
             f.state->sensors.append(again);
-            RegistryWriter::insertSensor(kA, QStringLiteral("Датчик3"), 0, 60, QDate(2024, 1, 1));
+            RegistryWriter::insertSensor(
+                f.state->databaseWriter, kA, QStringLiteral("Датчик3"), 0, 60, QDate(2024, 1, 1));
         } else {
             registerGateway();
         }

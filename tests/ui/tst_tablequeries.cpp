@@ -155,7 +155,7 @@ private slots:
     // row limit: a year of millions of rows costs what the limit does.
     void measurementsStopAtTheirLimit_data()
     {
-        QTest::addColumn<int>("type"); // the join order is SQLite's
+        QTest::addColumn<int>("type");
         QTest::addColumn<int>("section");
         QTest::addColumn<bool>("ascendingArrow");
         QTest::addColumn<QString>("index");
@@ -168,9 +168,14 @@ private slots:
         QTest::newRow("by time, descending") << 0 << 1 << true << "measure_time"
                                              << QStringList { QStringLiteral("Бета|30"), QStringLiteral("Альфа|20") };
         QTest::newRow("unsorted") << 0 << -1 << false << "measure_sensor_time" << alpha;
+        QTest::newRow("mysql by time") << 1 << 1 << false << "measure_time" << alpha;
+        QTest::newRow("mysql by time, descending")
+            << 1 << 1 << true << "measure_time"
+            << QStringList { QStringLiteral("Бета|30"), QStringLiteral("Альфа|20") };
     }
     void measurementsStopAtTheirLimit()
     {
+        QFETCH(int, type);
         QFETCH(int, section);
         QFETCH(bool, ascendingArrow);
         QFETCH(QString, index);
@@ -178,10 +183,11 @@ private slots:
         fill();
         const QStringList checked { A, B };
         const TableQueries::TimeFilter filter = TableQueries::rangeFilter(T, T + 120);
-        const QString text = TableQueries::measurementsQuery(0, checked.size(), filter.condition,
+        const QString text = TableQueries::measurementsQuery(type, checked.size(), filter.condition,
             TableQueries::orderClause(TableQueries::Measurements, section, ascendingArrow), 0, 2);
-        const QString plan = run(QStringLiteral("EXPLAIN QUERY PLAN ") + text, checked, filter.values).join('\n');
-        QVERIFY2(!plan.contains(QLatin1String("TEMP B-TREE")), qPrintable(plan));
+        const QString plan
+            = run(QLatin1String(type ? "EXPLAIN " : "EXPLAIN QUERY PLAN ") + text, checked, filter.values).join('\n');
+        QVERIFY2(!plan.contains(QLatin1String(type ? "filesort" : "TEMP B-TREE")), qPrintable(plan));
         QVERIFY2(plan.contains(index), qPrintable(plan));
         QStringList shown;
         for (const QString& row : run(text, checked, filter.values))
@@ -190,37 +196,44 @@ private slots:
     }
 
     // The hours read are those whose bounds reach the limit: a year costs what the limit
-    // does, not what the window holds.
-    void valueOrderReadsThroughTheSensorsHours_data()
-    {
-        QTest::addColumn<int>("type"); // the plan is SQLite's
-        QTest::newRow("sqlite") << 0;
-    }
+    // does, not what the window holds. MariaDB reads each hour as a range of the sensor's rows.
+    void valueOrderReadsThroughTheSensorsHours_data() { dialects(); }
     void valueOrderReadsThroughTheSensorsHours()
     {
+        QFETCH(int, type);
         fill();
         QString error;
-        QVERIFY2(MeasureAggregates::build(f.module->db, 0, &error), qPrintable(error));
+        QVERIFY2(MeasureAggregates::build(f.module->db, type, &error), qPrintable(error));
         const TableQueries::TimeFilter filter = TableQueries::rangeFilter(T, T + 120);
         for (int section : { 2, 3, 4 }) {
             const TableQueries::Query byValue
-                = TableQueries::measurementsByValue(0, { A, B }, filter.values, section, false, 0, 2, true);
-            const QString plan
-                = run(QStringLiteral("EXPLAIN QUERY PLAN ") + byValue.text, {}, byValue.values).join('\n');
-            QVERIFY2(!plan.contains(QRegularExpression(QStringLiteral("SCAN m\\b"))), qPrintable(plan));
-            QVERIFY2(plan.contains(QLatin1String("measure_sensor_time")), qPrintable(plan));
-            QVERIFY2(!plan.contains(QLatin1String("measure_time ")), qPrintable(plan));
+                = TableQueries::measurementsByValue(type, { A, B }, filter.values, section, false, 0, 2, true);
+            const QStringList plan
+                = run(QLatin1String(type ? "EXPLAIN " : "EXPLAIN QUERY PLAN ") + byValue.text, {}, byValue.values);
+            if (type == 1) {
+                // Twice each: the hours and their rows are read once for v and once for the rows.
+                int ranges = 0;
+                for (const QString& step : plan) {
+                    if (QStringList { "m", "h" }.contains(step.section(QLatin1Char('|'), 2, 2))) {
+                        QVERIFY2(step.contains(QLatin1String("Range checked for each record")), qPrintable(step));
+                        ++ranges;
+                    }
+                }
+                QCOMPARE(ranges, 4);
+                continue;
+            }
+            const QString steps = plan.join('\n');
+            QVERIFY2(!steps.contains(QRegularExpression(QStringLiteral("SCAN m\\b"))), qPrintable(steps));
+            QVERIFY2(steps.contains(QLatin1String("measure_sensor_time")), qPrintable(steps));
+            QVERIFY2(!steps.contains(QLatin1String("measure_time ")), qPrintable(steps));
             // Temperature and humidity are held by the index: their rows are chosen without
             // reading the table, which is then read only by id for the chosen ones.
-            const bool held = section != 4;
-            QCOMPARE(plan.contains(QLatin1String("COVERING INDEX measure_sensor_time")), held);
-            QVERIFY2(plan.contains(QRegularExpression(QStringLiteral("SEARCH r USING INTEGER PRIMARY KEY"))),
-                qPrintable(plan));
+            QCOMPARE(steps.contains(QLatin1String("COVERING INDEX measure_sensor_time")), section != 4);
+            QVERIFY2(steps.contains(QRegularExpression(QStringLiteral("SEARCH r USING INTEGER PRIMARY KEY"))),
+                qPrintable(steps));
         }
-        // Tables of an older layout without battery bounds, and MariaDB, which sorts the
-        // window faster itself: the plain sort stays.
-        QVERIFY(TableQueries::measurementsByValue(0, { A }, filter.values, 4, false, 0, 2, false).text.isEmpty());
-        QVERIFY(TableQueries::measurementsByValue(1, { A }, filter.values, 2, false, 0, 2, true).text.isEmpty());
+        // Tables of an older layout without battery bounds: the plain sort stays.
+        QVERIFY(TableQueries::measurementsByValue(type, { A }, filter.values, 4, false, 0, 2, false).text.isEmpty());
     }
 
     void relativeFilterSelectsTheRecentRows_data() { dialects(); }
