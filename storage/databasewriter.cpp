@@ -87,7 +87,10 @@ void DatabaseWriter::enqueue(const PendingMeasurement& measurement)
     Worker::Item item;
     item.measurement = measurement;
     worker->queue.push_back(std::move(item));
-    worker->wake.wakeAll();
+    // Hundreds a second arrive one by one while the thread gathers them: waking it for each
+    // would cost a thread switch per measurement.
+    if (!worker->gathering || int(worker->queue.size()) >= kBatchLimit)
+        worker->wake.wakeAll();
 }
 
 void DatabaseWriter::enqueueJob(Job job, Done done)

@@ -353,9 +353,11 @@ DatabaseWriter::Worker::Step DatabaseWriter::Worker::gather(Round& round, PurgeS
             return Step::Again; // time to look at the file again
     }
     const qint64 gatherUntil = monotonicMs() + kGatherMs;
+    gathering = true;
     while (!abandon && !stopRequested && !splitItems && !queue.empty() && int(queue.size()) < kBatchLimit
         && monotonicMs() < gatherUntil)
         wake.wait(&mutex, ulong(std::max<qint64>(1, gatherUntil - monotonicMs())));
+    gathering = false;
     if (purgeCutoff) {
         purge.start(purgeCutoff);
         purgeCutoff = 0;

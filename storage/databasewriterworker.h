@@ -81,6 +81,8 @@ public:
     qint64 emptySince = monotonicMs();
     qint64 purgeCutoff = 0; // a new purge request, picked up by the thread
     bool purgeRunning = false;
+    // The thread gathers measurements into a batch: one more needs not wake it, a full batch does.
+    bool gathering = false;
     bool stopRequested = false;
     bool abandon = false;
     bool started = false;

@@ -75,30 +75,51 @@ TableRows TableReader::run(const TableQueries::Query& q)
     QSqlDatabase db = connection.open(&result.error);
     if (!db.isOpen())
         return result;
-    {
-        QSqlQuery query(db);
-        query.setForwardOnly(true);
-        if (!query.prepare(q.text)) {
-            result.error = query.lastError().text();
-        } else {
-            for (const QVariant& v : q.values)
-                query.addBindValue(v);
-            if (connection.exec(query, &result.error)) {
-                const int columns = query.record().count();
-                while (!connection.stopped() && query.next()) {
-                    QVector<QVariant> row(columns);
-                    for (int i = 0; i < columns; ++i)
-                        row[i] = query.value(i);
-                    result.rows.append(row);
-                }
-                // Rows up to a failure or a stop are not the table: none are shown.
-                if (!connection.complete(query, &result.error))
-                    result.rows.clear();
+    // The tables ask for the same statements at every refresh, with thousands of checked
+    // sensors in them: each is prepared once and bound anew, so that a refresh does not parse it
+    // again. A statement lets go of the database's snapshot once its rows are read.
+    QSqlQuery* query = prepared(db, q.text, &result.error);
+    if (query) {
+        for (int i = 0; i < q.values.size(); ++i)
+            query->bindValue(i, q.values[i]);
+        if (connection.exec(*query, &result.error)) {
+            const int columns = query->record().count();
+            while (!connection.stopped() && query->next()) {
+                QVector<QVariant> row(columns);
+                for (int i = 0; i < columns; ++i)
+                    row[i] = query->value(i);
+                result.rows.append(row);
             }
+            // Rows up to a failure or a stop are not the table: none are shown.
+            if (!connection.complete(*query, &result.error))
+                result.rows.clear();
         }
+        query->finish();
+        // After a failure the statements are prepared afresh (the connection may be new).
+        if (!result.error.isEmpty())
+            statements.clear();
     }
     result.ms = clock.elapsed();
     return result;
+}
+
+QSqlQuery* TableReader::prepared(const QSqlDatabase& db, const QString& text, QString* error)
+{
+    for (Statement& s : statements) {
+        if (s.text == text)
+            return s.query.get();
+    }
+    auto query = std::make_unique<QSqlQuery>(db);
+    query->setForwardOnly(true);
+    if (!query->prepare(text)) {
+        *error = query->lastError().text();
+        return nullptr;
+    }
+    // The three tables' statements, and the one of another order or window now and then.
+    if (statements.size() >= kKeptStatements)
+        statements.erase(statements.begin());
+    statements.push_back({ text, std::move(query) });
+    return statements.back().query.get();
 }
 
 void TableReader::stop()
@@ -108,5 +129,6 @@ void TableReader::stop()
 
 void TableReader::close()
 {
+    statements.clear();
     connection.close();
 }

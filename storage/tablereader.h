@@ -1,10 +1,15 @@
 #pragma once
 
 #include <QMetaType>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
 #include <QVector>
+
+#include <memory>
+#include <vector>
 
 #include "storage/sqlquerybuilder.h"
 #include "storage/tablequeries.h"
@@ -56,5 +61,17 @@ public:
     void close();
 
 private:
+    // The statement of `text`, prepared on `db` at its first use; null, with the reason in
+    // `error`, when the database refuses it.
+    QSqlQuery* prepared(const QSqlDatabase& db, const QString& text, QString* error);
+
+    static constexpr size_t kKeptStatements = 4;
+    struct Statement {
+        QString text;
+        std::unique_ptr<QSqlQuery> query;
+    };
     ThreadConnection connection;
+    // Made, used and dropped in the loading thread only (an empty QSqlQuery would reach for the
+    // default connection).
+    std::vector<Statement> statements;
 };

@@ -28,6 +28,9 @@ GraphWidget::GraphWidget(QWidget* parent)
     loader->moveToThread(&loaderThread);
     connect(loader, &GraphLoader::loaded, this, &GraphWidget::measuresArrived);
     loaderThread.start();
+    // Loads are asked for at every stored batch: the chart follows the tables' pace, resting
+    // eight times as long as its load took, at least half a second.
+    gate.restAfterEveryLoad(8, 500);
 }
 
 GraphWidget::~GraphWidget()
@@ -110,8 +113,8 @@ void GraphWidget::measuresArrived(quint64 done, const GraphResult& result)
     const int rest = gate.finished(loadClock.elapsed());
     if (rest >= 0) {
         QTimer::singleShot(rest, this, [this] {
-            gate.resume();
-            startLoad();
+            if (gate.resume())
+                startLoad();
         });
     }
 }

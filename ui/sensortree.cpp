@@ -22,6 +22,39 @@ AppState& config()
     return *gAppState;
 }
 
+// A sensor's row. Its tool tip changes with every reading and is read only when the pointer
+// rests on the row: kept beside the item's data, a new one is no change the view lays out and
+// repaints the row for. The alert icon is set only when it comes or goes.
+class SensorItem : public QTreeWidgetItem
+{
+public:
+    static constexpr int kType = QTreeWidgetItem::UserType + 1;
+
+    SensorItem()
+        : QTreeWidgetItem(kType)
+    {
+    }
+    QVariant data(int column, int role) const override
+    {
+        if (column == 0 && role == Qt::ToolTipRole)
+            return toolTip;
+        return QTreeWidgetItem::data(column, role);
+    }
+    void setAlert(bool alert)
+    {
+        static const QIcon icon(QStringLiteral(":/alert.png"));
+        if (alert == shownAlert)
+            return;
+        shownAlert = alert;
+        setIcon(0, alert ? icon : QIcon());
+    }
+
+    QString toolTip;
+
+private:
+    bool shownAlert = false;
+};
+
 } // namespace
 
 SensorTree::SensorTree(QTreeWidget* tree)
@@ -84,7 +117,7 @@ QTreeWidgetItem* SensorTree::newRoomItem(int index)
 QTreeWidgetItem* SensorTree::newSensorItem(int index)
 {
     const Sensor* sensor = config().sensors[index];
-    auto* item = new QTreeWidgetItem;
+    auto* item = new SensorItem;
     item->setText(0, sensor->name + QStringLiteral("  -  ") + sensor->EUI64);
     item->setCheckState(0, Qt::Checked);
     item->setData(0, kSensorRole, index);
@@ -248,17 +281,17 @@ void SensorTree::decorate(qint64 nowMs)
 void SensorTree::decorateItem(QTreeWidgetItem* item, qint64 nowMs)
 {
     const AppState& c = config();
+    // Colours and font are set as they are: the item tells the view only of a value that changed.
     auto apply = [this, item](const ItemLook& look) {
         item->setData(0, Qt::BackgroundRole, QBrush(look.background));
         item->setData(0, Qt::FontRole, look.bold ? fontBold : fontNormal);
-        item->setData(0, Qt::ToolTipRole, look.toolTip);
         item->setData(0, Qt::ForegroundRole, QBrush(look.foreground));
     };
     // Until the tree is rebuilt an item may stand for a sensor or room that has moved or gone.
     const QVariant sensorIndex = item->data(0, kSensorRole);
     if (sensorIndex.isValid()) {
         const int i = sensorIndex.toInt();
-        if (i < 0 || i >= c.sensors.size() || c.sensors[i]->treeItem != item)
+        if (i < 0 || i >= c.sensors.size() || c.sensors[i]->treeItem != item || item->type() != SensorItem::kType)
             return;
         // Rows whose sensor has not changed are passed over: thousands of sensors report, and
         // the rows on screen are decorated at every stored batch.
@@ -267,9 +300,10 @@ void SensorTree::decorateItem(QTreeWidgetItem* item, qint64 nowMs)
         if (known != decorated.end() && *known == source)
             return;
         decorated.insert(item, source);
-        static const QIcon alert(QStringLiteral(":/alert.png"));
         const ItemLook look = SensorTreeLook::sensor(*c.sensors[i], c, nowMs);
-        item->setIcon(0, look.alertIcon ? alert : QIcon());
+        auto* sensorItem = static_cast<SensorItem*>(item);
+        sensorItem->setAlert(look.alertIcon);
+        sensorItem->toolTip = look.toolTip;
         apply(look);
         return;
     }
@@ -279,6 +313,7 @@ void SensorTree::decorateItem(QTreeWidgetItem* item, qint64 nowMs)
         return;
     const ItemLook look = SensorTreeLook::gatewayLocation(*c.locations[i]);
     item->setText(0, look.text);
+    item->setData(0, Qt::ToolTipRole, look.toolTip);
     apply(look);
 }
 

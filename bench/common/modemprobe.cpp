@@ -1,6 +1,7 @@
 #include "bench/common/modemprobe.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <cstdio>
@@ -38,6 +39,21 @@ bool ModemProbe::open()
     peer.moveToThread(&thread);
     thread.start();
     return true;
+}
+
+bool ModemProbe::waitForScript(int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (script)
+            loop.quit();
+    });
+    check.start(5);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    if (!script)
+        loop.exec();
+    return script;
 }
 
 void ModemProbe::send(const QString& eui64, const QByteArray& payload)

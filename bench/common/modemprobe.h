@@ -30,6 +30,9 @@ public:
     QString portName() const { return peer.portName(); }
     // The program (or the modem module) ran its start-up script on the line.
     bool scriptDone() const { return script; }
+    // Runs the calling thread's events until the script has run, at most `timeoutMs`; false when
+    // it has not by then.
+    bool waitForScript(int timeoutMs);
 
     // Sends one message and starts its clock; only from the peer's thread (a tick, run()).
     void send(const QString& eui64, const QByteArray& payload);

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 
 #include "app/appstate.h"
 #include "bench/common/modemprobe.h"
@@ -27,12 +26,13 @@ void ModemRoad::stop()
     modem.wait();
 }
 
-bool ModemRoad::start(AppState& state, ModemProbe& probe)
+bool ModemRoad::start(AppState&, ModemProbe& probe)
 {
-    return start(state, probe.portName(), [&probe] { return probe.scriptDone(); });
+    open(probe.portName());
+    return probe.waitForScript(15000);
 }
 
-bool ModemRoad::start(AppState&, const QString& portName, const std::function<bool()>& scriptDone)
+void ModemRoad::open(const QString& portName)
 {
     modem.setPortName(portName);
     modem.moveToThread(&modem);
@@ -40,11 +40,6 @@ bool ModemRoad::start(AppState&, const QString& portName, const std::function<bo
         [this](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
     connect(this, &ModemRoad::reply, &modem, &ModemModule::slotSendData);
     modem.start();
-    QElapsedTimer t;
-    t.start();
-    while (!scriptDone() && t.elapsed() < 30000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return scriptDone();
 }
 
 void ModemRoad::storeMeasurement(const PendingMeasurement& m)

@@ -2,8 +2,6 @@
 
 #include <QObject>
 
-#include <functional>
-
 #include "app/sensorintake.h"
 #include "links/modemmodule.h"
 #include "tests/app/quietintakesink.h"
@@ -24,8 +22,8 @@ public:
 
     // Opens the module on the probe's line and waits until its start-up script has run.
     bool start(AppState& state, ModemProbe& probe);
-    // The same on the line `portName`, whose modem end tells when the script has run.
-    bool start(AppState& state, const QString& portName, const std::function<bool()>& scriptDone);
+    // Opens the module on the line `portName`; its start-up script runs in the module's thread.
+    void open(const QString& portName);
     // Stops the module's thread; the intake goes on without a line.
     void stop();
 

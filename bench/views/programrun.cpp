@@ -1,6 +1,7 @@
 #include "programrun.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -44,7 +45,9 @@ bool ProgramRun::writeView(int tabIndex, int timeFilterLast, const QString& refr
     return view.status() == QSettings::NoError;
 }
 
-bool ProgramRun::start(const QString& program)
+QString ProgramRun::cores;
+
+bool ProgramRun::start(const QString& program, const QStringList& arguments)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -52,7 +55,10 @@ bool ProgramRun::start(const QString& program)
     // the benchmark run beside another copy of the program.
     env.insert(QStringLiteral("TMPDIR"), dir.path());
     process.setProcessEnvironment(env);
-    process.start(program, QStringList());
+    if (cores.isEmpty())
+        process.start(program, arguments);
+    else
+        process.start(QStringLiteral("taskset"), QStringList { QStringLiteral("-c"), cores, program } + arguments);
     return process.waitForStarted(10000);
 }
 
@@ -79,6 +85,17 @@ qint64 ProgramRun::cpuMs(const QString& statFile) const
         return -1;
     const qint64 ticks = fields[11].toLongLong() + fields[12].toLongLong();
     return ticks * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+bool ProgramRun::waitForOutput(const QByteArray& text, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!seen.contains(text) && t.elapsed() < timeoutMs && process.state() == QProcess::Running) {
+        process.waitForReadyRead(100);
+        seen += process.readAll();
+    }
+    return seen.contains(text);
 }
 
 qint64 ProgramRun::fileSize(const QString& relative) const

@@ -20,7 +20,9 @@ public:
     bool writeConfig(const QString& portName, quint16 networkPort);
     bool writeView(int tabIndex, int timeFilterLast, const QString& refreshAction);
 
-    bool start(const QString& program);
+    // Started on `cores` when set (taskset -c, which the program replaces in the same process).
+    bool start(const QString& program, const QStringList& arguments = QStringList());
+    static QString cores;
     qint64 pid() const { return process.processId(); }
     // CPU time (user + system, ms) the program's main thread, which runs the GUI and answers
     // the sensors, has used so far; -1 when it cannot be read.
@@ -28,6 +30,8 @@ public:
     // The same for all its threads.
     qint64 processCpuMs() const;
     qint64 fileSize(const QString& relative) const;
+    // Waits until the process printed `text` (an anchor's "ready").
+    bool waitForOutput(const QByteArray& text, int timeoutMs);
     QString output() { return QString::fromLocal8Bit(process.readAll()); }
     void stop();
 
@@ -38,4 +42,5 @@ private:
 
     QTemporaryDir dir;
     QProcess process;
+    QByteArray seen;
 };

@@ -10,12 +10,13 @@ ModemIntake::ModemIntake(AppState& state, SQLBaseModule& sql)
 {
 }
 
-bool ModemIntake::start(AppState& state, QString* error)
+bool ModemIntake::start(AppState&, QString* error)
 {
     if (!peer.open(error))
         return false;
     QSignalSpy script(&peer, &ModemPeer::scriptDone);
-    return ModemRoad::start(state, peer.portName(), [&script] { return !script.isEmpty(); });
+    open(peer.portName());
+    return script.wait(30000);
 }
 
 bool ModemIntake::report(const QString& eui64, float temperature)

@@ -1,5 +1,6 @@
 // A loading thread's query stops when the program closes: at once, on either database, and the
-// rows read up to then never pass for the whole table.
+// rows read up to then never pass for the whole table. A table's statement, prepared once, reads
+// at each load with that load's values the rows as they are by then.
 #include <QThread>
 #include <QtTest>
 
@@ -53,6 +54,31 @@ private slots:
         QVERIFY(thread->wait(20000));
         QCOMPARE(rows.error, ThreadConnection::stoppedText());
         QCOMPARE(rows.rows.size(), 0);
+    }
+
+    void repeatedStatementReadsAnew_data() { dialects(); }
+    void repeatedStatementReadsAnew()
+    {
+        QVERIFY(f.open());
+        f.sql(QStringLiteral("INSERT INTO locations (id, name, EUI64, ip) VALUES (7, 'a', '', ''), (8, 'b', '', '')"));
+        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
+        TableReader reader(this);
+        auto names = [&](const char* statement, qint64 from) {
+            const TableRows rows = reader.run({ QLatin1String(statement), { from } });
+            QStringList shown(rows.error);
+            for (const QVector<QVariant>& row : rows.rows)
+                shown << row.value(0).toString();
+            return shown.join(QLatin1Char(' '));
+        };
+        const char* const byId = "SELECT name FROM locations WHERE id >= ? ORDER BY id";
+        QCOMPARE(names(byId, 7), QStringLiteral(" a b"));
+        QCOMPARE(names(byId, 8), QStringLiteral(" b"));
+        f.sql(QStringLiteral("INSERT INTO locations (id, name, EUI64, ip) VALUES (9, 'c', '', '')"));
+        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
+        QCOMPARE(names(byId, 8), QStringLiteral(" b c"));
+        QCOMPARE(names("SELECT name FROM locations WHERE id >= 7 AND id <= ? ORDER BY id DESC", 8), QStringLiteral(" b a"));
+        QCOMPARE(names(byId, 9), QStringLiteral(" c"));
+        reader.close();
     }
 };
 

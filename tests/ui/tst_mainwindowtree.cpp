@@ -222,6 +222,9 @@ private slots:
         QTest::addColumn<QList<int>>("changed"); // registry indexes of the rows that change
         QTest::newRow("battery only") << RegistryChange([](AppState& c) { c.sensors[0]->lastData.battery = 2.1; })
                                       << QList<int>();
+        // Only its tool tip tells: the row is not drawn again.
+        QTest::newRow("temperature within its bounds")
+            << RegistryChange([](AppState& c) { c.sensors[0]->lastData.temperature = 22.25; }) << QList<int>();
         QTest::newRow("temperature beyond its critical bound")
             << RegistryChange([](AppState& c) { c.sensors[0]->lastData.temperature = 45; }) << QList<int> { 0 };
         QTest::newRow("calibration due") << RegistryChange([](AppState& c) { c.sensors[2]->calibrationDue = true; })

@@ -1,0 +1,144 @@
+// CPU per modem message: the real program on each tab with 20, 1,000 and 10,000 known sensors
+// reporting through the modem, beside the bare wiring program under the same stream.
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "bench/common/modemprobe.h"
+#include "bench/percentile.h"
+#include "bench/views/programrun.h"
+#include "bench/views/viewsbench.h"
+#include "tools/modemsim/simulatedsensor.h"
+
+using namespace ViewsBench;
+
+namespace
+{
+
+// One stretch of a process under the stream: its share of one core and its replies.
+struct Sample {
+    double cpu = 0; // % of one core
+    QVector<double> replies;
+    int unanswered = 0;
+    double p99() const { return percentile(replies, 0.99); }
+};
+
+// `rate` messages a second, in turn from the first `sensors` sensors (newSensorKey), for `seconds`.
+Sample stream(ProgramRun& run, ModemProbe& line, int rate, int sensors, int seconds)
+{
+    // Values that wander as a room's do, each sensor from its own start.
+    QRandomGenerator random(3);
+    std::vector<SimulatedSensor> simulated;
+    simulated.reserve(size_t(sensors));
+    for (int i = 0; i < sensors; ++i)
+        simulated.emplace_back(i, &random);
+    line.takeLatencies();
+    int next = 0;
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 cpu0 = run.processCpuMs();
+    line.startTicking(std::max(1, 1000 / rate), [&] {
+        const int i = next++ % sensors;
+        line.send(newSensorKey(i), simulated[size_t(i)].nextPayload());
+    });
+    pause(seconds * 1000);
+    line.stopTicking();
+    Sample s;
+    s.cpu = 100.0 * double(run.processCpuMs() - cpu0) / double(wall.elapsed());
+    pause(300); // the last replies
+    s.replies = line.takeLatencies();
+    s.unanswered = line.unanswered();
+    return s;
+}
+
+// The bare wiring program on a line of its own under the same stream.
+bool anchorStretch(int rate, int sensors, int seconds, Sample* sample)
+{
+    ProgramRun anchor;
+    ModemProbe line;
+    if (!line.open() || !anchor.start(QStringLiteral(WIRING_ANCHOR), { line.portName() })
+        || !anchor.waitForOutput("ready", 10000)) {
+        std::fprintf(stderr, "the wiring anchor did not start: %s\n", qPrintable(anchor.output()));
+        return false;
+    }
+    *sample = stream(anchor, line, rate, sensors, seconds);
+    return true;
+}
+
+struct Row {
+    int tab = 0;
+    int known = 0;
+    QVector<double> cpu, anchorCpu, p99, anchorP99;
+};
+
+double median(QVector<double> v)
+{
+    return percentile(v, 0.5);
+}
+
+const char* const kTabNames[] = { "summary", "measurement", "graph" };
+
+void printTable(const QVector<Row>& rows, int rate, int runs)
+{
+    std::printf(
+        "\nCPU per modem message, %d messages/s, medians of %d, program beside the bare wiring program\n", rate, runs);
+    std::printf("%-12s %7s | %8s %8s %6s | %9s %9s %6s\n", "tab", "known", "CPU %", "anchor", "ratio", "p99 ms",
+        "anchor", "ratio");
+    for (const Row& r : rows) {
+        const double cpu = median(r.cpu), anchorCpu = median(r.anchorCpu);
+        const double p99 = median(r.p99), anchorP99 = median(r.anchorP99);
+        std::printf("%-12s %7d | %8.2f %8.2f %6.2f | %9.2f %9.2f %6.2f\n", kTabNames[std::clamp(r.tab, 0, 2)], r.known,
+            cpu, anchorCpu, anchorCpu > 0 ? cpu / anchorCpu : 0.0, p99, anchorP99,
+            anchorP99 > 0 ? p99 / anchorP99 : 0.0);
+    }
+    std::printf("targets: CPU ratio <= 3 with 20 sensors, reply p99 ratio <= 1.5 everywhere\n");
+    for (const Row& low : rows) {
+        for (const Row& high : rows) {
+            if (low.tab == high.tab && low.known == 1000 && high.known == 10000)
+                std::printf("%s tab: CPU at 10,000 known / at 1,000 known = %.2f (target <= 1.5)\n",
+                    kTabNames[std::clamp(low.tab, 0, 2)], median(high.cpu) / std::max(0.01, median(low.cpu)));
+        }
+    }
+}
+
+} // namespace
+
+int cpuScenario(
+    const QVector<int>& tabs, const QVector<int>& known, int rate, int seconds, int runs, const QString& program)
+{
+    QVector<Row> rows;
+    for (int tab : tabs) {
+        for (int n : known) {
+            Row row;
+            row.tab = tab;
+            row.known = n;
+            ProgramRun run;
+            ModemProbe line;
+            if (!startEmptyProgram(run, line, program, ProgramRun::freePort(), tab, 17, n))
+                return 1;
+            // The first loads, and every known sensor heard once, so that later stretches are alike.
+            stream(run, line, 1000, n, n / 1000 + 3);
+            for (int k = 0; k < runs; ++k) {
+                const Sample s = stream(run, line, rate, n, seconds);
+                Sample anchor;
+                if (!anchorStretch(rate, n, seconds, &anchor))
+                    return 1;
+                std::printf("tab %d, %d known, run %d: program %.2f %% of a core, p99 %.2f ms (%d replies, %d "
+                            "unanswered); wiring anchor %.2f %%, p99 %.2f ms (%d replies)\n",
+                    tab, n, k + 1, s.cpu, s.p99(), s.replies.size(), s.unanswered, anchor.cpu, anchor.p99(),
+                    anchor.replies.size());
+                std::fflush(stdout);
+                row.cpu << s.cpu;
+                row.anchorCpu << anchor.cpu;
+                row.p99 << s.p99();
+                row.anchorP99 << anchor.p99();
+            }
+            rows << row;
+        }
+    }
+    printTable(rows, rate, runs);
+    return 0;
+}
