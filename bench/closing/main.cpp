@@ -143,6 +143,7 @@ int main(int argc, char** argv)
     state.BreakInterval = 120;
     state.DaysSave = 3650;
     auto sql = std::make_unique<SQLBaseModule>();
+    state.followDatabase(*sql);
     sql->init(0, QString(), QString(), QString(), QString(), 0);
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     QSqlQuery newest(QStringLiteral("SELECT MAX(timemeasure) FROM measure"));
@@ -151,6 +152,7 @@ int main(int argc, char** argv)
         sql.reset();
         QFile::remove(QStringLiteral("data/measurement.db3"));
         sql = std::make_unique<SQLBaseModule>();
+        state.followDatabase(*sql);
         sql->init(0, QString(), QString(), QString(), QString(), 0);
         DataGenerator::Options options;
         options.sensors = cli.value("sensors").toInt();
@@ -165,6 +167,7 @@ int main(int argc, char** argv)
         // The summaries read the aggregates, which the module builds when it opens.
         sql.reset();
         sql = std::make_unique<SQLBaseModule>();
+        state.followDatabase(*sql);
         sql->init(0, QString(), QString(), QString(), QString(), 0);
     }
     newest.finish();

@@ -49,6 +49,7 @@ int main(int argc, char** argv)
     }
     AppState state;
     SQLBaseModule sql;
+    state.followDatabase(sql);
     sql.init(0, QString(), QString(), QString(), QString(), 0);
     std::unique_ptr<NetworkModule> net = startGatewayServer();
     if (!sql.db.isOpen() || !net) {

@@ -234,6 +234,7 @@ int main(int argc, char** argv)
     state.BreakInterval = 120;
     state.DaysSave = 365;
     SQLBaseModule sql;
+    state.followDatabase(sql);
     sql.init(0, QString(), QString(), QString(), QString(), 0);
     std::unique_ptr<NetworkModule> net = startGatewayServer();
     if (!sql.db.isOpen() || !net) {

@@ -214,6 +214,7 @@ int main(int argc, char** argv)
     AppState state;
     state.loadConfig();
     SQLBaseModule sql;
+    state.followDatabase(sql);
     sql.init(0, QString(), QString(), QString(), QString(), 0);
     const qint64 start = QDateTime(QDate(2025, 1, 1), QTime(0, 0)).toSecsSinceEpoch();
 

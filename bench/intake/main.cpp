@@ -58,6 +58,7 @@ int main(int argc, char** argv)
     state.DaysSave = 365;
     state.viewSettings = new QSettings(QStringLiteral("data/view.conf"), QSettings::IniFormat);
     SQLBaseModule sql;
+    state.followDatabase(sql);
     sql.init(0, QString(), QString(), QString(), QString(), 0);
     // The main window as the program shows it, refreshed once per committed batch.
     MainWindow window;

@@ -124,6 +124,7 @@ int main(int argc, char** argv)
     AppState state;
     state.DaysSave = days + 1;
     SQLBaseModule sql;
+    state.followDatabase(sql);
     sql.init(0, QString(), QString(), QString(), QString(), 0);
     const QDateTime last = QDateTime::fromSecsSinceEpoch(end);
 

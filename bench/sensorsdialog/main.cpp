@@ -66,6 +66,7 @@ int main(int argc, char** argv)
     AppState state;
     state.DaysSave = 36500;
     auto module = std::make_unique<SQLBaseModule>();
+    state.followDatabase(*module);
     module->init(0, QString(), QString(), QString(), QString(), 0);
     DataGenerator::Options options;
     options.sensors = parser.value(sensorsOption).toInt();
@@ -89,6 +90,7 @@ int main(int argc, char** argv)
     qDeleteAll(state.locations);
     state.locations.clear();
     module = std::make_unique<SQLBaseModule>();
+    state.followDatabase(*module);
     module->init(0, QString(), QString(), QString(), QString(), 0);
     DatabaseWriter* writer = state.databaseWriter;
 

@@ -73,6 +73,7 @@ bool runPhase(const Phase& phase, int sensors, int rate)
     AppState state;
     state.DaysSave = 730;
     SQLBaseModule module;
+    state.followDatabase(module);
     module.init(0, QString(), QString(), QString(), QString(), 0);
     if (!module.db.isOpen())
         return false;

@@ -160,6 +160,8 @@ bool Bench::open(TimedModule* module)
     QObject::connect(module, &SQLBaseModule::signalCloseApplication, [this](int code) { closeCode = code; });
     // The hourly timer of the program: it must not tick by itself while the table is filled.
     module->purgeInterval = 3600000;
+    if (gAppState)
+        gAppState->followDatabase(*module);
     if (type == 1)
         module->init(
             1, QStringLiteral("127.0.0.1"), server.user(), server.password(), QStringLiteral("bench"), server.port());

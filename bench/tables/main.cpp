@@ -373,6 +373,7 @@ int main(int argc, char** argv)
         qDeleteAll(state.locations);
         state.locations.clear();
         sql = std::make_unique<SQLBaseModule>();
+        state.followDatabase(*sql);
         sql->init(type, QStringLiteral("127.0.0.1"), server.user(), server.password(), QStringLiteral("bench"),
             server.port());
     };

@@ -26,6 +26,7 @@ int refreshScenario(int sensors, int refreshes, int tab)
     AppState state;
     state.loadConfig();
     SQLBaseModule sql;
+    state.followDatabase(sql);
     sql.init(0, QString(), QString(), QString(), QString(), 0);
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     QSqlDatabase db = QSqlDatabase::database();
