@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 
 #include "storagefixture.h"
 
@@ -12,6 +13,10 @@ class StorageTest : public QObject
 protected:
     // The "type" column with one row per dialect.
     static void dialects();
+    // The "type" column with the one dialect a case is about.
+    static void only(int type);
+    // Sensors named 'a', 'b', ... in location 0, one per EUI64.
+    void addSensors(const QStringList& euis);
     StorageFixture f;
 
 private slots:

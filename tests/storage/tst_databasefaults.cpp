@@ -82,18 +82,6 @@ class TestDatabaseFaults : public StorageTest
 {
     Q_OBJECT
 
-    void addSensor()
-    {
-        f.sql(QStringLiteral("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES "
-                             "('%1', 'a', 0, 60, '2024.01.02')")
-                  .arg(kA));
-        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
-    }
-    static void only(int type)
-    {
-        QTest::addColumn<int>("type");
-        QTest::newRow(type ? "mysql" : "sqlite") << type;
-    }
     // Measurements stored, distinct values, and the hourly and daily aggregates' counts.
     QList<QStringList> storedAndCounted()
     {
@@ -179,7 +167,7 @@ private slots:
     {
         f.expectedWarnings << kWriterWarning << QStringLiteral("Не сохранено 10 измерений");
         f.open();
-        addSensor();
+        addSensors({ kA });
         QSignalSpy status(f.module.get(), &SQLBaseModule::signalSetStatusText);
         const QString bad = kNew + QLatin1Char('1');
         f.module->writer->enqueueJob(RegistryWriter::insertSensorJob(bad, "new", 0, 60, QDate(2024, 1, 2)));
@@ -201,7 +189,7 @@ private slots:
     {
         f.expectedWarnings << kWriterWarning;
         f.open();
-        addSensor();
+        addSensors({ kA });
         DatabaseWriter* writer = f.module->writer;
         QSignalSpy faults(writer, &DatabaseWriter::faultChanged);
         // The WAL truncated to nothing, so that any commit has to grow it.
@@ -247,7 +235,7 @@ private slots:
         FullDisk disk(f.work->filePath(QStringLiteral("data")), 4 << 20);
         QVERIFY2(disk.error().isEmpty(), qPrintable(disk.error()));
         f.open();
-        addSensor();
+        addSensors({ kA });
         DatabaseWriter* writer = f.module->writer;
         writer->setCheckpointInterval(50);
         QTRY_COMPARE(QFileInfo(f.work->filePath(QStringLiteral("data/measurement.db3-wal"))).size(), 0);
@@ -294,7 +282,7 @@ private slots:
         f.expectedWarnings << kWriterWarning << QStringLiteral("measurement aggregates not kept:")
                            << QStringLiteral("aggregate tables:");
         f.open();
-        addSensor();
+        addSensors({ kA });
         f.closeModule();
         const QString user = QStringLiteral("lim") + f.databaseName;
         const QString db = f.databaseName;
@@ -342,7 +330,7 @@ private slots:
             1, QStringLiteral("127.0.0.1"), f.server.user(), f.server.password(), f.databaseName, proxy.port());
         DatabaseWriter* writer = f.module->writer;
         QVERIFY(writer);
-        addSensor();
+        addSensors({ kA });
         outcome.clear();
         int sent = 0;
         for (int round = 0; round < 6; ++round) {
@@ -373,7 +361,7 @@ private slots:
         QVERIFY(proxy.listen());
         f.port = proxy.port();
         f.open();
-        addSensor();
+        addSensors({ kA });
         f.module->writer->enqueue({ kA, reading(1), now() }); // the writer's connection is open
         QTRY_COMPARE(f.module->writer->queueLength(), 0);
         f.sql("DROP TABLE removed");
@@ -394,7 +382,7 @@ private slots:
     {
         f.expectedWarnings << kWriterWarning;
         f.open();
-        addSensor();
+        addSensors({ kA });
         StallingProxy proxy(quint16(f.server.port()));
         QVERIFY(proxy.listen());
         QSqlDatabase settings = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("two-programs"));
@@ -433,7 +421,7 @@ private slots:
     {
         f.expectedWarnings << kWriterWarning;
         f.open();
-        addSensor();
+        addSensors({ kA });
         DatabaseWriter* writer = f.module->writer;
         MessageCounter outOfSync("Commands out of sync");
         int sent = 0;

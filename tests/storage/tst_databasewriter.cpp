@@ -73,19 +73,6 @@ class TestDatabaseWriter : public StorageTest
 {
     Q_OBJECT
 
-    void addSensors()
-    {
-        f.sql(QStringLiteral("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES "
-                             "('%1', 'a', 0, 60, '2024.01.02'), ('%2', 'b', 0, 60, '2024.01.02'), "
-                             "('%3', 'c', 0, 60, '2024.01.02')")
-                  .arg(kA, kB, kC));
-        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
-    }
-    static void only(int type)
-    {
-        QTest::addColumn<int>("type");
-        QTest::newRow(type ? "mysql" : "sqlite") << type;
-    }
     int count(const QString& table)
     {
         return f.sql(QStringLiteral("SELECT COUNT(*) FROM ") + table).value(0).value(0).toInt();
@@ -139,7 +126,7 @@ private slots:
     {
         f.expectedWarnings << kWriterWarning;
         f.open();
-        addSensors();
+        addSensors({ kA, kB, kC });
         int sent = 0;
         auto send = [&](int n) {
             for (int i = 0; i < n; ++i)
@@ -180,7 +167,7 @@ private slots:
         QFETCH(int, stored);
         f.expectedWarnings << kWriterWarning << QStringLiteral("Не удалось записать");
         f.open();
-        addSensors();
+        addSensors({ kA, kB, kC });
         LockHolder lock;
         QVERIFY(lock.start(f, lockSeconds));
         f.module->writer->setQueueBound(40);
@@ -227,7 +214,7 @@ private slots:
         QVERIFY(proxy.listen());
         f.port = proxy.port();
         f.open();
-        addSensors();
+        addSensors({ kA, kB, kC });
         for (int i = 0; i < 10; ++i)
             f.module->writer->enqueue({ kA, reading(i), 1000 + i });
         QCOMPARE(count("measure"), 10);
@@ -285,7 +272,7 @@ private slots:
         QFETCH(QString, landsOn);
         f.expectedWarnings << kWriterWarning << QStringLiteral("Не сохранено 1 измерений"); // the lost one
         f.open();
-        addSensors();
+        addSensors({ kA, kB, kC });
         // The removal keeps the measure rows so that the old row's id stays visible.
         const QStringList statements = change == "swap"
             ? QStringList { "UPDATE sensors SET EUI64='FFFFFFFFFFFFFFFF' WHERE name='a'",
@@ -345,7 +332,7 @@ private slots:
     void measurementsArrivingOneByOneShareCommits()
     {
         f.open();
-        addSensors();
+        addSensors({ kA, kB, kC });
         QSignalSpy commits(f.module->writer, &DatabaseWriter::batchCommitted);
         QElapsedTimer clock;
         clock.start();
@@ -378,7 +365,7 @@ private slots:
         QFETCH(int, refused);
         f.expectedWarnings << kWriterWarning << QStringLiteral("Не сохранено 1 измерений");
         f.open();
-        addSensors();
+        addSensors({ kA, kB, kC });
         // Every transaction of the writer raises its row of write_sequence once: logged here.
         f.sql(f.type ? "CREATE TABLE commit_log (seq BIGINT);\nCREATE TRIGGER log_commit AFTER UPDATE ON "
                        "write_sequence FOR EACH ROW INSERT INTO commit_log VALUES (NEW.seq)"

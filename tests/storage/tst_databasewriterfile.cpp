@@ -28,19 +28,6 @@ class TestDatabaseWriterFile : public StorageTest
 {
     Q_OBJECT
 
-    void addSensors()
-    {
-        f.sql(QStringLiteral("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES "
-                             "('%1', 'a', 0, 60, '2024.01.02')")
-                  .arg(kA));
-        QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
-    }
-    static void only(int type)
-    {
-        QTest::addColumn<int>("type");
-        QTest::newRow(type ? "mysql" : "sqlite") << type;
-    }
-
 private slots:
     // The SQLite file deleted, replaced by another file, or moved aside while measurements
     // stream in: the user is told at once, in the status bar and in one box naming the file;
@@ -61,7 +48,7 @@ private slots:
         QFETCH(QString, said);
         f.expectedWarnings << kWriterWarning << QStringLiteral("Не удалось записать");
         f.open();
-        addSensors();
+        addSensors({ kA });
         DatabaseWriter* writer = f.module->writer;
         QSignalSpy committed(writer, &DatabaseWriter::batchCommitted);
         QStringList statuses;
@@ -154,7 +141,7 @@ private slots:
         QFETCH(QString, way);
         f.expectedWarnings << kWriterWarning << QStringLiteral("Не удалось записать");
         f.open();
-        addSensors();
+        addSensors({ kA });
         DatabaseWriter* writer = f.module->writer;
         QSignalSpy committed(writer, &DatabaseWriter::batchCommitted);
         if (way == "old")
@@ -228,7 +215,7 @@ private slots:
     void walIsTruncatedWhenNoReaderIsActive()
     {
         f.open();
-        addSensors();
+        addSensors({ kA });
         f.module->writer->setCheckpointInterval(50);
         const QString wal = f.work->filePath(QStringLiteral("data/measurement.db3-wal"));
         QTRY_COMPARE(QFileInfo(wal).size(), 0);
@@ -267,7 +254,7 @@ private slots:
     void walIsResetUnderReadersThatNeverPause()
     {
         f.open();
-        addSensors();
+        addSensors({ kA });
         f.module->writer->setCheckpointInterval(100);
         const QString wal = f.work->filePath(QStringLiteral("data/measurement.db3-wal"));
         QProcess readers;
@@ -330,7 +317,7 @@ private slots:
         QFETCH(int, rowsPerSlice);
         QFETCH(int, cutoff);
         f.open();
-        addSensors();
+        addSensors({ kA });
         QStringList values, kept;
         for (const QString& row : rows.split(' ')) {
             values << QStringLiteral("(%1, %2, 1)").arg(row.section('@', 0, 0), row.section('@', 1, 1));
