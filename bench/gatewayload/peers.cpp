@@ -42,17 +42,6 @@
 namespace
 {
 
-QByteArray z(const char* text)
-{
-    return QByteArray(text) + '\0';
-}
-
-QByteArray hello(const QByteArray& name, const QByteArray& modemEui)
-{
-    return "Conn" + name + '\0' + "Stat" + z("Connected") + z("ETRX357") + z("R309C") + modemEui + '\0' + z("COO")
-        + z("11") + z("3") + z("1A2B") + z("000D6F0000AB1A2B");
-}
-
 QByteArray cast(const QString& eui, float t)
 {
     return "Mess" + eui.toLatin1() + SimulatedSensor::payload(t, 40, 3);

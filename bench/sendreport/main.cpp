@@ -31,14 +31,8 @@
 namespace
 {
 
-QByteArray z(const char* text)
-{
-    return QByteArray(text) + '\0';
-}
-
 // A gateway with its modem.
-const QByteArray kHello = "Conn" + z("bench") + "Stat" + z("Connected") + z("ETRX357") + z("R309C")
-    + z("000D6F0000AB0001") + z("COO") + z("11") + z("3") + z("1A2B") + z("000D6F0000AB1A2B");
+const QByteArray kHello = hello("bench", "000D6F0000AB0001");
 
 // One measurement (21.5 °C, 40 %, 3.0 V) of the n-th sensor. A sensor the program has not seen
 // is registered and announced at once: its "Slep" is the reply timed.

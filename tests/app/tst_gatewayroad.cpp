@@ -20,19 +20,6 @@
 namespace
 {
 
-QByteArray z(const char* text)
-{
-    return QByteArray(text) + '\0';
-}
-
-QByteArray hello(const char* name, const char* modemEui)
-{
-    const QByteArray status = modemEui ? z("Connected") + z("ETRX357") + z("R309C") + z(modemEui) + z("COO") + z("11")
-            + z("3") + z("1A2B") + z("000D6F0000AB1A2B")
-                                       : z("Disconnected") + z("no modem");
-    return "Conn" + z(name) + "Stat" + status;
-}
-
 // count 3: 21.5 °C, 40 %, 3.0 V as little-endian floats, flags set
 const QByteArray kPayload = QByteArray::fromHex("03010104000"
                                                 "0ac41020104000020420301040000404"

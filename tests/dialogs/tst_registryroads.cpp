@@ -26,17 +26,6 @@ const QString kGatewaySensor = QStringLiteral("000D6F0000C0B001");
 const QString kOtherSensor = QStringLiteral("000D6F0000C0A002");
 const char* const kGatewayModem = "000D6F0000AB0001";
 
-QByteArray z(const QByteArray& text)
-{
-    return text + '\0';
-}
-
-QByteArray hello(const QByteArray& name, const QByteArray& modemEui)
-{
-    return "Conn" + z(name) + "Stat" + z("Connected") + z("ETRX357") + z("R309C") + z(modemEui) + z("COO") + z("11")
-        + z("3") + z("1A2B") + z("000D6F0000AB1A2B");
-}
-
 QByteArray gatewayCast(const QString& eui, float temperature)
 {
     return "Mess" + eui.toLatin1() + payloads::measurement(temperature, 40.0f, 3.0f);

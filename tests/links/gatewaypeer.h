@@ -11,6 +11,26 @@
 class NetworkModule;
 class QTcpSocket;
 
+// A text field of a gateway's message: the text, then a zero.
+inline QByteArray z(const QByteArray& text)
+{
+    return text + '\0';
+}
+
+// A "Stat" body of a gateway whose modem, of this EUI64, is connected.
+inline QByteArray connectedStatus(const QByteArray& modemEui)
+{
+    return z("Connected") + z("ETRX357") + z("R309C") + z(modemEui) + z("COO") + z("11") + z("3") + z("1A2B")
+        + z("000D6F0000AB1A2B");
+}
+
+// A gateway's first words: its name, then its status, without a modem when modemEui is null.
+inline QByteArray hello(const QByteArray& name, const QByteArray& modemEui)
+{
+    return "Conn" + z(name) + "Stat"
+        + (modemEui.isNull() ? z("Disconnected") + z("no modem") : connectedStatus(modemEui));
+}
+
 // The gateway server on a port that was free a moment ago; tries again when another process
 // took it meanwhile. Null when no port could be had.
 std::unique_ptr<NetworkModule> startGatewayServer();

@@ -16,13 +16,7 @@
 namespace
 {
 
-QByteArray z(const char* text)
-{
-    return QByteArray(text) + '\0';
-}
-
-const QByteArray kHello = "Conn" + z("gw") + "Stat" + z("Connected") + z("ETRX357") + z("R309C") + z("000D6F0000AB0001")
-    + z("COO") + z("11") + z("3") + z("1A2B") + z("000D6F0000AB1A2B");
+const QByteArray kHello = hello("gw", "000D6F0000AB0001");
 const QString kCutSensor = QStringLiteral("000D6F0000C0AFFF");
 constexpr int kAfter = 1000;
 

@@ -1,6 +1,7 @@
 // Framing and fields of the gateway protocol, and the log lines built from them.
 #include <QtTest>
 
+#include "gatewaypeer.h"
 #include "links/gatewaylog.h"
 #include "links/gatewayprotocol.h"
 #include "links/rejectiontally.h"
@@ -11,13 +12,7 @@ using namespace GatewayProtocol;
 namespace
 {
 
-QByteArray z(const char* text)
-{
-    return QByteArray(text) + '\0';
-}
-
-const QByteArray kConnectedBody = z("Connected") + z("ETRX357") + z("R309C") + z("000D6F0000AB0001") + z("COO")
-    + z("11") + z("3") + z("1A2B") + z("000D6F0000AB1A2B");
+const QByteArray kConnectedBody = connectedStatus("000D6F0000AB0001");
 // count 1: temperature, flag 1, 4 bytes
 const QByteArray kPayload = QByteArray::fromHex("01010104cdcc0c41");
 const QByteArray kEui = "000D6F0000C0A001";

@@ -17,14 +17,8 @@
 namespace
 {
 
-QByteArray z(const char* text)
-{
-    return QByteArray(text) + '\0';
-}
-
 const QString kPeer = QStringLiteral("127.0.0.1"); // an IPv4 peer in dotted form, not IPv4-mapped
-const QByteArray kConnected = z("Connected") + z("ETRX357") + z("R309C") + z("000D6F0000AB0001") + z("COO") + z("11")
-    + z("3") + z("1A2B") + z("000D6F0000AB1A2B");
+const QByteArray kConnected = connectedStatus("000D6F0000AB0001");
 const QByteArray kPayload = QByteArray::fromHex("03010004000020410201040000004203010400004040");
 const QString kGreen = QStringLiteral("<B><span style=\"color:#008000;\">");
 const QString kRed = QStringLiteral("<B><span style=\"color:#A00000;\">");
