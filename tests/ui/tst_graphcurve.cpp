@@ -7,6 +7,7 @@
 
 #include <map>
 
+#include "samplemaker.h"
 #include "ui/graphcolumns.h"
 #include "ui/graphcurve.h"
 #include "ui/graphmodel.h"
@@ -14,17 +15,6 @@
 
 namespace
 {
-
-GraphSample sample(qint64 secs, QVariant t, QVariant w = QVariant())
-{
-    GraphSample s;
-    s.msecs = secs * 1000;
-    s.hasTemperature = t.isValid();
-    s.temperature = t.toDouble();
-    s.hasWetness = w.isValid();
-    s.wetness = w.toDouble();
-    return s;
-}
 
 GraphModel modelFor(
     const QVector<GraphSample>& samples, qint64 fromSecs, qint64 toSecs, int breakSecs, QSize size = QSize(800, 600))

@@ -1,6 +1,7 @@
 // Ranges, layout, mapping, time labels and cursor boxes of the graph, without painting.
 #include <QtTest>
 
+#include "samplemaker.h"
 #include "app/appstate.h"
 #include "ui/graphmodel.h"
 
@@ -9,17 +10,6 @@ namespace
 
 using Thresholds = std::array<float, 8>;
 const Thresholds defaults = { 5, 10, 25, 30, 60, 70, 98, 99 };
-
-GraphSample sample(qint64 secs, QVariant t, QVariant w = QVariant())
-{
-    GraphSample s;
-    s.msecs = secs * 1000;
-    s.hasTemperature = t.isValid();
-    s.temperature = t.toDouble();
-    s.hasWetness = w.isValid();
-    s.wetness = w.toDouble();
-    return s;
-}
 
 GraphModel framed(const Thresholds& thresholds, const QVector<GraphSample>& samples = {})
 {
