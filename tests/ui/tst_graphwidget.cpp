@@ -93,8 +93,11 @@ private:
     }
 
     // Asks for a load and waits for its chart to come back from the loading thread.
-    static void load(GraphWidget& w, const QString& eui64, const QDateTime& from, const QDateTime& to)
+    // The widget first takes `size` when one is given.
+    static void load(GraphWidget& w, const QString& eui64, const QDateTime& from, const QDateTime& to, QSize size = {})
     {
+        if (size.isValid())
+            w.resize(size);
         QSignalSpy done(&w, &GraphWidget::measuresLoaded);
         w.loadMeasures(eui64, from, to);
         QVERIFY(done.wait(10000));
@@ -134,8 +137,7 @@ private slots:
         measure(2, t0 + 30, 5.0, 5.0);
 
         GraphWidget w;
-        w.resize(800, 600);
-        load(w, sensorA, at(t0), at(t0 + 120));
+        load(w, sensorA, at(t0), at(t0 + 120), { 800, 600 });
         const QVector<GraphSample>& s = w.measures();
         QCOMPARE(s.size(), 3);
         QCOMPARE(s[0].msecs, t0 * 1000);
@@ -183,8 +185,7 @@ private slots:
         measure(1, late, 35.7, 50.0);
         measure(1, late + 60, -3.2, 50.0);
         GraphWidget w;
-        w.resize(800, 600);
-        load(w, sensorA, at(late - 60), at(late + 60));
+        load(w, sensorA, at(late - 60), at(late + 60), { 800, 600 });
         QCOMPARE(w.measures().size(), 2);
         QCOMPARE(w.measures().first().msecs, late * 1000);
         QCOMPARE(w.model().tempMax, 36);
@@ -196,8 +197,7 @@ private slots:
     {
         measure(1, t0, 20.0, 80.0);
         GraphWidget w;
-        w.resize(640, 480);
-        load(w, QString(), at(t0 - 60), at(t0 + 60));
+        load(w, QString(), at(t0 - 60), at(t0 + 60), { 640, 480 });
         QVERIFY(w.measures().isEmpty());
         QCOMPARE(w.model().tempMin, 4);
         QCOMPARE(w.model().wetnessMax, 101);
@@ -215,8 +215,7 @@ private slots:
         own->tMaxCritical = 50;
         work->state->sensors << new Sensor << own; // not at the position the tree would have used
         GraphWidget w;
-        w.resize(640, 480);
-        load(w, sensorA, at(t0), at(t0 + 60));
+        load(w, sensorA, at(t0), at(t0 + 60), { 640, 480 });
         QCOMPARE(w.model().thresholds[GraphModel::TMaxCritical], 50.0f);
         QCOMPARE(w.model().tempMin, -21);
         load(w, sensorB, at(t0), at(t0 + 60)); // in the database, not in the registry
@@ -233,8 +232,7 @@ private slots:
         measure(1, t0 + 60, 20.0, 80.0); // joined to the first
         measure(1, t0 + 300, 20.0, 80.0); // after a break
         GraphWidget w;
-        w.resize(800, 600);
-        load(w, sensorA, at(t0 - 60), at(t0 + 420));
+        load(w, sensorA, at(t0 - 60), at(t0 + 420), { 800, 600 });
         const GraphModel& m = w.model();
         const QImage& img = w.image();
 
@@ -270,8 +268,7 @@ private slots:
     void cursorFollowsTheLeftButton()
     {
         GraphWidget w;
-        w.resize(800, 600);
-        load(w, QString(), at(t0), at(t0 + 600));
+        load(w, QString(), at(t0), at(t0 + 600), { 800, 600 });
         auto send = [&](QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
             QMouseEvent e(type, pos, w.mapToGlobal(pos), button, buttons, Qt::NoModifier);
             QApplication::sendEvent(&w, &e);
@@ -354,14 +351,12 @@ private slots:
             measure(1, t0 + 30 * i, 20.0 + (i % 7), i % 5 ? QVariant(60.0 - i) : QVariant());
         GraphWidget held;
         held.setSampleCap(10);
-        held.resize(500, 300);
-        load(held, sensorA, at(t0), at(t0 + 1500));
+        load(held, sensorA, at(t0), at(t0 + 1500), { 500, 300 });
         QVERIFY(held.measures().isEmpty());
 
         GraphWidget w;
         w.setSampleCap(10);
-        w.resize(640, 480);
-        load(w, sensorA, at(t0), at(t0 + 1500));
+        load(w, sensorA, at(t0), at(t0 + 1500), { 640, 480 });
         QVERIFY(w.measures().isEmpty());
         QSignalSpy done(&w, &GraphWidget::measuresLoaded);
         const int started = w.loadsStarted();
@@ -381,8 +376,7 @@ private slots:
     {
         measure(1, t0, 20.0, 80.0);
         GraphWidget w;
-        w.resize(320, 240);
-        load(w, sensorA, at(t0 - 60), at(t0 + 60));
+        load(w, sensorA, at(t0 - 60), at(t0 + 60), { 320, 240 });
         const QString path = work->dir.filePath(QStringLiteral("chart.png"));
         int asked = 0;
         w.setSaveFileNameQuestion([&](QWidget* parent) {
@@ -406,8 +400,7 @@ private slots:
     void cancelledSaveWritesNothing()
     {
         GraphWidget w;
-        w.resize(320, 240);
-        load(w, QString(), at(t0), at(t0 + 60));
+        load(w, QString(), at(t0), at(t0 + 60), { 320, 240 });
         w.setSaveFileNameQuestion([](QWidget*) { return QString(); });
         w.slotSaveToPng();
         QVERIFY(recorder.warnings.isEmpty());
@@ -417,8 +410,7 @@ private slots:
     void failedSaveIsReported()
     {
         GraphWidget w;
-        w.resize(320, 240);
-        load(w, QString(), at(t0), at(t0 + 60));
+        load(w, QString(), at(t0), at(t0 + 60), { 320, 240 });
         const QString path = work->dir.filePath(QStringLiteral("missing/chart.png"));
         w.setSaveFileNameQuestion([&](QWidget*) { return path; });
         w.slotSaveToPng();
