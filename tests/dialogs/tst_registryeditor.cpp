@@ -22,20 +22,6 @@ const QString kRow = QStringLiteral(
     "tMaxCritical, hMinNoncritical, hMaxNoncritical, hMinCritical, hMaxCritical, isLowBattery, isLostConnection "
     "FROM sensors WHERE EUI64='00000000000000B2'");
 
-class AnsweringPrompt : public RecordingPrompt
-{
-public:
-    bool confirm(const QString& title, const QString& text) override
-    {
-        boxes << title << text;
-        if (whileAsked)
-            whileAsked();
-        return answer;
-    }
-    bool answer = true;
-    std::function<void()> whileAsked;
-};
-
 } // namespace
 
 class TestRegistryEditor : public StorageTest

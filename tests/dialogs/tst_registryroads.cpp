@@ -57,17 +57,6 @@ private:
     bool opened = false;
 };
 
-// Answers Ok to the question about a location's sensors, and keeps every box.
-class ConfirmingPrompt : public RecordingPrompt
-{
-public:
-    bool confirm(const QString& title, const QString& text) override
-    {
-        boxes << title << text;
-        return true;
-    }
-};
-
 // The editor and both roads on the module of a case, stopped before the module closes.
 struct Roads {
     explicit Roads(StorageFixture& f)
@@ -89,7 +78,7 @@ struct Roads {
         setPrompt(previous);
     }
     Prompt* previous;
-    ConfirmingPrompt answers;
+    AnsweringPrompt answers; // Ok to the question about a location's sensors
     std::unique_ptr<RegistryEditor> editor;
     std::unique_ptr<NetworkModule> net;
     std::unique_ptr<GatewayHub> hub;

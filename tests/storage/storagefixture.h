@@ -40,6 +40,21 @@ public:
     std::function<void()> whileOpen;
 };
 
+// Keeps the boxes too, and answers a confirmation with `answer`, running `whileAsked` first.
+class AnsweringPrompt : public RecordingPrompt
+{
+public:
+    bool confirm(const QString& title, const QString& text) override
+    {
+        boxes << title << text;
+        if (whileAsked)
+            whileAsked();
+        return answer;
+    }
+    bool answer = true;
+    std::function<void()> whileAsked;
+};
+
 // One database case for either dialect: a fresh working folder with "data/" for SQLite, a
 // fresh database on the shared MariaDB server for MySQL, an AppState for the registry, the
 // module under test, and an independent reader (python's sqlite3, the mariadb client).
