@@ -4,6 +4,8 @@
 // module opened on a fresh "data/measurement.db3"; the previous folder comes back afterwards.
 #include <QDir>
 #include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -49,6 +51,25 @@ public:
     {
         return QTest::qWaitFor(
             [] { return !gAppState->databaseWriter || gAppState->databaseWriter->queueLength() == 0; }, 10000);
+    }
+
+    // The rows of a statement, each one's values joined by `separator`, read once the writer
+    // is idle; "writer busy" or "error" instead when it cannot be read.
+    static QStringList rows(const QString& statement, QChar separator = QLatin1Char('|'))
+    {
+        if (!writerIdle())
+            return { QStringLiteral("writer busy") };
+        QSqlQuery q;
+        if (!q.exec(statement))
+            return { QStringLiteral("error") };
+        QStringList out;
+        while (q.next()) {
+            QStringList values;
+            for (int i = 0; i < q.record().count(); ++i)
+                values << q.value(i).toString();
+            out << values.join(separator);
+        }
+        return out;
     }
 
     // Tests also write through the main connection: they begin once the writer has opened its

@@ -1,8 +1,6 @@
 // Binding of gateways to locations, their release and the sleep intervals told to gateways:
 // the registry in memory and the rows in the database afterwards.
 #include <QDir>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QtTest>
 
 #include "sqliteworkspace.h"
@@ -24,23 +22,6 @@ ZigBeeClient gateway(const QString& name, const QString& modemEui = QString())
     c.modemConnected = !modemEui.isNull();
     c.modem.EUI64 = modemEui;
     return c;
-}
-
-QStringList rows(const QString& statement)
-{
-    if (!SqliteWorkspace::writerIdle())
-        return { "writer busy" };
-    QSqlQuery q;
-    QStringList out;
-    if (!q.exec(statement))
-        return { "error" };
-    while (q.next()) {
-        QStringList values;
-        for (int i = 0; i < q.record().count(); ++i)
-            values << q.value(i).toString();
-        out << values.join('|');
-    }
-    return out;
 }
 
 } // namespace
@@ -114,7 +95,7 @@ private slots:
         QCOMPARE(registry({ &c }),
             QStringList({ "Новые датчики|||0", QStringList { name, storedEui, "::ffff:10.0.0.7", "1" }.join('|') }));
         // Stored with the former list length as id, the texts exactly as they are.
-        QCOMPARE(rows("SELECT id, name, EUI64, ip FROM locations WHERE id=1"),
+        QCOMPARE(SqliteWorkspace::rows("SELECT id, name, EUI64, ip FROM locations WHERE id=1"),
             QStringList({ QStringList { "1", name, storedEui, "::ffff:10.0.0.7" }.join('|') }));
     }
 
@@ -151,7 +132,7 @@ private slots:
         addLocation("gw A", "000D6F0000AB0001", "10.0.0.1");
         addLocation("gw B", "000D6F0000AB0002", "10.0.0.2");
         addLocation("gw C", kNone, "::ffff:10.0.0.3");
-        const QStringList before = rows("SELECT * FROM locations");
+        const QStringList before = SqliteWorkspace::rows("SELECT * FROM locations");
         ZigBeeClient c = gateway(name, modemEui);
         c.modemConnected = connected;
         QCOMPARE(binding->bind(&c, peer), Outcome::Bound);
@@ -163,7 +144,7 @@ private slots:
         const QStringList loaded { "", "000D6F0000AB0001", "000D6F0000AB0002", kNone };
         QCOMPARE(l->EUI64, connected ? modemEui : loaded[found]);
         // Rebinding changes memory only.
-        QCOMPARE(rows("SELECT * FROM locations"), before);
+        QCOMPARE(SqliteWorkspace::rows("SELECT * FROM locations"), before);
     }
 
     void statusSequences()

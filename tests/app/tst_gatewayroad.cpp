@@ -39,17 +39,8 @@ int count(const QString& statement)
 }
 
 // One line per stored measurement: sensor, temperature, humidity ("-" for NULL), battery.
-QStringList storedRows()
-{
-    QStringList rows;
-    QSqlQuery q(QStringLiteral("SELECT s.EUI64, m.temperature, IFNULL(m.wetness, '-'), m.battery FROM measure m "
-                               "JOIN sensors s ON s.id = m.sensor_id ORDER BY m.id"));
-    while (q.next())
-        rows << QStringList { q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-            q.value(3).toString() }
-                    .join(' ');
-    return rows;
-}
+const QString kStoredRows = QStringLiteral("SELECT s.EUI64, m.temperature, IFNULL(m.wetness, '-'), m.battery "
+                                           "FROM measure m JOIN sensors s ON s.id = m.sensor_id ORDER BY m.id");
 
 } // namespace
 
@@ -64,11 +55,7 @@ private:
     std::unique_ptr<NetworkModule> net;
     GatewayHub* hub = nullptr;
 
-    void connectPeer(GatewayPeer& peer)
-    {
-        QString error;
-        QVERIFY2(peer.connectTo(net->serverPort(), &error), qPrintable(error));
-    }
+    void connectPeer(GatewayPeer& peer) { QVERIFY2(peer.connectTo(net->serverPort()), qPrintable(peer.failure)); }
     int locationOf(const QString& eui)
     {
         const Sensor* s = state->findSensor(eui);
@@ -211,7 +198,7 @@ private slots:
             QVERIFY(peer.send(stream.mid(at, n)));
             QTest::qWait(maxPause ? random.bounded(maxPause + 1) : 0);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(storedRows(), expected, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(SqliteWorkspace::rows(kStoredRows, ' '), expected, 30000);
         QCOMPARE(state->sensors.size(), 3);
     }
 

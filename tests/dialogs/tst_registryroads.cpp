@@ -130,8 +130,7 @@ class TestRegistryRoads : public StorageTest
     }
     void connectGateway(GatewayPeer& peer)
     {
-        QString error;
-        QVERIFY2(peer.connectTo(roads->net->serverPort(), &error), qPrintable(error));
+        QVERIFY2(peer.connectTo(roads->net->serverPort()), qPrintable(peer.failure));
         QVERIFY(peer.send(hello("Шлюз", kGatewayModem)));
         QTRY_VERIFY(boundLocation() >= 0);
     }

@@ -69,8 +69,10 @@ bool GatewayPeer::connectTo(quint16 port, QString* error)
         socket->connectToHost(QStringLiteral("127.0.0.1"), port);
         ok = socket->waitForConnected(5000);
         if (!ok)
-            *error = socket->errorString();
+            failure = socket->errorString();
     });
+    if (!ok && error)
+        *error = failure;
     return ok;
 }
 

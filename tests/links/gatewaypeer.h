@@ -45,7 +45,8 @@ public:
     GatewayPeer(const GatewayPeer&) = delete;
     GatewayPeer& operator=(const GatewayPeer&) = delete;
 
-    bool connectTo(quint16 port, QString* error);
+    // False with the reason in `failure` (and in *error when given) when it cannot connect.
+    bool connectTo(quint16 port, QString* error = nullptr);
     bool send(const QByteArray& bytes);
     // Sends, then closes at once.
     bool sendAndClose(const QByteArray& bytes);
@@ -53,6 +54,7 @@ public:
     bool isConnected();
     // Everything the program has sent so far.
     QByteArray received() const;
+    QString failure;
 
 private:
     template <typename F> void onPeerThread(F&& f);

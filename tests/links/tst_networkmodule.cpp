@@ -370,12 +370,11 @@ void TestNetworkModule::sendsExactFrames()
     QVERIFY(module);
     Recorder rec(module.get());
     GatewayPeer announced, silent;
-    QString error;
-    QVERIFY2(announced.connectTo(module->serverPort(), &error), qPrintable(error));
+    QVERIFY2(announced.connectTo(module->serverPort()), qPrintable(announced.failure));
     QVERIFY(announced.send("Conn" + z("gw")));
     QTRY_COMPARE(rec.without("log"), QStringList { "conn gw" });
     // A gateway that never sent "Conn" counts as well.
-    QVERIFY2(silent.connectTo(module->serverPort(), &error), qPrintable(error));
+    QVERIFY2(silent.connectTo(module->serverPort()), qPrintable(silent.failure));
     QTRY_COMPARE(module->clients.size(), 2);
     ZigBeeClient* target = nullptr;
     for (ZigBeeClient* c : qAsConst(module->clients))
@@ -410,9 +409,8 @@ void TestNetworkModule::destructorLeavesNoSignal()
     QVERIFY(module);
     Recorder rec(module.get());
     GatewayPeer a, b;
-    QString error;
-    QVERIFY2(a.connectTo(module->serverPort(), &error), qPrintable(error));
-    QVERIFY2(b.connectTo(module->serverPort(), &error), qPrintable(error));
+    QVERIFY2(a.connectTo(module->serverPort()), qPrintable(a.failure));
+    QVERIFY2(b.connectTo(module->serverPort()), qPrintable(b.failure));
     QVERIFY(a.send("Conn" + z("a") + "Mess000D6F"));
     QTRY_COMPARE(rec.without("log"), QStringList { "conn a" });
     QTRY_COMPARE(module->clients.size(), 2);
@@ -439,8 +437,7 @@ void TestNetworkModule::endsConnectionThatDoesNotRead()
     std::unique_ptr<SilentPeer> silent;
     if (reads) {
         reader = std::make_unique<GatewayPeer>();
-        QString error;
-        QVERIFY2(reader->connectTo(module->serverPort(), &error), qPrintable(error));
+        QVERIFY2(reader->connectTo(module->serverPort()), qPrintable(reader->failure));
     } else {
         silent = std::make_unique<SilentPeer>(module->serverPort());
         QVERIFY(silent->connected);
@@ -515,8 +512,7 @@ void TestNetworkModule::resendsSensorListAtMostOncePerPause()
             module->slotSlepSend(c, list);
     });
     GatewayPeer peer;
-    QString error;
-    QVERIFY2(peer.connectTo(module->serverPort(), &error), qPrintable(error));
+    QVERIFY2(peer.connectTo(module->serverPort()), qPrintable(peer.failure));
     QByteArray casts;
     for (int i = 0; i < 50; ++i)
         casts += "Mess000D6F0000C0A001" + kPayload;

@@ -51,8 +51,7 @@ private slots:
             { { "CLOSE_FILE", work.filePath("close") }, { "BOX_MS", "1500" } }, QProcess::MergedChannels);
         QTRY_COMPARE_WITH_TIMEOUT(proxy.connectionsHeld(), 1, 60000);
         GatewayPeer gateway;
-        QString error;
-        QVERIFY2(gateway.connectTo(gatewayPort, &error), qPrintable(error));
+        QVERIFY2(gateway.connectTo(gatewayPort), qPrintable(gateway.failure));
         QVERIFY(gateway.send(SimulatedGateway::connMessage(QStringLiteral("G"))
             + SimulatedGateway::statusMessage(true, QStringLiteral("000D6F0000AB0001"))));
         int sent = 0;
