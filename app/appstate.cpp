@@ -2,13 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QPointer>
 #include <QSettings>
 
 #include <limits>
 
 #include "app/configfile.h"
-#include "storage/sqlbasemodule.h"
 
 AppState* gAppState = nullptr;
 
@@ -36,25 +34,6 @@ double readThreshold(ConfigReader& r, const char* key, double def, bool humidity
 AppState::AppState()
 {
     gAppState = this;
-}
-
-void AppState::followDatabase(SQLBaseModule& database)
-{
-    databaseLink = std::make_unique<QObject>();
-    QObject* link = databaseLink.get();
-    database.daysSave = [this, alive = QPointer<QObject>(link)] { return alive ? DaysSave : -1; };
-    database.setRegistry(&sensors, &locations);
-    QObject::connect(&database, &SQLBaseModule::signalAggregatesReady, link, [this](bool ready, bool batteryBounds) {
-        aggregatesReady = ready;
-        batteryBoundsReady = batteryBounds;
-    });
-    QObject::connect(&database, &SQLBaseModule::signalWriterChanged, link, [this, &database](DatabaseWriter* writer) {
-        // Another module's writer is left as it is.
-        if (writer || databaseWriter == database.writer)
-            databaseWriter = writer;
-        if (writer)
-            openDBType = database.dbType;
-    });
 }
 
 AppState::~AppState()
