@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds the tests whose module threads run beside the GUI thread (modem, DBF export,
-# notifications, table and graph loading, the database writer, the problem report's mail
-# thread and archive) with ThreadSanitizer in
+# notifications, table and graph loading and its stop at close, the database writer and its
+# faults, the problem report's mail thread and archive, the sensors dialog's removals while
+# sensors report, the program closed while its writer is stuck) with ThreadSanitizer in
 # build-tsan and runs them; any report fails the run. Called by test.sh; runs on its own too.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(dirname "$here")"
 source "$here/lib.sh"
 
-TSAN_TESTS="tst_modemmodule tst_dbfexport tst_notifications tst_mainwindow tst_graphwidget tst_databasewriter
-  tst_dialogsendreport tst_reportarchive"
+TSAN_TESTS="tst_modemmodule tst_dbfexport tst_notifications tst_mainwindow tst_mainwindowtree tst_graphwidget
+  tst_loaderstop tst_databasewriter tst_databasewriterfile tst_databasefaults tst_dialogsendreport tst_reportarchive
+  tst_registryroads tst_programclose"
 
 install_packages $BUILD_PACKAGES $TEST_PACKAGES
 # Every test runs under ru_RU.UTF-8 and Moscow time, as the program's users run it.

@@ -10,9 +10,10 @@
 //
 // A queued call is handed over through Qt's event queue, under a mutex inside Qt: emitting a
 // signal or invoking a functor releases, and the event handler of a receiver of ours acquires
-// before Qt runs the slot. One sync point serves every queued call. What Qt allocates for the
-// call after that (the argument copies, the event) it allocates in code of its own, which
-// scripts/tsan.sh keeps out of the sanitizer's sight.
+// before Qt runs the slot. One sync point serves every queued call; another the way back of a
+// blocking one. What Qt allocates for the call after that (the argument copies, the event) it
+// allocates in code of its own, which scripts/tsan.sh keeps out of the sanitizer's sight; where
+// it copies an argument through a copy constructor of ours, tests/tsan.supp says why.
 //
 // QThread::wait() is the same story: Qt starts its threads detached and tells a waiter of the
 // end through its own mutex, so the sanitizer never learns that what the thread did comes
@@ -187,6 +188,9 @@ namespace
 {
 
 char queuedCalls;
+// A blocking queued call returns once its slot has run in the receiver's thread: Qt wakes the
+// caller through a semaphore of its own after the event handler returns.
+char blockingReturns;
 
 } // namespace
 
@@ -212,7 +216,10 @@ bool QMetaObject::invokeMethodImpl(
     static const auto qt = qtDefinition<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
         "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
     __tsan_release(&queuedCalls);
-    return qt(object, slot, type, ret);
+    const bool invoked = qt(object, slot, type, ret);
+    if (type == Qt::BlockingQueuedConnection)
+        __tsan_acquire(&blockingReturns);
+    return invoked;
 }
 
 // The event handlers our classes inherit; a queued call arrives as a MetaCall event.
@@ -220,9 +227,12 @@ bool QMetaObject::invokeMethodImpl(
     bool Class::event(QEvent* event)                                                                                   \
     {                                                                                                                  \
         static const auto qt = qtDefinition<bool (*)(Class*, QEvent*)>(symbol);                                        \
-        if (event->type() == QEvent::MetaCall)                                                                         \
-            __tsan_acquire(&queuedCalls);                                                                              \
-        return qt(this, event);                                                                                        \
+        if (event->type() != QEvent::MetaCall)                                                                         \
+            return qt(this, event);                                                                                    \
+        __tsan_acquire(&queuedCalls);                                                                                  \
+        const bool handled = qt(this, event);                                                                          \
+        __tsan_release(&blockingReturns);                                                                              \
+        return handled;                                                                                                \
     }
 
 TSAN_QT_EVENT(QObject, "_ZN7QObject5eventEP6QEvent")

@@ -26,15 +26,20 @@ void ModemRoad::stop()
     modem.wait();
 }
 
-bool ModemRoad::start(AppState& state, ModemProbe& probe)
+bool ModemRoad::start(AppState&, ModemProbe& probe)
 {
-    state.PortName = probe.portName();
+    open(probe.portName());
+    return probe.waitForScript(15000);
+}
+
+void ModemRoad::open(const QString& portName)
+{
+    modem.setPortName(portName);
     modem.moveToThread(&modem);
     connect(&modem, &ModemModule::signalCastReceived, this,
         [this](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
     connect(this, &ModemRoad::reply, &modem, &ModemModule::slotSendData);
     modem.start();
-    return probe.waitForScript(15000);
 }
 
 void ModemRoad::storeMeasurement(const PendingMeasurement& m)

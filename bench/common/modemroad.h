@@ -22,10 +22,13 @@ public:
 
     // Opens the module on the probe's line and waits until its start-up script has run.
     bool start(AppState& state, ModemProbe& probe);
+    // Opens the module on the line `portName`; its start-up script runs in the module's thread.
+    void open(const QString& portName);
     // Stops the module's thread; the intake goes on without a line.
     void stop();
 
     SensorIntake intake;
+    ModemModule modem;
     int stored = 0;
 
 signals:
@@ -36,5 +39,4 @@ private:
     void storeMeasurement(const PendingMeasurement& m) override;
 
     DatabaseWriter& writer;
-    ModemModule modem;
 };

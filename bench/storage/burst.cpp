@@ -20,28 +20,12 @@
 
 #include "app/appstate.h"
 #include "bench/percentile.h"
-#include "dialogs/prompt.h"
 #include "storage/databasewriter.h"
 #include "storage/registrywriter.h"
 #include "storage/sqlbasemodule.h"
 
 namespace
 {
-
-class SilentPrompt : public Prompt
-{
-public:
-    bool question(const QString&) override { return false; }
-    void critical(const QString& title, const QString& text) override { print(title, text); }
-    void warning(const QString& title, const QString& text) override { print(title, text); }
-    void information(const QString& title, const QString& text) override { print(title, text); }
-
-private:
-    static void print(const QString& title, const QString& text)
-    {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-    }
-};
 
 QString eui(int i)
 {
@@ -74,6 +58,9 @@ bool runPhase(const Phase& phase, int sensors, int rate)
     state.DaysSave = 730;
     SQLBaseModule module;
     state.followDatabase(module);
+    const auto print = [](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); };
+    QObject::connect(&module, &SQLBaseModule::signalWarning, print);
+    QObject::connect(&module, &SQLBaseModule::signalStartFailed, print);
     module.init(0, QString(), QString(), QString(), QString(), 0);
     if (!module.db.isOpen())
         return false;
@@ -160,11 +147,8 @@ int main(int argc, char** argv)
     const int rate = qMax(1, cli.value("rate").toInt());
     const int known = qMax(1, cli.value("known").toInt());
 
-    SilentPrompt console;
-    setPrompt(&console);
     bool ok = runPhase({ "known sensors (anchor)", known }, sensors, rate);
     ok = runPhase({ "new sensors (burst)", 0 }, sensors, rate) && ok;
-    setPrompt(nullptr);
     std::printf("%s\n", ok ? "all figures checked" : "SOME FIGURES FAILED THEIR CHECK");
     return ok ? 0 : 1;
 }

@@ -30,7 +30,6 @@
 
 #include "bench/percentile.h"
 #include "app/appstate.h"
-#include "dialogs/prompt.h"
 #include "storage/databasewriter.h"
 #include "storage/registrywriter.h"
 #include "storage/sqlbasemodule.h"
@@ -40,22 +39,6 @@
 
 namespace
 {
-
-// The module's boxes go to the console: there is no window to show them in.
-class ConsolePrompt : public Prompt
-{
-public:
-    bool question(const QString&) override { return false; }
-    void critical(const QString& title, const QString& text) override { print(title, text); }
-    void warning(const QString& title, const QString& text) override { print(title, text); }
-    void information(const QString& title, const QString& text) override { print(title, text); }
-
-private:
-    static void print(const QString& title, const QString& text)
-    {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-    }
-};
 
 // The module as the program runs it, with a stopwatch around each tick of its purge timer.
 class TimedModule : public SQLBaseModule
@@ -158,6 +141,9 @@ bool Bench::open(TimedModule* module)
 {
     closeCode = 0;
     QObject::connect(module, &SQLBaseModule::signalCloseApplication, [this](int code) { closeCode = code; });
+    const auto print = [](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); };
+    QObject::connect(module, &SQLBaseModule::signalWarning, print);
+    QObject::connect(module, &SQLBaseModule::signalStartFailed, print);
     // The hourly timer of the program: it must not tick by itself while the table is filled.
     module->purgeInterval = 3600000;
     if (gAppState)
@@ -455,10 +441,7 @@ int main(int argc, char** argv)
     s.expired = qBound<qint64>(0, cli.value("expired").toLongLong(), s.rows);
     s.interval = std::max(10, cli.value("interval").toInt());
 
-    ConsolePrompt console;
-    setPrompt(&console);
     const bool ok = Bench(s).run();
-    setPrompt(nullptr);
     std::printf("%s\n", ok ? "all figures checked" : "SOME FIGURES FAILED THEIR CHECK");
     return ok ? 0 : 1;
 }

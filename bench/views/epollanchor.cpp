@@ -14,29 +14,17 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "bench/views/ucastframes.h"
 #include "links/sensorpayload.h"
 
 namespace
 {
 
-// Answers every whole "UCAST:<EUI64>,<LL>=<LL bytes>\r\n" in `buffer`.
+// Answers every whole modem message in `buffer`.
 void answer(int line, QByteArray& buffer)
 {
-    for (;;) {
-        // The modem's echo of a reply ("AT+UCASTB:...") and its "OK" are no sensor's message.
-        const int colon = buffer.indexOf("UCAST:") + 5;
-        if (colon < 5) {
-            buffer = buffer.right(5);
-            return;
-        }
-        const int comma = colon + 17;
-        if (buffer.size() < comma + 4)
-            return;
-        const int end = comma + 4 + buffer.mid(comma + 1, 2).toInt(nullptr, 16) + 2;
-        if (buffer.size() < end)
-            return;
-        const QByteArray frame = sensorReplyFrame(QString::fromLatin1(buffer.mid(colon + 1, comma - colon - 1)), 60);
-        buffer.remove(0, end);
+    for (QString eui = takeUcastSender(buffer); !eui.isEmpty(); eui = takeUcastSender(buffer)) {
+        const QByteArray frame = sensorReplyFrame(eui, 60);
         if (::write(line, frame.constData(), size_t(frame.size())) != frame.size())
             return;
     }

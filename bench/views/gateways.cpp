@@ -20,6 +20,28 @@
 
 using namespace ViewsBench;
 
+namespace
+{
+
+// Ten known sensors on the modem line, one message each 5 ms in turn, while gateways come and go.
+struct ProbeSensors
+{
+    void start(ModemProbe& line)
+    {
+        for (int i = 0; i < 10; ++i)
+            sensors.append(SimulatedSensor(i, &random));
+        line.startTicking(5, [this, &line] {
+            SimulatedSensor& s = sensors[next++ % sensors.size()];
+            line.send(s.eui64(), s.nextPayload());
+        });
+    }
+    QRandomGenerator random { 7 };
+    QVector<SimulatedSensor> sensors;
+    int next = 0;
+};
+
+} // namespace
+
 int gatewaysScenario(int gateways, int rate, int tab, const QString& program)
 {
     ProgramRun run;
@@ -27,15 +49,8 @@ int gatewaysScenario(int gateways, int rate, int tab, const QString& program)
     const quint16 port = ProgramRun::freePort();
     if (!startEmptyProgram(run, line, program, port, tab))
         return 1;
-    QRandomGenerator random(7);
-    QVector<SimulatedSensor> probes;
-    for (int i = 0; i < 10; ++i)
-        probes.append(SimulatedSensor(i, &random));
-    int next = 0;
-    line.startTicking(5, [&] {
-        SimulatedSensor& s = probes[next++ % probes.size()];
-        line.send(s.eui64(), s.nextPayload());
-    });
+    ProbeSensors probes;
+    probes.start(line);
     waitFor([] { return false; }, 2000); // the probes are registered
     line.takeLatencies();
     PtyAnchor anchor;
@@ -109,15 +124,8 @@ namespace
 bool withGateways(int gateways, quint16 port, ModemProbe& line, const std::function<bool()>& connected,
     const std::function<void()>& stretch)
 {
-    QRandomGenerator random(7);
-    QVector<SimulatedSensor> probes;
-    for (int i = 0; i < 10; ++i)
-        probes.append(SimulatedSensor(i, &random));
-    int next = 0;
-    line.startTicking(5, [&] {
-        SimulatedSensor& s = probes[next++ % probes.size()];
-        line.send(s.eui64(), s.nextPayload());
-    });
+    ProbeSensors probes;
+    probes.start(line);
     GatewaySettings settings;
     settings.port = port;
     settings.sensors = 1;

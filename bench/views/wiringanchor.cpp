@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "bench/views/ucastframes.h"
 #include "links/sensorpayload.h"
 
 namespace
@@ -39,22 +40,7 @@ private:
     void read()
     {
         buffer += port->readAll();
-        for (;;) {
-            // The modem's echo of a reply ("AT+UCASTB:...") and its "OK" are no sensor's message.
-            const int colon = buffer.indexOf("UCAST:") + 5;
-            if (colon < 5) {
-                buffer = buffer.right(5);
-                return;
-            }
-            const int comma = colon + 17;
-            if (buffer.size() < comma + 4)
-                return;
-            const int length = buffer.mid(comma + 1, 2).toInt(nullptr, 16);
-            const int end = comma + 4 + length + 2;
-            if (buffer.size() < end)
-                return;
-            const QString eui = QString::fromLatin1(buffer.mid(colon + 1, comma - colon - 1));
-            buffer.remove(0, end);
+        for (QString eui = takeUcastSender(buffer); !eui.isEmpty(); eui = takeUcastSender(buffer))
             QMetaObject::invokeMethod(
                 answerer,
                 [this, eui] {
@@ -63,7 +49,6 @@ private:
                         this, [this, frame] { write(frame); }, Qt::QueuedConnection);
                 },
                 Qt::QueuedConnection);
-        }
     }
 
     QSerialPort* port = nullptr;

@@ -32,6 +32,7 @@
 #include "tools/gatewaysim/simulatedgateway.h"
 #include "tools/modemsim/modempeer.h"
 
+#include "driverprocess.h"
 #include "payloads.h"
 
 namespace
@@ -137,20 +138,12 @@ class TestCrashSafety : public QObject
 
             QSignalSpy scriptDone(run.modem.get(), &ModemPeer::scriptDone);
             run.program = std::make_unique<QProcess>();
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("TMPDIR"), dir.path());
-            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
-            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-            env.insert(QStringLiteral("DRIVER_ANSWER"), QStringLiteral("no"));
-            env.remove(QStringLiteral("DRIVER_CLOSE_MS"));
+            QVector<std::pair<const char*, QString>> driver { { "ANSWER", "no" } };
             if (closeByFile)
-                env.insert(QStringLiteral("DRIVER_CLOSE_FILE"), dir.path() + QStringLiteral("/close"));
-            run.program->setProcessEnvironment(env);
-            run.program->setWorkingDirectory(work);
-            run.program->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+                driver.append({ "CLOSE_FILE", dir.path() + "/close" });
             QElapsedTimer clock;
             clock.start();
-            run.program->start(QStringLiteral(STARTUP_DRIVER), QStringList());
+            startDriver(*run.program, work, dir.path(), driver);
             QVERIFY(run.program->waitForStarted());
             if (!killOnLine.isEmpty()) {
                 QByteArray out;

@@ -16,6 +16,7 @@
 #include "storage/sqlbasemodule.h"
 #include "tools/modemsim/modempeer.h"
 
+#include "driverprocess.h"
 #include "payloads.h"
 
 using namespace payloads;
@@ -67,17 +68,8 @@ private slots:
         }
 
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TMPDIR"), dir.path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("DRIVER_ANSWER"), QStringLiteral("yes"));
-        env.insert(QStringLiteral("DRIVER_NETWORK_PORT"), QStringLiteral("any"));
-        env.insert(QStringLiteral("DRIVER_CLOSE_FILE"), dir.path() + QStringLiteral("/close"));
-        program.setProcessEnvironment(env);
-        program.setWorkingDirectory(work);
-        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        program.start(QStringLiteral(STARTUP_DRIVER), QStringList());
+        startDriver(program, work, dir.path(),
+            { { "ANSWER", "yes" }, { "NETWORK_PORT", "any" }, { "CLOSE_FILE", dir.path() + "/close" } });
         QVERIFY(program.waitForStarted());
 
         QSignalSpy scriptDone(&peer, &ModemPeer::scriptDone);

@@ -10,6 +10,8 @@
 
 #include <csignal>
 
+#include "driverprocess.h"
+
 namespace
 {
 
@@ -62,27 +64,18 @@ private:
     QProcess* start(const QString& workdir, const QByteArray& answer, int closeMs, const QByteArray& open = {})
     {
         auto* p = new QProcess(this);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TMPDIR"), tmp->path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp->path());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("DRIVER_ANSWER"), QString::fromLatin1(answer));
         QTcpServer probe;
         if (heldPort)
             networkPort = heldPort;
         else if (probe.listen(QHostAddress::Any, 0))
             networkPort = probe.serverPort();
-        env.insert(QStringLiteral("DRIVER_NETWORK_PORT"), QString::number(networkPort));
+        QVector<std::pair<const char*, QString>> driver { { "ANSWER", QString::fromLatin1(answer) },
+            { "NETWORK_PORT", QString::number(networkPort) } };
         if (closeMs >= 0)
-            env.insert(QStringLiteral("DRIVER_CLOSE_MS"), QString::number(closeMs));
-        else
-            env.remove(QStringLiteral("DRIVER_CLOSE_MS"));
+            driver.append({ "CLOSE_MS", QString::number(closeMs) });
         if (!open.isEmpty())
-            env.insert(QStringLiteral("DRIVER_OPEN"), QString::fromLatin1(open));
-        p->setProcessEnvironment(env);
-        p->setWorkingDirectory(workdir);
-        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p->start(QStringLiteral(STARTUP_DRIVER), QStringList());
+            driver.append({ "OPEN", QString::fromLatin1(open) });
+        startDriver(*p, workdir, tmp->path(), driver);
         return p;
     }
 

@@ -65,6 +65,20 @@ private:
     std::unique_ptr<NetworkModule> net;
     std::unique_ptr<GatewayHub> hub;
 
+    // Waits until the gateway's connection is closed and handled, and the writer has stored
+    // what it brought: what is stored then is all that ever will be, so a check fails at once.
+    bool settled(GatewayPeer& peer)
+    {
+        // The server takes the connection in this thread, so it may not have seen it yet.
+        if (!QTest::qWaitFor([this] { return !net->clients.isEmpty(); }, 10000))
+            return false;
+        peer.close();
+        return QTest::qWaitFor([this] { return net->clients.isEmpty(); }, 10000) && SqliteWorkspace::writerIdle();
+    }
+    // A case one of whose rows failed: the rest go the same road and would only wait out the
+    // same timeouts, row after row, long after the failure is known.
+    QByteArray failed;
+
 private slots:
     void initTestCase()
     {
@@ -73,6 +87,16 @@ private slots:
         net = startGatewayServer();
         QVERIFY(net);
         hub = std::make_unique<GatewayHub>(*workspace->state, *net, *workspace->sql);
+    }
+    void init()
+    {
+        if (failed == QTest::currentTestFunction())
+            QSKIP("an earlier row of this case failed");
+    }
+    void cleanup()
+    {
+        if (QTest::currentTestFailed())
+            failed = QTest::currentTestFunction();
     }
     void cleanupTestCase()
     {
@@ -102,9 +126,10 @@ private slots:
         QVERIFY(peer.send(kHello + numbered(1)));
         // One whose last byte may begin a head ("Conn", "Mess", "Stat", "Init") waits for the next.
         if (!QByteArray("CMSI").contains(char(last)))
-            QTRY_COMPARE(stored(eui).rows, 1);
-        QVERIFY(peer.sendAndClose(numbered(2)));
-        QTRY_COMPARE(stored(eui).temperatures, 3.0);
+            QVERIFY(QTest::qWaitFor([&] { return stored(eui).rows == 1; }, 5000));
+        QVERIFY(peer.send(numbered(2)));
+        QVERIFY(settled(peer));
+        QCOMPARE(stored(eui).temperatures, 3.0);
     }
 
     void cutMessageLosesOnlyItself_data()
@@ -129,6 +154,9 @@ private slots:
             temperatures += 20.0 + i % 50;
             batteries += 3.0 + i / 1000.0;
         }
+        // Stored once everything before it on the connection has been handled.
+        const QString marker = QStringLiteral("000D6F0000C3%1").arg(cut, 4, 16, QLatin1Char('0')).toUpper();
+        whole += message(marker, 0);
         const QByteArray cutShort = message(kCutSensor, 7).left(cut);
         GatewayPeer peer;
         QString error;
@@ -140,7 +168,7 @@ private slots:
             QTest::qWait(20);
             QVERIFY(peer.send(whole));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(stored(eui).rows, kAfter, 30000);
+        QVERIFY(QTest::qWaitFor([&] { return stored(marker).rows == 1; }, 30000));
         QVERIFY(SqliteWorkspace::writerIdle());
         const Stored s = stored(eui);
         QCOMPARE(s.rows, kAfter);
@@ -149,9 +177,8 @@ private slots:
         QCOMPARE(stored(kCutSensor).rows, 0);
         // The connection goes on: one more message, stored as well.
         QVERIFY(peer.send(message(eui, kAfter)));
-        QTRY_COMPARE_WITH_TIMEOUT(stored(eui).rows, kAfter + 1, 10000);
-        peer.close();
-        QTRY_VERIFY(net->clients.isEmpty());
+        QVERIFY(settled(peer));
+        QCOMPARE(stored(eui).rows, kAfter + 1);
     }
 };
 

@@ -5,6 +5,16 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+namespace
+{
+
+// A COM_QUERY packet whose text is COMMIT (after a statement closed, which has no reply).
+const QByteArray kCommit("\x07\x00\x00\x00\x03"
+                         "COMMIT",
+    11);
+
+} // namespace
+
 StallingProxy::StallingProxy(quint16 target)
     : m_target(target)
 {
@@ -34,20 +44,35 @@ void StallingProxy::run()
     // Each client with its connection to the server; both sockets are children of the server.
     QList<QPair<QTcpSocket*, QTcpSocket*>> pairs;
     QSet<QTcpSocket*> held; // clients that sent the mark
-    const auto pump = [this, &pairs, &held] {
+    const auto forward = [this](QTcpSocket* client, QTcpSocket* upstream) {
+        QByteArray bytes = client->readAll();
+        const bool cutHere = cuts > 0 && bytes.endsWith(kCommit);
+        if (cutHere && swallow)
+            bytes.chop(kCommit.size());
+        upstream->write(bytes);
+        if (!cutHere)
+            return;
+        --cuts;
+        ++cut;
+        upstream->waitForBytesWritten(1000);
+        upstream->disconnectFromHost();
+        client->abort();
+    };
+    const auto pump = [&] {
         if (m_stalled)
             return;
-        for (const auto& pair : qAsConst(pairs)) {
-            if (held.contains(pair.first))
+        for (const auto& [client, upstream] : qAsConst(pairs)) {
+            if (held.contains(client))
                 continue;
-            if (!m_mark.isEmpty() && pair.first->peek(pair.first->bytesAvailable()).contains(m_mark)) {
-                held.insert(pair.first);
+            if (!m_mark.isEmpty() && client->peek(client->bytesAvailable()).contains(m_mark)) {
+                held.insert(client);
                 ++m_held;
                 continue;
             }
-            if (pair.second->state() == QAbstractSocket::ConnectedState)
-                pair.second->write(pair.first->readAll());
-            pair.first->write(pair.second->readAll());
+            if (client->bytesAvailable() && upstream->state() == QAbstractSocket::ConnectedState)
+                forward(client, upstream);
+            if (upstream->bytesAvailable() && client->state() != QAbstractSocket::UnconnectedState)
+                client->write(upstream->readAll());
         }
     };
     QObject::connect(&server, &QTcpServer::newConnection, [&] {

@@ -6,9 +6,11 @@
 
 #include <atomic>
 
-// A TCP proxy on loopback in front of a server port, in a thread of its own so that it keeps
-// working while the test's thread waits: it forwards both ways until stall() and from then on
-// holds everything each side sends, as a network that stops answering, until resume().
+// A TCP proxy on loopback in front of a MariaDB server port, in a thread of its own so that it
+// keeps working while the test's thread waits (or the program's connection blocks it while it
+// connects through it). It forwards both ways until stall() and from then on holds everything
+// each side sends, as a network that stops answering, until resume(). It can also cut: see
+// `cuts`.
 class StallingProxy : public QThread
 {
 public:
@@ -24,6 +26,12 @@ public:
     // the others go on; set before listen().
     void stallOn(const QByteArray& mark) { m_mark = mark; }
     int connectionsHeld() const { return m_held; }
+
+    // The next `cuts` times a client sends COMMIT, it is forwarded (dropped with `swallow`)
+    // and both connections are cut before the server's reply can come back; `cut` counts them.
+    std::atomic<int> cuts { 0 };
+    std::atomic<int> cut { 0 };
+    std::atomic<bool> swallow { false };
 
 protected:
     void run() override;

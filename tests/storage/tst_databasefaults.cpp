@@ -3,14 +3,9 @@
 // and a connection killed under the writer. Nothing queued may be dropped or written twice,
 // and the database's own reason reaches the user. Results are read back by the independent
 // readers.
-#include <QHostAddress>
-#include <QPointer>
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QThread>
 #include <QtTest>
 
 #include <atomic>
@@ -24,6 +19,7 @@
 #include "storage/registrywriter.h"
 #include "storage/sqlquerybuilder.h"
 #include "fulldisk.h"
+#include "stallingproxy.h"
 #include "storagetest.h"
 
 namespace
@@ -57,99 +53,6 @@ public:
 
 private:
     rlimit saved {};
-};
-
-// A loopback proxy in front of the MariaDB server that forwards a client's COMMIT (or, with
-// `swallow`, drops it) and then cuts both connections before the server's reply can come
-// back, `cuts` times.
-// It runs in a thread of its own: the program's own connection blocks this one while it
-// connects through it.
-class CommitCutter : public QObject
-{
-public:
-    bool listen()
-    {
-        moveToThread(&thread);
-        thread.start();
-        bool ok = false;
-        QMetaObject::invokeMethod(
-            this, [this] { return server.listen(QHostAddress::LocalHost, 0); }, Qt::BlockingQueuedConnection, &ok);
-        return ok;
-    }
-    int port() const { return server.serverPort(); }
-    int target = 0;
-    std::atomic<int> cuts { 0 };
-    std::atomic<int> cut { 0 };
-    std::atomic<bool> swallow { false };
-
-    explicit CommitCutter(int target)
-        : target(target)
-    {
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* client = server.nextPendingConnection())
-                relay(client);
-        });
-    }
-
-private:
-    void relay(QTcpSocket* client)
-    {
-        client->setParent(this);
-        auto* upstream = new QTcpSocket(this);
-        upstream->connectToHost(QHostAddress::LocalHost, quint16(target));
-        QPointer<QTcpSocket> c(client), u(upstream);
-        connect(client, &QTcpSocket::readyRead, this, [this, c, u] {
-            QByteArray bytes = c->readAll();
-            // A COM_QUERY packet whose text is COMMIT (after a statement closed, which has no reply).
-            static const QByteArray commit("\x07\x00\x00\x00\x03"
-                                           "COMMIT",
-                11);
-            const bool cutHere = cuts > 0 && bytes.endsWith(commit);
-            if (cutHere && swallow)
-                bytes.chop(commit.size());
-            u->write(bytes);
-            if (cutHere) {
-                --cuts;
-                ++cut;
-                u->flush();
-                u->waitForBytesWritten(1000);
-                u->disconnectFromHost();
-                c->abort();
-            }
-        });
-        connect(upstream, &QTcpSocket::readyRead, this, [c, u] {
-            if (c && c->state() == QAbstractSocket::ConnectedState)
-                c->write(u->readAll());
-        });
-        const auto closeBoth = [c, u] {
-            if (c)
-                c->disconnectFromHost();
-            if (u)
-                u->disconnectFromHost();
-        };
-        connect(client, &QTcpSocket::disconnected, this, closeBoth);
-        connect(upstream, &QTcpSocket::disconnected, this, closeBoth);
-    }
-    QThread thread;
-    QTcpServer server { this };
-
-public:
-    ~CommitCutter() override
-    {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                server.close();
-                for (QTcpSocket* socket : findChildren<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly)) {
-                    socket->disconnect();
-                    delete socket;
-                }
-                moveToThread(thread.thread());
-            },
-            Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
-    }
 };
 
 // Counts the messages that carry a text, then hands them on.
@@ -432,7 +335,7 @@ private slots:
     void lostCommitReplyWritesNothingTwice()
     {
         f.expectedWarnings << kWriterWarning;
-        CommitCutter proxy(f.server.port());
+        StallingProxy proxy(quint16(f.server.port()));
         QVERIFY(proxy.listen());
         f.make();
         f.module->init(
@@ -466,7 +369,7 @@ private slots:
     void removalLostBeforeTheServerIsMadeAgain()
     {
         f.expectedWarnings << kWriterWarning;
-        CommitCutter proxy(f.server.port());
+        StallingProxy proxy(quint16(f.server.port()));
         QVERIFY(proxy.listen());
         f.port = proxy.port();
         f.open();
@@ -492,7 +395,7 @@ private slots:
         f.expectedWarnings << kWriterWarning;
         f.open();
         addSensor();
-        CommitCutter proxy(f.server.port());
+        StallingProxy proxy(quint16(f.server.port()));
         QVERIFY(proxy.listen());
         QSqlDatabase settings = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("two-programs"));
         settings.setDatabaseName(SqlQueryBuilder::databaseName(

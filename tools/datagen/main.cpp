@@ -12,29 +12,12 @@
 #include <cstdio>
 
 #include "app/appstate.h"
-#include "dialogs/prompt.h"
 #include "datagenerator.h"
 #include "storage/databasewriter.h"
 #include "storage/sqlbasemodule.h"
 
 namespace
 {
-
-// The module's failure boxes, printed instead of shown.
-class ConsolePrompt : public Prompt
-{
-public:
-    bool question(const QString&) override { return false; }
-    void critical(const QString& title, const QString& text) override { print(title, text); }
-    void warning(const QString& title, const QString& text) override { print(title, text); }
-    void information(const QString& title, const QString& text) override { print(title, text); }
-
-private:
-    static void print(const QString& title, const QString& text)
-    {
-        QTextStream(stderr) << title << ": " << text << "\n";
-    }
-};
 
 } // namespace
 
@@ -92,8 +75,6 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    ConsolePrompt console;
-    setPrompt(&console);
     AppState state;
     // The module purges at open; keep everything the generator is about to write.
     state.DaysSave = options.days + 1;
@@ -102,6 +83,9 @@ int main(int argc, char** argv)
     {
         SQLBaseModule module;
         QObject::connect(&module, &SQLBaseModule::signalCloseApplication, [&](int code) { closeCode = code; });
+        const auto print = [](const QString& text) { QTextStream(stderr) << text << "\n"; };
+        QObject::connect(&module, &SQLBaseModule::signalWarning, print);
+        QObject::connect(&module, &SQLBaseModule::signalStartFailed, print);
         module.init(options.type, parser.value(host), parser.value(user), parser.value(password),
             parser.value(database), serverPort);
         if (closeCode != 0)
@@ -137,6 +121,5 @@ int main(int argc, char** argv)
                             << (seconds > 0 ? generated / seconds : 0) << " rows/s)\n";
         module.slotStopModule();
     }
-    setPrompt(nullptr);
     return 0;
 }
