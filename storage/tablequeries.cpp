@@ -37,17 +37,20 @@ const int kFilteredPieces = 200;
 // The per-sensor part shared by both summaries: one row per checked sensor with rows in the
 // window, with its room and the battery of its last measurement. The averages are sums over
 // counts, which is what avg() over the rows gives; a sensor without a value of a kind gets
-// NULL for it.
-Query perSensor(
-    int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& leading, const QString& trailing)
+// NULL for it. With every sensor checked no address is bound: the join with "sensors" is
+// the whole condition.
+Query perSensor(int dbType, const QStringList& checked, bool everySensor, qint64 first, qint64 last,
+    const QString& leading, const QString& trailing)
 {
     Query q;
     if (!supported(dbType))
         return q;
     QVariantList sensors;
-    for (const QString& eui : checked)
-        sensors << eui;
-    const QString filter = checked.size() <= kFilteredPieces
+    if (!everySensor) {
+        for (const QString& eui : checked)
+            sensors << eui;
+    }
+    const QString filter = !everySensor && checked.size() <= kFilteredPieces
         ? QStringLiteral(" IN (SELECT id FROM sensors WHERE EUI64") + inList(checked.size()) + QLatin1Char(')')
         : QString();
     const MeasureAggregates::SourceQuery source
@@ -56,8 +59,9 @@ Query perSensor(
         + QStringLiteral(", min(a.tmin) Tmin, max(a.tmax) Tmax, sum(a.ts)/NULLIF(sum(a.tc),0) Tavg,"
                          " min(a.wmin) Wmin, max(a.wmax) Wmax, sum(a.ws)/NULLIF(sum(a.wc),0) Wavg")
         + trailing + QStringLiteral(" FROM sensors s INNER JOIN ") + source.text
-        + QStringLiteral(" a ON s.id=a.sensor_id INNER JOIN last l ON s.id=l.sensor_id WHERE s.EUI64")
-        + inList(checked.size()) + QStringLiteral(" GROUP BY s.id");
+        + QStringLiteral(" a ON s.id=a.sensor_id INNER JOIN last l ON s.id=l.sensor_id")
+        + (everySensor ? QString() : QStringLiteral(" WHERE s.EUI64") + inList(checked.size()))
+        + QStringLiteral(" GROUP BY s.id");
     q.values = source.values + sensors;
     return q;
 }
@@ -217,9 +221,10 @@ void windowOf(const QVariantList& filterValues, qint64* first, qint64* last)
     *last = filterValues.size() > 1 ? filterValues.at(1).toLongLong() : MeasureAggregates::kTimeLimit;
 }
 
-Query locationsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order)
+Query locationsSummary(
+    int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order, bool everySensor)
 {
-    Query q = perSensor(dbType, checked, first, last, QStringLiteral("s.location loc"), QString());
+    Query q = perSensor(dbType, checked, everySensor, first, last, QStringLiteral("s.location loc"), QString());
     if (q.text.isEmpty())
         return q;
     q.text = QStringLiteral("SELECT l.name nam, min(Tmin) Tmin1, max(Tmax) Tmax1, avg(Tavg) Tavg1, min(Wmin) Wmin1, "
@@ -228,9 +233,11 @@ Query locationsSummary(int dbType, const QStringList& checked, qint64 first, qin
     return q;
 }
 
-Query sensorsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order)
+Query sensorsSummary(
+    int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order, bool everySensor)
 {
-    Query q = perSensor(dbType, checked, first, last, QStringLiteral("s.name nam"), QStringLiteral(", l.battery bat"));
+    Query q = perSensor(
+        dbType, checked, everySensor, first, last, QStringLiteral("s.name nam"), QStringLiteral(", l.battery bat"));
     if (!q.text.isEmpty())
         q.text += order;
     return q;

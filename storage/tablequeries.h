@@ -61,8 +61,12 @@ Query measurementsByValue(int dbType, const QStringList& checked, const QVariant
 // filter's window ends at MeasureAggregates::kTimeLimit) read from the per-sensor hourly and
 // daily aggregates, with the partial hours at the ends from "measure": the same rows and
 // values as locationsQuery and sensorsQuery. `values` are bound in order and already hold
-// the checked sensors. Empty text where the database type has no aggregates.
-Query locationsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order);
-Query sensorsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order);
+// the checked sensors. Empty text where the database type has no aggregates. `everySensor`
+// tells that `checked` holds every sensor of the database: the statement then names none and
+// binds no address, so its cost does not grow with an address list.
+Query locationsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order,
+    bool everySensor = false);
+Query sensorsSummary(int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order,
+    bool everySensor = false);
 
 } // namespace TableQueries

@@ -26,8 +26,8 @@ TableQueries::Query TableReader::queryOf(const TableRequest& in)
         qint64 last = 0;
         TableQueries::windowOf(in.filter, &first, &last);
         if (which == TableQueries::Locations)
-            return TableQueries::locationsSummary(in.dbType, in.sensors, first, last, order);
-        return TableQueries::sensorsSummary(in.dbType, in.sensors, first, last, order);
+            return TableQueries::locationsSummary(in.dbType, in.sensors, first, last, order, in.everySensor);
+        return TableQueries::sensorsSummary(in.dbType, in.sensors, first, last, order, in.everySensor);
     }
     TableQueries::Query query;
     switch (which) {

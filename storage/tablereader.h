@@ -21,6 +21,8 @@ struct TableRequest {
     int table = 0; // a TableQueries::Table
     int dbType = SqlQueryBuilder::SQLite;
     QStringList sensors;
+    // `sensors` are all the database's (the registry holds exactly its sensors).
+    bool everySensor = false;
     // The time filter's bound values and its condition on m.timemeasure.
     QVariantList filter;
     QString timeCondition;

@@ -262,6 +262,12 @@ QStringList SensorTree::checkedSensors() const
     return checkedCache;
 }
 
+bool SensorTree::allSensorsChecked() const
+{
+    // Only sensors with an item of their own can be in the list.
+    return checkedSensors().size() == config().sensors.size();
+}
+
 void SensorTree::decorate(qint64 nowMs)
 {
     const int height = tree->viewport()->height();

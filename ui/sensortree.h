@@ -39,6 +39,8 @@ public:
     int sensorOf(const QTreeWidgetItem* item) const;
     // The EUI64s of the checked sensors, kept until a check or the tree changes.
     QStringList checkedSensors() const;
+    // Every sensor of the registry is in the tree and checked.
+    bool allSensorsChecked() const;
     // Decorates the rows on screen only, so a refresh costs the same with a hundred sensors as
     // with thousands; rows that scroll or unfold into view are decorated then.
     void decorate(qint64 nowMs);

@@ -163,6 +163,7 @@ TableRequest TableLoads::inputsOf(int table) const
     in.table = table;
     in.dbType = activeDbType();
     in.sensors = tree->checkedSensors();
+    in.everySensor = tree->allSensorsChecked();
     in.filter = timeFilterValues(QDateTime::currentSecsSinceEpoch());
     in.timeCondition = *timeFilter;
     in.section = h->sortIndicatorSection();
