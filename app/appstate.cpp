@@ -356,6 +356,15 @@ int AppState::indexOfSensor(const QString& eui64) const
     return sensorIndex.value(eui64, -1);
 }
 
+QVector<QPair<QString, int>> AppState::sleepIntervals() const
+{
+    QVector<QPair<QString, int>> intervals;
+    intervals.reserve(sensors.size());
+    for (const Sensor* s : sensors)
+        intervals.append(qMakePair(s->EUI64, s->sleepInterval));
+    return intervals;
+}
+
 QString AppState::locationName(int index) const
 {
     return isValidLocation(index) ? locations[index]->name : QString();

@@ -70,6 +70,8 @@ public:
     // look-up has met such a stale entry; the program changes the list by appending, and by the
     // sensors dialog's removals and their undo, which the checks above see.
     int indexOfSensor(const QString& eui64) const;
+    // Each sensor's address and sleep interval, in the registry's order.
+    QVector<QPair<QString, int>> sleepIntervals() const;
     QString locationName(int index) const;
     bool isValidLocation(int index) const { return index >= 0 && index < locations.size(); }
 

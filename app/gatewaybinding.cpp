@@ -94,11 +94,7 @@ void GatewayBinding::release(ZigBeeClient* client)
 
 QByteArray GatewayBinding::sleepList() const
 {
-    QVector<QPair<QString, int>> intervals;
-    intervals.reserve(state.sensors.size());
-    for (const Sensor* s : state.sensors)
-        intervals.append(qMakePair(s->EUI64, s->sleepInterval));
-    return GatewayProtocol::slepFrame(intervals);
+    return GatewayProtocol::slepFrame(state.sleepIntervals());
 }
 
 bool GatewayBinding::setSleepInterval(Sensor* sensor, int seconds)

@@ -8,13 +8,6 @@
 #include "links/zigbeeclient.h"
 #include "storage/registrywriter.h"
 
-namespace {
-
-// Interval told to a sensor that is not registered yet.
-constexpr int kUnknownSensorInterval = 20;
-
-}  // namespace
-
 SensorIntake::SensorIntake(AppState& state, IntakeSink& sink, Clock now)
     : state(state)
     , sink(sink)
@@ -32,11 +25,12 @@ void SensorIntake::modemCast(const QString& kind, const QString& eui64, const QB
 {
     if (closed)
         return;
+    // The modem has answered the sensor already; it answers the next message as the registry
+    // says now, a newcomer included.
     int index = state.indexOfSensor(eui64);
-    // The sensor is answered first: it listens only briefly after sending.
-    sink.sendModemReply(sensorReplyFrame(eui64, index >= 0 ? state.sensors[index]->sleepInterval : kUnknownSensorInterval));
     if (index < 0)
         index = registerModemSensor(eui64);
+    sink.modemSensorInterval(eui64, state.sensors[index]->sleepInterval);
     update(index, decodeSensorPayload(payload, PresenceRule::AnyRecord));
     sink.showStatus(QStringLiteral("Получен ") + kind + QStringLiteral(" от ") + eui64);
 }
@@ -68,6 +62,7 @@ void SensorIntake::networkCast(ZigBeeClient* client, const QString& eui64, const
         index = state.sensors.size() - 1;
         sink.sensorRegistered();
         sink.announceSleepInterval(client, eui64, s->sleepInterval);
+        sink.modemSensorInterval(eui64, s->sleepInterval);
     } else if (state.sensors[index]->location != g) {
         RegistryWriter::updateSensorLocation(state.databaseWriter, eui64, g);
         state.sensors[index]->location = g;

@@ -16,7 +16,8 @@ class IntakeSink
 {
 public:
     virtual ~IntakeSink() = default;
-    virtual void sendModemReply(const QByteArray& frame) = 0;
+    // The interval the modem answers `eui64` with from its next message on.
+    virtual void modemSensorInterval(const QString& eui64, int interval) = 0;
     virtual void sensorRegistered() = 0;
     virtual void sensorMoved() = 0;
     // A sensor's interval for the one gateway it now comes through: the others do not relay

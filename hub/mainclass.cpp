@@ -95,6 +95,7 @@ MainClass::MainClass(int& argc, char** argv)
     emit signalSetDatabaseExportDBF(DBType, Hostname, Username, Password, Database, Port);
 
     showInitText(tr("Инициализация модема"));
+    publishSleepIntervals();
     modemModule->setPortName(PortName);
     modemModule->start();
     dbfExport->start();
@@ -156,7 +157,8 @@ void MainClass::connectModules()
     wire(this, &MainClass::signalStopModemModule, modemModule, &ModemModule::slotStopModule);
     wire(modemModule, &ModemModule::signalEndInitialization, this, &MainClass::slotModemModuleStopInitialization);
     wire(modemModule, &ModemModule::signalSetInitInfoString, interfaceModule, &InterfaceModule::slotSetInitInfoString);
-    wire(modemModule, &ModemModule::signalCastReceived, this, &MainClass::slotModemCastReceived);
+    wire(modemModule, &ModemModule::signalCastReceived, &modemCasts,
+        [this](QString kind, QString eui64, QByteArray payload) { intake.modemCast(kind, eui64, payload); });
     wire(this, &MainClass::signalModemSendData, modemModule, &ModemModule::slotSendData);
     wire(modemModule, &ModemModule::signalDataReaded, interfaceModule, &InterfaceModule::signalModemDataReaded);
     wire(interfaceModule, &InterfaceModule::signalModemSendData, modemModule, &ModemModule::slotSendData);
@@ -271,15 +273,18 @@ void MainClass::slotCloseApplication(int code)
 void MainClass::shutDown()
 {
     // Intake ends before the writer goes: no sensor is answered for a reading that would not be
-    // stored, and the writer's count of what it could not write covers every reading taken.
+    // stored, and the writer's count of what it could not write covers every reading taken. The
+    // modem answers no more messages; those it answered before its thread ended are taken first.
+    modemModule->sleepIntervals().close();
+    emit signalStopModemModule();
+    modemModule->wait();
+    sendPostedEvents(&modemCasts, QEvent::MetaCall);
     intake.close();
     if (networkModule)
         networkModule->stop();
     emit signalStopDbfExportModule();
     emit signalStopNotificationModule();
-    emit signalStopModemModule();
     emit signalStopInterfaceModule();
-    modemModule->wait();
     dbfExport->wait();
     notifications->wait();
     // The database goes last, once no module thread can reach it any more.
@@ -319,11 +324,9 @@ void MainClass::configSaved()
     emit signalSetIntervalExportDBF(IntervalExportDBF);
     emit signalSetExportDBFSettings(ExportDBF, PathExportDBF);
     emit signalSetNotificationsSettings(serverSMTP, serverPort, serverLogin, serverPassword, notificationEmail);
-}
-
-void MainClass::slotModemCastReceived(QString kind, QString eui64, QByteArray payload)
-{
-    intake.modemCast(kind, eui64, payload);
+    // The sensors dialog's edits (intervals, addresses, removals) end in a save.
+    if (!registering)
+        publishSleepIntervals();
 }
 
 void MainClass::slotNetworkCastReceived(ZigBeeClient* client, QString eui64, QByteArray payload)
@@ -331,9 +334,14 @@ void MainClass::slotNetworkCastReceived(ZigBeeClient* client, QString eui64, QBy
     intake.networkCast(client, eui64, payload);
 }
 
-void MainClass::sendModemReply(const QByteArray& frame)
+void MainClass::modemSensorInterval(const QString& eui64, int interval)
 {
-    emit signalModemSendData(frame);
+    modemModule->sleepIntervals().set(eui64, interval);
+}
+
+void MainClass::publishSleepIntervals()
+{
+    modemModule->sleepIntervals().assign(sleepIntervals());
 }
 
 void MainClass::sensorRegistered()
@@ -353,7 +361,9 @@ void MainClass::announceSleepInterval(ZigBeeClient* client, const QString& eui64
 
 void MainClass::registryChanged()
 {
+    registering = true;
     saveConfig();
+    registering = false;
 }
 
 void MainClass::storeMeasurement(const PendingMeasurement& measurement)

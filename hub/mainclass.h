@@ -68,7 +68,6 @@ signals:
 
 public slots:
     void slotCloseApplication(int code);
-    void slotModemCastReceived(QString kind, QString eui64, QByteArray payload);
     void slotNetworkCastReceived(ZigBeeClient* client, QString eui64, QByteArray payload);
     void slotNewSleepInterval(Sensor* sensor, int interval);
     void slotNewConnection(ZigBeeClient* client);
@@ -90,7 +89,7 @@ protected:
     QObject* settingsParent() override { return this; }
 
 private:
-    void sendModemReply(const QByteArray& frame) override;
+    void modemSensorInterval(const QString& eui64, int interval) override;
     void sensorRegistered() override;
     void sensorMoved() override;
     void announceSleepInterval(ZigBeeClient* client, const QString& eui64, int interval) override;
@@ -108,6 +107,8 @@ private:
     void connectNetworkModule();
     void connectWriter();
     void connectDialogs();
+    // The registry's intervals to the modem, which answers the sensors from them.
+    void publishSleepIntervals();
     template <typename Sender, typename Signal, typename Receiver, typename Slot>
     void wire(Sender* sender, Signal signal, Receiver* receiver, Slot slot);
 
@@ -115,6 +116,10 @@ private:
     // sequence runs only once.
     bool closing = false;
     bool dialogsConnected = false;
+    // A registration's save: the modem has its newcomer already.
+    bool registering = false;
+    // The receiver of the modem's messages, whose queued calls the close takes on its own.
+    QObject modemCasts;
     CloseGate* closeGate = nullptr;
     SensorIntake intake;
     GatewayBinding binding { *this };

@@ -7,6 +7,7 @@
 
 #include <chrono>
 
+#include "links/sensorpayload.h"
 #include "links/serialportlock.h"
 
 ModemModule* gModemModule = nullptr;
@@ -197,9 +198,16 @@ void ModemModule::handleReply(const ModemReply& reply)
     case ModemReply::NodeAnnounced:
         addNode(reply.node, QT_TRANSLATE_NOOP("ModemModule", "Устройство вышло на связь. Тип:"));
         break;
-    case ModemReply::Cast:
+    case ModemReply::Cast: {
+        // The sensor is answered here, first: it listens only briefly after sending. Once the
+        // program closes, a message is neither answered nor taken.
+        const int interval = intervals.replyFor(reply.sender);
+        if (interval < 0)
+            break;
+        slotSendData(sensorReplyFrame(reply.sender, interval));
         emit signalCastReceived(reply.castKind, reply.sender, reply.payload);
         break;
+    }
     case ModemReply::BadSender: {
         // Neither answered nor stored: no sensor has such an address. The count stays in view.
         ++badSenders;

@@ -11,6 +11,7 @@
 
 #include "links/modemrecords.h"
 #include "links/modemreplyparser.h"
+#include "links/sleepintervals.h"
 
 class QTimer;
 
@@ -39,6 +40,8 @@ public:
     void setPortName(const QString& name) { portName = name; }
     // Seam for tests: set before start().
     void setWatchdogInterval(int ms) { watchdogInterval = ms; }
+    // What a sensor's message is answered with, from any thread.
+    SleepIntervals& sleepIntervals() { return intervals; }
 
 signals:
     void signalSetInitInfoString(QString text);
@@ -82,6 +85,7 @@ private:
     QString portName;
     QTimer* watchdog = nullptr;
     ModemReplyParser parser;
+    SleepIntervals intervals;
     // Sensor messages dropped because their sender is no EUI64.
     int badSenders = 0;
     int watchdogInterval = 15000;

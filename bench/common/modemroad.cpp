@@ -9,6 +9,7 @@
 
 ModemRoad::ModemRoad(AppState& state, DatabaseWriter& writer)
     : intake(state, *this, [] { return QDateTime::currentMSecsSinceEpoch(); })
+    , state(state)
     , writer(writer)
 {
 }
@@ -34,11 +35,11 @@ bool ModemRoad::start(AppState&, ModemProbe& probe)
 
 void ModemRoad::open(const QString& portName)
 {
+    modem.sleepIntervals().assign(state.sleepIntervals());
     modem.setPortName(portName);
     modem.moveToThread(&modem);
     connect(&modem, &ModemModule::signalCastReceived, this,
         [this](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
-    connect(this, &ModemRoad::reply, &modem, &ModemModule::slotSendData);
     modem.start();
 }
 

@@ -11,8 +11,8 @@ class DatabaseWriter;
 class ModemProbe;
 
 // The program's modem road in this process, as the application object wires it: the modem
-// module in its thread on the probe's line, the intake on the calling thread, its replies back
-// to the line and its measurements to the writer.
+// module in its thread on the probe's line answering from the registry's intervals, the intake
+// on the calling thread keeping them, and its measurements to the writer.
 class ModemRoad : public QObject, public QuietIntakeSink
 {
     Q_OBJECT
@@ -31,12 +31,13 @@ public:
     ModemModule modem;
     int stored = 0;
 
-signals:
-    void reply(QByteArray frame);
-
 private:
-    void sendModemReply(const QByteArray& frame) override { emit reply(frame); }
+    void modemSensorInterval(const QString& eui64, int interval) override
+    {
+        modem.sleepIntervals().set(eui64, interval);
+    }
     void storeMeasurement(const PendingMeasurement& m) override;
 
+    AppState& state;
     DatabaseWriter& writer;
 };

@@ -17,7 +17,7 @@ class GatewayHub : public QObject, public IntakeSink
 public:
     GatewayHub(AppState& state, NetworkModule& net, SQLBaseModule& sql);
 
-    void sendModemReply(const QByteArray&) override { }
+    void modemSensorInterval(const QString&, int) override { }
     void sensorRegistered() override { }
     void sensorMoved() override { }
     void announceSleepInterval(ZigBeeClient* client, const QString& eui64, int interval) override;

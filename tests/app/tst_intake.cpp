@@ -26,13 +26,11 @@ class RecordingSink : public IntakeSink
 public:
     QStringList events;
     QList<NotificationsMessage> messages;
-    QByteArray lastReply;
     int saves = 0;
 
-    void sendModemReply(const QByteArray& frame) override
+    void modemSensorInterval(const QString& eui64, int interval) override
     {
-        lastReply = frame;
-        events << QStringLiteral("reply");
+        events << QStringLiteral("interval %1 %2").arg(eui64).arg(interval);
     }
     void sensorRegistered() override { events << QStringLiteral("new-sensor"); }
     void sensorMoved() override { events << QStringLiteral("moved"); }
@@ -124,9 +122,10 @@ private slots:
         QCOMPARE(state->locations.size(), 1);
         intake->modemCast(QStringLiteral("UCAST"), QStringLiteral("000D6F0000ABCDEF"), measurement(31.0f, 50.0f, 2.4f));
 
-        QCOMPARE(sink->lastReply, sensorReplyFrame(QStringLiteral("000D6F0000ABCDEF"), 20));
+        // The modem answered it with 20 s; from its next message on it answers with the interval
+        // the registration gave it.
         QCOMPARE(sink->events,
-            (QStringList { "reply", "save", "new-sensor", "store", "alarm 4", "alarm 5", "alarm 10",
+            (QStringList { "save", "new-sensor", "interval 000D6F0000ABCDEF 60", "store", "alarm 4", "alarm 5", "alarm 10",
                 "status Получен UCAST от 000D6F0000ABCDEF" }));
         QCOMPARE(state->sensors.size(), 1);
         const Sensor* s = state->sensors.first();
@@ -154,8 +153,7 @@ private slots:
         sink->events.clear();
         clock += 1000;
         intake->modemCast(QStringLiteral("BCAST"), QStringLiteral("000D6F0000ABCDEF"), QByteArray(1, 0));
-        QCOMPARE(sink->lastReply, sensorReplyFrame(QStringLiteral("000D6F0000ABCDEF"), 60));
-        QCOMPARE(sink->events, (QStringList { "reply", "store", "status Получен BCAST от 000D6F0000ABCDEF" }));
+        QCOMPARE(sink->events, (QStringList { "interval 000D6F0000ABCDEF 60", "store", "status Получен BCAST от 000D6F0000ABCDEF" }));
         QCOMPARE(count(QStringLiteral("sensors")), 1);
         QCOMPARE(count(QStringLiteral("measure")), 2);
     }
@@ -250,7 +248,8 @@ private slots:
         // A new sensor behind gateway A: registered there, announced to that gateway, no reply
         // and no status text; flag 0 leaves a value absent.
         intake->networkCast(&gatewayA, QStringLiteral("000D6F00000000A1"), measurement(20.0f, 40.0f, 3.0f, 0));
-        QCOMPARE(sink->events, (QStringList { "new-sensor", "slep A 000D6F00000000A1 60", "store" }));
+        QCOMPARE(sink->events,
+            (QStringList { "new-sensor", "slep A 000D6F00000000A1 60", "interval 000D6F00000000A1 60", "store" }));
         const Sensor* s = state->sensors.last();
         QCOMPARE(s->name, QStringLiteral("Датчик 3"));
         QCOMPARE(s->location, 1);

@@ -11,6 +11,7 @@
 #include <pthread.h>
 
 #include "links/modemmodule.h"
+#include "links/sensorpayload.h"
 #include "links/serialportlock.h"
 #include "tools/modemsim/modempeer.h"
 
@@ -308,16 +309,27 @@ void TestModemModule::trafficAfterInitialisation()
         QStringList({ "4A10", sensor, "0000", "SED" }));
     QCOMPARE(nodes[1].DeviceType, QStringLiteral("FFD"));
 
-    // A sensor message, our answer to it, its echo, and the next message behind the echo.
+    // A sensor message and the module's own answer to it, with the interval the table holds
+    // for the sensor (20 s for one it does not hold), its echo, and the next message behind
+    // the echo.
+    const QString known = QStringLiteral("000D6F0000C0B0FF");
+    module->sleepIntervals().set(known, 300);
     peer->sendCast("UCAST", sensor, payload);
     QTRY_COMPARE(recorder->casts, QStringList { "UCAST|" + sensor + '|' + payload.toHex() });
-    const QByteArray reply = "AT+UCASTB:08," + sensor + "\r" + QByteArray("\x01\x04\x01\x04\x14\x00\x00\x00\r", 9);
-    QMetaObject::invokeMethod(
-        module, [this, reply] { module->slotSendData(reply); }, Qt::QueuedConnection);
-    QTRY_COMPARE(peer->received(), commands + reply);
-    peer->sendCast("MCAST", sensor, "\x01");
+    const QByteArray unknownReply
+        = "AT+UCASTB:08," + sensor + "\r" + QByteArray("\x01\x04\x01\x04\x14\x00\x00\x00\r", 9);
+    QTRY_COMPARE(peer->received(), commands + unknownReply);
+    peer->sendCast("MCAST", known, "\x01");
     QTRY_COMPARE(recorder->casts.size(), 2);
-    QCOMPARE(recorder->casts.last(), "MCAST|" + sensor + "|01");
+    QCOMPARE(recorder->casts.last(), "MCAST|" + known + "|01");
+    const QByteArray reply = unknownReply + sensorReplyFrame(known, 300);
+    QTRY_COMPARE(peer->received(), commands + reply);
+
+    // Once closed, a message is neither answered nor handed on: the node report behind it is.
+    module->sleepIntervals().close();
+    peer->send(ModemPeer::castFrame("UCAST", sensor, payload) + "SED:" + sensor + ",4A10\r\n");
+    QTRY_COMPARE(recorder->status.size(), 4);
+    QCOMPARE(recorder->casts.size(), 2);
 
     // Identity and network replies still update the state, and start nothing.
     peer->send("ATI\r" + ModemPeer::identityReply().replace("R309C", "R400"));
