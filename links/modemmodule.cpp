@@ -126,10 +126,12 @@ void ModemModule::slotSendData(QByteArray data)
 void ModemModule::slotReadyRead()
 {
     const QByteArray chunk = port ? port->readAll() : QByteArray();
-    emit signalDataReaded(chunk);
     const QVector<ModemReply> replies = parser.feed(chunk, clock(), initialized);
     for (const ModemReply& reply : replies)
         handleReply(reply);
+    // The terminal's copy goes after the answers: waking the main thread first would let it
+    // take the core before the sensor is answered.
+    emit signalDataReaded(chunk);
 }
 
 void ModemModule::slotDsrChanged(bool) { }

@@ -14,6 +14,7 @@
 #include "storage/sqlquerybuilder.h"
 #include "storage/tablequeries.h"
 #include "storage/threadconnection.h"
+#include "storage/windowsummary.h"
 
 // What one load of a main window table is made of, read from the window when it starts. The
 // statement itself, with thousands of checked addresses, is written in the loading thread.
@@ -52,6 +53,8 @@ public:
     // The request's statement; empty text where the database type has none.
     static TableQueries::Query queryOf(const TableRequest& request);
     // The request's rows; none (and no error) where the database type has no such statement.
+    // The summaries come from the sums kept between loads, or straight from the aggregates
+    // where those cannot be kept.
     TableRows read(const TableRequest& request);
     // Runs `query` and gives its rows.
     TableRows run(const TableQueries::Query& query);
@@ -63,6 +66,9 @@ public:
     void close();
 
 private:
+    // A summary table read from the sums kept between loads; an error where they could not be
+    // brought up to date.
+    TableRows readKept(const TableRequest& request);
     // The statement of `text`, prepared on `db` at its first use; null, with the reason in
     // `error`, when the database refuses it.
     QSqlQuery* prepared(const QSqlDatabase& db, const QString& text, QString* error);
@@ -76,4 +82,5 @@ private:
     // Made, used and dropped in the loading thread only (an empty QSqlQuery would reach for the
     // default connection).
     std::vector<Statement> statements;
+    WindowSummary summary;
 };

@@ -13,6 +13,7 @@
 #include "storage/purgeslicer.h"
 #include "storagetest.h"
 #include "storage/tablequeries.h"
+#include "storage/tablereader.h"
 
 namespace
 {
@@ -55,6 +56,7 @@ class TestMeasureAggregates : public StorageTest
     // transaction.
     void fill(QRandomGenerator& random)
     {
+        removedSensor = 0;
         QVERIFY(f.open());
         QSqlDatabase db = QSqlDatabase::database();
         run(QStringLiteral("INSERT INTO locations VALUES (1, 'Цех', '', ''), (2, 'Склад', '', '')"));
@@ -65,25 +67,38 @@ class TestMeasureAggregates : public StorageTest
             if (i < 6)
                 run(QStringLiteral("INSERT INTO last VALUES (?, ?, 0, 0, ?)"), { i, T, 3.0 - i / 10.0 });
         }
-        // A sixth of the values is NULL; the battery takes five values.
+        for (int written = 0; written < 2500 && !QTest::currentTestFailed();)
+            written += writeBatch(random, 1 + int(random.bounded(150)), T, 9 * 86400);
+    }
+
+    // A sensor gone from the registry, which writeBatch no longer writes for.
+    int removedSensor = 0;
+
+    // `rows` measurements of random sensors at random times in [from, from + span), committed
+    // with their aggregates. A sixth of the values is NULL; the battery takes five values.
+    int writeBatch(QRandomGenerator& random, int rows, qint64 from, qint64 span)
+    {
         auto value = [&random](double base, double step) {
             return random.bounded(6) == 0 ? QVariant(QVariant::Double)
                                           : QVariant(std::round((base + random.bounded(30.0) * step) * 100) / 100);
         };
-        for (int written = 0; written < 2500 && !QTest::currentTestFailed();) {
-            QVector<AggregateInput> batch(1 + int(random.bounded(150)));
-            QVERIFY(db.transaction());
-            for (AggregateInput& in : batch) {
-                in = { 1 + random.bounded(6), T + random.bounded(9 * 86400), value(-5, 1), value(30, 1),
-                    value(2.5, 0.0167) };
-                run(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
-                                   "VALUES (?,?,?,?,?)"),
-                    { in.sensorId, in.timemeasure, in.temperature, in.wetness, in.battery });
-            }
-            QVERIFY(MeasureAggregates::add(db, f.type, batch, nullptr));
-            QVERIFY(db.commit());
-            written += batch.size();
+        QSqlDatabase db = QSqlDatabase::database();
+        QVector<AggregateInput> batch(rows);
+        if (!db.transaction())
+            QTest::qFail("no transaction", __FILE__, __LINE__);
+        for (AggregateInput& in : batch) {
+            int sensor = 1 + random.bounded(6);
+            while (sensor == removedSensor)
+                sensor = 1 + random.bounded(6);
+            in = { sensor, from + random.bounded(int(span)), value(-5, 1), value(30, 1),
+                value(2.5, 0.0167) };
+            run(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature, wetness, battery) "
+                               "VALUES (?,?,?,?,?)"),
+                { in.sensorId, in.timemeasure, in.temperature, in.wetness, in.battery });
         }
+        if (!MeasureAggregates::add(db, f.type, batch, nullptr) || !db.commit())
+            QTest::qFail("batch not committed", __FILE__, __LINE__);
+        return rows;
     }
 
     // Both summaries read from the aggregates equal the plain queries over the window.
@@ -273,6 +288,64 @@ private slots:
         }
         // An inverted window has no rows, as the plain query has none.
         compare(all, T + 86400, T, TableQueries::rangeFilter(T + 86400, T));
+    }
+
+    // The summary tables as the loading thread reads them, with the sums kept between loads:
+    // after every batch the writer commits, as a relative window's start moves past rows, with
+    // a range window, another choice of sensors, and once a sensor is removed, always the plain
+    // queries' rows.
+    void keptSummariesFollowTheWrites_data() { dialects(); }
+    void keptSummariesFollowTheWrites()
+    {
+        QRandomGenerator random(11);
+        fill(random);
+        TableReader reader(this);
+        QStringList all;
+        for (int i = 1; i <= 6; ++i)
+            all << eui(i);
+        qint64 now = T + 4 * 86400;
+        for (int step = 0; step < 30 && !QTest::currentTestFailed(); ++step) {
+            writeBatch(random, 1 + int(random.bounded(40)), now - 2 * 86400, 2 * 86400 + 600);
+            if (step == 20) {
+                run(QStringLiteral("DELETE FROM measure WHERE sensor_id=2"));
+                QSqlDatabase db = QSqlDatabase::database();
+                QVERIFY(MeasureAggregates::removeSensor(db, f.type, 2, nullptr));
+                run(QStringLiteral("DELETE FROM sensors WHERE id=2"));
+                removedSensor = 2;
+            }
+            now += random.bounded(3 * 3600);
+            const bool range = step % 7 == 6;
+            const TableQueries::TimeFilter plain = range ? TableQueries::rangeFilter(now - 86400, now)
+                                                         : TableQueries::relativeFilter(now, 8 + step % 3);
+            const QStringList checked = step % 4 == 3 ? all.mid(0, 3) : all;
+            QVariantList values;
+            for (const QString& s : checked)
+                values << s;
+            values << plain.values;
+            for (const auto table : { TableQueries::Sensors, TableQueries::Locations }) {
+                TableRequest request;
+                request.table = table;
+                request.dbType = f.type;
+                request.sensors = checked;
+                request.everySensor = checked.size() == all.size();
+                request.filter = plain.values;
+                request.section = 0;
+                request.aggregates = true;
+                const TableRows got = reader.read(request);
+                QVERIFY2(got.error.isEmpty(), qPrintable(got.error));
+                QList<QVariantList> rows;
+                for (const QVector<QVariant>& row : got.rows)
+                    rows << row.toList();
+                const QString order = TableQueries::orderClause(table, 0, false);
+                sameRows(rows,
+                    run(table == TableQueries::Sensors
+                            ? TableQueries::sensorsQuery(f.type, checked.size(), plain.condition, order)
+                            : TableQueries::locationsQuery(f.type, checked.size(), plain.condition, order),
+                        values),
+                    QStringLiteral("step %1, table %2").arg(step).arg(table));
+            }
+        }
+        reader.close();
     }
 
     // Aggregates of the layout without battery bounds (their columns dropped, the state marked

@@ -1,0 +1,164 @@
+#include "storage/windowsummary.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include "storage/measureaggregates.h"
+#include "storage/sqlquerybuilder.h"
+#include "storage/threadconnection.h"
+
+namespace
+{
+
+// A whole sum at least this often: see the class's comment.
+const qint64 kRebuildMs = 60 * 1000;
+// More sensors than this to sum again cost about what summing them all does.
+const int kMostSummedAgain = 500;
+
+bool supported(int dbType)
+{
+    return dbType == SqlQueryBuilder::SQLite || dbType == SqlQueryBuilder::MySQL;
+}
+
+// One row per sensor with rows in the window, from the pieces windowSource reads.
+const char* const kSums = "SELECT sensor_id, min(tmin), max(tmax), sum(ts), sum(tc), min(wmin), max(wmax), sum(ws),"
+                          " sum(wc) FROM %1 a GROUP BY sensor_id";
+
+// Runs `text` with `values` on the loader's connection; the first column of its rows, as
+// numbers, into `column` where given.
+bool run(const QSqlDatabase& db, ThreadConnection& connection, const QString& text, const QVariantList& values,
+    QString* error, QVariantList* column = nullptr)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(text)) {
+        *error = text.left(60) + QStringLiteral(": ") + query.lastError().text();
+        return false;
+    }
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    if (!connection.exec(query, error))
+        return false;
+    while (column && query.next())
+        *column << query.value(0).toLongLong();
+    return connection.complete(query, error);
+}
+
+// The rows a table is read from: the kept sums with their sensor's name, room and battery, of
+// the checked sensors only unless every sensor is.
+QString keptRows(const QString& leading, const QString& trailing, int checkedCount, bool everySensor)
+{
+    return QStringLiteral("SELECT ") + leading
+        + QStringLiteral(", p.tmin Tmin, p.tmax Tmax, p.ts/NULLIF(p.tc,0) Tavg, p.wmin Wmin, p.wmax Wmax,"
+                         " p.ws/NULLIF(p.wc,0) Wavg")
+        + trailing
+        + QStringLiteral(" FROM window_summary p INNER JOIN sensors s ON s.id=p.sensor_id"
+                         " INNER JOIN last l ON s.id=l.sensor_id")
+        + (everySensor ? QString() : QStringLiteral(" WHERE s.EUI64") + TableQueries::inList(checkedCount));
+}
+
+QVariantList addresses(const QStringList& checked, bool everySensor)
+{
+    QVariantList values;
+    if (!everySensor) {
+        for (const QString& eui : checked)
+            values << eui;
+    }
+    return values;
+}
+
+} // namespace
+
+bool WindowSummary::update(
+    const QSqlDatabase& db, ThreadConnection& connection, int type, qint64 from, qint64 to, QString* error)
+{
+    if (!supported(type)) {
+        *error = QStringLiteral("no aggregates on this database type");
+        return false;
+    }
+    const bool kept = made && type == dbType && to == last && from >= first && sinceRebuild.elapsed() < kRebuildMs;
+    // Rows committed after this are found at the next update, whichever snapshot the sums read.
+    QVariantList top;
+    if (!run(db, connection, QStringLiteral("SELECT coalesce(max(id),0) FROM measure"), {}, error, &top)) {
+        made = false;
+        return false;
+    }
+    const qint64 newSeen = top.value(0).toLongLong();
+    QVariantList changed;
+    bool ok = true;
+    if (kept) {
+        ok = run(db, connection, QStringLiteral("SELECT DISTINCT sensor_id FROM measure WHERE id>? AND id<=?"),
+            { seenId, newSeen }, error, &changed);
+        if (ok && from > first)
+            ok = run(db, connection,
+                QStringLiteral("SELECT DISTINCT sensor_id FROM measure WHERE timemeasure>=? AND timemeasure<?"),
+                { first, from }, error, &changed);
+    }
+    dbType = type;
+    first = from;
+    last = to;
+    if (ok && kept && changed.size() <= kMostSummedAgain)
+        ok = changed.isEmpty() || sumAgain(db, connection, changed, error);
+    else if (ok)
+        ok = rebuild(db, connection, error);
+    made = ok;
+    seenId = newSeen;
+    return ok;
+}
+
+bool WindowSummary::rebuild(const QSqlDatabase& db, ThreadConnection& connection, QString* error)
+{
+    const bool mysql = dbType == SqlQueryBuilder::MySQL;
+    const QString create = mysql
+        ? QStringLiteral("CREATE TEMPORARY TABLE IF NOT EXISTS window_summary (sensor_id INT PRIMARY KEY, tmin DOUBLE,"
+                         " tmax DOUBLE, ts DOUBLE, tc BIGINT, wmin DOUBLE, wmax DOUBLE, ws DOUBLE, wc BIGINT)")
+        : QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS window_summary (sensor_id INTEGER PRIMARY KEY, tmin REAL,"
+                         " tmax REAL, ts REAL, tc INTEGER, wmin REAL, wmax REAL, ws REAL, wc INTEGER)");
+    const MeasureAggregates::SourceQuery source = MeasureAggregates::windowSource(dbType, first, last, {}, {});
+    if (!run(db, connection, create, {}, error)
+        || !run(db, connection, QStringLiteral("DELETE FROM window_summary"), {}, error)
+        || !run(db, connection,
+            QStringLiteral("INSERT INTO window_summary ") + QLatin1String(kSums).arg(source.text), source.values,
+            error))
+        return false;
+    sinceRebuild.start();
+    return true;
+}
+
+bool WindowSummary::sumAgain(
+    const QSqlDatabase& db, ThreadConnection& connection, const QVariantList& sensorIds, QString* error)
+{
+    const QString ids = TableQueries::inList(sensorIds.size());
+    const MeasureAggregates::SourceQuery source
+        = MeasureAggregates::windowSource(dbType, first, last, ids, sensorIds);
+    return run(db, connection, QStringLiteral("DELETE FROM window_summary WHERE sensor_id") + ids, sensorIds, error)
+        && run(db, connection, QStringLiteral("INSERT INTO window_summary ") + QLatin1String(kSums).arg(source.text),
+            source.values, error);
+}
+
+TableQueries::Query WindowSummary::sensors(
+    int dbType, const QStringList& checked, bool everySensor, const QString& order)
+{
+    TableQueries::Query q;
+    if (!supported(dbType))
+        return q;
+    q.text = keptRows(QStringLiteral("s.name nam"), QStringLiteral(", l.battery bat"), checked.size(), everySensor)
+        + order;
+    q.values = addresses(checked, everySensor);
+    return q;
+}
+
+TableQueries::Query WindowSummary::locations(
+    int dbType, const QStringList& checked, bool everySensor, const QString& order)
+{
+    TableQueries::Query q;
+    if (!supported(dbType))
+        return q;
+    q.text = QStringLiteral("SELECT l.name nam, min(Tmin) Tmin1, max(Tmax) Tmax1, avg(Tavg) Tavg1, min(Wmin) Wmin1, "
+                            "max(Wmax) Wmax1, avg(Wavg) Wavg1 FROM locations l INNER JOIN (")
+        + keptRows(QStringLiteral("s.location loc"), QString(), checked.size(), everySensor)
+        + QStringLiteral(") abc ON l.id=abc.loc GROUP BY l.id") + order;
+    q.values = addresses(checked, everySensor);
+    return q;
+}

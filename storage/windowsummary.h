@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <QVector>
+
+#include "storage/tablequeries.h"
+
+class QSqlDatabase;
+class ThreadConnection;
+
+// Every sensor's summary of one time window (minimum, maximum, sum and count of each kind of
+// value), kept between loads in a temporary table of the loading thread's own connection. The
+// two summary tables are read from it, so a refresh costs what has changed since the last one
+// rather than the whole window twice:
+//   - a sensor with rows stored since (a measure id above the last one seen), or with rows the
+//     window's start has moved past, is summed again from the aggregates;
+//   - any other change of the window (its end, or its start moving back) sums every sensor;
+//   - so does a minute gone by, which bounds how long the table can miss rows taken away
+//     (the purge of old rows, a removed sensor) or committed by another program under an id
+//     below one already seen.
+// Names, rooms, batteries and the checked sensors are joined when the tables are read.
+class WindowSummary
+{
+public:
+    // Brings the kept sums to the window [first, last] (UTC seconds, both included; a relative
+    // filter's window ends at MeasureAggregates::kTimeLimit). False with the reason in `error`:
+    // the temporary table is then made afresh at the next update.
+    bool update(const QSqlDatabase& db, ThreadConnection& connection, int dbType, qint64 first, qint64 last,
+        QString* error);
+    // The kept sums are not to be trusted any more (a new connection, a failed statement).
+    void reset() { made = false; }
+
+    // The two tables' statements over the kept sums: the rows and values of
+    // TableQueries::sensorsSummary and locationsSummary over the same window. Empty text where
+    // the database type keeps no aggregates.
+    static TableQueries::Query sensors(int dbType, const QStringList& checked, bool everySensor, const QString& order);
+    static TableQueries::Query locations(
+        int dbType, const QStringList& checked, bool everySensor, const QString& order);
+
+private:
+    bool rebuild(const QSqlDatabase& db, ThreadConnection& connection, QString* error);
+    bool sumAgain(const QSqlDatabase& db, ThreadConnection& connection, const QVariantList& sensorIds,
+        QString* error);
+
+    bool made = false;
+    int dbType = -1;
+    qint64 first = 0;
+    qint64 last = 0;
+    // The highest measure id the sums have seen.
+    qint64 seenId = 0;
+    QElapsedTimer sinceRebuild;
+};
