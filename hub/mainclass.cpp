@@ -161,6 +161,7 @@ void MainClass::connectModules()
         [this](QString kind, QString eui64, QByteArray payload) { intake.modemCast(kind, eui64, payload); });
     wire(this, &MainClass::signalModemSendData, modemModule, &ModemModule::slotSendData);
     wire(modemModule, &ModemModule::signalDataReaded, interfaceModule, &InterfaceModule::signalModemDataReaded);
+    wire(interfaceModule, &InterfaceModule::signalTerminalShown, modemModule, &ModemModule::slotTerminalShown);
     wire(interfaceModule, &InterfaceModule::signalModemSendData, modemModule, &ModemModule::slotSendData);
     wire(modemModule, &ModemModule::signalSetStatusText, interfaceModule, &InterfaceModule::slotSetStatusText);
     wire(this, &MainClass::signalRefrSensorList, interfaceModule, &InterfaceModule::slotRefrSensorList);

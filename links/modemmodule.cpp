@@ -131,7 +131,8 @@ void ModemModule::slotReadyRead()
         handleReply(reply);
     // The terminal's copy goes after the answers: waking the main thread first would let it
     // take the core before the sensor is answered.
-    emit signalDataReaded(chunk);
+    if (terminalShown)
+        emit signalDataReaded(chunk);
 }
 
 void ModemModule::slotDsrChanged(bool) { }

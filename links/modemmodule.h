@@ -57,6 +57,8 @@ public slots:
     void slotReadyRead();
     void slotDsrChanged(bool status);
     void slotInitializeControl();
+    // The main window's terminal is on: every chunk read goes to it (signalDataReaded).
+    void slotTerminalShown(bool shown) { terminalShown = shown; }
 
 protected:
     void run() override;
@@ -89,6 +91,8 @@ private:
     // Sensor messages dropped because their sender is no EUI64.
     int badSenders = 0;
     int watchdogInterval = 15000;
+    // Off, no chunk wakes the main thread: there would be no one to show it to.
+    bool terminalShown = false;
     std::function<qint64()> clock;
 };
 

@@ -49,6 +49,8 @@ signals:
     void signalCloseApplication(int code);
     void signalModemSendData(QByteArray data);
     void signalModemDataReaded(QByteArray data);
+    // The terminal was switched on or off: the modem sends what it reads only while it is on.
+    void signalTerminalShown(bool shown);
 
 public slots:
     void slotStopModule();

@@ -335,10 +335,12 @@ void MainWindow::slotTerminalCheckEnabledStateChanged(int state)
         connect(im, &InterfaceModule::signalModemDataReaded, this, &MainWindow::slotModemDataReaded);
         connect(this, &MainWindow::signalModemSendData, im, &InterfaceModule::signalModemSendData);
         terminalConnected = true;
+        emit im->signalTerminalShown(true);
     } else if (state == Qt::Unchecked && terminalConnected) {
         disconnect(im, &InterfaceModule::signalModemDataReaded, this, &MainWindow::slotModemDataReaded);
         disconnect(this, &MainWindow::signalModemSendData, im, &InterfaceModule::signalModemSendData);
         terminalConnected = false;
+        emit im->signalTerminalShown(false);
     }
 }
 

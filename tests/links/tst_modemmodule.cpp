@@ -146,6 +146,7 @@ void TestModemModule::startModule(int watchdogMs)
     module = new ModemModule;
     module->setWatchdogInterval(watchdogMs);
     module->setPortName(portName);
+    module->slotTerminalShown(true);
     module->moveToThread(module);
     recorder->attach(module);
     module->start();
@@ -340,6 +341,15 @@ void TestModemModule::trafficAfterInitialisation()
     QTRY_COMPARE(recorder->data, peer->sent());
     QCOMPARE(peer->received(), commands + reply);
     QCOMPARE(recorder->progress.size(), 6);
+
+    // With the terminal off, what the modem reads no longer goes to the main thread.
+    QMetaObject::invokeMethod(
+        module, [this] { module->slotTerminalShown(false); }, Qt::QueuedConnection);
+    const QByteArray shown = recorder->data;
+    peer->send("AT+N\r\r\n+N=FFD,21,3,0BAD,00000000000000FF\r\n\r\nOK\r\n");
+    QTRY_COMPARE(module->state().panInfo.channel, 21);
+    QTest::qWait(50);
+    QCOMPARE(recorder->data, shown);
 }
 
 void TestModemModule::noiseOnTheLine()
