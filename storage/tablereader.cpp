@@ -108,7 +108,7 @@ TableRows TableReader::run(const TableQueries::Query& q)
     // The tables ask for the same statements at every refresh, with thousands of checked
     // sensors in them: each is prepared once and bound anew, so that a refresh does not parse it
     // again. A statement lets go of the database's snapshot once its rows are read.
-    QSqlQuery* query = prepared(db, q.text, &result.error);
+    QSqlQuery* query = statements.get(db, q.text, &result.error);
     if (query) {
         for (int i = 0; i < q.values.size(); ++i)
             query->bindValue(i, q.values[i]);
@@ -134,25 +134,6 @@ TableRows TableReader::run(const TableQueries::Query& q)
     }
     result.ms = clock.elapsed();
     return result;
-}
-
-QSqlQuery* TableReader::prepared(const QSqlDatabase& db, const QString& text, QString* error)
-{
-    for (Statement& s : statements) {
-        if (s.text == text)
-            return s.query.get();
-    }
-    auto query = std::make_unique<QSqlQuery>(db);
-    query->setForwardOnly(true);
-    if (!query->prepare(text)) {
-        *error = query->lastError().text();
-        return nullptr;
-    }
-    // The three tables' statements, and the one of another order or window now and then.
-    if (statements.size() >= kKeptStatements)
-        statements.erase(statements.begin());
-    statements.push_back({ text, std::move(query) });
-    return statements.back().query.get();
 }
 
 void TableReader::stop()

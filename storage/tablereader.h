@@ -8,9 +8,8 @@
 #include <QVariantList>
 #include <QVector>
 
-#include <memory>
-#include <vector>
 
+#include "storage/preparedstatements.h"
 #include "storage/sqlquerybuilder.h"
 #include "storage/tablequeries.h"
 #include "storage/threadconnection.h"
@@ -69,18 +68,9 @@ private:
     // A summary table read from the sums kept between loads; an error where they could not be
     // brought up to date.
     TableRows readKept(const TableRequest& request);
-    // The statement of `text`, prepared on `db` at its first use; null, with the reason in
-    // `error`, when the database refuses it.
-    QSqlQuery* prepared(const QSqlDatabase& db, const QString& text, QString* error);
 
-    static constexpr size_t kKeptStatements = 4;
-    struct Statement {
-        QString text;
-        std::unique_ptr<QSqlQuery> query;
-    };
     ThreadConnection connection;
-    // Made, used and dropped in the loading thread only (an empty QSqlQuery would reach for the
-    // default connection).
-    std::vector<Statement> statements;
+    // The three tables' statements, and the one of another order or window now and then.
+    PreparedStatements statements { 4 };
     WindowSummary summary;
 };

@@ -25,26 +25,6 @@ bool supported(int dbType)
 const char* const kSums = "SELECT sensor_id, min(tmin), max(tmax), sum(ts), sum(tc), min(wmin), max(wmax), sum(ws),"
                           " sum(wc) FROM %1 a GROUP BY sensor_id";
 
-// Runs `text` with `values` on the loader's connection; the first column of its rows, as
-// numbers, into `column` where given.
-bool run(const QSqlDatabase& db, ThreadConnection& connection, const QString& text, const QVariantList& values,
-    QString* error, QVariantList* column = nullptr)
-{
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.prepare(text)) {
-        *error = text.left(60) + QStringLiteral(": ") + query.lastError().text();
-        return false;
-    }
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, values[i]);
-    if (!connection.exec(query, error))
-        return false;
-    while (column && query.next())
-        *column << query.value(0).toLongLong();
-    return connection.complete(query, error);
-}
-
 // The rows a table is read from: the kept sums with their sensor's name, room and battery, of
 // the checked sensors only unless every sensor is.
 QString keptRows(const QString& leading, const QString& trailing, int checkedCount, bool everySensor)
@@ -107,6 +87,24 @@ bool WindowSummary::update(
     return ok;
 }
 
+bool WindowSummary::run(const QSqlDatabase& db, ThreadConnection& connection, const QString& text,
+    const QVariantList& values, QString* error, QVariantList* column)
+{
+    QSqlQuery* query = statements.get(db, text, error);
+    if (!query) {
+        *error = text.left(60) + QStringLiteral(": ") + *error;
+        return false;
+    }
+    for (int i = 0; i < values.size(); ++i)
+        query->bindValue(i, values[i]);
+    bool ok = connection.exec(*query, error);
+    while (ok && column && query->next())
+        *column << query->value(0).toLongLong();
+    ok = ok && connection.complete(*query, error);
+    query->finish();
+    return ok;
+}
+
 bool WindowSummary::rebuild(const QSqlDatabase& db, ThreadConnection& connection, QString* error)
 {
     const bool mysql = dbType == SqlQueryBuilder::MySQL;
@@ -127,8 +125,15 @@ bool WindowSummary::rebuild(const QSqlDatabase& db, ThreadConnection& connection
 }
 
 bool WindowSummary::sumAgain(
-    const QSqlDatabase& db, ThreadConnection& connection, const QVariantList& sensorIds, QString* error)
+    const QSqlDatabase& db, ThreadConnection& connection, QVariantList sensorIds, QString* error)
 {
+    // The list is filled up to a power of two with an id no sensor has, so that a few
+    // statements, prepared once, serve every refresh.
+    int size = 16;
+    while (size < sensorIds.size())
+        size *= 2;
+    while (sensorIds.size() < size)
+        sensorIds << -1;
     const QString ids = TableQueries::inList(sensorIds.size());
     const MeasureAggregates::SourceQuery source
         = MeasureAggregates::windowSource(dbType, first, last, ids, sensorIds);

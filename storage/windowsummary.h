@@ -6,6 +6,7 @@
 #include <QVariantList>
 #include <QVector>
 
+#include "storage/preparedstatements.h"
 #include "storage/tablequeries.h"
 
 class QSqlDatabase;
@@ -31,7 +32,11 @@ public:
     bool update(const QSqlDatabase& db, ThreadConnection& connection, int dbType, qint64 first, qint64 last,
         QString* error);
     // The kept sums are not to be trusted any more (a new connection, a failed statement).
-    void reset() { made = false; }
+    void reset()
+    {
+        made = false;
+        statements.clear();
+    }
 
     // The two tables' statements over the kept sums: the rows and values of
     // TableQueries::sensorsSummary and locationsSummary over the same window. Empty text where
@@ -42,9 +47,14 @@ public:
 
 private:
     bool rebuild(const QSqlDatabase& db, ThreadConnection& connection, QString* error);
-    bool sumAgain(const QSqlDatabase& db, ThreadConnection& connection, const QVariantList& sensorIds,
-        QString* error);
+    bool sumAgain(const QSqlDatabase& db, ThreadConnection& connection, QVariantList sensorIds, QString* error);
+    // Runs `text` with `values`; the first column of its rows, as numbers, into `column` where
+    // given.
+    bool run(const QSqlDatabase& db, ThreadConnection& connection, const QString& text, const QVariantList& values,
+        QString* error, QVariantList* column = nullptr);
 
+    // The update's statements, the sums again of each size of sensor list among them.
+    PreparedStatements statements { 24 };
     bool made = false;
     int dbType = -1;
     qint64 first = 0;
