@@ -27,15 +27,21 @@ const char* const kSums = "SELECT sensor_id, min(tmin), max(tmax), sum(ts), sum(
 
 // The rows a table is read from: the kept sums with their sensor's name, room and battery, of
 // the checked sensors only unless every sensor is.
-QString keptRows(const QString& leading, const QString& trailing, int checkedCount, bool everySensor)
+// `byName`: SQLite walks the sensors by the index on their names, so that rows ordered by name
+// need no sort (the "+" keeps the address list from choosing the sensors instead).
+QString keptRows(const QString& leading, const QString& trailing, int checkedCount, bool everySensor, bool byName)
 {
     return QStringLiteral("SELECT ") + leading
         + QStringLiteral(", p.tmin Tmin, p.tmax Tmax, p.ts/NULLIF(p.tc,0) Tavg, p.wmin Wmin, p.wmax Wmax,"
                          " p.ws/NULLIF(p.wc,0) Wavg")
         + trailing
-        + QStringLiteral(" FROM window_summary p INNER JOIN sensors s ON s.id=p.sensor_id"
-                         " INNER JOIN last l ON s.id=l.sensor_id")
-        + (everySensor ? QString() : QStringLiteral(" WHERE s.EUI64") + TableQueries::inList(checkedCount));
+        + (byName ? QStringLiteral(" FROM sensors s CROSS JOIN window_summary p ON s.id=p.sensor_id"
+                                   " CROSS JOIN last l ON s.id=l.sensor_id")
+                  : QStringLiteral(" FROM window_summary p INNER JOIN sensors s ON s.id=p.sensor_id"
+                                   " INNER JOIN last l ON s.id=l.sensor_id"))
+        + (everySensor ? QString()
+                       : QLatin1String(byName ? " WHERE +s.EUI64" : " WHERE s.EUI64")
+                + TableQueries::inList(checkedCount));
 }
 
 QVariantList addresses(const QStringList& checked, bool everySensor)
@@ -148,7 +154,9 @@ TableQueries::Query WindowSummary::sensors(
     TableQueries::Query q;
     if (!supported(dbType))
         return q;
-    q.text = keptRows(QStringLiteral("s.name nam"), QStringLiteral(", l.battery bat"), checked.size(), everySensor)
+    const bool byName = dbType == SqlQueryBuilder::SQLite && order.contains(QLatin1String(" nam"));
+    q.text = keptRows(
+                 QStringLiteral("s.name nam"), QStringLiteral(", l.battery bat"), checked.size(), everySensor, byName)
         + order;
     q.values = addresses(checked, everySensor);
     return q;
@@ -162,7 +170,7 @@ TableQueries::Query WindowSummary::locations(
         return q;
     q.text = QStringLiteral("SELECT l.name nam, min(Tmin) Tmin1, max(Tmax) Tmax1, avg(Tavg) Tavg1, min(Wmin) Wmin1, "
                             "max(Wmax) Wmax1, avg(Wavg) Wavg1 FROM locations l INNER JOIN (")
-        + keptRows(QStringLiteral("s.location loc"), QString(), checked.size(), everySensor)
+        + keptRows(QStringLiteral("s.location loc"), QString(), checked.size(), everySensor, false)
         + QStringLiteral(") abc ON l.id=abc.loc GROUP BY l.id") + order;
     q.values = addresses(checked, everySensor);
     return q;
