@@ -7,6 +7,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include "storage/roomsummary.h"
+
 // The summary statements, about 2 KB each, at every refresh: off unless asked for with
 // QT_LOGGING_RULES="ostrivel.views.sql.debug=true".
 Q_LOGGING_CATEGORY(lcViewSql, "ostrivel.views.sql", QtInfoMsg)
@@ -77,23 +79,66 @@ TableRows TableReader::readKept(const TableRequest& in)
 {
     QElapsedTimer clock;
     clock.start();
+    const auto which = TableQueries::Table(in.table);
+    const QString order = TableQueries::orderClause(which, in.section, in.ascending);
+    TableRows result;
+    if (in.dbType != SqlQueryBuilder::SQLite) {
+        // MySQL orders names by its own collation: the rooms are summed and ordered there.
+        QSqlDatabase db = connection.open(&result.error);
+        qint64 first = 0;
+        qint64 last = 0;
+        TableQueries::windowOf(in.filter, &first, &last);
+        if (!db.isOpen() || !summary.update(db, connection, in.dbType, first, last, &result.error))
+            return result;
+        const TableQueries::Query q = which == TableQueries::Locations
+            ? WindowSummary::locations(in.dbType, in.sensors, in.everySensor, order)
+            : WindowSummary::sensors(in.dbType, in.sensors, in.everySensor, order);
+        qCDebug(lcViewSql).noquote() << q.text;
+        result = run(q);
+    } else if (which == TableQueries::Sensors) {
+        result = sensorRows(in, order);
+        for (QVector<QVariant>& row : result.rows)
+            row.removeLast();
+    } else {
+        result = sensorRows(in, TableQueries::orderClause(TableQueries::Sensors, 0, false));
+        const TableRows names = run({ QStringLiteral("SELECT id, name FROM locations"), {} });
+        if (result.error.isEmpty())
+            result.error = names.error;
+        QHash<qint64, QString> rooms;
+        for (const QVector<QVariant>& room : names.rows)
+            rooms.insert(room[0].toLongLong(), room[1].toString());
+        result.rows = result.error.isEmpty() ? RoomSummary::rows(result.rows, rooms, in.section, in.ascending)
+                                             : QVector<QVector<QVariant>>();
+    }
+    result.ms = clock.elapsed();
+    return result;
+}
+
+TableRows TableReader::sensorRows(const TableRequest& in, const QString& order)
+{
+    const TableRequest& was = shared.request;
+    const bool sameRows = shared.valid && shared.age.elapsed() < kSharedMs && was.dbType == in.dbType
+        && was.filter == in.filter && was.everySensor == in.everySensor && was.sensors == in.sensors;
+    // The rooms take the rows in any order.
+    if (sameRows && (in.table == TableQueries::Locations || shared.order == order)) {
+        shared.valid = false;
+        return shared.rows;
+    }
     TableRows result;
     QSqlDatabase db = connection.open(&result.error);
-    if (!db.isOpen())
-        return result;
     qint64 first = 0;
     qint64 last = 0;
     TableQueries::windowOf(in.filter, &first, &last);
-    if (!summary.update(db, connection, in.dbType, first, last, &result.error))
+    if (!db.isOpen() || !summary.update(db, connection, in.dbType, first, last, &result.error))
         return result;
-    const auto which = TableQueries::Table(in.table);
-    const QString order = TableQueries::orderClause(which, in.section, in.ascending);
-    const TableQueries::Query q = which == TableQueries::Locations
-        ? WindowSummary::locations(in.dbType, in.sensors, in.everySensor, order)
-        : WindowSummary::sensors(in.dbType, in.sensors, in.everySensor, order);
+    const TableQueries::Query q = WindowSummary::sensors(in.dbType, in.sensors, in.everySensor, order, true);
     qCDebug(lcViewSql).noquote() << q.text;
     result = run(q);
-    result.ms = clock.elapsed();
+    shared.valid = result.error.isEmpty();
+    shared.rows = result;
+    shared.request = in;
+    shared.order = order;
+    shared.age.start();
     return result;
 }
 
@@ -143,6 +188,7 @@ void TableReader::stop()
 
 void TableReader::close()
 {
+    shared.valid = false;
     statements.clear();
     summary.reset();
     connection.close();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMetaType>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -68,9 +69,23 @@ private:
     // A summary table read from the sums kept between loads; an error where they could not be
     // brought up to date.
     TableRows readKept(const TableRequest& request);
+    // The sensors' rows of the kept sums in `order`, on SQLite with each sensor's room as a last
+    // column: read afresh, or those the other summary table read just before for the same
+    // sensors and window.
+    TableRows sensorRows(const TableRequest& request, const QString& order);
 
     ThreadConnection connection;
     // The three tables' statements, and the one of another order or window now and then.
     PreparedStatements statements { 4 };
+    // SQLite: one read of the sensors' rows serves both summary tables of a refresh, which the
+    // window asks for together; the second takes it within kSharedMs.
+    static constexpr qint64 kSharedMs = 250;
+    struct Shared {
+        TableRows rows;
+        TableRequest request;
+        QString order;
+        QElapsedTimer age;
+        bool valid = false;
+    } shared;
     WindowSummary summary;
 };

@@ -149,14 +149,15 @@ bool WindowSummary::sumAgain(
 }
 
 TableQueries::Query WindowSummary::sensors(
-    int dbType, const QStringList& checked, bool everySensor, const QString& order)
+    int dbType, const QStringList& checked, bool everySensor, const QString& order, bool withRoom)
 {
     TableQueries::Query q;
     if (!supported(dbType))
         return q;
     const bool byName = dbType == SqlQueryBuilder::SQLite && order.contains(QLatin1String(" nam"));
-    q.text = keptRows(
-                 QStringLiteral("s.name nam"), QStringLiteral(", l.battery bat"), checked.size(), everySensor, byName)
+    q.text = keptRows(QStringLiteral("s.name nam"),
+                 withRoom ? QStringLiteral(", l.battery bat, s.location loc") : QStringLiteral(", l.battery bat"),
+                 checked.size(), everySensor, byName)
         + order;
     q.values = addresses(checked, everySensor);
     return q;

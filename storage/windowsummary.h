@@ -41,7 +41,9 @@ public:
     // The two tables' statements over the kept sums: the rows and values of
     // TableQueries::sensorsSummary and locationsSummary over the same window. Empty text where
     // the database type keeps no aggregates.
-    static TableQueries::Query sensors(int dbType, const QStringList& checked, bool everySensor, const QString& order);
+    // `withRoom` adds each sensor's room id as a last column.
+    static TableQueries::Query sensors(
+        int dbType, const QStringList& checked, bool everySensor, const QString& order, bool withRoom = false);
     static TableQueries::Query locations(
         int dbType, const QStringList& checked, bool everySensor, const QString& order);
 

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "storage/measureaggregates.h"
+#include "storage/roomsummary.h"
 #include "storagetest.h"
 #include "storage/tablequeries.h"
 
@@ -98,6 +99,50 @@ private slots:
                        QStringLiteral("Альфа|10|20|15|40|60|50|3") };
         }
     }
+    // The rooms' table summed from the sensors' rows: NULL values left out, rooms without a
+    // name or sensor left out, and SQLite's orders (NULL lowest, names byte by byte in UTF-8:
+    // a Latin "Z" before Cyrillic).
+    void roomsFromSensorRows_data()
+    {
+        QTest::addColumn<int>("type"); // the fixture's, unused: the rows are summed in memory
+        QTest::addColumn<int>("section");
+        QTest::addColumn<bool>("ascendingArrow");
+        QTest::addColumn<QStringList>("order");
+        const QStringList byName { "Zал", "Склад", "Цех" };
+        const QStringList byId { "Цех", "Склад", "Zал" };
+        QTest::newRow("name") << 0 << 0 << false << byName;
+        QTest::newRow("name, descending") << 0 << 0 << true << byId;
+        QTest::newRow("lowest temperature, NULL first") << 0 << 1 << false << QStringList { "Zал", "Склад", "Цех" };
+        QTest::newRow("lowest temperature, descending") << 0 << 1 << true << QStringList { "Цех", "Склад", "Zал" };
+        QTest::newRow("lowest humidity") << 0 << 4 << false << QStringList { "Склад", "Zал", "Цех" };
+        QTest::newRow("mean humidity, descending") << 0 << 6 << true << QStringList { "Цех", "Zал", "Склад" };
+        QTest::newRow("no order: by room id") << 0 << -1 << false << byId;
+    }
+    void roomsFromSensorRows()
+    {
+        QFETCH(int, section);
+        QFETCH(bool, ascendingArrow);
+        QFETCH(QStringList, order);
+        const QVariant n;
+        const QVector<QVector<QVariant>> sensors {
+            { "a", 10.0, 20.0, 15.0, 40.0, 60.0, 50.0, 3.0, 1 },
+            { "b", n, n, n, 70.0, 70.0, 70.0, 2.0, 1 },
+            { "c", 5.0, 30.0, 12.0, n, n, n, 3.0, 2 },
+            { "d", n, n, n, 30.0, 30.0, 30.0, 3.0, 3 },
+            { "e", 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 3.0, 9 },
+            { "f", 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 3.0, n },
+        };
+        const QHash<qint64, QString> rooms { { 1, "Цех" }, { 2, "Склад" }, { 3, "Zал" } };
+        const QVector<QVector<QVariant>> got = RoomSummary::rows(sensors, rooms, section, ascendingArrow);
+        QStringList names;
+        for (const QVector<QVariant>& room : got)
+            names << room[0].toString();
+        QCOMPARE(names, order);
+        const QVector<QVariant> workshop = got[order.indexOf("Цех")];
+        QCOMPARE(workshop, (QVector<QVariant> { "Цех", 10.0, 20.0, 15.0, 40.0, 70.0, 60.0 }));
+        QVERIFY(got[order.indexOf("Zал")][1].isNull());
+    }
+
     void summaries()
     {
         QFETCH(int, type);
