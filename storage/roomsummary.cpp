@@ -10,8 +10,6 @@ namespace RoomSummary
 namespace
 {
 
-const int kRoomColumn = 8;
-
 // min, max and the mean of the values that are not NULL, as SQL's aggregates take them.
 struct Column {
     double low = 0;
@@ -50,18 +48,19 @@ int compare(const QVariant& a, const QVariant& b)
 
 } // namespace
 
-QVector<QVector<QVariant>> rows(const QVector<QVector<QVariant>>& sensorRows, const QHash<qint64, QString>& rooms,
-    int section, bool ascendingIndicator)
+QVector<QVector<QVariant>> rows(const QVector<QVector<QVariant>>& sensorRows, const QVector<QVariant>& roomIds,
+    const QHash<qint64, QString>& rooms, int section, bool ascendingIndicator)
 {
     // Per room: the sensors' minima and maxima and their means, each a column of its own.
     struct Room {
         Column tmin, tmax, tavg, wmin, wmax, wavg;
     };
     QMap<qint64, Room> byId;
-    for (const QVector<QVariant>& s : sensorRows) {
-        if (s.size() <= kRoomColumn || s[kRoomColumn].isNull())
+    for (int i = 0; i < sensorRows.size() && i < roomIds.size(); ++i) {
+        const QVector<QVariant>& s = sensorRows[i];
+        if (roomIds[i].isNull() || s.size() < 7)
             continue;
-        const qint64 id = s[kRoomColumn].toLongLong();
+        const qint64 id = roomIds[i].toLongLong();
         if (!rooms.contains(id))
             continue;
         Room& r = byId[id];

@@ -95,51 +95,52 @@ TableRows TableReader::readKept(const TableRequest& in)
             : WindowSummary::sensors(in.dbType, in.sensors, in.everySensor, order);
         qCDebug(lcViewSql).noquote() << q.text;
         result = run(q);
-    } else if (which == TableQueries::Sensors) {
-        result = sensorRows(in, order);
-        for (QVector<QVariant>& row : result.rows)
-            row.removeLast();
-    } else {
-        result = sensorRows(in, TableQueries::orderClause(TableQueries::Sensors, 0, false));
-        const TableRows names = run({ QStringLiteral("SELECT id, name FROM locations"), {} });
-        if (result.error.isEmpty())
+    } else if (which == TableQueries::Sensors && !order.contains(QLatin1String(" nam"))) {
+        // Ordered by a value, SQLite sorts the sensors anew; the table by name, which the rooms
+        // are summed from, follows the sums all the same.
+        const TableQueries::Query q = WindowSummary::sensors(in.dbType, in.sensors, in.everySensor, order);
+        qCDebug(lcViewSql).noquote() << q.text;
+        if (keepByName(in, byName.order(), &result.error))
+            result = run(q);
+    } else if (keepByName(in, which == TableQueries::Sensors ? order : byName.order(), &result.error)) {
+        if (which == TableQueries::Sensors) {
+            result.rows = byName.rows();
+        } else {
+            const TableRows names = run({ QStringLiteral("SELECT id, name FROM locations"), {} });
             result.error = names.error;
-        QHash<qint64, QString> rooms;
-        for (const QVector<QVariant>& room : names.rows)
-            rooms.insert(room[0].toLongLong(), room[1].toString());
-        result.rows = result.error.isEmpty() ? RoomSummary::rows(result.rows, rooms, in.section, in.ascending)
-                                             : QVector<QVector<QVariant>>();
+            QHash<qint64, QString> rooms;
+            for (const QVector<QVariant>& room : names.rows)
+                rooms.insert(room[0].toLongLong(), room[1].toString());
+            if (result.error.isEmpty())
+                result.rows = RoomSummary::rows(byName.rows(), byName.rooms(), rooms, in.section, in.ascending);
+        }
     }
     result.ms = clock.elapsed();
     return result;
 }
 
-TableRows TableReader::sensorRows(const TableRequest& in, const QString& order)
+bool TableReader::keepByName(const TableRequest& in, QString order, QString* error)
 {
-    const TableRequest& was = shared.request;
-    const bool sameRows = shared.valid && shared.age.elapsed() < kSharedMs && was.dbType == in.dbType
-        && was.filter == in.filter && was.everySensor == in.everySensor && was.sensors == in.sensors;
-    // The rooms take the rows in any order.
-    if (sameRows && (in.table == TableQueries::Locations || shared.order == order)) {
-        shared.valid = false;
-        return shared.rows;
-    }
-    TableRows result;
-    QSqlDatabase db = connection.open(&result.error);
+    // The rooms take the sensors in any order by name; the first load orders them going up.
+    if (order.isEmpty())
+        order = TableQueries::orderClause(TableQueries::Sensors, 0, false);
+    QSqlDatabase db = connection.open(error);
     qint64 first = 0;
     qint64 last = 0;
     TableQueries::windowOf(in.filter, &first, &last);
-    if (!db.isOpen() || !summary.update(db, connection, in.dbType, first, last, &result.error))
-        return result;
-    const TableQueries::Query q = WindowSummary::sensors(in.dbType, in.sensors, in.everySensor, order, true);
-    qCDebug(lcViewSql).noquote() << q.text;
-    result = run(q);
-    shared.valid = result.error.isEmpty();
-    shared.rows = result;
-    shared.request = in;
-    shared.order = order;
-    shared.age.start();
-    return result;
+    QVariantList changed;
+    bool rebuilt = false;
+    if (!db.isOpen() || !summary.update(db, connection, in.dbType, first, last, error, &changed, &rebuilt)) {
+        byName.reset();
+        return false;
+    }
+    return byName.refresh(
+        in, order, changed, rebuilt,
+        [this](const TableQueries::Query& q) {
+            qCDebug(lcViewSql).noquote() << q.text;
+            return run(q);
+        },
+        error);
 }
 
 TableRows TableReader::run(const TableQueries::Query& q)
@@ -188,7 +189,7 @@ void TableReader::stop()
 
 void TableReader::close()
 {
-    shared.valid = false;
+    byName.reset();
     statements.clear();
     summary.reset();
     connection.close();

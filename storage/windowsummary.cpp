@@ -56,13 +56,15 @@ QVariantList addresses(const QStringList& checked, bool everySensor)
 
 } // namespace
 
-bool WindowSummary::update(
-    const QSqlDatabase& db, ThreadConnection& connection, int type, qint64 from, qint64 to, QString* error)
+bool WindowSummary::update(const QSqlDatabase& db, ThreadConnection& connection, int type, qint64 from, qint64 to,
+    QString* error, QVariantList* changed, bool* rebuilt)
 {
     if (!supported(type)) {
         *error = QStringLiteral("no aggregates on this database type");
         return false;
     }
+    if (changed)
+        changed->clear();
     const bool kept = made && type == dbType && to == last && from >= first && sinceRebuild.elapsed() < kRebuildMs;
     // Rows committed after this are found at the next update, whichever snapshot the sums read.
     QVariantList top;
@@ -71,23 +73,28 @@ bool WindowSummary::update(
         return false;
     }
     const qint64 newSeen = top.value(0).toLongLong();
-    QVariantList changed;
+    QVariantList ids;
     bool ok = true;
     if (kept) {
         ok = run(db, connection, QStringLiteral("SELECT DISTINCT sensor_id FROM measure WHERE id>? AND id<=?"),
-            { seenId, newSeen }, error, &changed);
+            { seenId, newSeen }, error, &ids);
         if (ok && from > first)
             ok = run(db, connection,
                 QStringLiteral("SELECT DISTINCT sensor_id FROM measure WHERE timemeasure>=? AND timemeasure<?"),
-                { first, from }, error, &changed);
+                { first, from }, error, &ids);
     }
     dbType = type;
     first = from;
     last = to;
-    if (ok && kept && changed.size() <= kMostSummedAgain)
-        ok = changed.isEmpty() || sumAgain(db, connection, changed, error);
+    const bool all = !kept || ids.size() > kMostSummedAgain;
+    if (ok && !all)
+        ok = ids.isEmpty() || sumAgain(db, connection, ids, error);
     else if (ok)
         ok = rebuild(db, connection, error);
+    if (rebuilt)
+        *rebuilt = all;
+    if (changed && !all)
+        *changed = ids;
     made = ok;
     seenId = newSeen;
     return ok;
@@ -133,19 +140,35 @@ bool WindowSummary::rebuild(const QSqlDatabase& db, ThreadConnection& connection
 bool WindowSummary::sumAgain(
     const QSqlDatabase& db, ThreadConnection& connection, QVariantList sensorIds, QString* error)
 {
-    // The list is filled up to a power of two with an id no sensor has, so that a few
-    // statements, prepared once, serve every refresh.
-    int size = 16;
-    while (size < sensorIds.size())
-        size *= 2;
-    while (sensorIds.size() < size)
-        sensorIds << -1;
+    sensorIds = padded(sensorIds);
     const QString ids = TableQueries::inList(sensorIds.size());
     const MeasureAggregates::SourceQuery source
         = MeasureAggregates::windowSource(dbType, first, last, ids, sensorIds);
     return run(db, connection, QStringLiteral("DELETE FROM window_summary WHERE sensor_id") + ids, sensorIds, error)
         && run(db, connection, QStringLiteral("INSERT INTO window_summary ") + QLatin1String(kSums).arg(source.text),
             source.values, error);
+}
+
+QVariantList WindowSummary::padded(QVariantList ids)
+{
+    int size = 16;
+    while (size < ids.size())
+        size *= 2;
+    while (ids.size() < size)
+        ids << -1;
+    return ids;
+}
+
+TableQueries::Query WindowSummary::sensorsById(int dbType, const QVariantList& ids)
+{
+    TableQueries::Query q;
+    if (!supported(dbType))
+        return q;
+    q.values = padded(ids);
+    q.text = keptRows(QStringLiteral("s.name nam"), QStringLiteral(", l.battery bat, s.location loc, p.sensor_id, s.EUI64"),
+                 0, true, false)
+        + QStringLiteral(" WHERE p.sensor_id") + TableQueries::inList(q.values.size());
+    return q;
 }
 
 TableQueries::Query WindowSummary::sensors(
@@ -156,7 +179,8 @@ TableQueries::Query WindowSummary::sensors(
         return q;
     const bool byName = dbType == SqlQueryBuilder::SQLite && order.contains(QLatin1String(" nam"));
     q.text = keptRows(QStringLiteral("s.name nam"),
-                 withRoom ? QStringLiteral(", l.battery bat, s.location loc") : QStringLiteral(", l.battery bat"),
+                 withRoom ? QStringLiteral(", l.battery bat, s.location loc, p.sensor_id")
+                          : QStringLiteral(", l.battery bat"),
                  checked.size(), everySensor, byName)
         + order;
     q.values = addresses(checked, everySensor);

@@ -29,8 +29,10 @@ public:
     // Brings the kept sums to the window [first, last] (UTC seconds, both included; a relative
     // filter's window ends at MeasureAggregates::kTimeLimit). False with the reason in `error`:
     // the temporary table is then made afresh at the next update.
+    // The ids of the sensors whose sums were made again go to `changed`; `rebuilt` tells that
+    // all of them were.
     bool update(const QSqlDatabase& db, ThreadConnection& connection, int dbType, qint64 first, qint64 last,
-        QString* error);
+        QString* error, QVariantList* changed = nullptr, bool* rebuilt = nullptr);
     // The kept sums are not to be trusted any more (a new connection, a failed statement).
     void reset()
     {
@@ -41,9 +43,15 @@ public:
     // The two tables' statements over the kept sums: the rows and values of
     // TableQueries::sensorsSummary and locationsSummary over the same window. Empty text where
     // the database type keeps no aggregates.
-    // `withRoom` adds each sensor's room id as a last column.
+    // `withRoom` adds each sensor's room id and its id as last columns.
     static TableQueries::Query sensors(
         int dbType, const QStringList& checked, bool everySensor, const QString& order, bool withRoom = false);
+    // The sensors' rows of the sensors `ids`, whether checked or not, with their room id, id and
+    // address as last columns.
+    static TableQueries::Query sensorsById(int dbType, const QVariantList& ids);
+    // `ids` filled up to a power of two (at least 16) with an id no sensor has, so that a few
+    // statements, prepared once, serve every list.
+    static QVariantList padded(QVariantList ids);
     static TableQueries::Query locations(
         int dbType, const QStringList& checked, bool everySensor, const QString& order);
 

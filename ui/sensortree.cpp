@@ -74,6 +74,7 @@ SensorTree::~SensorTree()
 
 void SensorTree::build(bool expand)
 {
+    ++changeCount;
     busy = true;
     checkedStale = true;
     const AppState& c = config();
@@ -168,6 +169,7 @@ SensorTree::Change SensorTree::update(bool appendedOnly)
 
 void SensorTree::applyDiff(const SensorTreeDiff& diff)
 {
+    ++changeCount;
     const AppState& c = config();
     for (int i : diff.renamedRooms) {
         c.locations[i]->treeItem->setText(0, c.locations[i]->name);

@@ -26,6 +26,8 @@ public:
     // Every item anew, all checked. With `expand` every room is unfolded; otherwise each room
     // stays folded or unfolded as the user left it, and a room new to the tree comes folded.
     void build(bool expand);
+    // Counts the builds and updates: changes whenever the registry shown changed.
+    quint64 changes() const { return changeCount; }
     // Catches up with the registry: new sensors and rooms get their own items, renames and
     // moves change theirs; anything else (a removal) builds the whole tree. With
     // `appendedOnly` the caller knows of nothing but newcomers at the registry's end, and only
@@ -68,6 +70,7 @@ private:
     QVector<SensorTreeDiff::Leaf> shownSensors;
     // Sensors shown under the first room for want of their own: a room appended may be theirs.
     int homeless = 0;
+    quint64 changeCount = 0;
     // What each sensor row was last decorated from; a whole build starts it afresh.
     QHash<const QTreeWidgetItem*, SensorTreeLook::Source> decorated;
 };

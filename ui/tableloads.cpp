@@ -165,6 +165,7 @@ TableRequest TableLoads::inputsOf(int table) const
     in.dbType = activeDbType();
     in.sensors = tree->checkedSensors();
     in.everySensor = tree->allSensorsChecked();
+    in.registry = tree->changes();
     in.filter = timeFilterValues(QDateTime::currentSecsSinceEpoch());
     in.timeCondition = *timeFilter;
     in.section = h->sortIndicatorSection();

@@ -125,15 +125,16 @@ private slots:
         QFETCH(QStringList, order);
         const QVariant n;
         const QVector<QVector<QVariant>> sensors {
-            { "a", 10.0, 20.0, 15.0, 40.0, 60.0, 50.0, 3.0, 1 },
-            { "b", n, n, n, 70.0, 70.0, 70.0, 2.0, 1 },
-            { "c", 5.0, 30.0, 12.0, n, n, n, 3.0, 2 },
-            { "d", n, n, n, 30.0, 30.0, 30.0, 3.0, 3 },
-            { "e", 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 3.0, 9 },
-            { "f", 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 3.0, n },
+            { "a", 10.0, 20.0, 15.0, 40.0, 60.0, 50.0, 3.0 },
+            { "b", n, n, n, 70.0, 70.0, 70.0, 2.0 },
+            { "c", 5.0, 30.0, 12.0, n, n, n, 3.0 },
+            { "d", n, n, n, 30.0, 30.0, 30.0, 3.0 },
+            { "e", 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 3.0 },
+            { "f", 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 3.0 },
         };
+        const QVector<QVariant> roomIds { 1, 1, 2, 3, 9, n };
         const QHash<qint64, QString> rooms { { 1, "Цех" }, { 2, "Склад" }, { 3, "Zал" } };
-        const QVector<QVector<QVariant>> got = RoomSummary::rows(sensors, rooms, section, ascendingArrow);
+        const QVector<QVector<QVariant>> got = RoomSummary::rows(sensors, roomIds, rooms, section, ascendingArrow);
         QStringList names;
         for (const QVector<QVariant>& room : got)
             names << room[0].toString();
