@@ -84,11 +84,7 @@ TableRows TableReader::readKept(const TableRequest& in)
     TableRows result;
     if (in.dbType != SqlQueryBuilder::SQLite) {
         // MySQL orders names by its own collation: the rooms are summed and ordered there.
-        QSqlDatabase db = connection.open(&result.error);
-        qint64 first = 0;
-        qint64 last = 0;
-        TableQueries::windowOf(in.filter, &first, &last);
-        if (!db.isOpen() || !summary.update(db, connection, in.dbType, first, last, &result.error))
+        if (!updateSums(in, &result.error))
             return result;
         const TableQueries::Query q = which == TableQueries::Locations
             ? WindowSummary::locations(in.dbType, in.sensors, in.everySensor, order)
@@ -119,18 +115,23 @@ TableRows TableReader::readKept(const TableRequest& in)
     return result;
 }
 
+bool TableReader::updateSums(const TableRequest& in, QString* error, QVariantList* changed, bool* rebuilt)
+{
+    QSqlDatabase db = connection.open(error);
+    qint64 first = 0;
+    qint64 last = 0;
+    TableQueries::windowOf(in.filter, &first, &last);
+    return db.isOpen() && summary.update(db, connection, in.dbType, first, last, error, changed, rebuilt);
+}
+
 bool TableReader::keepByName(const TableRequest& in, QString order, QString* error)
 {
     // The rooms take the sensors in any order by name; the first load orders them going up.
     if (order.isEmpty())
         order = TableQueries::orderClause(TableQueries::Sensors, 0, false);
-    QSqlDatabase db = connection.open(error);
-    qint64 first = 0;
-    qint64 last = 0;
-    TableQueries::windowOf(in.filter, &first, &last);
     QVariantList changed;
     bool rebuilt = false;
-    if (!db.isOpen() || !summary.update(db, connection, in.dbType, first, last, error, &changed, &rebuilt)) {
+    if (!updateSums(in, error, &changed, &rebuilt)) {
         byName.reset();
         return false;
     }

@@ -44,6 +44,9 @@ private:
     // A summary table read from the sums kept between loads; an error where they could not be
     // brought up to date.
     TableRows readKept(const TableRequest& request);
+    // Brings the kept sums to the request's window.
+    bool updateSums(const TableRequest& request, QString* error, QVariantList* changed = nullptr,
+        bool* rebuilt = nullptr);
     // Brings the sensors' table by name (`order`, or the one it has) to the kept sums.
     bool keepByName(const TableRequest& request, QString order, QString* error);
 
