@@ -101,6 +101,7 @@ private slots:
     void lockLeftBehind_data();
     void lockLeftBehind();
     void trafficAfterInitialisation();
+    void sleepIntervalTable();
     void noiseOnTheLine();
     void stopClosesThePort();
     void lineLostAfterInitialisation();
@@ -350,6 +351,30 @@ void TestModemModule::trafficAfterInitialisation()
     QTRY_COMPARE(module->state().panInfo.channel, 21);
     QTest::qWait(50);
     QCOMPARE(recorder->data, shown);
+}
+
+// What the module answers each sensor with: the registry's interval, 20 s for a sensor it does
+// not hold, the first of two sensors with one address, and nothing once closed.
+void TestModemModule::sleepIntervalTable()
+{
+    SleepIntervals table;
+    const QString a = QStringLiteral("000D6F000000000A");
+    const QString b = QStringLiteral("000D6F000000000B");
+    QCOMPARE(table.replyFor(a), 20);
+    table.assign({ { a, 300 }, { b, 60 }, { a, 900 } });
+    QCOMPARE(table.replyFor(a), 300);
+    QCOMPARE(table.replyFor(b), 60);
+    table.set(b, 120);
+    table.set(QStringLiteral("000D6F000000000C"), 30);
+    QCOMPARE(table.replyFor(b), 120);
+    QCOMPARE(table.replyFor(QStringLiteral("000D6F000000000C")), 30);
+    // A whole registry replaces what the table held: a removed sensor is unknown again.
+    table.assign({ { b, 45 } });
+    QCOMPARE(table.replyFor(a), 20);
+    QCOMPARE(table.replyFor(b), 45);
+    table.close();
+    QCOMPARE(table.replyFor(b), -1);
+    QCOMPARE(table.replyFor(a), -1);
 }
 
 void TestModemModule::noiseOnTheLine()

@@ -3,6 +3,13 @@
 // a second; or a rest after every load, a multiple of what it took.
 #include <QtTest>
 
+#include <atomic>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "app/backgroundthread.h"
 #include "ui/loadgate.h"
 
 class TestLoadGate : public QObject
@@ -10,6 +17,26 @@ class TestLoadGate : public QObject
     Q_OBJECT
 
 private slots:
+    // A loading thread runs behind the others (ten steps of niceness of its own), and the
+    // thread that started it keeps its place.
+    void loadsRunBehindTheOtherThreads()
+    {
+        QThread thread;
+        std::atomic<int> niceness { -100 };
+        auto* probe = new QObject;
+        probe->moveToThread(&thread);
+        connect(&thread, &QThread::finished, probe, &QObject::deleteLater);
+        BackgroundThread::startBehind(&thread);
+        QMetaObject::invokeMethod(
+            probe, [&niceness] { niceness = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid))); });
+        QTRY_VERIFY(niceness != -100);
+        // Niceness ends at 19, where a test run with nice may already be.
+        const int own = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+        QCOMPARE(int(niceness), qMin(own + 10, 19));
+        thread.quit();
+        thread.wait();
+    }
+
     void sequences_data()
     {
         // Steps: r = request (answer: s start now, q left for later), f<ms> = the load ended
