@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "storage/measureaggregates.h"
+#include "storage/keptsensortable.h"
 #include "storage/roomsummary.h"
 #include "storagetest.h"
 #include "storage/tablequeries.h"
@@ -142,6 +143,90 @@ private slots:
         const QVector<QVariant> workshop = got[order.indexOf("Цех")];
         QCOMPARE(workshop, (QVector<QVariant> { "Цех", 10.0, 20.0, 15.0, 40.0, 70.0, 60.0 }));
         QVERIFY(got[order.indexOf("Zал")][1].isNull());
+    }
+
+    // When the kept sensors' table reads only the sensors that reported, and when it reads the
+    // whole table: a sensor coming into the table or leaving it, another request, a registry
+    // change, and sums made again.
+    void keptSensorTablePatchesOrReadsWhole_data()
+    {
+        QTest::addColumn<int>("type"); // the fixture's, unused: the statements are answered here
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QString>("reads");
+        QTest::addColumn<QStringList>("rows");
+        const QStringList updated { "a|1", "b|5", "c|3" };
+        QTest::newRow("a reporting sensor is read alone") << 0 << "patch b" << "whole patch" << updated;
+        QTest::newRow("nothing new: nothing read") << 0 << "quiet" << "whole" << QStringList { "a|1", "b|2", "c|3" };
+        QTest::newRow("a sensor comes into the table") << 0 << "patch d" << "whole patch whole"
+                                                       << QStringList { "a|1", "b|5", "c|3", "d|4" };
+        QTest::newRow("an unchecked sensor stays out") << 0 << "patch e" << "whole patch" << updated;
+        QTest::newRow("a sensor leaves the table") << 0 << "patch c gone" << "whole patch whole"
+                                                   << QStringList { "a|1", "b|5" };
+        QTest::newRow("the registry changed") << 0 << "registry" << "whole whole" << updated;
+        QTest::newRow("another order") << 0 << "order" << "whole whole" << updated;
+        QTest::newRow("sums made again") << 0 << "rebuilt" << "whole whole" << updated;
+    }
+    void keptSensorTablePatchesOrReadsWhole()
+    {
+        QFETCH(QString, step);
+        QFETCH(QString, reads);
+        QFETCH(QStringList, rows);
+        // The database as the statements find it: sensor id -> name, value, checked.
+        struct Sensor {
+            QString name;
+            double value;
+            QString eui;
+        };
+        QMap<qint64, Sensor> db { { 1, { "a", 1, A } }, { 2, { "b", 2, B } }, { 3, { "c", 3, C } } };
+        QStringList done;
+        const KeptSensorTable::Runner run = [&](const TableQueries::Query& q) {
+            TableRows r;
+            const bool patch = q.text.contains(QLatin1String("p.sensor_id IN"));
+            done << (patch ? "patch" : "whole");
+            for (auto it = db.cbegin(); it != db.cend(); ++it) {
+                if (patch && !q.values.contains(it.key()))
+                    continue;
+                QVector<QVariant> row { it->name, it->value, 0, 0, 0, 0, 0, 3.0, 1, it.key() };
+                if (patch)
+                    row << it->eui;
+                else if (!QStringList({ A, B, C, D }).contains(it->eui))
+                    continue;
+                r.rows << row;
+            }
+            return r;
+        };
+        KeptSensorTable table;
+        TableRequest in;
+        in.sensors = QStringList { A, B, C, D };
+        in.filter = TableQueries::relativeFilter(T, 8).values;
+        const QString byName = TableQueries::orderClause(TableQueries::Sensors, 0, false);
+        QString error;
+        QVERIFY(table.refresh(in, byName, {}, true, run, &error));
+        db[2].value = 5;
+        QVariantList changed { 2 };
+        if (step == QLatin1String("patch d")) {
+            db.insert(4, { "d", 4, D });
+            changed << 4;
+        } else if (step == QLatin1String("patch e")) {
+            db.insert(5, { "e", 9, QStringLiteral("000D6F000000000E") });
+            changed << 5;
+        } else if (step == QLatin1String("patch c gone")) {
+            db.remove(3);
+            changed << 3;
+        } else if (step == QLatin1String("quiet")) {
+            db[2].value = 2;
+            changed.clear();
+        }
+        if (step == QLatin1String("registry"))
+            in.registry = 1;
+        const QString order = step == QLatin1String("order") ? byName + QStringLiteral(" DESC") : byName;
+        QVERIFY(table.refresh(in, order, changed, step == QLatin1String("rebuilt"), run, &error));
+        QCOMPARE(done.join(' '), reads);
+        QStringList shown;
+        for (const QVector<QVariant>& row : table.rows())
+            shown << row[0].toString() + '|' + row[1].toString();
+        shown.sort();
+        QCOMPARE(shown, rows);
     }
 
     void summaries()
