@@ -7,8 +7,6 @@
 #include <QVariantList>
 #include <QVector>
 
-#include <functional>
-
 #include "storage/tablequeries.h"
 #include "storage/tablerows.h"
 
@@ -23,7 +21,7 @@
 class KeptSensorTable
 {
 public:
-    using Runner = std::function<TableRows(const TableQueries::Query&)>;
+    using Runner = TableRunner;
 
     // Brings the table to the kept sums, after an update that made `changed` sensors' sums
     // again (all of them where `rebuilt`). `order` orders by name. False with the reason in

@@ -117,11 +117,11 @@ TableRows TableReader::readKept(const TableRequest& in)
 
 bool TableReader::updateSums(const TableRequest& in, QString* error, QVariantList* changed, bool* rebuilt)
 {
-    QSqlDatabase db = connection.open(error);
     qint64 first = 0;
     qint64 last = 0;
     TableQueries::windowOf(in.filter, &first, &last);
-    return db.isOpen() && summary.update(db, connection, in.dbType, first, last, error, changed, rebuilt);
+    return summary.update(
+        [this](const TableQueries::Query& q) { return run(q); }, in.dbType, first, last, error, changed, rebuilt);
 }
 
 bool TableReader::keepByName(const TableRequest& in, QString order, QString* error)

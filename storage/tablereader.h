@@ -51,8 +51,9 @@ private:
     bool keepByName(const TableRequest& request, QString order, QString* error);
 
     ThreadConnection connection;
-    // The three tables' statements, and the one of another order or window now and then.
-    PreparedStatements statements { 4 };
+    // The three tables' statements, the one of another order or window now and then, and the
+    // kept sums' own (those with sensor lists in a few sizes each).
+    PreparedStatements statements { 32 };
     // SQLite: the sensors' table by name, patched at each load, from which the rooms are summed.
     KeptSensorTable byName;
     WindowSummary summary;

@@ -7,7 +7,10 @@
 #include <QVariantList>
 #include <QVector>
 
+#include <functional>
+
 #include "storage/sqlquerybuilder.h"
+#include "storage/tablequeries.h"
 
 // What one load of a main window table is made of, read from the window when it starts. The
 // statement itself, with thousands of checked addresses, is written in the loading thread.
@@ -38,3 +41,6 @@ struct TableRows {
     qint64 ms = 0;
 };
 Q_DECLARE_METATYPE(TableRows)
+
+// Runs a statement on a loading thread's connection and gives its rows, or the error.
+using TableRunner = std::function<TableRows(const TableQueries::Query&)>;

@@ -1,12 +1,7 @@
 #include "storage/windowsummary.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-
 #include "storage/measureaggregates.h"
 #include "storage/sqlquerybuilder.h"
-#include "storage/threadconnection.h"
 
 namespace
 {
@@ -44,6 +39,26 @@ QString keptRows(const QString& leading, const QString& trailing, int checkedCou
                 + TableQueries::inList(checkedCount));
 }
 
+// Runs a statement; false with the reason in `error`.
+bool done(const TableRunner& run, const TableQueries::Query& q, QString* error)
+{
+    const TableRows rows = run(q);
+    if (!rows.error.isEmpty())
+        *error = rows.error;
+    return rows.error.isEmpty();
+}
+
+// Runs a statement; the first column of its rows, as numbers, goes to `column`.
+bool ids(const TableRunner& run, const TableQueries::Query& q, QString* error, QVariantList* column)
+{
+    const TableRows rows = run(q);
+    for (const QVector<QVariant>& row : rows.rows)
+        *column << row.value(0).toLongLong();
+    if (!rows.error.isEmpty())
+        *error = rows.error;
+    return rows.error.isEmpty();
+}
+
 QVariantList addresses(const QStringList& checked, bool everySensor)
 {
     QVariantList values;
@@ -56,8 +71,8 @@ QVariantList addresses(const QStringList& checked, bool everySensor)
 
 } // namespace
 
-bool WindowSummary::update(const QSqlDatabase& db, ThreadConnection& connection, int type, qint64 from, qint64 to,
-    QString* error, QVariantList* changed, bool* rebuilt)
+bool WindowSummary::update(
+    const TableRunner& run, int type, qint64 from, qint64 to, QString* error, QVariantList* changed, bool* rebuilt)
 {
     if (!supported(type)) {
         *error = QStringLiteral("no aggregates on this database type");
@@ -68,57 +83,40 @@ bool WindowSummary::update(const QSqlDatabase& db, ThreadConnection& connection,
     const bool kept = made && type == dbType && to == last && from >= first && sinceRebuild.elapsed() < kRebuildMs;
     // Rows committed after this are found at the next update, whichever snapshot the sums read.
     QVariantList top;
-    if (!run(db, connection, QStringLiteral("SELECT coalesce(max(id),0) FROM measure"), {}, error, &top)) {
+    if (!ids(run, { QStringLiteral("SELECT coalesce(max(id),0) FROM measure"), {} }, error, &top)) {
         made = false;
         return false;
     }
     const qint64 newSeen = top.value(0).toLongLong();
-    QVariantList ids;
+    QVariantList sensors;
     bool ok = true;
     if (kept) {
-        ok = run(db, connection, QStringLiteral("SELECT DISTINCT sensor_id FROM measure WHERE id>? AND id<=?"),
-            { seenId, newSeen }, error, &ids);
+        ok = ids(run, { QStringLiteral("SELECT DISTINCT sensor_id FROM measure WHERE id>? AND id<=?"), { seenId, newSeen } },
+            error, &sensors);
         if (ok && from > first)
-            ok = run(db, connection,
-                QStringLiteral("SELECT DISTINCT sensor_id FROM measure WHERE timemeasure>=? AND timemeasure<?"),
-                { first, from }, error, &ids);
+            ok = ids(run,
+                { QStringLiteral("SELECT DISTINCT sensor_id FROM measure WHERE timemeasure>=? AND timemeasure<?"),
+                    { first, from } },
+                error, &sensors);
     }
     dbType = type;
     first = from;
     last = to;
-    const bool all = !kept || ids.size() > kMostSummedAgain;
+    const bool all = !kept || sensors.size() > kMostSummedAgain;
     if (ok && !all)
-        ok = ids.isEmpty() || sumAgain(db, connection, ids, error);
+        ok = sensors.isEmpty() || sumAgain(run, sensors, error);
     else if (ok)
-        ok = rebuild(db, connection, error);
+        ok = rebuild(run, error);
     if (rebuilt)
         *rebuilt = all;
     if (changed && !all)
-        *changed = ids;
+        *changed = sensors;
     made = ok;
     seenId = newSeen;
     return ok;
 }
 
-bool WindowSummary::run(const QSqlDatabase& db, ThreadConnection& connection, const QString& text,
-    const QVariantList& values, QString* error, QVariantList* column)
-{
-    QSqlQuery* query = statements.get(db, text, error);
-    if (!query) {
-        *error = text.left(60) + QStringLiteral(": ") + *error;
-        return false;
-    }
-    for (int i = 0; i < values.size(); ++i)
-        query->bindValue(i, values[i]);
-    bool ok = connection.exec(*query, error);
-    while (ok && column && query->next())
-        *column << query->value(0).toLongLong();
-    ok = ok && connection.complete(*query, error);
-    query->finish();
-    return ok;
-}
-
-bool WindowSummary::rebuild(const QSqlDatabase& db, ThreadConnection& connection, QString* error)
+bool WindowSummary::rebuild(const TableRunner& run, QString* error)
 {
     const bool mysql = dbType == SqlQueryBuilder::MySQL;
     const QString create = mysql
@@ -127,26 +125,24 @@ bool WindowSummary::rebuild(const QSqlDatabase& db, ThreadConnection& connection
         : QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS window_summary (sensor_id INTEGER PRIMARY KEY, tmin REAL,"
                          " tmax REAL, ts REAL, tc INTEGER, wmin REAL, wmax REAL, ws REAL, wc INTEGER)");
     const MeasureAggregates::SourceQuery source = MeasureAggregates::windowSource(dbType, first, last, {}, {});
-    if (!run(db, connection, create, {}, error)
-        || !run(db, connection, QStringLiteral("DELETE FROM window_summary"), {}, error)
-        || !run(db, connection,
-            QStringLiteral("INSERT INTO window_summary ") + QLatin1String(kSums).arg(source.text), source.values,
+    if (!done(run, { create, {} }, error) || !done(run, { QStringLiteral("DELETE FROM window_summary"), {} }, error)
+        || !done(run,
+            { QStringLiteral("INSERT INTO window_summary ") + QLatin1String(kSums).arg(source.text), source.values },
             error))
         return false;
     sinceRebuild.start();
     return true;
 }
 
-bool WindowSummary::sumAgain(
-    const QSqlDatabase& db, ThreadConnection& connection, QVariantList sensorIds, QString* error)
+bool WindowSummary::sumAgain(const TableRunner& run, QVariantList sensorIds, QString* error)
 {
     sensorIds = padded(sensorIds);
     const QString ids = TableQueries::inList(sensorIds.size());
     const MeasureAggregates::SourceQuery source
         = MeasureAggregates::windowSource(dbType, first, last, ids, sensorIds);
-    return run(db, connection, QStringLiteral("DELETE FROM window_summary WHERE sensor_id") + ids, sensorIds, error)
-        && run(db, connection, QStringLiteral("INSERT INTO window_summary ") + QLatin1String(kSums).arg(source.text),
-            source.values, error);
+    return done(run, { QStringLiteral("DELETE FROM window_summary WHERE sensor_id") + ids, sensorIds }, error)
+        && done(run, { QStringLiteral("INSERT INTO window_summary ") + QLatin1String(kSums).arg(source.text), source.values },
+            error);
 }
 
 QVariantList WindowSummary::padded(QVariantList ids)

@@ -6,11 +6,8 @@
 #include <QVariantList>
 #include <QVector>
 
-#include "storage/preparedstatements.h"
 #include "storage/tablequeries.h"
-
-class QSqlDatabase;
-class ThreadConnection;
+#include "storage/tablerows.h"
 
 // Every sensor's summary of one time window (minimum, maximum, sum and count of each kind of
 // value), kept between loads in a temporary table of the loading thread's own connection. The
@@ -31,14 +28,11 @@ public:
     // the temporary table is then made afresh at the next update.
     // The ids of the sensors whose sums were made again go to `changed`; `rebuilt` tells that
     // all of them were.
-    bool update(const QSqlDatabase& db, ThreadConnection& connection, int dbType, qint64 first, qint64 last,
-        QString* error, QVariantList* changed = nullptr, bool* rebuilt = nullptr);
+    // `run` runs each statement on the loading thread's connection.
+    bool update(const TableRunner& run, int dbType, qint64 first, qint64 last, QString* error,
+        QVariantList* changed = nullptr, bool* rebuilt = nullptr);
     // The kept sums are not to be trusted any more (a new connection, a failed statement).
-    void reset()
-    {
-        made = false;
-        statements.clear();
-    }
+    void reset() { made = false; }
 
     // The two tables' statements over the kept sums: the rows and values of
     // TableQueries::sensorsSummary and locationsSummary over the same window. Empty text where
@@ -56,15 +50,9 @@ public:
         int dbType, const QStringList& checked, bool everySensor, const QString& order);
 
 private:
-    bool rebuild(const QSqlDatabase& db, ThreadConnection& connection, QString* error);
-    bool sumAgain(const QSqlDatabase& db, ThreadConnection& connection, QVariantList sensorIds, QString* error);
-    // Runs `text` with `values`; the first column of its rows, as numbers, into `column` where
-    // given.
-    bool run(const QSqlDatabase& db, ThreadConnection& connection, const QString& text, const QVariantList& values,
-        QString* error, QVariantList* column = nullptr);
+    bool rebuild(const TableRunner& run, QString* error);
+    bool sumAgain(const TableRunner& run, QVariantList sensorIds, QString* error);
 
-    // The update's statements, the sums again of each size of sensor list among them.
-    PreparedStatements statements { 24 };
     bool made = false;
     int dbType = -1;
     qint64 first = 0;
