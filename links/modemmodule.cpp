@@ -7,6 +7,7 @@
 
 #include <chrono>
 
+#include "core/threadscheduling.h"
 #include "links/sensorpayload.h"
 #include "links/serialportlock.h"
 
@@ -55,6 +56,9 @@ ModemState ModemModule::state() const
 
 void ModemModule::run()
 {
+    // This thread answers the sensors: it goes first whenever a message arrives.
+    if (!ThreadScheduling::answerPromptly())
+        qCInfo(lcModem) << "the kernel keeps the default turns for the modem thread";
     {
         QMutexLocker lock(&stateLock);
         initialized = false;

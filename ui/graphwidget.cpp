@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #include "app/appstate.h"
-#include "app/backgroundthread.h"
+#include "core/threadscheduling.h"
 #include "dialogs/prompt.h"
 #include "ui/graphrenderer.h"
 #include "ui/mainwindow.h"
@@ -28,7 +28,7 @@ GraphWidget::GraphWidget(QWidget* parent)
     loader = new GraphLoader;
     loader->moveToThread(&loaderThread);
     connect(loader, &GraphLoader::loaded, this, &GraphWidget::measuresArrived);
-    BackgroundThread::startBehind(&loaderThread);
+    ThreadScheduling::startBehind(&loaderThread);
     // Loads are asked for at every stored batch: the chart follows the tables' pace, resting
     // eight times as long as its load took, at least half a second.
     gate.restAfterEveryLoad(8, 500);

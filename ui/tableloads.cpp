@@ -7,7 +7,7 @@
 #include <QTimer>
 
 #include "app/appstate.h"
-#include "app/backgroundthread.h"
+#include "core/threadscheduling.h"
 #include "ui/mymodel.h"
 #include "ui/sensortree.h"
 #include "ui/tablecolumns.h"
@@ -52,7 +52,7 @@ TableLoads::TableLoads(Ui::MainWindow* ui, const SensorTree* tree, const QString
     loader = new TableLoader;
     loader->moveToThread(&loaderThread);
     connect(loader, &TableLoader::loaded, this, &TableLoads::loaded);
-    BackgroundThread::startBehind(&loaderThread);
+    ThreadScheduling::startBehind(&loaderThread);
     for (Request& r : requests)
         r.gate.restAfterEveryLoad(kRestPerLoad, kLeastRestMs);
     setupModels();

@@ -29,7 +29,8 @@
 //     G gateways (1,600) connected, one reading a second each, and a modem sensor 200 times a
 //     second: the program's CPU share and the modem replies' p99 beside an epoll server
 //     (bench_epoll_anchor) under the same load, K runs (3), medians.
-// --pin runs the program and the anchors on those cores (taskset), e.g. "6,7".
+// --pin runs the program and the anchors on those cores (taskset), e.g. "6,7", and the
+// benchmark's own probes and simulated peers on the others.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -78,11 +79,14 @@ int main(int argc, char** argv)
     cli.addOption({ "rate", "Messages (register, cpu) or gateways (gateways) a second.", "R", "200" });
     cli.addOption({ "gateways", "Gateways that connect (gateways, gatewaystream).", "G", "" });
     cli.addOption({ "runs", "Runs of each measurement (cpu, gatewaystream); the medians count.", "K", "3" });
-    cli.addOption({ "pin", "Cores for the program and the anchors (taskset -c).", "cores", "" });
+    cli.addOption({ "pin", "Cores for the program and the anchors (taskset -c); the probes run on the others.", "cores", "" });
     cli.addOption({ "db", "Keep the filled year database here and reuse it.", "file" });
     cli.addOption({ "program", "The program to run.", "path", QStringLiteral(OSTRIVEL_PROGRAM) });
     cli.process(app);
-    ProgramRun::cores = cli.value("pin");
+    if (!ProgramRun::pinTo(cli.value("pin"))) {
+        std::fprintf(stderr, "cannot pin to %s\n", qPrintable(cli.value("pin")));
+        return 2;
+    }
     const QString scenario = cli.value("scenario");
     const QString db = cli.isSet("db") ? QFileInfo(cli.value("db")).absoluteFilePath() : QString();
     const QString program = QFileInfo(cli.value("program")).absoluteFilePath();

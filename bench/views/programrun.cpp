@@ -7,6 +7,8 @@
 #include <QSettings>
 #include <QTcpServer>
 
+#include <cstdio>
+#include <sched.h>
 #include <unistd.h>
 
 ProgramRun::ProgramRun()
@@ -46,6 +48,35 @@ bool ProgramRun::writeView(int tabIndex, int timeFilterLast, const QString& refr
 }
 
 QString ProgramRun::cores;
+
+bool ProgramRun::pinTo(const QString& list)
+{
+    cores = list;
+    if (list.isEmpty())
+        return true;
+    cpu_set_t own;
+    if (sched_getaffinity(0, sizeof own, &own) != 0)
+        return false;
+    for (const QString& part : list.split(QLatin1Char(','))) {
+        const QStringList range = part.split(QLatin1Char('-'));
+        bool ok = false;
+        const int first = range.first().toInt(&ok);
+        const int last = ok && range.size() == 2 ? range.last().toInt(&ok) : first;
+        if (!ok || range.size() > 2 || first < 0 || last < first || last >= CPU_SETSIZE)
+            return false;
+        for (int cpu = first; cpu <= last; ++cpu)
+            CPU_CLR(cpu, &own);
+    }
+    if (CPU_COUNT(&own) == 0) {
+        std::fprintf(stderr, "no core is left for the probes beside %s; they share them\n", qPrintable(list));
+        return true;
+    }
+    // Every thread this process has now; those started later inherit it.
+    bool all = true;
+    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        all = sched_setaffinity(pid_t(task.toInt()), sizeof own, &own) == 0 && all;
+    return all;
+}
 
 bool ProgramRun::start(const QString& program, const QStringList& arguments)
 {

@@ -23,6 +23,10 @@ public:
     // Started on `cores` when set (taskset -c, which the program replaces in the same process).
     bool start(const QString& program, const QStringList& arguments = QStringList());
     static QString cores;
+    // Sets `list` ("6,7", "4-7") as the cores of the measured processes, and moves this process
+    // (its probes and simulated peers) off them, so that neither the program nor its anchor
+    // shares a core with what measures it. False for a list this machine does not have.
+    static bool pinTo(const QString& list);
     qint64 pid() const { return process.processId(); }
     // CPU time (user + system, ms) the program's main thread, which runs the GUI and answers
     // the sensors, has used so far; -1 when it cannot be read.

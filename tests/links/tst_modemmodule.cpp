@@ -7,9 +7,15 @@
 #include <QScopeGuard>
 #include <QSerialPort>
 
+#include <atomic>
+#include <cstring>
 #include <ctime>
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
 
+#include "core/threadscheduling.h"
 #include "links/modemmodule.h"
 #include "links/sensorpayload.h"
 #include "links/serialportlock.h"
@@ -54,6 +60,17 @@ int openCount(const QString& terminal)
     return n;
 }
 
+// The calling thread's turn on a core, in ns, as the kernel's sched_attr holds it.
+quint64 ownTurnNs()
+{
+    quint32 attr[14] {}; // size, policy, flags (2), nice, priority, runtime (2), ...
+    if (syscall(SYS_sched_getattr, 0, attr, 48, 0) != 0)
+        return 0;
+    quint64 runtime;
+    std::memcpy(&runtime, &attr[6], sizeof runtime);
+    return runtime;
+}
+
 } // namespace
 
 // Everything the module tells the GUI thread, collected there as the application would see it.
@@ -66,6 +83,7 @@ public:
     QStringList status;
     QStringList casts;
     QByteArray data;
+    std::atomic<quint64> turnNs { 0 }; // the modem thread's turn, as the kernel holds it
 
     void attach(ModemModule* m)
     {
@@ -75,6 +93,7 @@ public:
             [this, m](const QString&) {
                 const int s = m->state().initState;
                 QMetaObject::invokeMethod(this, [this, s] { states << s; });
+                turnNs = ownTurnNs();
             },
             Qt::DirectConnection);
         connect(m, &ModemModule::signalEndInitialization, this, [this](const QString& t) { ends << t; });
@@ -101,6 +120,7 @@ private slots:
     void lockLeftBehind_data();
     void lockLeftBehind();
     void trafficAfterInitialisation();
+    void answersInShortTurns();
     void sleepIntervalTable();
     void noiseOnTheLine();
     void stopClosesThePort();
@@ -351,6 +371,19 @@ void TestModemModule::trafficAfterInitialisation()
     QTRY_COMPARE(module->state().panInfo.channel, 21);
     QTest::qWait(50);
     QCOMPARE(recorder->data, shown);
+}
+
+// The modem thread asks for the kernel's short turns, so that a message wakes it ahead of the
+// main thread and the writer; no other thread of the program has them.
+void TestModemModule::answersInShortTurns()
+{
+    bool granted = false;
+    std::thread([&granted] { granted = ThreadScheduling::answerPromptly(); }).join();
+    if (!granted)
+        QSKIP("this kernel has no turns of a chosen length (Linux 6.12 and later have)");
+    initialise();
+    QCOMPARE(quint64(recorder->turnNs), quint64(100000));
+    QVERIFY(ownTurnNs() != 100000);
 }
 
 // What the module answers each sensor with: the registry's interval, 20 s for a sensor it does

@@ -9,7 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "app/backgroundthread.h"
+#include "core/threadscheduling.h"
 #include "ui/loadgate.h"
 
 class TestLoadGate : public QObject
@@ -26,7 +26,7 @@ private slots:
         auto* probe = new QObject;
         probe->moveToThread(&thread);
         connect(&thread, &QThread::finished, probe, &QObject::deleteLater);
-        BackgroundThread::startBehind(&thread);
+        ThreadScheduling::startBehind(&thread);
         QMetaObject::invokeMethod(
             probe, [&niceness] { niceness = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid))); });
         QTRY_VERIFY(niceness != -100);
