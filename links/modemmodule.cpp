@@ -129,7 +129,9 @@ void ModemModule::slotSendData(QByteArray data)
 
 void ModemModule::slotReadyRead()
 {
-    const QByteArray chunk = port ? port->readAll() : QByteArray();
+    // What the port holds, read at its size: readAll sizes its buffer for 16 KiB and shrinks
+    // it again, a copy per message.
+    const QByteArray chunk = port ? port->read(port->bytesAvailable()) : QByteArray();
     const QVector<ModemReply> replies = parser.feed(chunk, clock(), initialized);
     for (const ModemReply& reply : replies)
         handleReply(reply);

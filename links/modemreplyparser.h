@@ -61,7 +61,13 @@ private:
 
     Step parseOne(QVector<ModemReply>& out);
     Step skipEcho(const QRegularExpressionMatch& m);
-    Step readCast(const QRegularExpressionMatch& m, QVector<ModemReply>& out);
+    // A sensor message's head: "UCAST:<sender>,<length>=", its fields as they stand.
+    struct CastHead {
+        QByteArray kind, sender, length;
+        int size = 0; // bytes up to and with the '='
+    };
+    static bool castHead(const char* text, int window, CastHead* cast);
+    Step readCast(const CastHead& cast, QVector<ModemReply>& out);
     Step dropNoise();
     Step waitForText(const QString& text);
     Step waitForBytes(qint64 total);

@@ -382,7 +382,7 @@ bool batteryKept(const QSqlDatabase& db)
     return !connectionsWithout().contains(db.connectionName());
 }
 
-bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QString* error)
+bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QString* error, const Prepared& prepared)
 {
     if (!supported(dbType) || rows.isEmpty() || !kept(db))
         return true;
@@ -401,9 +401,12 @@ bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QStr
             }
             it->add(row);
         }
-        QSqlQuery query(db);
-        if (!query.prepare(upsert(dbType, level, battery)))
-            return SqlStatement::failed(query, error);
+        const QString statement = upsert(dbType, level, battery);
+        QSqlQuery own(db);
+        QSqlQuery* cached = prepared ? prepared(statement) : nullptr;
+        if (!cached && !own.prepare(statement))
+            return SqlStatement::failed(own, error);
+        QSqlQuery& query = cached ? *cached : own;
         for (const auto& key : qAsConst(order)) {
             const Bucket& b = buckets[key];
             for (const QVariant& v : { QVariant(key.first), QVariant(key.second), QVariant(b.n), QVariant(b.tc),

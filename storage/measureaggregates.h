@@ -7,6 +7,10 @@
 #include <QVariantList>
 #include <QVector>
 
+#include <functional>
+
+class QSqlQuery;
+
 // One stored measurement as its hour and day buckets see it; a NULL value is absent.
 struct AggregateInput {
     qint64 sensorId = 0;
@@ -45,8 +49,13 @@ bool createSchema(QSqlDatabase& db, int dbType, QString* error);
 void setKept(const QSqlDatabase& db, bool kept, bool battery = true);
 bool kept(const QSqlDatabase& db);
 bool batteryKept(const QSqlDatabase& db);
-// Adds rows just inserted into "measure"; runs inside the caller's transaction.
-bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QString* error);
+// Gives a statement prepared on the caller's connection, kept from one batch to the next;
+// null where the database refuses it.
+using Prepared = std::function<QSqlQuery*(const QString& statement)>;
+// Adds rows just inserted into "measure"; runs inside the caller's transaction. Without
+// `prepared` its statements are prepared anew.
+bool add(QSqlDatabase& db, int dbType, const QVector<AggregateInput>& rows, QString* error,
+    const Prepared& prepared = Prepared());
 // The sensors' "measure" rows with from <= timemeasure < to were deleted: brings their
 // buckets in line. Costs what the range's hours and days of these sensors cost, whatever the
 // other sensors hold.

@@ -122,7 +122,12 @@ bool MeasureBatchWriter::write(const std::vector<PendingMeasurement>& batch, int
     inputs.reserve(rows.size());
     for (const Row& r : qAsConst(rows))
         inputs.append({ r.sensorId, r.time, r.temperature, r.wetness, r.battery });
-    return MeasureAggregates::add(db, dbType, inputs, error);
+    // The aggregates' statements are kept with the others: parsing them anew took most of a
+    // batch's time. After a failure they are all prepared afresh, as a failed insert's is.
+    if (MeasureAggregates::add(db, dbType, inputs, error, [this](const QString& s) { return &prepared(s); }))
+        return true;
+    statements.clear();
+    return false;
 }
 
 bool MeasureBatchWriter::insertRows(const QVector<Row>& rows, QString* error)

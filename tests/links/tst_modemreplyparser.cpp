@@ -145,6 +145,17 @@ void TestModemReplyParser::feed_data()
         << QStringList { "dropped|UCAST|" + sensorA + "1", cast("BCAST", sensorB, sixBytes) } << 0;
     QTest::newRow("12 negative length is not a length") << L { "UCAST:" + sensorA + ",-1=\r\n" } << QList<int> {}
                                                         << true << QStringList { cast("UCAST", sensorA, {}) } << 0;
+    // A message's head read the way its rule reads it: the length runs to the '=' through commas,
+    // no field runs past a line end, the sender may be empty.
+    QTest::newRow("12 comma inside the length") << L { "UCAST:" + sensorA + ",0,2=\r\n" + node } << QList<int> {}
+                                                << true << QStringList { cast("UCAST", sensorA, {}), nodeSeen } << 0;
+    QTest::newRow("12 line end inside the head")
+        << L { "UCAST:" + sensorA + "\r\n,02=AB\r\n" + node } << QList<int> {} << true << QStringList { nodeSeen }
+        << 0;
+    QTest::newRow("12 empty sender") << L { "MCAST:,02=AB\r\n" + node } << QList<int> {} << true
+                                     << QStringList { "dropped|MCAST|", nodeSeen } << 0;
+    QTest::newRow("12 no such kind") << L { "XCAST:" + sensorA + ",02=AB\r\n" + node } << QList<int> {} << true
+                                     << QStringList { nodeSeen } << 0;
     QTest::newRow("12 length beyond the cap is noise")
         << L { "UCAST:" + sensorA + ",FFFFFFFF=\r\n" + node } << QList<int> {} << true << QStringList { nodeSeen } << 0;
     QTest::newRow("split before initialisation, long pause")
