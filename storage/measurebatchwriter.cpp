@@ -123,8 +123,17 @@ bool MeasureBatchWriter::write(const std::vector<PendingMeasurement>& batch, int
     for (const Row& r : qAsConst(rows))
         inputs.append({ r.sensorId, r.time, r.temperature, r.wetness, r.battery });
     // The aggregates' statements are kept with the others: parsing them anew took most of a
-    // batch's time. After a failure they are all prepared afresh, as a failed insert's is.
-    if (MeasureAggregates::add(db, dbType, inputs, error, [this](const QString& s) { return &prepared(s); }))
+    // batch's time. One the database refuses to prepare is left to the aggregates to prepare
+    // again, so that its error (which names their table) is the one told; after a failure
+    // they are all prepared afresh, as a failed insert's is.
+    const auto kept = [this](const QString& statement) -> QSqlQuery* {
+        QSqlQuery& query = prepared(statement);
+        if (!query.lastError().isValid())
+            return &query;
+        statements.remove(statement);
+        return nullptr;
+    };
+    if (MeasureAggregates::add(db, dbType, inputs, error, kept))
         return true;
     statements.clear();
     return false;
