@@ -102,16 +102,28 @@ bool MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
     // what changed and keeps its place.
     QHash<quint64, int> oldLeft;
     QHash<quint64, int> newLeft;
-    QVector<quint64> oldKeys(rows.size());
+    // The keys of the rows shown are kept with them; a new row that shares its cells with the
+    // row shown at its place (a reload hands unchanged rows on as they were) has its key.
+    if (keys.size() != rows.size()) {
+        keys.resize(rows.size());
+        for (int i = 0; i < rows.size(); ++i)
+            keys[i] = rowKey(rows[i]);
+    }
+    QVector<quint64> oldKeys = keys;
     QVector<quint64> newKeys(newRows.size());
     for (int i = 0; i < rows.size(); ++i)
-        ++oldLeft[oldKeys[i] = rowKey(rows[i])];
-    for (int j = 0; j < newRows.size(); ++j)
-        ++newLeft[newKeys[j] = rowKey(newRows[j])];
+        ++oldLeft[oldKeys[i]];
+    for (int j = 0; j < newRows.size(); ++j) {
+        const bool shared = j < rows.size() && newRows[j].constData() == rows[j].constData();
+        ++newLeft[newKeys[j] = shared ? oldKeys[j] : rowKey(newRows[j])];
+    }
     int i = 0;
     int j = 0;
     while (j < newRows.size()) {
         if (i < rows.size() && oldKeys[i] == newKeys[j] && rows[i] == newRows[j]) {
+            // The row shown shares the new one's cells from now on, so that the next reload,
+            // which hands it on again, finds its key without working it out.
+            rows[i] = newRows[j];
             --oldLeft[oldKeys[i++]];
             --newLeft[newKeys[j++]];
             continue;
@@ -152,8 +164,10 @@ bool MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
     if (i < rows.size()) {
         beginRemoveRows(QModelIndex(), i, rows.size() - 1);
         rows.resize(i);
+        oldKeys.resize(i);
         endRemoveRows();
     }
+    keys = oldKeys;
     return true;
 }
 

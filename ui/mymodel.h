@@ -63,5 +63,6 @@ private:
     mutable QHash<QString, int> enabledByName; // name -> first sensor of it with own thresholds
     mutable bool lookupStale = true;
     QVector<QVector<QVariant>> rows;
+    QVector<quint64> keys; // each row's key in setRows, where it was last worked out
     QHash<int, QHash<int, QVariant>> headers; // section -> role -> value
 };

@@ -291,22 +291,67 @@ private slots:
             QCOMPARE(model.stored(r, 0), rows(after)[r][0]);
     }
 
-    // Whatever came before, the model ends with exactly the rows handed over.
+    // Whatever came before, the model ends with exactly the rows handed over, and tells the
+    // same changes as a model that saw only the list before. Half the lists are made as a reload
+    // makes them: the rows of the last one handed on, a few replaced, added or dropped.
     void rowsEndAsHandedOver()
     {
         QRandomGenerator random(29);
+        const auto randomRow = [&random] {
+            return QVector<QVariant> { int(random.bounded(6)),
+                random.bounded(3) == 0 ? QVariant() : QVariant(random.bounded(2)) };
+        };
+        const auto changes = [this](MyModel& m, const QVector<QVector<QVariant>>& rows) {
+            QStringList seen;
+            const auto tell = [&seen](const char* what, int row) { seen << QStringLiteral("%1%2").arg(what).arg(row); };
+            const QList<QMetaObject::Connection> told {
+                connect(&m, &QAbstractItemModel::rowsInserted, this,
+                    [&](const QModelIndex&, int first, int) { tell("i", first); }),
+                connect(&m, &QAbstractItemModel::rowsRemoved, this,
+                    [&](const QModelIndex&, int first, int) { tell("r", first); }),
+                connect(&m, &QAbstractItemModel::dataChanged, this,
+                    [&](const QModelIndex& a, const QModelIndex&) { tell("c", a.row()); }),
+            };
+            m.setRows(rows);
+            for (const QMetaObject::Connection& c : told)
+                disconnect(c);
+            return seen;
+        };
         MyModel model(2);
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        for (int round = 0; round < 300; ++round) {
-            QVector<QVector<QVariant>> rows(int(random.bounded(12)));
-            for (QVector<QVariant>& row : rows)
-                row = { int(random.bounded(6)), random.bounded(3) == 0 ? QVariant() : QVariant(random.bounded(2)) };
-            model.setRows(rows);
+        QVector<QVector<QVariant>> before;
+        for (int round = 0; round < 600; ++round) {
+            QVector<QVector<QVariant>> rows = before;
+            if (round % 2 == 0) {
+                rows.resize(int(random.bounded(12)));
+                for (QVector<QVariant>& row : rows)
+                    row = randomRow();
+            } else {
+                for (int k = int(random.bounded(4)); k > 0; --k) {
+                    const int at = int(random.bounded(rows.size() + 1));
+                    switch (random.bounded(3)) {
+                    case 0:
+                        rows.insert(at, randomRow());
+                        break;
+                    case 1:
+                        if (at < rows.size())
+                            rows.remove(at);
+                        break;
+                    default:
+                        if (at < rows.size())
+                            rows[at] = randomRow();
+                    }
+                }
+            }
+            MyModel fresh(2);
+            fresh.setRows(before);
+            QCOMPARE(changes(model, rows), changes(fresh, rows));
             QCOMPARE(model.rowCount(), rows.size());
             for (int r = 0; r < rows.size(); ++r) {
                 QCOMPARE(model.stored(r, 0), rows[r][0]);
                 QCOMPARE(model.stored(r, 1), rows[r][1]);
             }
+            before = rows;
         }
     }
 
