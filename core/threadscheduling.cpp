@@ -68,10 +68,20 @@ bool answerPromptly()
     if (syscall(SYS_sched_setattr, 0, &attr, 0) != 0)
         return false;
     // Kernels before 6.12 take the call and ignore the turn's length.
-    SchedAttr now {};
-    return syscall(SYS_sched_getattr, 0, &now, sizeof now, 0) == 0 && now.runtime == kPromptTurnNs;
+    return turnNs() == kPromptTurnNs;
 #else
     return false;
+#endif
+}
+
+unsigned long long turnNs(long tid)
+{
+#ifdef Q_OS_LINUX
+    SchedAttr attr {};
+    return syscall(SYS_sched_getattr, pid_t(tid), &attr, sizeof attr, 0) == 0 ? attr.runtime : 0;
+#else
+    Q_UNUSED(tid)
+    return 0;
 #endif
 }
 

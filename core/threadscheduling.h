@@ -20,4 +20,8 @@ void startBehind(QThread* thread);
 // false where the kernel has no such turns (Linux before 6.12): the thread keeps the default.
 bool answerPromptly();
 
+// The length of the turns of thread `tid` (0: the calling thread), in ns; 0 where the kernel
+// does not tell.
+unsigned long long turnNs(long tid = 0);
+
 } // namespace ThreadScheduling

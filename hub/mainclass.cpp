@@ -9,6 +9,7 @@
 #include "hub/closesignals.h"
 #include "app/configfile.h"
 #include "app/processlocale.h"
+#include "core/threadscheduling.h"
 #include "dialogs/dialogsensors.h"
 #include "dialogs/dialogsettings.h"
 #include "dialogs/prompt.h"
@@ -106,6 +107,11 @@ MainClass::MainClass(int& argc, char** argv)
     emit signalSetNotificationsSettings(serverSMTP, serverPort, serverLogin, serverPassword, notificationEmail);
 
     closeGate->arm();
+    // This thread answers the gateways' sensors as the modem thread answers its own, and takes
+    // the core in short turns too. Beside hundreds of gateways it then also runs less: the
+    // kernel's work for the modem's replies no longer waits out its long turns. Threads started
+    // from now on inherit the turns; the loaders, started before, run behind all of them.
+    ThreadScheduling::answerPromptly();
     exec();
 }
 

@@ -8,12 +8,9 @@
 #include <QSerialPort>
 
 #include <atomic>
-#include <cstring>
 #include <ctime>
 #include <pthread.h>
-#include <sys/syscall.h>
 #include <thread>
-#include <unistd.h>
 
 #include "core/threadscheduling.h"
 #include "links/modemmodule.h"
@@ -60,17 +57,6 @@ int openCount(const QString& terminal)
     return n;
 }
 
-// The calling thread's turn on a core, in ns, as the kernel's sched_attr holds it.
-quint64 ownTurnNs()
-{
-    quint32 attr[14] {}; // size, policy, flags (2), nice, priority, runtime (2), ...
-    if (syscall(SYS_sched_getattr, 0, attr, 48, 0) != 0)
-        return 0;
-    quint64 runtime;
-    std::memcpy(&runtime, &attr[6], sizeof runtime);
-    return runtime;
-}
-
 } // namespace
 
 // Everything the module tells the GUI thread, collected there as the application would see it.
@@ -93,7 +79,7 @@ public:
             [this, m](const QString&) {
                 const int s = m->state().initState;
                 QMetaObject::invokeMethod(this, [this, s] { states << s; });
-                turnNs = ownTurnNs();
+                turnNs = ThreadScheduling::turnNs();
             },
             Qt::DirectConnection);
         connect(m, &ModemModule::signalEndInitialization, this, [this](const QString& t) { ends << t; });
@@ -383,7 +369,7 @@ void TestModemModule::answersInShortTurns()
         QSKIP("this kernel has no turns of a chosen length (Linux 6.12 and later have)");
     initialise();
     QCOMPARE(quint64(recorder->turnNs), quint64(100000));
-    QVERIFY(ownTurnNs() != 100000);
+    QVERIFY(ThreadScheduling::turnNs() != 100000);
 }
 
 // What the module answers each sensor with: the registry's interval, 20 s for a sensor it does
