@@ -110,7 +110,8 @@ MainClass::MainClass(int& argc, char** argv)
     // This thread answers the gateways' sensors as the modem thread answers its own, and takes
     // the core in short turns too. Beside hundreds of gateways it then also runs less: the
     // kernel's work for the modem's replies no longer waits out its long turns. Threads started
-    // from now on inherit the turns; the loaders, started before, run behind all of them.
+    // from now on inherit the turns; the main window's loaders among them still run behind the
+    // others (a lower priority), in short turns.
     ThreadScheduling::answerPromptly();
     exec();
 }
