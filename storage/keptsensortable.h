@@ -41,7 +41,8 @@ public:
 
 private:
     bool readWhole(const TableRequest& request, const QString& order, const Runner& run, QString* error);
-    // False where a patched sensor comes into the table or leaves it: the table is read whole.
+    // Puts the rows of the `changed` sensors in place; `whole` is set where one of them comes
+    // into the table or leaves it. False with the reason in `error`.
     bool patch(const QVariantList& changed, const Runner& run, QString* error, bool* whole);
 
     QVector<QVector<QVariant>> table;

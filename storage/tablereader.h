@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMetaType>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -16,8 +15,6 @@
 #include "storage/tablerows.h"
 #include "storage/threadconnection.h"
 #include "storage/windowsummary.h"
-
-
 
 // Reads the tables' rows on a connection of its own, owned by one loading thread.
 class TableReader

@@ -39,21 +39,13 @@ QString keptRows(const QString& leading, const QString& trailing, int checkedCou
                 + TableQueries::inList(checkedCount));
 }
 
-// Runs a statement; false with the reason in `error`.
-bool done(const TableRunner& run, const TableQueries::Query& q, QString* error)
+// Runs a statement; false with the reason in `error`. The first column of its rows, as
+// numbers, goes to `column` where given.
+bool done(const TableRunner& run, const TableQueries::Query& q, QString* error, QVariantList* column = nullptr)
 {
     const TableRows rows = run(q);
-    if (!rows.error.isEmpty())
-        *error = rows.error;
-    return rows.error.isEmpty();
-}
-
-// Runs a statement; the first column of its rows, as numbers, goes to `column`.
-bool ids(const TableRunner& run, const TableQueries::Query& q, QString* error, QVariantList* column)
-{
-    const TableRows rows = run(q);
-    for (const QVector<QVariant>& row : rows.rows)
-        *column << row.value(0).toLongLong();
+    for (int i = 0; column && i < rows.rows.size(); ++i)
+        *column << rows.rows[i].value(0).toLongLong();
     if (!rows.error.isEmpty())
         *error = rows.error;
     return rows.error.isEmpty();
@@ -83,7 +75,7 @@ bool WindowSummary::update(
     const bool kept = made && type == dbType && to == last && from >= first && sinceRebuild.elapsed() < kRebuildMs;
     // Rows committed after this are found at the next update, whichever snapshot the sums read.
     QVariantList top;
-    if (!ids(run, { QStringLiteral("SELECT coalesce(max(id),0) FROM measure"), {} }, error, &top)) {
+    if (!done(run, { QStringLiteral("SELECT coalesce(max(id),0) FROM measure"), {} }, error, &top)) {
         made = false;
         return false;
     }
@@ -91,10 +83,10 @@ bool WindowSummary::update(
     QVariantList sensors;
     bool ok = true;
     if (kept) {
-        ok = ids(run, { QStringLiteral("SELECT DISTINCT sensor_id FROM measure WHERE id>? AND id<=?"), { seenId, newSeen } },
+        ok = done(run, { QStringLiteral("SELECT DISTINCT sensor_id FROM measure WHERE id>? AND id<=?"), { seenId, newSeen } },
             error, &sensors);
         if (ok && from > first)
-            ok = ids(run,
+            ok = done(run,
                 { QStringLiteral("SELECT DISTINCT sensor_id FROM measure WHERE timemeasure>=? AND timemeasure<?"),
                     { first, from } },
                 error, &sensors);
