@@ -276,16 +276,9 @@ private slots:
         MyModel model(2);
         model.setRows(rows(before));
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QStringList seen;
-        connect(&model, &QAbstractItemModel::rowsInserted, this,
-            [&](const QModelIndex&, int a, int b) { seen << QStringLiteral("i%1-%2").arg(a).arg(b); });
-        connect(&model, &QAbstractItemModel::rowsRemoved, this,
-            [&](const QModelIndex&, int a, int b) { seen << QStringLiteral("r%1-%2").arg(a).arg(b); });
-        connect(&model, &QAbstractItemModel::dataChanged, this,
-            [&](const QModelIndex& a, const QModelIndex&) { seen << QStringLiteral("c%1").arg(a.row()); });
-        connect(&model, &QAbstractItemModel::modelReset, this, [&] { seen << QStringLiteral("reset"); });
-        QCOMPARE(model.setRows(rows(after)), before != after);
-        QCOMPARE(seen.join(' '), reported);
+        bool changed = false;
+        QCOMPARE(changesOf(model, rows(after), &changed), reported);
+        QCOMPARE(changed, before != after);
         QCOMPARE(model.rowCount(), rows(after).size());
         for (int r = 0; r < model.rowCount(); ++r)
             QCOMPARE(model.stored(r, 0), rows(after)[r][0]);
@@ -301,22 +294,6 @@ private slots:
             return QVector<QVariant> { int(random.bounded(6)),
                 random.bounded(3) == 0 ? QVariant() : QVariant(random.bounded(2)) };
         };
-        const auto changes = [this](MyModel& m, const QVector<QVector<QVariant>>& rows) {
-            QStringList seen;
-            const auto tell = [&seen](const char* what, int row) { seen << QStringLiteral("%1%2").arg(what).arg(row); };
-            const QList<QMetaObject::Connection> told {
-                connect(&m, &QAbstractItemModel::rowsInserted, this,
-                    [&](const QModelIndex&, int first, int) { tell("i", first); }),
-                connect(&m, &QAbstractItemModel::rowsRemoved, this,
-                    [&](const QModelIndex&, int first, int) { tell("r", first); }),
-                connect(&m, &QAbstractItemModel::dataChanged, this,
-                    [&](const QModelIndex& a, const QModelIndex&) { tell("c", a.row()); }),
-            };
-            m.setRows(rows);
-            for (const QMetaObject::Connection& c : told)
-                disconnect(c);
-            return seen;
-        };
         MyModel model(2);
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVector<QVector<QVariant>> before;
@@ -329,23 +306,18 @@ private slots:
             } else {
                 for (int k = int(random.bounded(4)); k > 0; --k) {
                     const int at = int(random.bounded(rows.size() + 1));
-                    switch (random.bounded(3)) {
-                    case 0:
+                    const int what = int(random.bounded(3)); // insert, remove, replace
+                    if (what == 0)
                         rows.insert(at, randomRow());
-                        break;
-                    case 1:
-                        if (at < rows.size())
-                            rows.remove(at);
-                        break;
-                    default:
-                        if (at < rows.size())
-                            rows[at] = randomRow();
-                    }
+                    else if (at < rows.size() && what == 1)
+                        rows.remove(at);
+                    else if (at < rows.size())
+                        rows[at] = randomRow();
                 }
             }
             MyModel fresh(2);
             fresh.setRows(before);
-            QCOMPARE(changes(model, rows), changes(fresh, rows));
+            QCOMPARE(changesOf(model, rows), changesOf(fresh, rows));
             QCOMPARE(model.rowCount(), rows.size());
             for (int r = 0; r < rows.size(); ++r) {
                 QCOMPARE(model.stored(r, 0), rows[r][0]);
@@ -401,6 +373,26 @@ private slots:
                     QVERIFY(fresh.sizeHintForIndex(model.index(r, c)).width() <= fresh.columnWidth(c));
             }
         }
+    }
+
+private:
+    // What the model tells its views while it takes `rows`: i<first>-<last>, r<first>-<last>,
+    // c<row> and reset, in order; whether setRows saw a change goes to `changed`.
+    QString changesOf(MyModel& model, const QVector<QVector<QVariant>>& rows, bool* changed = nullptr)
+    {
+        QStringList seen;
+        QObject listener;
+        connect(&model, &QAbstractItemModel::rowsInserted, &listener,
+            [&](const QModelIndex&, int a, int b) { seen << QStringLiteral("i%1-%2").arg(a).arg(b); });
+        connect(&model, &QAbstractItemModel::rowsRemoved, &listener,
+            [&](const QModelIndex&, int a, int b) { seen << QStringLiteral("r%1-%2").arg(a).arg(b); });
+        connect(&model, &QAbstractItemModel::dataChanged, &listener,
+            [&](const QModelIndex& a, const QModelIndex&) { seen << QStringLiteral("c%1").arg(a.row()); });
+        connect(&model, &QAbstractItemModel::modelReset, &listener, [&] { seen << QStringLiteral("reset"); });
+        const bool didChange = model.setRows(rows);
+        if (changed)
+            *changed = didChange;
+        return seen.join(' ');
     }
 };
 
