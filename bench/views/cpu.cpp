@@ -122,7 +122,18 @@ int cpuScenario(
             // The first loads, and every known sensor heard once, so that later stretches are alike.
             stream(run, line, 1000, n, n / 1000 + 3);
             for (int k = 0; k < runs; ++k) {
+                const qint64 before = storedRows(run, QStringLiteral("measure"));
                 const Sample s = stream(run, line, rate, n, seconds);
+                // A program that answers and stores nothing would look cheap: every reply counts
+                // only once its reading is in the file.
+                qint64 stored = 0;
+                waitFor([&] { return (stored = storedRows(run, QStringLiteral("measure")) - before) >= s.replies.size(); },
+                    5000);
+                if (stored != s.replies.size()) {
+                    std::fprintf(stderr, "tab %d, %d known: %lld readings stored for %d replies\n", tab, n, stored,
+                        s.replies.size());
+                    return 1;
+                }
                 Sample anchor;
                 if (!anchorStretch(rate, n, seconds, &anchor))
                     return 1;

@@ -2,8 +2,6 @@
 // sensors answered all along.
 #include <QElapsedTimer>
 #include <QRandomGenerator>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTimer>
 
 #include <algorithm>
@@ -83,15 +81,10 @@ int gatewaysScenario(int gateways, int rate, int tab, const QString& program)
     wall.start();
     const qint64 cpu0 = run.mainThreadCpuMs();
     QMetaObject::invokeMethod(connector, [connector] { connector->start(); });
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("count"));
-    db.setDatabaseName(run.path(QStringLiteral("data/measurement.db3")));
-    db.open();
-    int rooms = 0;
+    qint64 rooms = 0;
     while (rooms < gateways && wall.elapsed() < gateways * 1000LL / rate + 120000) {
         waitFor([] { return false; }, 500);
-        QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM locations"), db);
-        if (q.next())
-            rooms = q.value(0).toInt();
+        rooms = storedRows(run, QStringLiteral("locations"));
     }
     waitFor([] { return false; }, 1000);
     const double busy = double(run.mainThreadCpuMs() - cpu0) / double(wall.elapsed());
@@ -110,7 +103,6 @@ int gatewaysScenario(int gateways, int rate, int tab, const QString& program)
                                 .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
                                 .toUtf8();
     reportReplies(what.constData(), replies, pings, line.unanswered(), busy);
-    db.close();
     run.stop();
     return 0;
 }
@@ -203,13 +195,7 @@ int gatewayStreamScenario(int gateways, int seconds, int runs, int tab, const QS
     const quint16 port = ProgramRun::freePort();
     if (!startEmptyProgram(run, line, program, port, tab))
         return 1;
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("count"));
-    db.setDatabaseName(run.path(QStringLiteral("data/measurement.db3")));
-    db.open();
-    auto roomsStored = [&] {
-        QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM locations"), db);
-        return q.next() && q.value(0).toInt() >= gateways + 1;
-    };
+    auto roomsStored = [&] { return storedRows(run, QStringLiteral("locations")) >= gateways + 1; };
     const bool ok = withGateways(gateways, port, line, roomsStored, [&] {
         for (int k = 0; k < runs; ++k) {
             const StreamSample s = measureStretch(run, line, seconds);
@@ -219,7 +205,6 @@ int gatewayStreamScenario(int gateways, int seconds, int runs, int tab, const QS
             p99 << s.p99;
         }
     });
-    db.close();
     if (!ok) {
         std::fprintf(stderr, "not every gateway's room was stored\n");
         return 1;

@@ -42,7 +42,7 @@ public:
     static quint16 freePort();
 
 private:
-    qint64 cpuMs(const QString& statFile) const;
+    static qint64 runNs(const QString& schedstatFile);
 
     QTemporaryDir dir;
     QProcess process;

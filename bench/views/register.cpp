@@ -2,8 +2,6 @@
 // anchor, at 10, 1,000 and 10,000 sensors.
 #include <QElapsedTimer>
 #include <QRandomGenerator>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
 #include <cstdio>
 
@@ -47,15 +45,10 @@ int floodScenario(int newSensors, const QString& program)
         gateway->start();
     });
 
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("count"));
-    db.setDatabaseName(run.path(QStringLiteral("data/measurement.db3")));
-    db.open();
-    int registered = 0;
+    qint64 registered = 0;
     while (registered < newSensors + 1 && t.elapsed() < 600000) {
         waitFor([] { return false; }, 200);
-        QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM sensors"), db);
-        if (q.next())
-            registered = q.value(0).toInt();
+        registered = storedRows(run, QStringLiteral("sensors"));
     }
     const double took = t.elapsed() / 1000.0;
     waitFor([] { return false; }, 1000);
@@ -63,11 +56,10 @@ int floodScenario(int newSensors, const QString& program)
     const QVector<double> l = line.takeLatencies();
     std::printf(
         "probe before the flood: median %.2f ms, max %.2f ms\n", percentile(baseline, 0.5), percentile(baseline, 1.0));
-    std::printf("%d new sensors from one gateway: %d registered in %.1f s\n", newSensors, registered - 1, took);
+    std::printf("%d new sensors from one gateway: %d registered in %.1f s\n", newSensors, int(registered - 1), took);
     std::printf("probe during the flood: median %.2f ms, p99 %.2f ms, longest stall %.0f ms\n", percentile(l, 0.5),
         percentile(l, 0.99), percentile(l, 1.0));
     gateways.run([&] { delete gateway; });
-    db.close();
     run.stop();
     return registered == newSensors + 1 ? 0 : 1;
 }

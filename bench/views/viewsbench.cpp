@@ -115,6 +115,22 @@ bool startEmptyProgram(
     return line.open() && startProgram(run, line, program, port);
 }
 
+qint64 storedRows(const ProgramRun& run, const QString& table)
+{
+    const QString name = QStringLiteral("count");
+    QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
+                                                   : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    const QString file = run.path(QStringLiteral("data/measurement.db3"));
+    if (db.databaseName() != file) {
+        db.close();
+        db.setDatabaseName(file);
+    }
+    if (!db.isOpen() && !db.open())
+        return -1;
+    QSqlQuery q(QStringLiteral("SELECT COUNT(*) FROM ") + table, db);
+    return q.next() ? q.value(0).toLongLong() : -1;
+}
+
 void reportReplies(
     const char* what, const QVector<double>& replies, const QVector<double>& anchor, int unanswered, double busy)
 {

@@ -39,6 +39,9 @@ bool makeDatabase(ProgramRun& run, int sensors = 0);
 // entry `last`, refreshing on every stored batch.
 bool startEmptyProgram(
     ProgramRun& run, ModemProbe& line, const QString& program, quint16 port, int tab, int last = 17, int known = 0);
+// Rows of `table` in the running program's database, read beside it as another reader would;
+// -1 when it cannot be read.
+qint64 storedRows(const ProgramRun& run, const QString& table);
 
 void reportReplies(
     const char* what, const QVector<double>& replies, const QVector<double>& anchor, int unanswered, double busy);
