@@ -265,6 +265,9 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
     CastHead cast;
     if (castHead(byteBuffer.constData() + head, window, &cast))
         return readCast(cast, out);
+    QString echoLength;
+    if (echoHead(byteBuffer.constData() + head, window, &echoLength))
+        return skipEcho(echoLength);
     const QString text = QString::fromLatin1(byteBuffer.constData() + head, window);
     bool couldComplete = false;
     QRegularExpressionMatch m;
@@ -276,7 +279,7 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
         return dropNoise();
     }
     if (rule == RuleEcho)
-        return skipEcho(m);
+        return skipEcho(m.captured(1));
     if (rule == RuleCast) {
         cast.kind = m.captured(1).toLatin1();
         cast.sender = m.captured(2).toLatin1();
@@ -291,13 +294,34 @@ ModemReplyParser::Step ModemReplyParser::parseOne(QVector<ModemReply>& out)
 
 // Our own reply to a sensor comes back as a 30-byte command head, the data and six more bytes;
 // the data may hold anything, so the whole echo is skipped by count.
-ModemReplyParser::Step ModemReplyParser::skipEcho(const QRegularExpressionMatch& m)
+ModemReplyParser::Step ModemReplyParser::skipEcho(const QString& length)
 {
-    const qint64 echo = hexLength(m.captured(1)) + 36;
+    const qint64 echo = hexLength(length) + 36;
     if (buffered() < echo)
         return echo > maxBuffered ? dropNoise() : waitForBytes(echo);
     removeFront(int(echo));
     return Step::Consumed;
+}
+
+// Every answer to a sensor comes back as an echo, read here as its rule reads it: two bytes of
+// length on the line, a comma, and the rest of the line up to its carriage return.
+bool ModemReplyParser::echoHead(const char* text, int window, QString* length)
+{
+    constexpr int prefix = 10; // "AT+UCASTB:"
+    if (window < prefix + 4 || std::memcmp(text, "AT+UCASTB:", prefix) != 0 || text[prefix + 2] != ',')
+        return false;
+    const auto lineEnd = [](char c) { return c == '\r' || c == '\n'; };
+    if (lineEnd(text[prefix]) || lineEnd(text[prefix + 1]))
+        return false;
+    for (int i = prefix + 3; i < window; ++i) {
+        if (text[i] == '\r') {
+            *length = QString::fromLatin1(text + prefix, 2);
+            return true;
+        }
+        if (text[i] == '\n')
+            return false;
+    }
+    return false;
 }
 
 // Once the modem runs nearly every reply is a sensor's message: its head is read here as its

@@ -60,7 +60,9 @@ private:
     enum class Step { Consumed, Wait };
 
     Step parseOne(QVector<ModemReply>& out);
-    Step skipEcho(const QRegularExpressionMatch& m);
+    // Our own reply echoed: "AT+UCASTB:<length>,<line>\r"; false where its rule would not match.
+    static bool echoHead(const char* text, int window, QString* length);
+    Step skipEcho(const QString& length);
     // A sensor message's head: "UCAST:<sender>,<length>=", its fields as they stand.
     struct CastHead {
         QByteArray kind, sender, length;

@@ -129,6 +129,16 @@ void TestModemReplyParser::feed_data()
     QTest::newRow("11 echo completed by a later chunk")
         << L { echoHead, sleepReply + "\r\nOK\r\n" + node } << QList<int> { 0, 20 } << true << QStringList { nodeSeen }
         << 0;
+    // The echo's head read the way its rule reads it: a line feed anywhere in its line, or in
+    // its length, makes it noise; a length that is no number skips the bare 36 bytes.
+    QTest::newRow("11 line feed inside the echo's line")
+        << L { "AT+UCASTB:08," + sensorA + "\n" + node } << QList<int> {} << true << QStringList { nodeSeen } << 0;
+    QTest::newRow("11 line end inside the echo's length")
+        << L { "AT+UCASTB:0\r," + sensorA + "\r\n" + node } << QList<int> {} << true
+        << QStringList { nodeSeen } << 0;
+    QTest::newRow("11 echo with no number for its length")
+        << L { "AT+UCASTB:zz,\r" + QByteArray(22, 'x') + node } << QList<int> {} << true << QStringList { nodeSeen }
+        << 0;
     QTest::newRow("12 payload of 6 waits for one more byte")
         << L { "UCAST:" + sensorA + ",06=" + sixBytes } << QList<int> {} << true << QStringList {} << 32;
     QTest::newRow("12 one more byte releases it")
