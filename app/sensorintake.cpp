@@ -35,6 +35,12 @@ void SensorIntake::modemCast(const QString& kind, const QString& eui64, const QB
     sink.showStatus(QStringLiteral("Получен ") + kind + QStringLiteral(" от ") + eui64);
 }
 
+void SensorIntake::modemCasts(const QVector<ModemCast>& casts)
+{
+    for (const ModemCast& c : casts)
+        modemCast(c.kind, c.eui64, c.payload);
+}
+
 void SensorIntake::networkCast(ZigBeeClient* client, const QString& eui64, const QByteArray& payload)
 {
     if (closed)

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "core/records.h"
+#include "links/modemrecords.h"
 #include "storage/databasewriter.h"
 
 class AppState;
@@ -42,6 +43,7 @@ public:
     SensorIntake(AppState& state, IntakeSink& sink, Clock now);
 
     void modemCast(const QString& kind, const QString& eui64, const QByteArray& payload);
+    void modemCasts(const QVector<ModemCast>& casts);
     void networkCast(ZigBeeClient* client, const QString& eui64, const QByteArray& payload);
     // At close, before the writer goes: from now on no message is taken, answered or stored.
     void close() { closed = true; }

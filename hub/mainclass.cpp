@@ -164,8 +164,8 @@ void MainClass::connectModules()
     wire(this, &MainClass::signalStopModemModule, modemModule, &ModemModule::slotStopModule);
     wire(modemModule, &ModemModule::signalEndInitialization, this, &MainClass::slotModemModuleStopInitialization);
     wire(modemModule, &ModemModule::signalSetInitInfoString, interfaceModule, &InterfaceModule::slotSetInitInfoString);
-    wire(modemModule, &ModemModule::signalCastReceived, &modemCasts,
-        [this](QString kind, QString eui64, QByteArray payload) { intake.modemCast(kind, eui64, payload); });
+    wire(modemModule, &ModemModule::signalCastsReceived, &modemCasts,
+        [this](const QVector<ModemCast>& casts) { intake.modemCasts(casts); });
     wire(this, &MainClass::signalModemSendData, modemModule, &ModemModule::slotSendData);
     wire(modemModule, &ModemModule::signalDataReaded, interfaceModule, &InterfaceModule::signalModemDataReaded);
     wire(interfaceModule, &InterfaceModule::signalTerminalShown, modemModule, &ModemModule::slotTerminalShown);

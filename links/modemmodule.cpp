@@ -7,6 +7,8 @@
 
 #include <chrono>
 
+#include <unistd.h>
+
 #include "core/threadscheduling.h"
 #include "links/sensorpayload.h"
 #include "links/serialportlock.h"
@@ -33,6 +35,7 @@ ModemModule::ModemModule(QObject* parent)
     : QThread(parent)
     , clock(steadyMs)
 {
+    qRegisterMetaType<QVector<ModemCast>>();
     gModemModule = this;
 }
 
@@ -98,9 +101,20 @@ void ModemModule::run()
     watchdog->setTimerType(Qt::PreciseTimer);
     connect(watchdog, &QTimer::timeout, this, &ModemModule::slotInitializeControl);
     watchdog->start(watchdogInterval);
+    // Fires only where no later message has handed the earlier ones on: a little after the
+    // limit, so that under a steady stream the message due then goes first.
+    handOn = new QTimer;
+    handOn->setSingleShot(true);
+    handOn->setTimerType(Qt::PreciseTimer);
+    handOn->setInterval(kHandOnMs + kHandOnMs / 4);
+    connect(handOn, &QTimer::timeout, this, &ModemModule::handOnCasts);
 
     exec();
 
+    // Every message answered goes on to be stored, those of the last moments too.
+    handOnCasts();
+    delete handOn;
+    handOn = nullptr;
     delete watchdog;
     watchdog = nullptr;
     // A loop ended by other means than slotStopModule still leaves no port behind.
@@ -123,6 +137,17 @@ void ModemModule::slotSendData(QByteArray data)
 {
     if (!port || !port->isOpen())
         return;
+    // Straight to the line when nothing waits before it. QSerialPort's own write arms its
+    // write notifier and disarms it once the bytes are out, and in the glib loop each of the
+    // two wakes this thread once more: twice the system calls of the answer itself.
+    if (port->bytesToWrite() == 0) {
+        const qint64 written = ::write(int(port->handle()), data.constData(), size_t(data.size()));
+        if (written == data.size())
+            return;
+        // The rest, or an error, goes the port's way: it reports what it cannot write.
+        if (written > 0)
+            data.remove(0, int(written));
+    }
     port->write(data);
     port->flush();
 }
@@ -214,7 +239,7 @@ void ModemModule::handleReply(const ModemReply& reply)
         if (interval < 0)
             break;
         slotSendData(sensorReplyFrame(reply.sender, interval));
-        emit signalCastReceived(reply.castKind, reply.sender, reply.payload);
+        keepCast(reply);
         break;
     }
     case ModemReply::BadSender: {
@@ -229,6 +254,29 @@ void ModemModule::handleReply(const ModemReply& reply)
         break;
     }
     }
+}
+
+void ModemModule::keepCast(const ModemReply& reply)
+{
+    const qint64 now = clock();
+    if (casts.isEmpty()) {
+        firstCastAt = now;
+        handOn->start();
+    }
+    casts.append({ reply.castKind, reply.sender, reply.payload });
+    if (now - firstCastAt >= kHandOnMs)
+        handOnCasts();
+}
+
+void ModemModule::handOnCasts()
+{
+    if (handOn)
+        handOn->stop();
+    if (casts.isEmpty())
+        return;
+    QVector<ModemCast> taken;
+    taken.swap(casts);
+    emit signalCastsReceived(taken);
 }
 
 void ModemModule::advanceScript(int newState, const char* progress, const QByteArray& command)
@@ -305,6 +353,5 @@ void ModemModule::loseLine()
 
 void ModemModule::sendCommand(const QByteArray& command)
 {
-    port->write(command);
-    port->flush();
+    slotSendData(command);
 }

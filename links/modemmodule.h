@@ -30,6 +30,9 @@ class ModemModule : public QThread
 {
     Q_OBJECT
 public:
+    // How long an answered message may wait for others to go to the main thread with it.
+    static constexpr int kHandOnMs = 20;
+
     explicit ModemModule(QObject* parent = nullptr);
     ~ModemModule() override;
 
@@ -49,7 +52,8 @@ signals:
     void signalCloseApplication(int code);
     void signalEndInitialization(QString text);
     void signalDataReaded(QByteArray data);
-    void signalCastReceived(QString kind, QString eui64, QByteArray payload);
+    // The messages answered since the last hand-on, in the order they came.
+    void signalCastsReceived(QVector<ModemCast> casts);
 
 public slots:
     void slotStopModule();
@@ -73,6 +77,8 @@ private:
     void sendCommand(const QByteArray& command);
     void portError(QSerialPort::SerialPortError error);
     void loseLine();
+    void keepCast(const ModemReply& reply);
+    void handOnCasts();
 
     // Written only by the module's thread, always under stateLock; the same thread reads them
     // without it.
@@ -86,6 +92,11 @@ private:
     QSerialPort* port = nullptr;
     QString portName;
     QTimer* watchdog = nullptr;
+    // Answered messages go to the main thread together, at most kHandOnMs after the first:
+    // one wake-up of that thread for a few messages instead of one each.
+    QVector<ModemCast> casts;
+    qint64 firstCastAt = 0;
+    QTimer* handOn = nullptr;
     ModemReplyParser parser;
     SleepIntervals intervals;
     // Sensor messages dropped because their sender is no EUI64.

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
+#include <QMetaType>
 #include <QString>
+#include <QVector>
 
 // Identity of the local modem, from its "ATI" reply.
 struct ModemInfo {
@@ -27,3 +30,11 @@ struct ModemNode {
     QString ParentNodeID;
     QString DeviceType;
 };
+
+// A sensor's message as the modem took it, answered already, on its way to the intake.
+struct ModemCast {
+    QString kind; // UCAST, MCAST or BCAST
+    QString eui64;
+    QByteArray payload;
+};
+Q_DECLARE_METATYPE(QVector<ModemCast>)

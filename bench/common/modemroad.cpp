@@ -38,8 +38,8 @@ void ModemRoad::open(const QString& portName)
     modem.sleepIntervals().assign(state.sleepIntervals());
     modem.setPortName(portName);
     modem.moveToThread(&modem);
-    connect(&modem, &ModemModule::signalCastReceived, this,
-        [this](QString kind, QString eui, QByteArray payload) { intake.modemCast(kind, eui, payload); });
+    connect(&modem, &ModemModule::signalCastsReceived, this,
+        [this](const QVector<ModemCast>& casts) { intake.modemCasts(casts); });
     modem.start();
 }
 

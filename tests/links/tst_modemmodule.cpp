@@ -85,10 +85,10 @@ public:
         connect(m, &ModemModule::signalEndInitialization, this, [this](const QString& t) { ends << t; });
         connect(m, &ModemModule::signalSetStatusText, this, [this](const QString& t) { status << t; });
         connect(m, &ModemModule::signalDataReaded, this, [this](const QByteArray& d) { data += d; });
-        connect(m, &ModemModule::signalCastReceived, this,
-            [this](const QString& kind, const QString& eui, const QByteArray& p) {
-                casts << kind + '|' + eui + '|' + p.toHex();
-            });
+        connect(m, &ModemModule::signalCastsReceived, this, [this](const QVector<ModemCast>& taken) {
+            for (const ModemCast& c : taken)
+                casts << c.kind + '|' + c.eui64 + '|' + c.payload.toHex();
+        });
     }
 };
 

@@ -105,11 +105,12 @@ void TestModemSim::simulatorFeedsTheModule()
     module->setPortName(first.section(" = ", 1));
     module->moveToThread(module);
     connect(module, &ModemModule::signalEndInitialization, &sink, [&](const QString& t) { ends << t; });
-    connect(module, &ModemModule::signalCastReceived, &sink,
-        [&](const QString& k, const QString& eui, const QByteArray& p) {
-            kinds << k;
-            lastPayload[eui] = p;
-        });
+    connect(module, &ModemModule::signalCastsReceived, &sink, [&](const QVector<ModemCast>& taken) {
+        for (const ModemCast& c : taken) {
+            kinds << c.kind;
+            lastPayload[c.eui64] = c.payload;
+        }
+    });
     module->start();
 
     QTRY_COMPARE_WITH_TIMEOUT(ends, QStringList { QString() }, 5000);
