@@ -106,7 +106,7 @@ void ModemModule::run()
     handOn = new QTimer;
     handOn->setSingleShot(true);
     handOn->setTimerType(Qt::PreciseTimer);
-    handOn->setInterval(kHandOnMs + kHandOnMs / 4);
+    handOn->setInterval(handOnMs + handOnMs / 4);
     connect(handOn, &QTimer::timeout, this, &ModemModule::handOnCasts);
 
     exec();
@@ -264,7 +264,7 @@ void ModemModule::keepCast(const ModemReply& reply)
         handOn->start();
     }
     casts.append({ reply.castKind, reply.sender, reply.payload });
-    if (now - firstCastAt >= kHandOnMs)
+    if (now - firstCastAt >= handOnMs)
         handOnCasts();
 }
 

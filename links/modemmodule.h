@@ -43,6 +43,7 @@ public:
     void setPortName(const QString& name) { portName = name; }
     // Seam for tests: set before start().
     void setWatchdogInterval(int ms) { watchdogInterval = ms; }
+    void setHandOnInterval(int ms) { handOnMs = ms; }
     // What a sensor's message is answered with, from any thread.
     SleepIntervals& sleepIntervals() { return intervals; }
 
@@ -92,8 +93,9 @@ private:
     QSerialPort* port = nullptr;
     QString portName;
     QTimer* watchdog = nullptr;
-    // Answered messages go to the main thread together, at most kHandOnMs after the first:
+    // Answered messages go to the main thread together, at most handOnMs after the first:
     // one wake-up of that thread for a few messages instead of one each.
+    int handOnMs = kHandOnMs;
     QVector<ModemCast> casts;
     qint64 firstCastAt = 0;
     QTimer* handOn = nullptr;

@@ -68,6 +68,7 @@ public:
     QStringList ends;
     QStringList status;
     QStringList casts;
+    int handOns = 0;
     QByteArray data;
     std::atomic<quint64> turnNs { 0 }; // the modem thread's turn, as the kernel holds it
 
@@ -86,6 +87,7 @@ public:
         connect(m, &ModemModule::signalSetStatusText, this, [this](const QString& t) { status << t; });
         connect(m, &ModemModule::signalDataReaded, this, [this](const QByteArray& d) { data += d; });
         connect(m, &ModemModule::signalCastsReceived, this, [this](const QVector<ModemCast>& taken) {
+            ++handOns;
             for (const ModemCast& c : taken)
                 casts << c.kind + '|' + c.eui64 + '|' + c.payload.toHex();
         });
@@ -106,6 +108,7 @@ private slots:
     void lockLeftBehind_data();
     void lockLeftBehind();
     void trafficAfterInitialisation();
+    void stopHandsOnTheLast();
     void answersInShortTurns();
     void sleepIntervalTable();
     void noiseOnTheLine();
@@ -113,9 +116,9 @@ private slots:
     void lineLostAfterInitialisation();
 
 private:
-    void startModule(int watchdogMs = 15000);
+    void startModule(int watchdogMs = 15000, int handOnMs = ModemModule::kHandOnMs);
     void stopModule();
-    void initialise(int watchdogMs = 15000);
+    void initialise(int watchdogMs = 15000, int handOnMs = ModemModule::kHandOnMs);
 
     QString portName;
     ModemPeer* peer = nullptr;
@@ -148,10 +151,11 @@ void TestModemModule::cleanup()
     QVERIFY2(log.isEmpty(), qPrintable(log.join('\n')));
 }
 
-void TestModemModule::startModule(int watchdogMs)
+void TestModemModule::startModule(int watchdogMs, int handOnMs)
 {
     module = new ModemModule;
     module->setWatchdogInterval(watchdogMs);
+    module->setHandOnInterval(handOnMs);
     module->setPortName(portName);
     module->slotTerminalShown(true);
     module->moveToThread(module);
@@ -167,9 +171,9 @@ void TestModemModule::stopModule()
     module = nullptr;
 }
 
-void TestModemModule::initialise(int watchdogMs)
+void TestModemModule::initialise(int watchdogMs, int handOnMs)
 {
-    startModule(watchdogMs);
+    startModule(watchdogMs, handOnMs);
     QTRY_COMPARE_WITH_TIMEOUT(recorder->ends, QStringList { QString() }, 5000);
 }
 
@@ -361,6 +365,29 @@ void TestModemModule::trafficAfterInitialisation()
 
 // The modem thread asks for the kernel's short turns, so that a message wakes it ahead of the
 // main thread and the writer; no other thread of the program has them.
+// Answered messages wait to go to the main thread together; a stop hands on those still
+// waiting, so that every message answered is stored.
+void TestModemModule::stopHandsOnTheLast()
+{
+    initialise(15000, 60000);
+    const QByteArray commands = peer->received();
+    QByteArray burst, replies;
+    QStringList casts;
+    for (int i = 0; i < 10; ++i) {
+        const QByteArray eui = "000D6F0000C0A0" + QByteArray::number(10 + i);
+        burst += ModemPeer::castFrame("UCAST", eui, payload);
+        replies += sensorReplyFrame(eui, 20);
+        casts << "UCAST|" + eui + '|' + payload.toHex();
+    }
+    peer->send(burst);
+    QTRY_COMPARE(peer->received(), commands + replies);
+    QTest::qWait(100);
+    QCOMPARE(recorder->handOns, 0);
+    stopModule();
+    QTRY_COMPARE(recorder->casts, casts);
+    QCOMPARE(recorder->handOns, 1);
+}
+
 void TestModemModule::answersInShortTurns()
 {
     bool granted = false;
