@@ -412,7 +412,7 @@ DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::attempt(
         }
         return true;
     };
-    return transact(db, work, round.items, error);
+    return transact(db, batches, work, round.items, error);
 }
 
 DatabaseWriter::Worker::Step DatabaseWriter::Worker::settle(QSqlDatabase& db, const Round& round, Outcome outcome,
@@ -467,8 +467,8 @@ DatabaseWriter::Worker::Step DatabaseWriter::Worker::settle(QSqlDatabase& db, co
     return backOff(delayMs, kind) ? Step::Again : Step::Stop;
 }
 
-DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(
-    QSqlDatabase& db, const std::function<bool(QString*)>& work, int step, QString* error)
+DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(QSqlDatabase& db, MeasureBatchWriter& batches,
+    const std::function<bool(QString*)>& work, int step, QString* error)
 {
     if (!db.transaction()) {
         *error = db.lastError().text();
@@ -477,7 +477,7 @@ DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(
     const qint64 next = sequence + step;
     bool ok = true;
     if (sequence >= 0) {
-        ok = SqlStatement::run(db, SqlQueryBuilder::writeSequenceUpdate(), { next, marker }, error);
+        ok = batches.run(SqlQueryBuilder::writeSequenceUpdate(), { next, marker }, error);
     }
     ok = ok && work(error);
     // A close that has given up on this item counts it as not written: so it stays.

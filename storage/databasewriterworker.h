@@ -136,7 +136,8 @@ private:
         MeasureBatchWriter& batches, int* delayMs);
     // One transaction of the writer: the sequence raised, then the work, then the COMMIT.
     // `step` is what the transaction raises the sequence by: its items (measurements and jobs).
-    Outcome transact(QSqlDatabase& db, const std::function<bool(QString*)>& work, int step, QString* error);
+    Outcome transact(QSqlDatabase& db, MeasureBatchWriter& batches, const std::function<bool(QString*)>& work,
+        int step, QString* error);
     // The first `items` of the queue are committed, `measurements` of them measurements.
     void itemsDone(int items, int measurements, int unknown);
     // They leave the queue; their jobs are told they succeeded and the measurements stored

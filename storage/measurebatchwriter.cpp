@@ -67,6 +67,14 @@ bool MeasureBatchWriter::exec(QSqlQuery& query, const QString& statement, QStrin
     return false;
 }
 
+bool MeasureBatchWriter::run(const QString& statement, const QVariantList& values, QString* error)
+{
+    QSqlQuery& query = prepared(statement);
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    return exec(query, statement, error);
+}
+
 bool MeasureBatchWriter::resolve(const QString& eui64, qint64* id, QString* error)
 {
     auto it = ids.constFind(eui64);

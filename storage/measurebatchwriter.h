@@ -28,6 +28,9 @@ public:
     // False with the database's text; the caller rolls back and may retry the same batch.
     // `unknown` counts measurements whose address names no sensor (nothing to attach them to).
     bool write(const std::vector<PendingMeasurement>& batch, int* unknown, QString* error);
+    // A statement of the same transaction whose rows are not read, kept prepared like the
+    // batches' own: the write sequence's step, in every transaction.
+    bool run(const QString& statement, const QVariantList& values, QString* error);
     // A registry change may have renumbered the sensors: ids are looked up again.
     void forgetSensorIds() { ids.clear(); }
     // The connection was reopened: statements are prepared again.
