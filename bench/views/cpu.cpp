@@ -84,15 +84,23 @@ const char* const kTabNames[] = { "summary", "measurement", "graph" };
 void printTable(const QVector<Row>& rows, int rate, int runs)
 {
     std::printf(
-        "\nCPU per modem message, %d messages/s, medians of %d, program beside the bare wiring program\n", rate, runs);
+        "\nCPU per modem message, %d messages/s, medians of %d (ratios: of each run's pair), program beside the bare "
+        "wiring program\n",
+        rate, runs);
     std::printf("%-12s %7s | %8s %8s %6s | %9s %9s %6s\n", "tab", "known", "CPU %", "anchor", "ratio", "p99 ms",
         "anchor", "ratio");
+    // The host's speed drifts over minutes: each run's ratio is taken between the program and the
+    // anchor stretch right after it, and the ratios' median counts.
+    const auto ratio = [](const QVector<double>& of, const QVector<double>& to) {
+        QVector<double> ratios;
+        for (int k = 0; k < of.size() && k < to.size(); ++k)
+            ratios << (to[k] > 0 ? of[k] / to[k] : 0.0);
+        return median(ratios);
+    };
     for (const Row& r : rows) {
-        const double cpu = median(r.cpu), anchorCpu = median(r.anchorCpu);
-        const double p99 = median(r.p99), anchorP99 = median(r.anchorP99);
         std::printf("%-12s %7d | %8.2f %8.2f %6.2f | %9.2f %9.2f %6.2f\n", kTabNames[std::clamp(r.tab, 0, 2)], r.known,
-            cpu, anchorCpu, anchorCpu > 0 ? cpu / anchorCpu : 0.0, p99, anchorP99,
-            anchorP99 > 0 ? p99 / anchorP99 : 0.0);
+            median(r.cpu), median(r.anchorCpu), ratio(r.cpu, r.anchorCpu), median(r.p99), median(r.anchorP99),
+            ratio(r.p99, r.anchorP99));
     }
     std::printf("targets: CPU ratio <= 3 with 20 sensors, reply p99 ratio <= 1.5 everywhere\n");
     for (const Row& low : rows) {
