@@ -1,5 +1,6 @@
 #include "ui/sensortree.h"
 
+#include <QDateTime>
 #include <QMap>
 #include <QSignalBlocker>
 #include <QTreeWidget>
@@ -23,8 +24,8 @@ AppState& config()
 }
 
 // A sensor's row. Its tool tip changes with every reading and is read only when the pointer
-// rests on the row: kept beside the item's data, a new one is no change the view lays out and
-// repaints the row for. The alert icon is set only when it comes or goes.
+// rests on the row: made then, from the sensor as it stands, it is no change the view lays out
+// and repaints the row for. The alert icon is set only when it comes or goes.
 class SensorItem : public QTreeWidgetItem
 {
 public:
@@ -36,8 +37,14 @@ public:
     }
     QVariant data(int column, int role) const override
     {
-        if (column == 0 && role == Qt::ToolTipRole)
-            return toolTip;
+        if (column == 0 && role == Qt::ToolTipRole) {
+            // Until the tree is rebuilt the item may stand for a sensor that has moved or gone.
+            const AppState& c = config();
+            const int i = QTreeWidgetItem::data(0, kSensorRole).toInt();
+            if (i < 0 || i >= c.sensors.size() || c.sensors[i]->treeItem != this)
+                return QVariant();
+            return SensorTreeLook::sensorToolTip(*c.sensors[i], c, QDateTime::currentMSecsSinceEpoch());
+        }
         return QTreeWidgetItem::data(column, role);
     }
     void setAlert(bool alert)
@@ -48,8 +55,6 @@ public:
         shownAlert = alert;
         setIcon(0, alert ? icon : QIcon());
     }
-
-    QString toolTip;
 
 private:
     bool shownAlert = false;
@@ -82,7 +87,6 @@ void SensorTree::build(bool expand)
     for (int i = 0; !expand && i < c.locations.size(); ++i)
         unfolded[i] = c.locations[i]->treeItem && c.locations[i]->treeItem->isExpanded();
     tree->clear();
-    decorated.clear();
     shownRooms.clear();
     shownSensors.clear();
     homeless = 0;
@@ -301,17 +305,10 @@ void SensorTree::decorateItem(QTreeWidgetItem* item, qint64 nowMs)
         const int i = sensorIndex.toInt();
         if (i < 0 || i >= c.sensors.size() || c.sensors[i]->treeItem != item || item->type() != SensorItem::kType)
             return;
-        // Rows whose sensor has not changed are passed over: thousands of sensors report, and
-        // the rows on screen are decorated at every stored batch.
-        const SensorTreeLook::Source source = SensorTreeLook::sensorSource(*c.sensors[i], c, nowMs);
-        auto known = decorated.find(item);
-        if (known != decorated.end() && *known == source)
-            return;
-        decorated.insert(item, source);
+        // The rows on screen are decorated at every stored batch: their look is a few
+        // comparisons, and a row whose look stays is no change for the view.
         const ItemLook look = SensorTreeLook::sensor(*c.sensors[i], c, nowMs);
-        auto* sensorItem = static_cast<SensorItem*>(item);
-        sensorItem->setAlert(look.alertIcon);
-        sensorItem->toolTip = look.toolTip;
+        static_cast<SensorItem*>(item)->setAlert(look.alertIcon);
         apply(look);
         return;
     }

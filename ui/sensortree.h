@@ -1,12 +1,10 @@
 #pragma once
 
 #include <QFont>
-#include <QHash>
 #include <QStringList>
 #include <QVector>
 
 #include "ui/sensortreediff.h"
-#include "ui/sensortreelook.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -71,6 +69,4 @@ private:
     // Sensors shown under the first room for want of their own: a room appended may be theirs.
     int homeless = 0;
     quint64 changeCount = 0;
-    // What each sensor row was last decorated from; a whole build starts it afresh.
-    QHash<const QTreeWidgetItem*, SensorTreeLook::Source> decorated;
 };

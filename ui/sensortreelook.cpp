@@ -40,6 +40,13 @@ bool outside(bool present, double value, double low, double high)
     return present && (value <= low || value >= high);
 }
 
+// Seconds since the sensor was last heard. A clock set back makes the last contact lie ahead:
+// the sensor counts as just heard.
+qint64 silentSeconds(const Sensor& s, qint64 nowMs)
+{
+    return qMax<qint64>(0, (nowMs - s.lastSeen) / 1000);
+}
+
 } // namespace
 
 ItemLook gatewayLocation(const Location& location)
@@ -79,46 +86,14 @@ QString silenceText(qint64 elapsed)
     return text;
 }
 
-bool Source::operator==(const Source& o) const
-{
-    if (silent != o.silent || calibrationDue != o.calibrationDue)
-        return false;
-    if (silent)
-        return online == o.online && silentFor == o.silentFor;
-    return hasTemperature == o.hasTemperature && hasWetness == o.hasWetness
-        && (!hasTemperature || temperature == o.temperature) && (!hasWetness || wetness == o.wetness)
-        && std::equal(std::begin(limits), std::end(limits), std::begin(o.limits));
-}
-
-Source sensorSource(const Sensor& s, const AppState& config, qint64 nowMs)
-{
-    Source source;
-    source.silentFor = qMax<qint64>(0, (nowMs - s.lastSeen) / 1000);
-    source.silent = source.silentFor >= config.BreakInterval;
-    source.online = s.online;
-    source.calibrationDue = s.calibrationDue;
-    source.hasTemperature = s.lastData.hasTemperature;
-    source.hasWetness = s.lastData.hasWetness;
-    source.temperature = s.lastData.temperature;
-    source.wetness = s.lastData.wetness;
-    const Limits l = limitsOf(s, config);
-    const double limits[8] = { l.tMinCritical, l.tMaxCritical, l.tMinWarning, l.tMaxWarning, l.hMinCritical,
-        l.hMaxCritical, l.hMinWarning, l.hMaxWarning };
-    std::copy(std::begin(limits), std::end(limits), std::begin(source.limits));
-    return source;
-}
-
 ItemLook sensor(const Sensor& s, const AppState& config, qint64 nowMs)
 {
     ItemLook look;
-    // A clock set back makes the last contact lie ahead: the sensor counts as just heard.
-    const qint64 elapsed = qMax<qint64>(0, (nowMs - s.lastSeen) / 1000);
     look.alertIcon = s.calibrationDue;
-    if (elapsed >= config.BreakInterval) {
+    if (silentSeconds(s, nowMs) >= config.BreakInterval) {
         look.background = Qt::red;
         look.foreground = Qt::black;
         look.bold = true;
-        look.toolTip = s.online ? silenceText(elapsed) : tr("Датчик ещё не выходил на связь");
         return look;
     }
     look.background = Qt::white;
@@ -134,15 +109,23 @@ ItemLook sensor(const Sensor& s, const AppState& config, qint64 nowMs)
     } else {
         look.foreground = Qt::black;
     }
-    if (s.calibrationDue) {
-        look.toolTip = tr("Подходит дата следующей поверки прибора");
-    } else {
-        if (d.hasTemperature)
-            look.toolTip += tr("Темп: ") + QString::number(d.temperature, 'f', 2) + QStringLiteral("  ");
-        if (d.hasWetness)
-            look.toolTip += tr("Влажн: ") + QString::number(d.wetness, 'f', 2);
-    }
     return look;
+}
+
+QString sensorToolTip(const Sensor& s, const AppState& config, qint64 nowMs)
+{
+    const qint64 elapsed = silentSeconds(s, nowMs);
+    if (elapsed >= config.BreakInterval)
+        return s.online ? silenceText(elapsed) : tr("Датчик ещё не выходил на связь");
+    if (s.calibrationDue)
+        return tr("Подходит дата следующей поверки прибора");
+    QString text;
+    const SensorData& d = s.lastData;
+    if (d.hasTemperature)
+        text += tr("Темп: ") + QString::number(d.temperature, 'f', 2) + QStringLiteral("  ");
+    if (d.hasWetness)
+        text += tr("Влажн: ") + QString::number(d.wetness, 'f', 2);
+    return text;
 }
 
 bool calibrationDue(const QDate& today, const QDate& datecheck)

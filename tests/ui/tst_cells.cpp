@@ -177,7 +177,7 @@ private slots:
         QCOMPARE(look.background, background);
         QCOMPARE(look.foreground, foreground);
         QCOMPARE(look.bold, bold);
-        QCOMPARE(look.toolTip, toolTip);
+        QCOMPARE(SensorTreeLook::sensorToolTip(s, c, s.lastSeen + silentMs), toolTip);
     }
 
     void gatewayLook()
