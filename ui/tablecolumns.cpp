@@ -1,5 +1,6 @@
 #include "ui/tablecolumns.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QTableView>
 
@@ -71,6 +72,41 @@ void growToContents(QTableView* view, TextWidths* widths)
         if (header->sectionSize(column) < needed)
             header->resizeSection(column, needed);
     }
+}
+
+RowNumbers::RowNumbers(QWidget* parent)
+    : QHeaderView(Qt::Vertical, parent)
+{
+}
+
+QSize RowNumbers::sizeHint() const
+{
+    if (hintRows != count() || !hint.isValid()) {
+        hint = QHeaderView::sizeHint();
+        hintRows = count();
+    }
+    return hint;
+}
+
+bool RowNumbers::event(QEvent* e)
+{
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)
+        hintRows = -1;
+    return QHeaderView::event(e);
+}
+
+void numberRows(QTableView* view)
+{
+    const QHeaderView* shown = view->verticalHeader();
+    auto* rows = new RowNumbers(view);
+    rows->setDefaultSectionSize(shown->defaultSectionSize());
+    rows->setMinimumSectionSize(shown->minimumSectionSize());
+    rows->setCascadingSectionResizes(shown->cascadingSectionResizes());
+    rows->setSectionsClickable(shown->sectionsClickable());
+    rows->setHighlightSections(shown->highlightSections());
+    rows->setDefaultAlignment(shown->defaultAlignment());
+    rows->setVisible(!shown->isHidden());
+    view->setVerticalHeader(rows);
 }
 
 } // namespace TableColumns

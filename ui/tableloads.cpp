@@ -119,8 +119,10 @@ void TableLoads::setupModels()
     models[TableQueries::Locations] = make(locations, 7);
     models[TableQueries::Sensors] = make(sensors, 8);
     models[TableQueries::Measurements] = make(table, 5);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
+        TableColumns::numberRows(viewOf(ui, i));
         viewOf(ui, i)->setModel(models[i]);
+    }
     if (QSettings* view = gAppState ? gAppState->viewSettings : nullptr) {
         ui->tableViewLocations->horizontalHeader()->restoreState(
             view->value(QStringLiteral("MainWindow/TableViewLocations")).toByteArray());

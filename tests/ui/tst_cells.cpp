@@ -330,6 +330,30 @@ private slots:
     // Widths taken from texts measured at earlier loads give the columns a fresh measure gives,
     // load after load (texts seen again, longer ones, fewer rows, a grid or none), and every
     // text on screen fits its column.
+    // Row numbers keep the width Qt's own header gives them as the count of rows and the font
+    // change: a number is never cut.
+    void rowNumbersFollowTheRows()
+    {
+        QStandardItemModel model(9, 1);
+        QTableView numbered, plain;
+        TableColumns::numberRows(&numbered);
+        numbered.setModel(&model);
+        plain.setModel(&model);
+        const auto width = [](const QTableView& view) { return view.verticalHeader()->sizeHint().width(); };
+        QCOMPARE(width(numbered), width(plain));
+        const int oneDigit = width(plain);
+        model.setRowCount(12000);
+        QVERIFY(width(plain) > oneDigit);
+        QCOMPARE(width(numbered), width(plain));
+        QFont larger = plain.font();
+        larger.setPointSize(larger.pointSize() * 2);
+        numbered.setFont(larger);
+        plain.setFont(larger);
+        QCOMPARE(width(numbered), width(plain));
+        model.setRowCount(3);
+        QCOMPARE(width(numbered), width(plain));
+    }
+
     void remeasuredColumnsMatchAFreshMeasure_data()
     {
         QTest::addColumn<bool>("grid");
