@@ -47,6 +47,18 @@ public:
         }
         return QTreeWidgetItem::data(column, role);
     }
+    // True when the row does not show `look`'s colours and weight yet; from then on it does.
+    // A row decorated at every stored batch is then passed over without building a value.
+    bool takeLook(const ItemLook& look)
+    {
+        if (looked && look.background == background && look.foreground == foreground && look.bold == bold)
+            return false;
+        looked = true;
+        background = look.background;
+        foreground = look.foreground;
+        bold = look.bold;
+        return true;
+    }
     void setAlert(bool alert)
     {
         static const QIcon icon(QStringLiteral(":/alert.png"));
@@ -58,6 +70,10 @@ public:
 
 private:
     bool shownAlert = false;
+    bool looked = false;
+    QColor background;
+    QColor foreground;
+    bool bold = false;
 };
 
 } // namespace
@@ -308,8 +324,10 @@ void SensorTree::decorateItem(QTreeWidgetItem* item, qint64 nowMs)
         // The rows on screen are decorated at every stored batch: their look is a few
         // comparisons, and a row whose look stays is no change for the view.
         const ItemLook look = SensorTreeLook::sensor(*c.sensors[i], c, nowMs);
-        static_cast<SensorItem*>(item)->setAlert(look.alertIcon);
-        apply(look);
+        auto* sensorItem = static_cast<SensorItem*>(item);
+        sensorItem->setAlert(look.alertIcon);
+        if (sensorItem->takeLook(look))
+            apply(look);
         return;
     }
     const int i = item->data(0, kLocationRole).toInt();

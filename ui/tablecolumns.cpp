@@ -39,12 +39,33 @@ int cellsWidth(const QTableView* view, int column, TextWidths* widths)
 
 } // namespace
 
-int TextWidths::width(const QAbstractItemView* view, const QModelIndex& index)
+void TextWidths::follow(const QAbstractItemView* view)
 {
     if (view->font() != font || widths.size() > kMostTexts) {
         widths.clear();
+        headers.clear();
         font = view->font();
     }
+}
+
+int TextWidths::headerWidth(const QTableView* view, int column)
+{
+    follow(view);
+    const QHeaderView* header = view->horizontalHeader();
+    // The sort arrow's room counts in every title while arrows are shown.
+    const QString title = QString::number(column) + QLatin1Char(header->isSortIndicatorShown() ? '^' : ' ')
+        + view->model()->headerData(column, Qt::Horizontal).toString();
+    const auto found = headers.constFind(title);
+    if (found != headers.constEnd())
+        return *found;
+    const int measured = header->sectionSizeHint(column);
+    headers.insert(title, measured);
+    return measured;
+}
+
+int TextWidths::width(const QAbstractItemView* view, const QModelIndex& index)
+{
+    follow(view);
     const QString text = index.data(Qt::DisplayRole).toString();
     const auto found = widths.constFind(text);
     if (found != widths.constEnd())
@@ -68,7 +89,8 @@ void growToContents(QTableView* view, TextWidths* widths)
         const int content = widths ? cellsWidth(view, column, widths) : cells->sizeHintForColumn(column);
         // A very long name would push every other column out of view: a column grows to a
         // ceiling, and the cut text is whole in its tooltip.
-        const int needed = std::min(std::max(header->sectionSizeHint(column), content), columnCeiling(view));
+        const int title = widths ? widths->headerWidth(view, column) : header->sectionSizeHint(column);
+        const int needed = std::min(std::max(title, content), columnCeiling(view));
         if (header->sectionSize(column) < needed)
             header->resizeSection(column, needed);
     }

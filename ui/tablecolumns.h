@@ -22,9 +22,14 @@ class TextWidths
 {
 public:
     int width(const QAbstractItemView* view, const QModelIndex& index);
+    // What the header of `column` needs, measured again only when its title changes.
+    int headerWidth(const QTableView* view, int column);
 
 private:
+    void follow(const QAbstractItemView* view);
+
     QHash<QString, int> widths;
+    QHash<QString, int> headers;
     QFont font;
 };
 
