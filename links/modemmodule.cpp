@@ -148,8 +148,9 @@ void ModemModule::slotSendData(QByteArray data)
         if (written > 0)
             data.remove(0, int(written));
     }
+    // The port writes it as soon as the line takes more. Flushing here would write into a full
+    // line, and the port reports "resource temporarily unavailable" as a line gone.
     port->write(data);
-    port->flush();
 }
 
 void ModemModule::slotReadyRead()

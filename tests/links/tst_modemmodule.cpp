@@ -109,6 +109,7 @@ private slots:
     void lockLeftBehind();
     void trafficAfterInitialisation();
     void stopHandsOnTheLast();
+    void whatTheLineCannotTakeWaitsInOrder();
     void answersInShortTurns();
     void sleepIntervalTable();
     void noiseOnTheLine();
@@ -386,6 +387,21 @@ void TestModemModule::stopHandsOnTheLast()
     stopModule();
     QTRY_COMPARE(recorder->casts, casts);
     QCOMPARE(recorder->handOns, 1);
+}
+
+// A write goes straight to the line; what the line cannot take at once waits in the port, and
+// everything written after it waits behind it.
+void TestModemModule::whatTheLineCannotTakeWaitsInOrder()
+{
+    initialise();
+    const QByteArray commands = peer->received();
+    const QByteArray many = QByteArray("AT+SN\r").repeated(20000);
+    QMetaObject::invokeMethod(module, [m = module, many] {
+        m->slotSendData(many);
+        m->slotSendData("ATS10=0010\r");
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(peer->received().size(), commands.size() + many.size() + 11, 20000);
+    QVERIFY(peer->received() == commands + many + "ATS10=0010\r");
 }
 
 void TestModemModule::answersInShortTurns()
