@@ -45,13 +45,13 @@ bool KeptSensorTable::readWhole(const TableRequest& in, const QString& order, co
     }
     table.clear();
     table.reserve(whole.rows.size());
-    roomOf.clear();
-    roomOf.reserve(whole.rows.size());
+    valuesOf.clear();
+    valuesOf.reserve(whole.rows.size());
     rowOf.clear();
     rowOf.reserve(whole.rows.size());
     for (const QVector<QVariant>& row : whole.rows) {
         rowOf.insert(row.value(kColumns + 1).toLongLong(), table.size());
-        roomOf << row.value(kColumns);
+        valuesOf << RoomSummary::valuesOf(row, row.value(kColumns));
         table << row.mid(0, kColumns);
     }
     checked = in.everySensor ? QSet<QString>() : QSet<QString>(in.sensors.cbegin(), in.sensors.cend());
@@ -79,7 +79,7 @@ bool KeptSensorTable::patch(const QVariantList& changed, const Runner& run, QStr
             continue;
         }
         table[*at] = row.mid(0, kColumns);
-        roomOf[*at] = row.value(kColumns);
+        valuesOf[*at] = RoomSummary::valuesOf(row, row.value(kColumns));
         patched.insert(id);
     }
     // A sensor without rows in the window any more leaves the table.

@@ -7,6 +7,7 @@
 #include <QVariantList>
 #include <QVector>
 
+#include "storage/roomsummary.h"
 #include "storage/tablequeries.h"
 #include "storage/tablerows.h"
 
@@ -17,7 +18,8 @@
 // place. The table is read whole instead when the sums were all made again, the request
 // differs (the sensors, the window's end, the order), a sensor comes into the table or leaves
 // it, the registry changed less than kRegistryLagMs ago (its writes may still wait in the
-// writer's queue) and at least every kWholeEveryMs.
+// writer's queue) and at least every kWholeEveryMs: as often as the sums are all made again,
+// so that ten thousand sensors are not read whole more often than they are summed whole.
 class KeptSensorTable
 {
 public:
@@ -32,12 +34,12 @@ public:
 
     // The sensors' table as the window shows it.
     const QVector<QVector<QVariant>>& rows() const { return table; }
-    // Each row's room id (a NULL value where none).
-    const QVector<QVariant>& rooms() const { return roomOf; }
+    // Each row's room and the values the rooms are summed from.
+    const QVector<RoomSummary::SensorValues>& values() const { return valuesOf; }
     const QString& order() const { return tableOrder; }
 
     static constexpr qint64 kRegistryLagMs = 5000;
-    static constexpr qint64 kWholeEveryMs = 10000;
+    static constexpr qint64 kWholeEveryMs = 60000;
 
 private:
     bool readWhole(const TableRequest& request, const QString& order, const Runner& run, QString* error);
@@ -46,7 +48,7 @@ private:
     bool patch(const QVariantList& changed, const Runner& run, QString* error, bool* whole);
 
     QVector<QVector<QVariant>> table;
-    QVector<QVariant> roomOf;
+    QVector<RoomSummary::SensorValues> valuesOf;
     QHash<qint64, int> rowOf;
     QSet<QString> checked;
     TableRequest request;

@@ -1,8 +1,8 @@
 #include "storage/roomsummary.h"
 
-#include <QMap>
-
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace RoomSummary
 {
@@ -16,11 +16,10 @@ struct Column {
     double high = 0;
     double sum = 0;
     int count = 0;
-    void add(const QVariant& v)
+    void add(double x)
     {
-        if (v.isNull())
+        if (std::isnan(x))
             return;
-        const double x = v.toDouble();
         low = count ? std::min(low, x) : x;
         high = count ? std::max(high, x) : x;
         sum += x;
@@ -48,35 +47,50 @@ int compare(const QVariant& a, const QVariant& b)
 
 } // namespace
 
-QVector<QVector<QVariant>> rows(const QVector<QVector<QVariant>>& sensorRows, const QVector<QVariant>& roomIds,
-    const QHash<qint64, QString>& rooms, int section, bool ascendingIndicator)
+SensorValues valuesOf(const QVector<QVariant>& sensorRow, const QVariant& roomId)
+{
+    SensorValues s;
+    if (!roomId.isNull())
+        s.room = roomId.toLongLong();
+    for (int i = 0; i < 6; ++i) {
+        const QVariant& v = sensorRow.value(i + 1);
+        s.values[i] = v.isNull() ? std::numeric_limits<double>::quiet_NaN() : v.toDouble();
+    }
+    return s;
+}
+
+QVector<QVector<QVariant>> rows(
+    const QVector<SensorValues>& sensors, const QHash<qint64, QString>& rooms, int section, bool ascendingIndicator)
 {
     // Per room: the sensors' minima and maxima and their means, each a column of its own.
     struct Room {
-        Column tmin, tmax, tavg, wmin, wmax, wavg;
+        qint64 id = 0;
+        Column columns[6];
     };
-    QMap<qint64, Room> byId;
-    for (int i = 0; i < sensorRows.size() && i < roomIds.size(); ++i) {
-        const QVector<QVariant>& s = sensorRows[i];
-        if (roomIds[i].isNull() || s.size() < 7)
+    QVector<Room> byRoom;
+    QHash<qint64, int> slotOf;
+    slotOf.reserve(rooms.size());
+    for (const SensorValues& s : sensors) {
+        if (s.room < 0)
             continue;
-        const qint64 id = roomIds[i].toLongLong();
-        if (!rooms.contains(id))
-            continue;
-        Room& r = byId[id];
-        r.tmin.add(s[1]);
-        r.tmax.add(s[2]);
-        r.tavg.add(s[3]);
-        r.wmin.add(s[4]);
-        r.wmax.add(s[5]);
-        r.wavg.add(s[6]);
+        auto slot = slotOf.find(s.room);
+        if (slot == slotOf.end()) {
+            if (!rooms.contains(s.room))
+                continue;
+            slot = slotOf.insert(s.room, byRoom.size());
+            byRoom.append(Room());
+            byRoom.back().id = s.room;
+        }
+        Column* c = byRoom[*slot].columns;
+        for (int i = 0; i < 6; ++i)
+            c[i].add(s.values[i]);
     }
+    std::sort(byRoom.begin(), byRoom.end(), [](const Room& a, const Room& b) { return a.id < b.id; });
     QVector<QVector<QVariant>> result;
-    result.reserve(byId.size());
-    for (auto it = byId.cbegin(); it != byId.cend(); ++it) {
-        const Room& r = it.value();
-        result.append({ rooms.value(it.key()), r.tmin.min(), r.tmax.max(), r.tavg.mean(), r.wmin.min(),
-            r.wmax.max(), r.wavg.mean() });
+    result.reserve(byRoom.size());
+    for (const Room& r : qAsConst(byRoom)) {
+        const Column* c = r.columns;
+        result.append({ rooms.value(r.id), c[0].min(), c[1].max(), c[2].mean(), c[3].min(), c[4].max(), c[5].mean() });
     }
     if (section >= 0 && section < 7) {
         std::stable_sort(result.begin(), result.end(),

@@ -108,7 +108,7 @@ TableRows TableReader::readKept(const TableRequest& in)
             for (const QVector<QVariant>& room : names.rows)
                 rooms.insert(room[0].toLongLong(), room[1].toString());
             if (result.error.isEmpty())
-                result.rows = RoomSummary::rows(byName.rows(), byName.rooms(), rooms, in.section, in.ascending);
+                result.rows = RoomSummary::rows(byName.values(), rooms, in.section, in.ascending);
         }
     }
     result.ms = clock.elapsed();

@@ -19,7 +19,7 @@
 Q_LOGGING_CATEGORY(lcStartup, "ostrivel.startup")
 
 InterfaceModule* gInterfaceModule = nullptr;
-int InterfaceModule::statusTextInterval = 100;
+int InterfaceModule::statusTextInterval = 250;
 
 namespace
 {

@@ -33,7 +33,8 @@ public:
     // One line of the network log: the grey time, then the message as it came.
     static QString networkLogLine(const QTime& time, const QString& text);
 
-    // The status bar shows a new text at most once in this many ms (the newest of them).
+    // The status bar shows a new text at most once in this many ms (the newest of them): a text
+    // painted more often is not read, and its painting cost a sixth of the window's thread.
     static int statusTextInterval;
 
     MainWindow* mainWindow = nullptr;

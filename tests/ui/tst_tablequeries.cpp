@@ -134,7 +134,10 @@ private slots:
         };
         const QVector<QVariant> roomIds { 1, 1, 2, 3, 9, n };
         const QHash<qint64, QString> rooms { { 1, "Цех" }, { 2, "Склад" }, { 3, "Zал" } };
-        const QVector<QVector<QVariant>> got = RoomSummary::rows(sensors, roomIds, rooms, section, ascendingArrow);
+        QVector<RoomSummary::SensorValues> values;
+        for (int i = 0; i < sensors.size(); ++i)
+            values << RoomSummary::valuesOf(sensors[i], roomIds[i]);
+        const QVector<QVector<QVariant>> got = RoomSummary::rows(values, rooms, section, ascendingArrow);
         QStringList names;
         for (const QVector<QVariant>& room : got)
             names << room[0].toString();
