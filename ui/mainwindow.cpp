@@ -76,6 +76,9 @@ MainWindow::MainWindow(QWidget* parent)
     connect(&networkFlush, &QTimer::timeout, this, &MainWindow::flushNetworkLog);
     setWindowTitle(tr("Tarnel - Ostrivel v") + tr("1.4.2.0"));
     setupTray();
+    // The status bar changes a few times a second: it paints its own background, so that the
+    // window beneath it is not painted again with it.
+    statusBar()->setAutoFillBackground(true);
     repeaters = new RepeaterStatus(statusBar(), trayIcon, this);
 
     refreshOnArrival = false;

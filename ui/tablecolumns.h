@@ -56,7 +56,8 @@ private:
     mutable int hintRows = -1;
 };
 
-// Gives `view` row numbers of that kind, set up as those it had.
+// Gives `view` row numbers of that kind, set up as those it had; the view paints its own
+// background.
 void numberRows(QTableView* view);
 
 } // namespace TableColumns
