@@ -154,9 +154,10 @@ bool MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
             // A row changed in place, or rows that both lists hold in another order.
             --oldLeft[oldKeys[i]];
             --newLeft[newKeys[j]];
+            const QVector<QVariant> was = rows[i];
             rows[i] = newRows[j];
             oldKeys[i] = newKeys[j];
-            emit dataChanged(index(i, 0), index(i, columns - 1));
+            rowChanged(i, was);
             ++i;
             ++j;
         }
@@ -169,6 +170,21 @@ bool MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
     }
     keys = oldKeys;
     return true;
+}
+
+void MyModel::rowChanged(int row, const QVector<QVariant>& was)
+{
+    const QVector<QVariant>& now = rows[row];
+    if (was.value(0) != now.value(0)) {
+        emit dataChanged(index(row, 0), index(row, columns - 1));
+        return;
+    }
+    // A view repaints a single cell that changed alone, but its whole viewport for a range: a
+    // summary's sensor whose means moved has those two cells repainted, not the table.
+    for (int c = 1; c < columns; ++c) {
+        if (was.value(c) != now.value(c))
+            emit dataChanged(index(row, c), index(row, c));
+    }
 }
 
 void MyModel::restyle()

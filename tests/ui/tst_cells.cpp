@@ -236,7 +236,7 @@ private slots:
     {
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("after");
-        QTest::addColumn<QString>("reported"); // i<first>-<last>, r<first>-<last>, c<row>
+        QTest::addColumn<QString>("reported"); // i<first>-<last>, r<first>-<last>, c<row>[.<column>]
         QTest::newRow("same rows") << "a b c"
                                    << "a b c"
                                    << "";
@@ -249,9 +249,12 @@ private slots:
         QTest::newRow("left from the middle") << "a b c d"
                                               << "a d"
                                               << "r1-2";
-        QTest::newRow("a value changed") << "a b c"
-                                         << "a B c"
-                                         << "c1";
+        QTest::newRow("a name changed: its row") << "a b c"
+                                                 << "a B c"
+                                                 << "c1";
+        QTest::newRow("a value changed: its cell") << "a b c"
+                                                   << "a b=7 c"
+                                                   << "c1.1";
         QTest::newRow("emptied") << "a b"
                                  << ""
                                  << "r0-1";
@@ -269,8 +272,11 @@ private slots:
         QFETCH(QString, reported);
         auto rows = [](const QString& names) {
             QVector<QVector<QVariant>> list;
-            for (const QString& n : names.split(' ', Qt::SkipEmptyParts))
-                list.append({ n, n.toUpper() == n ? 1.0 : 0.5 });
+            // A name, and a value after "=" or one of its case.
+            for (const QString& cell : names.split(' ', Qt::SkipEmptyParts)) {
+                const QString n = cell.section('=', 0, 0);
+                list.append({ n, cell.contains('=') ? cell.section('=', 1).toDouble() : n.toUpper() == n ? 1.0 : 0.5 });
+            }
             return list;
         };
         MyModel model(2);
@@ -280,8 +286,10 @@ private slots:
         QCOMPARE(changesOf(model, rows(after), &changed), reported);
         QCOMPARE(changed, before != after);
         QCOMPARE(model.rowCount(), rows(after).size());
-        for (int r = 0; r < model.rowCount(); ++r)
+        for (int r = 0; r < model.rowCount(); ++r) {
             QCOMPARE(model.stored(r, 0), rows(after)[r][0]);
+            QCOMPARE(model.stored(r, 1), rows(after)[r][1]);
+        }
     }
 
     // Whatever came before, the model ends with exactly the rows handed over, and tells the
@@ -401,7 +409,8 @@ private slots:
 
 private:
     // What the model tells its views while it takes `rows`: i<first>-<last>, r<first>-<last>,
-    // c<row> and reset, in order; whether setRows saw a change goes to `changed`.
+    // c<row> (a whole row), c<row>.<column> (a cell) and reset, in order; whether setRows saw a
+    // change goes to `changed`.
     QString changesOf(MyModel& model, const QVector<QVector<QVariant>>& rows, bool* changed = nullptr)
     {
         QStringList seen;
@@ -411,7 +420,14 @@ private:
         connect(&model, &QAbstractItemModel::rowsRemoved, &listener,
             [&](const QModelIndex&, int a, int b) { seen << QStringLiteral("r%1-%2").arg(a).arg(b); });
         connect(&model, &QAbstractItemModel::dataChanged, &listener,
-            [&](const QModelIndex& a, const QModelIndex&) { seen << QStringLiteral("c%1").arg(a.row()); });
+            [&](const QModelIndex& a, const QModelIndex& b) {
+                QVERIFY(a.row() == b.row());
+                if (a == b && model.columnCount() > 1)
+                    seen << QStringLiteral("c%1.%2").arg(a.row()).arg(a.column());
+                else
+                    seen << (a.column() == 0 && b.column() == model.columnCount() - 1 ? QStringLiteral("c%1").arg(a.row())
+                                                                                     : QStringLiteral("?"));
+            });
         connect(&model, &QAbstractItemModel::modelReset, &listener, [&] { seen << QStringLiteral("reset"); });
         const bool didChange = model.setRows(rows);
         if (changed)

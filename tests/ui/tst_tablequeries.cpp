@@ -138,6 +138,14 @@ private slots:
         for (int i = 0; i < sensors.size(); ++i)
             values << RoomSummary::valuesOf(sensors[i], roomIds[i]);
         const QVector<QVector<QVariant>> got = RoomSummary::rows(values, rooms, section, ascendingArrow);
+        // The sensors come in the order of their names, the rooms' sensors mixed: any order sums
+        // the same rooms.
+        for (const QVector<int>& order : { QVector<int> { 5, 4, 3, 2, 1, 0 }, QVector<int> { 0, 2, 4, 1, 3, 5 } }) {
+            QVector<RoomSummary::SensorValues> mixed;
+            for (int i : order)
+                mixed << values[i];
+            QCOMPARE(RoomSummary::rows(mixed, rooms, section, ascendingArrow), got);
+        }
         QStringList names;
         for (const QVector<QVariant>& room : got)
             names << room[0].toString();
