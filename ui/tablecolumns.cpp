@@ -129,10 +129,6 @@ void numberRows(QTableView* view)
     rows->setDefaultAlignment(shown->defaultAlignment());
     rows->setVisible(!shown->isHidden());
     view->setVerticalHeader(rows);
-    // A load that removes rows has the view lay out its header and scroll bars again, and the
-    // whole view is repainted: it paints its own background, so that the tab and the window
-    // beneath it are not painted again with it.
-    view->setAutoFillBackground(true);
 }
 
 } // namespace TableColumns

@@ -56,8 +56,7 @@ private:
     mutable int hintRows = -1;
 };
 
-// Gives `view` row numbers of that kind, set up as those it had; the view paints its own
-// background.
+// Gives `view` row numbers of that kind, set up as those it had.
 void numberRows(QTableView* view);
 
 } // namespace TableColumns

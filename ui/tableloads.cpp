@@ -121,6 +121,10 @@ void TableLoads::setupModels()
     models[TableQueries::Measurements] = make(table, 5);
     for (int i = 0; i < 3; ++i) {
         TableColumns::numberRows(viewOf(ui, i));
+        // A load that removes rows has the view lay out its header and scroll bars again, and
+        // the whole view is repainted: it paints its own background, so that the tab and the
+        // window beneath it are not painted again with it.
+        viewOf(ui, i)->setAutoFillBackground(true);
         viewOf(ui, i)->setModel(models[i]);
     }
     if (QSettings* view = gAppState ? gAppState->viewSettings : nullptr) {
