@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "bench/common/modemprobe.h"
@@ -21,51 +22,80 @@ namespace
 // One stretch of a process under the stream: its share of one core and its replies.
 struct Sample {
     double cpu = 0; // % of one core
+    double faults = 0; // minor page faults a second
     QVector<double> replies;
     int unanswered = 0;
     double p99() const { return percentile(replies, 0.99); }
 };
 
-// `rate` messages a second, in turn from the first `sensors` sensors (newSensorKey), for `seconds`.
-Sample stream(ProgramRun& run, ModemProbe& line, int rate, int sensors, int seconds)
+// A process under measure and the modem line it answers on.
+struct Target {
+    ProgramRun* run;
+    ModemProbe* line;
+};
+
+// `rate` messages a second on each line at once, in turn from the first `sensors` sensors
+// (newSensorKey), for `seconds`: one sample per line.
+QVector<Sample> stream(const QVector<Target>& targets, int rate, int sensors, int seconds)
 {
-    // Values that wander as a room's do, each sensor from its own start.
-    QRandomGenerator random(3);
-    std::vector<SimulatedSensor> simulated;
-    simulated.reserve(size_t(sensors));
-    for (int i = 0; i < sensors; ++i)
-        simulated.emplace_back(i, &random);
-    line.takeLatencies();
-    int next = 0;
+    struct Feed {
+        QRandomGenerator random { 3 };
+        std::vector<SimulatedSensor> simulated;
+        int next = 0;
+    };
+    // Values that wander as a room's do, each sensor from its own start; every line gets the same.
+    std::vector<std::unique_ptr<Feed>> feeds;
+    for (int k = 0; k < targets.size(); ++k) {
+        feeds.push_back(std::make_unique<Feed>());
+        feeds.back()->simulated.reserve(size_t(sensors));
+        for (int i = 0; i < sensors; ++i)
+            feeds.back()->simulated.emplace_back(i, &feeds.back()->random);
+    }
+    QVector<qint64> cpu0, faults0;
+    for (const Target& t : targets) {
+        t.line->takeLatencies();
+        cpu0 << t.run->processCpuMs();
+        faults0 << t.run->minorFaults();
+    }
     QElapsedTimer wall;
     wall.start();
-    const qint64 cpu0 = run.processCpuMs();
-    line.startTicking(std::max(1, 1000 / rate), [&] {
-        const int i = next++ % sensors;
-        line.send(newSensorKey(i), simulated[size_t(i)].nextPayload());
-    });
+    for (int k = 0; k < targets.size(); ++k) {
+        Feed* feed = feeds[size_t(k)].get();
+        ModemProbe* line = targets[k].line;
+        line->startTicking(std::max(1, 1000 / rate), [feed, line, sensors] {
+            const int i = feed->next++ % sensors;
+            line->send(newSensorKey(i), feed->simulated[size_t(i)].nextPayload());
+        });
+    }
     pause(seconds * 1000);
-    line.stopTicking();
-    Sample s;
-    s.cpu = 100.0 * double(run.processCpuMs() - cpu0) / double(wall.elapsed());
+    for (const Target& t : targets)
+        t.line->stopTicking();
+    QVector<Sample> samples(targets.size());
+    for (int k = 0; k < targets.size(); ++k) {
+        samples[k].cpu = 100.0 * double(targets[k].run->processCpuMs() - cpu0[k]) / double(wall.elapsed());
+        samples[k].faults = 1000.0 * double(targets[k].run->minorFaults() - faults0[k]) / double(wall.elapsed());
+    }
     pause(300); // the last replies
-    s.replies = line.takeLatencies();
-    s.unanswered = line.unanswered();
-    return s;
+    for (int k = 0; k < targets.size(); ++k) {
+        samples[k].replies = targets[k].line->takeLatencies();
+        samples[k].unanswered = targets[k].line->unanswered();
+    }
+    return samples;
 }
 
-// The bare wiring program on a line of its own under the same stream.
-bool anchorStretch(int rate, int sensors, int seconds, Sample* sample)
+Sample stream(ProgramRun& run, ModemProbe& line, int rate, int sensors, int seconds)
 {
-    ProgramRun anchor;
-    ModemProbe line;
-    if (!line.open() || !anchor.start(QStringLiteral(WIRING_ANCHOR), { line.portName() })
-        || !anchor.waitForOutput("ready", 10000)) {
-        std::fprintf(stderr, "the wiring anchor did not start: %s\n", qPrintable(anchor.output()));
-        return false;
-    }
-    *sample = stream(anchor, line, rate, sensors, seconds);
-    return true;
+    return stream({ { &run, &line } }, rate, sensors, seconds).first();
+}
+
+// The bare wiring program on a line of its own.
+bool startAnchor(ProgramRun& anchor, ModemProbe& line)
+{
+    if (line.open() && anchor.start(QStringLiteral(WIRING_ANCHOR), { line.portName() })
+        && anchor.waitForOutput("ready", 10000))
+        return true;
+    std::fprintf(stderr, "the wiring anchor did not start: %s\n", qPrintable(anchor.output()));
+    return false;
 }
 
 struct Row {
@@ -81,12 +111,12 @@ double median(QVector<double> v)
 
 const char* const kTabNames[] = { "summary", "measurement", "graph" };
 
-void printTable(const QVector<Row>& rows, int rate, int runs)
+void printTable(const QVector<Row>& rows, int rate, int runs, bool together)
 {
     std::printf(
         "\nCPU per modem message, %d messages/s, medians of %d (ratios: of each run's pair), program beside the bare "
-        "wiring program\n",
-        rate, runs);
+        "wiring program (%s)\n",
+        rate, runs, together ? "both streamed at once" : "streamed one after the other");
     std::printf("%-12s %7s | %8s %8s %6s | %9s %9s %6s\n", "tab", "known", "CPU %", "anchor", "ratio", "p99 ms",
         "anchor", "ratio");
     // The host's speed drifts over minutes: each run's ratio is taken between the program and the
@@ -114,8 +144,8 @@ void printTable(const QVector<Row>& rows, int rate, int runs)
 
 } // namespace
 
-int cpuScenario(
-    const QVector<int>& tabs, const QVector<int>& known, int rate, int seconds, int runs, const QString& program)
+int cpuScenario(const QVector<int>& tabs, const QVector<int>& known, int rate, int seconds, int runs, bool together,
+    const QString& program)
 {
     QVector<Row> rows;
     for (int tab : tabs) {
@@ -131,7 +161,22 @@ int cpuScenario(
             stream(run, line, 1000, n, n / 1000 + 3);
             for (int k = 0; k < runs; ++k) {
                 const qint64 before = storedRows(run, QStringLiteral("measure"));
-                const Sample s = stream(run, line, rate, n, seconds);
+                ProgramRun anchorRun;
+                ModemProbe anchorLine;
+                if (!startAnchor(anchorRun, anchorLine))
+                    return 1;
+                // Together, both streams meet the same host: its drift over minutes, which moves a
+                // stretch's CPU by half, cancels out of their ratio. Apart, the anchor's stretch
+                // follows the program's, and neither shares its cores with the other.
+                Sample s, anchor;
+                if (together) {
+                    const QVector<Sample> both
+                        = stream({ { &run, &line }, { &anchorRun, &anchorLine } }, rate, n, seconds);
+                    s = both[0];
+                    anchor = both[1];
+                } else {
+                    s = stream(run, line, rate, n, seconds);
+                }
                 // A program that answers and stores nothing would look cheap: every reply counts
                 // only once its reading is in the file.
                 qint64 stored = 0;
@@ -142,13 +187,12 @@ int cpuScenario(
                         s.replies.size());
                     return 1;
                 }
-                Sample anchor;
-                if (!anchorStretch(rate, n, seconds, &anchor))
-                    return 1;
-                std::printf("tab %d, %d known, run %d: program %.2f %% of a core, p99 %.2f ms (%d replies, %d "
-                            "unanswered); wiring anchor %.2f %%, p99 %.2f ms (%d replies)\n",
-                    tab, n, k + 1, s.cpu, s.p99(), s.replies.size(), s.unanswered, anchor.cpu, anchor.p99(),
-                    anchor.replies.size());
+                if (!together)
+                    anchor = stream(anchorRun, anchorLine, rate, n, seconds);
+                std::printf("tab %d, %d known, run %d: program %.2f %% of a core, %.0f page faults/s, p99 %.2f ms (%d "
+                            "replies, %d unanswered); wiring anchor %.2f %%, %.0f faults/s, p99 %.2f ms (%d replies)\n",
+                    tab, n, k + 1, s.cpu, s.faults, s.p99(), s.replies.size(), s.unanswered, anchor.cpu, anchor.faults,
+                    anchor.p99(), anchor.replies.size());
                 std::fflush(stdout);
                 row.cpu << s.cpu;
                 row.anchorCpu << anchor.cpu;
@@ -158,6 +202,6 @@ int cpuScenario(
             rows << row;
         }
     }
-    printTable(rows, rate, runs);
+    printTable(rows, rate, runs, together);
     return 0;
 }

@@ -24,7 +24,8 @@
 //     The real program on each tab (or T) with 20, 1,000 and 10,000 known sensors (or N), the
 //     known sensors reporting R messages a second (200) through the modem for S seconds (15),
 //     beside the bare wiring program (bench_wiring_anchor) under the same stream: CPU share of
-//     a core and reply p99 of both, K runs (3), medians and ratios in a table.
+//     a core and reply p99 of both, K runs (3), medians and ratios in a table. With --together
+//     both are under their streams at once, so that the host's drift cancels out of the ratios.
 //   bench_views --scenario gatewaystream [--gateways G] [--seconds S] [--runs K] [--pin cores]
 //     G gateways (1,600) connected, one reading a second each, and a modem sensor 200 times a
 //     second: the program's CPU share and the modem replies' p99 beside an epoll server
@@ -79,6 +80,7 @@ int main(int argc, char** argv)
     cli.addOption({ "rate", "Messages (register, cpu) or gateways (gateways) a second.", "R", "200" });
     cli.addOption({ "gateways", "Gateways that connect (gateways, gatewaystream).", "G", "" });
     cli.addOption({ "runs", "Runs of each measurement (cpu, gatewaystream); the medians count.", "K", "3" });
+    cli.addOption({ "together", "cpu: the anchor under its stream at the same time as the program, not after it." });
     cli.addOption({ "pin", "Cores for the program and the anchors (taskset -c); the probes run on the others.", "cores", "" });
     cli.addOption({ "db", "Keep the filled year database here and reuse it.", "file" });
     cli.addOption({ "program", "The program to run.", "path", QStringLiteral(OSTRIVEL_PROGRAM) });
@@ -113,7 +115,7 @@ int main(int argc, char** argv)
             std::max(1, cli.value("gateways").isEmpty() ? 2000 : cli.value("gateways").toInt()), rate, tab, program);
     if (scenario == QLatin1String("cpu"))
         return cpuScenario(intList(cli.value("tab"), { 0, 1, 2 }), intList(cli.value("sensors"), { 20, 1000, 10000 }),
-            rate, seconds(15), runs, program);
+            rate, seconds(15), runs, cli.isSet("together"), program);
     if (scenario == QLatin1String("gatewaystream"))
         return gatewayStreamScenario(
             cli.value("gateways").isEmpty() ? 1600 : cli.value("gateways").toInt(), seconds(20), runs, tab, program);

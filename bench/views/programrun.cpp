@@ -113,6 +113,18 @@ qint64 ProgramRun::processCpuMs() const
     return ns / 1000000;
 }
 
+qint64 ProgramRun::minorFaults() const
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(process.processId()));
+    if (process.processId() <= 0 || !stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The name in parentheses may hold spaces; the fields after it are numbers: minflt is the
+    // eighth of them.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 7 ? fields[7].toLongLong() : -1;
+}
+
 // Time on a core in ns, as the scheduler counts it: /proc's user and system ticks are 10 ms
 // apiece, a tenth of what a quiet program uses in a 10 s stretch.
 qint64 ProgramRun::runNs(const QString& schedstatFile)

@@ -33,6 +33,9 @@ public:
     qint64 mainThreadCpuMs() const;
     // The same for all its threads.
     qint64 processCpuMs() const;
+    // Page faults of the whole process that needed no disk read: each is a page zeroed or
+    // mapped anew, and on a virtual machine that hands free pages back to its host, a trip to it.
+    qint64 minorFaults() const;
     qint64 fileSize(const QString& relative) const;
     // Waits until the process printed `text` (an anchor's "ready").
     bool waitForOutput(const QByteArray& text, int timeoutMs);

@@ -95,6 +95,7 @@ int gatewaysScenario(int gateways, int rate, int tab, const QString& program);
 // Gateways connected and reporting once a second each, with a modem sensor answered all along,
 // beside an epoll server doing the same.
 int gatewayStreamScenario(int gateways, int seconds, int runs, int tab, const QString& program);
-// CPU and reply times of the program under the modem stream, beside the bare wiring program.
-int cpuScenario(
-    const QVector<int>& tabs, const QVector<int>& known, int rate, int seconds, int runs, const QString& program);
+// CPU and reply times of the program under the modem stream, beside the bare wiring program:
+// after it, or `together` with it.
+int cpuScenario(const QVector<int>& tabs, const QVector<int>& known, int rate, int seconds, int runs, bool together,
+    const QString& program);
