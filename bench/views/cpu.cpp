@@ -120,7 +120,7 @@ void printTable(const QVector<Row>& rows, int rate, int runs, bool together)
     std::printf("%-12s %7s | %8s %8s %6s | %9s %9s %6s\n", "tab", "known", "CPU %", "anchor", "ratio", "p99 ms",
         "anchor", "ratio");
     // The host's speed drifts over minutes: each run's ratio is taken between the program and the
-    // anchor stretch right after it, and the ratios' median counts.
+    // anchor stretch beside it (at the same time, or right after it), and the ratios' median counts.
     const auto ratio = [](const QVector<double>& of, const QVector<double>& to) {
         QVector<double> ratios;
         for (int k = 0; k < of.size() && k < to.size(); ++k)
@@ -165,9 +165,9 @@ int cpuScenario(const QVector<int>& tabs, const QVector<int>& known, int rate, i
                 ModemProbe anchorLine;
                 if (!startAnchor(anchorRun, anchorLine))
                     return 1;
-                // Together, both streams meet the same host: its drift over minutes, which moves a
-                // stretch's CPU by half, cancels out of their ratio. Apart, the anchor's stretch
-                // follows the program's, and neither shares its cores with the other.
+                // Together, both meet the host in the same seconds, so that a slow minute slows both;
+                // each one's replies then also wait for the other's work on the shared cores. Apart,
+                // the anchor's stretch follows the program's and neither shares its cores.
                 Sample s, anchor;
                 if (together) {
                     const QVector<Sample> both
