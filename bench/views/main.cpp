@@ -25,7 +25,7 @@
 //     known sensors reporting R messages a second (200) through the modem for S seconds (15),
 //     beside the bare wiring program (bench_wiring_anchor) under the same stream: CPU share of
 //     a core and reply p99 of both, K runs (3), medians and ratios in a table. With --together
-//     both are under their streams at once, so that the host's drift cancels out of the ratios.
+//     both are under their streams at once, so that a slow minute of the host slows both.
 //   bench_views --scenario gatewaystream [--gateways G] [--seconds S] [--runs K] [--pin cores]
 //     G gateways (1,600) connected, one reading a second each, and a modem sensor 200 times a
 //     second: the program's CPU share and the modem replies' p99 beside an epoll server
