@@ -19,6 +19,8 @@ constexpr double kTemperatureMax = 100;
 constexpr double kHumidityMin = 0;
 constexpr double kHumidityMax = 100;
 constexpr int kDaysSaveMax = 36500;
+// Skipped lines named one by one in the warning; the rest are counted.
+constexpr int kSkippedShown = 10;
 // Rows the measurement table may be asked to show; the settings dialog offers up to 10000.
 constexpr int kMaxTableRowsMax = 1000000;
 
@@ -126,6 +128,11 @@ bool AppState::loadConfig()
     isSensorLost = r.flag("EmailNotifications/isSensorLost");
     isBatteryLow = r.flag("EmailNotifications/isBatteryLow");
     configFallbacks = r.fallbacks();
+    purgeWaits = configUnread || !r.readAsWritten("Other/DaysSave");
+    // What an unread file held is not worth naming line by line: it was set aside whole.
+    const ConfigText text = configUnread ? ConfigText() : configText(s->fileName());
+    configSkipped = text.skipped;
+    configWindows1251 = text.windows1251;
     return true;
 }
 
@@ -151,12 +158,35 @@ QString AppState::settingsWarning() const
 {
     const auto tr = [](const char* text) { return QCoreApplication::translate("AppState", text); };
     QStringList parts;
+    if (!configSkipped.isEmpty()) {
+        QString text = tr("Некоторые строки файла \"data/config.ini\" не удалось прочитать, они пропущены "
+                          "и при записи настроек не сохранятся:");
+        for (const ConfigText::SkippedLine& l : configSkipped.mid(0, kSkippedShown)) {
+            text += tr("\nстрока %1: \"%2\"").arg(l.number).arg(l.text);
+            if (l.why == ConfigText::Skip::OutsideSection)
+                text += tr(" (ключ вне раздела)");
+            else if (l.why == ConfigText::Skip::UnusableName)
+                text += tr(" (недопустимое имя ключа)");
+        }
+        if (configSkipped.size() > kSkippedShown)
+            text += tr("\n… всего пропущено строк: %1").arg(configSkipped.size());
+        parts << text;
+    }
+    if (!configWindows1251.isEmpty()) {
+        parts << tr("Значения %1 записаны в файле \"data/config.ini\" не в кодировке UTF-8 и прочитаны как текст "
+                    "Windows-1251.")
+                     .arg(configWindows1251.join(QStringLiteral(", ")));
+    }
     if (!configFallbacks.isEmpty()) {
         QString text = tr("Значения некоторых настроек в файле \"data/config.ini\" не имеют смысла, "
                           "вместо них используются значения по умолчанию:");
         for (const ConfigReader::Fallback& f : configFallbacks)
             text += tr("\n%1 = \"%2\": используется %3").arg(f.key, f.found, f.used);
         parts << text;
+    }
+    if (purgeWaits) {
+        parts << tr("Срок хранения измерений (Other/DaysSave) не прочитан из файла \"data/config.ini\", поэтому "
+                    "старые измерения не удаляются, пока настройки не будут сохранены в окне настроек.");
     }
     if (viewUnread) {
         parts << (viewSetAside.isEmpty()
@@ -189,6 +219,7 @@ void AppState::saveConfig(bool byUser)
     if (!s)
         return;
     configHeld = configHeld && !byUser;
+    purgeWaits = purgeWaits && !byUser;
     if (configHeld) {
         configSaved();
         return;
@@ -225,7 +256,8 @@ void AppState::saveConfig(bool byUser)
     put(QStringLiteral("Other/BreakInterval"), BreakInterval);
     put(QStringLiteral("Other/MaxTableRows"), MaxTableRows);
     put(QStringLiteral("Other/DateTimeStyle"), DateTimeStyle);
-    put(QStringLiteral("Other/DaysSave"), DaysSave);
+    if (!purgeWaits)
+        put(QStringLiteral("Other/DaysSave"), DaysSave);
     put(QStringLiteral("Other/HideStart"), HideStart);
     put(QStringLiteral("Other/TrayMessages"), TrayMessages);
     put(QStringLiteral("Other/ViewVoltage"), ViewVoltage);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/configreader.h"
+#include "app/configtext.h"
 #include "core/records.h"
 #include "storage/sqlquerybuilder.h"
 
@@ -42,8 +43,9 @@ public:
     // Opens "data/view.conf"; one that gave nothing it knows is copied aside first, and left
     // unopened (viewSettings null) when the copy failed.
     void openViewSettings();
-    // The text of the warning shown once start-up has ended: every value of the configuration
-    // that fell back to its default, and an unreadable view file. Empty when all was well.
+    // The text of the warning shown once start-up has ended: the lines of the configuration that
+    // were skipped or read as Windows-1251, every value that fell back to its default, a purge
+    // that waits, and an unreadable view file. Empty when all was well.
     QString settingsWarning() const;
     // The text of the warning shown at start when "data/config.ini" could not be read; empty
     // when it was.
@@ -147,6 +149,13 @@ public:
     bool configHeld = false;
     // Values of the file that could not mean anything and were replaced by their defaults.
     QList<ConfigReader::Fallback> configFallbacks;
+    // Lines of the file that could not be used, and keys read as Windows-1251.
+    QVector<ConfigText::SkippedLine> configSkipped;
+    QStringList configWindows1251;
+    // Set by loadConfig when DaysSave is not the file's own value (missing, meaningless, or the
+    // file unread): nothing is purged on a number the user never wrote until the user saves the
+    // settings, and no other save writes it.
+    bool purgeWaits = false;
     // Window and view state, "data/view.conf"; opened by the application object.
     QSettings* viewSettings = nullptr;
     bool viewUnread = false;

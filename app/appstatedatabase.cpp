@@ -10,7 +10,7 @@ void AppState::followDatabase(SQLBaseModule& database)
 {
     databaseLink = std::make_unique<QObject>();
     QObject* link = databaseLink.get();
-    database.daysSave = [this, alive = QPointer<QObject>(link)] { return alive ? DaysSave : -1; };
+    database.daysSave = [this, alive = QPointer<QObject>(link)] { return alive && !purgeWaits ? DaysSave : -1; };
     database.setRegistry(&sensors, &locations);
     QObject::connect(&database, &SQLBaseModule::signalAggregatesReady, link, [this](bool ready, bool batteryBounds) {
         aggregatesReady = ready;

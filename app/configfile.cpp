@@ -4,101 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSettings>
 
 #include <algorithm>
-#include <cstring>
 #include <tuple>
 
-namespace
-{
-
-using Entries = QVector<QPair<QString, QString>>;
-
-// A section or key name as the INI store writes it unescaped; it writes any other with "%XX".
-bool plainName(const QString& name)
-{
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_.-]+$"));
-    return plain.match(name).hasMatch();
-}
-
-int digitValue(char c, int base)
-{
-    const int lower = c | 0x20;
-    const int d = c >= '0' && c <= '9' ? c - '0' : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : 99;
-    return d < base ? d : -1;
-}
-
-// A value as the INI store unescapes it, but whole: a comma stays in the text with the blanks
-// around it. Quotes are dropped; "\x" and octal escapes run over every digit that follows and
-// keep the low 16 bits; an unknown escape is dropped. Bytes outside escapes are UTF-8, as an
-// editor writes them (the store's own writer escapes each of them).
-QString valueText(const QByteArray& raw)
-{
-    static const char kNames[] = "abfnrtv\"?'\\";
-    static const char kCodes[] = "\a\b\f\n\r\t\v\"?'\\";
-    QString text;
-    QByteArray run;
-    for (int at = 0; at < raw.size();) {
-        const char c = raw.at(at++);
-        if (c != '\\' || at == raw.size()) {
-            if (c != '"' && c != '\\')
-                run += c;
-            continue;
-        }
-        text += QString::fromUtf8(run);
-        run.clear();
-        const char e = raw.at(at++);
-        const int base = e == 'x' ? 16 : e >= '0' && e <= '7' ? 8 : 0;
-        const char* simple = e ? std::strchr(kNames, e) : nullptr;
-        if (base) {
-            uint value = base == 8 ? uint(e - '0') : 0;
-            bool any = base == 8;
-            for (int d; at < raw.size() && (d = digitValue(raw.at(at), base)) >= 0; ++at, any = true)
-                value = value * uint(base) + uint(d);
-            if (any)
-                text += QChar(ushort(value));
-        } else if (simple) {
-            text += QLatin1Char(kCodes[simple - kNames]);
-        }
-    }
-    text += QString::fromUtf8(run);
-    // The store's writer doubles a leading '@': a single one marks a typed value there.
-    return text.startsWith(QLatin1String("@@")) ? text.mid(1) : text;
-}
-
-// The entries of INI text in file order; false as readConfigText.
-bool readEntries(QByteArray text, Entries* entries)
-{
-    bool ok = true;
-    QString section;
-    if (text.startsWith("\xef\xbb\xbf"))
-        text.remove(0, 3);
-    for (const QByteArray& raw : text.replace('\r', '\n').split('\n')) {
-        const QByteArray line = raw.trimmed();
-        const int equals = line.indexOf('=');
-        if (line.isEmpty() || line.startsWith(';')) {
-            continue;
-        } else if (line.startsWith('[')) {
-            const int close = line.indexOf(']');
-            ok = ok && close > 0;
-            section = QString::fromUtf8(line.mid(1, close < 0 ? -1 : close - 1)).trimmed();
-            if (section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0)
-                section.clear();
-        } else if (equals < 0) {
-            ok = false;
-        } else {
-            const QString name = QString::fromUtf8(line.left(equals).trimmed());
-            if (plainName(name) && (section.isEmpty() || plainName(section)))
-                entries->append({ section.isEmpty() ? name : section + QLatin1Char('/') + name,
-                    valueText(line.mid(equals + 1).trimmed()) });
-        }
-    }
-    return ok;
-}
-
-} // namespace
+#include "app/configtext.h"
 
 QSettings::Format configFormat()
 {
@@ -107,13 +18,30 @@ QSettings::Format configFormat()
     return format;
 }
 
+const QStringList& configKeys()
+{
+    static const QStringList keys = [] {
+        QStringList k;
+        for (const auto& entry : ConfigText::parse(defaultConfigText(QString())).entries)
+            k << entry.first;
+        return k;
+    }();
+    return keys;
+}
+
 bool readConfigText(QIODevice& device, QSettings::SettingsMap& map)
 {
-    Entries entries;
-    const bool ok = readEntries(device.readAll(), &entries);
-    for (const auto& entry : qAsConst(entries))
+    // Lines that cannot be used are skipped: the loader names them (configText), and the rest
+    // of the file still counts.
+    for (const auto& entry : ConfigText::parse(device.readAll(), configKeys()).entries)
         map.insert(entry.first, entry.second);
-    return ok;
+    return true;
+}
+
+ConfigText configText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? ConfigText::parse(file.readAll(), configKeys()) : ConfigText();
 }
 
 bool writeConfigText(QIODevice& device, const QSettings::SettingsMap& map)
@@ -121,15 +49,8 @@ bool writeConfigText(QIODevice& device, const QSettings::SettingsMap& map)
     // Keys in the order of the default file, each section together: other keys after the known
     // ones of their section, other sections last. Keys without a section come first, since
     // after a section header they would belong to it.
-    static const QStringList order = [] {
-        Entries entries;
-        readEntries(defaultConfigText(QString()), &entries);
-        QStringList keys;
-        for (const auto& entry : qAsConst(entries))
-            keys << entry.first;
-        return keys;
-    }();
-    const auto place = [](const QString& key) {
+    const QStringList& order = configKeys();
+    const auto place = [&order](const QString& key) {
         const QString section = key.left(qMax(key.indexOf(QLatin1Char('/')), 0));
         const auto known = std::find_if(
             order.begin(), order.end(), [&](const QString& k) { return k.startsWith(section + QLatin1Char('/')); });

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/configtext.h"
+
 // Path of the configuration file, relative to the working directory.
 inline const char* kConfigPath = "data/config.ini";
 
@@ -26,13 +28,16 @@ QString keepConfigAside(const QString& path);
 // The settings store's format of "data/config.ini". The INI text is read and written here, as
 // the INI store writes it, and never handed to that store: it would decode a value such as
 // "@Variant(…)" with QDataStream, and a crafted one makes it allocate without bound. Every value
-// reads as its whole text; the INI store would cut one with a comma into a list.
+// reads as its whole text (the INI store would cut one with a comma into a list), and the text
+// is read as people write it (see ConfigText).
 QSettings::Format configFormat();
-// The format's two halves. Reading is false when a line is neither a section, an entry nor a
-// comment, as the INI store reports such a file; entries whose key the INI store would have
-// escaped are left out.
+// The format's two halves. Reading never fails: a line that cannot be used is left out.
 bool readConfigText(QIODevice& device, QSettings::SettingsMap& map);
 bool writeConfigText(QIODevice& device, const QSettings::SettingsMap& map);
+// Every key the program reads and writes, "Section/key", in the order of the default file.
+const QStringList& configKeys();
+// What reading the file at `path` skipped and how it decoded it; empty when it cannot be opened.
+ConfigText configText(const QString& path);
 
 // A string value written the way the INI settings store reads it back unchanged
 // (backslashes, quotes, commas, semicolons, non-ASCII letters).

@@ -2,6 +2,7 @@
 
 #include <QSettings>
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -24,6 +25,14 @@ bool ConfigReader::found(const char* key, QString* text) const
         return false;
     *text = value.toString();
     return true;
+}
+
+bool ConfigReader::readAsWritten(const char* key) const
+{
+    QString text;
+    const QString name = QString::fromLatin1(key);
+    return found(key, &text)
+        && std::none_of(replaced.begin(), replaced.end(), [&](const Fallback& f) { return f.key == name; });
 }
 
 void ConfigReader::note(const char* key, const QString& found, const QString& used)

@@ -38,6 +38,8 @@ public:
     QColor color(const char* key, const QColor& loaderDefault);
 
     const QList<Fallback>& fallbacks() const { return replaced; }
+    // Whether the key's value is the file's own: there, and not replaced by its default.
+    bool readAsWritten(const char* key) const;
 
 private:
     // Whether the key is there, and its text.

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -102,6 +103,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(store.status() == QSettings::NoError && store.allKeys().size() == map.size());
         for (auto i = map.cbegin(); i != map.cend(); ++i)
             check(store.value(i.key()).type() == QVariant::String && store.value(i.key()) == i.value());
+    }
+
+    {
+        // A file of the characters INI text is made of, read by the INI store and by the format:
+        // the same values under the same keys. Keys the store reads outside "section/key" of
+        // plain names are no settings, and the format skips their lines on purpose; slashes (a
+        // key "a/b" before any section would look like one of a section), quotes,
+        // backslashes, commas, '@' and bytes beyond ASCII are left out, since there the two
+        // differ on purpose (a comma kept, a backslash typed by hand, Windows-1251, no object).
+        static const char kAlphabet[] = "[]=;# \t\r\naAbB01_.-";
+        static const QRegularExpression plainName(QStringLiteral("^[A-Za-z0-9_.-]+$"));
+        QByteArray text = bytes;
+        for (char& c : text)
+            c = kAlphabet[uchar(c) % (sizeof kAlphabet - 1)];
+        QFile store(QStringLiteral("store.ini"));
+        QFile format(QStringLiteral("format.ini"));
+        check(store.open(QIODevice::WriteOnly) && store.write(text) == text.size());
+        check(format.open(QIODevice::WriteOnly) && format.write(text) == text.size());
+        store.close();
+        format.close();
+        QMap<QString, QString> theirs;
+        const QSettings storeReads(store.fileName(), QSettings::IniFormat);
+        for (const QString& key : storeReads.allKeys()) {
+            const QStringList names = key.split(QLatin1Char('/'));
+            if (names.size() == 2 && plainName.match(names[0]).hasMatch() && plainName.match(names[1]).hasMatch())
+                theirs.insert(key, storeReads.value(key).toString());
+        }
+        QMap<QString, QString> ours;
+        const QSettings formatReads(format.fileName(), configFormat());
+        for (const QString& key : formatReads.allKeys())
+            ours.insert(key, formatReads.value(key).toString());
+        check(ours == theirs);
     }
 
     // A file of another name: the store may keep serving what it read of a file that was

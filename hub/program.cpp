@@ -5,6 +5,7 @@
 #include <QSharedMemory>
 #include <QThread>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -62,11 +63,22 @@ void keepFreedMemory()
 #endif
 }
 
+// A write past a file-size limit (ulimit -f) would end the program with SIGXFSZ, in the middle
+// of whatever it was writing; ignored, the write fails as on a full disk, which every writer of
+// the program reports and survives.
+void failWritesPastSizeLimit()
+{
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
 } // namespace
 
 int runProgram(int argc, char** argv)
 {
     keepFreedMemory();
+    failWritesPastSizeLimit();
     QNetworkProxyFactory::setUseSystemConfiguration(true);
 
     QSharedMemory guard(QString::fromLatin1(kInstanceKey));

@@ -125,12 +125,14 @@ void setNetworkPort()
     QFile file(QStringLiteral("data/config.ini"));
     if (port.isEmpty() || !file.open(QIODevice::ReadOnly))
         return;
-    QString text = QString::fromUtf8(file.readAll());
+    // Byte for byte: the file may be in any encoding.
+    const QString was = QString::fromLatin1(file.readAll());
     file.close();
+    QString text = was;
     text.replace(QRegularExpression(QStringLiteral("^NetworkPort *=.*$"), QRegularExpression::MultilineOption),
         QStringLiteral("NetworkPort=") + QString::fromLatin1(port));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(text.toUtf8());
+    if (text != was && file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(text.toLatin1());
 }
 
 void messages(QtMsgType type, const QMessageLogContext& context, const QString& text)

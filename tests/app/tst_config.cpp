@@ -37,6 +37,10 @@ void writeFile(const QString& path, const QByteArray& bytes)
     f.write(bytes);
 }
 
+const QString kPurgeWaits = QStringLiteral(
+    "Срок хранения измерений (Other/DaysSave) не прочитан из файла \"data/config.ini\", поэтому старые измерения "
+    "не удаляются, пока настройки не будут сохранены в окне настроек.");
+
 }  // namespace
 
 class TestConfig : public QObject
@@ -121,10 +125,14 @@ private slots:
         QTest::addColumn<int>("breakInterval");
         QTest::addColumn<double>("tMinCritical");
         QTest::addColumn<QString>("minimalCriticalTemperature");
-        QTest::newRow("empty file") << QByteArray() << 6238 << 730 << 120 << 5.0 << "#3232ff";
+        QTest::addColumn<bool>("purgeWaits");
+        QTest::newRow("empty file") << QByteArray() << 6238 << 730 << 120 << 5.0 << "#3232ff" << true;
         QTest::newRow("no modem section")
-            << QByteArray("[Other]\nDaysSave=10\n") << 6238 << 10 << 120 << 5.0 << "#3232ff";
-        QTest::newRow("DaysSave 0") << QByteArray("[Other]\nDaysSave=0\n") << 6238 << 0 << 120 << 5.0 << "#3232ff";
+            << QByteArray("[Other]\nDaysSave=10\n") << 6238 << 10 << 120 << 5.0 << "#3232ff" << false;
+        QTest::newRow("DaysSave 0") << QByteArray("[Other]\nDaysSave=0\n") << 6238 << 0 << 120 << 5.0 << "#3232ff"
+                                    << false;
+        QTest::newRow("no DaysSave") << QByteArray("[Other]\nBreakInterval=120\n") << 6238 << 730 << 120 << 5.0
+                                     << "#3232ff" << true;
     }
     void loaderDefaults()
     {
@@ -134,6 +142,7 @@ private slots:
         QFETCH(int, breakInterval);
         QFETCH(double, tMinCritical);
         QFETCH(QString, minimalCriticalTemperature);
+        QFETCH(bool, purgeWaits);
         enter(QStringLiteral("defaults"));
         writeFile(QStringLiteral("data/config.ini"), file);
         CountingState state;
@@ -155,7 +164,15 @@ private slots:
         QCOMPARE(written.value("Color/minimalCriticalTemperature").toString(), minimalCriticalTemperature);
         QCOMPARE(written.value("Modem/NetworkPort").toInt(), networkPort);
         QVERIFY(state.configFallbacks.isEmpty());
-        QCOMPARE(state.settingsWarning(), QString());
+        // A number of days the file does not hold purges nothing and is not written as if it did.
+        QCOMPARE(state.purgeWaits, purgeWaits);
+        QCOMPARE(written.contains("Other/DaysSave"), !purgeWaits);
+        QCOMPARE(state.settingsWarning(), purgeWaits ? kPurgeWaits : QString());
+        state.saveConfig(true);
+        state.configSettings->sync();
+        QVERIFY(!state.purgeWaits);
+        QCOMPARE(QSettings(QStringLiteral("data/config.ini"), QSettings::IniFormat).value("Other/DaysSave").toInt(),
+            daysSave);
     }
 
     // A value that is there but cannot mean anything for its key gives the key's default
@@ -242,11 +259,16 @@ private slots:
         AppState state;
         QVERIFY(state.loadConfig());
         QVERIFY(!state.configUnread);
+        // Days the user did not write are neither purged by nor written over the user's text.
+        const bool waits = !used.isEmpty() && key == QLatin1String("Other/DaysSave");
+        QCOMPARE(state.purgeWaits, waits);
         state.saveConfig();
         state.configSettings->sync();
-        QCOMPARE(readAll(QStringLiteral("data/config.ini")), used.isEmpty() ? file : saved);
+        QCOMPARE(readAll(QStringLiteral("data/config.ini")), used.isEmpty() || waits ? file : saved);
         QCOMPARE(state.settingsWarning().section(QLatin1Char('\n'), 1),
-            used.isEmpty() ? QString() : QStringLiteral("%1 = \"%2\": используется %3").arg(key, QString(value), used));
+            used.isEmpty() ? QString()
+                           : QStringLiteral("%1 = \"%2\": используется %3").arg(key, QString(value), used)
+                    + (waits ? QStringLiteral("\n\n") + kPurgeWaits : QString()));
     }
 
     // Every replaced value is named in the one warning, in the order of the file's keys.
@@ -255,7 +277,7 @@ private slots:
         enter(QStringLiteral("several"));
         writeFile(QStringLiteral("data/config.ini"),
             "[Modem]\nNetworkPort=x\n[DataWarning]\nTemperatureMinCritical=NaN\n[DB]\nDBType=7\n[Other]\n"
-            "PathExportDBF="
+            "DaysSave=30\nPathExportDBF="
                 + QByteArray(60, 'p') + "\nMaxTableRows=" + QByteArray(60, '9') + "\n");
         AppState state;
         state.loadConfig();
@@ -341,6 +363,114 @@ private slots:
             QCOMPARE(readAll(QStringLiteral("data/") + copies.first()), bytes);
     }
 
+    // Files as people write them, read by the configuration's format and by the INI store's own
+    // reader, looked up as the store looks up on Windows (whatever the case). Each value is the
+    // store's unless the row names it as read otherwise on purpose; `differs` gives ours then (an
+    // invalid value: the key is not read), and the store must really read it differently.
+    void handWrittenFiles_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QVariantMap>("differs");
+        QTest::addColumn<QList<int>>("skipped");
+        QTest::addColumn<QStringList>("windows1251");
+        QTest::addColumn<int>("daysSave");
+        const QVariant absent;
+        const auto row = [](const char* name, const QByteArray& file, const QVariantMap& differs,
+                             const QList<int>& skipped = {}, int daysSave = 3650, const QStringList& cp = {}) {
+            QTest::newRow(name) << file << differs << skipped << cp << daysSave;
+        };
+        row("Notepad: CRLF, byte-order mark",
+            "\xef\xbb\xbf[Modem]\r\nPortName = COM3\r\n\r\n[Other]\r\nDaysSave=3650\r\n", {});
+        row("'#' comment", "# kept ten years, as the law asks\n[Other]\nDaysSave=3650\n", {}, { 1 });
+        row("'#' line with '='", "[Other]\n#DaysSave=10\nDaysSave=3650\n", { { "Other/#DaysSave", absent } }, { 2 });
+        row("names in another case", "[modem]\nportname=/dev/ttyUSB0\n[db]\ndbtype=1\n[OTHER]\ndaysSave=3650\n", {});
+        row("keys outside sections", "DaysSave=10\n[General]\nPortName=COM3\n[Other]\nDaysSave=3650\n",
+            { { "DaysSave", absent }, { "PortName", absent } }, { 1, 3 });
+        row("stray line", "[Other]\nDaysSave=3650\nthis line is no setting\nBreakInterval=60\n", {}, { 3 });
+        row("key name with a blank", "[Other]\nDays Save=10\nDaysSave=3650\n", { { "Other/Days Save", absent } },
+            { 2 });
+        row("section without its bracket", "[Other\nDaysSave=3650\n", {});
+        row("one key twice", "[Other]\nDaysSave=10\n[Other]\nDaysSave=3650\n", {});
+        row("inline comments and blanks",
+            "[Modem]\nPortName = COM3 ; the modem\n\tNetworkPort=6300  \n  [ Other ]  \nDaysSave = 3650\n; "
+            "DaysSave=1\n",
+            {});
+        row("escapes as the store writes them",
+            "[DB]\nHostname=localhost\\\\SQLEXPRESS\nPassword=\"a, b;c \\\"q\\\"\"\nUsername=\\x43f\\x430\n", {}, {},
+            730);
+        row("backslashes typed by hand",
+            "[DB]\nHostname=DBSRV\\SQLEXPRESS\nUsername=DOMAIN\\ivan\nPassword=a\\;b\\x\\9\n",
+            { { "DB/Hostname", "DBSRV\\SQLEXPRESS" }, { "DB/Username", "DOMAIN\\ivan" },
+                { "DB/Password", "a\\;b\\x\\9" } },
+            {}, 730);
+        row("path ending in a backslash", "[Other]\nPathExportDBF=C:\\Export\\\n[DB]\nDBType=1\n",
+            { { "Other/PathExportDBF", "C:\\Export\\" }, { "DB/DBType", "1" }, { "Other/DBType", absent } }, {}, 730);
+        row("lone quotes", "[DB]\nUsername=o\"brien\nPassword=\"unfinished\n",
+            { { "DB/Username", "o\"brien" }, { "DB/Password", "\"unfinished" } }, {}, 730);
+        row("quotes inside a value", "[DB]\nPassword=a\"b\"c\n", { { "DB/Password", "a\"b\"c" } }, {}, 730);
+        row("comma", "[EmailNotifications]\nnotificationEmail=a@x.ru, b@y.ru\n",
+            { { "EmailNotifications/notificationEmail", "a@x.ru, b@y.ru" } }, {}, 730);
+        row("UTF-8", "[DB]\nPassword=Пароль\n", { { "DB/Password", "Пароль" } }, {}, 730);
+        row("Windows-1251",
+            "[DB]\nPassword=\xcf\xe0\xf0\xee\xeb\xfc\n[Other]\nPathExportDBF=D:/\xce\xf2\xf7\xb8\xf2\xfb\n",
+            { { "DB/Password", "Пароль" }, { "Other/PathExportDBF", "D:/Отчёты" } }, {}, 730,
+            { "DB/Password", "Other/PathExportDBF" });
+        const QString unicode = QStringLiteral("[Other]\r\nDaysSave=3650\r\n");
+        QByteArray utf16("\xff\xfe");
+        utf16 += QByteArray(reinterpret_cast<const char*>(unicode.utf16()), unicode.size() * 2);
+        row("Notepad's Unicode (UTF-16)", utf16, { { "Other/DaysSave", "3650" } });
+    }
+    void handWrittenFiles()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QVariantMap, differs);
+        QFETCH(QList<int>, skipped);
+        QFETCH(QStringList, windows1251);
+        QFETCH(int, daysSave);
+        enter(QStringLiteral("hand"));
+        // Two names: the store keeps what it read of a name, whatever the format.
+        writeFile(QStringLiteral("store.ini"), file);
+        writeFile(QStringLiteral("data/config.ini"), file);
+        // A name with zero bytes (a UTF-16 file read as bytes) is no setting of anyone's.
+        const auto byKey = [](const QSettings& settings) {
+            QMap<QString, QVariant> values;
+            for (const QString& key : settings.allKeys())
+                if (!key.contains(QChar(0)))
+                    values.insert(key.toLower(), settings.value(key));
+            return values;
+        };
+        const QMap<QString, QVariant> store = byKey(QSettings(QStringLiteral("store.ini"), QSettings::IniFormat));
+        const QSettings format(QStringLiteral("data/config.ini"), configFormat());
+        const QMap<QString, QVariant> ours = byKey(format);
+        QMap<QString, QVariant> expected = store;
+        for (auto i = differs.cbegin(); i != differs.cend(); ++i) {
+            QVERIFY2(store.value(i.key().toLower()) != i.value(), qPrintable(i.key()));
+            expected.insert(i.key().toLower(), i.value());
+        }
+        for (auto i = expected.begin(); i != expected.end();)
+            i = i.value().isValid() ? std::next(i) : expected.erase(i);
+        const auto listing = [](const QMap<QString, QVariant>& values) {
+            QStringList lines;
+            for (auto i = values.cbegin(); i != values.cend(); ++i)
+                lines << i.key() + QLatin1Char('=') + i.value().toStringList().join(QLatin1Char('|'));
+            return lines;
+        };
+        QCOMPARE(listing(ours), listing(expected));
+        // Known keys come in the program's spelling, so that a save writes no second copy.
+        for (const QString& key : format.allKeys())
+            QVERIFY2(configKeys().contains(key) || !configKeys().contains(key, Qt::CaseInsensitive), qPrintable(key));
+
+        AppState state;
+        state.loadConfig();
+        QVERIFY(!state.configUnread);
+        QCOMPARE(state.DaysSave, daysSave);
+        QList<int> lines;
+        for (const ConfigText::SkippedLine& l : qAsConst(state.configSkipped))
+            lines << l.number;
+        QCOMPARE(lines, skipped);
+        QCOMPARE(state.configWindows1251, windows1251);
+    }
+
     // The configuration's format reads what the INI store's own writer writes as the same texts
     // (the fuzz target checks the store's reading of what the format writes). "format.ini" is a
     // name the store never read: it keeps what it read of a name, whatever the format.
@@ -349,7 +479,8 @@ private slots:
         enter(QStringLiteral("agree"));
         const QVariantList values { "a, b,c;d=e", "C:\\x\\\"q\" \\0", "@Variant(\\0\\0\\0\\x7f)", " a ",
             QStringLiteral("Отчёт1a\t7\001f\U0001F600"), -12.5, true };
-        const auto key = [](int i) { return QStringLiteral("%1k%2").arg(QLatin1String(i % 2 ? "Other/" : "")).arg(i); };
+        const auto key
+            = [](int i) { return QStringLiteral("%1k%2").arg(QLatin1String(i % 2 ? "Other/" : "DB/")).arg(i); };
         for (int i = 0; i < values.size(); ++i)
             QSettings(QStringLiteral("store.ini"), QSettings::IniFormat).setValue(key(i), values[i]);
         QVERIFY(QFile::rename(QStringLiteral("store.ini"), QStringLiteral("format.ini")));

@@ -133,7 +133,7 @@ class TestCrashSafety : public QObject
             QFile config(work + QStringLiteral("/data/config.ini"));
             QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
             config.write("[Modem]\nPortName=" + run.modem->portName().toUtf8()
-                + "\nNetworkPort=" + QByteArray::number(port) + "\n");
+                + "\nNetworkPort=" + QByteArray::number(port) + "\n[Other]\nDaysSave=730\n");
             config.close();
 
             QSignalSpy scriptDone(run.modem.get(), &ModemPeer::scriptDone);

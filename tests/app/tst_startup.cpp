@@ -9,6 +9,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/resource.h>
+#include <utility>
 
 #include "driverprocess.h"
 
@@ -48,7 +50,7 @@ const QString kDatabaseQuestion
     = QStringLiteral("QUESTION Файл \"data/measurement.db3\" не найден.\\nСоздать его и другие не найденные ресурсы?");
 
 // A configuration that keeps parallel runs off each other's ports.
-const QByteArray kQuietConfig = "[Modem]\nPortName=/nonexistent/tty\nNetworkPort=0\n";
+const QByteArray kQuietConfig = "[Modem]\nPortName=/nonexistent/tty\nNetworkPort=0\n[Other]\nDaysSave=730\n";
 
 } // namespace
 
@@ -240,7 +242,10 @@ private slots:
         const QString dir = quietFolder(QStringLiteral("meaningless"));
         QFile cfg(dir + QStringLiteral("/data/config.ini"));
         QVERIFY(cfg.open(QIODevice::Append));
-        cfg.write("[DataWarning]\nTemperatureMinCritical=nan\n[DB]\nDBType=7\n");
+        // Lines written by hand in a Windows editor: a comment, a stray line, a password in its
+        // code page.
+        cfg.write("[DataWarning]\r\n# edited by hand\r\nTemperatureMinCritical=nan\r\n[DB]\r\nDBType=7\r\n"
+                  "Password=\xcf\xe0\xf0\xee\xeb\xfc\r\nnot a setting\r\n");
         cfg.close();
         QFile view(dir + QStringLiteral("/data/view.conf"));
         QVERIFY(view.open(QIODevice::WriteOnly));
@@ -250,13 +255,18 @@ private slots:
         const Run run = finish(start(dir, "yes", 1500));
         QCOMPARE(run.exitCode, 0);
         // The modem on a missing port has a box of its own.
-        const QStringList warnings = run.starting(QStringLiteral("WARNING Внимание!|Значения"));
+        const QStringList warnings = run.starting(QStringLiteral("WARNING Внимание!|Некоторые строки"));
         QCOMPARE(warnings.size(), 1);
         QCOMPARE(run.starting(QStringLiteral("WARNING")).size(), 2);
         const QStringList copies = QDir(dir + QStringLiteral("/data")).entryList({ QStringLiteral("view.conf.bad-*") });
         QCOMPARE(copies.size(), 1);
         QCOMPARE(warnings.first(),
-            QStringLiteral("WARNING Внимание!|Значения некоторых настроек в файле \"data/config.ini\" не имеют смысла, "
+            QStringLiteral("WARNING Внимание!|Некоторые строки файла \"data/config.ini\" не удалось прочитать, они "
+                           "пропущены и при записи настроек не сохранятся:\\n"
+                           "строка 7: \"# edited by hand\"\\nстрока 12: \"not a setting\"\\n\\n"
+                           "Значения DB/Password записаны в файле \"data/config.ini\" не в кодировке UTF-8 и прочитаны "
+                           "как текст Windows-1251.\\n\\n"
+                           "Значения некоторых настроек в файле \"data/config.ini\" не имеют смысла, "
                            "вместо них используются значения по умолчанию:\\n"
                            "DataWarning/TemperatureMinCritical = \"nan\": используется 5\\n"
                            "DB/DBType = \"7\": используется 0\\n\\n"
@@ -269,6 +279,7 @@ private slots:
         QSettings config(dir + QStringLiteral("/data/config.ini"), QSettings::IniFormat);
         QCOMPARE(config.value(QStringLiteral("DataWarning/TemperatureMinCritical")).toString(), QStringLiteral("5"));
         QCOMPARE(config.value(QStringLiteral("DB/DBType")).toString(), QStringLiteral("0"));
+        QCOMPARE(config.value(QStringLiteral("DB/Password")).toString(), QStringLiteral("Пароль"));
         QVERIFY(QSettings(dir + QStringLiteral("/data/view.conf"), QSettings::IniFormat)
                     .contains(QStringLiteral("MainWindow/geometry")));
     }
@@ -356,6 +367,39 @@ private slots:
         QVERIFY(QSettings(dir + QStringLiteral("/data/view.conf"), QSettings::IniFormat)
                     .contains(QStringLiteral("MainWindow/geometry")));
         QVERIFY(!QFile::exists(dir + QStringLiteral("/data/measurement.db3-wal")));
+    }
+
+    // Under a file-size limit (ulimit -f) a write past it fails as on a full disk: the program
+    // that cannot copy an unreadable configuration aside says so and runs on, the file left as it
+    // was, instead of being ended by SIGXFSZ while the start-up window is up.
+    void fileSizeLimitFailsLikeAFullDisk()
+    {
+        const QString dir = quietFolder(QStringLiteral("limited"));
+        QByteArray garbage;
+        while (garbage.size() < 3 * 1024 * 1024)
+            garbage += "this is no configuration at all\n";
+        QFile cfg(dir + QStringLiteral("/data/config.ini"));
+        QVERIFY(cfg.open(QIODevice::WriteOnly) && cfg.write(garbage) == garbage.size());
+        cfg.close();
+        // The program inherits the limit, and the signal's default action.
+        rlimit limit;
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlim_t was = std::exchange(limit.rlim_cur, rlim_t(1) << 20);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        QProcess* p = start(dir, "yes", 1500);
+        limit.rlim_cur = was;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        const Run run = finish(p);
+        QCOMPARE(run.status, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 0);
+        const QString box
+            = QStringLiteral("WARNING Внимание!|Файл \"data/config.ini\" не удалось прочитать, используются "
+                             "настройки по умолчанию.\\nСохранить копию файла не удалось, поэтому файл "
+                             "останется как есть, пока настройки не будут сохранены в окне настроек.");
+        QVERIFY2(run.lines.count(box) == 1, qPrintable(run.lines.join(QLatin1Char('\n'))));
+        QVERIFY(cfg.open(QIODevice::ReadOnly));
+        QVERIFY(cfg.readAll() == garbage);
+        QCOMPARE(QDir(dir + QStringLiteral("/data")).entryList({ QStringLiteral("config.ini.bad-*") }), QStringList());
     }
 
     // A gateway port that another program holds is named in the main window: no gateway could

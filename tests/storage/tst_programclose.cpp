@@ -39,7 +39,7 @@ private slots:
         QFile config(work.filePath(QStringLiteral("data/config.ini")));
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write(QStringLiteral("[Modem]\nPortName=/nonexistent/tty\nNetworkPort=%5\n[DB]\nDBType=1\n"
-                                    "Hostname=127.0.0.1\nPort=%1\nDatabase=%2\nUsername=%3\nPassword=\"%4\"\n")
+                                    "Hostname=127.0.0.1\nPort=%1\nDatabase=%2\nUsername=%3\nPassword=\"%4\"\n[Other]\nDaysSave=730\n")
                          .arg(proxy.port())
                          .arg(f.databaseName, f.server.user(), f.server.password())
                          .arg(gatewayPort)

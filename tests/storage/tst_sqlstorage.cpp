@@ -163,6 +163,53 @@ private slots:
         // Only measure is purged.
         QCOMPARE(f.sql("SELECT COUNT(*) FROM last"), QList<QStringList> { { "1" } });
     }
+
+    // Readings are purged on a number of days the configuration file holds as its user wrote it:
+    // a comment line or another case costs nothing, and days that fell back to a default purge
+    // nothing until the user saves the settings.
+    void purgeOnlyOnDaysTheFileHolds_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QString>("left");
+        const auto row = [](const char* name, const char* config, const char* left) {
+            QTest::newRow(name) << 0 << QByteArray(config) << QString::fromLatin1(left);
+        };
+        row("'#' comment", "# kept ten years, as the law asks\r\n[Other]\r\nDaysSave=3650\r\n", "2");
+        row("another case", "[other]\ndaysSave=3650\n", "2");
+        row("no DaysSave", "[Modem]\nPortName=COM1\n", "2");
+        row("meaningless DaysSave", "[Other]\nDaysSave=ten years\n", "2");
+        row("unreadable file", "\x01\x02\xff", "2");
+        row("DaysSave 730", "[Other]\nDaysSave=730\n", "1");
+    }
+    void purgeOnlyOnDaysTheFileHolds()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QString, left);
+        f.state->DaysSave = 36500;
+        f.open();
+        addSensors();
+        f.sql(
+            QStringLiteral("INSERT INTO measure (sensor_id, timemeasure, temperature) SELECT id, %1, 800 FROM sensors "
+                           "WHERE EUI64='00137A000004D2A1'")
+                .arg(QDateTime::currentSecsSinceEpoch() - 800 * 86400));
+        f.module->slotSensorDataReceived(arrived(kSensorA, reading(1, 2, 3)));
+        f.closeModule();
+        QFile file(QStringLiteral("data/config.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(config) == config.size());
+        file.close();
+        f.state->loadConfig();
+
+        // At start and on every tick of the timer.
+        f.open(20);
+        QTest::qWait(300);
+        QTRY_COMPARE_WITH_TIMEOUT(f.sql("SELECT COUNT(*) FROM measure"), QList<QStringList> { { left } }, 10000);
+        if (!f.state->purgeWaits)
+            return;
+        // The user's own save starts the purge.
+        f.state->saveConfig(true);
+        QTRY_COMPARE_WITH_TIMEOUT(f.sql("SELECT COUNT(*) FROM measure"), QList<QStringList> { { "1" } }, 10000);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSqlStorage)
