@@ -167,11 +167,6 @@ private slots:
             // second wait.
             QVERIFY2(closeMs < 15000 + 1500 + 1500 + 6000, qPrintable(QString::number(closeMs)));
         }
-        {
-            QFile dbg("/tmp/wt50b-out.txt");
-            dbg.open(QIODevice::WriteOnly);
-            dbg.write(output.toUtf8());
-        }
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QVERIFY2(program.exitCode() == 0 && output.contains(QLatin1String("CONNECTIONS")),
             qPrintable(QString::number(program.exitCode()) + output));
