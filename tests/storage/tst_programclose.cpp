@@ -111,9 +111,9 @@ private slots:
         QVERIFY(gateway.send(SimulatedGateway::connMessage(QStringLiteral("G"))
             + SimulatedGateway::statusMessage(true, QStringLiteral("000D6F0000AB0001"))));
 
-        // Fifty modem sensors, each reading of one of them a few milliseconds after the last,
-        // and now and then a reading of a sensor new to the gateway, answered only once the
-        // program has taken every message before it on the connection.
+        // Fifty modem sensors, a thousand readings a second among them, and now and then a
+        // reading of a sensor new to the gateway, answered only once the program has taken
+        // every message before it on the connection.
         int sent = 0, gatewaySent = 0;
         const auto send = [&](int ms) {
             QElapsedTimer clock;
@@ -174,19 +174,20 @@ private slots:
 
         if (database == "foreign")
             QCOMPARE(sha256(path), otherHash);
+        // The file is read as a user finds it once it is put back: its last writes may still
+        // lie in the WAL beside the path.
         if (database == "moved" || database == "foreign") {
             QFile::remove(path);
             QVERIFY(QFile::rename(aside, path));
         }
         const int stored = f.sql(QStringLiteral("SELECT COUNT(*) FROM measure")).value(0).value(0).toInt();
         QVERIFY2(f.lastError.isEmpty(), qPrintable(f.lastError));
-        const QRegularExpressionMatch box = QRegularExpression(
-            QStringLiteral("Не удалось записать в базу данных ") + QStringLiteral("(\\d+) измерений: ([^\\n|]*)"))
-                                                .match(output);
+        const QRegularExpressionMatch box
+            = QRegularExpression(QStringLiteral("Не удалось записать в базу данных (\\d+) измерений: (.*)"))
+                  .match(output);
         const int named = box.hasMatch() ? box.captured(1).toInt() : 0;
-        qInfo("%d sent to the modem, %d answered; %d gateway sensors answered; %d stored, %d named in the box, in %lld "
-              "ms",
-            sent, modemAnswered, gatewayAnswered(), stored, named, closeMs);
+        qInfo("%d answered on the modem, %d on the gateway; %d stored, %d named in the box", modemAnswered,
+            gatewayAnswered(), stored, named);
         QVERIFY(modemAnswered > 0 && gatewayAnswered() > 0);
         QCOMPARE(stored + named, modemAnswered + gatewayAnswered());
         QVERIFY2(box.hasMatch() == !reason.isEmpty() && box.captured(2).startsWith(reason), qPrintable(output));
