@@ -4,7 +4,6 @@
 // readers.
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QSemaphore>
@@ -194,15 +193,13 @@ private slots:
             QCOMPARE(f.boxes.boxes, QStringList());
             return;
         }
+        // Each measurement once: stored, or named in the box with the reason.
         QCOMPARE(f.boxes.boxes.size(), 2);
         QCOMPARE(f.boxes.boxes[0], QStringLiteral("Внимание!"));
-        const QRegularExpressionMatch box
-            = QRegularExpression(QStringLiteral("^Не удалось записать в базу данных (\\d+) измерений: (.*)$"),
-                QRegularExpression::DotMatchesEverythingOption)
-                  .match(f.boxes.boxes[1]);
-        QVERIFY2(box.hasMatch() && box.captured(2).contains(reason, Qt::CaseInsensitive), qPrintable(f.boxes.boxes[1]));
-        qInfo("%d stored, %s named in the box", stored, qPrintable(box.captured(1)));
-        QCOMPARE(stored + box.captured(1).toInt(), bound);
+        const QString box = f.boxes.boxes[1];
+        QVERIFY2(box.startsWith(QStringLiteral("Не удалось записать в базу данных %1 измерений: ").arg(bound - stored))
+                && box.contains(reason, Qt::CaseInsensitive),
+            qPrintable(box));
     }
 
     // A close while a statement hangs in the driver (the server's replies held back, as by a

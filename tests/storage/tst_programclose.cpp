@@ -1,14 +1,12 @@
 // The program as a process, closed while sensors report on both roads: on SQLite with its file
 // in place, moved away or replaced by another program's file, and on MySQL while its database
 // writer is stuck in the driver.
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "app/driverprocess.h"
@@ -18,25 +16,6 @@
 #include "storagetest.h"
 #include "tools/gatewaysim/simulatedgateway.h"
 #include "tools/modemsim/modempeer.h"
-
-namespace
-{
-
-QByteArray sha256(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
-                                          : QByteArray();
-}
-
-bool python(const QString& script, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("/usr/bin/python3"), QStringList { QStringLiteral("-c"), script } + arguments);
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-} // namespace
 
 class TestProgramClose : public StorageTest
 {
@@ -136,15 +115,17 @@ private slots:
 
         const QString aside = work.filePath(QStringLiteral("aside.db3"));
         const QString other = work.filePath(QStringLiteral("other.db3"));
-        QByteArray otherHash;
+        // A database of the program's own kind, but of another installation: no row of this
+        // program's sequence in it.
         if (database == "foreign") {
-            // A database of the program's own kind, but of another installation: no row of
-            // this program's sequence in it.
-            QVERIFY(python(QStringLiteral("import sqlite3, sys\nd = sqlite3.connect(sys.argv[2])\n"
-                                          "sqlite3.connect(sys.argv[1]).backup(d)\n"
-                                          "d.execute('DELETE FROM write_sequence'); d.commit(); d.close()\n"),
-                { path, other }));
-            otherHash = sha256(other);
+            QProcess python;
+            python.start(QStringLiteral("/usr/bin/python3"),
+                { QStringLiteral("-c"),
+                    QStringLiteral("import sqlite3, sys\nd = sqlite3.connect(sys.argv[2])\n"
+                                   "sqlite3.connect(sys.argv[1]).backup(d)\n"
+                                   "d.execute('DELETE FROM write_sequence'); d.commit(); d.close()\n"),
+                    path, other });
+            QVERIFY(python.waitForFinished(30000) && python.exitCode() == 0);
         }
         if (database == "moved" || database == "foreign")
             QVERIFY(QFile::rename(path, aside));
@@ -172,8 +153,6 @@ private slots:
             qPrintable(QString::number(program.exitCode()) + output));
         QVERIFY2(!output.contains(QLatin1String("Sanitizer")), qPrintable(output));
 
-        if (database == "foreign")
-            QCOMPARE(sha256(path), otherHash);
         // The file is read as a user finds it once it is put back: its last writes may still
         // lie in the WAL beside the path.
         if (database == "moved" || database == "foreign") {
