@@ -472,8 +472,8 @@ DatabaseWriter::Worker::Step DatabaseWriter::Worker::settle(QSqlDatabase& db, co
     return backOff(delayMs, kind) ? Step::Again : Step::Stop;
 }
 
-DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(
-    QSqlDatabase& db, MeasureBatchWriter& batches, const std::function<bool(QString*)>& work, int step, QString* error)
+DatabaseWriter::Worker::Outcome DatabaseWriter::Worker::transact(QSqlDatabase& db, MeasureBatchWriter& batches,
+    const std::function<bool(QString*)>& work, int step, QString* error)
 {
     if (!db.transaction()) {
         *error = db.lastError().text();
