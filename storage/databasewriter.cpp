@@ -17,6 +17,10 @@ constexpr int kDestroyFlushMs = 5000;
 constexpr int kStopGraceMs = 1000;
 // A queue not emptied for this long is a backlog worth showing.
 constexpr int kBacklogMs = 1000;
+// A writer that stored items this recently when the flush's time ran out was still storing:
+// it fell behind what came, it did not stop. A full batch takes about 1.5 s on a MariaDB server
+// with its default settings that is fed faster than it stores.
+constexpr qint64 kStillStoringMs = 5000;
 // What a job that the closed writer did not write is told.
 const QString kStoppedText = QStringLiteral("Запись в базу данных остановлена");
 
@@ -185,6 +189,7 @@ void DatabaseWriter::setCommittedKept(int items)
 int DatabaseWriter::flushAndStop(int timeoutMs)
 {
     poll.stop();
+    const qint64 flushStart = Worker::monotonicMs();
     {
         QMutexLocker lock(&worker->mutex);
         // A second call finds nothing left to write; what the first could not was counted then.
@@ -210,6 +215,13 @@ int DatabaseWriter::flushAndStop(int timeoutMs)
     {
         QMutexLocker lock(&worker->mutex);
         left = worker->measurementsQueued() + int(worker->lost);
+        if (worker->leftAway != FileState::InPlace)
+            closeShortfall = worker->leftAway == FileState::Deleted ? Shortfall::FileDeleted : Shortfall::FileReplaced;
+        else if (!worker->fault.isEmpty())
+            closeShortfall = Shortfall::Refused;
+        else if (worker->measurementsQueued() && worker->storedAt >= flushStart
+            && Worker::monotonicMs() - worker->storedAt <= kStillStoringMs)
+            closeShortfall = Shortfall::Behind;
         for (const Worker::Item& item : worker->queue) {
             if (item.completion)
                 untold.push_back(item.completion);
@@ -220,6 +232,11 @@ int DatabaseWriter::flushAndStop(int timeoutMs)
     for (const auto& completion : untold)
         Worker::tell(completion, false, kStoppedText);
     return left;
+}
+
+DatabaseWriter::Shortfall DatabaseWriter::shortfall() const
+{
+    return closeShortfall;
 }
 
 void DatabaseWriter::pollQueue()

@@ -87,6 +87,17 @@ public:
     // thread; a thread still inside the driver then is left to finish on its own. Returns the
     // number of measurements that could not be written. Only the first call does anything.
     int flushAndStop(int timeoutMs);
+    // Why the close left measurements unwritten.
+    enum class Shortfall {
+        NoAnswer, // the database did not answer
+        Refused, // writes failed: faultReason() gives the database's reason
+        FileDeleted, // SQLite: the file left its path, so nothing was written
+        FileReplaced, // SQLite: another file took its place, so nothing was written
+        Behind, // the database stored what it was given until the time ran out, but more came
+                // than it could store
+    };
+    // Valid once flushAndStop has returned a number above 0.
+    Shortfall shortfall() const;
     // Writer threads still inside the driver whose writers are destroyed. They use nothing the
     // writer freed, but they do use the process's SQL drivers and connection registry: while
     // one is left, the process ends without tearing those down.
@@ -123,4 +134,5 @@ private:
     qint64 shownRefusedJobs = 0;
     QString shownFault;
     bool aggregatesDropShown = false;
+    Shortfall closeShortfall = Shortfall::NoAnswer;
 };

@@ -79,6 +79,15 @@ bool DatabaseWriter::Worker::committedAway(int items, int stored)
     return true;
 }
 
+void DatabaseWriter::Worker::leaveAway()
+{
+    if (awayItems)
+        releaseFront(awayItems, awayMeasurements, awayMeasurements > 0);
+    awayItems = awayMeasurements = 0;
+    QMutexLocker lock(&mutex);
+    leftAway = shownFileState;
+}
+
 void DatabaseWriter::Worker::startCheckpointer()
 {
     if (dbType != SqlQueryBuilder::SQLite)

@@ -300,8 +300,11 @@ void DatabaseWriter::Worker::serve(QSqlDatabase& db)
                 continue;
             // Nothing can be written until the file is back; the close does not wait for it.
             QMutexLocker lock(&mutex);
-            if (abandon || stopRequested)
+            if (abandon || stopRequested) {
+                lock.unlock();
+                leaveAway();
                 return;
+            }
             wake.wait(&mutex, kFileCheckMs);
             continue;
         }
@@ -522,6 +525,7 @@ void DatabaseWriter::Worker::releaseFront(int items, int stored, bool announce)
     std::vector<std::shared_ptr<Completion>> told;
     {
         QMutexLocker lock(&mutex);
+        storedAt = monotonicMs();
         for (int i = 0; i < items && i < int(queue.size()); ++i) {
             if (queue[size_t(i)].completion)
                 told.push_back(queue[size_t(i)].completion);

@@ -79,6 +79,9 @@ public:
     qint64 refusedJobs = 0;
     QString refusal;
     qint64 emptySince = monotonicMs();
+    qint64 storedAt = -1; // monotonicMs when committed items last left the queue
+    // SQLite: the file was away from its path when the thread stopped (see leaveAway).
+    FileState leftAway = FileState::InPlace;
     qint64 purgeCutoff = 0; // a new purge request, picked up by the thread
     bool purgeRunning = false;
     // The thread gathers measurements into a batch: one more needs not wake it, a full batch does.
@@ -170,6 +173,9 @@ private:
     FileState fileState() const;
     bool fileInPlace();
     bool committedAway(int items, int stored);
+    // The thread stops while the file is away: what was committed into it after it left is in
+    // that file, wherever it went, and is told and counted as stored, not named at close.
+    void leaveAway();
     // Which file a path names: the same file keeps its device and inode across renames.
     struct FileIdentity {
         bool exists = false;

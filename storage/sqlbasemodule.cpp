@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSet>
 #include <QSqlError>
 #include <QThread>
@@ -408,15 +409,13 @@ void SQLBaseModule::slotStopModule()
     if (writer) {
         const int unwritten = writer->flushAndStop(closeFlushMs);
         const qint64 discarded = writer->discardedCount();
-        const QString reason = writer->faultReason();
+        const QString why = unwritten > 0 ? shortfallText(*writer) : QString();
         emit signalWriterChanged(nullptr);
         delete writer;
         writer = nullptr;
         QStringList lost;
         if (unwritten > 0)
-            lost << tr("Не удалось записать в базу данных %1 измерений: %2")
-                        .arg(unwritten)
-                        .arg(reason.isEmpty() ? tr("база данных недоступна.") : FailureText::database(reason));
+            lost << tr("Не удалось записать в базу данных %1 измерений: %2").arg(unwritten).arg(why);
         if (discarded > 0)
             lost << tr("Не сохранено %1 измерений: их датчиков нет в базе данных.").arg(discarded);
         if (!lost.isEmpty()) {
@@ -427,6 +426,28 @@ void SQLBaseModule::slotStopModule()
     }
     if (db.isOpen())
         db.close();
+}
+
+QString SQLBaseModule::shortfallText(const DatabaseWriter& closed) const
+{
+    const QString file = QDir::toNativeSeparators(SqlQueryBuilder::sqliteFileName());
+    switch (closed.shortfall()) {
+    case DatabaseWriter::Shortfall::Refused:
+        return FailureText::database(closed.faultReason());
+    case DatabaseWriter::Shortfall::FileDeleted:
+        return tr("файл базы данных %1 удалён во время работы программы.").arg(file);
+    case DatabaseWriter::Shortfall::FileReplaced:
+        return tr("файл базы данных %1 заменён другим файлом во время работы программы.").arg(file);
+    case DatabaseWriter::Shortfall::Behind:
+        // The user is not sent looking for an outage: the database answered to the end.
+        return tr("база данных была доступна, но записывала медленнее, чем поступали измерения, и за %1 с, "
+                  "отведённые на закрытие программы, не успела записать накопившиеся. Если так бывает часто, "
+                  "проверьте нагрузку на компьютер и его диск (для MySQL — на сервер базы данных).")
+            .arg(QLocale().toString(closeFlushMs / 1000.0));
+    case DatabaseWriter::Shortfall::NoAnswer:
+        break;
+    }
+    return tr("база данных недоступна.");
 }
 
 void SQLBaseModule::writerFileState(int state)

@@ -93,6 +93,8 @@ private:
     // The SQLite file left its path or came back (DatabaseWriter::FileState): said in the
     // status bar, and in a box when it leaves.
     void writerFileState(int state);
+    // Why the closed writer left measurements unwritten, for the close box.
+    QString shortfallText(const DatabaseWriter& closed) const;
     bool fileAway = false;
     bool createTables();
     bool openAndLoad();
