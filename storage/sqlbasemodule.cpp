@@ -409,6 +409,7 @@ void SQLBaseModule::slotStopModule()
     if (writer) {
         const int unwritten = writer->flushAndStop(closeFlushMs);
         const qint64 discarded = writer->discardedCount();
+        const qint64 refused = writer->refusedCount();
         const QString why = unwritten > 0 ? shortfallText(*writer) : QString();
         emit signalWriterChanged(nullptr);
         delete writer;
@@ -418,6 +419,10 @@ void SQLBaseModule::slotStopModule()
             lost << tr("Не удалось записать в базу данных %1 измерений: %2").arg(unwritten).arg(why);
         if (discarded > 0)
             lost << tr("Не сохранено %1 измерений: их датчиков нет в базе данных.").arg(discarded);
+        // Refused while the program ran and said in the status bar then; counted here too, so
+        // that the close names every reading that was answered and not stored.
+        if (refused > 0)
+            lost << tr("Не сохранено %1 измерений: очередь записи в базу данных была переполнена.").arg(refused);
         if (!lost.isEmpty()) {
             const QString text = lost.join(QLatin1Char('\n'));
             qWarning("%s", qPrintable(text));
