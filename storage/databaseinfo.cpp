@@ -1,17 +1,34 @@
 #include "storage/databaseinfo.h"
 
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QVariant>
 
-namespace DatabaseInfo
+DatabaseInfo::DatabaseInfo(const void* owner)
+    : connection(owner)
 {
+}
 
-QString measureCount()
+QString DatabaseInfo::measureCount()
 {
-    QSqlQuery count;
-    if (count.exec(QStringLiteral("SELECT count(id) FROM measure")) && count.next())
+    QString error;
+    QSqlDatabase db = connection.open(&error);
+    if (!db.isOpen())
+        return QString();
+    QSqlQuery count(db);
+    // Prepared first, so that an ODBC statement exists for stop() to cancel.
+    if (count.prepare(QStringLiteral("SELECT count(id) FROM measure")) && connection.exec(count, &error)
+        && count.next())
         return count.value(0).toString();
     return QString();
 }
 
-} // namespace DatabaseInfo
+void DatabaseInfo::stop()
+{
+    connection.stop();
+}
+
+void DatabaseInfo::close()
+{
+    connection.close();
+}

@@ -1,9 +1,12 @@
 // The system information page: modem, network, database, devices and gateways.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 #include "app/appstate.h"
 #include "app/sqliteworkspace.h"
@@ -105,12 +108,34 @@ private slots:
         const SqliteWorkspace work([](AppState& state) { state.DaysSave = 3650; });
         DialogInfo dialog;
         dialog.show();
-        QVERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 0")));
+        QTRY_VERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 0")));
         QSqlQuery q;
         QVERIFY(q.exec(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure) VALUES (1, 1), (1, 2)")));
         dialog.findChild<QPushButton*>(QStringLiteral("pushRefresh"))->click();
-        QVERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 2")));
+        QTRY_VERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 2")));
         QVERIFY(dialog.pageText().contains(QStringLiteral("Связь с модемом не установлена!")));
+    }
+
+    // A long history takes the database seconds to count: the window goes on meanwhile, and
+    // closing it ends the count.
+    void countLeavesTheWindowFree()
+    {
+        const SqliteWorkspace work;
+        QSqlQuery q;
+        QVERIFY(q.exec(QStringLiteral("DROP TABLE measure")));
+        QVERIFY(q.exec(QStringLiteral("CREATE VIEW measure AS WITH RECURSIVE c(id) AS (SELECT 1 UNION ALL "
+                                      "SELECT id + 1 FROM c WHERE id < 30000000) SELECT id FROM c")));
+        auto dialog = std::make_unique<DialogInfo>();
+        dialog->show();
+        const QString counting = QStringLiteral("Количество записей: ") + DialogInfo::counting();
+        QVERIFY2(dialog->pageText().contains(counting), qPrintable(dialog->pageText()));
+        QTest::qWait(200);
+        QVERIFY(dialog->pageText().contains(counting));
+        QElapsedTimer closing;
+        closing.start();
+        dialog.reset();
+        // The count alone takes several seconds.
+        QVERIFY2(closing.elapsed() < 3000, qPrintable(QString::number(closing.elapsed())));
     }
 };
 
