@@ -69,7 +69,7 @@ double timed(const ReportRequest& request, const QString& folder)
 }
 
 // The bar's reading at each tenth of a run's time: a scale that follows the work reads about
-// the share of the time gone (a saving step that cannot report its progress aside).
+// the share of the time gone. Also the longest time the bar stood still before the run ended.
 void progressScale(const ReportRequest& request, const QString& folder)
 {
     ReportRunner runner(request, folder);
@@ -88,7 +88,13 @@ void progressScale(const ReportRequest& request, const QString& folder)
         }
         std::printf(" %.0f%%", 100.0 * shown / qMax(1, runner.steps()));
     }
-    std::printf("\n");
+    qint64 still = 0;
+    qint64 moved = 0;
+    for (const auto& point : qAsConst(trace)) {
+        still = qMax(still, point.first - moved);
+        moved = point.first;
+    }
+    std::printf("; longest still %.1f s\n", qMax(still, total - moved) / 1e9);
     std::fflush(stdout);
 }
 
