@@ -89,12 +89,17 @@ void progressScale(const ReportRequest& request, const QString& folder)
         std::printf(" %.0f%%", 100.0 * shown / qMax(1, runner.steps()));
     }
     qint64 still = 0;
-    qint64 moved = 0;
+    int stillAt = 0;
+    QPair<qint64, int> moved { 0, 0 };
+    trace.append({ total, runner.steps() });
     for (const auto& point : qAsConst(trace)) {
-        still = qMax(still, point.first - moved);
-        moved = point.first;
+        if (point.first - moved.first > still) {
+            still = point.first - moved.first;
+            stillAt = moved.second;
+        }
+        moved = point;
     }
-    std::printf("; longest still %.1f s\n", qMax(still, total - moved) / 1e9);
+    std::printf("; longest still %.1f s, at %.0f%%\n", still / 1e9, 100.0 * stillAt / qMax(1, runner.steps()));
     std::fflush(stdout);
 }
 

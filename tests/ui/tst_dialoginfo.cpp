@@ -137,6 +137,28 @@ private slots:
         // The count alone takes several seconds.
         QVERIFY2(closing.elapsed() < 3000, qPrintable(QString::number(closing.elapsed())));
     }
+
+    // A refresh while a count is under way shows a figure counted after it, never the older one.
+    void refreshDuringCount()
+    {
+        const SqliteWorkspace work;
+        QSqlQuery q;
+        QVERIFY(q.exec(QStringLiteral("DROP TABLE measure")));
+        QVERIFY(q.exec(QStringLiteral("CREATE TABLE bound (n INTEGER)")));
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO bound VALUES (3000000)")));
+        QVERIFY(q.exec(QStringLiteral("CREATE VIEW measure AS WITH RECURSIVE c(id) AS (SELECT 1 UNION ALL "
+                                      "SELECT id + 1 FROM c WHERE id < (SELECT n FROM bound)) SELECT id FROM c")));
+        DialogInfo dialog;
+        dialog.show();
+        // The first count, of three million, is under way by then.
+        QTest::qWait(100);
+        QVERIFY(q.exec(QStringLiteral("UPDATE bound SET n = 5")));
+        dialog.findChild<QPushButton*>(QStringLiteral("pushRefresh"))->click();
+        QStringList pages;
+        QTRY_VERIFY_WITH_TIMEOUT((pages << dialog.pageText(), !pages.last().contains(DialogInfo::counting())), 60000);
+        QVERIFY2(pages.filter(QStringLiteral("3000000")).isEmpty(), qPrintable(pages.last()));
+        QVERIFY(pages.last().contains(QStringLiteral("Количество записей: 5")));
+    }
 };
 
 QTEST_MAIN(TestDialogInfo)
