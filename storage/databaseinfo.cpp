@@ -4,9 +4,15 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-DatabaseInfo::DatabaseInfo(const void* owner)
-    : connection(owner)
+DatabaseInfo::DatabaseInfo(QObject* parent)
+    : QObject(parent)
+    , connection(this)
 {
+}
+
+void DatabaseInfo::count()
+{
+    emit counted(measureCount());
 }
 
 QString DatabaseInfo::measureCount()
@@ -15,11 +21,11 @@ QString DatabaseInfo::measureCount()
     QSqlDatabase db = connection.open(&error);
     if (!db.isOpen())
         return QString();
-    QSqlQuery count(db);
+    QSqlQuery query(db);
     // Prepared first, so that an ODBC statement exists for stop() to cancel.
-    if (count.prepare(QStringLiteral("SELECT count(id) FROM measure")) && connection.exec(count, &error)
-        && count.next())
-        return count.value(0).toString();
+    if (query.prepare(QStringLiteral("SELECT count(id) FROM measure")) && connection.exec(query, &error)
+        && query.next())
+        return query.value(0).toString();
     return QString();
 }
 

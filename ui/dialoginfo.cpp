@@ -9,7 +9,7 @@
 #include "links/modemmodule.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"
-#include "ui/infoloader.h"
+#include "storage/databaseinfo.h"
 #include "ui_dialoginfo.h"
 
 namespace {
@@ -54,9 +54,9 @@ DialogInfo::DialogInfo(QWidget* parent)
     connect(ui->pushRefresh, &QPushButton::clicked, this, &DialogInfo::slotRefresh);
     const QRect desktop = QApplication::desktop()->geometry();
     move((desktop.width() - width()) / 2, (desktop.height() - height()) / 2);
-    counter = new InfoLoader;
+    counter = new DatabaseInfo;
     counter->moveToThread(&counterThread);
-    connect(counter, &InfoLoader::counted, this, &DialogInfo::counted);
+    connect(counter, &DatabaseInfo::counted, this, &DialogInfo::counted);
     ThreadScheduling::startBehind(&counterThread);
 }
 
@@ -64,7 +64,7 @@ DialogInfo::~DialogInfo()
 {
     // A count under way ends at once: closing never waits for it.
     counter->stop();
-    QMetaObject::invokeMethod(counter, &InfoLoader::close, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(counter, &DatabaseInfo::close, Qt::BlockingQueuedConnection);
     counterThread.quit();
     counterThread.wait();
     delete counter;
@@ -141,7 +141,7 @@ void DialogInfo::startCount()
 {
     countRunning = true;
     countAgain = false;
-    QMetaObject::invokeMethod(counter, &InfoLoader::count, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(counter, &DatabaseInfo::count, Qt::QueuedConnection);
 }
 
 void DialogInfo::counted(const QString& figure)

@@ -5,8 +5,8 @@
 #include <QString>
 #include <QThread>
 
+class DatabaseInfo;
 struct ModemState;
-class InfoLoader;
 class NetworkModule;
 class ZigBeeClient;
 
@@ -60,5 +60,5 @@ private:
     bool countRunning = false;
     bool countAgain = false;
     QThread counterThread;
-    InfoLoader* counter = nullptr;
+    DatabaseInfo* counter = nullptr;
 };

@@ -33,12 +33,15 @@ storage/sqlbasemodule.cpp|#include <app/appstate.h>|upward include: storage/ may
 storage/sqlbasemodule.cpp|#include "storage/../app/appstate.h"|upward include: storage/ may include only the folders below it
 storage/sqlbasemodule.cpp|%:include "app/appstate.h"|upward include: storage/ may include only the folders below it
 storage/sqlbasemodule.cpp|# /* */ include "app/appstate.h"|upward include: storage/ may include only the folders below it
+storage/sqlbasemodule.cpp|#include <../../app/appstate.h>|upward include: storage/ may include only the folders below it
+storage/sqlbasemodule.cpp|#import "app/appstate.h"|upward include: storage/ may include only the folders below it
 storage/sqlbasemodule.cpp|#include APP_STATE_HEADER|include through a macro, which this check cannot follow
 core/records.h|#include "app/appstate.h"|upward include: core/ may include only the folders below it
 storage/sqlbasemodule.cpp|#include "links/modemmodule.h"|sideways include: storage/ and links/ are siblings
 storage/sqlbasemodule.cpp|#include <QMessageBox>|QtWidgets header in storage/, a layer without widgets
 storage/sqlbasemodule.cpp|#include <qwidget.h>|QtWidgets header in storage/, a layer without widgets
 storage/sqlbasemodule.cpp|#include <qmessagebox.h>|QtWidgets header in storage/, a layer without widgets
+storage/sqlbasemodule.cpp|#include <QtCore/../QtWidgets/QWidget>|QtWidgets header in storage/, a layer without widgets
 ui/tablecolumns.cpp|#include <QSqlQuery>|database driver header outside storage/
 ui/tablecolumns.cpp|#include <sqlite3.h>|database driver header outside storage/
 ui/tablecolumns.cpp|#include <qsqlquery.h>|database driver header outside storage/
