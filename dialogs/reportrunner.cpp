@@ -100,7 +100,7 @@ ReportOutcome ReportRunner::writeAll()
     return outcome;
 }
 
-bool ReportRunner::stage(XlsxDocument& document, ReportOutcome* outcome)
+bool ReportRunner::stage(XlsxDocument& document, ReportOutcome* outcome, qint64 units)
 {
     if (m_cancel) {
         outcome->cancelled = true;
@@ -108,10 +108,17 @@ bool ReportRunner::stage(XlsxDocument& document, ReportOutcome* outcome)
     }
     emit writingWorkbook(document.fileName());
     QString error;
-    if (!document.write(&error)) {
+    qint64 shown = 0;
+    const auto written = [&](double share) {
+        const auto done = qint64(share * double(units));
+        advance(done - shown);
+        shown = done;
+    };
+    if (!document.write(&error, written)) {
         outcome->failures.append({ document.fileName(), error });
         return false;
     }
+    advance(units - shown);
     m_staged.append({ document.partName(), document.fileName() });
     return true;
 }
@@ -341,10 +348,7 @@ bool ReportRunner::stageSmall(
         return false;
     }
     document.addSheet(sheet());
-    if (!stage(document, outcome))
-        return false;
-    advance(kSmallWorkbook);
-    return true;
+    return stage(document, outcome, kSmallWorkbook);
 }
 
 bool ReportRunner::writeMeasureData(std::unique_ptr<ReportSource>& source, ReportOutcome* outcome)
@@ -392,7 +396,7 @@ bool ReportRunner::writeMeasureData(std::unique_ptr<ReportSource>& source, Repor
     }
     // The database is not needed for writing the workbook, which can take long.
     source.reset();
-    return stage(document, outcome);
+    return stage(document, outcome, m_dataRows * kDataSaveRow);
 }
 
 namespace

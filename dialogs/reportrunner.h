@@ -95,8 +95,9 @@ private:
     bool stageSmall(
         const QString& file, const Pass& pass, const std::function<XlsxSheet()>& sheet, ReportOutcome* outcome);
     bool writeMeasureData(std::unique_ptr<class ReportSource>& source, ReportOutcome* outcome);
-    // Writes the workbook under its temporary name; false ends the run.
-    bool stage(class XlsxDocument& document, ReportOutcome* outcome);
+    // Writes the workbook under its temporary name, `units` of the run's work; false ends the
+    // run.
+    bool stage(class XlsxDocument& document, ReportOutcome* outcome, qint64 units);
     // Puts every staged workbook in place when nothing failed; removes what is left.
     void placeStaged(ReportOutcome* outcome);
     void setWork(qint64 units);

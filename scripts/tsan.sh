@@ -2,7 +2,8 @@
 # Builds the tests whose module threads run beside the GUI thread (modem, DBF export,
 # notifications, table and graph loading and its stop at close, the database writer and its
 # faults, the problem report's mail thread and archive, the sensors dialog's removals while
-# sensors report, the program closed while its writer is stuck) with ThreadSanitizer in
+# sensors report, the program closed while its writer is stuck, the information dialog's count,
+# a report's workbook written beside its progress) with ThreadSanitizer in
 # build-tsan and runs them; any report fails the run. Called by test.sh; runs on its own too.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -11,7 +12,7 @@ source "$here/lib.sh"
 
 TSAN_TESTS="tst_modemmodule tst_dbfexport tst_notifications tst_mainwindow tst_mainwindowtree tst_graphwidget
   tst_loaderstop tst_databasewriter tst_databasewriterfile tst_databasefaults tst_dialogsendreport tst_reportarchive
-  tst_registryroads tst_programclose"
+  tst_registryroads tst_programclose tst_dialoginfo tst_reports"
 
 install_packages $BUILD_PACKAGES $TEST_PACKAGES
 # Every test runs under ru_RU.UTF-8 and Moscow time, as the program's users run it.

@@ -1,17 +1,40 @@
 #include "storage/databaseinfo.h"
 
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QVariant>
 
-namespace DatabaseInfo
+DatabaseInfo::DatabaseInfo(QObject* parent)
+    : QObject(parent)
+    , connection(this)
 {
+}
 
-QString measureCount()
+void DatabaseInfo::count()
 {
-    QSqlQuery count;
-    if (count.exec(QStringLiteral("SELECT count(id) FROM measure")) && count.next())
-        return count.value(0).toString();
+    emit counted(measureCount());
+}
+
+QString DatabaseInfo::measureCount()
+{
+    QString error;
+    QSqlDatabase db = connection.open(&error);
+    if (!db.isOpen())
+        return QString();
+    QSqlQuery query(db);
+    // Prepared first, so that an ODBC statement exists for stop() to cancel.
+    if (query.prepare(QStringLiteral("SELECT count(id) FROM measure")) && connection.exec(query, &error)
+        && query.next())
+        return query.value(0).toString();
     return QString();
 }
 
-} // namespace DatabaseInfo
+void DatabaseInfo::stop()
+{
+    connection.stop();
+}
+
+void DatabaseInfo::close()
+{
+    connection.close();
+}

@@ -1,6 +1,7 @@
 #include "storage/xlsxdocument.h"
 
 #include <QAtomicInt>
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -8,7 +9,12 @@
 #include <QSet>
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <future>
+#include <system_error>
+#include <utility>
 #include <xlsxwriter.h>
 
 #include "storage/failuretext.h"
@@ -37,7 +43,30 @@ QByteArray utf8(const QString& text)
     return text.toUtf8();
 }
 
+// The streamed rows are sampled this much in all, a piece from the middle of each sheet.
+constexpr long kSample = 1 << 20;
+
+// The share of the part written when it holds `size` of the `expected` bytes. Past nine tenths
+// of the estimate the share keeps growing, ever more slowly, towards 1, so an estimate that
+// came out short still moves the bar to the end.
+double shareWritten(qint64 size, qint64 expected)
+{
+    const double part = double(size) / double(expected);
+    return part <= 0.9 ? part : 1.0 - 0.1 * std::exp((0.9 - part) / 0.1);
+}
+
+using Closed = std::pair<lxw_error, int>; // the library's result, and errno after it
+
+Closed closeBook(lxw_workbook* book)
+{
+    errno = 0;
+    const lxw_error result = workbook_close(book);
+    return { result, errno };
+}
+
 } // namespace
+
+int XlsxDocument::progressInterval = 100;
 
 XlsxDocument::XlsxDocument(const QString& fileName, Mode mode)
     : m_fileName(fileName)
@@ -205,7 +234,7 @@ bool XlsxDocument::save(QString* error)
     return write(error) && place(m_partName, m_fileName, error);
 }
 
-bool XlsxDocument::write(QString* error)
+bool XlsxDocument::write(QString* error, const std::function<void(double)>& progress)
 {
     auto fail = [&](const QString& why) {
         if (error)
@@ -222,10 +251,31 @@ bool XlsxDocument::write(QString* error)
     if (m_last)
         worksheet_activate(m_last);
     m_closed = true;
-    errno = 0;
-    const lxw_error result = workbook_close(m_book);
-    const int systemError = errno;
+    const qint64 expected = progress ? expectedSize() : 0;
+    lxw_workbook* book = m_book;
     m_book = nullptr;
+    std::future<Closed> closing;
+    try {
+        // The library writes in a thread of its own, while this one tells how far it got.
+        if (expected > 0)
+            closing = std::async(std::launch::async, closeBook, book);
+    } catch (const std::system_error&) {
+        // No thread to be had: written here, unwatched.
+    }
+    Closed closed;
+    if (closing.valid()) {
+        double shown = 0;
+        while (closing.wait_for(std::chrono::milliseconds(progressInterval)) != std::future_status::ready) {
+            const double share = shareWritten(QFileInfo(m_partName).size(), expected);
+            if (share > shown)
+                progress(shown = share);
+        }
+        closed = closing.get();
+    } else {
+        closed = closeBook(book);
+    }
+    const lxw_error result = closed.first;
+    const int systemError = closed.second;
     if (result != LXW_NO_ERROR) {
         // Asked while the part still takes its room.
         const FailureText::Kind kind = FailureText::ofWrite(QFileInfo(m_partName).absolutePath(), systemError);
@@ -237,6 +287,35 @@ bool XlsxDocument::write(QString* error)
         return fail(m_problem);
     }
     return true;
+}
+
+qint64 XlsxDocument::expectedSize() const
+{
+    // The rows wait in the library's temporary files (one per streamed sheet) as the sheet's
+    // XML, which the part holds compressed: as much as a sample of them compresses.
+    qint64 rows = 0;
+    QByteArray sample;
+    for (lxw_worksheet* sheet : m_sheets) {
+        FILE* file = sheet->optimize_tmpfile;
+        const long end = file && std::fflush(file) == 0 ? std::ftell(file) : -1;
+        if (end <= 0)
+            continue;
+        rows += end;
+        const long piece = qMin(end, kSample / qMax(1, m_sheets.size()));
+        const int at = sample.size();
+        sample.resize(at + int(piece));
+        // Read aside: the library finds its file where it left it.
+        const bool read = std::fseek(file, (end - piece) / 2, SEEK_SET) == 0
+            && std::fread(sample.data() + at, 1, size_t(piece), file) == size_t(piece);
+        std::fseek(file, end, SEEK_SET);
+        if (!read)
+            return 0;
+    }
+    if (sample.isEmpty())
+        return 0;
+    // qCompress uses zlib's default level, as the library does; its own 4-byte header aside.
+    const double ratio = double(qCompress(sample).size() - 4) / double(sample.size());
+    return qMax<qint64>(1, qint64(double(rows) * ratio));
 }
 
 bool XlsxDocument::place(const QString& partName, const QString& fileName, QString* error)

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 #include "storage/xlsxsheet.h"
 
 struct lxw_workbook;
@@ -40,7 +42,12 @@ public:
     bool save(QString* error);
     // Writes the workbook under `partName()` only and leaves it there; the caller puts it in
     // place (`place`) or removes it. False with the reason, and no file, when it failed.
-    bool write(QString* error);
+    // For a streamed workbook `progress`, when given, is called on the calling thread every
+    // `progressInterval` ms meanwhile with the share written so far (growing, below 1): the
+    // library's writing is mostly compressing, a minute for a year of readings, and the part
+    // grows along with it.
+    bool write(QString* error, const std::function<void(double)>& progress = {});
+    static int progressInterval;
     // Moves a written part over its final name, replacing an older file. False with the reason;
     // the older file is kept then and the part removed.
     static bool place(const QString& partName, const QString& fileName, QString* error);
@@ -65,6 +72,8 @@ public:
     static QString validSheetName(const QString& wanted, const QStringList& taken);
 
 private:
+    // The size the part will reach, estimated before the library writes it; 0 when unknown.
+    qint64 expectedSize() const;
     lxw_format* format(const XlsxStyle& style);
     void note(const QString& problem);
 

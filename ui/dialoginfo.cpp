@@ -3,8 +3,9 @@
 #include <QApplication>
 #include <QDesktopWidget>
 #include <QFileInfo>
-#include <QVariant>
+#include <QScrollBar>
 
+#include "core/threadscheduling.h"
 #include "links/modemmodule.h"
 #include "links/networkmodule.h"
 #include "links/zigbeeclient.h"
@@ -53,10 +54,20 @@ DialogInfo::DialogInfo(QWidget* parent)
     connect(ui->pushRefresh, &QPushButton::clicked, this, &DialogInfo::slotRefresh);
     const QRect desktop = QApplication::desktop()->geometry();
     move((desktop.width() - width()) / 2, (desktop.height() - height()) / 2);
+    counter = new DatabaseInfo;
+    counter->moveToThread(&counterThread);
+    connect(counter, &DatabaseInfo::counted, this, &DialogInfo::counted);
+    ThreadScheduling::startBehind(&counterThread);
 }
 
 DialogInfo::~DialogInfo()
 {
+    // A count under way ends at once: closing never waits for it.
+    counter->stop();
+    QMetaObject::invokeMethod(counter, &DatabaseInfo::close, Qt::BlockingQueuedConnection);
+    counterThread.quit();
+    counterThread.wait();
+    delete counter;
     delete ui;
 }
 
@@ -118,14 +129,44 @@ QString DialogInfo::page(
 
 void DialogInfo::slotRefresh()
 {
+    measureCount = counting();
+    showPage();
+    if (countRunning)
+        countAgain = true;
+    else
+        startCount();
+}
+
+void DialogInfo::startCount()
+{
+    countRunning = true;
+    countAgain = false;
+    QMetaObject::invokeMethod(counter, &DatabaseInfo::count, Qt::QueuedConnection);
+}
+
+void DialogInfo::counted(const QString& figure)
+{
+    countRunning = false;
+    if (countAgain) {
+        startCount();
+        return;
+    }
+    measureCount = figure;
+    showPage();
+}
+
+void DialogInfo::showPage()
+{
     const ModemState modem = gModemModule ? gModemModule->state() : ModemState();
     QList<Gateway> gateways;
     if (network) {
         for (const ZigBeeClient* c : network->clients)
             gateways.append({ c, NetworkModule::peerText(c) });
     }
-    ui->text->setHtml(page(modem, gateways, QFileInfo(QStringLiteral("data/measurement.db3")).size(),
-        DatabaseInfo::measureCount()));
+    // The figure arrives while the page may be read further down.
+    const int scrolled = ui->text->verticalScrollBar()->value();
+    ui->text->setHtml(page(modem, gateways, QFileInfo(QStringLiteral("data/measurement.db3")).size(), measureCount));
+    ui->text->verticalScrollBar()->setValue(scrolled);
 }
 
 QString DialogInfo::pageText() const

@@ -3,7 +3,9 @@
 #include <QDialog>
 #include <QList>
 #include <QString>
+#include <QThread>
 
+class DatabaseInfo;
 struct ModemState;
 class NetworkModule;
 class ZigBeeClient;
@@ -13,7 +15,9 @@ class DialogInfo;
 }
 
 // System information: the local modem, its network, the database, the devices the modem
-// has seen and every connected gateway, as one page built each time it is shown.
+// has seen and every connected gateway, as one page built each time it is shown. The number of
+// stored measurements is counted in a thread of its own (seconds for a long history); the page
+// shows counting() in its place until the figure arrives.
 class DialogInfo : public QDialog
 {
     Q_OBJECT
@@ -33,6 +37,8 @@ public:
         const QString& measureCount);
 
     QString pageText() const;
+    // What the page shows for the number of measurements while they are being counted.
+    static QString counting() { return QStringLiteral("…"); }
     // The gateway server whose connected gateways the page lists; none lists none.
     void setNetwork(const NetworkModule* module) { network = module; }
 
@@ -43,6 +49,16 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void showPage();
+    void startCount();
+    void counted(const QString& figure);
+
     Ui::DialogInfo* ui;
     const NetworkModule* network = nullptr;
+    QString measureCount;
+    // One count at a time; a refresh meanwhile counts once more after it.
+    bool countRunning = false;
+    bool countAgain = false;
+    QThread counterThread;
+    DatabaseInfo* counter = nullptr;
 };

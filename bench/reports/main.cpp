@@ -69,7 +69,7 @@ double timed(const ReportRequest& request, const QString& folder)
 }
 
 // The bar's reading at each tenth of a run's time: a scale that follows the work reads about
-// the share of the time gone (a saving step that cannot report its progress aside).
+// the share of the time gone. Also the longest time the bar stood still before the run ended.
 void progressScale(const ReportRequest& request, const QString& folder)
 {
     ReportRunner runner(request, folder);
@@ -88,7 +88,18 @@ void progressScale(const ReportRequest& request, const QString& folder)
         }
         std::printf(" %.0f%%", 100.0 * shown / qMax(1, runner.steps()));
     }
-    std::printf("\n");
+    qint64 still = 0;
+    int stillAt = 0;
+    QPair<qint64, int> moved { 0, 0 };
+    trace.append({ total, runner.steps() });
+    for (const auto& point : qAsConst(trace)) {
+        if (point.first - moved.first > still) {
+            still = point.first - moved.first;
+            stillAt = moved.second;
+        }
+        moved = point;
+    }
+    std::printf("; longest still %.1f s, at %.0f%%\n", still / 1e9, 100.0 * stillAt / qMax(1, runner.steps()));
     std::fflush(stdout);
 }
 

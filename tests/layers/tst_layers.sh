@@ -17,7 +17,9 @@ done
 out="$("$check" "$copy" 2>&1)" || fail "the copy breaks its layers:"$'\n'"$out"
 
 # file | include planted as its third line | what the check says
+checks=2
 while IFS='|' read -r file include rule; do
+    checks=$((checks + 1))
     cp -r "$copy" "$copy.planted"
     sed -i "3i $include" "$copy.planted/$file"
     out="$("$check" "$copy.planted" 2>&1)"
@@ -26,12 +28,24 @@ while IFS='|' read -r file include rule; do
     rm -rf "$copy.planted"
 done <<'PLANTS'
 storage/sqlbasemodule.cpp|#include "ui/mainwindow.h"|upward include: storage/ may include only the folders below it
+storage/sqlbasemodule.cpp|#include "app/appstate.h"|upward include: storage/ may include only the folders below it
+storage/sqlbasemodule.cpp|#include <app/appstate.h>|upward include: storage/ may include only the folders below it
+storage/sqlbasemodule.cpp|#include "storage/../app/appstate.h"|upward include: storage/ may include only the folders below it
+storage/sqlbasemodule.cpp|%:include "app/appstate.h"|upward include: storage/ may include only the folders below it
+storage/sqlbasemodule.cpp|# /* */ include "app/appstate.h"|upward include: storage/ may include only the folders below it
+storage/sqlbasemodule.cpp|#include <../../app/appstate.h>|upward include: storage/ may include only the folders below it
+storage/sqlbasemodule.cpp|#import "app/appstate.h"|upward include: storage/ may include only the folders below it
+storage/sqlbasemodule.cpp|#include APP_STATE_HEADER|include through a macro, which this check cannot follow
 core/records.h|#include "app/appstate.h"|upward include: core/ may include only the folders below it
 storage/sqlbasemodule.cpp|#include "links/modemmodule.h"|sideways include: storage/ and links/ are siblings
 storage/sqlbasemodule.cpp|#include <QMessageBox>|QtWidgets header in storage/, a layer without widgets
+storage/sqlbasemodule.cpp|#include <qwidget.h>|QtWidgets header in storage/, a layer without widgets
+storage/sqlbasemodule.cpp|#include <qmessagebox.h>|QtWidgets header in storage/, a layer without widgets
+storage/sqlbasemodule.cpp|#include <QtCore/../QtWidgets/QWidget>|QtWidgets header in storage/, a layer without widgets
 ui/tablecolumns.cpp|#include <QSqlQuery>|database driver header outside storage/
 ui/tablecolumns.cpp|#include <sqlite3.h>|database driver header outside storage/
+ui/tablecolumns.cpp|#include <qsqlquery.h>|database driver header outside storage/
 ui/tablecolumns.cpp|#include "tools/modemsim/modempeer.h"|include of tools/, which is no part of the program
 PLANTS
-echo "$((9 - failed)) passed, $failed failed"
+echo "$((checks - failed)) passed, $failed failed"
 (( failed == 0 ))

@@ -1,9 +1,12 @@
 // The system information page: modem, network, database, devices and gateways.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 #include "app/appstate.h"
 #include "app/sqliteworkspace.h"
@@ -105,12 +108,56 @@ private slots:
         const SqliteWorkspace work([](AppState& state) { state.DaysSave = 3650; });
         DialogInfo dialog;
         dialog.show();
-        QVERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 0")));
+        QTRY_VERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 0")));
         QSqlQuery q;
         QVERIFY(q.exec(QStringLiteral("INSERT INTO measure (sensor_id, timemeasure) VALUES (1, 1), (1, 2)")));
         dialog.findChild<QPushButton*>(QStringLiteral("pushRefresh"))->click();
-        QVERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 2")));
+        QTRY_VERIFY(dialog.pageText().contains(QStringLiteral("Количество записей: 2")));
         QVERIFY(dialog.pageText().contains(QStringLiteral("Связь с модемом не установлена!")));
+    }
+
+    // A long history takes the database seconds to count: the window goes on meanwhile, and
+    // closing it ends the count.
+    void countLeavesTheWindowFree()
+    {
+        const SqliteWorkspace work;
+        QSqlQuery q;
+        QVERIFY(q.exec(QStringLiteral("DROP TABLE measure")));
+        QVERIFY(q.exec(QStringLiteral("CREATE VIEW measure AS WITH RECURSIVE c(id) AS (SELECT 1 UNION ALL "
+                                      "SELECT id + 1 FROM c WHERE id < 30000000) SELECT id FROM c")));
+        auto dialog = std::make_unique<DialogInfo>();
+        dialog->show();
+        const QString counting = QStringLiteral("Количество записей: ") + DialogInfo::counting();
+        QVERIFY2(dialog->pageText().contains(counting), qPrintable(dialog->pageText()));
+        QTest::qWait(200);
+        QVERIFY(dialog->pageText().contains(counting));
+        QElapsedTimer closing;
+        closing.start();
+        dialog.reset();
+        // The count alone takes several seconds.
+        QVERIFY2(closing.elapsed() < 3000, qPrintable(QString::number(closing.elapsed())));
+    }
+
+    // A refresh while a count is under way shows a figure counted after it, never the older one.
+    void refreshDuringCount()
+    {
+        const SqliteWorkspace work;
+        QSqlQuery q;
+        QVERIFY(q.exec(QStringLiteral("DROP TABLE measure")));
+        QVERIFY(q.exec(QStringLiteral("CREATE TABLE bound (n INTEGER)")));
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO bound VALUES (3000000)")));
+        QVERIFY(q.exec(QStringLiteral("CREATE VIEW measure AS WITH RECURSIVE c(id) AS (SELECT 1 UNION ALL "
+                                      "SELECT id + 1 FROM c WHERE id < (SELECT n FROM bound)) SELECT id FROM c")));
+        DialogInfo dialog;
+        dialog.show();
+        // The first count, of three million, is under way by then.
+        QTest::qWait(100);
+        QVERIFY(q.exec(QStringLiteral("UPDATE bound SET n = 5")));
+        dialog.findChild<QPushButton*>(QStringLiteral("pushRefresh"))->click();
+        QStringList pages;
+        QTRY_VERIFY_WITH_TIMEOUT((pages << dialog.pageText(), !pages.last().contains(DialogInfo::counting())), 60000);
+        QVERIFY2(pages.filter(QStringLiteral("3000000")).isEmpty(), qPrintable(pages.last()));
+        QVERIFY(pages.last().contains(QStringLiteral("Количество записей: 5")));
     }
 };
 
