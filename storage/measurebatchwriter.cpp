@@ -82,7 +82,7 @@ bool MeasureBatchWriter::resolve(const QString& eui64, qint64* id, QString* erro
         *id = *it;
         return true;
     }
-    const QString statement = SqlQueryBuilder::sensorIdLookup();
+    const QString statement = SqlQueryBuilder::sensorIdLookup(dbType);
     QSqlQuery& query = prepared(statement);
     query.addBindValue(eui64);
     if (!exec(query, statement, error))

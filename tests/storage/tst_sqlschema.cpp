@@ -41,6 +41,12 @@ private slots:
                        "hMaxNoncritical, hMinCritical, hMaxCritical, isLowBattery, isLostConnection, isEnabled "
                        "FROM sensors"),
             (QList<QStringList> { { "5", "5", "5", "30", "30", "30", "30", "99", "0", "0", "0" } }));
+        // Both keys hold one row per address, whatever its case.
+        f.sql("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) "
+              "VALUES ('001122334455667a', 'n', 0, 60, '2024.01.02');\n"
+              "INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) "
+              "VALUES ('001122334455667A', 'n', 0, 60, '2024.01.02')");
+        QCOMPARE(f.sql("SELECT COUNT(*) FROM sensors"), QList<QStringList> { { "2" } });
 
         const QString indexes = type == 0
             ? QStringLiteral("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='measure' "
