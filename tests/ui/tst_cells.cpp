@@ -115,6 +115,49 @@ private slots:
         QCOMPARE(MyModel::background(kind, stored, MyModel::limitsFor(kind, rowName, c), c), colour);
     }
 
+    // A table row that names its sensor by address (after the cells shown) is coloured by that
+    // sensor's thresholds, not by another's of the same name; a change of the thresholds shows
+    // once the table is restyled.
+    void rowColours_data()
+    {
+        QTest::addColumn<QString>("address"); // empty: a row known by its name only
+        QTest::addColumn<bool>("ownFromStart"); // the first sensor's own thresholds; on later
+        QTest::addColumn<QVariant>("before");
+        QTest::addColumn<QVariant>("after");
+        const QVariant none;
+        QTest::newRow("its own sensor, not the first of its name") << "000D6F0000C0A004" << true << none << none;
+        QTest::newRow("own thresholds switched on") << "" << false << none << QVariant(QColor("#ff3232"));
+    }
+    void rowColours()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, ownFromStart);
+        QFETCH(QVariant, before);
+        QFETCH(QVariant, after);
+        AppState c;
+        defaults(c);
+        auto* first = new Sensor;
+        first->EUI64 = QStringLiteral("000D6F0000C0A003");
+        first->name = QStringLiteral("Датчик3");
+        first->isEnabled = ownFromStart;
+        first->tMaxNoncritical = 21;
+        first->tMaxCritical = 22;
+        auto* second = new Sensor;
+        second->EUI64 = QStringLiteral("000D6F0000C0A004");
+        second->name = first->name;
+        c.sensors << first << second;
+        MyModel model(2);
+        model.columnKinds[1] = MyModel::Temperature;
+        QVector<QVariant> row { first->name, 23.0 };
+        if (!address.isEmpty())
+            row << address;
+        model.setRows({ row });
+        QCOMPARE(model.data(model.index(0, 1), Qt::BackgroundRole), before);
+        first->isEnabled = true;
+        model.restyle();
+        QCOMPARE(model.data(model.index(0, 1), Qt::BackgroundRole), after);
+    }
+
     void silence_data()
     {
         QTest::addColumn<qint64>("elapsed");
