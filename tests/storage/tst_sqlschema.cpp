@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QtTest>
 
+#include "storage/registrywriter.h"
 #include "storagetest.h"
 
 class TestSqlSchema : public StorageTest
@@ -46,6 +47,12 @@ private slots:
               "VALUES ('001122334455667a', 'n', 0, 60, '2024.01.02');\n"
               "INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) "
               "VALUES ('001122334455667A', 'n', 0, 60, '2024.01.02')");
+        QCOMPARE(f.sql("SELECT COUNT(*) FROM sensors"), QList<QStringList> { { "2" } });
+        // The intake's registration finds that row and writes none.
+        QList<bool> told;
+        f.module->writer->enqueueJob(RegistryWriter::insertSensorJob("001122334455667A", "n", 0, 60, QDate(2024, 1, 2)),
+            [&told](bool ok, const QString&) { told << ok; });
+        QTRY_COMPARE(told, QList<bool> { true });
         QCOMPARE(f.sql("SELECT COUNT(*) FROM sensors"), QList<QStringList> { { "2" } });
 
         const QString indexes = type == 0
