@@ -120,9 +120,9 @@ int SensorIntake::registerModemSensor(const QString& eui64)
 
 QString SensorIntake::freeName(const QString& stem) const
 {
-    // The tables, the reports and the letters tell sensors apart by their names. The numbers
-    // taken at or above the list's length + 1 are gathered in one pass, so a flood of
-    // registrations costs each of them one walk over the registry, not one per number tried.
+    // People tell sensors apart by their names in the tables, the reports and the letters. The
+    // numbers taken from the list's length + 1 on are gathered in one pass, so a registration
+    // costs one walk over the registry, not one per number tried.
     const int first = state.sensors.size() + 1;
     QSet<int> taken;
     for (const Sensor* s : qAsConst(state.sensors)) {
