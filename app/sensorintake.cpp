@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QSet>
 
+#include <algorithm>
+
 #include "app/appstate.h"
 #include "app/thresholds.h"
 #include "links/sensorpayload.h"
@@ -120,17 +122,25 @@ int SensorIntake::registerModemSensor(const QString& eui64)
 
 QString SensorIntake::freeName(const QString& stem) const
 {
-    // People tell sensors apart by their names in the tables, the reports and the letters. The
-    // numbers taken from the list's length + 1 on are gathered in one pass, so a registration
-    // costs one walk over the registry, not one per number tried.
+    // People tell sensors apart by their names in the tables, the reports and the letters.
+    // The numbers taken from the list's length + 1 on are gathered in one walk over the
+    // registry. A name shorter than the first candidate, or as long and sorting before it after
+    // the stem, holds a smaller number if any, and is passed over without being read: the
+    // registry is mostly such names.
     const int first = state.sensors.size() + 1;
+    const QString lowest = stem + QString::number(first);
+    const auto below = [&](const QString& name) {
+        return std::lexicographical_compare(
+            name.cbegin() + stem.size(), name.cend(), lowest.cbegin() + stem.size(), lowest.cend());
+    };
     QSet<int> taken;
     for (const Sensor* s : qAsConst(state.sensors)) {
-        if (s->name.size() <= stem.size() || !s->name.startsWith(stem))
+        const QString& name = s->name;
+        if (name.size() < lowest.size() || (name.size() == lowest.size() && below(name)) || !name.startsWith(stem))
             continue;
         bool ok = false;
-        const int number = s->name.midRef(stem.size()).toInt(&ok);
-        if (ok && number >= first && s->name == stem + QString::number(number))
+        const int number = name.midRef(stem.size()).toInt(&ok);
+        if (ok && name == stem + QString::number(number))
             taken.insert(number);
     }
     int number = first;
