@@ -42,13 +42,11 @@ private slots:
                        "hMaxNoncritical, hMinCritical, hMaxCritical, isLowBattery, isLostConnection, isEnabled "
                        "FROM sensors"),
             (QList<QStringList> { { "5", "5", "5", "30", "30", "30", "30", "99", "0", "0", "0" } }));
-        // Both keys hold one row per address, whatever its case.
+        // One row per address whatever its case: the key refuses a twin; a registration finds it.
         f.sql("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) "
               "VALUES ('001122334455667a', 'n', 0, 60, '2024.01.02');\n"
               "INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) "
               "VALUES ('001122334455667A', 'n', 0, 60, '2024.01.02')");
-        QCOMPARE(f.sql("SELECT COUNT(*) FROM sensors"), QList<QStringList> { { "2" } });
-        // The intake's registration finds that row and writes none.
         QList<bool> told;
         f.module->writer->enqueueJob(RegistryWriter::insertSensorJob("001122334455667A", "n", 0, 60, QDate(2024, 1, 2)),
             [&told](bool ok, const QString&) { told << ok; });

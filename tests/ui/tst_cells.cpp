@@ -115,47 +115,32 @@ private slots:
         QCOMPARE(MyModel::background(kind, stored, MyModel::limitsFor(kind, rowName, c), c), colour);
     }
 
-    // A table row that names its sensor by address (after the cells shown) is coloured by that
-    // sensor's thresholds, not by another's of the same name; a change of the thresholds shows
-    // once the table is restyled.
+    // A row naming its sensor by address, after the cells shown, is coloured by that sensor's
+    // thresholds, not by the first of its name's; thresholds switched on show once restyled.
     void rowColours_data()
     {
         QTest::addColumn<QString>("address"); // empty: a row known by its name only
-        QTest::addColumn<bool>("ownFromStart"); // the first sensor's own thresholds; on later
-        QTest::addColumn<QVariant>("before");
-        QTest::addColumn<QVariant>("after");
-        const QVariant none;
-        QTest::newRow("its own sensor, not the first of its name") << "000D6F0000C0A004" << true << none << none;
-        QTest::newRow("own thresholds switched on") << "" << false << none << QVariant(QColor("#ff3232"));
+        QTest::addColumn<QVariant>("colour");
+        QTest::newRow("its own sensor, not the first of its name") << "000D6F0000C0A004" << QVariant();
+        QTest::newRow("own thresholds switched on") << "" << QVariant(QColor("#f0be0a"));
     }
     void rowColours()
     {
         QFETCH(QString, address);
-        QFETCH(bool, ownFromStart);
-        QFETCH(QVariant, before);
-        QFETCH(QVariant, after);
+        QFETCH(QVariant, colour);
         AppState c;
         defaults(c);
-        auto* first = new Sensor;
-        first->EUI64 = QStringLiteral("000D6F0000C0A003");
-        first->name = QStringLiteral("Датчик3");
-        first->isEnabled = ownFromStart;
-        first->tMaxNoncritical = 21;
-        first->tMaxCritical = 22;
-        auto* second = new Sensor;
-        second->EUI64 = QStringLiteral("000D6F0000C0A004");
-        second->name = first->name;
-        c.sensors << first << second;
+        c.sensors << new Sensor << new Sensor;
+        c.sensors[0]->name = c.sensors[1]->name = QStringLiteral("Датчик3");
+        c.sensors[1]->EUI64 = QStringLiteral("000D6F0000C0A004");
         MyModel model(2);
         model.columnKinds[1] = MyModel::Temperature;
-        QVector<QVariant> row { first->name, 23.0 };
-        if (!address.isEmpty())
-            row << address;
-        model.setRows({ row });
-        QCOMPARE(model.data(model.index(0, 1), Qt::BackgroundRole), before);
-        first->isEnabled = true;
+        QVector<QVariant> row { c.sensors[0]->name, 23.0 };
+        model.setRows({ address.isEmpty() ? row : row << address });
+        model.data(model.index(0, 1), Qt::BackgroundRole); // drawn before the switch
+        c.sensors[0]->isEnabled = true; // its own maximum warning, 5
         model.restyle();
-        QCOMPARE(model.data(model.index(0, 1), Qt::BackgroundRole), after);
+        QCOMPARE(model.data(model.index(0, 1), Qt::BackgroundRole), colour);
     }
 
     void silence_data()
