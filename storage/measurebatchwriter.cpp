@@ -84,7 +84,8 @@ bool MeasureBatchWriter::resolve(const QString& eui64, qint64* id, QString* erro
     }
     const QString statement = SqlQueryBuilder::sensorIdLookup(dbType);
     QSqlQuery& query = prepared(statement);
-    query.addBindValue(eui64);
+    for (int i = statement.count(QLatin1Char('?')); i > 0; --i)
+        query.addBindValue(eui64);
     if (!exec(query, statement, error))
         return false;
     *id = query.next() ? query.value(0).toLongLong() : 0;

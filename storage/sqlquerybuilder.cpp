@@ -212,7 +212,10 @@ bool SqlQueryBuilder::purgeSupported(int type)
 
 QString SqlQueryBuilder::sensorIdLookup(int type)
 {
-    return QStringLiteral("SELECT id FROM sensors WHERE ") + eui64Matches(type);
+    // A file written before an address was one sensor in any case may hold it in two rows; the
+    // registry took the one spelt as the address comes here.
+    return QStringLiteral("SELECT id FROM sensors WHERE ") + eui64Matches(type)
+        + (type == SQLite ? QStringLiteral(" ORDER BY EUI64<>?") : QString());
 }
 
 QString SqlQueryBuilder::eui64Matches(int type)

@@ -54,7 +54,7 @@ public:
     static bool purgeSupported(int type);
 
     // The writer's statements, with the sensor's row id resolved beforehand.
-    // Bind: EUI64 in any letter case; one row with the id.
+    // Bind: EUI64 in any letter case, for each "?"; the id, that of the row spelt so first.
     static QString sensorIdLookup(int type);
     // The condition on a sensor's EUI64 that matches it in any letter case (bind: EUI64).
     static QString eui64Matches(int type);
