@@ -365,8 +365,9 @@ void AppState::indexSensors() const
     }
     // The first of two sensors with one address wins, as a linear search would.
     for (int i = kept ? indexedSensors : 0; i < sensors.size(); ++i) {
-        if (!sensorIndex.contains(sensors[i]->EUI64))
-            sensorIndex.insert(sensors[i]->EUI64, i);
+        const QString key = sensors[i]->EUI64.toUpper();
+        if (!sensorIndex.contains(key))
+            sensorIndex.insert(key, i);
     }
     indexedSensors = sensors.size();
     indexedLast = sensors.isEmpty() ? nullptr : sensors.last();
@@ -376,16 +377,23 @@ void AppState::indexSensors() const
 int AppState::indexOfSensor(const QString& eui64) const
 {
     indexSensors();
-    const int i = sensorIndex.value(eui64, -1);
+    // Hex digits come in either case from modems and gateways, and both spell one sensor.
+    const QString key = eui64.toUpper();
+    const int i = sensorIndex.value(key, -1);
     // A miss is believed: a new sensor's first message ends here, and confirming it by a walk
     // over the whole registry would cost each registration the size of the registry.
-    if (i < 0 || (i < sensors.size() && sensors[i]->EUI64 == eui64))
+    if (i < 0 || (i < sensors.size() && sameAddress(sensors[i]->EUI64, eui64)))
         return i;
     // A stale entry: the list was changed in place (a sensor replaced, moved or readdressed at
     // its position). The whole list is indexed afresh, and the answer comes from that.
     indexedSensors = -1;
     indexSensors();
-    return sensorIndex.value(eui64, -1);
+    return sensorIndex.value(key, -1);
+}
+
+bool AppState::sameAddress(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
 QVector<QPair<QString, int>> AppState::sleepIntervals() const

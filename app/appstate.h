@@ -64,14 +64,16 @@ public:
 
     // Registry helpers: none of them reads past the end of a list.
     Sensor* findSensor(const QString& eui64) const;
-    // Position of the sensor in `sensors`, -1 when none carries the address. Found through a
-    // hash that grows with appended sensors and is rebuilt when the list's length or its last
-    // entry changed otherwise, or when a hit turns out stale (checked against the list). An
-    // address that only a change in place brought into the list (a sensor replaced or
-    // readdressed at its position, the length and the last entry unchanged) is found once a
-    // look-up has met such a stale entry; the program changes the list by appending, and by the
-    // sensors dialog's removals and their undo, which the checks above see.
+    // Position of the sensor in `sensors`, -1 when none carries the address in any letter
+    // case. Found through a hash that grows with appended sensors and is rebuilt when the
+    // list's length or its last entry changed otherwise, or when a hit turns out stale (checked
+    // against the list). An address that only a change in place brought into the list (a
+    // sensor replaced or readdressed at its position, the length and the last entry unchanged)
+    // is found once a look-up has met such a stale entry; the program changes the list by
+    // appending, and by the sensors dialog's removals and their undo, which the checks above see.
     int indexOfSensor(const QString& eui64) const;
+    // Whether two EUI64s name one device: they differ in letter case at most.
+    static bool sameAddress(const QString& a, const QString& b);
     // Each sensor's address and sleep interval, in the registry's order.
     QVector<QPair<QString, int>> sleepIntervals() const;
     QString locationName(int index) const;
@@ -181,7 +183,7 @@ private:
     QSettings* ownViewSettings = nullptr;
     // Context of the database module's connections to this state, and the sign that it lives.
     std::unique_ptr<QObject> databaseLink;
-    mutable QHash<QString, int> sensorIndex;
+    mutable QHash<QString, int> sensorIndex; // upper-case address -> position
     mutable int indexedSensors = -1;
     mutable const Sensor* indexedLast = nullptr;
     mutable QString indexedLastEui;

@@ -30,7 +30,7 @@ int GatewayBinding::find(const ZigBeeClient* client, const QString& peer) const
     }
     if (client->modemConnected) {
         for (int i = 0; i < all.size(); ++i) {
-            if (!all[i]->client && all[i]->EUI64 == client->modem.EUI64)
+            if (!all[i]->client && AppState::sameAddress(all[i]->EUI64, client->modem.EUI64))
                 return i;
         }
     }
@@ -74,7 +74,7 @@ GatewayBinding::Outcome GatewayBinding::bind(ZigBeeClient* client, const QString
         outcome = Outcome::Created;
     }
     for (Location* other : qAsConst(state.locations)) {
-        if (other != bound && other->EUI64 == bound->EUI64)
+        if (other != bound && AppState::sameAddress(other->EUI64, bound->EUI64))
             other->EUI64 = noModem();
     }
     return outcome;

@@ -1,6 +1,9 @@
 #include "app/sensorintake.h"
 
 #include <QDateTime>
+#include <QSet>
+
+#include <algorithm>
 
 #include "app/appstate.h"
 #include "app/thresholds.h"
@@ -60,8 +63,7 @@ void SensorIntake::networkCast(ZigBeeClient* client, const QString& eui64, const
     }
     int index = state.indexOfSensor(eui64);
     if (index < 0) {
-        const QString name = QStringLiteral("Датчик ") + QString::number(state.sensors.size() + 1);
-        Sensor* s = newSensor(eui64, name, g);
+        Sensor* s = newSensor(eui64, freeName(QStringLiteral("Датчик ")), g);
         RegistryWriter::insertSensor(
             state.databaseWriter, s->EUI64, s->name, s->location, s->sleepInterval, s->datecheck);
         state.sensors.append(s);
@@ -70,7 +72,8 @@ void SensorIntake::networkCast(ZigBeeClient* client, const QString& eui64, const
         sink.announceSleepInterval(client, eui64, s->sleepInterval);
         sink.modemSensorInterval(eui64, s->sleepInterval);
     } else if (state.sensors[index]->location != g) {
-        RegistryWriter::updateSensorLocation(state.databaseWriter, eui64, g);
+        // The row is keyed by the address as stored, whatever case the gateway sent.
+        RegistryWriter::updateSensorLocation(state.databaseWriter, state.sensors[index]->EUI64, g);
         state.sensors[index]->location = g;
         sink.sensorMoved();
         // This gateway may have connected before the sensor was known.
@@ -96,7 +99,8 @@ int SensorIntake::locationForNewSensors()
 Sensor* SensorIntake::newSensor(const QString& eui64, const QString& name, int location)
 {
     auto* s = new Sensor;
-    s->EUI64 = eui64;
+    // As modems print it; a sensor stored before in lower case keeps its row and spelling.
+    s->EUI64 = eui64.toUpper();
     s->name = name;
     s->location = location;
     s->sleepInterval = 60;
@@ -108,12 +112,41 @@ Sensor* SensorIntake::newSensor(const QString& eui64, const QString& name, int l
 int SensorIntake::registerModemSensor(const QString& eui64)
 {
     const int location = locationForNewSensors();
-    Sensor* s = newSensor(eui64, QStringLiteral("Датчик") + QString::number(state.sensors.size() + 1), location);
+    Sensor* s = newSensor(eui64, freeName(QStringLiteral("Датчик")), location);
     RegistryWriter::insertSensor(state.databaseWriter, s->EUI64, s->name, s->location, s->sleepInterval, s->datecheck);
     state.sensors.append(s);
     sink.registryChanged();
     sink.sensorRegistered();
     return state.sensors.size() - 1;
+}
+
+QString SensorIntake::freeName(const QString& stem) const
+{
+    // People tell sensors apart by their names in the tables, the reports and the letters.
+    // The numbers taken from the list's length + 1 on are gathered in one walk over the
+    // registry. A name shorter than the first candidate, or as long and sorting before it after
+    // the stem, holds a smaller number if any, and is passed over without being read: the
+    // registry is mostly such names.
+    const int first = state.sensors.size() + 1;
+    const QString lowest = stem + QString::number(first);
+    const auto below = [&](const QString& name) {
+        return std::lexicographical_compare(
+            name.cbegin() + stem.size(), name.cend(), lowest.cbegin() + stem.size(), lowest.cend());
+    };
+    QSet<int> taken;
+    for (const Sensor* s : qAsConst(state.sensors)) {
+        const QString& name = s->name;
+        if (name.size() < lowest.size() || (name.size() == lowest.size() && below(name)) || !name.startsWith(stem))
+            continue;
+        bool ok = false;
+        const int number = name.midRef(stem.size()).toInt(&ok);
+        if (ok && name == stem + QString::number(number))
+            taken.insert(number);
+    }
+    int number = first;
+    while (taken.contains(number))
+        ++number;
+    return stem + QString::number(number);
 }
 
 void SensorIntake::update(int index, const SensorData& data)

@@ -58,6 +58,8 @@ private:
     int registerModemSensor(const QString& eui64);
     int locationForNewSensors();
     Sensor* newSensor(const QString& eui64, const QString& name, int location);
+    // `stem` and the first number from the list's length + 1 on that no sensor's name holds.
+    QString freeName(const QString& stem) const;
     void update(int index, const SensorData& data);
 
     AppState& state;

@@ -6,13 +6,13 @@
 int SleepIntervals::replyFor(const QString& eui64) const
 {
     QMutexLocker hold(&lock);
-    return closed ? -1 : table.value(eui64, kUnknownSensor);
+    return closed ? -1 : table.value(eui64.toUpper(), kUnknownSensor);
 }
 
 void SleepIntervals::set(const QString& eui64, int seconds)
 {
     QMutexLocker hold(&lock);
-    table.insert(eui64, seconds);
+    table.insert(eui64.toUpper(), seconds);
 }
 
 void SleepIntervals::assign(const QVector<QPair<QString, int>>& registry)
@@ -20,8 +20,9 @@ void SleepIntervals::assign(const QVector<QPair<QString, int>>& registry)
     QHash<QString, int> fresh;
     fresh.reserve(registry.size());
     for (const auto& sensor : registry) {
-        if (!fresh.contains(sensor.first))
-            fresh.insert(sensor.first, sensor.second);
+        const QString key = sensor.first.toUpper();
+        if (!fresh.contains(key))
+            fresh.insert(key, sensor.second);
     }
     QMutexLocker hold(&lock);
     table.swap(fresh);

@@ -25,6 +25,7 @@ public:
 
 private:
     mutable QMutex lock;
+    // Keyed by the upper-case address: a sensor is one sensor whatever case its address comes in.
     QHash<QString, int> table;
     bool closed = false;
 };

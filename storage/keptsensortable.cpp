@@ -8,6 +8,12 @@ namespace
 // The sensors' table's columns; the room, the sensor id and its address follow.
 const int kColumns = 8;
 
+// A row as the table shows it: its columns, then the address, which its colours follow.
+QVector<QVariant> tableRow(const QVector<QVariant>& row)
+{
+    return row.mid(0, kColumns) << row.value(kColumns + 2);
+}
+
 } // namespace
 
 bool KeptSensorTable::refresh(const TableRequest& in, const QString& order, const QVariantList& changed, bool rebuilt,
@@ -52,7 +58,7 @@ bool KeptSensorTable::readWhole(const TableRequest& in, const QString& order, co
     for (const QVector<QVariant>& row : whole.rows) {
         rowOf.insert(row.value(kColumns + 1).toLongLong(), table.size());
         valuesOf << RoomSummary::valuesOf(row, row.value(kColumns));
-        table << row.mid(0, kColumns);
+        table << tableRow(row);
     }
     checked = in.everySensor ? QSet<QString>() : QSet<QString>(in.sensors.cbegin(), in.sensors.cend());
     tableOrder = order;
@@ -78,7 +84,7 @@ bool KeptSensorTable::patch(const QVariantList& changed, const Runner& run, QStr
                 *whole = true;
             continue;
         }
-        table[*at] = row.mid(0, kColumns);
+        table[*at] = tableRow(row);
         valuesOf[*at] = RoomSummary::valuesOf(row, row.value(kColumns));
         patched.insert(id);
     }

@@ -82,9 +82,10 @@ bool MeasureBatchWriter::resolve(const QString& eui64, qint64* id, QString* erro
         *id = *it;
         return true;
     }
-    const QString statement = SqlQueryBuilder::sensorIdLookup();
+    const QString statement = SqlQueryBuilder::sensorIdLookup(dbType);
     QSqlQuery& query = prepared(statement);
-    query.addBindValue(eui64);
+    for (int i = statement.count(QLatin1Char('?')); i > 0; --i)
+        query.addBindValue(eui64);
     if (!exec(query, statement, error))
         return false;
     *id = query.next() ? query.value(0).toLongLong() : 0;

@@ -3,6 +3,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include "storage/sqlquerybuilder.h"
 #include "storage/sqlstatement.h"
 
 namespace
@@ -48,10 +49,13 @@ DatabaseWriter::Job insertSensorJob(
         QStringLiteral("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) VALUES (?,?,?,?,?)"),
         { text(eui64), text(name), location, sleepInterval, datecheck.toString(QStringLiteral("yyyy.MM.dd")) });
     // A sensor registers anew as soon as the dialog takes it out of memory; when its removal
-    // then fails, the row is still there and stays the sensor's (memory gets it back too).
+    // then fails, the row is still there, in whatever case it was stored, and stays the
+    // sensor's (memory gets it back too).
     return [eui64, insert](QSqlDatabase& db, int type, QString* error) {
         QSqlQuery q(db);
-        if (!SqlStatement::exec(q, QStringLiteral("SELECT COUNT(*) FROM sensors WHERE EUI64=?"), { text(eui64) }, error)
+        if (!SqlStatement::exec(q,
+                QStringLiteral("SELECT COUNT(*) FROM sensors WHERE ") + SqlQueryBuilder::eui64Matches(type),
+                { text(eui64) }, error)
             || !q.next())
             return SqlStatement::failed(q, error);
         return q.value(0).toInt() > 0 || insert(db, type, error);

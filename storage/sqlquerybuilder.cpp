@@ -153,7 +153,10 @@ QStringList SqlQueryBuilder::sqliteIndexStatements()
     return { sqliteSensorTimeIndex(),
         QStringLiteral("CREATE INDEX IF NOT EXISTS measure_time ON measure (timemeasure)"),
         // The measurement table walks the sensors by name and stops at its row limit.
-        QStringLiteral("CREATE INDEX IF NOT EXISTS sensors_name ON sensors (name)") };
+        QStringLiteral("CREATE INDEX IF NOT EXISTS sensors_name ON sensors (name)"),
+        // One sensor, one row, whatever the case of its address, as MySQL's key has it. A file
+        // that already holds one address in two cases keeps both rows and goes without it.
+        QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS sensors_eui64 ON sensors (EUI64 COLLATE NOCASE)") };
 }
 
 QString SqlQueryBuilder::sqliteSensorTimeIndex()
@@ -207,9 +210,19 @@ bool SqlQueryBuilder::purgeSupported(int type)
     return type != SQLServer;
 }
 
-QString SqlQueryBuilder::sensorIdLookup()
+QString SqlQueryBuilder::sensorIdLookup(int type)
 {
-    return QStringLiteral("SELECT id FROM sensors WHERE EUI64=?");
+    // A file written before an address was one sensor in any case may hold it in two rows; the
+    // registry took the one spelt as the address comes here.
+    return QStringLiteral("SELECT id FROM sensors WHERE ") + eui64Matches(type)
+        + (type == SQLite ? QStringLiteral(" ORDER BY EUI64<>?") : QString());
+}
+
+QString SqlQueryBuilder::eui64Matches(int type)
+{
+    // MySQL and SQL Server compare the column in its case-insensitive collation, and keep its
+    // key that way; SQLite is told, and finds the row through sensors_eui64.
+    return type == SQLite ? QStringLiteral("EUI64=? COLLATE NOCASE") : QStringLiteral("EUI64=?");
 }
 
 QString SqlQueryBuilder::measureRowsInsert(int rows)

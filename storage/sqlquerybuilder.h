@@ -54,8 +54,10 @@ public:
     static bool purgeSupported(int type);
 
     // The writer's statements, with the sensor's row id resolved beforehand.
-    // Bind: EUI64; one row with the id.
-    static QString sensorIdLookup();
+    // Bind: EUI64 in any letter case, for each "?"; the id, that of the row spelt so first.
+    static QString sensorIdLookup(int type);
+    // The condition on a sensor's EUI64 that matches it in any letter case (bind: EUI64).
+    static QString eui64Matches(int type);
     // Bind per row: sensor_id, timemeasure, temperature, wetness, battery.
     static QString measureRowsInsert(int rows);
     // Inserts or replaces the sensor's last row.

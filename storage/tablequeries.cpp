@@ -141,7 +141,7 @@ QString sensorsQuery(int dbType, int checkedCount, const QString& timeCondition,
     return QStringLiteral(
                "SELECT s.name nam, min(m.temperature) Tmin, max(m.temperature) Tmax, avg(m.temperature) Tavg,"
                " min(m.wetness) Wmin, max(m.wetness) Wmax, avg(m.wetness) Wavg,"
-               " l.battery bat"
+               " l.battery bat, s.EUI64"
                " FROM sensors s INNER JOIN measure m ON s.id=m.sensor_id INNER JOIN last l ON s.id=l.sensor_id"
                " WHERE s.EUI64")
         + inList(checkedCount) + QStringLiteral(" AND ") + timeCondition + QStringLiteral(" GROUP BY s.id") + order;
@@ -158,7 +158,8 @@ QString measurementColumns(int dbType, int style)
         ? QStringLiteral("DATE_FORMAT(FROM_UNIXTIME(timemeasure),") + dateFormat(dbType, style) + QLatin1Char(')')
         : QStringLiteral("strftime(") + dateFormat(dbType, style)
             + QStringLiteral(",timemeasure, 'unixepoch', 'localtime')");
-    return QStringLiteral("SELECT sensors.name, ") + time + QStringLiteral(", temperature, wetness, battery");
+    return QStringLiteral("SELECT sensors.name, ") + time
+        + QStringLiteral(", temperature, wetness, battery, sensors.EUI64");
 }
 
 } // namespace
@@ -236,8 +237,8 @@ Query locationsSummary(
 Query sensorsSummary(
     int dbType, const QStringList& checked, qint64 first, qint64 last, const QString& order, bool everySensor)
 {
-    Query q = perSensor(
-        dbType, checked, everySensor, first, last, QStringLiteral("s.name nam"), QStringLiteral(", l.battery bat"));
+    Query q = perSensor(dbType, checked, everySensor, first, last, QStringLiteral("s.name nam"),
+        QStringLiteral(", l.battery bat, s.EUI64"));
     if (!q.text.isEmpty())
         q.text += order;
     return q;

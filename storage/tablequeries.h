@@ -34,7 +34,9 @@ QString orderClause(Table table, int section, bool ascendingIndicator);
 // The date format of the measurement table by Other/DateTimeStyle (0 for values outside 0-3).
 QString dateFormat(int dbType, int style);
 
-// Empty when the database type has no such query (SQL Server).
+// Empty when the database type has no such query (SQL Server). A row of a sensor (the sensors'
+// and the measurement tables) ends with the sensor's address, after the columns shown: the
+// table colours its cells by that sensor's thresholds, whatever its name.
 QString locationsQuery(int dbType, int checkedCount, const QString& timeCondition, const QString& order);
 QString sensorsQuery(int dbType, int checkedCount, const QString& timeCondition, const QString& order);
 QString measurementsQuery(

@@ -167,8 +167,8 @@ TableQueries::Query WindowSummary::sensors(
         return q;
     const bool byName = dbType == SqlQueryBuilder::SQLite && order.contains(QLatin1String(" nam"));
     q.text = keptRows(QStringLiteral("s.name nam"),
-                 withRoom ? QStringLiteral(", l.battery bat, s.location loc, p.sensor_id")
-                          : QStringLiteral(", l.battery bat"),
+                 withRoom ? QStringLiteral(", l.battery bat, s.location loc, p.sensor_id, s.EUI64")
+                          : QStringLiteral(", l.battery bat, s.EUI64"),
                  checked.size(), everySensor, byName)
         + order;
     q.values = addresses(checked, everySensor);

@@ -37,7 +37,8 @@ public:
     // The two tables' statements over the kept sums: the rows and values of
     // TableQueries::sensorsSummary and locationsSummary over the same window. Empty text where
     // the database type keeps no aggregates.
-    // `withRoom` adds each sensor's room id and its id as last columns.
+    // The sensors' rows end with the sensor's address; `withRoom` puts its room id and its id
+    // before it.
     static TableQueries::Query sensors(
         int dbType, const QStringList& checked, bool everySensor, const QString& order, bool withRoom = false);
     // The sensors' rows of the sensors `ids`, whether checked or not, with their room id, id and

@@ -175,7 +175,7 @@ bool MyModel::setRows(const QVector<QVector<QVariant>>& newRows)
 void MyModel::rowChanged(int row, const QVector<QVariant>& was)
 {
     const QVector<QVariant>& now = rows[row];
-    if (was.value(0) != now.value(0)) {
+    if (was.value(0) != now.value(0) || was.value(columns) != now.value(columns)) {
         emit dataChanged(index(row, 0), index(row, columns - 1));
         return;
     }
@@ -292,12 +292,19 @@ QVariant MyModel::data(const QModelIndex& index, int role) const
         return role == Qt::DisplayRole ? value : QVariant();
     if (role == Qt::DisplayRole)
         return displayText(kind, value, gAppState->ViewVoltage);
-    return background(kind, value,
-        kind == Battery ? Limits() : rowLimits(kind, stored(index.row(), 0).toString(), *gAppState), *gAppState);
+    return background(kind, value, kind == Battery ? Limits() : rowLimits(kind, index.row(), *gAppState), *gAppState);
 }
 
-MyModel::Limits MyModel::rowLimits(int kind, const QString& rowName, const AppState& config) const
+MyModel::Limits MyModel::rowLimits(int kind, int row, const AppState& config) const
 {
+    // Two sensors may carry one name: a row that names its sensor by address is judged by
+    // that sensor alone.
+    const QVariant address = stored(row, columns);
+    if (!address.isNull()) {
+        const Sensor* s = config.findSensor(address.toString());
+        return s && s->isEnabled ? sensorLimits(kind, *s) : configuredLimits(kind, config);
+    }
+    const QString rowName = stored(row, 0).toString();
     const QVector<Sensor*>& sensors = config.sensors;
     if (lookupStale) {
         enabledByName.clear();

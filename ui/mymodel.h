@@ -26,10 +26,11 @@ public:
     bool setHeaderData(
         int section, Qt::Orientation orientation, const QVariant& value, int role = Qt::EditRole) override;
 
-    // Makes the rows these; cells beyond the table's columns are ignored. Rows that left,
-    // came or changed are reported as such, so a view redraws only them; a row whose name (the
-    // first cell, which the other cells' colours follow) stays reports each changed cell
-    // alone. False when the rows were these already.
+    // Makes the rows these; cells beyond the table's columns are not shown, and the first of
+    // them, when there is one, is the address of the sensor whose thresholds colour the row.
+    // Rows that left, came or changed are reported as such, so a view redraws only them; a
+    // row whose name (the first cell) and sensor stay reports each changed cell alone. False
+    // when the rows were these already.
     bool setRows(const QVector<QVector<QVariant>>& rows);
     // The thresholds, colours or the voltage choice the cells are drawn from changed: every
     // cell is reported changed, since the rows alone do not tell.
@@ -56,9 +57,10 @@ public:
     static Limits limitsFor(int kind, const QString& rowName, const AppState& config);
 
 private:
-    // limitsFor through a lookup by name, built once per set of rows: a repaint then costs
-    // the same whatever the number of sensors.
-    Limits rowLimits(int kind, const QString& rowName, const AppState& config) const;
+    // The limits of a row's sensor, found by its address; without one, limitsFor through a
+    // lookup by name, built once per set of rows: a repaint then costs the same whatever the
+    // number of sensors.
+    Limits rowLimits(int kind, int row, const AppState& config) const;
     // Reports what changed in `row`, which held `was`.
     void rowChanged(int row, const QVector<QVariant>& was);
 

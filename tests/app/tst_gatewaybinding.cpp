@@ -109,6 +109,8 @@ private slots:
         // Locations 1-3 stand ready: one per pass that can find them.
         QTest::newRow("by the modem's EUI64") << "new name"
                                               << "000D6F0000AB0002" << true << "10.9.9.9" << 2;
+        QTest::newRow("by the modem's EUI64 in another case") << "new name"
+                                                              << "000d6f0000ab0002" << true << "10.9.9.9" << 2;
         QTest::newRow("EUI64 before address") << "gw C"
                                               << "000D6F0000AB0002" << true << "10.0.0.1" << 2;
         QTest::newRow("by address") << "new name"

@@ -169,18 +169,22 @@ private slots:
         a->EUI64 = QStringLiteral("000D6F0000000A0A");
         auto* b = new Sensor;
         b->EUI64 = QStringLiteral("000D6F0000000B0B");
+        b->name = QStringLiteral("Датчик3"); // the list's length + 1 is taken: the next number is free
         state->sensors << a << b;
 
         intake->modemCast(QStringLiteral("UCAST"), QStringLiteral("000d6f0000abcdef"), QByteArray());
         QCOMPARE(state->locations.size(), 3);
         QCOMPARE(state->locations[2]->name, QStringLiteral("Новые датчики"));
         QCOMPARE(row(QStringLiteral("SELECT name FROM locations WHERE id=2")), QVariantList{ QStringLiteral("Новые датчики") });
-        QCOMPARE(state->sensors.last()->name, QStringLiteral("Датчик3"));
+        QCOMPARE(state->sensors.last()->name, QStringLiteral("Датчик4"));
         QCOMPARE(state->sensors.last()->location, 2);
+        QCOMPARE(state->sensors.last()->EUI64, QStringLiteral("000D6F0000ABCDEF")); // stored as modems send it
 
-        // Letter case makes another sensor; the room is found case-insensitively.
-        state->locations[2]->name = QStringLiteral("НОВЫЕ ДАТЧИКИ");
+        // Letter case makes no other sensor; the room is found case-insensitively.
         intake->modemCast(QStringLiteral("UCAST"), QStringLiteral("000D6F0000ABCDEF"), QByteArray());
+        QCOMPARE(state->sensors.size(), 3);
+        state->locations[2]->name = QStringLiteral("НОВЫЕ ДАТЧИКИ");
+        intake->modemCast(QStringLiteral("UCAST"), QStringLiteral("000D6F0000ABCDE0"), QByteArray());
         QCOMPARE(state->locations.size(), 3);
         QCOMPARE(state->sensors.size(), 4);
         QCOMPARE(state->sensors.last()->location, 2);

@@ -110,7 +110,7 @@ private slots:
         state.sensors << a << b;
 
         QCOMPARE(state.findSensor(QStringLiteral("000D6F0000000001")), a);
-        QCOMPARE(state.findSensor(QStringLiteral("000d6f0000000001")), nullptr);
+        QCOMPARE(state.findSensor(QStringLiteral("000d6f0000000001")), a); // one sensor whatever the case
         QCOMPARE(state.locationName(1), QStringLiteral("Цех"));
         QCOMPARE(state.locationName(2), QString());
         QCOMPARE(state.locationName(-1), QString());

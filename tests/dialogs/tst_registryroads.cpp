@@ -317,6 +317,32 @@ private slots:
         restart();
         QCOMPARE(memoryRegistry(), inMemory);
     }
+
+    // An address is one sensor whatever the case it comes in, on either road: a row stored in
+    // lower case keeps its history and its spelling.
+    void oneSensorWhateverTheCase_data() { dialects(); }
+    void oneSensorWhateverTheCase()
+    {
+        const auto stop = qScopeGuard([this] { roads.reset(); });
+        const QString lower = kModemSensor.toLower();
+        if (!begin(QStringLiteral("INSERT INTO sensors (id, EUI64, name, location, datecheck) VALUES "
+                                  "(1, '%1', 'a', 0, '2024.01.02'), (2, '%2', 'b', 0, '2024.01.02');\n"
+                                  "INSERT INTO measure (sensor_id, timemeasure) VALUES (1, %3), (2, %3)")
+                       .arg(lower, kGatewaySensor)
+                       .arg(QDateTime::currentSecsSinceEpoch() - 3600)))
+            return;
+        GatewayPeer gateway;
+        connectGateway(gateway);
+        QVERIFY(roads->modem->report(kModemSensor, 1.0f));
+        QVERIFY(gateway.send(gatewayCast(kGatewaySensor.toLower(), 2.0f)));
+        QTRY_COMPARE(f.state->findSensor(kGatewaySensor)->location, boundLocation());
+        settle();
+        QCOMPARE(f.state->sensors.size(), 2);
+        QCOMPARE(f.sql("SELECT EUI64, location FROM sensors ORDER BY id"),
+            (QList<QStringList> { { lower, "0" }, { kGatewaySensor, QString::number(boundLocation()) } }));
+        QCOMPARE(temperatures(lower, "measure"), (QStringList { "NULL", "1" }));
+        QCOMPARE(temperatures(kGatewaySensor, "measure"), (QStringList { "NULL", "2" }));
+    }
 };
 
 QTEST_MAIN(TestRegistryRoads)

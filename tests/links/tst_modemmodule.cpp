@@ -425,6 +425,7 @@ void TestModemModule::sleepIntervalTable()
     QCOMPARE(table.replyFor(a), 20);
     table.assign({ { a, 300 }, { b, 60 }, { a, 900 } });
     QCOMPARE(table.replyFor(a), 300);
+    QCOMPARE(table.replyFor(a.toLower()), 300); // one sensor whatever the case
     QCOMPARE(table.replyFor(b), 60);
     table.set(b, 120);
     table.set(QStringLiteral("000D6F000000000C"), 30);

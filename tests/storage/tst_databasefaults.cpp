@@ -139,6 +139,11 @@ private slots:
             << false << false << denied;
         QTest::newRow("mysql duplicate") << 1 << "[ma-3.1.15]Duplicate entry '3' for key 'PRIMARY'" << false << true
                                          << QString();
+        QTest::newRow("mysql incorrect value") // a registration whose check date the server cannot read
+            << 1
+            << "[ma-3.1.15][10.11.19-MariaDB-0+deb12u1]Incorrect date value: '' for column `d`.`sensors`.`datecheck` "
+               "at row 1 QODBC3: Unable to execute statement"
+            << false << true << QString();
         QTest::newRow("mysql full") << 1 << "[ma-3.1.15]The table 'measure' is full" << false << false << full;
         QTest::newRow("mysql disk full")
             << 1 << "[ma-3.1.15][10.11.6-MariaDB]Disk full (/tmp/#sql_1.MAI); waiting for someone to free some space"

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QtTest>
 
+#include "storage/registrywriter.h"
 #include "storagetest.h"
 
 class TestSqlSchema : public StorageTest
@@ -41,6 +42,16 @@ private slots:
                        "hMaxNoncritical, hMinCritical, hMaxCritical, isLowBattery, isLostConnection, isEnabled "
                        "FROM sensors"),
             (QList<QStringList> { { "5", "5", "5", "30", "30", "30", "30", "99", "0", "0", "0" } }));
+        // One row per address whatever its case: the key refuses a twin; a registration finds it.
+        f.sql("INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) "
+              "VALUES ('001122334455667a', 'n', 0, 60, '2024.01.02');\n"
+              "INSERT INTO sensors (EUI64, name, location, sleepInterval, datecheck) "
+              "VALUES ('001122334455667A', 'n', 0, 60, '2024.01.02')");
+        QList<bool> told;
+        f.module->writer->enqueueJob(RegistryWriter::insertSensorJob("001122334455667A", "n", 0, 60, QDate(2024, 1, 2)),
+            [&told](bool ok, const QString&) { told << ok; });
+        QTRY_COMPARE(told, QList<bool> { true });
+        QCOMPARE(f.sql("SELECT COUNT(*) FROM sensors"), QList<QStringList> { { "2" } });
 
         const QString indexes = type == 0
             ? QStringLiteral("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='measure' "

@@ -44,7 +44,7 @@ class TestSqlStorage : public StorageTest
     }
     QList<QStringList> rowsOf(const QString& table, const QString& eui64)
     {
-        QString key = eui64;
+        QString key = eui64.toUpper(); // as the sensors here are stored
         key.replace("'", "''");
         return f.sql(QStringLiteral("SELECT t.temperature, t.wetness, t.battery, t.timemeasure FROM %1 t "
                                     "JOIN sensors s ON s.id=t.sensor_id WHERE s.EUI64='%2' ORDER BY t.timemeasure")
@@ -75,6 +75,8 @@ private slots:
                 << type << kSensorA << reading(nan, inf, 3.1) << QStringList { "NULL", "NULL", "3.1" };
             QTest::addRow("%s: quote in EUI64", d)
                 << type << kSensorQuote << reading(1.5, 2.5, 3.5) << QStringList { "1.5", "2.5", "3.5" };
+            QTest::addRow("%s: address in another case", d)
+                << type << kSensorA.toLower() << reading(1.5, 2.5, 3.5) << QStringList { "1.5", "2.5", "3.5" };
             QTest::addRow("%s: unknown sensor", d)
                 << type << QStringLiteral("FFFFFFFFFFFFFFFF") << reading(1, 2, 3) << QStringList {};
         }
@@ -102,6 +104,19 @@ private slots:
         const qint64 time = measure[0][3].toLongLong();
         QVERIFY2(time >= before - 1 && time <= after + 1, qPrintable(measure[0][3]));
         QCOMPARE(rowsOf("last", eui64), measure);
+    }
+
+    // A file written before an address was one sensor in any case may hold it in two: a
+    // reading lands on the row spelt as the registry, which loaded that row, hands it on.
+    void twinsInAFileOfOld_data() { only(0); }
+    void twinsInAFileOfOld()
+    {
+        f.open();
+        f.sql("DROP INDEX sensors_eui64;\nINSERT INTO sensors (EUI64, name, location, datecheck) VALUES "
+              "('00137A000004D2A1', 'upper', 0, '2024.01.02'), ('00137a000004d2a1', 'lower', 0, '2024.01.02')");
+        f.module->slotSensorDataReceived(arrived(kSensorA.toLower(), reading(1, 2, 3)));
+        QCOMPARE(f.sql("SELECT s.name FROM measure m JOIN sensors s ON s.id=m.sensor_id"),
+            QList<QStringList> { { "lower" } });
     }
 
     void lastFollowsNewest_data() { dialects(); }

@@ -115,6 +115,34 @@ private slots:
         QCOMPARE(MyModel::background(kind, stored, MyModel::limitsFor(kind, rowName, c), c), colour);
     }
 
+    // A row naming its sensor by address, after the cells shown, is coloured by that sensor's
+    // thresholds, not by the first of its name's; thresholds switched on show once restyled.
+    void rowColours_data()
+    {
+        QTest::addColumn<QString>("address"); // empty: a row known by its name only
+        QTest::addColumn<QVariant>("colour");
+        QTest::newRow("its own sensor, not the first of its name") << "000D6F0000C0A004" << QVariant();
+        QTest::newRow("own thresholds switched on") << "" << QVariant(QColor("#f0be0a"));
+    }
+    void rowColours()
+    {
+        QFETCH(QString, address);
+        QFETCH(QVariant, colour);
+        AppState c;
+        defaults(c);
+        c.sensors << new Sensor << new Sensor;
+        c.sensors[0]->name = c.sensors[1]->name = QStringLiteral("Датчик3");
+        c.sensors[1]->EUI64 = QStringLiteral("000D6F0000C0A004");
+        MyModel model(2);
+        model.columnKinds[1] = MyModel::Temperature;
+        QVector<QVariant> row { c.sensors[0]->name, 23.0 };
+        model.setRows({ address.isEmpty() ? row : row << address });
+        model.data(model.index(0, 1), Qt::BackgroundRole); // drawn before the switch
+        c.sensors[0]->isEnabled = true; // its own maximum warning, 5
+        model.restyle();
+        QCOMPARE(model.data(model.index(0, 1), Qt::BackgroundRole), colour);
+    }
+
     void silence_data()
     {
         QTest::addColumn<qint64>("elapsed");

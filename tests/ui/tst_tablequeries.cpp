@@ -82,8 +82,8 @@ private slots:
         QTest::addColumn<QStringList>("locations");
         QTest::addColumn<QStringList>("sensors");
         const QStringList all { QStringLiteral("Цех|10|30|22.5|40|70|60") };
-        const QStringList perSensor { QStringLiteral("Альфа|10|20|15|40|60|50|3"),
-            QStringLiteral("Бета|30|30|30|70|70|70|2.4") };
+        const QStringList perSensor { QStringLiteral("Альфа|10|20|15|40|60|50|3|000D6F000000000A"),
+            QStringLiteral("Бета|30|30|30|70|70|70|2.4|000D6F000000000B") };
         for (int type : { 0, 1 }) {
             const char* dialect = type == 0 ? "sqlite" : "mysql";
             // A room's average is the average of its sensors' averages; C has no last row.
@@ -92,12 +92,12 @@ private slots:
                 << type << "none" << QStringList() << QStringList();
             QTest::newRow(qPrintable(QStringLiteral("%1: bounds included").arg(dialect)))
                 << type << "inclusive" << QStringList { QStringLiteral("Цех|20|30|25|60|70|65") }
-                << QStringList { QStringLiteral("Альфа|20|20|20|60|60|60|3"),
-                       QStringLiteral("Бета|30|30|30|70|70|70|2.4") };
+                << QStringList { QStringLiteral("Альфа|20|20|20|60|60|60|3|000D6F000000000A"),
+                       QStringLiteral("Бета|30|30|30|70|70|70|2.4|000D6F000000000B") };
             QTest::newRow(qPrintable(QStringLiteral("%1: inverted sort").arg(dialect)))
                 << type << "desc" << all
-                << QStringList { QStringLiteral("Бета|30|30|30|70|70|70|2.4"),
-                       QStringLiteral("Альфа|10|20|15|40|60|50|3") };
+                << QStringList { QStringLiteral("Бета|30|30|30|70|70|70|2.4|000D6F000000000B"),
+                       QStringLiteral("Альфа|10|20|15|40|60|50|3|000D6F000000000A") };
         }
     }
     // The rooms' table summed from the sensors' rows: NULL values left out, rooms without a
@@ -196,12 +196,9 @@ private slots:
             for (auto it = db.cbegin(); it != db.cend(); ++it) {
                 if (patch && !q.values.contains(it.key()))
                     continue;
-                QVector<QVariant> row { it->name, it->value, 0, 0, 0, 0, 0, 3.0, 1, it.key() };
-                if (patch)
-                    row << it->eui;
-                else if (!QStringList({ A, B, C, D }).contains(it->eui))
+                if (!patch && !QStringList({ A, B, C, D }).contains(it->eui))
                     continue;
-                r.rows << row;
+                r.rows << QVector<QVariant> { it->name, it->value, 0, 0, 0, 0, 0, 3.0, 1, it.key(), it->eui };
             }
             return r;
         };
@@ -233,8 +230,11 @@ private slots:
         QVERIFY(table.refresh(in, order, changed, step == QLatin1String("rebuilt"), run, &error));
         QCOMPARE(done.join(' '), reads);
         QStringList shown;
-        for (const QVector<QVariant>& row : table.rows())
+        for (const QVector<QVariant>& row : table.rows()) {
             shown << row[0].toString() + '|' + row[1].toString();
+            // After the columns shown, the address the row's colours follow: "a" is A's.
+            QCOMPARE(row.value(8).toString().right(1), row[0].toString().toUpper());
+        }
         shown.sort();
         QCOMPARE(shown, rows);
     }
@@ -274,8 +274,8 @@ private slots:
                 const QString t = QString::fromLatin1(times[style]);
                 QTest::newRow(qPrintable(QStringLiteral("%1 style %2").arg(type == 0 ? "sqlite" : "mysql").arg(style)))
                     << type << style
-                    << QStringList { QStringLiteral("Бета|") + t.arg(2) + QStringLiteral("|30|70|2.4"),
-                           QStringLiteral("Альфа|") + t.arg(1) + QStringLiteral("|20|60|3") };
+                    << QStringList { QStringLiteral("Бета|") + t.arg(2) + QStringLiteral("|30|70|2.4|000D6F000000000B"),
+                           QStringLiteral("Альфа|") + t.arg(1) + QStringLiteral("|20|60|3|000D6F000000000A") };
             }
         }
     }
@@ -384,7 +384,7 @@ private slots:
         fill();
         const TableQueries::TimeFilter filter = TableQueries::relativeFilter(T + 3600 + 60, 0); // "1 минуту"
         QCOMPARE(run(TableQueries::sensorsQuery(type, 1, filter.condition, QString()), { D }, filter.values),
-            QStringList { QStringLiteral("Дельта|-5|-5|-5|50|50|50|3.1") });
+            QStringList { QStringLiteral("Дельта|-5|-5|-5|50|50|50|3.1|000D6F000000000D") });
     }
 };
 
