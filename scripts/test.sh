@@ -6,7 +6,9 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(dirname "$here")"
 source "$here/lib.sh"
 
-install_packages $BUILD_PACKAGES $TEST_PACKAGES
+# The fuzz targets' compiler too, so that sudo asks for the password here and not again after
+# the tests, at the end of a long run.
+install_packages $BUILD_PACKAGES $TEST_PACKAGES $FUZZ_PACKAGES
 # Every test runs under ru_RU.UTF-8 and Moscow time, as the program's users run it.
 ensure_russian_locale
 
