@@ -7,9 +7,10 @@ BUILD_PACKAGES="cmake g++ make ninja-build pkg-config
   libxlsxwriter-dev libminizip-dev zlib1g-dev libshp-dev libsqlite3-dev unixodbc unixodbc-dev
   odbc-mariadb tdsodbc odbcinst fonts-dejavu-core xvfb xauth qttranslations5-l10n locales"
 
-# What the tests need on top: real peers and independent readers.
+# What the tests need on top: real peers and independent readers, and the C library's symbols,
+# by which a leak report names libc's own functions (tests/lsan.supp names one).
 TEST_PACKAGES="mariadb-server mariadb-client openssl ca-certificates python3
-  python3-openpyxl python3-dbfread python3-aiosmtpd sqlite3 xvfb xauth x11-utils"
+  python3-openpyxl python3-dbfread python3-aiosmtpd sqlite3 xvfb xauth x11-utils libc6-dbg"
 
 # The fuzz targets: clang with its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES="clang libclang-rt-14-dev"
