@@ -85,6 +85,12 @@ build_jobs() {
   nproc 2>/dev/null || echo 2
 }
 
+# Number of tests run at once: twice the cores, since most tests wait for timers, peers and
+# servers far longer than they compute (tests/CMakeLists.txt).
+test_jobs() {
+  echo $((2 * $(build_jobs)))
+}
+
 # Registers the installed ODBC drivers under the names the program's connection strings ask
 # for: MariaDB Connector/ODBC as "MySQL ODBC 5.3 Unicode Driver", FreeTDS as "SQL Server".
 # A name that is registered already is left as it is, so running this again changes nothing.

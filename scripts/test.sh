@@ -19,7 +19,7 @@ build="$top/build-test"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTRIVEL_SANITIZE=ON -DOSTRIVEL_TESTS=ON >/dev/null
 cmake --build "$build" -j "$(build_jobs)"
 cd "$build"
-ctest --output-on-failure -j "$(build_jobs)" "$@"
+ctest --output-on-failure -j "$(test_jobs)" "$@"
 # The thread checks, in a build of their own.
 "$here/tsan.sh"
 # Each fuzz target for a bounded time (about a minute in all).
