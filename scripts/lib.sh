@@ -85,10 +85,13 @@ build_jobs() {
   nproc 2>/dev/null || echo 2
 }
 
-# Number of tests run at once: twice the cores, since most tests wait for timers, peers and
-# servers far longer than they compute (tests/CMakeLists.txt).
+# Number of tests run at once: more than the cores, since most tests wait for timers, peers and
+# servers far longer than they compute (tests/CMakeLists.txt); twice the cores, and at most four
+# more than the cores, as each test running takes up to 0.7 GB of memory with its servers.
 test_jobs() {
-  echo $((2 * $(build_jobs)))
+  local cores
+  cores="$(build_jobs)"
+  echo $((cores < 4 ? 2 * cores : cores + 4))
 }
 
 # Registers the installed ODBC drivers under the names the program's connection strings ask
