@@ -215,7 +215,9 @@ namespace
 
 // A functor invoked in another thread reaches its receiver as a MetaCall event too, but a plain
 // QObject receiver (a context made with `new QObject`) has Qt's own vtable, so its event handler
-// is Qt's and not the one defined below: the functor, wrapped in this, acquires itself.
+// is Qt's and not the one defined below: the functor, wrapped in this, acquires itself, and so
+// does its end, which may come in the receiver's thread without a call when the receiver goes
+// first and Qt drops the event.
 class AcquiringCall : public QtPrivate::QSlotObjectBase
 {
 public:
@@ -231,6 +233,7 @@ private:
         auto* me = static_cast<AcquiringCall*>(self);
         switch (which) {
         case Destroy:
+            __tsan_acquire(&queuedCalls);
             me->wrapped->destroyIfLastRef();
             delete me;
             break;
