@@ -6,7 +6,9 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 top="$(dirname "$here")"
 source "$here/lib.sh"
 
-install_packages $BUILD_PACKAGES $TEST_PACKAGES
+# The fuzz targets' compiler too, so that sudo asks for the password here and not again after
+# the tests, at the end of a long run.
+install_packages $BUILD_PACKAGES $TEST_PACKAGES $FUZZ_PACKAGES
 # Every test runs under ru_RU.UTF-8 and Moscow time, as the program's users run it.
 ensure_russian_locale
 
@@ -17,7 +19,7 @@ build="$top/build-test"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTRIVEL_SANITIZE=ON -DOSTRIVEL_TESTS=ON >/dev/null
 cmake --build "$build" -j "$(build_jobs)"
 cd "$build"
-ctest --output-on-failure -j "$(build_jobs)" "$@"
+ctest --output-on-failure -j "$(test_jobs)" "$@"
 # The thread checks, in a build of their own.
 "$here/tsan.sh"
 # Each fuzz target for a bounded time (about a minute in all).

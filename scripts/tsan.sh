@@ -28,4 +28,4 @@ cd "$build"
 # by tests/tsanqtlocks.cpp. halt_on_error ends a test at its first report with the exit code
 # below, which ctest counts as a failure.
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 ignore_noninstrumented_modules=1 second_deadlock_stack=1 suppressions=$top/tests/tsan.supp"
-ctest --output-on-failure -j "$(build_jobs)" -R "^($(echo $TSAN_TESTS | tr ' ' '|'))\$" "$@"
+ctest --output-on-failure -j "$(test_jobs)" -R "^($(echo $TSAN_TESTS | tr ' ' '|'))\$" "$@"

@@ -210,11 +210,58 @@ void QMetaObject::activate(QObject* sender, int offset, int index, void** argv)
     qt(sender, offset, index, argv);
 }
 
+namespace
+{
+
+// A functor invoked in another thread reaches its receiver as a MetaCall event too, but a plain
+// QObject receiver (a context made with `new QObject`) has Qt's own vtable, so its event handler
+// is Qt's and not the one defined below: the functor, wrapped in this, acquires itself, and so
+// does its end, which may come in the receiver's thread without a call when the receiver goes
+// first and Qt drops the event.
+class AcquiringCall : public QtPrivate::QSlotObjectBase
+{
+public:
+    explicit AcquiringCall(QtPrivate::QSlotObjectBase* call)
+        : QSlotObjectBase(&impl)
+        , wrapped(call)
+    {
+    }
+
+private:
+    static void impl(int which, QSlotObjectBase* self, QObject* receiver, void** args, bool* ret)
+    {
+        auto* me = static_cast<AcquiringCall*>(self);
+        switch (which) {
+        case Destroy:
+            __tsan_acquire(&queuedCalls);
+            me->wrapped->destroyIfLastRef();
+            delete me;
+            break;
+        case Call:
+            __tsan_acquire(&queuedCalls);
+            me->wrapped->call(receiver, args);
+            __tsan_release(&blockingReturns);
+            break;
+        case Compare:
+            *ret = me->wrapped->compare(args);
+            break;
+        }
+    }
+
+    QtPrivate::QSlotObjectBase* wrapped;
+};
+
+} // namespace
+
 bool QMetaObject::invokeMethodImpl(
     QObject* object, QtPrivate::QSlotObjectBase* slot, Qt::ConnectionType type, void* ret)
 {
     static const auto qt = qtDefinition<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
         "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
+    const bool queued = type == Qt::QueuedConnection || type == Qt::BlockingQueuedConnection
+        || (type == Qt::AutoConnection && object && object->thread() != QThread::currentThread());
+    if (queued)
+        slot = new AcquiringCall(slot);
     __tsan_release(&queuedCalls);
     const bool invoked = qt(object, slot, type, ret);
     if (type == Qt::BlockingQueuedConnection)
