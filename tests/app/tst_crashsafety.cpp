@@ -21,7 +21,6 @@
 #include <QHash>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -126,10 +125,8 @@ class TestCrashSafety : public QObject
             QString error;
             QVERIFY2(run.modem->open(&error), qPrintable(error));
             run.modem->setRecording(false);
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            const quint16 port = probe.serverPort();
-            probe.close();
+            const quint16 port = portForAProgram();
+            QVERIFY(port);
             QFile config(work + QStringLiteral("/data/config.ini"));
             QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
             config.write("[Modem]\nPortName=" + run.modem->portName().toUtf8()

@@ -1,6 +1,8 @@
 #include "gatewaypeer.h"
 
+#include <QFile>
 #include <QMutexLocker>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -19,6 +21,20 @@ std::unique_ptr<NetworkModule> startGatewayServer()
             return server;
     }
     return nullptr;
+}
+
+quint16 portForAProgram()
+{
+    QFile range(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+    const int ephemeral = range.open(QIODevice::ReadOnly) ? range.readLine().split('\t').value(0).trimmed().toInt() : 0;
+    const int first = 10000;
+    for (int attempt = 0; attempt < 100 && ephemeral > first; ++attempt) {
+        const quint16 port = quint16(first + QRandomGenerator::global()->bounded(ephemeral - first));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, port))
+            return port;
+    }
+    return 0;
 }
 
 namespace

@@ -35,6 +35,12 @@ inline QByteArray hello(const QByteArray& name, const QByteArray& modemEui)
 // took it meanwhile. Null when no port could be had.
 std::unique_ptr<NetworkModule> startGatewayServer();
 
+// A gateway port for a program started next, free now; 0 when none could be had. The system
+// hands out the ports of its ephemeral range unasked, as the local ports of other tests'
+// connections, and one could be taken so between this check and the program's listen; the
+// port is picked below that range, where nothing is handed out unasked.
+quint16 portForAProgram();
+
 // A gateway on loopback, in a thread of its own: every send is one write that has left the
 // socket before the call returns, so the program sees exactly these boundaries.
 class GatewayPeer

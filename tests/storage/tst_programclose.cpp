@@ -6,7 +6,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QtTest>
 
 #include "app/driverprocess.h"
@@ -51,10 +50,8 @@ private slots:
         StallingProxy proxy(quint16(f.server.port()));
         proxy.stallOn("lock_wait_timeout"); // only the writer's session sets it
         QVERIFY(type == 0 || proxy.listen());
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const quint16 gatewayPort = probe.serverPort();
-        probe.close();
+        const quint16 gatewayPort = portForAProgram();
+        QVERIFY(gatewayPort);
         ModemPeer modem;
         QString error;
         QVERIFY2(modem.open(&error), qPrintable(error));
@@ -89,7 +86,7 @@ private slots:
         if (type == 1)
             QTRY_COMPARE_WITH_TIMEOUT(proxy.connectionsHeld(), 1, 60000);
         GatewayPeer gateway;
-        QVERIFY2(gateway.connectTo(gatewayPort), qPrintable(gateway.failure));
+        QVERIFY2(gateway.connectTo(gatewayPort), qPrintable(gateway.failure + "\n" + (read(), output)));
         QVERIFY(gateway.send(SimulatedGateway::connMessage(QStringLiteral("G"))
             + SimulatedGateway::statusMessage(true, QStringLiteral("000D6F0000AB0001"))));
 
