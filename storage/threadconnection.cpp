@@ -6,8 +6,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlResult>
+#include <QThread>
 
 #include <sql.h>
+#include <sqlext.h>
 #include <sqlite3.h>
 
 namespace
@@ -26,6 +28,27 @@ template <typename Handle> Handle handleOf(const QVariant& value, const char* ty
     if (!value.isValid() || qstrcmp(value.typeName(), typeName) != 0)
         return nullptr;
     return *static_cast<const Handle*>(value.data());
+}
+
+// QODBC hands its handles over as "void*" (older versions: "SQLHANDLE").
+SQLHANDLE odbcHandle(const QVariant& value)
+{
+    if (auto* handle = handleOf<SQLHANDLE>(value, "void*"))
+        return handle;
+    return handleOf<SQLHANDLE>(value, "SQLHANDLE");
+}
+
+// Whether an ODBC connection leads to MySQL or MariaDB (Qt tells MariaDB's driver from no other).
+bool servedByMySql(const QSqlDatabase& db)
+{
+    SQLHANDLE connection = odbcHandle(db.driver()->handle());
+    SQLCHAR dbms[64] = {};
+    SQLSMALLINT length = 0;
+    if (!connection || !SQL_SUCCEEDED(SQLGetInfo(connection, SQL_DBMS_NAME, dbms, sizeof dbms, &length)))
+        return false;
+    const QString name = QString::fromLatin1(reinterpret_cast<const char*>(dbms));
+    return name.contains(QLatin1String("MySQL"), Qt::CaseInsensitive)
+        || name.contains(QLatin1String("MariaDB"), Qt::CaseInsensitive);
 }
 
 } // namespace
@@ -51,6 +74,12 @@ QSqlDatabase ThreadConnection::open(QString* error)
         }
         if (auto* sqlite = handleOf<sqlite3*>(db.driver()->handle(), "sqlite3*"))
             sqlite3_progress_handler(sqlite, 1000, &stopRequested, this);
+        else if (servedByMySql(db)) {
+            QSqlQuery id(db);
+            const qint64 number = id.exec(QStringLiteral("SELECT CONNECTION_ID()")) && id.next() ? id.value(0).toLongLong() : 0;
+            QMutexLocker lock(&mutex);
+            serverThread = number;
+        }
     }
     return db;
 }
@@ -67,9 +96,35 @@ void ThreadConnection::stop()
 {
     QMutexLocker lock(&mutex);
     m_stopped = true;
+    if (!statement)
+        return;
+    // MariaDB's ODBC driver cancels a statement only while one of its calls runs on it; between
+    // two calls (the execution done, the columns not yet described) it closes the statement's
+    // results under the loading thread, which then reads freed memory. The server ends the
+    // statement as well, without touching the driver's state here.
+    if (serverThread) {
+        killQuery();
+        return;
+    }
     // ODBC's way to end a statement that another thread executes.
-    if (statement && !SQL_SUCCEEDED(SQLCancel(statement)))
+    if (!SQL_SUCCEEDED(SQLCancel(statement)))
         qWarning("The database did not take the cancel of a load: the close waits for it");
+}
+
+void ThreadConnection::killQuery()
+{
+    const QString killer = name + QStringLiteral("-stop-%1").arg(quintptr(QThread::currentThreadId()), 0, 16);
+    {
+        QSqlDatabase db = QSqlDatabase::cloneDatabase(QLatin1String(QSqlDatabase::defaultConnection), killer);
+        QString failure;
+        if (!db.open())
+            failure = db.lastError().text();
+        else if (QSqlQuery kill(db); !kill.exec(QStringLiteral("KILL QUERY %1").arg(serverThread)))
+            failure = kill.lastError().text();
+        if (!failure.isEmpty())
+            qWarning("The database did not take the stop of a load (%s): the close waits for it", qPrintable(failure));
+    }
+    QSqlDatabase::removeDatabase(killer);
 }
 
 QString ThreadConnection::stoppedText()
@@ -87,12 +142,8 @@ bool ThreadConnection::exec(QSqlQuery& query, QString* error)
         }
         // QODBC allocates its statement when it prepares the query. Only the execution is
         // cancelled: the rows are then with the driver, and the reading loop checks stopped().
-        // QODBC hands the statement over as "void*" (older versions: "SQLHANDLE").
-        if (const QSqlResult* result = query.result()) {
-            statement = handleOf<SQLHANDLE>(result->handle(), "void*");
-            if (!statement)
-                statement = handleOf<SQLHANDLE>(result->handle(), "SQLHANDLE");
-        }
+        if (const QSqlResult* result = query.result())
+            statement = odbcHandle(result->handle());
     }
     const bool ran = query.exec();
     {

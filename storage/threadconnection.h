@@ -45,7 +45,13 @@ public:
 private:
     QString name;
     std::atomic<bool> m_stopped { false };
+    // Ends the MySQL statement under way at the server, from a connection of its own.
+    void killQuery();
+
     // Guards the ODBC statement under way against being freed while stop() cancels it.
     QMutex mutex;
     void* statement = nullptr;
+    // MySQL: the server's number for this connection, by which another connection ends its
+    // statement; 0 elsewhere.
+    qint64 serverThread = 0;
 };
