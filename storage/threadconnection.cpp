@@ -6,7 +6,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlResult>
-#include <QThread>
 
 #include <sql.h>
 #include <sqlext.h>
@@ -38,7 +37,8 @@ SQLHANDLE odbcHandle(const QVariant& value)
     return handleOf<SQLHANDLE>(value, "SQLHANDLE");
 }
 
-// Whether an ODBC connection leads to MySQL or MariaDB (Qt tells MariaDB's driver from no other).
+// Whether an ODBC connection leads to MySQL or MariaDB, as the server names itself (Qt's
+// QSqlDriver::dbmsType() does not know MariaDB's driver).
 bool servedByMySql(const QSqlDatabase& db)
 {
     SQLHANDLE connection = odbcHandle(db.driver()->handle());
@@ -113,7 +113,8 @@ void ThreadConnection::stop()
 
 void ThreadConnection::killQuery()
 {
-    const QString killer = name + QStringLiteral("-stop-%1").arg(quintptr(QThread::currentThreadId()), 0, 16);
+    // stop() holds the mutex meanwhile: one such connection per loader at a time.
+    const QString killer = name + QStringLiteral("-stop");
     {
         QSqlDatabase db = QSqlDatabase::cloneDatabase(QLatin1String(QSqlDatabase::defaultConnection), killer);
         QString failure;
